@@ -1,0 +1,99 @@
+#include "debug/assertion.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each test runs the failing check in a death-test child whose working directory is a fresh
+// folder and whose standard output goes to a file there, so both copies of the report can be read.
+class AssertionTest : public testing::Test {
+protected:
+    void SetUp() override {
+        _dir = fs::temp_directory_path() /
+               ("qm_assertion_" + std::to_string(::getpid()) + "_" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(_dir);
+        fs::create_directories(_dir);
+    }
+    void TearDown() override { fs::remove_all(_dir); }
+
+    void failInDir(const char* expression, const char* description, int line) const {
+        if (::chdir(_dir.c_str()) != 0) std::_Exit(3);
+        const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        debug::assertion(expression, description, "storage/VectorLane.h", line);
+    }
+
+    fs::path _dir;
+};
+
+TEST_F(AssertionTest, ReportHasLabelledLinesAndEndsAbnormally) {
+    EXPECT_DEATH(failInDir("feature.size() == N", "A feature has other than lane size", 123),
+                 "false");
+    const std::string report = readFile(_dir / "stdout.txt");
+    const std::regex layout(
+        "----------------------------------------\n"
+        "Assertion failed\\. Message: feature\\.size\\(\\) == N\n"
+        "Description: A feature has other than lane size\n"
+        "File: storage/VectorLane\\.h\n"
+        "Line: 123\n"
+        "Occurred: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n"
+        "\n"
+        "Please contact the developers and include this message\\.\n"
+        "Thank you for helping us improve the software\\.\n"
+        "----------------------------------------\n\n");
+    EXPECT_TRUE(std::regex_match(report, layout)) << report;
+    EXPECT_EQ(report, readFile(_dir / "assertion.txt"));
+}
+
+TEST_F(AssertionTest, NullDescriptionLeavesOutTheDescriptionLine) {
+    EXPECT_DEATH(failInDir("!_hasQuit", nullptr, 7), "");
+    const std::string report = readFile(_dir / "stdout.txt");
+    EXPECT_NE(std::string::npos, report.find("Assertion failed. Message: !_hasQuit\nFile: "));
+    EXPECT_EQ(std::string::npos, report.find("Description: "));
+}
+
+TEST_F(AssertionTest, ReportsAreAppendedNeverTruncated) {
+    EXPECT_DEATH(failInDir("first", "one", 1), "");
+    EXPECT_DEATH(failInDir("second", "two", 2), "");
+    const std::string log = readFile(_dir / "assertion.txt");
+    const auto first = log.find("Message: first");
+    const auto second = log.find("Message: second");
+    ASSERT_NE(std::string::npos, first);
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_LT(first, second);
+}
+
+TEST_F(AssertionTest, MacroReportsTheConditionTextOnlyWhenItFails) {
+    int calls = 0;
+    QM_ASSERT(++calls == 1, "must hold");
+    EXPECT_EQ(1, calls);
+    EXPECT_DEATH(
+        {
+            if (::chdir(_dir.c_str()) != 0) std::_Exit(3);
+            QM_ASSERT_TEXT(calls == 2, "_permaDeleted > 0", "Perma deleted is becomming zero.");
+        },
+        "");
+    const std::string log = readFile(_dir / "assertion.txt");
+    EXPECT_NE(std::string::npos,
+              log.find("Message: _permaDeleted > 0\nDescription: Perma deleted is becomming zero.\n"));
+}
+
+}  // namespace
