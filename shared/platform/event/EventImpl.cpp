@@ -1,0 +1,30 @@
+#include "platform/event/EventImpl.h"
+
+#include "platform/event/EventFailure.h"
+
+namespace platform::event {
+
+void EventImpl::set() {
+    throwingEventException("Failed setting the event to signaled state using 'SetEvent'. ", [this] {
+        std::lock_guard lock(_guard);
+        _signalled = true;
+        _changed.notify_all();
+    });
+}
+
+void EventImpl::reset() {
+    throwingEventException(
+        "Failed resetting the event to non-signaled state using 'ResetEvent'. ", [this] {
+            std::lock_guard lock(_guard);
+            _signalled = false;
+        });
+}
+
+void EventImpl::wait() {
+    throwingEventException("Failed waiting for event using 'WaitForSingleObject'. ", [this] {
+        std::unique_lock lock(_guard);
+        _changed.wait(lock, [this] { return _signalled; });
+    });
+}
+
+}  // namespace platform::event
