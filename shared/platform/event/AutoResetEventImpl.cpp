@@ -15,11 +15,11 @@ void AutoResetEventImpl::set() {
 }
 
 void AutoResetEventImpl::reset() {
-    throwingEventException(
-        "Failed resetting the event to non-signaled state using 'ResetEvent'. ", [this] {
-            std::lock_guard lock(_guard);
-            _signalled = false;
-        });
+    throwingEventException("Failed resetting the event to non-signaled state using 'ResetEvent'. ",
+                           [this] {
+                               std::lock_guard lock(_guard);
+                               _signalled = false;
+                           });
 }
 
 void AutoResetEventImpl::wait() {

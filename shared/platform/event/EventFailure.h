@@ -3,8 +3,8 @@
 #include <string>
 #include <system_error>
 
-#include "platform/event/EventException.h"
 #include "platform/errorresources/SystemErrorText.h"
+#include "platform/event/EventException.h"
 
 namespace platform::event {
 

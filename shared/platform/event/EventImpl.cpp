@@ -13,11 +13,11 @@ void EventImpl::set() {
 }
 
 void EventImpl::reset() {
-    throwingEventException(
-        "Failed resetting the event to non-signaled state using 'ResetEvent'. ", [this] {
-            std::lock_guard lock(_guard);
-            _signalled = false;
-        });
+    throwingEventException("Failed resetting the event to non-signaled state using 'ResetEvent'. ",
+                           [this] {
+                               std::lock_guard lock(_guard);
+                               _signalled = false;
+                           });
 }
 
 void EventImpl::wait() {

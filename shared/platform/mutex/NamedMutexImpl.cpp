@@ -30,7 +30,9 @@ NamedMutexImpl::LockFile::~LockFile() {
     QM_ASSERT_TEXT(close() == 0, "close(lockFile) == 0", "Failed closing a lock file.");
 }
 
-int NamedMutexImpl::LockFile::release() noexcept { return std::exchange(_descriptor, -1); }
+int NamedMutexImpl::LockFile::release() noexcept {
+    return std::exchange(_descriptor, -1);
+}
 
 int NamedMutexImpl::LockFile::close() noexcept {
     if (_descriptor < 0) return 0;
@@ -40,7 +42,8 @@ int NamedMutexImpl::LockFile::close() noexcept {
 
 NamedMutexImpl::NamedMutexImpl(std::string lockFolder, std::string_view name)
     : _path(lockFolder.empty() || lockFolder.back() == '/' ? lockFolder + std::string(name)
-                                                            : lockFolder + "/" + std::string(name)) {}
+                                                           : lockFolder + "/" + std::string(name)) {
+}
 
 NamedMutexImpl::~NamedMutexImpl() {
     QM_ASSERT(_lockCount == 0, "A named mutex was destroyed while it was locked.");

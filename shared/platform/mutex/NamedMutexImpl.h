@@ -51,7 +51,8 @@ private:
     LockFile openAndLock() const;
 
     const std::string _path;
-    std::mutex _guard;  // guards _owner, _lockCount and _held; never held while waiting for the flock
+    std::mutex
+        _guard;  // guards _owner, _lockCount and _held; never held while waiting for the flock
     std::uint32_t _owner = 0;
     std::uint32_t _lockCount = 0;
     LockFile _held;

@@ -35,7 +35,7 @@ private:
     // reader arriving just as the last one leaves can pass the still-open reader event while the
     // token goes to a writer.
     std::mutex _readerTransitions;
-    event::EventImpl _readerEvent;            // manual reset, open while readers own the token
+    event::EventImpl _readerEvent;                // manual reset, open while readers own the token
     event::AutoResetEventImpl _mutexEvent{true};  // the token, initially free
     MutexImpl _writerMutex;
 };

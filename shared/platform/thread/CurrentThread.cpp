@@ -13,9 +13,13 @@ thread_local char currentName[256] = "";
 
 }  // namespace
 
-std::uint32_t currentThreadId() noexcept { return static_cast<std::uint32_t>(::gettid()); }
+std::uint32_t currentThreadId() noexcept {
+    return static_cast<std::uint32_t>(::gettid());
+}
 
-const char* currentThreadName() noexcept { return currentName; }
+const char* currentThreadName() noexcept {
+    return currentName;
+}
 
 namespace detail {
 

@@ -13,8 +13,7 @@ namespace platform::thread {
 // A subclass must join before its own destructor finishes, since run may use its members.
 class InheritableThreadImpl : public Thread, public Runnable {
 public:
-    explicit InheritableThreadImpl(const ThreadFactory* factory)
-        : _thread(factory->create(this)) {}
+    explicit InheritableThreadImpl(const ThreadFactory* factory) : _thread(factory->create(this)) {}
 
     void start() override { _thread->start(); }
     bool join(std::uint32_t timeoutMs) override { return _thread->join(timeoutMs); }

@@ -66,7 +66,9 @@ void* ThreadImpl::entry(void* self) noexcept {
     return nullptr;
 }
 
-void ThreadImpl::body() { _runnable->run(); }
+void ThreadImpl::body() {
+    _runnable->run();
+}
 
 void ThreadImpl::join() {
     if (_state != STARTED) return;
@@ -104,7 +106,8 @@ void ThreadImpl::joined() {
 }
 
 void ThreadImpl::terminate() {
-    QM_ASSERT_TEXT(_state == STARTED, "_state == STARTED", "Only a running thread can be terminated.");
+    QM_ASSERT_TEXT(_state == STARTED, "_state == STARTED",
+                   "Only a running thread can be terminated.");
     const int error = ::pthread_cancel(*_handle);
     if (error != 0 && error != ESRCH) {
         throw ThreadException("TerminateThread failed. Thread: " + std::to_string(_id.load()) +

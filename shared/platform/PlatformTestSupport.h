@@ -1,0 +1,92 @@
+#pragma once
+
+// Helpers for the tests of the platform layer only (never linked into the product).
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace platform::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "qm_platform_XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        _path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(_path, ignored);
+    }
+    const std::filesystem::path& path() const { return _path; }
+
+private:
+    std::filesystem::path _path;
+};
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// For death-test statements: the assertion report is appended to "assertion.txt" in the working
+// directory, so the dying child moves into the test's folder first.
+inline void enterFolder(const std::filesystem::path& folder) {
+    if (::chdir(folder.c_str()) != 0) std::_Exit(3);
+}
+
+// Runs a blocking step on a thread of its own so that a test can tell whether it is still
+// blocked. A step that never ends fails the test by ending the process after a generous wait
+// instead of hanging it.
+class Background {
+public:
+    explicit Background(std::function<void()> step)
+        : _thread([this, step = std::move(step)] {
+              step();
+              _done.store(true);
+          }) {}
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    ~Background() {
+        if (!finishesWithin(std::chrono::seconds(20))) {
+            std::fputs("A background step never finished.\n", stderr);
+            std::abort();
+        }
+        _thread.join();
+    }
+
+    // Gives the step time to get through if nothing holds it back.
+    bool stillBlocked() const {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return !_done.load();
+    }
+
+    bool finishesWithin(std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!_done.load()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+private:
+    std::atomic<bool> _done{false};
+    std::thread _thread;
+};
+
+}  // namespace platform::testing

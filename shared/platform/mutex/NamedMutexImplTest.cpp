@@ -1,0 +1,163 @@
+#include "platform/mutex/NamedMutexImpl.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "platform/PlatformTestSupport.h"
+#include "platform/mutex/AutoLock.h"
+#include "platform/mutex/MutexException.h"
+
+namespace {
+
+using platform::mutex::AutoLock;
+using platform::mutex::classifierLockName;
+using platform::mutex::MutexException;
+using platform::mutex::NamedMutexImpl;
+using platform::testing::Background;
+
+constexpr const char* Name = ".:classifiers::spam.dat";
+
+class NamedMutexImplTest : public testing::Test {
+protected:
+    // Whether somebody else holds the flock right now, asked through a description of our own.
+    bool heldElsewhere() const {
+        const int descriptor =
+            ::open((_folder.path() / Name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (descriptor < 0) ADD_FAILURE() << "cannot open the lock file";
+        const bool held = ::flock(descriptor, LOCK_EX | LOCK_NB) == -1 && errno == EWOULDBLOCK;
+        ::close(descriptor);
+        return held;
+    }
+
+    // Runs a probe in a child process; true when the child's probe found the lock held.
+    bool heldAsSeenFromAnotherProcess() const {
+        const pid_t child = ::fork();
+        if (child == 0) ::_exit(heldElsewhere() ? 0 : 1);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+    platform::testing::TempFolder _folder;
+};
+
+TEST_F(NamedMutexImplTest, LockNameTurnsTheLoweredKeyIntoOneFileName) {
+    EXPECT_EQ(".:classifiers::spam.dat", classifierLockName("./classifiers//spam.dat"));
+    EXPECT_EQ("spam.dat", classifierLockName("spam.dat"));
+    EXPECT_EQ(":srv:data:news-2024.v2.dat", classifierLockName("/srv/data/news-2024.v2.dat"));
+}
+
+TEST_F(NamedMutexImplTest, ExcludesOtherProcessesUntilUnlocked) {
+    NamedMutexImpl mutex(_folder.path().string(), Name);
+    EXPECT_FALSE(heldAsSeenFromAnotherProcess());
+    mutex.lock();
+    EXPECT_TRUE(heldAsSeenFromAnotherProcess());
+    mutex.unlock();
+    EXPECT_FALSE(heldAsSeenFromAnotherProcess());
+    EXPECT_TRUE(std::filesystem::exists(_folder.path() / Name));
+}
+
+TEST_F(NamedMutexImplTest, WaitsForAnotherProcessAndIsFreedWhenThatProcessIsKilled) {
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        NamedMutexImpl mutex(_folder.path().string(), Name);
+        mutex.lock();
+        const char byte = 'L';
+        if (::write(ready[1], &byte, 1) != 1) ::_exit(2);
+        for (;;) ::pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(1, ::read(ready[0], &byte, 1));
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(heldElsewhere());
+
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(heldElsewhere());
+    NamedMutexImpl mutex(_folder.path().string(), Name);
+    AutoLock lock(&mutex);
+}
+
+TEST_F(NamedMutexImplTest, ExcludesOtherThreadsWithTheirOwnObjects) {
+    NamedMutexImpl first(_folder.path().string(), Name);
+    NamedMutexImpl second(_folder.path().string(), Name);
+    std::atomic<bool> firstReleased{false};
+    first.lock();
+    Background other([&] {
+        AutoLock lock(&second);
+        EXPECT_TRUE(firstReleased.load());
+    });
+    EXPECT_TRUE(other.stillBlocked());
+    firstReleased.store(true);
+    first.unlock();
+    EXPECT_TRUE(other.finishesWithin());
+}
+
+TEST_F(NamedMutexImplTest, ExcludesOtherThreadsSharingOneObject) {
+    NamedMutexImpl mutex(_folder.path().string(), Name);
+    mutex.lock();
+    Background other([&] { AutoLock lock(&mutex); });
+    EXPECT_TRUE(other.stillBlocked());
+    mutex.unlock();
+    EXPECT_TRUE(other.finishesWithin());
+    EXPECT_FALSE(heldElsewhere());
+}
+
+TEST_F(NamedMutexImplTest, HolderMayLockAgainAndReleasesAfterTheLastUnlock) {
+    NamedMutexImpl mutex(_folder.path().string(), Name);
+    mutex.lock();
+    mutex.lock();
+    mutex.unlock();
+    EXPECT_TRUE(heldElsewhere());
+    mutex.unlock();
+    EXPECT_FALSE(heldElsewhere());
+}
+
+TEST_F(NamedMutexImplTest, UnlockByAnotherThreadIsRefused) {
+    NamedMutexImpl mutex(_folder.path().string(), Name);
+    mutex.lock();
+    std::string message;
+    std::thread([&] {
+        try {
+            mutex.unlock();
+        } catch (const MutexException& e) {
+            message = e.what();
+        }
+    }).join();
+    EXPECT_EQ(0u, message.find("Error unlocking the mutex. The thread calling unlock() was not "
+                               "the thread that lock()ed the mutex.\n"))
+        << message;
+    EXPECT_TRUE(heldElsewhere());
+    mutex.unlock();
+}
+
+TEST_F(NamedMutexImplTest, AFolderThatCannotExistFailsWithTheSystemText) {
+    const auto file = _folder.path() / "plain-file";
+    std::ofstream(file) << "x";
+    NamedMutexImpl mutex(file.string(), Name);
+    try {
+        mutex.lock();
+        FAIL() << "no exception";
+    } catch (const MutexException& e) {
+        EXPECT_EQ("Error creating the mutex. Failed opening the lock file '" + file.string() + "/" +
+                      Name +
+                      "' using 'open'. System error message: Not a directory. Error code: 20.",
+                  std::string(e.what()));
+    }
+    EXPECT_THROW(mutex.unlock(), MutexException);  // nothing is held after a failed lock
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "platform/thread/LoggingThreadImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "exceptions/Exception.h"
+#include "platform/PlatformTestSupport.h"
+#include "platform/thread/CurrentThread.h"
+#include "platform/thread/LoggingThreadFactoryImpl.h"
+#include "platform/thread/OsInfoImpl.h"
+
+namespace {
+
+using platform::thread::LoggingThreadImpl;
+
+// Writes what it is told into "threadlog.txt" in the working directory, preceded by the id of the
+// reporting thread, so the test can read it after the process has ended.
+class FileThreadLog : public platform::thread::ThreadLog {
+public:
+    void report(const char* text) override {
+        std::ofstream("threadlog.txt") << platform::thread::currentThreadId() << "|" << text;
+    }
+};
+
+template <class Body>
+class Thrower : public platform::thread::Runnable {
+public:
+    explicit Thrower(Body body) : _body(body) {}
+    void run() override { _body(); }
+
+private:
+    Body _body;
+};
+
+class LoggingThreadImplTest : public testing::Test {
+protected:
+    // Runs body on a logging thread named "Worker" inside a death-test child.
+    template <class Body>
+    void runAndDie(Body body, bool withLog = true) {
+        platform::testing::enterFolder(_folder.path());
+        Thrower<Body> runnable(body);
+        LoggingThreadImpl thread(&_osInfo, &runnable, "Worker", withLog ? &_log : nullptr);
+        thread.start();
+        thread.join();
+        std::_Exit(0);
+    }
+
+    // The reported text after checking it names the reporting thread; "" when nothing was logged.
+    std::string loggedText() const {
+        const std::string logged = platform::testing::readFile(_folder.path() / "threadlog.txt");
+        const auto bar = logged.find('|');
+        if (bar == std::string::npos) return "";
+        const std::string id = logged.substr(0, bar);
+        const std::string text = logged.substr(bar + 1);
+        EXPECT_NE(std::string::npos, text.find("\nThread id: " + id + ".")) << text;
+        return text;
+    }
+
+    std::string assertionReport() const {
+        return platform::testing::readFile(_folder.path() / "assertion.txt");
+    }
+
+    // Replaces the thread id, which the parent cannot know, by "<id>".
+    static std::string withoutId(std::string text) {
+        const auto start = text.find("Thread id: ");
+        if (start == std::string::npos) return text;
+        const auto end = text.find('.', start);
+        return text.replace(start + 11, end - start - 11, "<id>");
+    }
+
+    platform::thread::OsInfoImpl _osInfo;
+    FileThreadLog _log;
+    platform::testing::TempFolder _folder;
+};
+
+TEST_F(LoggingThreadImplTest, ExceptionIsLoggedWithNameAndIdThenEndsTheProcess) {
+    EXPECT_DEATH(runAndDie([] { throw exceptions::Exception("The classifier file is corrupt."); }),
+                 "");
+    const std::string text = loggedText();
+    EXPECT_EQ(
+        "An Exception occurred in one of the running threads.\nThread name: Worker.\nThread id: "
+        "<id>.\nThe classifier file is corrupt.",
+        withoutId(text));
+    EXPECT_NE(std::string::npos,
+              assertionReport().find("Assertion failed. Message: false\nDescription: " + text +
+                                     "\nFile: "));
+}
+
+TEST_F(LoggingThreadImplTest, StandardExceptionIsLoggedWithItsWhat) {
+    EXPECT_DEATH(runAndDie([] { throw std::runtime_error("vector too long"); }), "");
+    EXPECT_EQ(
+        "A std exception occurred in one of the running threads.\nThread name: Worker.\nThread "
+        "id: <id>.\nvector too long",
+        withoutId(loggedText()));
+}
+
+TEST_F(LoggingThreadImplTest, AnyOtherThrownObjectIsLoggedWithoutAMessage) {
+    EXPECT_DEATH(runAndDie([] { throw 42; }), "");
+    EXPECT_EQ("A running thread threw a ... exception.\nThread name: Worker.\nThread id: <id>.",
+              withoutId(loggedText()));
+}
+
+TEST_F(LoggingThreadImplTest, WithoutALogTheAssertionStillReportsTheText) {
+    EXPECT_DEATH(runAndDie([] { throw exceptions::Exception("lost"); }, false), "");
+    EXPECT_EQ("", loggedText());
+    EXPECT_NE(std::string::npos,
+              assertionReport().find("Description: An Exception occurred in one of the running "
+                                     "threads.\nThread name: Worker.\nThread id: "));
+}
+
+TEST_F(LoggingThreadImplTest, ARunThatReturnsReportsNothing) {
+    platform::thread::LoggingThreadFactoryImpl factory(&_osInfo, &_log);
+    std::atomic<bool> ran{false};
+    auto body = [&] { ran = true; };
+    Thrower<decltype(body)> runnable(body);
+    auto thread = factory.create(&runnable);
+    thread->start();
+    thread->join();
+    EXPECT_TRUE(ran.load());
+    EXPECT_FALSE(std::filesystem::exists("threadlog.txt"));
+    EXPECT_FALSE(std::filesystem::exists(_folder.path() / "threadlog.txt"));
+}
+
+}  // namespace
