@@ -4,7 +4,7 @@
 #   qm_add_test(NAME SOURCES xTest.cpp [DEPENDS lib...] [CONCURRENCY])
 #   qm_add_benchmark(NAME SOURCES x.cpp [DEPENDS lib...])
 #
-# Tests marked CONCURRENCY carry the ctest label "concurrency"; the target
+# Tests marked CONCURRENCY carry the ctest label "concurrency" (the others "unit"); the target
 # "concurrency_tests" builds just those, so the ThreadSanitizer build compiles only what it runs.
 
 set_property(GLOBAL PROPERTY QM_CONCURRENCY_TESTS "")
@@ -21,9 +21,11 @@ function(qm_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${QM_INCLUDE_ROOTS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+  # One label per test: test discovery passes the properties on as text and splits a label list
+  # into separate property arguments, which silently dropped every label after the first.
   set(labels unit)
   if(ARG_CONCURRENCY)
-    list(APPEND labels concurrency)
+    set(labels concurrency)
     set_property(GLOBAL APPEND PROPERTY QM_CONCURRENCY_TESTS ${name})
   endif()
   gtest_discover_tests(${name}

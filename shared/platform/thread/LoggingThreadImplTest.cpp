@@ -1,5 +1,7 @@
 #include "platform/thread/LoggingThreadImpl.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -121,6 +123,19 @@ TEST_F(LoggingThreadImplTest, ARunThatReturnsReportsNothing) {
     EXPECT_TRUE(ran.load());
     EXPECT_FALSE(std::filesystem::exists("threadlog.txt"));
     EXPECT_FALSE(std::filesystem::exists(_folder.path() / "threadlog.txt"));
+}
+
+// The unwinding of a cancelled thread passes the body's handlers; a report would end the process.
+TEST_F(LoggingThreadImplTest, TerminatingABlockedThreadIsNotReportedAsAFailure) {
+    auto body = [] {
+        for (;;) ::pause();
+    };
+    Thrower<decltype(body)> runnable(body);
+    LoggingThreadImpl thread(&_osInfo, &runnable, "Stuck", &_log);
+    thread.start();
+    thread.terminate();
+    EXPECT_EQ(platform::thread::ThreadImpl::DELETED, thread.state());
+    EXPECT_FALSE(std::filesystem::exists("threadlog.txt"));
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ void ThreadImpl::start() {
     _id.wait(0);
 }
 
-void* ThreadImpl::entry(void* self) noexcept {
+void* ThreadImpl::entry(void* self) {
     auto* thread = static_cast<ThreadImpl*>(self);
     detail::setCurrentThreadName(thread->_runningName);
     thread->_id.store(currentThreadId());
@@ -113,10 +113,11 @@ void ThreadImpl::terminate() {
         throw ThreadException("TerminateThread failed. Thread: " + std::to_string(_id.load()) +
                               ". " + systemErrorText(error));
     }
-    const int detachError = ::pthread_detach(*_handle);
-    if (detachError != 0) {
+    // Waiting for the end makes it safe to destroy the thread and its Runnable afterwards.
+    const int joinError = ::pthread_join(*_handle, nullptr);
+    if (joinError != 0) {
         throw ThreadException("CloseHandle failed while after callling TerminateThread. " +
-                              systemErrorText(detachError));
+                              systemErrorText(joinError));
     }
     _handle.reset();
     _id.store(0);

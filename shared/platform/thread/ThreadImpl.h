@@ -29,8 +29,9 @@ public:
     void start() override;
     bool join(std::uint32_t timeoutMs) override;
     void join() override;
-    // Cancels the thread (it ends at its next cancellation point) and lets it go; its resources
-    // return to the system when it has ended.
+    // Cancels the thread and waits until it has ended. The thread ends at its next cancellation
+    // point (a blocking system call), unwinding its stack; one that never reaches such a point
+    // keeps terminate waiting.
     void terminate() override;
     bool isCurrent() const override;
 
@@ -46,7 +47,7 @@ protected:
     const std::string& runningName() const { return _runningName; }
 
 private:
-    static void* entry(void* self) noexcept;
+    static void* entry(void* self);
     void joined();
 
     const OsInfo* _osInfo;  // what terminate may need to know about the system; not owned
