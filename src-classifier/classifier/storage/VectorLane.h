@@ -1,0 +1,388 @@
+#pragma once
+
+// The lane for features of exactly N bytes (N = 0..31). Reads use _permanent, a vector of packed
+// records sorted by feature bytes (unsigned) and then class index; training since the last
+// compaction collects in the hash map _pending, and a pair untrained to zero stays in
+// _permanent with count 0 until compact() drops it. Not synchronised (see LaneBase).
+
+#include <algorithm>
+#include <array>
+#include <boost/container_hash/hash.hpp>
+#include <boost/unordered_map.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "classifier/storage/LaneBase.h"
+#include "classifier/storage/StorageTypes.h"
+#include "debug/assertion.h"
+
+namespace norvale::classifier::storage {
+
+template <std::size_t N>
+class VectorLane final : public LaneBase {
+public:
+    using Record = LaneRecord<N>;
+    static_assert(sizeof(Record) == Record::Size && alignof(Record) == 1);
+
+    struct PendingKey {
+        std::array<unsigned char, N> _feature;
+        std::uint16_t _classIndex;
+
+        bool operator==(const PendingKey& other) const = default;
+    };
+
+    // Boost's range hash over the feature bytes taken as signed char, then the class index,
+    // both combined into a seed of 0.
+    struct PendingHash {
+        std::size_t operator()(const PendingKey& key) const {
+            const auto* bytes = reinterpret_cast<const signed char*>(key._feature.data());
+            std::size_t seed = 0;
+            boost::hash_combine(seed, boost::hash_range(bytes, bytes + N));
+            boost::hash_combine(seed, key._classIndex);
+            return seed;
+        }
+    };
+
+    using PendingMap = boost::unordered_map<PendingKey, std::uint32_t, PendingHash>;
+
+    VectorLane() : _pending(makePending()) {}
+    VectorLane(const VectorLane& other) = default;
+    VectorLane& operator=(const VectorLane& other) = delete;
+
+    bool equals(const LaneBase& other) const override;
+    void removeClass(std::uint16_t classIndex) override;
+    bool add(std::string_view feature, std::uint16_t classIndex, std::uint32_t count) override;
+    bool sub(std::string_view feature, std::uint16_t classIndex, std::uint32_t count,
+             std::uint32_t& removed) override;
+    void compact() override;
+    void clear() override;
+    std::uint32_t getCount(std::string_view feature, std::uint16_t classIndex) const override;
+    ParameterAccessor& getParameters(std::string_view feature,
+                                     ParameterAccessor& accessor) const override;
+    std::uint32_t getTotalCount() const override;
+    std::uint32_t getUniqueCount() const override;
+    LaneIterator begin() const override;
+    LaneIterator end() const override;
+
+    bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
+    // Records untrained to zero and pairs trained into _pending since the last compaction.
+    std::int32_t permaDeletedCount() const { return _permaDeleted; }
+    std::size_t pendingCount() const { return _pending.size(); }
+    const PendingMap& pending() const { return _pending; }
+
+private:
+    using Records = std::vector<Record>;
+
+    // The bucket count asked for a fresh map; Boost may round it up to its next bucket size.
+    static constexpr std::size_t InitialBuckets = 11;
+
+    static PendingMap makePending() {
+        PendingMap pending(InitialBuckets);
+        pending.max_load_factor(1.0f);
+        return pending;
+    }
+    static const unsigned char* bytesOf(std::string_view feature) {
+        return reinterpret_cast<const unsigned char*>(feature.data());
+    }
+    static PendingKey makeKey(std::string_view feature, std::uint16_t classIndex);
+    static bool lessInFeatureOrder(const Record& left, const Record& right);
+
+    void checkFeature(std::string_view feature) const {
+        QM_ASSERT_TEXT(feature.size() == N, "feature.size() == N",
+                       "A feature has other than lane size");
+    }
+    void checkCompact() const {
+        QM_ASSERT(isCompact(), "The lane has not been compacted since training");
+    }
+    typename Records::const_iterator lowerBoundFeature(const unsigned char* feature) const;
+    Record* findPair(const unsigned char* feature, std::uint16_t classIndex);
+    const Record* findPair(const unsigned char* feature, std::uint16_t classIndex) const;
+    bool recordsEqual(const Record& left, const Record& right) const;
+
+    Records _permanent;
+    PendingMap _pending;
+    std::int32_t _permaDeleted = 0;
+};
+
+template <std::size_t N>
+typename VectorLane<N>::PendingKey VectorLane<N>::makeKey(std::string_view feature,
+                                                          std::uint16_t classIndex) {
+    PendingKey key{};
+    if constexpr (N > 0) std::memcpy(key._feature.data(), feature.data(), N);
+    key._classIndex = classIndex;
+    return key;
+}
+
+template <std::size_t N>
+bool VectorLane<N>::lessInFeatureOrder(const Record& left, const Record& right) {
+    const int order = Record::compareFeature(left.feature(), right.feature());
+    return order != 0 ? order < 0 : left.classIndex() < right.classIndex();
+}
+
+template <std::size_t N>
+typename VectorLane<N>::Records::const_iterator VectorLane<N>::lowerBoundFeature(
+    const unsigned char* feature) const {
+    return std::lower_bound(_permanent.begin(), _permanent.end(), feature,
+                            [](const Record& record, const unsigned char* key) {
+                                return Record::compareFeature(record.feature(), key) < 0;
+                            });
+}
+
+template <std::size_t N>
+const typename VectorLane<N>::Record* VectorLane<N>::findPair(const unsigned char* feature,
+                                                              std::uint16_t classIndex) const {
+    const auto found =
+        std::lower_bound(_permanent.begin(), _permanent.end(), feature,
+                         [classIndex](const Record& record, const unsigned char* key) {
+                             const int order = Record::compareFeature(record.feature(), key);
+                             return order != 0 ? order < 0 : record.classIndex() < classIndex;
+                         });
+    if (found == _permanent.end() || found->classIndex() != classIndex ||
+        Record::compareFeature(found->feature(), feature) != 0) {
+        return nullptr;
+    }
+    return &*found;
+}
+
+template <std::size_t N>
+typename VectorLane<N>::Record* VectorLane<N>::findPair(const unsigned char* feature,
+                                                        std::uint16_t classIndex) {
+    return const_cast<Record*>(std::as_const(*this).findPair(feature, classIndex));
+}
+
+template <std::size_t N>
+bool VectorLane<N>::recordsEqual(const Record& left, const Record& right) const {
+    // The filler byte of the empty feature's records carries nothing and is skipped.
+    return Record::compareFeature(left.feature(), right.feature()) == 0 &&
+           std::memcmp(left._bytes + Record::ClassIndexOffset,
+                       right._bytes + Record::ClassIndexOffset, 6) == 0;
+}
+
+template <std::size_t N>
+bool VectorLane<N>::equals(const LaneBase& other) const {
+    checkCompact();
+    const auto* lane = dynamic_cast<const VectorLane<N>*>(&other);
+    if (lane == nullptr || lane->_permanent.size() != _permanent.size()) return false;
+    for (std::size_t i = 0; i < _permanent.size(); ++i) {
+        if (!recordsEqual(_permanent[i], lane->_permanent[i])) return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+void VectorLane<N>::removeClass(std::uint16_t classIndex) {
+    checkCompact();
+    // One pass that keeps every record not of classIndex in place order, which is what erasing
+    // each such record in turn would leave, without moving the tail once per erased record.
+    auto kept = _permanent.begin();
+    for (auto record = _permanent.begin(); record != _permanent.end(); ++record) {
+        const std::uint16_t oldIndex = record->classIndex();
+        if (oldIndex == classIndex) continue;
+        if (oldIndex > classIndex) {
+            record->setClassIndex(static_cast<std::uint16_t>(oldIndex - 1));
+            QM_ASSERT_TEXT(record->classIndex() == oldIndex - 1, "classIndex == _classIndex - 1",
+                           "Packing class indexes seems wrong");
+        }
+        if (kept != record) *kept = *record;
+        ++kept;
+    }
+    _permanent.erase(kept, _permanent.end());
+}
+
+template <std::size_t N>
+bool VectorLane<N>::add(std::string_view feature, std::uint16_t classIndex, std::uint32_t count) {
+    checkFeature(feature);
+    QM_ASSERT(count > 0, "Trying to add zero or below feature count");
+    if (Record* record = findPair(bytesOf(feature), classIndex)) {
+        const std::uint32_t old = record->count();
+        if (old == 0) {
+            QM_ASSERT(_permaDeleted > 0, "Perma deleted is becomming zero.");
+            --_permaDeleted;
+        }
+        record->setCount(old + count);
+        return old == 0;
+    }
+    const PendingKey key = makeKey(feature, classIndex);
+    if (const auto entry = _pending.find(key); entry != _pending.end()) {
+        entry->second += count;
+        return false;
+    }
+    _pending.emplace(key, count);
+    return true;
+}
+
+template <std::size_t N>
+bool VectorLane<N>::sub(std::string_view feature, std::uint16_t classIndex, std::uint32_t count,
+                        std::uint32_t& removed) {
+    checkFeature(feature);
+    QM_ASSERT(count > 0, "Trying to sub zero or below feature count");
+    removed = 0;
+    if (Record* record = findPair(bytesOf(feature), classIndex)) {
+        const std::uint32_t old = record->count();
+        if (old == 0) return false;
+        removed = std::min(old, count);
+        record->setCount(old - removed);
+        if (removed < old) return false;
+        ++_permaDeleted;
+        return true;
+    }
+    const auto entry = _pending.find(makeKey(feature, classIndex));
+    if (entry == _pending.end()) return false;
+    if (count < entry->second) {
+        entry->second -= count;
+        removed = count;
+        return false;
+    }
+    removed = entry->second;
+    _pending.erase(entry);
+    return true;
+}
+
+template <std::size_t N>
+void VectorLane<N>::compact() {
+    if (isCompact()) return;
+    const std::size_t newSize = _permanent.size() - _permaDeleted + _pending.size();
+    Records tmp;
+    tmp.reserve(newSize);
+    for (const auto& [key, count] : _pending) {
+        Record& record = tmp.emplace_back();
+        record.setFeature(key._feature.data());
+        record.setClassIndex(key._classIndex);
+        record.setCount(count);
+    }
+    std::copy_if(_permanent.begin(), _permanent.end(), std::back_inserter(tmp),
+                 [](const Record& record) { return record.count() != 0; });
+    QM_ASSERT(tmp.size() == newSize, "Unexpected size on new feature vector.");
+    std::sort(tmp.begin(), tmp.end(), [](const Record& left, const Record& right) {
+        return lessInFeatureOrder(left, right);
+    });
+
+    // Everything that can fail is done; from here on nothing throws.
+    PendingMap fresh = makePending();
+    _permanent.swap(tmp);
+    _pending.swap(fresh);
+    _permaDeleted = 0;
+}
+
+template <std::size_t N>
+void VectorLane<N>::clear() {
+    PendingMap fresh = makePending();
+    _permanent.clear();
+    _pending.swap(fresh);
+    _permaDeleted = 0;
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::getCount(std::string_view feature, std::uint16_t classIndex) const {
+    checkFeature(feature);
+    checkCompact();
+    const Record* record = findPair(bytesOf(feature), classIndex);
+    return record != nullptr ? record->count() : 0;
+}
+
+template <std::size_t N>
+ParameterAccessor& VectorLane<N>::getParameters(std::string_view feature,
+                                                ParameterAccessor& accessor) const {
+    checkFeature(feature);
+    checkCompact();
+    accessor.reset();
+    const unsigned char* key = bytesOf(feature);
+    auto parameter = lowerBoundFeature(key);
+    if (parameter == _permanent.end() || Record::compareFeature(parameter->feature(), key) != 0) {
+        return accessor;
+    }
+    const char* featurePtr = reinterpret_cast<const char*>(parameter->feature());
+    QM_ASSERT(featurePtr != nullptr, "Setting null feature ptr");
+    accessor.setFeaturePtr(featurePtr);
+    for (; parameter != _permanent.end() && Record::compareFeature(parameter->feature(), key) == 0;
+         ++parameter) {
+        const std::uint16_t classIndex = parameter->classIndex();
+        QM_ASSERT_TEXT(classIndex < accessor.parameters().size(),
+                       "parameter.classIndex() < _parameters.size()",
+                       "The parameter accessor array is to short");
+        QM_ASSERT_TEXT(accessor.parameter(classIndex) == 0,
+                       "_parameters[parameter.classIndex()] == 0",
+                       "Overwriting a parameter accessor count");
+        accessor.setParameter(classIndex, parameter->count());
+    }
+    return accessor;
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::getTotalCount() const {
+    checkCompact();
+    std::uint32_t total = 0;
+    for (const Record& record : _permanent) total += record.count();
+    return total;
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::getUniqueCount() const {
+    checkCompact();
+    std::uint32_t unique = 0;
+    const Record* previous = nullptr;
+    for (const Record& record : _permanent) {
+        if (previous == nullptr ||
+            Record::compareFeature(previous->feature(), record.feature()) != 0) {
+            ++unique;
+        }
+        previous = &record;
+    }
+    return unique;
+}
+
+template <std::size_t N>
+LaneIterator VectorLane<N>::begin() const {
+    checkCompact();
+    const auto* first = _permanent.empty() ? nullptr : _permanent.front()._bytes;
+    return LaneIterator(first, Record::Size, N);
+}
+
+template <std::size_t N>
+LaneIterator VectorLane<N>::end() const {
+    checkCompact();
+    const auto* last = _permanent.empty() ? nullptr : _permanent.front()._bytes;
+    if (last != nullptr) last += _permanent.size() * Record::Size;
+    return LaneIterator(last, Record::Size, N);
+}
+
+// Instantiated once, in VectorLane.cpp.
+extern template class VectorLane<0>;
+extern template class VectorLane<1>;
+extern template class VectorLane<2>;
+extern template class VectorLane<3>;
+extern template class VectorLane<4>;
+extern template class VectorLane<5>;
+extern template class VectorLane<6>;
+extern template class VectorLane<7>;
+extern template class VectorLane<8>;
+extern template class VectorLane<9>;
+extern template class VectorLane<10>;
+extern template class VectorLane<11>;
+extern template class VectorLane<12>;
+extern template class VectorLane<13>;
+extern template class VectorLane<14>;
+extern template class VectorLane<15>;
+extern template class VectorLane<16>;
+extern template class VectorLane<17>;
+extern template class VectorLane<18>;
+extern template class VectorLane<19>;
+extern template class VectorLane<20>;
+extern template class VectorLane<21>;
+extern template class VectorLane<22>;
+extern template class VectorLane<23>;
+extern template class VectorLane<24>;
+extern template class VectorLane<25>;
+extern template class VectorLane<26>;
+extern template class VectorLane<27>;
+extern template class VectorLane<28>;
+extern template class VectorLane<29>;
+extern template class VectorLane<30>;
+extern template class VectorLane<31>;
+
+}  // namespace norvale::classifier::storage
