@@ -31,7 +31,8 @@ private:
     // System calls go to the closer's descriptor, which is -1 once closed: a stream used after
     // close fails with EBADF instead of touching a descriptor number the process has reused.
     int openDescriptor() const noexcept { return _closer.descriptor(); }
-    // "Detailed information\nSocket fd: ..." with the system error text of code.
+    // "Detailed information\nSocket fd: ..." with the system error text of code; failures that
+    // no system call reported (end of stream, overflow) pass 0, as no socket error is pending.
     std::string detail(int code) const;
     int pollReadable(int timeoutMs);
 
