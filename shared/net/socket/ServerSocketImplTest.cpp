@@ -1,0 +1,130 @@
+#include "net/socket/ServerSocketImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <regex>
+#include <string>
+
+#include "net/socket/SocketExceptions.h"
+#include "net/socket/SocketTestSupport.h"
+
+namespace {
+
+using namespace net::socket;
+using test_support::LoopbackFactories;
+using namespace std::chrono_literals;
+
+// A port the system picked a moment ago for a socket now closed.
+std::uint16_t freePort(LoopbackFactories& factories) {
+    return factories.servers.create(0, 1)->localPort();
+}
+
+TEST(ServerSocketImplTest, PortZeroReportsTheChosenPortAndAccepts) {
+    LoopbackFactories factories;
+    auto server = factories.servers.create(0, 4);
+    ASSERT_NE(0, server->localPort());
+    auto client = factories.clients.create();
+    SocketStream* stream = client->connect("127.0.0.1", server->localPort());
+    auto accepted = server->accept();
+    stream->write("hi", 2);
+    char buffer[2];
+    accepted->read(buffer, 2);
+    EXPECT_EQ("hi", std::string(buffer, 2));
+}
+
+// The queue size is checked after bind and before listen: a busy port fails at bind first, a
+// free one with the queue message, and the port is free again afterwards.
+TEST(ServerSocketImplTest, QueueSizeAboveTheLimitFailsBetweenBindAndListen) {
+    LoopbackFactories factories;
+    const std::uint16_t port = freePort(factories);
+    try {
+        factories.servers.create(port, 2147483648u);
+        FAIL() << "no exception";
+    } catch (const PreconditionException& e) {
+        EXPECT_STREQ("The queue number is too large. It has to be between 0 and 2147483647.",
+                     e.what());
+    }
+    auto busy = factories.servers.create(port, 2147483647u);
+    EXPECT_THROW(factories.servers.create(port, 2147483648u), InitException);
+}
+
+TEST(ServerSocketImplTest, BusyPortFailsAtBindWithTheServerDetail) {
+    LoopbackFactories factories;
+    auto first = factories.servers.create(0, 4);
+    const std::uint16_t port = first->localPort();
+    try {
+        factories.servers.create(port, 5);
+        FAIL() << "no exception";
+    } catch (const InitException& e) {
+        const std::regex expected(
+            "Could not bind the socket\\. Failed using the bind system call\\. "
+            "Detailed information:\nSocket id: [0-9]+\nPort: " +
+            std::to_string(port) +
+            "\nQueue: 5\nSystem error message: Address already in use\\. Error code: " +
+            std::to_string(EADDRINUSE) + "\\.");
+        EXPECT_TRUE(std::regex_match(std::string(e.what()), expected)) << e.what();
+    }
+}
+
+TEST(ServerSocketImplTest, CloseFromAnotherThreadWakesABlockedAccept) {
+    LoopbackFactories factories;
+    auto server = factories.servers.create(0, 4);
+    auto acceptor = std::async(std::launch::async, [&]() -> std::string {
+        try {
+            server->accept();
+        } catch (const AcceptException& e) {
+            return e.what();
+        }
+        return "accepted";
+    });
+    EXPECT_EQ(std::future_status::timeout, acceptor.wait_for(100ms));
+    server->close();
+    ASSERT_EQ(std::future_status::ready, acceptor.wait_for(10s));
+    const std::string message = acceptor.get();
+    EXPECT_EQ(0u, message.find("Error accepting a connection. Failed using the accept system "
+                               "call. Detailed information:\nSocket id: "))
+        << message;
+    server->close();  // a second close is harmless
+}
+
+TEST(ServerSocketImplTest, AcceptAfterCloseFailsWithTheServerDetail) {
+    LoopbackFactories factories;
+    auto server = factories.servers.create(0, 16);
+    const std::uint16_t port = server->localPort();
+    server->close();
+    try {
+        server->accept();
+        FAIL() << "no exception";
+    } catch (const AcceptException& e) {
+        EXPECT_EQ(
+            "Error accepting a connection. Failed using the accept system call. "
+            "Detailed information:\nSocket id: -1\nPort: " +
+                std::to_string(port) +
+                "\nQueue: 16\nSystem error message: Bad file descriptor. Error code: " +
+                std::to_string(EBADF) + ".",
+            e.what());
+    }
+}
+
+class FailingStreamFactory : public SocketStreamFactory {
+public:
+    std::unique_ptr<SocketStream> create(int) override { throw GeneralException("no stream"); }
+};
+
+// The accepted descriptor is closed when no stream could take it, so the client sees the end.
+TEST(ServerSocketImplTest, AcceptedSocketIsClosedWhenNoStreamCanBeMade) {
+    LoopbackFactories factories;
+    FailingStreamFactory failing;
+    ServerSocketImpl server(&factories.errors, &failing, 0, 4);
+    auto client = factories.clients.create();
+    SocketStream* stream = client->connect("127.0.0.1", server.localPort());
+    EXPECT_THROW(server.accept(), GeneralException);
+    ASSERT_TRUE(stream->waitReadable(10000));
+    char byte;
+    EXPECT_EQ(0, stream->readSome(&byte, 1));
+}
+
+}  // namespace

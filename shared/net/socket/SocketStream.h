@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace net::socket {
+
+// One connected TCP socket, read and written with blocking calls. A stream is used by one thread
+// at a time, with one exception: another thread may call shutdown (for instance shutdown(Receive)
+// to end a read that blocks while the server stops). Sizes are byte counts of at most MaxSize.
+// Every failure throws a SocketException (SocketExceptions.h).
+class SocketStream {
+public:
+    // Ends for shutdown.
+    static constexpr int Receive = 0;
+    static constexpr int Send = 1;
+    static constexpr int Both = 2;
+
+    static constexpr std::uint32_t MaxSize = 2147483647;
+
+    virtual ~SocketStream() = default;
+
+    // Disables receiving (0), sending (1) or both (2).
+    virtual void shutdown(int end) = 0;
+    // Closes the socket; a second close, or destroying the stream afterwards, closes nothing.
+    virtual void close() = 0;
+    // Reads exactly n bytes; UnexpectedEofException when the peer ends its sending side first.
+    virtual void read(char* buffer, std::uint32_t n) = 0;
+    // One receive of at most n bytes; returns the count, 0 when the peer has ended its sending
+    // side.
+    virtual int readSome(char* buffer, std::uint32_t n) = 0;
+    // Reads byte by byte until the zero-terminated buffer contains match; returns the number of
+    // bytes read. At most bufferSize - 1 bytes are read, the last byte of the buffer stays zero.
+    virtual int readUntil(char* buffer, std::uint32_t bufferSize, const char* match) = 0;
+    // Sends all n bytes (nothing at all when n is 0).
+    virtual void write(const char* buffer, std::uint32_t n) = 0;
+    // Dotted IPv4 addresses of the two ends.
+    virtual std::string getPeerName() = 0;
+    virtual std::string getLocalName() = 0;
+
+    // Waits at most timeoutMs milliseconds (negative: without limit) until a read would not
+    // block. Returns true when data or the end of the stream can be read, false on time-out.
+    // Lets a connection enforce idle and request deadlines with blocking reads.
+    virtual bool waitReadable(int timeoutMs) = 0;
+};
+
+}  // namespace net::socket

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/socket/SocketCloser.h"
+#include "net/socket/SocketStream.h"
+#include "platform/errorresources/ErrorMapper.h"
+
+namespace net::socket {
+
+// SocketStream over a connected TCP descriptor, which it owns from construction. Reads and sends
+// retry when a signal interrupts them, so a signal never turns into a socket failure or a short
+// send; sends pass MSG_NOSIGNAL, so a vanished peer is a WriteException, never SIGPIPE.
+class SocketStreamImpl : public SocketStream {
+public:
+    // errors: the table for codes the system has no text for; not owned, may be null.
+    SocketStreamImpl(int descriptor, const platform::errorresources::ErrorMapper* errors) noexcept;
+
+    void shutdown(int end) override;
+    void close() override;
+    void read(char* buffer, std::uint32_t n) override;
+    int readSome(char* buffer, std::uint32_t n) override;
+    int readUntil(char* buffer, std::uint32_t bufferSize, const char* match) override;
+    void write(const char* buffer, std::uint32_t n) override;
+    std::string getPeerName() override;
+    std::string getLocalName() override;
+    bool waitReadable(int timeoutMs) override;
+
+private:
+    // System calls go to the closer's descriptor, which is -1 once closed: a stream used after
+    // close fails with EBADF instead of touching a descriptor number the process has reused.
+    int openDescriptor() const noexcept { return _closer.descriptor(); }
+    // "Detailed information\nSocket fd: ..." with the system error text of code; failures that
+    // no system call reported (end of stream, overflow) pass 0, as no socket error is pending.
+    std::string detail(int code) const;
+    int pollReadable(int timeoutMs);
+
+    const int _descriptor;
+    SocketCloser _closer;
+    const platform::errorresources::ErrorMapper* _errors;
+};
+
+}  // namespace net::socket
