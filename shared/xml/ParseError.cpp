@@ -36,7 +36,8 @@ void ParseError::record(int code, int line, int column, std::string description)
 
 std::string ParseError::text(std::string_view source) const {
     std::string result;
-    result += "Error Code: " + (_present ? std::to_string(_code) : std::string("N/A")) + "\n";
+    // Code 0 marks a failure the layer detected itself; the library never reports it.
+    result += "Error Code: " + numberOrUnknown(_code) + "\n";
     result += "Line: " + numberOrUnknown(_line) + "\n";
     result += "Row: " + numberOrUnknown(_column) + "\n";
     result += "Description: " + (_description.empty() ? std::string("N/A") : _description) + "\n";
