@@ -21,9 +21,11 @@ function(qm_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${QM_INCLUDE_ROOTS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
+  # One label per test: gtest_discover_tests writes the property value unquoted, so a list of
+  # labels would split into a label and a stray property name, and "-L concurrency" finds nothing.
   set(labels unit)
   if(ARG_CONCURRENCY)
-    list(APPEND labels concurrency)
+    set(labels concurrency)
     set_property(GLOBAL APPEND PROPERTY QM_CONCURRENCY_TESTS ${name})
   endif()
   gtest_discover_tests(${name}
