@@ -7,6 +7,7 @@ packages=(
   g++ cmake make              # C++20 compiler and build
   libboost-dev                # unordered_map, heap::priority_queue, shared_ptr (headers only)
   libxml2-dev                 # XML parsing, XSD validation, XPath
+  libxml2-utils               # xmllint: tests check the schemas with a second validator
   libgtest-dev libgmock-dev   # unit and integration tests
   libbenchmark-dev            # benchmarks in bench/
 )

@@ -1,0 +1,192 @@
+#include "xml/Document.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/xmlschemas.h>
+
+#include <cerrno>
+#include <climits>
+#include <fstream>
+#include <sstream>
+
+#include "platform/errorresources/SystemErrorText.h"
+#include "xml/ComInitializer.h"
+#include "xml/ParseError.h"
+#include "xml/SchemaCache.h"
+
+namespace xml {
+
+namespace {
+
+// No network, line numbers beyond 65535 kept for error reports. Entity substitution and DTD
+// loading stay off; a DOCTYPE is refused outright (see refuseDocumentType).
+constexpr int ParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+
+struct ParserContextDeleter {
+    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+};
+
+struct ValidContextDeleter {
+    void operator()(xmlSchemaValidCtxt* context) const { xmlSchemaFreeValidCtxt(context); }
+};
+
+// Called by the parser at "<!DOCTYPE", before an internal subset or an external DTD is read.
+// Stopping here means no entity is ever declared, so neither expansion bombs nor external
+// entities (file or network) can happen.
+void refuseDocumentType(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* parser = static_cast<xmlParserCtxt*>(context);
+    static_cast<ParseError*>(parser->_private)
+        ->record(XML_ERR_USER_STOP, xmlSAX2GetLineNumber(parser), xmlSAX2GetColumnNumber(parser),
+                 "DTD is not allowed. A document type declaration was found.");
+    xmlStopParser(parser);
+}
+
+// The parser hands its structured handler the parser context itself (its SAX user data).
+void collectParserError(void* context, xmlError* error) {
+    ParseError::collect(static_cast<xmlParserCtxt*>(context)->_private, error);
+}
+
+std::string readFile(const std::string& path, ParseError& error) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    if (file) content << file.rdbuf();
+    if (!file || file.bad()) {
+        const int code = errno;
+        error.record(0, 0, 0,
+                     "The file could not be read. " +
+                         platform::errorresources::systemErrorText(code != 0 ? code : ENOENT));
+    }
+    return content.str();
+}
+
+std::string validationTarget(const xmlDoc* document) {
+    const xmlNode* root = xmlDocGetRootElement(document);
+    if (root == nullptr || root->ns == nullptr || root->ns->href == nullptr) return "";
+    return reinterpret_cast<const char*>(root->ns->href);
+}
+
+}  // namespace
+
+void Document::DocDeleter::operator()(_xmlDoc* document) const {
+    xmlFreeDoc(document);
+}
+
+Document::Document(const SchemaCache* schemas) : _schemas(schemas) {
+    ComInitializer::initialiseLibrary();
+}
+
+Document::~Document() = default;
+
+void Document::setSelectionNamespaces(const std::string& declarations) {
+    if (!_namespaces.assign(declarations)) {
+        throw DocumentException("Error when trying to set the schemas for a document.");
+    }
+}
+
+void Document::loadFromMemory(std::string_view text) {
+    load(std::string(text), nullptr, "Error when loading the XML document from the memory.");
+}
+
+void Document::loadFromFile(const std::string& path) {
+    const std::string opening = "Error when loading the XML document " + path;
+    ParseError error;
+    std::string text = readFile(path, error);
+    if (!error.empty()) {
+        _document.reset();
+        _source.clear();
+        throw DocumentException(opening + "\n\n" + error.text(""));
+    }
+    load(std::move(text), path.c_str(), opening);
+}
+
+void Document::load(std::string text, const char* url, const std::string& failureOpening) {
+    _document.reset();
+    _source = std::move(text);
+    ParseError error;
+    if (_source.size() > INT_MAX) {
+        error.record(XML_ERR_NO_MEMORY, 0, 0, "The document is larger than 2147483647 bytes.");
+        throw DocumentException(failureOpening + "\n\n" + error.text(""));
+    }
+    std::unique_ptr<xmlParserCtxt, ParserContextDeleter> parser(xmlNewParserCtxt());
+    if (!parser) throw AtlException(ENOMEM);
+    parser->_private = &error;
+    parser->sax->serror = collectParserError;
+    parser->sax->internalSubset = refuseDocumentType;
+    std::unique_ptr<_xmlDoc, DocDeleter> document(
+        xmlCtxtReadMemory(parser.get(), _source.data(), static_cast<int>(_source.size()), url,
+                          nullptr, ParseOptions));
+    if (!document || !error.empty() || document->intSubset != nullptr ||
+        document->extSubset != nullptr) {
+        if (error.empty()) error.record(parser->errNo, 0, 0, "The document could not be parsed.");
+        throw DocumentException(failureOpening + "\n\n" + error.text(_source));
+    }
+    _document = std::move(document);
+}
+
+void Document::validate() const {
+    static const std::string opening = "Problems validating the xml document.\r\n";
+    ParseError error;
+    const std::string target = _document ? validationTarget(_document.get()) : "";
+    xmlSchema* schema = _schemas != nullptr ? _schemas->find(target) : nullptr;
+    if (!_document) {
+        error.record(0, 0, 0, "No document is loaded.");
+    } else if (schema == nullptr) {
+        error.record(0, 0, 0,
+                     "No schema is known for the namespace '" + target + "' of the root element.");
+    } else {
+        std::unique_ptr<xmlSchemaValidCtxt, ValidContextDeleter> validator(
+            xmlSchemaNewValidCtxt(schema));
+        if (!validator) throw AtlException(ENOMEM);
+        xmlSchemaSetValidStructuredErrors(validator.get(), ParseError::collect, &error);
+        const int result = xmlSchemaValidateDoc(validator.get(), _document.get());
+        if (result == 0 && error.empty()) return;
+        if (error.empty()) error.record(result, 0, 0, "The document could not be validated.");
+    }
+    throw ValidateException(opening + error.text(_source));
+}
+
+Element Document::selectExactlyOne(const std::string& xpath) const {
+    std::vector<_xmlNode*> found;
+    if (!_namespaces.select(_document.get(), reinterpret_cast<xmlNode*>(_document.get()), xpath,
+                            found)) {
+        throw DocumentException("Error when selecting nodes with the expression " + xpath);
+    }
+    NodeList nodes(this, std::move(found));
+    if (nodes.count() != 1) {
+        throw DocumentException("Exactly one element matching the string " + xpath +
+                                " is allowed but " + std::to_string(nodes.count()) +
+                                " was found.\n");
+    }
+    return nodes.item(0);
+}
+
+std::string Document::getTargetNamespace() const {
+    const xmlNode* root = _document ? xmlDocGetRootElement(_document.get()) : nullptr;
+    if (root == nullptr) return "";
+    xmlChar* value = xmlGetNoNsProp(root, reinterpret_cast<const xmlChar*>("targetNamespace"));
+    if (value == nullptr) return "";
+    std::string result(reinterpret_cast<const char*>(value));
+    xmlFree(value);
+    return result;
+}
+
+std::string Document::getXml() const {
+    if (!_document) return "";
+    xmlChar* buffer = nullptr;
+    int size = 0;
+    xmlDocDumpMemoryEnc(_document.get(), &buffer, &size, "UTF-8");
+    if (buffer == nullptr) throw AtlException(ENOMEM);
+    std::string result(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
+    xmlFree(buffer);
+    return result;
+}
+
+NodeList Document::select(_xmlNode* context, const std::string& xpath) const {
+    std::vector<_xmlNode*> nodes;
+    if (!_namespaces.select(_document.get(), context, xpath, nodes)) {
+        throw ElementException("Error when selecting nodes with the expression " + xpath);
+    }
+    return NodeList(this, std::move(nodes));
+}
+
+}  // namespace xml

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "xml/NodeList.h"
+#include "xml/SelectionNamespaces.h"
+#include "xml/XMLExceptions.h"
+
+struct _xmlDoc;
+
+namespace xml {
+
+class SchemaCache;
+
+// One parsed XML document (a request, a configuration file, a schema). A document is used by
+// one thread at a time; any number of documents may be loaded and validated at once on
+// different threads, sharing one SchemaCache. Elements and node lists taken from a document
+// stay valid until it is loaded again or destroyed.
+//
+// Parsing is hardened for untrusted input: no network access, and any document type
+// declaration is refused before its content is read, so entities are never declared, expanded
+// or fetched from files.
+class Document {
+public:
+    // `schemas` (not owned, may be null) is what validate() checks against; it must outlive
+    // the document.
+    explicit Document(const SchemaCache* schemas = nullptr);
+    ~Document();
+
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    // Binds XPath prefixes, e.g. "xmlns:qm='" + namespace + "'". Throws DocumentException.
+    void setSelectionNamespaces(const std::string& declarations);
+
+    // Parse `text` / the file at `path`, replacing any previous content. Throw
+    // DocumentException with the parse-error text.
+    void loadFromMemory(std::string_view text);
+    void loadFromFile(const std::string& path);
+
+    // Checks the document against the schema of its root's namespace in the schema cache.
+    // Throws ValidateException with the parse-error text of the first violation.
+    void validate() const;
+
+    // The one element matching `xpath` (relative to the document); DocumentException otherwise.
+    Element selectExactlyOne(const std::string& xpath) const;
+
+    // The root's targetNamespace attribute (schema documents), empty when absent.
+    std::string getTargetNamespace() const;
+
+    // The whole document as XML text (UTF-8), empty when nothing is loaded.
+    std::string getXml() const;
+
+private:
+    friend class Element;
+    friend class SchemaCache;
+
+    struct DocDeleter {
+        void operator()(_xmlDoc* document) const;
+    };
+
+    void load(std::string text, const char* url, const std::string& failureOpening);
+    NodeList select(_xmlNode* context, const std::string& xpath) const;
+
+    const SchemaCache* _schemas;
+    SelectionNamespaces _namespaces;
+    std::unique_ptr<_xmlDoc, DocDeleter> _document;
+    // The loaded text, kept so that error reports can quote the offending line.
+    std::string _source;
+};
+
+}  // namespace xml

@@ -1,0 +1,94 @@
+#include "xml/Element.h"
+
+#include <libxml/tree.h>
+
+#include <cerrno>
+
+#include "platform/errorresources/SystemErrorText.h"
+#include "xml/Document.h"
+#include "xml/NodeList.h"
+
+namespace xml {
+
+namespace {
+
+const char* text(const xmlChar* value) {
+    return reinterpret_cast<const char*>(value);
+}
+
+std::string qualifiedName(const xmlNode* node) {
+    std::string name = text(node->name);
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+        name = std::string(text(node->ns->prefix)) + ":" + name;
+    }
+    return name;
+}
+
+// Attributes are matched by their name as written, prefix included, as callers spell them.
+const xmlAttr* findAttribute(const xmlNode* element, const std::string& name) {
+    for (const xmlAttr* attribute = element->properties; attribute != nullptr;
+         attribute = attribute->next) {
+        if (qualifiedName(reinterpret_cast<const xmlNode*>(attribute)) == name) return attribute;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string Element::getAttribute(const std::string& name) const {
+    const xmlAttr* attribute = findAttribute(_node, name);
+    if (attribute == nullptr) {
+        throw ElementException("Error when getting the attribute '" + name + "' from an element.");
+    }
+    if (attribute->children == nullptr) return "";
+    xmlChar* value = xmlNodeListGetString(_node->doc, attribute->children, 1);
+    if (value == nullptr) throw AtlException(ENOMEM);
+    std::string result(text(value));
+    xmlFree(value);
+    return result;
+}
+
+bool Element::attributeExists(const std::string& name) const {
+    return findAttribute(_node, name) != nullptr;
+}
+
+bool Element::getBooleanAttribute(const std::string& name) const {
+    const std::string value = getAttribute(name);
+    if (value == "true" || value == "TRUE") return true;
+    if (value == "false" || value == "FALSE") return false;
+    throw ElementException("Error when getting the attribute. '" + name +
+                           "' not a boolean. The attribute is set to: '" + value + "'.");
+}
+
+std::string Element::getText() const {
+    xmlChar* content = xmlNodeGetContent(_node);
+    if (content == nullptr) {
+        throw ElementException(
+            "Could not get the text from a node in the XML document, using "
+            "'Element::getText()'. " +
+            platform::errorresources::systemErrorText(ENOMEM));
+    }
+    std::string result(text(content));
+    xmlFree(content);
+    return result;
+}
+
+std::string Element::getTagName() const {
+    return qualifiedName(_node);
+}
+
+NodeList Element::selectNodes(const std::string& xpath) const {
+    return _document->select(_node, xpath);
+}
+
+Element Element::selectExactlyOne(const std::string& xpath) const {
+    NodeList nodes = selectNodes(xpath);
+    if (nodes.count() != 1) {
+        throw ElementException("Exactly one element matching the string " + xpath +
+                               " is allowed but " + std::to_string(nodes.count()) +
+                               " was found.\n");
+    }
+    return nodes.item(0);
+}
+
+}  // namespace xml
