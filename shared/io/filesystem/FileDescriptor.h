@@ -1,0 +1,25 @@
+#pragma once
+
+namespace io::filesystem {
+
+// Owns one open file descriptor and closes it when it goes out of scope. close() reports
+// failure (errno set) for callers that must know the data reached the file.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int descriptor) : _descriptor(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    bool valid() const { return _descriptor >= 0; }
+    int get() const { return _descriptor; }
+    bool close();
+
+private:
+    int _descriptor;
+};
+
+// Writes every byte, resuming after short writes and signals. False with errno set on failure.
+bool writeAll(int descriptor, const char* data, unsigned long size);
+
+}  // namespace io::filesystem

@@ -1,0 +1,38 @@
+#pragma once
+
+// Writes bytes to a file: Replace swaps in a complete new file atomically (classifier files, the
+// request archive), Append adds to the end, creating a missing file (the log). Created once at
+// start-up and shared by pointer; may be called from any thread, but concurrent saves to one
+// path must be serialised by the caller. Every failure message ends with the diagnostic tail.
+
+#include <string>
+#include <string_view>
+
+#include "io/IOException.h"
+
+namespace io::filesystem {
+
+class SaveFileException : public IOException {
+public:
+    using IOException::IOException;
+};
+
+class SaveFileExceptionImpl : public SaveFileException {
+public:
+    using SaveFileException::SaveFileException;
+};
+
+enum class SaveMode {
+    // After a crash at any moment the file holds either its old or its new content.
+    Replace,
+    Append,
+};
+
+class SaveFile {
+public:
+    virtual ~SaveFile() = default;
+
+    virtual void save(const std::string& path, std::string_view bytes, SaveMode mode) const = 0;
+};
+
+}  // namespace io::filesystem

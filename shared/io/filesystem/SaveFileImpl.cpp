@@ -1,0 +1,109 @@
+#include "io/filesystem/SaveFileImpl.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#include "io/filesystem/FileDescriptor.h"
+#include "io/filesystem/FileDiagnostics.h"
+
+namespace io::filesystem {
+
+namespace {
+
+constexpr std::uint64_t MaxDataSize = 2147483647;
+constexpr const char* OpenFailed = "An error occurred when trying to open the file for writing.";
+constexpr const char* WriteFailed = "An error occurred when trying to write the file.";
+
+[[noreturn]] void fail(const std::string& message, const std::string& path, int error) {
+    throw SaveFileExceptionImpl(message + diagnosticTail(path, error));
+}
+
+std::string parentFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Unique among the threads and processes that may save beside each other.
+std::string temporaryName(const std::string& path) {
+    static std::atomic<std::uint64_t> counter{0};
+    return path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+// Removes the temporary file unless the rename has consumed it.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string name) : _name(std::move(name)) {}
+    ~TemporaryFile() {
+        if (!_renamed) ::unlink(_name.c_str());
+    }
+    const std::string& name() const { return _name; }
+    void renamed() { _renamed = true; }
+
+private:
+    std::string _name;
+    bool _renamed = false;
+};
+
+// Some file systems cannot flush a folder (EINVAL); their renames are then as durable as
+// they can be made.
+bool syncFolder(const std::string& folder) {
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid()) return false;
+    return ::fsync(directory.get()) == 0 || errno == EINVAL;
+}
+
+}  // namespace
+
+void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMode mode) const {
+    if (bytes.size() > MaxDataSize) {
+        fail("Could not save the file because the data size was too big. The data size is " +
+                 std::to_string(bytes.size()) + ". The data cannot be bigger than " +
+                 std::to_string(MaxDataSize) + " bytes.",
+             path, 0);
+    }
+    if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
+    if (mode == SaveMode::Append) {
+        append(path, bytes);
+    } else {
+        replace(path, bytes);
+    }
+}
+
+void SaveFileImpl::append(const std::string& path, std::string_view bytes) const {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    if (!writeAll(file.get(), bytes.data(), bytes.size()) || !file.close()) {
+        fail(WriteFailed, path, errno);
+    }
+}
+
+void SaveFileImpl::replace(const std::string& path, std::string_view bytes) const {
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) fail(OpenFailed, path, EISDIR);
+
+    TemporaryFile temporary(temporaryName(path));
+    FileDescriptor file(
+        ::open(temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    if (exists && ::fchmod(file.get(), existing.st_mode & 07777) != 0) {
+        fail(OpenFailed, path, errno);
+    }
+    if (!writeAll(file.get(), bytes.data(), bytes.size()) || ::fsync(file.get()) != 0 ||
+        !file.close()) {
+        fail(WriteFailed, path, errno);
+    }
+    if (::rename(temporary.name().c_str(), path.c_str()) != 0) fail(WriteFailed, path, errno);
+    temporary.renamed();
+    if (!syncFolder(parentFolder(path))) fail(WriteFailed, path, errno);
+}
+
+}  // namespace io::filesystem

@@ -1,0 +1,146 @@
+#include "io/filesystem/SaveFileImpl.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "io/filesystem/TempFolder.h"
+
+namespace {
+
+using io::filesystem::SaveMode;
+using io::filesystem::test::expectedTail;
+using io::filesystem::test::TempFolder;
+
+class SaveFileImplTest : public testing::Test {
+protected:
+    std::string saveError(const std::string& path, std::string_view bytes, SaveMode mode) const {
+        try {
+            _save.save(path, bytes, mode);
+        } catch (const io::filesystem::SaveFileExceptionImpl& e) {
+            return e.what();
+        }
+        return "no exception";
+    }
+
+    std::size_t entries() const {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator(_folder.path(""))) {
+            ++count;
+        }
+        return count;
+    }
+
+    TempFolder _folder;
+    const io::filesystem::SaveFileImpl _save;
+};
+
+TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAndLeavesNothingElse) {
+    const std::string path = _folder.path("spam.dat");
+    _save.save(path, "first content", SaveMode::Replace);
+    EXPECT_EQ("first content", TempFolder::read(path));
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
+    _save.save(path, std::string("s\0b", 3), SaveMode::Replace);
+    EXPECT_EQ(std::string("s\0b", 3), TempFolder::read(path));
+    struct stat status {};
+    ASSERT_EQ(0, ::stat(path.c_str(), &status));
+    EXPECT_EQ(0640u, status.st_mode & 07777);
+    _save.save(path, "", SaveMode::Replace);
+    EXPECT_EQ("", TempFolder::read(path));
+    EXPECT_EQ(1u, entries());
+}
+
+TEST_F(SaveFileImplTest, AppendCreatesAMissingFileThenAppends) {
+    const std::string path = _folder.path("log.txt");
+    _save.save(path, "line 1\n", SaveMode::Append);
+    _save.save(path, "line 2\n", SaveMode::Append);
+    EXPECT_EQ("line 1\nline 2\n", TempFolder::read(path));
+}
+
+TEST_F(SaveFileImplTest, PathBelowARegularFileCannotBeWritten) {
+    const std::string path = _folder.write("plain", "x") + "/c.dat";
+    const std::string expected =
+        "An error occurred when trying to open the file for writing." +
+        expectedTail(path, "System error message: Not a directory. Error code: 20.");
+    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Replace));
+    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Append));
+    EXPECT_THROW(_save.save(path, "data", SaveMode::Replace), io::IOException);
+}
+
+TEST_F(SaveFileImplTest, FolderInsteadOfFile) {
+    const std::string path = _folder.path("");
+    const std::string expected =
+        "An error occurred when trying to open the file for writing." +
+        expectedTail(path, "System error message: Is a directory. Error code: 21.");
+    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Replace));
+    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Append));
+}
+
+TEST_F(SaveFileImplTest, EmptyPathAndOversizedData) {
+    EXPECT_EQ("Cannot open file. No filename specified." +
+                  expectedTail("", "System error message: Success. Error code: 0."),
+              saveError("", "data", SaveMode::Replace));
+    // Address space only, never touched: the size is refused before any byte is read.
+    const std::size_t size = 2147483648u;
+    void* reserved =
+        ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, reserved);
+    const std::string path = _folder.path("big.dat");
+    EXPECT_EQ(
+        "Could not save the file because the data size was too big. The data size is 2147483648. "
+        "The data cannot be bigger than 2147483647 bytes." +
+            expectedTail(path, "System error message: Success. Error code: 0."),
+        saveError(path, std::string_view(static_cast<const char*>(reserved), size),
+                  SaveMode::Replace));
+    ::munmap(reserved, size);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A child process replaces the file over and over, alternating two contents of different sizes;
+// it is killed at a random moment. The file must then hold exactly one of the two contents.
+TEST_F(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
+    const std::string path = _folder.path("classifier.dat");
+    const std::string oldContent(6 * 1024 * 1024, 'o');
+    const std::string newContent(2 * 1024 * 1024 + 7, 'n');
+    _save.save(path, oldContent, SaveMode::Replace);
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delayMicroseconds(0, 60000);
+    int sawNew = 0;
+    for (int round = 0; round < 10; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                _save.save(path, newContent, SaveMode::Replace);
+                _save.save(path, oldContent, SaveMode::Replace);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds(random)));
+        ASSERT_EQ(0, ::kill(child, SIGKILL));
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        const std::string content = TempFolder::read(path);
+        ASSERT_TRUE(content == oldContent || content == newContent)
+            << "round " << round << ": " << content.size() << " bytes";
+        sawNew += content == newContent ? 1 : 0;
+    }
+    // A later save still works beside the temporary files the killed writers left behind.
+    _save.save(path, "after", SaveMode::Replace);
+    EXPECT_EQ("after", TempFolder::read(path));
+    RecordProperty("roundsEndingWithNewContent", sawNew);
+}
+
+}  // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+// Creates one folder level (never intermediate folders). Created once at start-up and shared by
+// pointer; stateless, any thread.
+
+#include <string>
+
+#include "exceptions/Exception.h"
+
+namespace posix::file {
+
+class CreateFolderException : public exceptions::Exception {
+public:
+    using Exception::Exception;
+};
+
+class CreateFolder {
+public:
+    virtual ~CreateFolder() = default;
+
+    // An existing entry is accepted unless `failIfExists` is set.
+    virtual void create(const std::string& path, bool failIfExists) const = 0;
+};
+
+}  // namespace posix::file

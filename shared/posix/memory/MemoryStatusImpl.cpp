@@ -1,0 +1,99 @@
+#include "posix/memory/MemoryStatusImpl.h"
+
+#include <cerrno>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include "platform/errorresources/SystemErrorText.h"
+
+namespace platform::memory {
+
+namespace {
+
+[[noreturn]] void fail(int error) {
+    throw MemoryStatusException("Failed to get memory status using 'GlobalMemoryStatusEx'. " +
+                                platform::errorresources::systemErrorText(error));
+}
+
+// meminfo lines read "MemTotal:       16318020 kB".
+std::optional<std::uint64_t> meminfoField(const std::string& content, const std::string& name) {
+    std::istringstream lines(content);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(name + ":", 0) != 0) continue;
+        std::istringstream fields(line.substr(name.size() + 1));
+        std::uint64_t kilobytes = 0;
+        if (fields >> kilobytes) return kilobytes * 1024;
+    }
+    return std::nullopt;
+}
+
+// A cgroup value file holds a number of bytes or "max"; nullopt for "max" and missing files.
+std::optional<std::uint64_t> cgroupValue(const std::string& file) {
+    std::ifstream in(file);
+    std::uint64_t value = 0;
+    if (in >> value) return value;
+    return std::nullopt;
+}
+
+// The cgroup v2 entry of /proc/self/cgroup reads "0::/path/of/the/group".
+std::optional<std::string> cgroupPath(const std::string& ownCgroup) {
+    std::ifstream in(ownCgroup);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("0::", 0) == 0) return line.substr(3);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+MemoryStatusImpl::MemoryStatusImpl(MemoryStatusFiles files) : _files(std::move(files)) {}
+
+std::uint64_t MemoryStatusImpl::available() const {
+    Figures figures = machineFigures();
+    applyCgroupLimits(figures);
+    return figures.available;
+}
+
+std::uint64_t MemoryStatusImpl::total() const {
+    Figures figures = machineFigures();
+    applyCgroupLimits(figures);
+    return figures.total;
+}
+
+MemoryStatusImpl::Figures MemoryStatusImpl::machineFigures() const {
+    std::ifstream in(_files.meminfo);
+    if (!in) fail(errno);
+    std::ostringstream content;
+    content << in.rdbuf();
+    const auto available = meminfoField(content.str(), "MemAvailable");
+    const auto total = meminfoField(content.str(), "MemTotal");
+    if (!available || !total) fail(ENODATA);
+    return Figures{*available, *total};
+}
+
+// Walks from the process's own group up to the root of the visible hierarchy; inside a
+// container the root itself may carry the container's limit.
+void MemoryStatusImpl::applyCgroupLimits(Figures& figures) const {
+    const std::optional<std::string> path = cgroupPath(_files.ownCgroup);
+    if (!path) return;
+    std::string group = *path;
+    for (;;) {
+        const std::string folder = _files.cgroupRoot + (group == "/" ? "" : group);
+        const std::optional<std::uint64_t> limit = cgroupValue(folder + "/memory.max");
+        if (limit) {
+            const std::uint64_t used = cgroupValue(folder + "/memory.current").value_or(0);
+            const std::uint64_t left = used < *limit ? *limit - used : 0;
+            if (left < figures.available) figures.available = left;
+            if (*limit < figures.total) figures.total = *limit;
+        }
+        if (group.empty() || group == "/") return;
+        const auto slash = group.find_last_of('/');
+        group = slash == 0 || slash == std::string::npos ? "/" : group.substr(0, slash);
+    }
+}
+
+}  // namespace platform::memory
