@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -84,6 +85,18 @@ struct LaneRecord {
             return std::memcmp(left, right, N);
         }
     }
+};
+
+// One class of a feature set. _classIndex equals the record's position in the set's class
+// vector and is the index under which the lanes keep the class's counts; _count is the sum of
+// all its counts and _unique the number of its features with a non-zero count.
+struct ClassRecord {
+    std::string _name;
+    std::uint16_t _classIndex = 0;
+    std::uint32_t _count = 0;
+    std::uint32_t _unique = 0;
+
+    bool operator==(const ClassRecord&) const = default;
 };
 
 // The counts of one feature in every class, filled by LaneBase::getParameters. Sized once to

@@ -1,0 +1,70 @@
+#pragma once
+
+// The whole trained state of one classifier: its classes in the order they were added and, in 32
+// lanes by feature length (0 to 31 bytes), how often each feature was trained into each class.
+// The owning classifier decides when to compact; lookups, removeClass and serialisation need
+// compacted lanes. Not synchronised: concurrent readers are fine on a compacted set while no
+// writer runs, writers need exclusive access.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "classifier/storage/LaneBase.h"
+#include "classifier/storage/StorageTypes.h"
+
+namespace norvale::classifier::storage {
+
+class FeatureSet {
+public:
+    using Classes = std::vector<ClassRecord>;
+
+    // No classes and 32 empty lanes.
+    FeatureSet();
+    // A deep, independent copy, including what the lanes have not compacted yet.
+    FeatureSet(const FeatureSet& other);
+    FeatureSet& operator=(const FeatureSet& other) = delete;
+    ~FeatureSet();
+
+    void swap(FeatureSet& other) noexcept;
+
+    // Appends an empty class. Throws ClassifierException for an empty or existing name.
+    void addClass(std::string_view name);
+    // The class of exactly this name (bytes compared), or classes().end().
+    Classes::const_iterator findClass(std::string_view name) const;
+    bool classExists(std::string_view name) const;
+    // Throws ClassifierException when there is no such class.
+    const ClassRecord& getClass(std::string_view name) const;
+    // Drops the class and its counts and moves every later class down one index. Needs compact
+    // lanes; throws ClassifierException when there is no such class.
+    void removeClass(std::string_view name);
+
+    // Adds count (> 0) occurrences of feature (at most 31 bytes) to the class.
+    void add(std::string_view className, std::string_view feature, std::uint32_t count);
+    // Takes away up to count (> 0) occurrences; taking more than present takes what is present.
+    void sub(std::string_view className, std::string_view feature, std::uint32_t count);
+
+    // Merges every lane's training since the last compaction into its sorted records.
+    void compact();
+    // Empties every lane and the class table.
+    void clear();
+
+    std::size_t classCount() const { return _classes.size(); }
+    const ClassRecord& classAt(std::size_t classIndex) const { return _classes[classIndex]; }
+    const Classes& classes() const { return _classes; }
+
+    // One lane per feature length; laneCount() is the length limit (features are shorter).
+    std::size_t laneCount() const { return _lanes.size(); }
+    const LaneBase& lane(std::size_t featureSize) const { return *_lanes[featureSize]; }
+
+private:
+    ClassRecord& findRecord(std::string_view className);
+    void checkFeatureSize(std::string_view feature) const;
+
+    Classes _classes;
+    std::vector<std::unique_ptr<LaneBase>> _lanes;
+};
+
+}  // namespace norvale::classifier::storage
