@@ -1,0 +1,47 @@
+#pragma once
+
+// One classifier: named classes with the counts of the features trained into them, trained and
+// untrained with texts and asked for class probabilities and keywords of a text. The engine
+// holds no lock: the read operations (classExists, classify, classifyKeywords, getInformation)
+// may run at once on one classifier while no write runs; every other operation needs exclusive
+// access. After train or untrain, compact must run before removeClass, classify or
+// classifyKeywords.
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "classifier/ClassInformation.h"
+#include "classifier/Classification.h"
+#include "classifier/KeywordQueue.h"
+
+namespace norvale::classifier {
+
+class Classifier {
+public:
+    virtual ~Classifier() = default;
+
+    // Exchanges the whole content with other, which must come from the same factory.
+    virtual void swap(Classifier& other) = 0;
+    // A deep, independent copy (the working copy of a write transaction).
+    virtual std::unique_ptr<Classifier> clone() const = 0;
+    virtual bool classExists(std::string_view className) const = 0;
+    // Throws ClassifierException for an empty or existing name.
+    virtual void addClass(std::string_view className) = 0;
+    // Throws ClassifierException for an unknown name.
+    virtual void removeClass(std::string_view className) = 0;
+    // Adds the text's features to the class; a failed allocation leaves every count as it was.
+    virtual void train(std::string_view className, std::string_view text) = 0;
+    // Takes the text's features away from the class, never below zero.
+    virtual void untrain(std::string_view className, std::string_view text) = 0;
+    virtual void compact() = 0;
+    // Sets the text coverage and one probability per class in out.
+    virtual void classify(std::string_view text, Classification& out) const = 0;
+    // Fills queue (capacity and threshold set by the caller) with the text's strongest words.
+    // The keywords point into this classifier: read them before changing it.
+    virtual void classifyKeywords(std::string_view text, KeywordQueue& queue) const = 0;
+    // One entry per class, in class order.
+    virtual std::vector<ClassInformation> getInformation() const = 0;
+};
+
+}  // namespace norvale::classifier

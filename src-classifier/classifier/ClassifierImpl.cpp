@@ -1,0 +1,314 @@
+#include "classifier/ClassifierImpl.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "classifier/ClassifierException.h"
+#include "classifier/DefaultCallback.h"
+#include "classifier/KeywordExtractor.h"
+
+namespace norvale::classifier {
+
+namespace {
+
+using storage::FeatureSet;
+using storage::ParameterAccessor;
+
+// Constants of the classification rule; the smoothing term is the classifier's own field.
+constexpr double ScoreExponent = 0.05;
+constexpr double ComplementOffset = 0.6;
+constexpr double SoftmaxFactorPerClass = 1.4;
+
+const char* const FailureExpression = "ClassifierImpl failure";
+const char* const InvalidProbability = "One of the normalized probabilities are not valid.";
+
+// The per-class arrays of one classification, allocated once per call.
+class ClassScores {
+public:
+    ClassScores(const FeatureSet& set, double smoothing);
+
+    // Adds a feature that k > 0 classes have, occurring m times in the text; afterwards
+    // shares() holds its e_j and shareSum() their sum.
+    void addFeature(const ParameterAccessor& parameters, std::uint32_t m);
+    const std::vector<double>& shares() const { return _e; }
+    double shareSum() const { return _shareSum; }
+    // Normalised probability of every class (g_j / Z, or 1 / n when Z is 0), in class order.
+    const std::vector<double>& probabilities();
+
+private:
+    double weightOf(std::uint16_t k) const;
+
+    std::size_t _n;
+    double _smoothing;
+    double _zeroCountNumerator;  // the exponent term of a class that lacks the feature
+    std::vector<double> _a, _b, _c, _d, _e, _s, _g;
+    double _shareSum = 0.0;
+    double _qsum = 0.0;
+};
+
+ClassScores::ClassScores(const FeatureSet& set, double smoothing)
+    : _n(set.classCount()),
+      _smoothing(smoothing),
+      _zeroCountNumerator(std::pow(smoothing, ScoreExponent)),
+      _a(_n),
+      _b(_n),
+      _c(_n),
+      _d(_n),
+      _e(_n),
+      _s(_n, 0.0),
+      _g(_n) {
+    double sum = 0.0;
+    double largest = 0.0;
+    for (std::size_t j = 0; j < _n; ++j) {
+        _a[j] = static_cast<double>(set.classAt(j)._count) + 1.0;
+        sum += _a[j];
+        largest = std::max(largest, _a[j]);
+    }
+    double largestComplement = 0.0;
+    for (std::size_t j = 0; j < _n; ++j) {
+        _b[j] = largest / _a[j];
+        _c[j] = sum - _a[j] + 1.0;
+        largestComplement = std::max(largestComplement, _c[j]);
+    }
+    for (std::size_t j = 0; j < _n; ++j) _d[j] = largestComplement / _c[j];
+}
+
+double ClassScores::weightOf(std::uint16_t k) const {
+    if (_n <= 2) return 1.0;
+    return std::log(static_cast<double>(_n) / static_cast<double>(k)) + 1.0;
+}
+
+void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t m) {
+    const double w = weightOf(parameters.classCount());
+    const double total = static_cast<double>(parameters.total());
+    _shareSum = 0.0;
+    for (std::size_t j = 0; j < _n; ++j) {
+        const double c = static_cast<double>(parameters.parameter(j));
+        if (_n == 2) {
+            _e[j] = _b[j] * c + _smoothing;
+        } else {
+            // With c = 0 the base is exactly the smoothing term, so its power is computed once.
+            const double numerator = parameters.parameter(j) == 0
+                                         ? _zeroCountNumerator
+                                         : std::pow(_b[j] * w * c + _smoothing, ScoreExponent);
+            _e[j] = numerator / (_d[j] * w * (total - c) + ComplementOffset);
+        }
+        _shareSum += _e[j];
+        _s[j] += std::log(_e[j]) * m;
+    }
+    const double occurrences = static_cast<double>(m);
+    _qsum += static_cast<double>(_n) * occurrences * occurrences;
+}
+
+const std::vector<double>& ClassScores::probabilities() {
+    const double r = _qsum > 0.0 ? 1.0 / std::sqrt(_qsum) : 1.0;
+    double smax = std::numeric_limits<double>::lowest();
+    for (std::size_t j = 0; j < _n; ++j) {
+        _s[j] *= r;
+        if (_s[j] > smax) smax = _s[j];
+    }
+    double z = 0.0;
+    for (std::size_t j = 0; j < _n; ++j) {
+        _g[j] = std::exp((_s[j] - smax) * SoftmaxFactorPerClass * static_cast<double>(_n));
+        z += _g[j];
+    }
+    for (std::size_t j = 0; j < _n; ++j) {
+        _g[j] = z == 0.0 ? 1.0 / static_cast<double>(_n) : _g[j] / z;
+    }
+    return _g;
+}
+
+// Offers the word to the queue for the class with the largest share above the threshold; the
+// first class wins among equal shares.
+void offerKeyword(const FeatureSet& set, const ClassScores& scores,
+                  const ParameterAccessor& parameters, std::size_t length, std::uint32_t m,
+                  KeywordQueue& queue) {
+    double best = queue.threshold();
+    std::size_t bestClass = set.classCount();
+    const std::vector<double>& shares = scores.shares();
+    for (std::size_t j = 0; j < shares.size(); ++j) {
+        const double share = shares[j] / scores.shareSum();
+        if (share > best) {
+            best = share;
+            bestClass = j;
+        }
+    }
+    if (bestClass == set.classCount()) return;
+    queue.offer(Keyword(parameters.featurePtr(), static_cast<std::uint32_t>(length), best, m,
+                        set.classAt(bestClass)._name.c_str()));
+}
+
+std::unique_ptr<Callback> makeCallback(const CallbackFactory* factory) {
+    if (factory == nullptr) return std::make_unique<DefaultCallback>();
+    return factory->create();
+}
+
+}  // namespace
+
+ClassifierImpl::ClassifierImpl(const CallbackFactory* callbackFactory, double smoothing)
+    : _callback(makeCallback(callbackFactory)),
+      _smoothing(smoothing),
+      _extractor(createFeatureExtractor(_extractorVersion)) {}
+
+ClassifierImpl::ClassifierImpl(const ClassifierImpl& other)
+    : _callback(other._callback->clone()),
+      _dataVersion(other._dataVersion),
+      _extractorVersion(other._extractorVersion),
+      _smoothing(other._smoothing),
+      _extractor(createFeatureExtractor(other._extractorVersion)),
+      _featureSet(other._featureSet) {}
+
+ClassifierImpl::~ClassifierImpl() = default;
+
+void ClassifierImpl::swap(Classifier& other) {
+    auto& impl = dynamic_cast<ClassifierImpl&>(other);
+    std::swap(_callback, impl._callback);
+    std::swap(_dataVersion, impl._dataVersion);
+    std::swap(_extractorVersion, impl._extractorVersion);
+    std::swap(_smoothing, impl._smoothing);
+    std::swap(_extractor, impl._extractor);
+    _featureSet.swap(impl._featureSet);
+}
+
+std::unique_ptr<Classifier> ClassifierImpl::clone() const {
+    return std::unique_ptr<Classifier>(new ClassifierImpl(*this));
+}
+
+bool ClassifierImpl::classExists(std::string_view className) const {
+    return _featureSet.classExists(className);
+}
+
+void ClassifierImpl::addClass(std::string_view className) {
+    _featureSet.addClass(className);
+}
+
+void ClassifierImpl::removeClass(std::string_view className) {
+    _featureSet.removeClass(className);
+}
+
+bool ClassifierImpl::extractForTraining(std::string_view className, std::string_view text,
+                                        FeatureCounts& features, const char* emptyName,
+                                        const char* unknownClass) const {
+    if (className.empty()) throw ClassifierException(emptyName);
+    _extractor->extract(text, features);
+    if (features.empty()) return false;
+    if (!classExists(className)) {
+        throw ClassifierException(std::string(unknownClass).append(className).append("'."));
+    }
+    return true;
+}
+
+void ClassifierImpl::train(std::string_view className, std::string_view text) {
+    FeatureCounts features;
+    if (!extractForTraining(
+            className, text, features,
+            "When training the classifier the class name must at least have one character.",
+            "Trying to train on a class that doesn't exist. Class name '")) {
+        return;
+    }
+    auto next = features.begin();
+    try {
+        for (; next != features.end(); ++next)
+            _featureSet.add(className, next->first, next->second);
+    } catch (const std::bad_alloc&) {
+        // Subtracting allocates nothing, so the counts are restored before the failure goes on.
+        for (auto added = features.begin(); added != next; ++added) {
+            _featureSet.sub(className, added->first, added->second);
+        }
+        throw;
+    }
+}
+
+void ClassifierImpl::untrain(std::string_view className, std::string_view text) {
+    FeatureCounts features;
+    if (!extractForTraining(
+            className, text, features,
+            "When untraining the classifier the class name must at least have one character.",
+            "Trying to untrain on a class that doesn't exist. Class name '")) {
+        return;
+    }
+    for (const auto& [feature, m] : features) _featureSet.sub(className, feature, m);
+}
+
+void ClassifierImpl::compact() {
+    _featureSet.compact();
+}
+
+void ClassifierImpl::classify(std::string_view text, Classification& out) const {
+    FeatureCounts features;
+    _extractor->extract(text, features);
+    KeywordQueue noKeywords(0, 0.0);
+    classifyFeatures(features, out, noKeywords);
+}
+
+void ClassifierImpl::classifyKeywords(std::string_view text, KeywordQueue& queue) const {
+    const KeywordExtractor words(_extractor->maxTokenSize(), _extractorVersion > 3);
+    FeatureCounts features;
+    words.extract(text, features);
+    Classification discarded;
+    classifyFeatures(features, discarded, queue);
+}
+
+void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classification& out,
+                                      KeywordQueue& queue) const {
+    const std::size_t n = _featureSet.classCount();
+    if (n == 0) {
+        throw ClassifierException("Trying to classify a text before any classes have been added!");
+    }
+    ClassScores scores(_featureSet, _smoothing);
+    ParameterAccessor parameters(n);
+    std::size_t matched = 0;
+    for (const auto& [feature, m] : features) {
+        _featureSet.lane(feature.size()).getParameters(feature, parameters);
+        if (parameters.classCount() == 0) continue;
+        ++matched;
+        scores.addFeature(parameters, m);
+        if (queue.maxKeywords() > 0) {
+            offerKeyword(_featureSet, scores, parameters, feature.size(), m, queue);
+        }
+    }
+    out.setTextCoverage(features.empty()
+                            ? 0.0
+                            : static_cast<double>(matched) / static_cast<double>(features.size()));
+    const std::vector<double>& probabilities = scores.probabilities();
+    for (std::size_t j = 0; j < n; ++j) {
+        checkProbability(probabilities[j]);
+        out.setProbability(_featureSet.classAt(j)._name, probabilities[j]);
+    }
+}
+
+void ClassifierImpl::checkProbability(double probability) const {
+    if (!std::isfinite(probability)) {
+        reportFailure(std::string("A probability is not fininte. ") + InvalidProbability, __FILE__,
+                      __LINE__);
+    }
+    if (std::isnan(probability)) {
+        reportFailure(std::string("A probability is not a number. ") + InvalidProbability, __FILE__,
+                      __LINE__);
+    }
+    if (!(probability >= 0.0 && probability <= 1.0)) {
+        reportFailure(
+            std::string("A probability is not between 0 and 1 inclusive. ") + InvalidProbability,
+            __FILE__, __LINE__);
+    }
+}
+
+void ClassifierImpl::reportFailure(const std::string& description, const char* file,
+                                   int line) const {
+    _callback->onFailure(FailureExpression, description, file, line);
+}
+
+std::vector<ClassInformation> ClassifierImpl::getInformation() const {
+    std::vector<ClassInformation> information;
+    information.reserve(_featureSet.classCount());
+    for (const storage::ClassRecord& record : _featureSet.classes()) {
+        information.emplace_back(record._name, record._unique, record._count);
+    }
+    return information;
+}
+
+}  // namespace norvale::classifier

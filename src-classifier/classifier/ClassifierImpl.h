@@ -1,0 +1,69 @@
+#pragma once
+
+// The engine's classifier: a feature extractor of a fixed version turns texts into features, a
+// FeatureSet keeps the counts per class, and classification is a smoothed, class-size-normalised
+// naive Bayes variant with a complement term and a softmax whose sharpness grows with the number
+// of classes. Thread rules as for Classifier.
+
+#include <cstdint>
+#include <memory>
+
+#include "classifier/CallbackFactory.h"
+#include "classifier/Classifier.h"
+#include "classifier/FeatureExtractor.h"
+#include "classifier/storage/FeatureSet.h"
+
+namespace norvale::classifier {
+
+class ClassifierImpl : public Classifier {
+public:
+    static constexpr std::uint32_t DataVersion = 5;
+    static constexpr std::uint32_t NewExtractorVersion = 5;
+
+    // A classifier without classes using extractor version 5. With a null callbackFactory,
+    // failed checks go to a DefaultCallback.
+    ClassifierImpl(const CallbackFactory* callbackFactory, double smoothing);
+    ClassifierImpl& operator=(const ClassifierImpl&) = delete;
+    ~ClassifierImpl() override;
+
+    void swap(Classifier& other) override;
+    std::unique_ptr<Classifier> clone() const override;
+    bool classExists(std::string_view className) const override;
+    void addClass(std::string_view className) override;
+    void removeClass(std::string_view className) override;
+    void train(std::string_view className, std::string_view text) override;
+    void untrain(std::string_view className, std::string_view text) override;
+    void compact() override;
+    void classify(std::string_view text, Classification& out) const override;
+    void classifyKeywords(std::string_view text, KeywordQueue& queue) const override;
+    std::vector<ClassInformation> getInformation() const override;
+
+    std::uint32_t dataVersion() const { return _dataVersion; }
+    std::uint32_t extractorVersion() const { return _extractorVersion; }
+    double smoothing() const { return _smoothing; }
+    const storage::FeatureSet& featureSet() const { return _featureSet; }
+
+private:
+    ClassifierImpl(const ClassifierImpl& other);
+
+    // Throws for an empty class name (emptyName) or, when text has features, an unknown class
+    // (unknownClass + name + "'."); false when text has no feature and nothing is to be done.
+    bool extractForTraining(std::string_view className, std::string_view text,
+                            FeatureCounts& features, const char* emptyName,
+                            const char* unknownClass) const;
+    // The classification core shared by classify and classifyKeywords.
+    void classifyFeatures(const FeatureCounts& features, Classification& out,
+                          KeywordQueue& queue) const;
+    void checkProbability(double probability) const;
+    // Reports a failed internal check of the engine through the callback.
+    void reportFailure(const std::string& description, const char* file, int line) const;
+
+    std::unique_ptr<Callback> _callback;
+    std::uint32_t _dataVersion = DataVersion;
+    std::uint32_t _extractorVersion = NewExtractorVersion;
+    double _smoothing;
+    std::unique_ptr<FeatureExtractor> _extractor;
+    storage::FeatureSet _featureSet;
+};
+
+}  // namespace norvale::classifier
