@@ -1,0 +1,301 @@
+#include "server/XmlResponseImpl.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "classifier/ClassInformation.h"
+#include "classifier/Classification.h"
+#include "classifier/KeywordQueue.h"
+#include "server/ResponseFactoryImpl.h"
+#include "server/ResponseSchemaCheck.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using classifier::Classification;
+using classifier::ClassInformation;
+using classifier::Keyword;
+using classifier::KeywordQueue;
+
+const std::string Namespace = "http://quillmark.invalid/1/server/ResponseSchema";
+const RequestVersion Version101 = RequestVersion::parse("1.01");
+const RequestVersion Version100 = RequestVersion::parse("1.00");
+
+std::string opening(const std::string& version) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+           "<quillmark xmlns=\"http://quillmark.invalid/1/server/ResponseSchema\" version=\"" +
+           version + "\">\n";
+}
+
+// Two classes whose names need escaping; the name map puts "Ham & <eggs>" before "spam".
+Classification twoClasses() {
+    Classification classification;
+    classification.setTextCoverage(0.75);
+    classification.setProbability("spam", 0.999359);
+    classification.setProbability("Ham & <eggs>", 6.40511e-05);
+    return classification;
+}
+
+// Offered as 0.5, 0.9, 0.3, 0.7, the heap stores them as 0.3, 0.7, 0.5, 0.9.
+struct OfferedKeyword {
+    const char* token;
+    double probability;
+    const char* className;
+};
+const OfferedKeyword Offered[] = {
+    {"cheap", 0.5, "spam"},
+    {"meeting", 0.9, "Ham & <eggs>"},
+    {"a&b<c>", 0.3, "spam"},
+    {"\xc3\xa9t\xc3\xa9", 0.7, "spam"},
+};
+
+KeywordQueue fourKeywords() {
+    KeywordQueue queue(30, 0.0);
+    for (const OfferedKeyword& offered : Offered) {
+        queue.offer(Keyword(offered.token, std::char_traits<char>::length(offered.token),
+                            offered.probability, 1, offered.className));
+    }
+    return queue;
+}
+
+std::vector<ClassInformation> twoClassInformation() {
+    return {ClassInformation("Ham & <eggs>", 12, 4294967295u), ClassInformation("spam", 0, 0)};
+}
+
+const std::string ClassifyResult101 =
+    "\t<classify id=\"c&amp;1\">\n"
+    "\t\t<classification textCoverage=\"0.75\">\n"
+    "\t\t\t<class className=\"Ham &amp; &lt;eggs&gt;\" p=\"6.40511e-05\"/>\n"
+    "\t\t\t<class className=\"spam\" p=\"0.999359\"/>\n"
+    "\t\t</classification>\n"
+    "\t</classify>\n";
+
+const std::string KeywordsResult =
+    "\t<classifyKeywords id=\"k1\">\n"
+    "\t\t<keywords>\n"
+    "\t\t\t<keyword className=\"spam\" p=\"0.3\">a&amp;b&lt;c&gt;</keyword>\n"
+    "\t\t\t<keyword className=\"spam\" p=\"0.7\">\xc3\xa9t\xc3\xa9</keyword>\n"
+    "\t\t\t<keyword className=\"spam\" p=\"0.5\">cheap</keyword>\n"
+    "\t\t\t<keyword className=\"Ham &amp; &lt;eggs&gt;\" p=\"0.9\">meeting</keyword>\n"
+    "\t\t</keywords>\n"
+    "\t</classifyKeywords>\n";
+
+const std::string InformationResult =
+    "\t\t<getInformation id=\"i1\">\n"
+    "\t\t\t<classes>\n"
+    "\t\t\t\t<classInformation className=\"Ham &amp; &lt;eggs&gt;\">\n"
+    "\t\t\t\t\t<uniqueFeatures>12</uniqueFeatures>\n"
+    "\t\t\t\t\t<totalCount>4294967295</totalCount>\n"
+    "\t\t\t\t</classInformation>\n"
+    "\t\t\t\t<classInformation className=\"spam\">\n"
+    "\t\t\t\t\t<uniqueFeatures>0</uniqueFeatures>\n"
+    "\t\t\t\t\t<totalCount>0</totalCount>\n"
+    "\t\t\t\t</classInformation>\n"
+    "\t\t\t</classes>\n"
+    "\t\t</getInformation>\n";
+
+const std::string WriteResults =
+    "\t\t<create id=\"w1\"/>\n"
+    "\t\t<addClass id=\"w2\"/>\n"
+    "\t\t<train id=\"w3\"/>\n"
+    "\t\t<untrain id=\"w4\"/>\n"
+    "\t\t<removeClass id=\"w5\"/>\n"
+    "\t\t<remove id=\"&quot;w6&quot;\"/>\n";
+
+void reportAllWriteResults(Response& response) {
+    response.create("w1");
+    response.addClass("w2");
+    response.train("w3");
+    response.untrain("w4");
+    response.removeClass("w5");
+    response.remove("\"w6\"");
+}
+
+class XmlResponseImplTest : public ::testing::Test {
+protected:
+    // Every document a test builds is also checked against the response schema.
+    std::string written(const Response& response) const {
+        const std::string document = response.getResponse();
+        _schema.expectValid(document);
+        return document;
+    }
+
+    test::ResponseSchemaCheck _schema;
+};
+
+TEST_F(XmlResponseImplTest, SuccessDocumentWithEveryReadAndWriteResult) {
+    XmlResponseImpl response(Namespace, Version101);
+    const KeywordQueue keywords = fourKeywords();
+    // Write results arrive first here; their section still follows the read section.
+    reportAllWriteResults(response);
+    response.classify("c&1", twoClasses());
+    response.classifyKeywords("k1", keywords);
+    response.getInformation("i1", twoClassInformation());
+
+    EXPECT_EQ(opening("1.01") +
+                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                  "\t<readCalls>\n" +
+                  ClassifyResult101 + KeywordsResult + InformationResult +
+                  "\t</readCalls>\n"
+                  "\t<writeCalls>\n" +
+                  WriteResults +
+                  "\t</writeCalls>\n"
+                  "</quillmark>",
+              written(response));
+}
+
+TEST_F(XmlResponseImplTest, VersionOneHundredHasNoTextCoverage) {
+    XmlResponseImpl response(Namespace, Version100);
+    response.classify("1", twoClasses());
+    EXPECT_EQ(opening("1.00") +
+                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                  "\t<readCalls>\n"
+                  "\t<classify id=\"1\">\n"
+                  "\t\t<classification>\n"
+                  "\t\t\t<class className=\"Ham &amp; &lt;eggs&gt;\" p=\"6.40511e-05\"/>\n"
+                  "\t\t\t<class className=\"spam\" p=\"0.999359\"/>\n"
+                  "\t\t</classification>\n"
+                  "\t</classify>\n"
+                  "\t</readCalls>\n"
+                  "</quillmark>",
+              written(response));
+}
+
+TEST_F(XmlResponseImplTest, NumbersUseSixSignificantDigits) {
+    XmlResponseImpl response(Namespace, Version101);
+    Classification classification;
+    classification.setTextCoverage(1.0 / 3.0);
+    classification.setProbability("a", 1.0);
+    classification.setProbability("b", 0.0);
+    classification.setProbability("c", 0.99993594);
+    classification.setProbability("d", 0.0006405114);
+    response.classify("n", classification);
+    const std::string document = written(response);
+
+    EXPECT_NE(std::string::npos,
+              document.find("\t\t<classification textCoverage=\"0.333333\">\n"
+                            "\t\t\t<class className=\"a\" p=\"1\"/>\n"
+                            "\t\t\t<class className=\"b\" p=\"0\"/>\n"
+                            "\t\t\t<class className=\"c\" p=\"0.999936\"/>\n"
+                            "\t\t\t<class className=\"d\" p=\"0.000640511\"/>\n"))
+        << document;
+}
+
+TEST_F(XmlResponseImplTest, UncomputedCoverageIsWrittenAsMinusOne) {
+    XmlResponseImpl response(Namespace, Version101);
+    Classification classification;
+    classification.setProbability("only", 1.0);
+    response.classify("x", classification);
+    EXPECT_NE(std::string::npos, written(response).find("<classification textCoverage=\"-1\">\n"));
+}
+
+TEST_F(XmlResponseImplTest, SectionsAppearOnlyWithResults) {
+    XmlResponseImpl writesOnly(Namespace, Version100);
+    reportAllWriteResults(writesOnly);
+    EXPECT_EQ(opening("1.00") +
+                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                  "\t<writeCalls>\n" +
+                  WriteResults +
+                  "\t</writeCalls>\n"
+                  "</quillmark>",
+              written(writesOnly));
+
+    XmlResponseImpl emptyResults(Namespace, Version101);
+    emptyResults.classifyKeywords("k", KeywordQueue(30, 0.6));
+    emptyResults.getInformation("i", {});
+    EXPECT_EQ(opening("1.01") +
+                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                  "\t<readCalls>\n"
+                  "\t<classifyKeywords id=\"k\">\n"
+                  "\t\t<keywords>\n"
+                  "\t\t</keywords>\n"
+                  "\t</classifyKeywords>\n"
+                  "\t\t<getInformation id=\"i\">\n"
+                  "\t\t\t<classes>\n"
+                  "\t\t\t</classes>\n"
+                  "\t\t</getInformation>\n"
+                  "\t</readCalls>\n"
+                  "</quillmark>",
+              written(emptyResults));
+}
+
+TEST_F(XmlResponseImplTest, RepeatedCallsKeepCallOrder) {
+    XmlResponseImpl response(Namespace, Version101);
+    response.getInformation("i1", twoClassInformation());
+    response.classify("c&1", twoClasses());
+    response.train("t1");
+    response.train("t2");
+    const std::string document = written(response);
+    EXPECT_NE(std::string::npos, document.find(InformationResult + ClassifyResult101));
+    EXPECT_NE(std::string::npos, document.find("\t\t<train id=\"t1\"/>\n\t\t<train id=\"t2\"/>\n"));
+}
+
+TEST_F(XmlResponseImplTest, NoCallsDocumentCarriesTheRequestVersion) {
+    const std::string noCalls =
+        "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the "
+        "response.</status>\n"
+        "</quillmark>";
+    EXPECT_EQ(opening("1.01") + noCalls, written(XmlResponseImpl(Namespace, Version101)));
+    EXPECT_EQ(opening("1.00") + noCalls, written(XmlResponseImpl(Namespace, Version100)));
+
+    XmlResponseImpl cleared(Namespace, Version101);
+    cleared.classify("1", twoClasses());
+    reportAllWriteResults(cleared);
+    cleared.clear();
+    EXPECT_EQ(opening("1.01") + noCalls, written(cleared));
+}
+
+TEST_F(XmlResponseImplTest, FactoryMakesAWriterForTheRequestsVersion) {
+    const ResponseFactoryImpl factory(_schema.responseNamespace());
+    const std::unique_ptr<Response> response = factory.create(RequestVersion::parse("1.0100"));
+    response->classify("c&1", twoClasses());
+    EXPECT_EQ(opening("1.01") +
+                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                  "\t<readCalls>\n" +
+                  ClassifyResult101 +
+                  "\t</readCalls>\n"
+                  "</quillmark>",
+              written(*response));
+}
+
+TEST_F(XmlResponseImplTest, SchemaCheckRejectsADocumentOutsideTheProtocol) {
+    const std::string withoutStatus = opening("1.00") + "</quillmark>";
+    EXPECT_NE("", _schema.layerFailure(withoutStatus));
+    EXPECT_NE("", _schema.xmllintFailure(withoutStatus));
+    const std::string badProbability = opening("1.00") +
+                                       "\t<status success=\"true\" statusCode=\"2000\"/>\n"
+                                       "\t<readCalls>\n\t<classify id=\"1\">\n"
+                                       "\t\t<classification>\n"
+                                       "\t\t\t<class className=\"a\" p=\"high\"/>\n"
+                                       "\t\t</classification>\n\t</classify>\n"
+                                       "\t</readCalls>\n</quillmark>";
+    EXPECT_NE("", _schema.layerFailure(badProbability));
+    EXPECT_NE("", _schema.xmllintFailure(badProbability));
+}
+
+TEST(XmlResponseImplDeathTest, ClassificationWithoutClassesIsABrokenInvariant) {
+    xml::test::TemporaryFolder folder;
+    EXPECT_DEATH(
+        {
+            if (::chdir(folder.path().c_str()) != 0) std::_Exit(3);
+            XmlResponseImpl response(Namespace, Version101);
+            response.classify("1", Classification());
+        },
+        "");
+    std::ifstream report(folder.path() / "assertion.txt");
+    std::stringstream text;
+    text << report.rdbuf();
+    EXPECT_NE(std::string::npos,
+              text.str().find("Message: !classification.getProbabilities().empty()\n"))
+        << text.str();
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
