@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,8 +70,8 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (_listener < 0 || ::bind(_listener, reinterpret_cast<sockaddr*>(&address),
-                                    sizeof address) != 0 ||
+        if (_listener < 0 ||
+            ::bind(_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(_listener, Backlog) != 0) {
             fail("bare server");
         }
@@ -109,7 +110,7 @@ struct Servers {
     platform::thread::OsInfoImpl os;
     platform::thread::LoggingThreadFactoryImpl threads{&os, nullptr};
     net::server::ThreadServer<EchoConnection, int> threadServer{&threads, 0, MaxClients,
-                                                                Backlog, 0, nullptr};
+                                                                Backlog,  0, nullptr};
     BareServer bare;
 
     Servers() {
@@ -140,9 +141,24 @@ void exchange(std::uint16_t port) {
     ::close(fd);
 }
 
+double processCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Besides the rate, the CPU time of the whole process (clients and server) per connection: it
+// shows the cost of the server's extra threads even when other work on the machine makes the
+// wall-clock rate noisy.
 void connections(benchmark::State& state, std::uint16_t port) {
+    const double cpuBefore = processCpuSeconds();
     for (auto _ : state) exchange(port);
     state.SetItemsProcessed(state.iterations());
+    if (state.thread_index() == 0) {
+        const double total = static_cast<double>(state.iterations()) * state.threads();
+        state.counters["cpu_us_per_conn"] = (processCpuSeconds() - cpuBefore) * 1e6 / total;
+    }
 }
 
 void BM_BareAcceptLoop(benchmark::State& state) {
