@@ -5,7 +5,7 @@
 
 namespace norvale::quillmark::product {
 
-extern const char* const Name;                // also the service name and display name
+extern const char* const Name;  // also the service name and display name
 extern const char* const Version;
 extern const char* const Description;
 extern const char* const LogFolder;
