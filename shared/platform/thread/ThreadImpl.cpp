@@ -6,6 +6,7 @@
 
 #include "debug/assertion.h"
 #include "platform/errorresources/SystemErrorText.h"
+#include "platform/thread/AlternateSignalStack.h"
 #include "platform/thread/CurrentThread.h"
 #include "platform/thread/ThreadException.h"
 
@@ -59,6 +60,8 @@ void ThreadImpl::start() {
 
 void* ThreadImpl::entry(void* self) {
     auto* thread = static_cast<ThreadImpl*>(self);
+    // Lets the fatal-signal handler report a stack overflow of this thread too.
+    const AlternateSignalStack signalStack;
     detail::setCurrentThreadName(thread->_runningName);
     thread->_id.store(currentThreadId());
     thread->_id.notify_all();

@@ -1,0 +1,61 @@
+#include "posix/debug/FixedText.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "platform/errorresources/SystemErrorText.h"
+#include "posix/debug/DumpFileName.h"
+
+namespace {
+
+using posix::debug::FixedText;
+
+TEST(FixedTextTest, NumbersAtTheirLimits) {
+    char buffer[128];
+    FixedText text(buffer, sizeof buffer);
+    text.appendDecimal(std::uint64_t{0}).append("|");
+    text.appendDecimal(std::numeric_limits<std::uint64_t>::max()).append("|");
+    text.appendDecimal(std::numeric_limits<std::int64_t>::min()).append("|");
+    text.appendHex(0).append("|").appendHex(0xC0000005u);
+    EXPECT_STREQ("0|18446744073709551615|-9223372036854775808|0x0|0xc0000005", text.text());
+    EXPECT_FALSE(text.truncated());
+}
+
+TEST(FixedTextTest, OverflowCutsAndStaysTerminated) {
+    char buffer[6];
+    FixedText text(buffer, sizeof buffer);
+    text.append("abc").append("defgh").appendDecimal(std::uint64_t{42});
+    EXPECT_STREQ("abcde", text.text());
+    EXPECT_EQ(5u, text.length());
+    EXPECT_TRUE(text.truncated());
+    EXPECT_TRUE(text.contains('e'));
+    EXPECT_FALSE(text.contains('f'));
+}
+
+// The handler's own error text must read exactly like the one of every other failure message.
+TEST(FixedTextTest, SystemErrorTextMatchesTheOrdinaryOne) {
+    for (const int code : {ENOENT, EFBIG, ENOTDIR, ENOSPC, EACCES}) {
+        char buffer[512];
+        FixedText text(buffer, sizeof buffer);
+        text.appendSystemErrorText(code);
+        EXPECT_EQ(platform::errorresources::systemErrorText(code), text.text());
+    }
+    char buffer[512];
+    FixedText text(buffer, sizeof buffer);
+    text.appendSystemErrorText(EFBIG);
+    EXPECT_STREQ("System error message: File too large. Error code: 27.", text.text());
+}
+
+TEST(DumpFileNameTest, FolderThreadIdAndSecondsSince1970) {
+    EXPECT_EQ("./logs/dump_threadid_1234_time_1700000000.dmp",
+              posix::debug::dumpFileName("./logs/", 1234, 1700000000));
+    // Seconds beyond 32 bits stay exact.
+    EXPECT_EQ("/tmp/x/dump_threadid_4294967295_time_5000000000.dmp",
+              posix::debug::dumpFileName("/tmp/x/", 4294967295u, 5000000000));
+    char small[16];
+    EXPECT_FALSE(posix::debug::formatDumpFileName("./logs/", 1, 2, small, sizeof small));
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include "posix/debug/SignalSafeClock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "debug/TimeText.h"
+
+namespace {
+
+using posix::debug::SignalSafeClock;
+
+std::string textOf(const SignalSafeClock& clock, std::time_t when) {
+    char buffer[32];
+    EXPECT_TRUE(clock.timeText(when, buffer, sizeof buffer));
+    return buffer;
+}
+
+// The ordinary UTC rendering, as reference for every second the loop below picks.
+std::string utcReference(std::time_t when) {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s %s %02d %02d:%02d:%02d %04d", days[utc.tm_wday],
+                  months[utc.tm_mon], utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  utc.tm_year + 1900);
+    return buffer;
+}
+
+TEST(SignalSafeClockTest, KnownDates) {
+    const SignalSafeClock utc(0);
+    EXPECT_EQ("Thu Jan 01 00:00:00 1970", textOf(utc, 0));
+    EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(utc, -1));
+    EXPECT_EQ("Tue Feb 29 00:00:00 2000", textOf(utc, 951782400));
+    EXPECT_EQ("Tue Nov 14 22:13:20 2023", textOf(utc, 1700000000));
+    EXPECT_EQ("Thu Dec 31 23:59:59 2099", textOf(utc, 4102444799));
+    EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(utc, 253402300799));
+}
+
+TEST(SignalSafeClockTest, OffsetShiftsAcrossDayAndYear) {
+    EXPECT_EQ("Wed Dec 31 23:00:00 1969", textOf(SignalSafeClock(-3600), 0));
+    EXPECT_EQ("Fri Jan 01 05:30:00 2100", textOf(SignalSafeClock(19800), 4102444800));
+}
+
+TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
+    const SignalSafeClock utc(0);
+    // A step that is prime and not a whole number of days visits every time of day and weekday.
+    for (std::time_t when = -2208988800; when < 4200000000; when += 86400 * 13 + 3607) {
+        ASSERT_EQ(utcReference(when), textOf(utc, when)) << when;
+    }
+}
+
+TEST(SignalSafeClockTest, LocalClockAgreesWithTheLogsTimeText) {
+    const SignalSafeClock local;
+    const std::time_t now = SignalSafeClock::now();
+    EXPECT_EQ(debug::timeText(now), textOf(local, now));
+    char tooSmall[24];
+    EXPECT_FALSE(local.timeText(now, tooSmall, sizeof tooSmall));
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+#include "posix/signals/FatalSignalHandlers.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "platform/PlatformTestSupport.h"
+#include "platform/errorresources/SystemErrorText.h"
+#include "platform/thread/OsInfoImpl.h"
+#include "platform/thread/ThreadImpl.h"
+#include "posix/signals/ExceptionCode.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using posix::signals::exceptionCodeForSignal;
+using posix::signals::FatalSignalHandlers;
+
+TEST(ExceptionCodeTest, SignalsAndCodesMapToTheFaultCodes) {
+    EXPECT_EQ(0xC0000005u, exceptionCodeForSignal(SIGSEGV, SEGV_MAPERR));
+    EXPECT_EQ(0xC0000005u, exceptionCodeForSignal(SIGSEGV, SEGV_ACCERR));
+    EXPECT_EQ(0xC0000094u, exceptionCodeForSignal(SIGFPE, FPE_INTDIV));
+    EXPECT_EQ(0xC0000095u, exceptionCodeForSignal(SIGFPE, FPE_INTOVF));
+    EXPECT_EQ(0xC000008Eu, exceptionCodeForSignal(SIGFPE, FPE_FLTDIV));
+    EXPECT_EQ(0xC0000091u, exceptionCodeForSignal(SIGFPE, FPE_FLTOVF));
+    EXPECT_EQ(0xC0000093u, exceptionCodeForSignal(SIGFPE, FPE_FLTUND));
+    EXPECT_EQ(0xC000008Fu, exceptionCodeForSignal(SIGFPE, FPE_FLTRES));
+    EXPECT_EQ(0xC0000090u, exceptionCodeForSignal(SIGFPE, FPE_FLTINV));
+    EXPECT_EQ(0xC000008Cu, exceptionCodeForSignal(SIGFPE, FPE_FLTSUB));
+    EXPECT_EQ(0xC000001Du, exceptionCodeForSignal(SIGILL, ILL_ILLOPC));
+    EXPECT_EQ(0xC0000006u, exceptionCodeForSignal(SIGBUS, BUS_ADRERR));
+    EXPECT_EQ(0x80000002u, exceptionCodeForSignal(SIGBUS, BUS_ADRALN));
+    EXPECT_EQ(0u, exceptionCodeForSignal(SIGTERM, 0));
+    for (const std::uint32_t code : posix::signals::fatalSignalExceptionCodes()) {
+        EXPECT_NE(0u, code);
+    }
+}
+
+class FakeLog : public posix::signals::FatalSignalLog {
+public:
+    FakeLog(std::string file, std::string folder)
+        : _file(std::move(file)), _folder(std::move(folder)) {}
+    bool errorsToConsole() const noexcept override { return true; }
+    bool errorsToFile() const noexcept override { return true; }
+    const char* logFilePath() const noexcept override { return _file.c_str(); }
+    const char* dumpFolder() const noexcept override { return _folder.c_str(); }
+
+private:
+    std::string _file;
+    std::string _folder;
+};
+
+class FakeMapper : public platform::thread::SehExceptionMapper {
+public:
+    void describe(std::uint32_t code, std::string& text) const override {
+        text += "Described " + std::to_string(code);
+    }
+};
+
+// Faults the sanitizers must not intercept first: the point is the signal.
+__attribute__((noinline, no_sanitize_undefined)) void dereferenceNull() {
+    // A volatile pointer: the compiler cannot see that it is null and drop the store.
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
+__attribute__((noinline, no_sanitize_undefined)) int divide(int a, int b) {
+    volatile int dividend = a;
+    volatile int divisor = b;
+    return dividend / divisor;
+}
+
+// The limit is never reached: the stack runs out long before.
+__attribute__((noinline)) int recurseForever(long depth) {
+    volatile char frame[1024];
+    frame[depth % sizeof frame] = static_cast<char>(depth);
+    if (depth == 1L << 40) return frame[0];
+    return recurseForever(depth + 1) + frame[(depth + 1) % sizeof frame];
+}
+
+template <class Body>
+class Call : public platform::thread::Runnable {
+public:
+    explicit Call(Body body) : _body(body) {}
+    void run() override { _body(); }
+
+private:
+    Body _body;
+};
+
+class FatalSignalHandlersTest : public ::testing::Test {
+protected:
+    // In the dying child: install the handlers and run body on a thread named "Crasher", with
+    // standard output sent where the death test reads.
+    template <class Body>
+    void crashOnThread(Body body) {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        FatalSignalHandlers handlers(&_mapper, &_log);
+        platform::thread::OsInfoImpl osInfo;
+        Call<Body> call(body);
+        platform::thread::ThreadImpl thread(&osInfo, &call, "Crasher");
+        thread.start();
+        thread.join();
+        std::_Exit(0);
+    }
+
+    std::string logged() const { return platform::testing::readFile(_folder.path() / "log.txt"); }
+
+    // The dumps in the folder.
+    std::vector<fs::path> dumps() const {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(_folder.path())) {
+            if (entry.path().extension() == ".dmp") found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    platform::testing::TempFolder _folder;
+    FakeLog _log{(_folder.path() / "log.txt").string(), _folder.path().string() + "/"};
+    FakeMapper _mapper;
+};
+
+TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsLoggedWithAReport) {
+    EXPECT_EXIT(crashOnThread([] { dereferenceNull(); }), ::testing::KilledBySignal(SIGSEGV),
+                "A SEH exception occurred in one of the running threads\\.\nThread name: "
+                "Crasher\\.\nThread id: [0-9]+\\.\nDescribed 3221225477\nDump is here: ");
+    const std::string line = logged();
+    const std::regex shape(
+        "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} \\[Error\\] "
+        "\\[ThreadId: ([0-9]+)\\]\nA SEH exception occurred in one of the running threads\\.\n"
+        "Thread name: Crasher\\.\nThread id: ([0-9]+)\\.\nDescribed 3221225477\n"
+        "Dump is here: (.*)\n\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+    EXPECT_EQ(match[1], match[2]);
+    const std::string dumpPath = match[3];
+    EXPECT_EQ(
+        0u, dumpPath.find(_folder.path().string() + "/dump_threadid_" + match[1].str() + "_time_"))
+        << dumpPath;
+    const std::string report = platform::testing::readFile(dumpPath);
+    EXPECT_EQ(0u, report.find("Crash report\n")) << report.substr(0, 300);
+    EXPECT_NE(std::string::npos, report.find("\nThread name: Crasher\n"));
+    EXPECT_NE(std::string::npos,
+              report.find("Fatal signal: SIGSEGV (11), code 1, address 0x0\nDescribed 3221225477"));
+    EXPECT_NE(std::string::npos, report.find("/proc/self/maps:\n"));
+    EXPECT_EQ(1u, dumps().size());
+}
+
+TEST_F(FatalSignalHandlersTest, IntegerDivisionByZeroOnTheInstallingThread) {
+    EXPECT_EXIT(
+        {
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+            FatalSignalHandlers handlers(&_mapper, &_log);
+            std::_Exit(divide(1, 0));
+        },
+        ::testing::KilledBySignal(SIGFPE), "\nThread name: \\.\n.*\nDescribed 3221225620\n");
+    EXPECT_NE(std::string::npos, logged().find("\nDescribed 3221225620\nDump is here: "));
+    EXPECT_EQ(1u, dumps().size());
+}
+
+// Only an alternate stack lets the handler run once the thread's own stack is used up.
+TEST_F(FatalSignalHandlersTest, StackOverflowInAThreadIsStillReported) {
+    EXPECT_EXIT(crashOnThread([] { recurseForever(0); }), ::testing::KilledBySignal(SIGSEGV),
+                "Thread name: Crasher\\.\n");
+    EXPECT_NE(std::string::npos, logged().find("\nDescribed 3221225477\nDump is here: "));
+    EXPECT_EQ(1u, dumps().size());
+}
+
+TEST_F(FatalSignalHandlersTest, UncreatableReportIsExplainedInTheLine) {
+    std::ofstream(_folder.path() / "plain") << "x";
+    const std::string folder = (_folder.path() / "plain").string() + "/";
+    FakeLog log((_folder.path() / "log.txt").string(), folder);
+    EXPECT_EXIT(
+        {
+            FatalSignalHandlers handlers(&_mapper, &log);
+            dereferenceNull();
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    const std::string line = logged();
+    const auto start = line.find("Failed to create dump (" + folder + "dump_threadid_");
+    ASSERT_NE(std::string::npos, start) << line;
+    const auto end = line.find(") reason: ", start);
+    const std::string path = line.substr(start + 23, end - start - 23);
+    EXPECT_EQ(line.substr(end),
+              ") reason: Couldn't create a file to write a dump file to with name " + path +
+                  ".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+#include "server/LogImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "io/filesystem/SaveFileImpl.h"
+#include "platform/PlatformTestSupport.h"
+#include "platform/errorresources/SystemErrorText.h"
+#include "posix/debug/WriteDumpImpl.h"
+#include "server/LogLevel.h"
+#include "server/LogTestSupport.h"
+#include "server/QuillmarkThreadLog.h"
+#include "server/ServerLog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace norvale::quillmark;
+using namespace norvale::quillmark::testing;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+bool matches(const std::string& text, const std::string& pattern) {
+    return std::regex_match(text, std::regex(pattern));
+}
+
+class LogImplTest : public ::testing::Test {
+protected:
+    LogImplTest() { _log.setFileOutput(true); }
+
+    // Runs `write` and returns what it printed to standard output.
+    template <class Write>
+    std::string console(Write write) {
+        CaptureStdout();
+        write();
+        return GetCapturedStdout();
+    }
+
+    RecordingSaveFile _file;
+    RecordingWriteDump _dump;
+    FixedMemoryStatus _memory{1234567890};
+    LogImpl _log{&_file, &_dump, &_memory, "/var/qm/log.txt", "/var/qm/dumps/"};
+};
+
+TEST_F(LogImplTest, OneLineMessageFollowsTheHeaderAfterOneSpace) {
+    const std::string printed = console([&] { _log.log("Starting server on port 8080."); });
+    EXPECT_TRUE(matches(_file.content, headerPattern("Log") + " Starting server on port 8080\\.\n"))
+        << _file.content;
+    EXPECT_EQ(_file.content, printed);
+    const std::string time = _file.content.substr(0, 24);
+    EXPECT_TRUE(matches(time, TimePattern)) << time;
+    EXPECT_EQ(" [Log] [ThreadId: ", _file.content.substr(24, 18));
+    ASSERT_EQ(1u, _file.paths.size());
+    EXPECT_EQ("/var/qm/log.txt", _file.paths[0]);
+    EXPECT_EQ(io::filesystem::SaveMode::Append, _file.modes[0]);
+}
+
+TEST_F(LogImplTest, MessageWithNewlinePutsTheHeaderOnItsOwnLine) {
+    _log.log("Using config settings:\n<config/>");
+    _log.test("3 tests passed!");
+    EXPECT_TRUE(matches(_file.content, headerPattern("Log") +
+                                           "\nUsing config settings:\n<config/>\n" +
+                                           headerPattern("Test") + " 3 tests passed!\n"))
+        << _file.content;
+}
+
+TEST_F(LogImplTest, FreeMemoryInWholeMegabytesOfAMillionBytes) {
+    _log.setLogMemory(true);
+    _log.log("x");
+    EXPECT_TRUE(matches(_file.content, headerPattern("Log") + " \\[Free: 1234MB\\] x\n"))
+        << _file.content;
+}
+
+TEST_F(LogImplTest, ErrorTextEndsWithANewlineSoItsHeaderStandsAlone) {
+    _log.error("Failed using the 'recv' system call.");
+    EXPECT_TRUE(matches(_file.content,
+                        headerPattern("Error") + "\nFailed using the 'recv' system call\\.\n\n"))
+        << _file.content;
+    EXPECT_TRUE(_dump.paths.empty());
+}
+
+TEST_F(LogImplTest, LevelErrorDropsLogLinesOnly) {
+    _log.setLevel(logLevelFromText("error"));
+    _log.log("dropped");
+    _log.error("kept error");
+    _log.assertionFailed("a", "b", "c", 1);
+    _log.test("kept test");
+    EXPECT_EQ(std::string::npos, _file.content.find("dropped"));
+    EXPECT_NE(std::string::npos, _file.content.find("[Error]"));
+    EXPECT_NE(std::string::npos, _file.content.find("[Failure]"));
+    EXPECT_NE(std::string::npos, _file.content.find("[Test] [ThreadId: "));
+}
+
+TEST_F(LogImplTest, LevelTestKeepsOnlyTestLines) {
+    _log.setLevel(loglevel::Test);
+    _log.log("a");
+    _log.error("b");
+    _log.assertionFailed("c", "d", "e", 1);
+    _log.test("kept");
+    EXPECT_TRUE(matches(_file.content, headerPattern("Test") + " kept\n")) << _file.content;
+    EXPECT_TRUE(_dump.paths.empty()) << "a filtered assertion writes no dump";
+    _log.setLevel(loglevel::Failure);
+    _log.assertionFailed("c", "d", "e", 1);
+    EXPECT_NE(std::string::npos, _file.content.find("[Failure]"));
+    EXPECT_THROW(_log.setLevel(4), LogLevelException);
+}
+
+TEST_F(LogImplTest, OutputSwitches) {
+    _log.setFileOutput(false);
+    EXPECT_TRUE(matches(console([&] { _log.log("console only"); }),
+                        headerPattern("Log") + " console only\n"));
+    EXPECT_TRUE(_file.content.empty());
+
+    _log.setConsoleOutput(false);
+    _log.setFileOutput(true);
+    EXPECT_EQ("", console([&] { _log.error("file only"); }));
+    EXPECT_NE(std::string::npos, _file.content.find("file only"));
+
+    // With both off log, error and assertion are skipped, but test still runs.
+    _log.setFileOutput(false);
+    _file.onSave = [] { FAIL() << "nothing may be written"; };
+    EXPECT_EQ("", console([&] {
+                  _log.log("a");
+                  _log.error("b");
+                  _log.test("c");
+              }));
+}
+
+TEST_F(LogImplTest, FailedFileWriteIsReportedOnTheConsoleCopyOnly) {
+    _file.failWith = "Could not open the file.";
+    const std::string printed = console([&] { _log.log("hello"); });
+    EXPECT_TRUE(matches(
+        printed, headerPattern("Log") + " hello\nError when logging: Could not open the file\\.\n"))
+        << printed;
+    EXPECT_TRUE(_file.content.empty());
+}
+
+// The real file service against a log path taken by a folder.
+TEST(LogImplFileTest, LogPathTakenByAFolder) {
+    platform::testing::TempFolder folder;
+    fs::create_directory(folder.path() / "log.txt");
+    io::filesystem::SaveFileImpl saveFile;
+    RecordingWriteDump dump;
+    FixedMemoryStatus memory(0);
+    LogImpl log(&saveFile, &dump, &memory, (folder.path() / "log.txt").string(),
+                folder.path().string() + "/");
+    log.setFileOutput(true);
+    CaptureStdout();
+    log.log("hello");
+    const std::string printed = GetCapturedStdout();
+    const auto addition = printed.find(" hello\nError when logging: ");
+    ASSERT_NE(std::string::npos, addition) << printed;
+    EXPECT_NE(std::string::npos, printed.find(platform::errorresources::systemErrorText(EISDIR)))
+        << printed;
+    EXPECT_EQ('\n', printed.back());
+    EXPECT_TRUE(fs::is_empty(folder.path() / "log.txt"));
+}
+
+TEST_F(LogImplTest, ErrorAfterStartupNamesItsDump) {
+    _log.error("before");
+    EXPECT_TRUE(_dump.paths.empty());
+
+    _log.setStartupComplete(true);
+    const std::time_t before = std::time(nullptr);
+    _log.error("after");
+    const std::time_t after = std::time(nullptr);
+    ASSERT_EQ(1u, _dump.paths.size());
+    const std::string& path = _dump.paths[0];
+    const std::string prefix = "/var/qm/dumps/dump_threadid_" +
+                               std::to_string(platform::thread::currentThreadId()) + "_time_";
+    ASSERT_EQ(0u, path.find(prefix)) << path;
+    const long long seconds = std::stoll(path.substr(prefix.size()));
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+    EXPECT_EQ(prefix + std::to_string(seconds) + ".dmp", path);
+    EXPECT_NE(std::string::npos, _file.content.find("\nafter\nDump is here: " + path + "\n\n"))
+        << _file.content;
+}
+
+TEST_F(LogImplTest, FailedDumpBecomesPartOfTheErrorLine) {
+    _log.setStartupComplete(true);
+    _dump.failWith =
+        "Couldn't write dump.\n\nSystem error message: No space left on device. "
+        "Error code: 28.";
+    _log.error("x");
+    ASSERT_EQ(1u, _dump.paths.size());
+    EXPECT_NE(std::string::npos,
+              _file.content.find("\nx\nFailed to create dump (" + _dump.paths[0] +
+                                 ") reason: Couldn't write dump.\n\nSystem error message: No "
+                                 "space left on device. Error code: 28.\n\n"))
+        << _file.content;
+}
+
+// The whole assertion text, with the dump written first even before start-up is complete.
+TEST_F(LogImplTest, AssertionTextAndCrashDump) {
+    const char* nullDescription = nullptr;
+    _log.assertionFailed("Expression", nullDescription, "Classifier.cpp", 42);
+    ASSERT_EQ(1u, _dump.paths.size());
+    const std::string expected =
+        "\nAn assertion occurred in the Quillmark server.\n"
+        "This could be serious and you should contact the developer with this information.\n"
+        "Expression: Expression\nDescription: \nFile: Classifier.cpp\nLine: 42\n\n"
+        "Please send this information to Norvale support, support@norvale.com.\n"
+        "Thank you for helping us improve our software.\n\n"
+        "Crash dump here: " +
+        _dump.paths[0] + "\n\n";
+    EXPECT_TRUE(matches(_file.content, headerPattern("Failure") + escapeRegex(expected)))
+        << _file.content;
+
+    _file.content.clear();
+    _dump.failWith = "Couldn't create a file to write a dump file to with name x.";
+    _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"),
+                         std::string("f"), -1);
+    EXPECT_NE(std::string::npos, _file.content.find("Description: Classifier failure: bad\n"));
+    EXPECT_NE(std::string::npos, _file.content.find("Line: -1\n"));
+    EXPECT_NE(std::string::npos,
+              _file.content.find("Failed to create crash dump (" + _dump.paths[1] +
+                                 ") reason: Couldn't create a file to write a dump file to with "
+                                 "name x.\n\n"))
+        << _file.content;
+}
+
+TEST(LogImplDumpTest, RealDumpFileLandsInTheDumpFolder) {
+    platform::testing::TempFolder folder;
+    RecordingSaveFile file;
+    posix::debug::WriteDumpImpl dump;
+    FixedMemoryStatus memory(0);
+    LogImpl log(&file, &dump, &memory, "unused", folder.path().string() + "/");
+    log.setFileOutput(true);
+    log.setConsoleOutput(false);
+    log.setStartupComplete(true);
+    log.error("boom");
+    std::vector<fs::path> dumps(fs::directory_iterator(folder.path()), fs::directory_iterator{});
+    ASSERT_EQ(1u, dumps.size());
+    const std::string name = dumps[0].filename().string();
+    EXPECT_TRUE(matches(name, "dump_threadid_" +
+                                  std::to_string(platform::thread::currentThreadId()) +
+                                  "_time_[0-9]{10}\\.dmp"))
+        << name;
+    EXPECT_NE(std::string::npos, file.content.find("Dump is here: " + dumps[0].string() + "\n"));
+    EXPECT_EQ(0u, platform::testing::readFile(dumps[0]).find("Crash report\n"));
+}
+
+// A file service that logs from inside its save: the nested line is stopped by the guard, the
+// outer line is written, and the guard is down again afterwards.
+TEST_F(LogImplTest, NestedLoggingFromInsideAWriteIsDropped) {
+    int nested = 0;
+    _file.onSave = [&] {
+        ++nested;
+        _log.log("nested log");
+        _log.error("nested error");
+        _log.assertionFailed("nested", "x", "y", 1);
+    };
+    _log.log("outer");
+    EXPECT_EQ(1, nested);
+    EXPECT_EQ(std::string::npos, _file.content.find("nested"));
+    EXPECT_TRUE(_dump.paths.empty());
+    _file.onSave = nullptr;
+    _log.log("later");
+    EXPECT_NE(std::string::npos, _file.content.find(" later\n"));
+}
+
+// A failure while the line is produced is swallowed and leaves the guard down.
+TEST_F(LogImplTest, FailureWhileProducingIsSwallowedAndTheGuardReset) {
+    class ThrowingMemoryStatus : public platform::memory::MemoryStatus {
+    public:
+        std::uint64_t available() const override {
+            throw platform::memory::MemoryStatusException("no figures");
+        }
+        std::uint64_t total() const override { return 0; }
+    } memory;
+    LogImpl log(&_file, &_dump, &memory, "p", "d/");
+    log.setFileOutput(true);
+    log.setLogMemory(true);
+    EXPECT_NO_THROW(log.log("lost"));
+    EXPECT_TRUE(_file.content.empty());
+    log.setLogMemory(false);
+    log.log("found");
+    EXPECT_NE(std::string::npos, _file.content.find(" found\n"));
+}
+
+TEST_F(LogImplTest, TextFormsAndAdaptersReachTheStringForms) {
+    ServerLog serverLog(&_log);
+    QuillmarkThreadLog threadLog(&_log);
+    serverLog.report("accept failed");
+    threadLog.report("thread failed");
+    const char* text = "plain";
+    _log.log(text);
+    Log& base = _log;
+    base.assertionFailed("e", "d", "f", 3);
+    EXPECT_TRUE(
+        matches(_file.content.substr(0, _file.content.find("thread failed")),
+                headerPattern("Error") + "\naccept failed\n\n" + headerPattern("Error") + "\n"));
+    EXPECT_NE(std::string::npos, _file.content.find(" plain\n"));
+    EXPECT_NE(std::string::npos, _file.content.find("Expression: e\nDescription: d\nFile: f\n"));
+}
+
+TEST(LogLevelTest, NamesBothWays) {
+    EXPECT_STREQ("Log", logLevelName(0));
+    EXPECT_STREQ("Error", logLevelName(1));
+    EXPECT_STREQ("Failure", logLevelName(2));
+    EXPECT_STREQ("Test", logLevelName(3));
+    EXPECT_EQ(0, logLevelFromText("log"));
+    EXPECT_EQ(1, logLevelFromText("ERROR"));
+    EXPECT_EQ(2, logLevelFromText("Failure"));
+    EXPECT_EQ(3, logLevelFromText("test"));
+}
+
+TEST(LogLevelTest, UnknownLevelsNameWhatWasGiven) {
+    try {
+        logLevelName(4);
+        FAIL();
+    } catch (const LogLevelException& e) {
+        EXPECT_STREQ("Couldn't convert the log level 4 to any existing level.", e.what());
+    }
+    try {
+        logLevelName(-1);
+        FAIL();
+    } catch (const LogLevelException& e) {
+        EXPECT_STREQ("Couldn't convert the log level -1 to any existing level.", e.what());
+    }
+    try {
+        logLevelFromText("Warning");
+        FAIL();
+    } catch (const LogLevelException& e) {
+        EXPECT_STREQ("Couldn't convert the string log level Warning to any existing level.",
+                     e.what());
+    }
+    EXPECT_THROW(logLevelFromText(" log"), LogLevelException);
+    EXPECT_THROW(logLevelFromText(""), LogLevelException);
+}
+
+}  // namespace

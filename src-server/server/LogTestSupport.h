@@ -1,0 +1,73 @@
+#pragma once
+
+// Fakes and helpers shared by the log's tests (never linked into the product).
+
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "io/filesystem/SaveFile.h"
+#include "platform/thread/CurrentThread.h"
+#include "posix/debug/WriteDump.h"
+#include "posix/memory/MemoryStatus.h"
+
+namespace norvale::quillmark::testing {
+
+// Keeps what was appended; can be told to fail or to run something from inside save.
+class RecordingSaveFile : public io::filesystem::SaveFile {
+public:
+    void save(const std::string& path, std::string_view bytes,
+              io::filesystem::SaveMode mode) const override {
+        if (onSave) onSave();
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        paths.push_back(path);
+        modes.push_back(mode);
+        content.append(bytes);
+    }
+
+    const char* failWith = nullptr;
+    std::function<void()> onSave;
+    mutable std::vector<std::string> paths;
+    mutable std::vector<io::filesystem::SaveMode> modes;
+    mutable std::string content;
+};
+
+class RecordingWriteDump : public posix::debug::WriteDump {
+public:
+    void write(const std::string& path) const override {
+        paths.push_back(path);
+        if (failWith != nullptr) throw posix::debug::WriteDumpException(failWith);
+    }
+
+    const char* failWith = nullptr;
+    mutable std::vector<std::string> paths;
+};
+
+class FixedMemoryStatus : public platform::memory::MemoryStatus {
+public:
+    explicit FixedMemoryStatus(std::uint64_t available) : _available(available) {}
+    std::uint64_t available() const override { return _available; }
+    std::uint64_t total() const override { return _available * 2; }
+
+private:
+    std::uint64_t _available;
+};
+
+inline const char* TimePattern =
+    "(?:Sun|Mon|Tue|Wed|Thu|Fri|Sat) (?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    "[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}";
+
+// The regular expression of one log line's header for the calling thread, without the separator.
+inline std::string headerPattern(const std::string& level,
+                                 std::uint32_t threadId = platform::thread::currentThreadId()) {
+    return std::string(TimePattern) + " \\[" + level +
+           "\\] \\[ThreadId: " + std::to_string(threadId) + "\\]";
+}
+
+inline std::string escapeRegex(const std::string& text) {
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(text, special, R"(\$&)");
+}
+
+}  // namespace norvale::quillmark::testing

@@ -1,0 +1,95 @@
+#include "server/TerminateHandlerImpl.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <exception>
+
+#include "platform/PlatformTestSupport.h"
+#include "server/LogImpl.h"
+#include "server/LogTestSupport.h"
+
+namespace {
+
+using namespace norvale::quillmark;
+using namespace norvale::quillmark::testing;
+
+void previousHandler() {
+    std::_Exit(7);
+}
+
+class TerminateHandlerTest : public ::testing::Test {
+protected:
+    platform::testing::TempFolder _folder;
+    RecordingSaveFile _file;
+    RecordingWriteDump _dump;
+    FixedMemoryStatus _memory{0};
+};
+
+// The logged line goes to standard output, which the death test matches.
+TEST_F(TerminateHandlerTest, LogsAndExitsWithMinusOne) {
+    EXPECT_EXIT(
+        {
+            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            TerminateHandlerImpl handler(&log);
+            handler.install();
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+            std::terminate();
+        },
+        ::testing::ExitedWithCode(255),
+        // Death tests match with POSIX extended expressions.
+        "^[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} \\[Error\\] "
+        "\\[ThreadId: [0-9]+\\]\nThe termination handler was called\\.\n\n$");
+}
+
+TEST_F(TerminateHandlerTest, AnUncaughtExceptionOnAnyThreadEndsThere) {
+    EXPECT_EXIT(
+        {
+            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            TerminateHandlerImpl handler(&log);
+            handler.install();
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+            std::thread([] { throw 42; }).join();
+        },
+        ::testing::ExitedWithCode(255), "The termination handler was called\\.");
+}
+
+TEST_F(TerminateHandlerTest, UninstallRestoresThePreviousHandler) {
+    EXPECT_EXIT(
+        {
+            std::set_terminate(&previousHandler);
+            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            {
+                TerminateHandlerImpl handler(&log);
+                handler.install();
+                handler.install();  // the same handler again is allowed
+                if (std::get_terminate() == &previousHandler) std::_Exit(1);
+            }
+            TerminateHandlerImpl second(&log);
+            second.install();
+            second.uninstall();
+            std::terminate();
+        },
+        ::testing::ExitedWithCode(7), "");
+}
+
+TEST_F(TerminateHandlerTest, OnlyOneHandlerAtATime) {
+    EXPECT_DEATH(
+        {
+            platform::testing::enterFolder(_folder.path());
+            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            TerminateHandlerImpl first(&log);
+            first.install();
+            TerminateHandlerImpl second(&log);
+            second.install();
+        },
+        "");
+    const std::string report = platform::testing::readFile(_folder.path() / "assertion.txt");
+    EXPECT_NE(std::string::npos,
+              report.find("Message: current == 0 || current == this\n"
+                          "Description: Tried to use a new terminate handler.\n"))
+        << report;
+}
+
+}  // namespace
