@@ -8,6 +8,7 @@
 // classifyKeywords.
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,6 +43,11 @@ public:
     virtual void classifyKeywords(std::string_view text, KeywordQueue& queue) const = 0;
     // One entry per class, in class order.
     virtual std::vector<ClassInformation> getInformation() const = 0;
+    // The whole classifier as a data blob in the current format (the content of a .dat file).
+    virtual std::string getTrainingData() const = 0;
+    // Replaces the whole content by the blob's; older formats are converted. A corrupt or
+    // unsupported blob throws ClassifierException and leaves the classifier as it was.
+    virtual void setTrainingData(std::string_view data) = 0;
 };
 
 }  // namespace norvale::classifier

@@ -311,4 +311,13 @@ std::vector<ClassInformation> ClassifierImpl::getInformation() const {
     return information;
 }
 
+// Placeholder for the data-blob work on its own branch; never merged to main as it stands.
+std::string ClassifierImpl::getTrainingData() const {
+    throw ClassifierException("Classifier data is not available in this build.");
+}
+
+void ClassifierImpl::setTrainingData(std::string_view) {
+    throw ClassifierException("Classifier data is not available in this build.");
+}
+
 }  // namespace norvale::classifier

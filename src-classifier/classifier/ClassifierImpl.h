@@ -37,6 +37,8 @@ public:
     void classify(std::string_view text, Classification& out) const override;
     void classifyKeywords(std::string_view text, KeywordQueue& queue) const override;
     std::vector<ClassInformation> getInformation() const override;
+    std::string getTrainingData() const override;
+    void setTrainingData(std::string_view data) override;
 
     std::uint32_t dataVersion() const { return _dataVersion; }
     std::uint32_t extractorVersion() const { return _extractorVersion; }

@@ -1,0 +1,45 @@
+#pragma once
+
+// The classifier repository: the one place through which requests reach classifiers. A key is
+// the classifier file's path (root + '\\' + name + ".dat"); keys that differ only in ASCII letter
+// case name the same classifier. Every operation may be called from any thread at once.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/BadRequestException.h"
+#include "server/ThreadSafeClassifier.h"
+
+namespace norvale::quillmark {
+
+class ClassifierExistsException : public BadRequestException {
+public:
+    using BadRequestException::BadRequestException;
+};
+
+class ClassifierNotFoundException : public BadRequestException {
+public:
+    using BadRequestException::BadRequestException;
+};
+
+class JobDistribution {
+public:
+    virtual ~JobDistribution() = default;
+
+    // A new, empty classifier entered into memory only; its file is first written by save.
+    // Throws ClassifierExistsException when it exists in memory or on disk.
+    virtual std::shared_ptr<ThreadSafeClassifier> create(const std::string& key) = 0;
+    // The classifier in memory, loaded from its file on first use (making room first).
+    // Throws ClassifierNotFoundException when there is no file.
+    virtual std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) = 0;
+    // Size in bytes of the stored file, 0 when there is none.
+    virtual std::uint64_t size(const std::string& key) = 0;
+    // Replaces the stored file by bytes (atomically).
+    virtual void save(const std::string& key, std::string_view bytes) = 0;
+    // Deletes the file (a missing one is fine) and forgets the classifier in memory.
+    virtual void remove(const std::string& key) = 0;
+};
+
+}  // namespace norvale::quillmark

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "classifier/Classifier.h"
+#include "platform/mutex/ReaderWriterLockImpl.h"
+
+namespace norvale::quillmark {
+
+// A classifier shared by every connection: readers hold its reader side for one read call, a
+// write transaction its writer side from its first write call to commit or rollback. Always held
+// through a std::shared_ptr; the repository's map holds one reference and each running call one.
+class ThreadSafeClassifier : public platform::mutex::ReaderWriterLockImpl {
+public:
+    ThreadSafeClassifier(std::unique_ptr<classifier::Classifier> classifier,
+                         std::int64_t lastAccess)
+        : _lastAccess(lastAccess), _classifier(std::move(classifier)) {}
+
+    // Read it only under the reader side, change it only under the writer side.
+    classifier::Classifier& classifier() { return *_classifier; }
+    const classifier::Classifier& classifier() const { return *_classifier; }
+
+    // Seconds since the epoch of the last lookup; updated under the repository mutex, read
+    // without it by nobody but the repository.
+    std::int64_t lastAccess() const { return _lastAccess.load(std::memory_order_relaxed); }
+    void setLastAccess(std::int64_t seconds) {
+        _lastAccess.store(seconds, std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<std::int64_t> _lastAccess;
+    std::unique_ptr<classifier::Classifier> _classifier;
+};
+
+}  // namespace norvale::quillmark
