@@ -15,6 +15,11 @@
 #include "classifier/storage/LaneBase.h"
 #include "classifier/storage/StorageTypes.h"
 
+namespace util::database {
+class DatabaseReader;
+class DatabaseWriter;
+}  // namespace util::database
+
 namespace norvale::classifier::storage {
 
 class FeatureSet {
@@ -50,6 +55,18 @@ public:
     void compact();
     // Empties every lane and the class table.
     void clear();
+
+    // Appends the stored form: the class count (u16), one record per class in class order (name
+    // as a string, u16 class index, u32 count, u32 unique), then the 32 lanes in length order.
+    // Needs compacted lanes.
+    void serialize(util::database::DatabaseWriter& writer) const;
+    // The number of bytes serialize appends.
+    std::size_t serializedSize() const;
+    // Replaces the content with a stored form read at the reader's cursor, taken as it is (no
+    // class index, record order or count is checked). Throws the reader's
+    // DatabaseReaderException when the data ends early; the set is then left cleared and loaded
+    // up to the failing item, so callers load into a set they can throw away.
+    void deserialize(util::database::DatabaseReader& reader);
 
     std::size_t classCount() const { return _classes.size(); }
     const ClassRecord& classAt(std::size_t classIndex) const { return _classes[classIndex]; }
