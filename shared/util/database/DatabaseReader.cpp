@@ -23,6 +23,11 @@ void DatabaseReader::getNextCharStream(std::vector<unsigned char>& out, std::uin
     _position += static_cast<std::size_t>(size);
 }
 
+void DatabaseReader::skipCharStream(std::uint64_t size) {
+    requireCharStream(size);
+    _position += static_cast<std::size_t>(size);
+}
+
 void DatabaseReader::requireCharStream(std::uint64_t size) const {
     if (!fits(size)) throw DatabaseReaderException(CharStreamCorrupt);
 }

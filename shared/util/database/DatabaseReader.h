@@ -60,6 +60,8 @@ public:
     template <class T>
     void getNextRecords(std::vector<T>& out, std::uint64_t count);
 
+    // Passes over size bytes without copying them; the same check as getNextCharStream.
+    void skipCharStream(std::uint64_t size);
     // Throws the getNextCharStream corruption message unless size bytes are left, so a caller
     // can refuse a size before it allocates room for it.
     void requireCharStream(std::uint64_t size) const;

@@ -161,9 +161,24 @@ TEST(DatabaseReaderTest, HugeSizesAreRefusedWithoutWrappingOrAllocating) {
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(bytes.empty());
     EXPECT_TRUE(records.empty());
+    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
+              failureOf(reader, [&](DatabaseReader& r) { r.skipCharStream(max); })._message);
+    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
+              failureOf(reader, [&](DatabaseReader& r) { r.skipCharStream(3); })._message);
     EXPECT_EQ(4u, reader.position());
     reader.getNextCharStream(out, 2);
     EXPECT_EQ("xy", out);
+}
+
+TEST(DatabaseReaderTest, SkippingPassesOverBytesWithoutReadingThem) {
+    DatabaseReader reader("abcdef"s);
+    reader.skipCharStream(0);
+    reader.skipCharStream(4);
+    std::string out;
+    reader.getNextCharStream(out, 2);
+    EXPECT_EQ("ef", out);
+    reader.skipCharStream(0);
+    EXPECT_TRUE(reader.atEnd());
 }
 
 TEST(DatabaseReaderTest, KeepsItsOwnCopyOfTheData) {

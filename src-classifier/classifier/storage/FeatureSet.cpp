@@ -110,7 +110,17 @@ void FeatureSet::checkFeatureSize(std::string_view feature) const {
 
 void FeatureSet::add(std::string_view className, std::string_view feature, std::uint32_t count) {
     checkFeatureSize(feature);
-    ClassRecord& record = findRecord(className);
+    addTo(findRecord(className), feature, count);
+}
+
+void FeatureSet::addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count) {
+    checkFeatureSize(feature);
+    QM_ASSERT_TEXT(classIndex < _classes.size(), "classIndex < _classes.size()",
+                   "Adding to a class index that does not exist");
+    addTo(_classes[classIndex], feature, count);
+}
+
+void FeatureSet::addTo(ClassRecord& record, std::string_view feature, std::uint32_t count) {
     if (_lanes[feature.size()]->add(feature, record._classIndex, count)) ++record._unique;
     record._count += count;
 }

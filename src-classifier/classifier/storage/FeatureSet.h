@@ -48,6 +48,8 @@ public:
 
     // Adds count (> 0) occurrences of feature (at most 31 bytes) to the class.
     void add(std::string_view className, std::string_view feature, std::uint32_t count);
+    // The same for the class at classIndex (< classCount()), without a lookup by name.
+    void addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
     // Takes away up to count (> 0) occurrences; taking more than present takes what is present.
     void sub(std::string_view className, std::string_view feature, std::uint32_t count);
 
@@ -78,6 +80,7 @@ public:
 
 private:
     ClassRecord& findRecord(std::string_view className);
+    void addTo(ClassRecord& record, std::string_view feature, std::uint32_t count);
     void checkFeatureSize(std::string_view feature) const;
 
     Classes _classes;
