@@ -84,7 +84,8 @@ TEST(LegacyDataConverterTest, OneTokenGivesTheHeaderAndThe153BytePayload) {
 
 TEST(LegacyDataConverterTest, TwoClassesOfFormat4KeepNonZeroCountsInFeatureOrder) {
     const std::string first = distributionBlock(
-        {tokenRecord("", 2), tokenRecord("b", 5) + tokenRecord("a", 0) + tokenRecord("c", 1),
+        {tokenRecord("", 2),
+         tokenRecord("b", 5) + tokenRecord("a", 0) + tokenRecord("c", 1) + tokenRecord("b", 1),
          tokenRecord("zz", 4)});
     const std::string old = legacyBlob(4, 3,
                                        legacyClass("first", first) +
@@ -98,49 +99,15 @@ TEST(LegacyDataConverterTest, TwoClassesOfFormat4KeepNonZeroCountsInFeatureOrder
 
     const FeatureSet& set = converted._set;
     ASSERT_EQ(3u, set.classCount());
-    EXPECT_EQ((ClassRecord{"first", 0, 12, 4}), set.classAt(0));
+    EXPECT_EQ((ClassRecord{"first", 0, 13, 4}), set.classAt(0));
     EXPECT_EQ((ClassRecord{"empty", 1, 0, 0}), set.classAt(1));
     EXPECT_EQ((ClassRecord{"second", 2, 7, 1}), set.classAt(2));
     EXPECT_EQ(std::vector<Entry>({{"", 0, 2}}), records(set, 0));
-    // "a" had count 0 and is gone; the rest is sorted by feature, then class.
-    EXPECT_EQ(std::vector<Entry>({{"b", 0, 5}, {"b", 2, 7}, {"c", 0, 1}}), records(set, 1));
+    // "a" had count 0 and is gone, the two "b" of the first class add up, and the records are
+    // sorted by feature, then class.
+    EXPECT_EQ(std::vector<Entry>({{"b", 0, 6}, {"b", 2, 7}, {"c", 0, 1}}), records(set, 1));
     EXPECT_EQ(std::vector<Entry>({{"zz", 0, 4}}), records(set, 2));
     for (std::size_t k = 3; k < 32; ++k) EXPECT_TRUE(records(set, k).empty()) << k;
-}
-
-TEST(LegacyDataConverterTest, ClassCountZeroAndTrailingBytes) {
-    Converted converted;
-    read(convert(legacyBlob(4, 0, "")), converted);
-    EXPECT_EQ(4u, converted._extractor);
-    EXPECT_EQ(0u, converted._set.classCount());
-
-    // Bytes after the last class are not looked at.
-    EXPECT_EQ(convert(legacyBlob(3, 1, legacyClass("x", distributionBlock({tokenRecord("", 1)})))),
-              convert(legacyBlob(3, 1, legacyClass("x", distributionBlock({tokenRecord("", 1)}))) +
-                      "\xFF\xFF\xFF\xFF garbage"));
-}
-
-// A blob that ends right after a class name gives that class no features; when the count
-// promises a further class, reading its name fails.
-TEST(LegacyDataConverterTest, ClassAtTheVeryEndHasNoFeatures) {
-    const std::string classes =
-        legacyClass("a", distributionBlock({tokenRecord("", 1)})) + str("last");
-    Converted converted;
-    read(convert(legacyBlob(4, 2, classes)), converted);
-    ASSERT_EQ(2u, converted._set.classCount());
-    EXPECT_EQ((ClassRecord{"last", 1, 0, 0}), converted._set.classAt(1));
-
-    EXPECT_EQ(std::string("reader: ") + std::string(DatabaseReader::PrimitiveCorrupt),
-              failure(legacyBlob(4, 3, classes)));
-}
-
-TEST(LegacyDataConverterTest, RepeatedTokensOfAClassAddUp) {
-    const std::string old = legacyBlob(
-        3, 1, legacyClass("c", distributionBlock({"", tokenRecord("x", 2) + tokenRecord("x", 3)})));
-    Converted converted;
-    read(convert(old), converted);
-    EXPECT_EQ((ClassRecord{"c", 0, 5, 1}), converted._set.classAt(0));
-    EXPECT_EQ(std::vector<Entry>({{"x", 0, 5}}), records(converted._set, 1));
 }
 
 TEST(LegacyDataConverterTest, BadClassesAndShortDataThrowBeforeWriting) {

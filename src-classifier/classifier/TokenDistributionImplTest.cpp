@@ -79,19 +79,6 @@ TEST(TokenDistributionImplTest, ZeroLanesConsumeFourBytesAndTheEndReadsNothing) 
     EXPECT_TRUE(reader.atEnd());
 }
 
-TEST(TokenDistributionImplTest, DataCutShortThrowsTheReadersMessages) {
-    const std::string block = distributionBlock({tokenRecord("", 1), tokenRecord("q", 2)});
-    for (std::size_t cut = 1; cut < block.size(); ++cut) {
-        TokenDistributionImpl distribution;
-        const std::string message = readFailure(distribution, block.substr(0, cut));
-        // Lane lengths sit at 4..8 and 12..16; the rest are lane bytes.
-        const bool inLength = cut < 8 || (cut >= 12 && cut < 16);
-        EXPECT_EQ(inLength ? DatabaseReader::PrimitiveCorrupt : DatabaseReader::CharStreamCorrupt,
-                  message)
-            << "cut at " << cut;
-    }
-}
-
 // A huge lane count or lane length fails at the first item the data lacks, having allocated
 // nothing for what it promised.
 TEST(TokenDistributionImplTest, HugeSizesFailWithoutAllocatingForThem) {
