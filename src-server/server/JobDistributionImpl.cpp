@@ -80,6 +80,11 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
         found->second->setLastAccess(secondsSinceEpoch());
         return found->second;
     }
+    if (auto held = revive(file)) {
+        held->setLastAccess(secondsSinceEpoch());
+        _classifiers.emplace(file, held);
+        return held;
+    }
     makeRoom(file);
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
@@ -91,6 +96,14 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
     loaded->classifier().setTrainingData(_loadFile->load(file, 0));
     _classifiers.emplace(file, loaded);
     return loaded;
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::revive(const std::string& fileKey) {
+    const auto found = _evicted.find(fileKey);
+    if (found == _evicted.end()) return nullptr;
+    auto held = found->second.lock();
+    _evicted.erase(found);
+    return held;
 }
 
 void JobDistributionImpl::makeRoom(const std::string& fileKey) {
@@ -111,8 +124,10 @@ std::size_t JobDistributionImpl::evictOldest() {
     }
     if (oldest != _classifiers.end()) {
         evicted = std::move(oldest->second);
+        _evicted[oldest->first] = evicted;
         _classifiers.erase(oldest);
     }
+    std::erase_if(_evicted, [](const auto& entry) { return entry.second.expired(); });
     return _classifiers.size();
 }
 
@@ -142,6 +157,7 @@ void JobDistributionImpl::remove(const std::string& key) {
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
     _removeFile->remove(file);
+    _evicted.erase(file);
     if (const auto found = _classifiers.find(file); found != _classifiers.end()) {
         removed = std::move(found->second);
         _classifiers.erase(found);

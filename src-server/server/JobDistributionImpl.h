@@ -29,6 +29,10 @@ namespace norvale::quillmark {
 // file work. Lock order: the repository mutex, then the named lock. The classifiers' own
 // reader/writer locks are never taken here.
 //
+// An evicted classifier that a running call still holds is remembered (weakly): a get while it
+// lives re-enters that object instead of loading a second one from the file, so two write
+// sequences on one classifier always meet at its one writer lock and no commit is lost.
+//
 // The collaborators are not owned and must outlive the repository.
 class JobDistributionImpl : public JobDistribution {
 public:
@@ -65,6 +69,8 @@ private:
     // Evicts until twice the file's size is available, or until nothing is left to evict.
     void makeRoom(const std::string& fileKey);
     std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
+    // The evicted classifier of the key if a running call still holds it, else null.
+    std::shared_ptr<ThreadSafeClassifier> revive(const std::string& fileKey);
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;
@@ -75,8 +81,9 @@ private:
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
 
-    platform::mutex::MutexImpl _mutex;  // re-entrant; guards _classifiers
+    platform::mutex::MutexImpl _mutex;  // re-entrant; guards _classifiers and _evicted
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
+    std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
 };
 
 }  // namespace norvale::quillmark
