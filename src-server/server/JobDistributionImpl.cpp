@@ -58,7 +58,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::newClassifier() const
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::string& key) {
     const std::string file = fileKey(key);
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    if (_classifiers.count(file) != 0) {
+    if (inMemory(file)) {
         throw ClassifierExistsException(
             "Trying to create a classifier that already exists (in memory) '" + key + "'.");
     }
@@ -76,14 +76,9 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::str
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string& key) {
     const std::string file = fileKey(key);
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    if (const auto found = _classifiers.find(file); found != _classifiers.end()) {
-        found->second->setLastAccess(secondsSinceEpoch());
-        return found->second;
-    }
-    if (auto held = revive(file)) {
-        held->setLastAccess(secondsSinceEpoch());
-        _classifiers.emplace(file, held);
-        return held;
+    if (auto found = inMemory(file)) {
+        found->setLastAccess(secondsSinceEpoch());
+        return found;
     }
     makeRoom(file);
     const auto lock = namedLock(file);
@@ -98,11 +93,15 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
     return loaded;
 }
 
-std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::revive(const std::string& fileKey) {
-    const auto found = _evicted.find(fileKey);
-    if (found == _evicted.end()) return nullptr;
-    auto held = found->second.lock();
-    _evicted.erase(found);
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::inMemory(const std::string& fileKey) {
+    if (const auto found = _classifiers.find(fileKey); found != _classifiers.end()) {
+        return found->second;
+    }
+    const auto evicted = _evicted.find(fileKey);
+    if (evicted == _evicted.end()) return nullptr;
+    auto held = evicted->second.lock();
+    _evicted.erase(evicted);
+    if (held) _classifiers.emplace(fileKey, held);
     return held;
 }
 

@@ -29,9 +29,9 @@ namespace norvale::quillmark {
 // file work. Lock order: the repository mutex, then the named lock. The classifiers' own
 // reader/writer locks are never taken here.
 //
-// An evicted classifier that a running call still holds is remembered (weakly): a get while it
-// lives re-enters that object instead of loading a second one from the file, so two write
-// sequences on one classifier always meet at its one writer lock and no commit is lost.
+// An evicted classifier that a running call still holds is remembered (weakly): a get or create
+// while it lives enters that object again instead of loading or making a second one, so two
+// write sequences on one classifier always meet at its one writer lock and no commit is lost.
 //
 // The collaborators are not owned and must outlive the repository.
 class JobDistributionImpl : public JobDistribution {
@@ -69,8 +69,9 @@ private:
     // Evicts until twice the file's size is available, or until nothing is left to evict.
     void makeRoom(const std::string& fileKey);
     std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
-    // The evicted classifier of the key if a running call still holds it, else null.
-    std::shared_ptr<ThreadSafeClassifier> revive(const std::string& fileKey);
+    // The classifier of the key in the map, or evicted but still held by a running call (then
+    // entered again); null when neither.
+    std::shared_ptr<ThreadSafeClassifier> inMemory(const std::string& fileKey);
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;

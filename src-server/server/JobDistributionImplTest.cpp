@@ -116,6 +116,8 @@ TEST_F(JobDistributionImplEvictionTest, AHeldClassifierIsEnteredAgainNotLoadedTw
     // "b" went first but freed nothing while held, so "a" and "c" went as well.
     EXPECT_EQ((Names{"a", "c"}), _memory.destroyed());
     EXPECT_EQ(1u, _repository->count());
+    EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("B") + "'.",
+              failure<ClassifierExistsException>([&] { _repository->create(key("B")); }));
     EXPECT_EQ(held, _repository->get(key("b")));
     EXPECT_EQ(2, _memory.live.load());
 }
