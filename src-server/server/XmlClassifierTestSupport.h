@@ -1,0 +1,156 @@
+#pragma once
+
+// Fakes and helpers shared by the request execution tests (never linked into the product).
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/Log.h"
+#include "server/XmlHook.h"
+#include "util/StringHelper.h"
+#include "xml/Document.h"
+#include "xml/SchemaCache.h"
+#include "xml/XmlTestSupport.h"
+
+namespace norvale::quillmark::test {
+
+inline const std::string ResponseNamespace = "urn:quillmark:test:response";
+inline const std::string ErrorVersion = "1.00";
+
+class RecordingLog : public Log {
+public:
+    using Log::assertionFailed;
+    using Log::error;
+    using Log::log;
+    using Log::test;
+
+    void log(const std::string& message) override { record(logLines, message); }
+    void error(const std::string& message) override { record(errorLines, message); }
+    void test(const std::string& message) override { record(testLines, message); }
+    void assertionFailed(const std::string& expression, const std::string& description,
+                         const std::string&, int) override {
+        record(assertions, expression + ": " + description);
+    }
+
+    std::vector<std::string> logLines;
+    std::vector<std::string> errorLines;
+    std::vector<std::string> testLines;
+    std::vector<std::string> assertions;
+
+private:
+    void record(std::vector<std::string>& lines, const std::string& message) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        lines.push_back(message);
+    }
+
+    std::mutex _mutex;
+};
+
+// Every hook it makes appends the requests it is given to one list.
+class RecordingHookFactory : public XmlHookFactory {
+public:
+    std::unique_ptr<XmlHook> create() const override {
+        return std::make_unique<Hook>(&_saved);
+    }
+
+    const std::vector<std::string>& saved() const { return _saved; }
+
+private:
+    class Hook : public XmlHook {
+    public:
+        explicit Hook(std::vector<std::string>* saved) : _saved(saved) {}
+        void save(const std::string& request) override { _saved->push_back(request); }
+
+    private:
+        std::vector<std::string>* _saved;
+    };
+
+    mutable std::vector<std::string> _saved;
+};
+
+// The request schema accepting any content below the root, so that requests the real schema
+// refuses (unknown calls, repeated sequences, unsafe names) reach execution.
+inline std::string laxRequestSchema() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
+           xml::test::RequestNamespace +
+           "\" elementFormDefault=\"qualified\">"
+           "<xs:element name=\"quillmark\"><xs:complexType>"
+           "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" "
+           "maxOccurs=\"unbounded\"/></xs:sequence>"
+           "<xs:anyAttribute processContents=\"skip\"/>"
+           "</xs:complexType></xs:element></xs:schema>";
+}
+
+inline void addLaxSchema(xml::SchemaCache& cache) {
+    xml::Document schema;
+    schema.loadFromMemory(laxRequestSchema());
+    cache.add(xml::test::RequestNamespace, schema);
+}
+
+// A whole request document around `body`.
+inline std::string request(const std::string& body, const std::string& version = "1.00") {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<quillmark xmlns=\"" +
+           xml::test::RequestNamespace + "\" version=\"" + version + "\">" + body +
+           "</quillmark>";
+}
+
+inline std::string texts(const std::string& elements) {
+    return "<texts>" + elements + "</texts>";
+}
+
+inline std::string text(const std::string& id, const std::string& content) {
+    return "<text id=\"" + id + "\">" + content + "</text>";
+}
+
+inline std::string readCalls(const std::string& calls) {
+    return "<readCalls>" + calls + "</readCalls>";
+}
+
+inline std::string writeCalls(const std::string& name, const std::string& calls,
+                              const std::string& extraAttributes = "") {
+    return "<writeCalls classifierName=\"" + name + "\"" + extraAttributes + ">" + calls +
+           "</writeCalls>";
+}
+
+// One call element: `attributes` as written after the id.
+inline std::string call(const std::string& method, const std::string& id,
+                        const std::string& attributes = "") {
+    return "<" + method + " id=\"" + id + "\"" + (attributes.empty() ? "" : " " + attributes) +
+           "/>";
+}
+
+// The statusCode of a success or error document, -1 when there is none.
+inline int statusOf(const std::string& document) {
+    const std::string label = "statusCode=\"";
+    const std::size_t start = document.find(label);
+    if (start == std::string::npos) return -1;
+    return std::stoi(document.substr(start + label.size(), 4));
+}
+
+// The unescaped message of an error document.
+inline std::string messageOf(const std::string& document) {
+    const std::size_t start = document.find("\">", document.find("<status "));
+    const std::size_t end = document.rfind("\t</status>");
+    if (start == std::string::npos || end == std::string::npos || end < start) return "";
+    std::string message = document.substr(start + 2, end - start - 2);
+    util::StringHelper::replaceAll(message, "&quot;", "\"");
+    util::StringHelper::replaceAll(message, "&lt;", "<");
+    util::StringHelper::replaceAll(message, "&gt;", ">");
+    util::StringHelper::replaceAll(message, "&amp;", "&");
+    return message;
+}
+
+inline const std::string ReadCallsTail =
+    "\n\nOne of the read calls failed. Therefore the call sequence was not completed. Please fix "
+    "the error and try again.\n";
+inline const std::string WriteCallsTail =
+    "\n\nOne of the write calls failed. Therefore any previous call in the request was rollbacked "
+    "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
+    "the error and try again.\n";
+
+}  // namespace norvale::quillmark::test
