@@ -176,6 +176,11 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierNamedByRootAndNameWithTheir
     EXPECT_TRUE(c1 < c2 && c2 < c3 && c3 < c4) << response;
     EXPECT_EQ(std::string::npos, response.find("textCoverage")) << "version 1.00";
     EXPECT_TRUE(log.errorLines.empty());
+
+    // The declared version decides the response's version and its text coverage.
+    const std::string newer = make(true)->process(request(body, "1.010"));
+    EXPECT_NE(std::string::npos, newer.find(" version=\"1.01\">")) << newer;
+    EXPECT_NE(std::string::npos, newer.find("<classification textCoverage=\"0.25\">")) << newer;
 }
 
 TEST_F(XmlClassifierTest, KeyOfAnEmptyRootIsTheFileNameAlone) {
