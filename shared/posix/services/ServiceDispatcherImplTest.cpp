@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "io/filesystem/TempFolder.h"
@@ -34,6 +36,7 @@ public:
     }
     unsigned long controlHandler(unsigned long control, unsigned long, void*) override {
         controls.push_back(control);
+        if (onControl) onControl();
         return NoError;
     }
 
@@ -41,6 +44,7 @@ public:
     std::thread::id serviceThread;
     bool termBlocked = false;
     std::vector<unsigned long> controls;  // only touched by the dispatcher's thread
+    std::function<void()> onControl;
 
 private:
     std::function<void(ScriptedService&)> _body;
@@ -74,25 +78,43 @@ TEST(ServiceDispatcherImplTest, RunsTheBodyOnItsOwnThreadWithControlSignalsBlock
     EXPECT_FALSE(blockedHere(SIGUSR1));
 }
 
-// Controls sent before the handler is registered wait for it; a stop sent as the service ends
-// is dropped instead of killing the process once the signals are unblocked again.
-TEST(ServiceDispatcherImplTest, ControlsWaitForTheHandlerAndLateOnesAreDropped) {
+// A control sent before the handler is registered waits for it.
+TEST(ServiceDispatcherImplTest, ControlsWaitForTheHandler) {
     ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
     TempFolder folder;
     NotifySocket socket(folder);
-    ScriptedService service([](ScriptedService& self) {
+    std::atomic<int> delivered{0};
+    ScriptedService service([&](ScriptedService& self) {
         ::kill(::getpid(), SIGUSR1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int early = delivered.load();
         self.registerHandler();
-        // Give the dispatcher time to deliver the waiting control.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < 500 && delivered.load() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(0, early);
+    });
+    service.onControl = [&] { ++delivered; };
+    ServiceDispatcherImpl dispatcher;
+    dispatcher.run(&service);
+    EXPECT_EQ(std::vector<unsigned long>{control::Interrogate}, service.controls);
+}
+
+// A stop that arrives when the service can no longer take it must not end the process once the
+// signals are unblocked again.
+TEST(ServiceDispatcherImplTest, ControlsLeftOverAtTheEndAreDropped) {
+    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
+    ScriptedService service([](ScriptedService&) {
         ::kill(::getpid(), SIGTERM);
+        ::kill(::getpid(), SIGUSR1);
     });
     ServiceDispatcherImpl dispatcher;
     dispatcher.run(&service);
-    ASSERT_FALSE(service.controls.empty());
-    EXPECT_EQ(control::Interrogate, service.controls.front());
-    EXPECT_LE(service.controls.size(), 2u);
+    EXPECT_TRUE(service.controls.empty());
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGTERM));
+    EXPECT_FALSE(blockedHere(SIGTERM));
 }
 
 TEST(ServiceDispatcherImplTest, FailureOfTheBodyReachesTheCaller) {

@@ -18,7 +18,7 @@ using platform::errorresources::systemErrorText;
 
 const char* const DescriptionKey = "Description=";
 
-// Ends the failure when the systemctl call reported one.
+// Throws E with `opening` followed by the failure when systemctl reported one.
 template <typename E>
 void throwOnFailure(const std::string& failure, const std::string& opening) {
     if (!failure.empty()) throw E(opening + failure);
