@@ -3,7 +3,7 @@
 // is trained with the train split; the test split is then classified one text at a time, the
 // class of the largest probability taken as the answer. Next to it, in the same run, the two
 // parts of a classification alone: feature extraction, and the lane lookups of the extracted
-// features.
+// features, the latter also through a hash index over the lanes' features.
 //
 //   CorpusBench --corpus=FOLDER [Google Benchmark flags]
 //
@@ -11,12 +11,15 @@
 // splits, and prints both in one table.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "classifier/ClassifierImpl.h"
@@ -147,6 +150,28 @@ void extract(benchmark::State& state, const Task* task) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The records of one feature inside its lane: where the first is and how many follow.
+struct FeatureRecords {
+    const unsigned char* first;
+    std::size_t count;
+    std::size_t recordSize;
+};
+using FeatureIndex = std::unordered_map<std::string_view, FeatureRecords>;
+
+// A hash index over every feature of the compacted lanes, for hashedLookups.
+FeatureIndex indexFeatures(const Task& task) {
+    FeatureIndex index;
+    const auto& set = task.classifier->featureSet();
+    for (std::size_t k = 0; k < set.laneCount(); ++k) {
+        for (auto it = set.lane(k).begin(); it != set.lane(k).end(); ++it) {
+            auto [entry, added] =
+                index.try_emplace(it.feature(), FeatureRecords{it.record(), 0, it.recordSize()});
+            ++entry->second.count;
+        }
+    }
+    return index;
+}
+
 // The lane lookups of the same texts alone: one getParameters per distinct feature.
 void lookups(benchmark::State& state, const Task* task) {
     const auto& set = task->classifier->featureSet();
@@ -156,6 +181,30 @@ void lookups(benchmark::State& state, const Task* task) {
         for (const std::string& feature : task->featuresOfTests[next]) {
             set.lane(feature.size()).getParameters(feature, accessor);
             benchmark::DoNotOptimize(accessor.total());
+        }
+        next = next + 1 == task->test.size() ? 0 : next + 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The same lookups through a hash index built once over the compacted lanes: what the lookups
+// would cost if a lane found a feature's records by hashing instead of by binary search.
+void hashedLookups(benchmark::State& state, const Task* task) {
+    const FeatureIndex index = indexFeatures(*task);
+    std::vector<std::uint32_t> counts(task->labels.size());
+    std::size_t next = 0;
+    for (auto _ : state) {
+        for (const std::string& feature : task->featuresOfTests[next]) {
+            std::fill(counts.begin(), counts.end(), 0u);
+            const auto found = index.find(feature);
+            if (found == index.end()) continue;
+            const FeatureRecords& records = found->second;
+            for (std::size_t r = 0; r < records.count; ++r) {
+                const norvale::classifier::storage::LaneIterator record(
+                    records.first + r * records.recordSize, records.recordSize, feature.size());
+                counts[record.classIndex()] = record.count();
+            }
+            benchmark::DoNotOptimize(counts.data());
         }
         next = next + 1 == task->test.size() ? 0 : next + 1;
     }
@@ -212,6 +261,8 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("extract/" + name).c_str(), extract, data)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("lookups/" + name).c_str(), lookups, data)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("hashedLookups/" + name).c_str(), hashedLookups, data)
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RunSpecifiedBenchmarks();

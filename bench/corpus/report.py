@@ -19,7 +19,8 @@ ACCURACY_MARGIN = 0.5
 
 
 def engine_figures(path):
-    """{task: {"classify": us, "extract": us, "lookups": us, "train": ms, counters...}}."""
+    """{task: {"classify": us, "extract": us, "lookups": us, "hashedLookups": us, "train": ms,
+    counters...}}."""
     with open(path, encoding="utf-8") as file:
         benchmarks = json.load(file)["benchmarks"]
     times = {}
@@ -57,9 +58,10 @@ def print_task(task, engine, rows):
             row["batch_cpu_us"], row["batch_cpu_us"] / engine["classify"]))
     print()
     print("Engine parts (µs/text): feature extraction %.2f, lane lookups %.2f, the rest of"
-          " classify (scoring, maps) %.2f." % (
+          " classify (scoring, maps) %.2f; the same lookups through a hash index %.2f." % (
               engine["extract"], engine["lookups"],
-              engine["classify"] - engine["extract"] - engine["lookups"]))
+              engine["classify"] - engine["extract"] - engine["lookups"],
+              engine["hashedLookups"]))
     print("Distinct features of the test texts: engine %d, scikit-learn's 'engine' tokens %s"
           " (%s)." % (engine["test_features"],
                       ", ".join(str(row["test_features"]) for row in same_tokens[:1]),
