@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
         const Task* data = task.get();
         benchmark::RegisterBenchmark(("train/" + name).c_str(), train, data)
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(3);
+            ->Iterations(1);
         benchmark::RegisterBenchmark(("classify/" + name).c_str(), classify, data)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("extract/" + name).c_str(), extract, data)

@@ -57,6 +57,8 @@ def print_task(task, engine, rows):
             row["model"], row["tokens"], row["accuracy"], row["single_cpu_us"],
             row["batch_cpu_us"], row["batch_cpu_us"] / engine["classify"]))
     print()
+    print("scikit-learn one at a time over the first %d test texts; batched and accuracy over all"
+          " %d." % (rows[0]["single_texts"], rows[0]["test_texts"]))
     print("Engine parts (µs/text): feature extraction %.2f, lane lookups %.2f, the rest of"
           " classify (scoring, maps) %.2f; the same lookups through a hash index %.2f." % (
               engine["extract"], engine["lookups"],
