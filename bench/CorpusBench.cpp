@@ -36,7 +36,7 @@ using norvale::classifier::storage::ParameterAccessor;
 
 constexpr double Smoothing = 0.05;
 // A server compacts after every train call; compacting every 1,000 texts keeps the pending
-// records as small while training a whole split in seconds.
+// records small while a whole split still trains in seconds.
 constexpr std::size_t CompactEvery = 1000;
 const char* const Tasks[] = {"language", "topic"};
 
