@@ -47,7 +47,8 @@ void ClassifyConnection::stop() {
 // The closer is declared after the guard, so the stream is closed before the server hears that
 // the connection has finished.
 void ClassifyConnection::run() {
-    platform::thread::MethodCaller0<ClassifyConnection> finished(this, &ClassifyConnection::_finish);
+    using platform::thread::MethodCaller0;
+    MethodCaller0<ClassifyConnection> finished(this, &ClassifyConnection::_finish);
     ScopedSocketCloser closer(stream(), _params->log, &_streamLock);
     try {
         _serveLoggingFailures();
@@ -139,7 +140,8 @@ int ClassifyConnection::_readBlock(char* buffer) {
     const auto requestLeft = std::chrono::ceil<milliseconds>(
         _connected + _params->requestTimeout - std::chrono::steady_clock::now());
     const bool idleFirst = _params->idleTimeout <= requestLeft;
-    const milliseconds wait = std::max(milliseconds(0), std::min(_params->idleTimeout, requestLeft));
+    const milliseconds wait =
+        std::max(milliseconds(0), std::min(_params->idleTimeout, requestLeft));
     if (wait.count() == 0 || !stream()->waitReadable(static_cast<int>(wait.count()))) {
         if (idleFirst) {
             throw ClientTimeoutException("The client with id " + _id + " sent nothing for " +

@@ -50,9 +50,9 @@ TEST(ScopedSocketCloserTest, ClosesOnEveryWayOutAndLogsAFailedCloseInsteadOfThro
     std::mutex closeLock;
     { ScopedSocketCloser closer(&stream, &log, &closeLock); }
     EXPECT_EQ(2, stream.closes);
-    EXPECT_EQ((std::vector<LogLine>{
-                  {"Error", "Error closing socket stream in ScopedSocketCloser. The close failed."}}),
-              log.lines());
+    const LogLine failure{"Error",
+                          "Error closing socket stream in ScopedSocketCloser. The close failed."};
+    EXPECT_EQ(std::vector<LogLine>{failure}, log.lines());
     // The lock was given back.
     EXPECT_TRUE(closeLock.try_lock());
     closeLock.unlock();
