@@ -1,0 +1,29 @@
+#pragma once
+
+// Runs the server proper for start-up: loads the configuration, builds request processing and
+// the network server, serves until the stop event is set (in test mode it runs the system tests
+// first), then closes everything. Called once, on the main thread (or the service thread);
+// failures are thrown and reported by start-up.
+
+#include <string>
+
+#include "platform/event/Event.h"
+
+namespace norvale::quillmark {
+
+struct ServerRunSettings {
+    std::string configPath;
+    bool testMode = false;
+    bool serviceMode = false;
+};
+
+class ServerRunner {
+public:
+    virtual ~ServerRunner() = default;
+
+    // `stopEvent` (not owned) ends the serving; test mode has set it before the call.
+    virtual void runServer(const ServerRunSettings& settings,
+                           platform::event::Event* stopEvent) = 0;
+};
+
+}  // namespace norvale::quillmark
