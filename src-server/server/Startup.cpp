@@ -32,13 +32,13 @@ std::string joined(int argc, const char* const* argv) {
 }  // namespace
 
 Startup::Startup(int argc, const char* const* argv, const StartupServices& services,
-                 ServiceActions* serviceActions, ServerRunner* serverRunner)
+                 ServiceControl* serviceControl, ServerRunner* serverRunner)
     : _serviceName(product::Name),
       _log(services.log),
       _memoryStatus(services.memoryStatus),
       _sehMapper(services.sehMapper),
       _services(services),
-      _serviceActions(serviceActions),
+      _serviceControl(serviceControl),
       _serverRunner(serverRunner) {
     enterExecutableFolder();
     prepareLogFolder();
@@ -118,16 +118,16 @@ int Startup::run() {
 
 void Startup::dispatch() {
     if (_argumentParser.isParsed(InstallFlag)) {
-        _serviceActions->install(_argumentParser.getArgument(ConfigFlag));
+        _serviceControl->install(_argumentParser.getArgument(ConfigFlag));
         _log->log("Successfully installed the service.");
     } else if (_argumentParser.isParsed(UninstallFlag)) {
-        _serviceActions->uninstall();
+        _serviceControl->uninstall();
         _log->log("Successfully uninstalled the service.");
     } else if (_argumentParser.isParsed(StartFlag)) {
-        _serviceActions->start();
+        _serviceControl->start();
         _log->log("Successfully started the service.");
     } else if (_argumentParser.isParsed(StopFlag)) {
-        _serviceActions->stop();
+        _serviceControl->stop();
         _log->log("Successfully stopped the service.");
     } else {
         ServerRunSettings settings;

@@ -24,7 +24,7 @@
 #include "server/Log.h"
 #include "server/LogSettings.h"
 #include "server/ServerRunner.h"
-#include "server/ServiceActions.h"
+#include "server/ServiceControl.h"
 #include "server/StartupException.h"
 #include "util/parser/ArgumentParser.h"
 
@@ -62,7 +62,7 @@ public:
     // Throws SetCurrentDirectoryException, SystemStartupException (no log folder) and
     // ArgStartupException (a command line the mode does not accept).
     Startup(int argc, const char* const* argv, const StartupServices& services,
-            ServiceActions* serviceActions, ServerRunner* serverRunner);
+            ServiceControl* serviceControl, ServerRunner* serverRunner);
     Startup(const Startup&) = delete;
     Startup& operator=(const Startup&) = delete;
 
@@ -97,7 +97,7 @@ private:
     bool _serviceMode = false;
     util::parser::ArgumentParser _argumentParser{'-'};
     StartupServices _services;
-    ServiceActions* _serviceActions;
+    ServiceControl* _serviceControl;
     ServerRunner* _serverRunner;
 };
 

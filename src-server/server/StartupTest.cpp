@@ -71,7 +71,7 @@ public:
     std::string path = "/opt/quillmark/quillmarkserver";
 };
 
-class RecordingService : public ServiceActions {
+class RecordingService : public ServiceControl {
 public:
     void install(const std::string& configPath) override { act("install " + configPath); }
     void uninstall() override { act("uninstall"); }
@@ -224,7 +224,7 @@ TEST_F(StartupTest, RunsTheServerModesWithTheirSettings) {
     EXPECT_TRUE(_service.calls.empty());
 }
 
-TEST_F(StartupTest, RunsTheServiceActionsAndLogsTheirSuccess) {
+TEST_F(StartupTest, RunsTheServiceControlAndLogsTheirSuccess) {
     EXPECT_EQ(0, startup({"-install", "-config", "rel/config.xml"})->run());
     EXPECT_EQ("Log: Successfully installed the service.", _log.events.back());
     EXPECT_EQ(0, startup({"-uninstall"})->run());

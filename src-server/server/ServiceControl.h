@@ -8,9 +8,9 @@
 
 namespace norvale::quillmark {
 
-class ServiceActions {
+class ServiceControl {
 public:
-    virtual ~ServiceActions() = default;
+    virtual ~ServiceControl() = default;
 
     // `configPath` exactly as typed after "-config"; the service is started with it.
     virtual void install(const std::string& configPath) = 0;
