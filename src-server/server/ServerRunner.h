@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/event/Event.h"
+#include "server/TerminateHandler.h"
 
 namespace norvale::quillmark {
 
@@ -21,9 +22,10 @@ class ServerRunner {
 public:
     virtual ~ServerRunner() = default;
 
-    // `stopEvent` (not owned) ends the serving; test mode has set it before the call.
-    virtual void runServer(const ServerRunSettings& settings,
-                           platform::event::Event* stopEvent) = 0;
+    // `stopEvent` ends the serving; test mode has set it before the call. `terminateHandler` is
+    // the process's, installed by start-up; connection threads install it too. Neither is owned.
+    virtual void runServer(const ServerRunSettings& settings, platform::event::Event* stopEvent,
+                           TerminateHandler* terminateHandler) = 0;
 };
 
 }  // namespace norvale::quillmark

@@ -110,13 +110,13 @@ int Startup::run() {
         net::socket::SocketInitializerImpl sockets;
         TerminateHandlerImpl terminateHandler(_log);
         terminateHandler.install();
-        dispatch();
+        dispatch(&terminateHandler);
         terminateHandler.uninstall();
         return 0;
     });
 }
 
-void Startup::dispatch() {
+void Startup::dispatch(TerminateHandler* terminateHandler) {
     if (_argumentParser.isParsed(InstallFlag)) {
         _serviceControl->install(_argumentParser.getArgument(ConfigFlag));
         _log->log("Successfully installed the service.");
@@ -134,7 +134,7 @@ void Startup::dispatch() {
         settings.configPath = _argumentParser.getArgument(ConfigFlag);
         settings.testMode = _argumentParser.isParsed(TestFlag);
         settings.serviceMode = _serviceMode;
-        _serverRunner->runServer(settings, &_stopEvent);
+        _serverRunner->runServer(settings, &_stopEvent, terminateHandler);
     }
 }
 

@@ -87,7 +87,7 @@ private:
     void prepareLogFolder();
     void readCommandLine(int argc, const char* const* argv);
     void registerFlags(int argc, const char* const* argv);
-    void dispatch();
+    void dispatch(TerminateHandler* terminateHandler);
 
     const char* const _serviceName;
     Log* _log;

@@ -90,9 +90,11 @@ private:
 
 class RecordingServer : public ServerRunner {
 public:
-    void runServer(const ServerRunSettings& settings, platform::event::Event* stopEvent) override {
+    void runServer(const ServerRunSettings& settings, platform::event::Event* stopEvent,
+                   TerminateHandler* terminateHandler) override {
         runs.push_back(settings);
         terminateHandlerWhileRunning = std::get_terminate();
+        handedTerminateHandler = terminateHandler != nullptr;
         if (settings.testMode) stopEvent->wait();  // set at construction: returns at once
         if (failure) failure();
     }
@@ -100,6 +102,7 @@ public:
     std::function<void()> failure;
     std::vector<ServerRunSettings> runs;
     std::terminate_handler terminateHandlerWhileRunning = nullptr;
+    bool handedTerminateHandler = false;
 };
 
 class StartupTest : public ::testing::Test {
@@ -220,6 +223,7 @@ TEST_F(StartupTest, RunsTheServerModesWithTheirSettings) {
     EXPECT_TRUE(_server.runs[2].serviceMode);
     // A terminate handler of start-up's own is current while the mode runs, and only then.
     EXPECT_NE(before, _server.terminateHandlerWhileRunning);
+    EXPECT_TRUE(_server.handedTerminateHandler);
     EXPECT_EQ(before, std::get_terminate());
     EXPECT_TRUE(_service.calls.empty());
 }
