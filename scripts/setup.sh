@@ -10,6 +10,7 @@ packages=(
   libxml2-utils               # xmllint: tests check the schemas with a second validator
   libgtest-dev libgmock-dev   # unit and integration tests
   libbenchmark-dev            # benchmarks in bench/
+  netcat-openbsd              # nc -N: sends the README's example requests
 )
 
 missing=()
