@@ -33,7 +33,7 @@ std::string joined(int argc, const char* const* argv) {
 
 Startup::Startup(int argc, const char* const* argv, const StartupServices& services,
                  ServiceControl* serviceControl, ServerRunner* serverRunner)
-    : _serviceName(product::Name),
+    : ServerService(services.log, &_stopEvent),
       _log(services.log),
       _memoryStatus(services.memoryStatus),
       _sehMapper(services.sehMapper),

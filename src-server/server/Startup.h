@@ -24,6 +24,7 @@
 #include "server/Log.h"
 #include "server/LogSettings.h"
 #include "server/ServerRunner.h"
+#include "server/ServerService.h"
 #include "server/ServiceControl.h"
 #include "server/StartupException.h"
 #include "util/parser/ArgumentParser.h"
@@ -48,7 +49,7 @@ struct StartupServices {
     const posix::file::Module* executable = nullptr;
 };
 
-class Startup {
+class Startup : public ServerService {
 public:
     static constexpr const char* ConfigFlag = "-config";
     static constexpr const char* QuietFlag = "-quiet";
@@ -66,10 +67,10 @@ public:
     Startup(const Startup&) = delete;
     Startup& operator=(const Startup&) = delete;
 
-    // Runs the chosen mode: 0 when it completed, 1 when it failed (the failure is logged).
-    int run();
+    // Runs the chosen mode: 0 when it completed, 1 when it failed (the failure is logged). In
+    // service mode the service body calls it on the service thread.
+    int run() override;
 
-    const char* serviceName() const { return _serviceName; }
     bool serviceMode() const { return _serviceMode; }
     // Set by the service's stop control; test mode sets it at construction.
     platform::event::Event* stopEvent() { return &_stopEvent; }
@@ -89,7 +90,6 @@ private:
     void registerFlags(int argc, const char* const* argv);
     void dispatch(TerminateHandler* terminateHandler);
 
-    const char* const _serviceName;
     Log* _log;
     const platform::memory::MemoryStatus* _memoryStatus;
     const platform::thread::SehExceptionMapper* _sehMapper;
