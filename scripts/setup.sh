@@ -12,6 +12,7 @@ packages=(
   libbenchmark-dev            # benchmarks in bench/
   clang libclang-rt-14-dev    # libFuzzer targets in fuzz/ (test stage "fuzz")
   python3                     # tests of the corpus split builder (bench/corpus)
+  netcat-openbsd              # nc -N: sends the README's example requests
 )
 
 missing=()

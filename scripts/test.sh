@@ -5,7 +5,8 @@
 #   build/fuzz     clang libFuzzer build (AddressSanitizer + UndefinedBehaviorSanitizer) of the
 #                  fuzz targets, each run for a bounded number of inputs from its seed corpus
 #   build/tsan     ThreadSanitizer, the tests labelled "concurrency"
-# Stops at the first failing step.
+# After the release, asan and tsan tests, the staged server of that build runs its self test
+# ("quillmarkserver -test -config config.xml" in build/<dir>/stage). Stops at the first failing step.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,15 +28,34 @@ run_tests() {
   ctest --test-dir "$root/build/$dir" --output-on-failure --timeout 600 -j "$jobs" "$@"
 }
 
+# The runnable folder of a build, as a user starts it: the self test on the default configuration
+# (its fixed port must be free) must end with exit code 0 and "4 tests passed!".
+stage_self_test() {
+  local stage="$root/build/$1/stage" output
+  if [[ ! -e $stage/quillmarkserver ]]; then
+    echo "self test in build/$1/stage: SKIPPED, quillmarkserver is not built without the client connection"
+    return 0
+  fi
+  if ! output=$(cd "$stage" && ./quillmarkserver -test -config config.xml 2>&1) ||
+      [[ $output != *"4 tests passed!"* ]]; then
+    printf '%s\n' "$output" | tail -n 60
+    echo "The self test in $stage failed." >&2
+    return 1
+  fi
+  echo "self test in build/$1/stage: 4 tests passed!"
+}
+
 echo "== normal build"
 configure release
 cmake --build "$root/build/release" -j "$jobs"
 run_tests release
+stage_self_test release
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 configure asan -DQM_SANITIZE=address -DQM_BUILD_BENCHMARKS=OFF
 cmake --build "$root/build/asan" -j "$jobs"
 run_tests asan
+stage_self_test asan
 
 # A fuzz target runs a fixed number of inputs from a fixed seed, starting from its committed
 # corpus; what it adds to the corpus goes to a scratch folder. Its full output stays in a log.
@@ -65,3 +85,4 @@ echo "== ThreadSanitizer build (concurrency tests)"
 configure tsan -DQM_SANITIZE=thread -DQM_BUILD_BENCHMARKS=OFF
 cmake --build "$root/build/tsan" -j "$jobs" --target concurrency_tests
 run_tests tsan -L concurrency
+stage_self_test tsan

@@ -57,6 +57,18 @@ TEST(XmlErrorResponseImplTest, SourceLineBetweenErrorLineAndSystemErrorIsCut) {
               errorDocument(statusCode::BAD_REQUEST, message));
 }
 
+// A garbage request's parse error quotes its line; the answer must still be a document.
+TEST(XmlErrorResponseImplTest, BytesThatAreNoXmlCharactersBecomeQuestionMarks) {
+    const std::string message = std::string("Error line: a\x01\x1f\tb\r\n") +
+                                "\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80 " +  // valid: kept
+                                "\xc3 \xc0\x80 \xed\xa0\x80 \xef\xbf\xbe \xf4\x90\x80\x80 " +
+                                "\x80\xff" + std::string(1, '\0') + "\xe2\x82";
+    EXPECT_EQ(expectedDocument("4000", std::string("Error line: a??\tb\r\n") +
+                                           "\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80 " +
+                                           "? ?? ??? ??? ???? ?????"),
+              errorDocument(statusCode::BAD_REQUEST, message));
+}
+
 TEST(XmlErrorResponseImplTest, MessageIsSentWholeWithoutBothMarkersInOrder) {
     const std::string onlyErrorLine = "Line: 1\nError line: <quillmark>\n";
     EXPECT_EQ(expectedDocument("4000", "Line: 1\nError line: &lt;quillmark&gt;\n"),
@@ -88,6 +100,9 @@ TEST(XmlErrorResponseImplTest, FactoryWritesTheSchemaVersionAndEveryCodeValidate
         schema.expectValid(document);
     }
     schema.expectValid(writer->getErrorResponse(statusCode::SERVER_ERROR, ""));
+    std::string everyByte = "Error line: ";
+    for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(255 - i);
+    schema.expectValid(writer->getErrorResponse(statusCode::BAD_REQUEST, everyByte));
 }
 
 }  // namespace

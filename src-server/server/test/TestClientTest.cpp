@@ -1,0 +1,96 @@
+#include "server/test/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/server/ThreadServer.h"
+#include "net/server/ThreadServerTestSupport.h"
+#include "net/socket/SocketTestSupport.h"
+#include "platform/thread/OsInfoImpl.h"
+#include "platform/thread/ThreadFactoryImpl.h"
+
+namespace {
+
+using net::server::test_support::EchoConnection;
+using net::server::test_support::Probe;
+using net::socket::test_support::LoopbackFactories;
+using net::socket::test_support::ScratchDir;
+using norvale::quillmark::test::TestClient;
+
+using EchoServer = net::server::ThreadServer<EchoConnection, Probe*>;
+
+// An echo server answering "<connection id>:<request>" on a port the system picks.
+class TestClientTest : public ::testing::Test {
+protected:
+    void startServer() {
+        _server = std::make_unique<EchoServer>(&_threads, 0, 4, 16, &_probe, nullptr);
+        _server->createClientsThread()->start();
+        _server->deleteClientsThread()->start();
+    }
+    void TearDown() override {
+        if (_server) _server->stop();
+    }
+
+    // A port on which nothing listens: the system picked it a moment ago for a socket that is
+    // closed again.
+    std::uint16_t closedPort() {
+        auto server = _sockets.servers.create(0, 1);
+        const std::uint16_t port = server->localPort();
+        server->close();
+        return port;
+    }
+
+    platform::thread::OsInfoImpl _os;
+    platform::thread::ThreadFactoryImpl _threads{&_os};
+    LoopbackFactories _sockets;
+    Probe _probe;
+    std::unique_ptr<EchoServer> _server;
+};
+
+TEST_F(TestClientTest, SendsAllBytesEndsTheRequestAndReadsTheWholeAnswer) {
+    startServer();
+    // Far beyond the reserved answer size and any single receive, with every byte value.
+    std::string data;
+    for (int i = 0; i < 300000; ++i) data += static_cast<char>(i * 7);
+    TestClient client(&_threads, &_sockets.clients, "localhost", _server->localPort(), data);
+    client.start();
+    client.join();
+    ASSERT_EQ(data.size() + 2, client.response().size());
+    EXPECT_TRUE(client.response() == "1:" + data);
+}
+
+TEST_F(TestClientTest, ANewExchangeReplacesTheAnswer) {
+    startServer();
+    TestClient client(&_threads, &_sockets.clients, "127.0.0.1", _server->localPort(), "");
+    client.run();
+    EXPECT_EQ("1:", client.response());
+    client.run();
+    EXPECT_EQ("2:", client.response());
+}
+
+TEST_F(TestClientTest, ToleratedConnectFailureLeavesAnEmptyAnswer) {
+    TestClient client(&_threads, &_sockets.clients, "127.0.0.1", closedPort(), "request", false);
+    client.start();
+    client.join();
+    EXPECT_EQ("", client.response());
+}
+
+TEST_F(TestClientTest, ConnectFailureIsAFailedCheckByDefault) {
+    ScratchDir scratch("testclient");
+    const std::uint16_t port = closedPort();
+    EXPECT_DEATH(
+        {
+            scratch.enterForDeath();
+            TestClient client(&_threads, &_sockets.clients, "127.0.0.1", port, "request");
+            client.run();
+        },
+        "");
+    const std::string report = scratch.assertionReport();
+    EXPECT_NE(std::string::npos, report.find("Message: !_assertOnIOException\n")) << report;
+    EXPECT_NE(std::string::npos, report.find("Description: ")) << report;
+}
+
+}  // namespace
