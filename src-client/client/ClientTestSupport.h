@@ -286,7 +286,7 @@ inline ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words
     std::ostringstream err;
     double now = 0;
     words.insert(words.begin(), {"--port", std::to_string(port)});
-    const Environment environment{&in, &out, &err, terminal, [&now] { return now += 1; }};
+    const Environment environment{&in, &out, &err, terminal, [&now] { return now += 1; }, nullptr};
     ClientRun run;
     run.status = runClient(words, &sockets.clients, environment);
     run.out = out.str();

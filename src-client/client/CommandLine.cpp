@@ -21,8 +21,8 @@ const char* const UsageText =
     "  send [FILE|-]                  send a request document as it is, print the response\n"
     "\n"
     "options:\n"
-    "  --host HOST          server host (default localhost)\n"
-    "  --port PORT          server port (default 48080)\n"
+    "  --host HOST          server host (default $QUILLMARK_HOST, else localhost)\n"
+    "  --port PORT          server port (default $QUILLMARK_PORT, else 27182)\n"
     "  --json               machine-readable output\n"
     "  --version V          protocol version 1.00 or 1.01 (default 1.01; 1.00 has no text "
     "coverage)\n"
@@ -175,8 +175,15 @@ void fill(Invocation& invocation, const std::string& name, const Form& form,
 
 }  // namespace
 
-Invocation parseCommandLine(const std::vector<std::string>& words) {
+Invocation parseCommandLine(const std::vector<std::string>& words,
+                            const VariableLookup& variables) {
     Invocation invocation;
+    if (variables) {
+        const char* host = variables("QUILLMARK_HOST");
+        if (host != nullptr && *host != '\0') invocation.host = host;
+        const char* port = variables("QUILLMARK_PORT");
+        if (port != nullptr && *port != '\0') invocation.port = parsePort(port);
+    }
     OptionReader options(invocation);
     std::vector<std::string> positional;
     bool optionsEnded = false;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,8 @@ enum class Command {
     Help
 };
 
-// The port of the server's default configuration.
-inline constexpr std::uint16_t DefaultPort = 48080;
+// The port of the server's default configuration (xml/config.xml).
+inline constexpr std::uint16_t DefaultPort = 27182;
 // Requests carrying several texts are kept at or below this many bytes, well under the input
 // limit a server is usually given; a single text larger than that travels alone.
 inline constexpr std::size_t DefaultMaxRequestBytes = 1024 * 1024;
@@ -54,8 +55,13 @@ struct Invocation {
     std::size_t maxRequestBytes = DefaultMaxRequestBytes;
 };
 
-// `words` are the arguments after the program name.
-Invocation parseCommandLine(const std::vector<std::string>& words);
+// The value of an environment variable, or null.
+using VariableLookup = std::function<const char*(const char*)>;
+
+// `words` are the arguments after the program name. QUILLMARK_HOST and QUILLMARK_PORT, when
+// `variables` knows them, replace the default host and port; the options replace both.
+Invocation parseCommandLine(const std::vector<std::string>& words,
+                            const VariableLookup& variables = nullptr);
 
 // The help text, for "quillmark --help" and after a usage error.
 extern const char* const UsageText;

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 namespace norvale::quillmark::client {
 namespace {
 
-std::string usageError(const std::vector<std::string>& words) {
+std::string usageError(const std::vector<std::string>& words,
+                       const VariableLookup& variables = nullptr) {
     try {
-        parseCommandLine(words);
+        parseCommandLine(words, variables);
     } catch (const UsageException& e) {
         return e.what();
     }
@@ -23,6 +25,8 @@ TEST(CommandLineTest, DefaultsAndOptionsInAnyPositionAndForm) {
     EXPECT_EQ(plain.classifier, "news");
     EXPECT_EQ(plain.host, "localhost");
     EXPECT_EQ(plain.port, DefaultPort);
+    EXPECT_NE(std::string(UsageText).find("else " + std::to_string(DefaultPort) + ")"),
+              std::string::npos);
     EXPECT_FALSE(plain.json);
     EXPECT_EQ(plain.version, "1.01");
     EXPECT_EQ(plain.maxRequestBytes, DefaultMaxRequestBytes);
@@ -43,6 +47,28 @@ TEST(CommandLineTest, DefaultsAndOptionsInAnyPositionAndForm) {
               2u * 1024 * 1024);
     EXPECT_EQ(parseCommandLine({"--help"}).command, Command::Help);
     EXPECT_EQ(parseCommandLine({"create", "x", "-h"}).command, Command::Help);
+}
+
+TEST(CommandLineTest, EnvironmentVariablesReplaceTheDefaultsAndOptionsReplaceThem) {
+    std::map<std::string, std::string> set = {{"QUILLMARK_HOST", "db.example"},
+                                              {"QUILLMARK_PORT", "4000"}};
+    const VariableLookup variables = [&set](const char* name) -> const char* {
+        const auto found = set.find(name);
+        return found == set.end() ? nullptr : found->second.c_str();
+    };
+    const Invocation fromVariables = parseCommandLine({"info", "x"}, variables);
+    EXPECT_EQ(fromVariables.host, "db.example");
+    EXPECT_EQ(fromVariables.port, 4000);
+    const Invocation fromOptions =
+        parseCommandLine({"info", "x", "--port", "5000", "--host", "h"}, variables);
+    EXPECT_EQ(fromOptions.host, "h");
+    EXPECT_EQ(fromOptions.port, 5000);
+
+    set["QUILLMARK_PORT"] = "";
+    EXPECT_EQ(parseCommandLine({"info", "x"}, variables).port, DefaultPort);
+    set["QUILLMARK_PORT"] = "http";
+    EXPECT_EQ(usageError({"info", "x"}, variables),
+              "The port must be a number from 1 to 65535, not 'http'.");
 }
 
 TEST(CommandLineTest, EachCommandTakesItsWords) {

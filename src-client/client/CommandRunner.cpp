@@ -288,7 +288,7 @@ int runClient(const std::vector<std::string>& words, net::socket::ClientSocketFa
               const Environment& environment) {
     Invocation invocation;
     try {
-        invocation = parseCommandLine(words);
+        invocation = parseCommandLine(words, environment.variables);
     } catch (const UsageException& e) {
         *environment.err << "quillmark: " << e.what() << "\nTry 'quillmark --help'.\n";
         return exitStatus::Usage;

@@ -41,6 +41,8 @@ struct Environment {
     // Draw a progress bar on `err` (it is a terminal).
     bool terminal;
     Progress::Clock clock;
+    // Environment variables (QUILLMARK_HOST, QUILLMARK_PORT); may be empty.
+    VariableLookup variables;
 };
 
 class CommandRunner {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -33,8 +34,10 @@ int main(int argc, char** argv) {
         const posix::net::SocketErrors errors;
         net::socket::SocketStreamFactoryImpl streams(&errors);
         net::socket::ClientSocketFactoryImpl sockets(&errors, &streams);
-        const Environment environment{&std::cin, &std::cout, &std::cerr,
-                                      ::isatty(STDERR_FILENO) == 1, monotonicSeconds};
+        const Environment environment{
+            &std::cin,        &std::cout,
+            &std::cerr,       ::isatty(STDERR_FILENO) == 1,
+            monotonicSeconds, [](const char* name) { return std::getenv(name); }};
         const int status =
             runClient(std::vector<std::string>(argv + 1, argv + argc), &sockets, environment);
         std::cout.flush();
