@@ -241,6 +241,11 @@ TEST(CommandRunnerTest, UsageErrorsAndUnreadableFilesEndWithStatusTwo) {
     EXPECT_EQ(missing.status, exitStatus::Usage);
     EXPECT_EQ(missing.err,
               "quillmark: Cannot read '/nonexistent/x.txt': No such file or directory.\n");
+    io::filesystem::test::TempFolder temp;
+    std::filesystem::create_directories(temp.path("empty/sub"));
+    const ClientRun empty = runQuillmark(server.port(), {"classify", "news", temp.path("empty")});
+    EXPECT_EQ(empty.status, exitStatus::Usage);
+    EXPECT_EQ(empty.err, "quillmark: The folder '" + temp.path("empty") + "' holds no files.\n");
     EXPECT_TRUE(server.requests().empty());
     const ClientRun help = runQuillmark(server.port(), {"--help"});
     EXPECT_EQ(help.status, exitStatus::Success);

@@ -33,8 +33,11 @@ void addFolder(const std::string& folder, std::vector<InputText>& texts) {
         }
         found.push_back({entries->path().string(), size, false});
     }
-    if (error)
+    if (error) {
         throw InputException("Cannot read the folder '" + folder + "': " + describe(error) + ".");
+    }
+    // Most likely a wrong path; sending nothing would look like success.
+    if (found.empty()) throw InputException("The folder '" + folder + "' holds no files.");
     std::sort(found.begin(), found.end(),
               [](const InputText& a, const InputText& b) { return a.label < b.label; });
     texts.insert(texts.end(), found.begin(), found.end());
