@@ -10,6 +10,7 @@ packages=(
   libxml2-utils               # xmllint: tests check the schemas with a second validator
   libgtest-dev libgmock-dev   # unit and integration tests
   libbenchmark-dev            # benchmarks in bench/
+  clang libclang-rt-14-dev    # libFuzzer targets in fuzz/ (test stage "fuzz")
 )
 
 missing=()

@@ -10,6 +10,9 @@
 #include "classifier/ClassifierException.h"
 #include "classifier/DefaultCallback.h"
 #include "classifier/KeywordExtractor.h"
+#include "classifier/LegacyDataConverter.h"
+#include "util/database/DatabaseReader.h"
+#include "util/database/DatabaseWriter.h"
 
 namespace norvale::classifier {
 
@@ -311,13 +314,63 @@ std::vector<ClassInformation> ClassifierImpl::getInformation() const {
     return information;
 }
 
-// Placeholder for the data-blob work on its own branch; never merged to main as it stands.
 std::string ClassifierImpl::getTrainingData() const {
-    throw ClassifierException("Classifier data is not available in this build.");
+    std::string out;
+    util::database::DatabaseWriter writer(&out);
+    writer.reserve(HeaderSize + _featureSet.serializedSize());
+    writer.putPrimitive(DataVersion);
+    writer.putPrimitive(_extractorVersion);
+    writer.putPrimitive(_smoothing);
+    _featureSet.serialize(writer);
+    return out;
 }
 
-void ClassifierImpl::setTrainingData(std::string_view) {
-    throw ClassifierException("Classifier data is not available in this build.");
+void ClassifierImpl::setTrainingData(std::string_view data) {
+    if (data.empty()) throw ClassifierException("Trying to load classifier with empty training data.");
+    try {
+        std::uint32_t version = 0;
+        util::database::DatabaseReader(data.substr(0, sizeof(version))).getNextPrimitive(version);
+        if (version == 3 || version == 4) {
+            std::string converted;
+            util::database::DatabaseWriter writer(&converted);
+            LegacyDataConverter().convert(data, writer);
+            loadCurrentFormat(util::database::DatabaseReader(std::move(converted)));
+        } else if (version == DataVersion) {
+            loadCurrentFormat(util::database::DatabaseReader(data));
+        } else {
+            throw ClassifierException(
+                "Trying to set the training data with a version that is not valid (" +
+                std::to_string(version) + "). Aborting.");
+        }
+    } catch (const util::database::DatabaseReaderException& error) {
+        throw ClassifierException(
+            std::string("The data that the Classifier is being set with seems to be corrupt. ") +
+            error.what());
+    }
+}
+
+void ClassifierImpl::loadCurrentFormat(util::database::DatabaseReader&& reader) {
+    std::uint32_t version = 0;
+    reader.getNextPrimitive(version);
+    if (version != DataVersion) throw ClassifierException("Expected version 5 data to deserialize");
+    std::uint32_t extractorVersion = 0;
+    double smoothing = 0.0;
+    reader.getNextPrimitive(extractorVersion);
+    reader.getNextPrimitive(smoothing);
+    std::unique_ptr<FeatureExtractor> extractor = createFeatureExtractor(extractorVersion);
+    storage::FeatureSet featureSet;
+    featureSet.deserialize(reader);
+    if (!reader.atEnd()) {
+        reportFailure("There should exist no more training data at this point.", __FILE__,
+                      __LINE__);
+    }
+
+    // Everything that can fail is done: the classifier takes the loaded content as a whole.
+    _dataVersion = DataVersion;
+    _extractorVersion = extractorVersion;
+    _smoothing = smoothing;
+    _extractor.swap(extractor);
+    _featureSet.swap(featureSet);
 }
 
 }  // namespace norvale::classifier

@@ -5,6 +5,7 @@
 // naive Bayes variant with a complement term and a softmax whose sharpness grows with the number
 // of classes. Thread rules as for Classifier.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -13,12 +14,18 @@
 #include "classifier/FeatureExtractor.h"
 #include "classifier/storage/FeatureSet.h"
 
+namespace util::database {
+class DatabaseReader;
+}  // namespace util::database
+
 namespace norvale::classifier {
 
 class ClassifierImpl : public Classifier {
 public:
     static constexpr std::uint32_t DataVersion = 5;
     static constexpr std::uint32_t NewExtractorVersion = 5;
+    // Format version, extractor version and smoothing in front of the feature set's stored form.
+    static constexpr std::size_t HeaderSize = 4 + 4 + 8;
 
     // A classifier without classes using extractor version 5. With a null callbackFactory,
     // failed checks go to a DefaultCallback.
@@ -37,7 +44,13 @@ public:
     void classify(std::string_view text, Classification& out) const override;
     void classifyKeywords(std::string_view text, KeywordQueue& queue) const override;
     std::vector<ClassInformation> getInformation() const override;
+    // The format 5 blob: format version 5 (u32), extractor version (u32), smoothing (double),
+    // then the feature set's stored form. Needs a compacted classifier.
     std::string getTrainingData() const override;
+    // Accepts format 5 and converts formats 3 and 4. Data cut short throws ClassifierException
+    // "The data that the Classifier is being set with seems to be corrupt. " and the reader's
+    // message; bytes left after the feature set are reported through the callback and the load
+    // completes. A failed load leaves the classifier as it was.
     void setTrainingData(std::string_view data) override;
 
     std::uint32_t dataVersion() const { return _dataVersion; }
@@ -57,6 +70,8 @@ private:
     void classifyFeatures(const FeatureCounts& features, Classification& out,
                           KeywordQueue& queue) const;
     void checkProbability(double probability) const;
+    // Reads a format 5 blob and, when all of it was read, replaces the content with it.
+    void loadCurrentFormat(util::database::DatabaseReader&& reader);
     // Reports a failed internal check of the engine through the callback.
     void reportFailure(const std::string& description, const char* file, int line) const;
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // The classifier repository: the one place through which requests reach classifiers. A key is
-// the classifier file's path (root + '\\' + name + ".dat"); keys that differ only in ASCII letter
-// case name the same classifier. Every operation may be called from any thread at once.
+// the classifier file's path (root + '/' + name + ".dat"); keys whose names differ only in ASCII
+// letter case name the same classifier. Every operation may be called from any thread at once.
 
 #include <cstdint>
 #include <memory>

@@ -1,15 +1,23 @@
 #include "classifier/storage/FeatureSet.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 
 #include "classifier/ClassifierException.h"
 #include "classifier/storage/VectorLaneFactory.h"
 #include "debug/assertion.h"
+#include "util/database/DatabaseReader.h"
+#include "util/database/DatabaseWriter.h"
 
 namespace norvale::classifier::storage {
 
 namespace {
+
+// A stored class record: name length, class index, count and unique, with an empty name.
+constexpr std::size_t MinClassRecordSize = 4 + 2 + 4 + 4;
+constexpr std::size_t LaneHeaderSize = 4;
 
 std::string quoted(std::string_view opening, std::string_view name, std::string_view closing) {
     std::string message(opening);
@@ -102,7 +110,17 @@ void FeatureSet::checkFeatureSize(std::string_view feature) const {
 
 void FeatureSet::add(std::string_view className, std::string_view feature, std::uint32_t count) {
     checkFeatureSize(feature);
-    ClassRecord& record = findRecord(className);
+    addTo(findRecord(className), feature, count);
+}
+
+void FeatureSet::addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count) {
+    checkFeatureSize(feature);
+    QM_ASSERT_TEXT(classIndex < _classes.size(), "classIndex < _classes.size()",
+                   "Adding to a class index that does not exist");
+    addTo(_classes[classIndex], feature, count);
+}
+
+void FeatureSet::addTo(ClassRecord& record, std::string_view feature, std::uint32_t count) {
     if (_lanes[feature.size()]->add(feature, record._classIndex, count)) ++record._unique;
     record._count += count;
 }
@@ -127,6 +145,47 @@ void FeatureSet::compact() {
 void FeatureSet::clear() {
     for (const auto& lane : _lanes) lane->clear();
     _classes.clear();
+}
+
+void FeatureSet::serialize(util::database::DatabaseWriter& writer) const {
+    QM_ASSERT_TEXT(_classes.size() <= UINT16_MAX, "_classes.size() <= UINT16_MAX",
+                   "More classes than a stored feature set can count");
+    writer.reserve(serializedSize());
+    writer.putPrimitive(static_cast<std::uint16_t>(_classes.size()));
+    for (const ClassRecord& record : _classes) {
+        writer.putString(record._name);
+        writer.putPrimitive(record._classIndex);
+        writer.putPrimitive(record._count);
+        writer.putPrimitive(record._unique);
+    }
+    for (const auto& lane : _lanes) lane->serialize(writer);
+}
+
+std::size_t FeatureSet::serializedSize() const {
+    std::size_t size = sizeof(std::uint16_t);
+    for (const ClassRecord& record : _classes) size += MinClassRecordSize + record._name.size();
+    for (const auto& lane : _lanes) {
+        // The iterators walk the packed records, so their distance is the lane's byte size.
+        const LaneIterator first = lane->begin();
+        size += LaneHeaderSize + static_cast<std::size_t>(lane->end().record() - first.record());
+    }
+    return size;
+}
+
+void FeatureSet::deserialize(util::database::DatabaseReader& reader) {
+    clear();
+    std::uint16_t classCount = 0;
+    reader.getNextPrimitive(classCount);
+    // A damaged count reserves no more than the data could hold.
+    _classes.reserve(std::min<std::uint64_t>(classCount, reader.remaining() / MinClassRecordSize));
+    for (std::uint16_t k = 0; k < classCount; ++k) {
+        ClassRecord& record = _classes.emplace_back();
+        reader.getNextString(record._name);
+        reader.getNextPrimitive(record._classIndex);
+        reader.getNextPrimitive(record._count);
+        reader.getNextPrimitive(record._unique);
+    }
+    for (const auto& lane : _lanes) lane->deserialize(reader);
 }
 
 }  // namespace norvale::classifier::storage

@@ -15,6 +15,11 @@
 #include "classifier/storage/LaneBase.h"
 #include "classifier/storage/StorageTypes.h"
 
+namespace util::database {
+class DatabaseReader;
+class DatabaseWriter;
+}  // namespace util::database
+
 namespace norvale::classifier::storage {
 
 class FeatureSet {
@@ -43,6 +48,8 @@ public:
 
     // Adds count (> 0) occurrences of feature (at most 31 bytes) to the class.
     void add(std::string_view className, std::string_view feature, std::uint32_t count);
+    // The same for the class at classIndex (< classCount()), without a lookup by name.
+    void addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
     // Takes away up to count (> 0) occurrences; taking more than present takes what is present.
     void sub(std::string_view className, std::string_view feature, std::uint32_t count);
 
@@ -50,6 +57,18 @@ public:
     void compact();
     // Empties every lane and the class table.
     void clear();
+
+    // Appends the stored form: the class count (u16), one record per class in class order (name
+    // as a string, u16 class index, u32 count, u32 unique), then the 32 lanes in length order.
+    // Needs compacted lanes.
+    void serialize(util::database::DatabaseWriter& writer) const;
+    // The number of bytes serialize appends.
+    std::size_t serializedSize() const;
+    // Replaces the content with a stored form read at the reader's cursor, taken as it is (no
+    // class index, record order or count is checked). Throws the reader's
+    // DatabaseReaderException when the data ends early; the set is then left cleared and loaded
+    // up to the failing item, so callers load into a set they can throw away.
+    void deserialize(util::database::DatabaseReader& reader);
 
     std::size_t classCount() const { return _classes.size(); }
     const ClassRecord& classAt(std::size_t classIndex) const { return _classes[classIndex]; }
@@ -61,6 +80,7 @@ public:
 
 private:
     ClassRecord& findRecord(std::string_view className);
+    void addTo(ClassRecord& record, std::string_view feature, std::uint32_t count);
     void checkFeatureSize(std::string_view feature) const;
 
     Classes _classes;

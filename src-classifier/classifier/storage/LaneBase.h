@@ -10,6 +10,11 @@
 
 #include "classifier/storage/StorageTypes.h"
 
+namespace util::database {
+class DatabaseReader;
+class DatabaseWriter;
+}  // namespace util::database
+
 namespace norvale::classifier::storage {
 
 class LaneBase {
@@ -39,6 +44,14 @@ public:
     virtual std::uint32_t getUniqueCount() const = 0;
     virtual LaneIterator begin() const = 0;
     virtual LaneIterator end() const = 0;
+    // Appends the lane's stored form: the record count (u32), then the packed records in
+    // feature order, byte for byte. Needs a compacted lane.
+    virtual void serialize(util::database::DatabaseWriter& writer) const = 0;
+    // Replaces the content with a stored form read at the reader's cursor, taken as it is: record
+    // order, duplicates, class indexes and zero counts are not checked. A record count the data
+    // cannot hold is refused before room for the records is allocated. Leaves the lane compacted
+    // on success and empty on failure.
+    virtual void deserialize(util::database::DatabaseReader& reader) = 0;
 };
 
 }  // namespace norvale::classifier::storage

@@ -20,6 +20,8 @@
 #include "classifier/storage/LaneBase.h"
 #include "classifier/storage/StorageTypes.h"
 #include "debug/assertion.h"
+#include "util/database/DatabaseReader.h"
+#include "util/database/DatabaseWriter.h"
 
 namespace norvale::classifier::storage {
 
@@ -68,6 +70,8 @@ public:
     std::uint32_t getUniqueCount() const override;
     LaneIterator begin() const override;
     LaneIterator end() const override;
+    void serialize(util::database::DatabaseWriter& writer) const override;
+    void deserialize(util::database::DatabaseReader& reader) override;
 
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
     // Records untrained to zero and pairs trained into _pending since the last compaction.
@@ -349,6 +353,23 @@ LaneIterator VectorLane<N>::end() const {
     const auto* last = _permanent.empty() ? nullptr : _permanent.front()._bytes;
     if (last != nullptr) last += _permanent.size() * Record::Size;
     return LaneIterator(last, Record::Size, N);
+}
+
+template <std::size_t N>
+void VectorLane<N>::serialize(util::database::DatabaseWriter& writer) const {
+    checkCompact();
+    QM_ASSERT_TEXT(_permanent.size() <= UINT32_MAX, "_permanent.size() <= UINT32_MAX",
+                   "A lane holds more records than its stored form can count");
+    writer.putPrimitive(static_cast<std::uint32_t>(_permanent.size()));
+    writer.putBytes(_permanent.data(), _permanent.size() * Record::Size);
+}
+
+template <std::size_t N>
+void VectorLane<N>::deserialize(util::database::DatabaseReader& reader) {
+    clear();
+    std::uint32_t count = 0;
+    reader.getNextPrimitive(count);
+    reader.getNextRecords(_permanent, count);
 }
 
 // Instantiated once, in VectorLane.cpp.

@@ -1,0 +1,53 @@
+// libFuzzer target for the classifier-file loader: any byte string given to setTrainingData
+// either loads or throws ClassifierException, and what loads writes itself back to a blob that
+// loads again to the same bytes. Crashes, sanitizer reports, leaks and allocations beyond
+// libFuzzer's malloc limit are the findings.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "classifier/CallbackFactory.h"
+#include "classifier/ClassifierException.h"
+#include "classifier/ClassifierImpl.h"
+
+namespace {
+
+using norvale::classifier::Callback;
+using norvale::classifier::CallbackFactory;
+using norvale::classifier::ClassifierException;
+using norvale::classifier::ClassifierImpl;
+
+// Reports of left-over bytes are expected here and must not end the run.
+class IgnoringCallback : public Callback {
+public:
+    void onFailure(const std::string&, const std::string&, const std::string&, int) override {}
+    std::unique_ptr<Callback> clone() const override { return std::make_unique<IgnoringCallback>(); }
+};
+
+class IgnoringCallbackFactory : public CallbackFactory {
+public:
+    std::unique_ptr<Callback> create() const override {
+        return std::make_unique<IgnoringCallback>();
+    }
+};
+
+const IgnoringCallbackFactory callbacks;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ClassifierImpl classifier(&callbacks, 0.05);
+    try {
+        classifier.setTrainingData(std::string_view(reinterpret_cast<const char*>(data), size));
+    } catch (const ClassifierException&) {
+        if (classifier.featureSet().classCount() != 0) __builtin_trap();
+        return 0;
+    }
+    const std::string written = classifier.getTrainingData();
+    ClassifierImpl again(&callbacks, 0.05);
+    again.setTrainingData(written);
+    if (again.getTrainingData() != written) __builtin_trap();
+    return 0;
+}

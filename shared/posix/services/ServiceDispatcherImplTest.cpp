@@ -1,0 +1,134 @@
+#include "posix/services/ServiceDispatcherImpl.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "io/filesystem/TempFolder.h"
+#include "posix/services/ServiceTestSupport.h"
+
+namespace {
+
+using namespace posix::services;
+using namespace posix::services::test;
+using io::filesystem::test::TempFolder;
+
+bool blockedHere(int signal) {
+    sigset_t mask;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    return sigismember(&mask, signal) == 1;
+}
+
+// Runs `body` as its service main and records how it was called.
+class ScriptedService : public ServiceMain {
+public:
+    explicit ScriptedService(std::function<void(ScriptedService&)> body) : _body(std::move(body)) {}
+
+    std::string serviceName() const override { return "Scripted Service"; }
+    void serviceMain(int argc, char** argv) override {
+        arguments.assign(argv, argv + argc);
+        serviceThread = std::this_thread::get_id();
+        termBlocked = blockedHere(SIGTERM) && blockedHere(SIGUSR1);
+        _body(*this);
+    }
+    unsigned long controlHandler(unsigned long control, unsigned long, void*) override {
+        controls.push_back(control);
+        if (onControl) onControl();
+        return NoError;
+    }
+
+    std::vector<std::string> arguments;
+    std::thread::id serviceThread;
+    bool termBlocked = false;
+    std::vector<unsigned long> controls;  // only touched by the dispatcher's thread
+    std::function<void()> onControl;
+
+private:
+    std::function<void(ScriptedService&)> _body;
+};
+
+TEST(ServiceDispatcherImplTest, RefusesToRunOutsideSystemd) {
+    ScopedEnvironment unset("INVOCATION_ID", std::nullopt);
+    bool ran = false;
+    ScriptedService service([&](ScriptedService&) { ran = true; });
+    ServiceDispatcherImpl dispatcher;
+    try {
+        dispatcher.run(&service);
+        ADD_FAILURE() << "the dispatcher ran outside systemd";
+    } catch (const ServiceDispatcherException& e) {
+        EXPECT_STREQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
+                     "process was not started by systemd (INVOCATION_ID is not set).",
+                     e.what());
+    }
+    EXPECT_FALSE(ran);
+}
+
+TEST(ServiceDispatcherImplTest, RunsTheBodyOnItsOwnThreadWithControlSignalsBlocked) {
+    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
+    ScriptedService service([](ScriptedService&) {});
+    ServiceDispatcherImpl dispatcher;
+    dispatcher.run(&service);
+    EXPECT_EQ(std::vector<std::string>{"Scripted Service"}, service.arguments);
+    EXPECT_NE(std::this_thread::get_id(), service.serviceThread);
+    EXPECT_TRUE(service.termBlocked);
+    EXPECT_FALSE(blockedHere(SIGTERM));
+    EXPECT_FALSE(blockedHere(SIGUSR1));
+}
+
+// A control sent before the handler is registered waits for it.
+TEST(ServiceDispatcherImplTest, ControlsWaitForTheHandler) {
+    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
+    TempFolder folder;
+    NotifySocket socket(folder);
+    std::atomic<int> delivered{0};
+    ScriptedService service([&](ScriptedService& self) {
+        ::kill(::getpid(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int early = delivered.load();
+        self.registerHandler();
+        for (int i = 0; i < 500 && delivered.load() == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(0, early);
+    });
+    service.onControl = [&] { ++delivered; };
+    ServiceDispatcherImpl dispatcher;
+    dispatcher.run(&service);
+    EXPECT_EQ(std::vector<unsigned long>{control::Interrogate}, service.controls);
+}
+
+// A stop that arrives when the service can no longer take it must not end the process once the
+// signals are unblocked again.
+TEST(ServiceDispatcherImplTest, ControlsLeftOverAtTheEndAreDropped) {
+    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
+    ScriptedService service([](ScriptedService&) {
+        ::kill(::getpid(), SIGTERM);
+        ::kill(::getpid(), SIGUSR1);
+    });
+    ServiceDispatcherImpl dispatcher;
+    dispatcher.run(&service);
+    EXPECT_TRUE(service.controls.empty());
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGTERM));
+    EXPECT_FALSE(blockedHere(SIGTERM));
+}
+
+TEST(ServiceDispatcherImplTest, FailureOfTheBodyReachesTheCaller) {
+    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
+    ScriptedService service(
+        [](ScriptedService&) { throw ServiceMainException("the body failed"); });
+    ServiceDispatcherImpl dispatcher;
+    try {
+        dispatcher.run(&service);
+        ADD_FAILURE() << "the failure was lost";
+    } catch (const ServiceMainException& e) {
+        EXPECT_STREQ("the body failed", e.what());
+    }
+    EXPECT_FALSE(blockedHere(SIGTERM));
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include "posix/services/ServiceMain.h"
+
+#include <gtest/gtest.h>
+
+#include "io/filesystem/TempFolder.h"
+#include "posix/services/ServiceTestSupport.h"
+
+namespace {
+
+using namespace posix::services;
+using namespace posix::services::test;
+using io::filesystem::test::TempFolder;
+using Reports = std::vector<std::string>;
+
+// Only the reporting of the base is used here.
+class Reporter : public ServiceMain {
+public:
+    std::string serviceName() const override { return "Reporter"; }
+    void serviceMain(int, char**) override {}
+    unsigned long controlHandler(unsigned long, unsigned long, void*) override { return 0; }
+};
+
+TEST(ServiceMainTest, StatesAreReportedToTheNotificationSocket) {
+    TempFolder folder;
+    NotifySocket socket(folder);
+    Reporter service;
+    service.registerHandler();
+    EXPECT_TRUE(service.handlerRegistered());
+
+    service.setStatus(state::StartPending, 0, 0, 0, 1000);
+    service.setStatus(state::Running, control::AcceptStop, 0, 0, 0);
+    service.reportStatus();
+    service.setStatus(state::StopPending, 0, 0, 0, 0);
+    service.setStatus(state::Stopped, 0, 0, 0, 0);
+    service.setStatus(state::Stopped, 0, 987654, 0, 0);
+    EXPECT_EQ((Reports{"STATUS=Starting", "READY=1\nSTATUS=Running", "READY=1\nSTATUS=Running",
+                       "STOPPING=1\nSTATUS=Stopping", "STATUS=Stopped",
+                       "STATUS=Stopped with exit code 987654"}),
+              socket.receive());
+
+    const ServiceStatus last = service.status();
+    EXPECT_EQ(state::Stopped, last.currentState);
+    EXPECT_EQ(987654u, last.exitCode);
+}
+
+TEST(ServiceMainTest, RegistrationNeedsAReachableNotificationSocket) {
+    TempFolder folder;
+    const std::string opening =
+        "Failed registering a service control handler using 'RegisterServiceCtrlHandlerEx'. ";
+    Reporter service;
+    {
+        ScopedEnvironment unset("NOTIFY_SOCKET", std::nullopt);
+        try {
+            service.registerHandler();
+            ADD_FAILURE() << "registered without a socket";
+        } catch (const ServiceMainException& e) {
+            EXPECT_EQ(opening + "The environment variable NOTIFY_SOCKET is not set.", e.what());
+        }
+    }
+    {
+        ScopedEnvironment absent("NOTIFY_SOCKET", folder.path("nobody-listens"));
+        try {
+            service.registerHandler();
+            ADD_FAILURE() << "registered with a socket nobody listens on";
+        } catch (const ServiceMainException& e) {
+            EXPECT_EQ(opening + "System error message: No such file or directory. Error code: 2.",
+                      e.what());
+        }
+    }
+    {
+        ScopedEnvironment tooLong("NOTIFY_SOCKET", "/" + std::string(200, 'x'));
+        EXPECT_THROW(service.registerHandler(), ServiceMainException);
+    }
+    EXPECT_FALSE(service.handlerRegistered());
+    try {
+        service.setStatus(state::Running, control::AcceptStop, 0, 0, 0);
+        ADD_FAILURE() << "a status was reported without a registered handler";
+    } catch (const ServiceMainException& e) {
+        EXPECT_STREQ("Failed setting service status using 'SetServiceStatus'. System error "
+                     "message: Transport endpoint is not connected. Error code: 107.",
+                     e.what());
+    }
+}
+
+TEST(ServiceMainTest, ReportThatCannotBeDeliveredFails) {
+    TempFolder folder;
+    NotifySocket socket(folder);
+    Reporter service;
+    service.registerHandler();
+    socket.close();
+    try {
+        service.setStatus(state::Running, control::AcceptStop, 0, 0, 0);
+        ADD_FAILURE() << "a report to a closed socket succeeded";
+    } catch (const ServiceMainException& e) {
+        EXPECT_EQ(0u, std::string(e.what()).find(
+                          "Failed setting service status using 'SetServiceStatus'. System error "
+                          "message: Connection refused."))
+            << e.what();
+    }
+    // The status is kept even when it could not be reported.
+    EXPECT_EQ(state::Running, service.status().currentState);
+}
+
+}  // namespace

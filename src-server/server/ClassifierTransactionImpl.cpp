@@ -1,0 +1,86 @@
+#include "server/ClassifierTransactionImpl.h"
+
+#include <utility>
+
+#include "debug/assertion.h"
+
+namespace norvale::quillmark {
+
+ClassifierTransactionImpl::ClassifierTransactionImpl(JobDistribution* repository, std::string key)
+    : _repository(repository), _key(std::move(key)) {}
+
+ClassifierTransactionImpl::~ClassifierTransactionImpl() {
+    try {
+        release();
+    } catch (const exceptions::Exception&) {
+        // Taking out a classifier created here failed (its named lock or its missing file);
+        // a destructor cannot report that, and every lock is released all the same.
+        drop();
+    }
+}
+
+const std::string& ClassifierTransactionImpl::getName() const {
+    return _key;
+}
+
+void ClassifierTransactionImpl::open(std::shared_ptr<ThreadSafeClassifier> shared,
+                                     TransactionState state) {
+    QM_ASSERT_TEXT(!_classifierInfo.copy, "!_classifierInfo.copy",
+                   "A transaction opened a classifier while it already held a copy.");
+    auto lock = std::make_shared<platform::mutex::WriterAutoLock>(shared->writer());
+    auto copy = shared->classifier().clone();
+    _classifierInfo.classifier = std::move(shared);
+    _classifierInfo.lock = std::move(lock);
+    _classifierInfo.copy = std::move(copy);
+    _classifierInfo.state = state;
+}
+
+void ClassifierTransactionImpl::create() {
+    auto created = _repository->create(_key);
+    _classifierInfo.state = TransactionState::Created;
+    open(std::move(created), TransactionState::Created);
+}
+
+classifier::Classifier& ClassifierTransactionImpl::getClassifier() {
+    if (_classifierInfo.state == TransactionState::Removed) {
+        throw ClassifierNotFoundException(
+            "Trying to get a classifier that has been marked for deletion '" + _key + "'.");
+    }
+    if (!_classifierInfo.copy) open(_repository->get(_key), TransactionState::Opened);
+    return *_classifierInfo.copy;
+}
+
+void ClassifierTransactionImpl::remove() {
+    drop();
+    _classifierInfo.state = TransactionState::Removed;
+}
+
+void ClassifierTransactionImpl::commit() {
+    if (_classifierInfo.state == TransactionState::Removed) {
+        _repository->remove(_key);
+        return;
+    }
+    if (_classifierInfo.lock) {
+        const std::string bytes = _classifierInfo.copy->getTrainingData();
+        _repository->save(_key, bytes);
+        _classifierInfo.classifier->classifier().swap(*_classifierInfo.copy);
+    }
+    _classifierInfo.state = TransactionState::Committed;
+    release();
+}
+
+void ClassifierTransactionImpl::drop() {
+    _classifierInfo.copy.reset();
+    _classifierInfo.lock.reset();
+    _classifierInfo.classifier.reset();
+}
+
+void ClassifierTransactionImpl::release() {
+    if (_classifierInfo.state == TransactionState::Created) {
+        _classifierInfo.state = TransactionState::None;
+        _repository->remove(_key);
+    }
+    drop();
+}
+
+}  // namespace norvale::quillmark

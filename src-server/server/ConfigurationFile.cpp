@@ -1,0 +1,77 @@
+#include "server/ConfigurationFile.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "server/LogLevel.h"
+#include "server/Product.h"
+#include "util/NumberParser.h"
+#include "util/StringHelper.h"
+#include "xml/Document.h"
+#include "xml/Element.h"
+#include "xml/SchemaCache.h"
+
+namespace norvale::quillmark {
+
+namespace {
+
+constexpr std::int64_t Int32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t Int32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t PortMax = std::numeric_limits<std::uint16_t>::max();
+
+std::int32_t int32Setting(const std::string& text) {
+    return static_cast<std::int32_t>(util::parseInteger(text, Int32Min, Int32Max));
+}
+
+}  // namespace
+
+ConfigurationFile::ConfigurationFile(Log* log, LogSettings* logSettings)
+    : _log(log), _logSettings(logSettings) {}
+
+ServerSettings ConfigurationFile::load(const std::string& configPath,
+                                       const std::string& schemaPath, bool testMode) const {
+    xml::Document schema;
+    schema.loadFromFile(schemaPath);
+    const std::string targetNamespace = schema.getTargetNamespace();
+    xml::SchemaCache schemas;
+    schemas.add(targetNamespace, schema);
+
+    xml::Document config(&schemas);
+    config.setSelectionNamespaces("xmlns:qm='" + targetNamespace + "'");
+    config.loadFromFile(configPath);
+    config.validate();
+    const xml::Element root = config.selectExactlyOne("qm:quillmark");
+
+    ServerSettings settings;
+    settings.port =
+        static_cast<std::uint16_t>(util::parseInteger(text(root, "qm:port"), 0, PortMax));
+    settings.maxInput = int32Setting(text(root, "qm:maxInput"));
+    settings.maxClients = int32Setting(text(root, "qm:maxClients"));
+    settings.clientQueueSize = int32Setting(text(root, "qm:clientQueueSize"));
+    settings.classifierRootPath = text(root, "qm:classifierRootPath");
+    if (settings.classifierRootPath.empty()) {
+        settings.classifierRootPath = product::DefaultClassifierRoot;
+    }
+    settings.logLevel = logLevelFromText(text(root, "qm:logLevel"));
+    settings.logMemory = flag(text(root, "qm:logMemory"));
+
+    // The log follows the file from here on, also if the last setting turns out to be missing.
+    _logSettings->setLevel(settings.logLevel);
+    _logSettings->setLogMemory(settings.logMemory);
+
+    settings.saveRequests = flag(text(root, "qm:saveRequests")) && !testMode;
+
+    _log->log("Using config settings:\n" + config.getXml());
+    return settings;
+}
+
+std::string ConfigurationFile::text(const xml::Element& root, const std::string& name) {
+    return root.selectExactlyOne(name).getText();
+}
+
+bool ConfigurationFile::flag(const std::string& text) {
+    const std::string lowered = util::StringHelper::toLower(text);
+    return lowered == "true" || lowered == "1";
+}
+
+}  // namespace norvale::quillmark

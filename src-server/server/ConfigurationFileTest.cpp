@@ -1,0 +1,258 @@
+#include "server/ConfigurationFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "io/filesystem/TempFolder.h"
+#include "server/LogLevel.h"
+#include "server/RecordingLog.h"
+#include "util/NumberParser.h"
+#include "xml/XMLExceptions.h"
+
+namespace {
+
+using namespace norvale::quillmark;
+using norvale::quillmark::testing::RecordingLog;
+
+const std::string SchemaPath = std::string(QM_SCHEMA_DIR) + "/config/ConfigSchema.xsd";
+const std::string Namespace = "http://quillmark.invalid/1/config/ConfigSchema";
+
+constexpr std::size_t Port = 0, MaxInput = 1, MaxClients = 2, ClientQueueSize = 3, RootPath = 4,
+                      Level = 5, Memory = 6, SaveRequests = 7;
+const std::array<const char*, 8> Names = {"port",     "maxInput",           "maxClients",
+                                          "clientQueueSize", "classifierRootPath", "logLevel",
+                                          "logMemory", "saveRequests"};
+
+// The eight settings as text, a valid file by default.
+struct Values {
+    std::array<std::string, 8> text = {"8080", "1048576", "15", "5", "/srv/classifiers",
+                                       "error",  "false",   "1"};
+    Values& with(std::size_t index, std::string value) {
+        text[index] = std::move(value);
+        return *this;
+    }
+};
+
+std::string document(const Values& values, std::size_t skip = Names.size()) {
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\"" +
+                       Namespace + "\">\n";
+    for (std::size_t i = 0; i < Names.size(); ++i) {
+        if (i == skip) continue;
+        body += "  <" + std::string(Names[i]) + ">" + values.text[i] + "</" + Names[i] + ">\n";
+    }
+    return body + "</quillmark>\n";
+}
+
+class ConfigurationFileTest : public ::testing::Test {
+protected:
+    ServerSettings load(const std::string& content, bool testMode = false) {
+        return _reader.load(_folder.write("config.xml", content), SchemaPath, testMode);
+    }
+    ServerSettings load(const Values& values) { return load(document(values)); }
+
+    template <typename E>
+    std::string failure(const std::string& content) {
+        try {
+            load(content);
+        } catch (const E& e) {
+            return e.what();
+        }
+        ADD_FAILURE() << "no exception of the expected type";
+        return "";
+    }
+
+    io::filesystem::test::TempFolder _folder;
+    RecordingLog _log;
+    ConfigurationFile _reader{&_log, &_log};
+};
+
+TEST_F(ConfigurationFileTest, ReadsEverySettingAndAppliesTheLogSwitchesBeforeLoggingTheFile) {
+    const ServerSettings settings = load(Values().with(Memory, "TRUE"));
+    EXPECT_EQ(8080, settings.port);
+    EXPECT_EQ(1048576, settings.maxInput);
+    EXPECT_EQ(15, settings.maxClients);
+    EXPECT_EQ(5, settings.clientQueueSize);
+    EXPECT_EQ("/srv/classifiers", settings.classifierRootPath);
+    EXPECT_EQ(loglevel::Error, settings.logLevel);
+    EXPECT_TRUE(settings.logMemory);
+    EXPECT_TRUE(settings.saveRequests);
+
+    const auto entries = _log.entries();
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ("setLevel 1", entries[0]);
+    EXPECT_EQ("setLogMemory on", entries[1]);
+    EXPECT_EQ(0u, entries[2].find("Log: Using config settings:\n<?xml version=\"1.0\""));
+    EXPECT_NE(std::string::npos, entries[2].find("<logMemory>TRUE</logMemory>"));
+}
+
+TEST_F(ConfigurationFileTest, LogLevelIsMatchedWithoutCaseAndUnknownLevelsAreRejected) {
+    EXPECT_EQ(loglevel::Error, load(Values().with(Level, "ERROR")).logLevel);
+    EXPECT_EQ(loglevel::Log, load(Values().with(Level, "Log")).logLevel);
+    EXPECT_EQ(loglevel::Failure, load(Values().with(Level, "failure")).logLevel);
+    EXPECT_EQ(loglevel::Test, load(Values().with(Level, "tEsT")).logLevel);
+
+    const std::size_t before = _log.entries().size();
+    EXPECT_EQ("Couldn't convert the string log level warning to any existing level.",
+              failure<LogLevelException>(document(Values().with(Level, "warning"))));
+    // Nothing was applied to the log by the failed read.
+    EXPECT_EQ(before, _log.entries().size());
+}
+
+TEST_F(ConfigurationFileTest, FlagsAreOnlyTrueOrOneInAnyCase) {
+    for (const char* on : {"True", "true", "TRUE", "1"}) {
+        EXPECT_TRUE(load(Values().with(Memory, on)).logMemory) << on;
+        EXPECT_TRUE(load(Values().with(SaveRequests, on)).saveRequests) << on;
+    }
+    for (const char* off : {"yes", "0", "", " true", "1 ", "on"}) {
+        EXPECT_FALSE(load(Values().with(Memory, off)).logMemory) << off;
+        EXPECT_FALSE(load(Values().with(SaveRequests, off)).saveRequests) << off;
+    }
+}
+
+TEST_F(ConfigurationFileTest, TestModeNeverArchivesRequests) {
+    const ServerSettings settings = load(document(Values().with(SaveRequests, "true")), true);
+    EXPECT_FALSE(settings.saveRequests);
+    EXPECT_EQ(8080, settings.port);
+}
+
+TEST_F(ConfigurationFileTest, EmptyRootPathSelectsTheDefaultRoot) {
+    EXPECT_EQ("./classifiers/", load(Values().with(RootPath, "")).classifierRootPath);
+    EXPECT_EQ(" ", load(Values().with(RootPath, " ")).classifierRootPath);
+}
+
+TEST_F(ConfigurationFileTest, PortIsRangeChecked) {
+    EXPECT_EQ(0, load(Values().with(Port, "0")).port);
+    EXPECT_EQ(65535, load(Values().with(Port, "65535")).port);
+    EXPECT_EQ("Error converting [70000] to a number. The number is too large.",
+              failure<util::NumberFormatException>(document(Values().with(Port, "70000"))));
+    EXPECT_EQ("Error converting [65536] to a number. The number is too large.",
+              failure<util::NumberFormatException>(document(Values().with(Port, "65536"))));
+    EXPECT_EQ("Error converting [-1] to a number. The number is too small.",
+              failure<util::NumberFormatException>(document(Values().with(Port, "-1"))));
+}
+
+TEST_F(ConfigurationFileTest, CountsAreSigned32BitIntegers) {
+    const ServerSettings settings = load(Values()
+                                             .with(MaxInput, "2147483647")
+                                             .with(MaxClients, "-2147483648")
+                                             .with(ClientQueueSize, "-1"));
+    EXPECT_EQ(2147483647, settings.maxInput);
+    EXPECT_EQ(-2147483647 - 1, settings.maxClients);
+    EXPECT_EQ(-1, settings.clientQueueSize);
+
+    EXPECT_EQ("Error converting [2147483648] to a number. The number is too large.",
+              failure<util::NumberFormatException>(
+                  document(Values().with(MaxInput, "2147483648"))));
+    EXPECT_EQ("Error converting [-2147483649] to a number. The number is too small.",
+              failure<util::NumberFormatException>(
+                  document(Values().with(MaxClients, "-2147483649"))));
+    EXPECT_EQ("Error converting [99999999999999999999] to a number. The number is too large.",
+              failure<util::NumberFormatException>(
+                  document(Values().with(ClientQueueSize, "99999999999999999999"))));
+}
+
+// The schema types every setting as plain text, so a number with trailing characters reaches
+// the number parser, which takes its leading number.
+TEST_F(ConfigurationFileTest, SchemaLetsTrailingCharactersThroughAndTheLeadingNumberCounts) {
+    EXPECT_EQ(8080, load(Values().with(Port, "8080x")).port);
+    EXPECT_EQ(12, load(Values().with(MaxClients, " 12 clients")).maxClients);
+
+    EXPECT_EQ("The empty string cannot be parsed into an integer",
+              failure<util::NumberFormatException>(document(Values().with(Port, ""))));
+    EXPECT_EQ("Error parsing the string [x8080] to a number",
+              failure<util::NumberFormatException>(document(Values().with(MaxInput, "x8080"))));
+}
+
+TEST_F(ConfigurationFileTest, EachSettingMustAppearExactlyOnceAndInOrder) {
+    // The schema is checked before any value is read, so a missing or misplaced setting is
+    // refused by the validator and the log is never touched.
+    const std::string missing = failure<xml::ValidateException>(document(Values(), Port));
+    EXPECT_EQ(0u, missing.find("Problems validating the xml document.\r\n")) << missing;
+
+    std::string swapped = document(Values());
+    const std::string port = "  <port>8080</port>\n";
+    swapped.erase(swapped.find(port), port.size());
+    swapped.insert(swapped.find("  <saveRequests>"), port);
+    EXPECT_EQ(0u, failure<xml::ValidateException>(swapped).find(
+                      "Problems validating the xml document.\r\n"));
+
+    // Another root element of the same namespace is refused by the schema too.
+    EXPECT_EQ(0u,
+              failure<xml::ValidateException>("<settings xmlns=\"" + Namespace + "\"/>")
+                  .find("Problems validating the xml document.\r\n"));
+    EXPECT_TRUE(_log.entries().empty());
+}
+
+TEST_F(ConfigurationFileTest, FilesThatCannotBeReadOrParsedAreNamed) {
+    const std::string missing = _folder.path("absent.xml");
+    try {
+        _reader.load(missing, SchemaPath, false);
+        ADD_FAILURE() << "a missing file was accepted";
+    } catch (const xml::DocumentException& e) {
+        EXPECT_EQ(0u, std::string(e.what()).find("Error when loading the XML document " +
+                                                  missing + "\n\n"))
+            << e.what();
+        EXPECT_NE(std::string::npos,
+                  std::string(e.what()).find("No such file or directory. Error code: 2."));
+    }
+
+    const std::string broken = failure<xml::DocumentException>("<quillmark><port>1</prt>");
+    EXPECT_EQ(0u, broken.find("Error when loading the XML document " +
+                              _folder.path("config.xml") + "\n\n"))
+        << broken;
+    EXPECT_NE(std::string::npos, broken.find("Error line: <quillmark><port>1</prt>")) << broken;
+
+    try {
+        _reader.load(_folder.write("config.xml", document(Values())), _folder.path("no.xsd"),
+                     false);
+        ADD_FAILURE() << "a missing schema was accepted";
+    } catch (const xml::DocumentException& e) {
+        EXPECT_EQ(0u, std::string(e.what()).find("Error when loading the XML document " +
+                                                  _folder.path("no.xsd")));
+    }
+    EXPECT_TRUE(_log.entries().empty());
+}
+
+// A schema that allows repeated and missing settings leaves the counting to the reader.
+TEST_F(ConfigurationFileTest, ReaderCountsEachSettingItself) {
+    const std::string loose =
+        "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" + Namespace +
+        "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
+        "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
+        "</xs:sequence></xs:complexType></xs:element></xs:schema>";
+    const std::string schema = _folder.write("loose.xsd", loose);
+    const auto read = [&](const std::string& content) {
+        _reader.load(_folder.write("config.xml", content), schema, false);
+    };
+
+    std::string twice = document(Values());
+    twice.insert(twice.find("</quillmark>"), "  <maxClients>3</maxClients>\n");
+    try {
+        read(twice);
+        ADD_FAILURE() << "a repeated setting was accepted";
+    } catch (const xml::XMLException& e) {
+        EXPECT_STREQ(
+            "Exactly one element matching the string qm:maxClients is allowed but 2 was found.\n",
+            e.what());
+    }
+
+    // saveRequests is read after the log has been switched to the file's level and memory flag.
+    try {
+        read(document(Values().with(Memory, "1"), SaveRequests));
+        ADD_FAILURE() << "a missing setting was accepted";
+    } catch (const xml::XMLException& e) {
+        EXPECT_STREQ(
+            "Exactly one element matching the string qm:saveRequests is allowed but 0 was "
+            "found.\n",
+            e.what());
+    }
+    const auto entries = _log.entries();
+    ASSERT_EQ(2u, entries.size());
+    EXPECT_EQ("setLevel 1", entries[0]);
+    EXPECT_EQ("setLogMemory on", entries[1]);
+}
+
+}  // namespace

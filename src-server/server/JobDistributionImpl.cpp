@@ -1,0 +1,166 @@
+#include "server/JobDistributionImpl.h"
+
+#include <chrono>
+#include <utility>
+
+#include "platform/mutex/AutoLock.h"
+
+namespace norvale::quillmark {
+
+using platform::mutex::AutoLock;
+using platform::mutex::MutexImpl;
+
+namespace {
+
+std::int64_t secondsSinceEpoch() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* classifierFactory,
+                                         const platform::memory::MemoryStatus* memoryStatus,
+                                         const io::filesystem::LoadFile* loadFile,
+                                         const io::filesystem::SaveFile* saveFile,
+                                         const io::filesystem::ExistsFile* existsFile,
+                                         const io::filesystem::SizeFile* sizeFile,
+                                         const io::filesystem::RemoveFile* removeFile,
+                                         std::string lockFolder)
+    : _classifierFactory(classifierFactory),
+      _memoryStatus(memoryStatus),
+      _loadFile(loadFile),
+      _saveFile(saveFile),
+      _existsFile(existsFile),
+      _sizeFile(sizeFile),
+      _removeFile(removeFile),
+      _lockFolder(std::move(lockFolder)) {}
+
+std::string JobDistributionImpl::fileKey(std::string_view key) {
+    std::string lowered(key);
+    const std::size_t slash = lowered.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    for (std::size_t i = nameStart; i < lowered.size(); ++i) {
+        if (lowered[i] >= 'A' && lowered[i] <= 'Z') lowered[i] = static_cast<char>(lowered[i] - 'A' + 'a');
+    }
+    return lowered;
+}
+
+std::unique_ptr<JobDistributionImpl::NamedLock> JobDistributionImpl::namedLock(
+    const std::string& fileKey) const {
+    return std::make_unique<NamedLock>(_lockFolder, platform::mutex::classifierLockName(fileKey));
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::newClassifier() const {
+    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::string& key) {
+    const std::string file = fileKey(key);
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    if (inMemory(file)) {
+        throw ClassifierExistsException(
+            "Trying to create a classifier that already exists (in memory) '" + key + "'.");
+    }
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    if (_existsFile->exists(file)) {
+        throw ClassifierExistsException(
+            "Trying to create a classifier that already exists (on disk) '" + key + "'.");
+    }
+    auto created = newClassifier();
+    _classifiers.emplace(file, created);
+    return created;
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string& key) {
+    const std::string file = fileKey(key);
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    if (auto found = inMemory(file)) {
+        found->setLastAccess(secondsSinceEpoch());
+        return found;
+    }
+    makeRoom(file);
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    if (!_existsFile->exists(file)) {
+        throw ClassifierNotFoundException("The requested classifier could not be found. '" + key +
+                                          "'.");
+    }
+    auto loaded = newClassifier();
+    loaded->classifier().setTrainingData(_loadFile->load(file, 0));
+    _classifiers.emplace(file, loaded);
+    return loaded;
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::inMemory(const std::string& fileKey) {
+    if (const auto found = _classifiers.find(fileKey); found != _classifiers.end()) {
+        return found->second;
+    }
+    const auto evicted = _evicted.find(fileKey);
+    if (evicted == _evicted.end()) return nullptr;
+    auto held = evicted->second.lock();
+    _evicted.erase(evicted);
+    if (held) _classifiers.emplace(fileKey, held);
+    return held;
+}
+
+void JobDistributionImpl::makeRoom(const std::string& fileKey) {
+    const std::uint64_t need = 2 * size(fileKey);
+    std::uint64_t available = _memoryStatus->available();
+    while (available < need) {
+        if (evictOldest() == 0) return;
+        available = _memoryStatus->available();
+    }
+}
+
+std::size_t JobDistributionImpl::evictOldest() {
+    std::shared_ptr<ThreadSafeClassifier> evicted;
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    auto oldest = _classifiers.begin();
+    for (auto entry = _classifiers.begin(); entry != _classifiers.end(); ++entry) {
+        if (entry->second->lastAccess() < oldest->second->lastAccess()) oldest = entry;
+    }
+    if (oldest != _classifiers.end()) {
+        evicted = std::move(oldest->second);
+        _evicted[oldest->first] = evicted;
+        _classifiers.erase(oldest);
+    }
+    std::erase_if(_evicted, [](const auto& entry) { return entry.second.expired(); });
+    return _classifiers.size();
+}
+
+std::size_t JobDistributionImpl::count() {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    return _classifiers.size();
+}
+
+std::uint64_t JobDistributionImpl::size(const std::string& key) {
+    const std::string file = fileKey(key);
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    return _sizeFile->size(file, false);
+}
+
+void JobDistributionImpl::save(const std::string& key, std::string_view bytes) {
+    const std::string file = fileKey(key);
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    _saveFile->save(file, bytes, io::filesystem::SaveMode::Replace);
+}
+
+void JobDistributionImpl::remove(const std::string& key) {
+    const std::string file = fileKey(key);
+    std::shared_ptr<ThreadSafeClassifier> removed;
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    _removeFile->remove(file);
+    _evicted.erase(file);
+    if (const auto found = _classifiers.find(file); found != _classifiers.end()) {
+        removed = std::move(found->second);
+        _classifiers.erase(found);
+    }
+}
+
+}  // namespace norvale::quillmark

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "classifier/ClassifierFactory.h"
+#include "io/filesystem/ExistsFile.h"
+#include "io/filesystem/LoadFile.h"
+#include "io/filesystem/RemoveFile.h"
+#include "io/filesystem/SaveFile.h"
+#include "io/filesystem/SizeFile.h"
+#include "platform/mutex/MutexImpl.h"
+#include "platform/mutex/NamedMutexImpl.h"
+#include "posix/memory/MemoryStatus.h"
+#include "server/JobDistribution.h"
+
+namespace norvale::quillmark {
+
+// The repository kept in a map from file key to shared classifier. A file key is the request's
+// key with its file-name part (after the last '/') lower-cased: the path of the classifier file,
+// and the same text for every spelling of one name. The root part keeps its case, because Linux
+// paths are case-sensitive.
+//
+// Every file operation on a classifier holds a named lock (an flock in lockFolder) created anew
+// for that operation, so that servers sharing a classifier root never see each other's half-done
+// file work. Lock order: the repository mutex, then the named lock. The classifiers' own
+// reader/writer locks are never taken here.
+//
+// An evicted classifier that a running call still holds is remembered (weakly): a get or create
+// while it lives enters that object again instead of loading or making a second one, so two
+// write sequences on one classifier always meet at its one writer lock and no commit is lost.
+//
+// The collaborators are not owned and must outlive the repository.
+class JobDistributionImpl : public JobDistribution {
+public:
+    JobDistributionImpl(const classifier::ClassifierFactory* classifierFactory,
+                        const platform::memory::MemoryStatus* memoryStatus,
+                        const io::filesystem::LoadFile* loadFile,
+                        const io::filesystem::SaveFile* saveFile,
+                        const io::filesystem::ExistsFile* existsFile,
+                        const io::filesystem::SizeFile* sizeFile,
+                        const io::filesystem::RemoveFile* removeFile, std::string lockFolder);
+    JobDistributionImpl(const JobDistributionImpl&) = delete;
+    JobDistributionImpl& operator=(const JobDistributionImpl&) = delete;
+
+    std::shared_ptr<ThreadSafeClassifier> create(const std::string& key) override;
+    std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override;
+    std::uint64_t size(const std::string& key) override;
+    void save(const std::string& key, std::string_view bytes) override;
+    void remove(const std::string& key) override;
+
+    // Forgets the least recently used classifier (on equal times the first in key order) and
+    // returns how many are left in memory. A running call that holds it keeps it alive.
+    std::size_t evictOldest();
+    // How many classifiers are in memory now.
+    std::size_t count();
+
+    // The key with its file-name part lower-cased (ASCII letters only).
+    static std::string fileKey(std::string_view key);
+
+private:
+    using NamedLock = platform::mutex::NamedMutexImpl;
+
+    std::unique_ptr<NamedLock> namedLock(const std::string& fileKey) const;
+    std::uint64_t fileSize(const std::string& fileKey) const;
+    // Evicts until twice the file's size is available, or until nothing is left to evict.
+    void makeRoom(const std::string& fileKey);
+    std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
+    // The classifier of the key in the map, or evicted but still held by a running call (then
+    // entered again); null when neither.
+    std::shared_ptr<ThreadSafeClassifier> inMemory(const std::string& fileKey);
+
+    const classifier::ClassifierFactory* _classifierFactory;
+    const platform::memory::MemoryStatus* _memoryStatus;
+    const io::filesystem::LoadFile* _loadFile;
+    const io::filesystem::SaveFile* _saveFile;
+    const io::filesystem::ExistsFile* _existsFile;
+    const io::filesystem::SizeFile* _sizeFile;
+    const io::filesystem::RemoveFile* _removeFile;
+    const std::string _lockFolder;
+
+    platform::mutex::MutexImpl _mutex;  // re-entrant; guards _classifiers and _evicted
+    std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
+    std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
+};
+
+}  // namespace norvale::quillmark

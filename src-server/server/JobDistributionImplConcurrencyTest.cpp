@@ -1,0 +1,115 @@
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/mutex/AutoLock.h"
+#include "server/ClassifierTransactionImpl.h"
+#include "server/RepositoryTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using testing::fakeData;
+using namespace std::chrono_literals;
+
+class JobDistributionImplConcurrencyTest : public testing::RepositoryFixture {
+protected:
+    JobDistributionImplConcurrencyTest() : RepositoryFixture(3'000, 1'000) {}
+};
+
+TEST_F(JobDistributionImplConcurrencyTest, AReadWaitsForTheWriteSequenceAndSeesItsCommit) {
+    store("spam", fakeData({{"ham", 1}}));
+    std::promise<void> opened, proceed;
+    std::thread writer([&] {
+        ClassifierTransactionImpl write(_repository.get(), key("spam"));
+        write.getClassifier().train("ham", "x");
+        opened.set_value();
+        proceed.get_future().wait();
+        write.getClassifier().train("ham", "y");
+        write.commit();
+    });
+    opened.get_future().wait();
+    auto reading = std::async(std::launch::async, [&] { return read("SPAM", "ham"); });
+    EXPECT_EQ(std::future_status::timeout, reading.wait_for(100ms)) << "the read did not wait";
+    proceed.set_value();
+    EXPECT_EQ(3, reading.get());
+    writer.join();
+}
+
+// Memory for only a couple of classifiers: readers of c2 and c3 keep evicting c0 and c1 while
+// writers hold them in open transactions. A second object loaded from the file beside a held one
+// would let two writers commit over each other.
+TEST_F(JobDistributionImplConcurrencyTest, NoCommitIsLostWhileClassifiersAreEvicted) {
+    for (const char* name : {"c0", "c1", "c2", "c3"}) store(name, fakeData({{"n", 0}}, 700));
+    constexpr int Writers = 4, Commits = 15;
+    std::atomic<bool> writing{true};
+    std::vector<std::thread> threads;
+    for (int r = 0; r < 2; ++r) {
+        threads.emplace_back([&, r] {
+            for (int round = 0; writing; ++round) {
+                EXPECT_EQ(0, read("c" + std::to_string(2 + (r + round) % 2), "n"));
+            }
+        });
+    }
+    std::vector<std::thread> writers;
+    for (int w = 0; w < Writers; ++w) {
+        writers.emplace_back([&, w] {
+            for (int n = 0; n < Commits; ++n) {
+                ClassifierTransactionImpl write(_repository.get(), key(w % 2 ? "c1" : "C0"));
+                write.getClassifier().train("n", "x");
+                std::this_thread::sleep_for(1ms);
+                write.commit();
+            }
+        });
+    }
+    for (auto& thread : writers) thread.join();
+    writing = false;
+    for (auto& thread : threads) thread.join();
+    for (const char* name : {"c0", "c1"}) {
+        EXPECT_EQ(Writers / 2 * Commits, read(name, "n"));
+        EXPECT_EQ(fakeData({{"n", Writers / 2 * Commits}}), content(name));
+    }
+}
+
+TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) {
+    std::atomic<int> created{0}, refused{0};
+    std::vector<std::thread> creators;
+    for (int i = 0; i < 8; ++i) {
+        creators.emplace_back([&, i] {
+            ClassifierTransactionImpl write(_repository.get(), key(i % 2 ? "NEW" : "new"));
+            try {
+                write.create();
+                write.getClassifier().addClass("c" + std::to_string(i));
+                write.commit();
+                ++created;
+            } catch (const ClassifierExistsException&) {
+                ++refused;
+            }
+        });
+    }
+    for (auto& thread : creators) thread.join();
+    EXPECT_EQ(1, created.load());
+    EXPECT_EQ(7, refused.load());
+    restart();
+    EXPECT_EQ(1u, _repository->get(key("new"))->classifier().getInformation().size());
+}
+
+TEST_F(JobDistributionImplConcurrencyTest, FileOperationsWaitForTheNamedLock) {
+    platform::mutex::NamedMutexImpl other(_locks, platform::mutex::classifierLockName(key("spam")));
+    std::future<void> saving;
+    {
+        platform::mutex::AutoLock<platform::mutex::NamedMutexImpl> held(&other);
+        saving = std::async(std::launch::async, [&] { _repository->save(key("Spam"), "fake\n"); });
+        EXPECT_EQ(std::future_status::timeout, saving.wait_for(100ms)) << "the save did not wait";
+        EXPECT_FALSE(exists("spam"));
+    }
+    saving.get();
+    EXPECT_TRUE(exists("spam"));
+}
+
+}  // namespace
+}  // namespace norvale::quillmark

@@ -1,0 +1,65 @@
+#pragma once
+
+// A log for tests (never linked into the product): keeps every line with its level name and every
+// switch turned through LogSettings, in one sequence, so tests can check what was logged and in
+// which order relative to the settings. Any thread may log.
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/Log.h"
+#include "server/LogSettings.h"
+
+namespace norvale::quillmark::testing {
+
+class RecordingLog : public Log, public LogSettings {
+public:
+    using Log::assertionFailed;
+    using Log::error;
+    using Log::log;
+    using Log::test;
+
+    void log(const std::string& message) override { record("Log: " + message); }
+    void error(const std::string& message) override { record("Error: " + message); }
+    void test(const std::string& message) override { record("Test: " + message); }
+    void assertionFailed(const std::string& expression, const std::string& description,
+                         const std::string& file, int line) override {
+        record("Failure: " + expression + " | " + description + " | " + file + ":" +
+               std::to_string(line));
+    }
+
+    int level() const override {
+        std::lock_guard<std::mutex> lock(_guard);
+        return _level;
+    }
+    void setLevel(int level) override {
+        record("setLevel " + std::to_string(level));
+        std::lock_guard<std::mutex> lock(_guard);
+        _level = level;
+    }
+    void setConsoleOutput(bool on) override { record(switchText("setConsoleOutput", on)); }
+    void setFileOutput(bool on) override { record(switchText("setFileOutput", on)); }
+    void setLogMemory(bool on) override { record(switchText("setLogMemory", on)); }
+    void setStartupComplete(bool on) override { record(switchText("setStartupComplete", on)); }
+
+    std::vector<std::string> entries() const {
+        std::lock_guard<std::mutex> lock(_guard);
+        return _entries;
+    }
+
+private:
+    static std::string switchText(const char* name, bool on) {
+        return std::string(name) + (on ? " on" : " off");
+    }
+    void record(std::string entry) {
+        std::lock_guard<std::mutex> lock(_guard);
+        _entries.push_back(std::move(entry));
+    }
+
+    mutable std::mutex _guard;  // guards _entries and _level
+    std::vector<std::string> _entries;
+    int _level = 0;
+};
+
+}  // namespace norvale::quillmark::testing

@@ -1,0 +1,217 @@
+#pragma once
+
+// Test doubles for the repository's tests (never linked into the product): a classifier whose
+// blob is readable text and whose live objects use up a fixed amount of memory, a save that can
+// be told to fail, a recording log, and a fixture over a temporary classifier root.
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "classifier/ClassifierException.h"
+#include "io/filesystem/ExistsFileImpl.h"
+#include "io/filesystem/LoadFileImpl.h"
+#include "io/filesystem/RemoveFileImpl.h"
+#include "io/filesystem/SaveFileImpl.h"
+#include "io/filesystem/SizeFileImpl.h"
+#include "io/filesystem/TempFolder.h"
+#include "platform/mutex/ReaderAutoLock.h"
+#include "server/JobDistributionImpl.h"
+#include "server/Log.h"
+
+namespace norvale::quillmark::testing {
+
+// Each live FakeClassifier uses `each` bytes of `capacity`; the first class names of destroyed
+// ones are kept in the order they went.
+class MemoryAccount : public platform::memory::MemoryStatus {
+public:
+    MemoryAccount(std::uint64_t capacity, std::uint64_t each) : _capacity(capacity), _each(each) {}
+    std::uint64_t available() const override {
+        const std::uint64_t used = _each * static_cast<std::uint64_t>(live.load());
+        return used >= _capacity ? 0 : _capacity - used;
+    }
+    std::uint64_t total() const override { return _capacity; }
+    std::vector<std::string> destroyed() const {
+        std::lock_guard lock(guard);
+        return gone;
+    }
+
+    std::atomic<int> live{0};
+    mutable std::mutex guard;
+    std::vector<std::string> gone;  // guarded by guard
+
+private:
+    const std::uint64_t _capacity, _each;
+};
+
+using Counts = std::map<std::string, std::uint32_t>;
+
+// Classes with the number of texts trained into each. Blob: "fake\n" and a "name count" line per
+// class; lines starting with '#' pad it.
+inline std::string fakeData(const Counts& counts, std::size_t padTo = 0) {
+    std::string data = "fake\n";
+    for (const auto& [name, count] : counts) data += name + " " + std::to_string(count) + "\n";
+    if (data.size() < padTo) data += "#" + std::string(padTo - data.size() - 1, '.');
+    return data;
+}
+
+class FakeClassifier : public classifier::Classifier {
+public:
+    explicit FakeClassifier(MemoryAccount* account, Counts counts = {})
+        : _account(account), _counts(std::move(counts)) { ++_account->live; }
+    ~FakeClassifier() override {
+        std::lock_guard lock(_account->guard);
+        _account->gone.push_back(_counts.empty() ? "" : _counts.begin()->first);
+        --_account->live;
+    }
+    void swap(Classifier& other) override { _counts.swap(dynamic_cast<FakeClassifier&>(other)._counts); }
+    std::unique_ptr<Classifier> clone() const override { return std::make_unique<FakeClassifier>(_account, _counts); }
+    bool classExists(std::string_view name) const override { return _counts.count(std::string(name)) != 0; }
+    void addClass(std::string_view name) override {
+        if (!_counts.emplace(name, 0).second) throw classifier::ClassifierException("The class exists.");
+    }
+    void removeClass(std::string_view name) override { _counts.erase(std::string(name)); }
+    void train(std::string_view name, std::string_view) override { ++_counts.at(std::string(name)); }
+    void untrain(std::string_view name, std::string_view) override { --_counts.at(std::string(name)); }
+    void compact() override {}
+    void classify(std::string_view, classifier::Classification&) const override {}
+    void classifyKeywords(std::string_view, classifier::KeywordQueue&) const override {}
+    std::vector<classifier::ClassInformation> getInformation() const override {
+        std::vector<classifier::ClassInformation> information;
+        for (const auto& [name, count] : _counts) information.emplace_back(name, 0, count);
+        return information;
+    }
+    std::string getTrainingData() const override { return fakeData(_counts); }
+    void setTrainingData(std::string_view data) override {
+        if (data.substr(0, 5) != "fake\n") throw classifier::ClassifierException("Not fake data.");
+        Counts counts;
+        std::istringstream lines{std::string(data.substr(5))};
+        for (std::string name; lines >> name;) {
+            if (name[0] != '#') lines >> counts[name];
+        }
+        _counts.swap(counts);
+    }
+    // Texts trained into a class, -1 when there is no such class.
+    std::int64_t count(const std::string& name) const {
+        return _counts.count(name) ? static_cast<std::int64_t>(_counts.at(name)) : -1;
+    }
+
+private:
+    MemoryAccount* _account;
+    Counts _counts;
+};
+
+inline const FakeClassifier& fake(const classifier::Classifier& classifier) {
+    return dynamic_cast<const FakeClassifier&>(classifier);
+}
+
+class FakeClassifierFactory : public classifier::ClassifierFactory {
+public:
+    explicit FakeClassifierFactory(MemoryAccount* account) : _account(account) {}
+    std::unique_ptr<classifier::Classifier> create() const override {
+        return std::make_unique<FakeClassifier>(_account);
+    }
+
+private:
+    MemoryAccount* _account;
+};
+
+// The real atomic save unless told to fail.
+class FailingSaveFile : public io::filesystem::SaveFile {
+public:
+    void save(const std::string& path, std::string_view bytes, io::filesystem::SaveMode mode) const override {
+        if (fail) throw io::filesystem::SaveFileExceptionImpl("Could not write '" + path + "'.");
+        io::filesystem::SaveFileImpl().save(path, bytes, mode);
+    }
+    std::atomic<bool> fail{false};
+};
+
+// Every call as "level: text"; assertion reports as "Failure: expression|description|file|line".
+class RecordingLog : public Log {
+public:
+    using Log::assertionFailed, Log::error, Log::log, Log::test;
+    void log(const std::string& message) override { add("Log: " + message); }
+    void error(const std::string& message) override { add("Error: " + message); }
+    void test(const std::string& message) override { add("Test: " + message); }
+    void assertionFailed(const std::string& expression, const std::string& description,
+                         const std::string& file, int line) override {
+        add("Failure: " + expression + "|" + description + "|" + file + "|" + std::to_string(line));
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(_guard);
+        return _lines;
+    }
+
+private:
+    void add(const std::string& line) {
+        std::lock_guard lock(_guard);
+        _lines.push_back(line);
+    }
+    mutable std::mutex _guard;
+    std::vector<std::string> _lines;
+};
+
+// A repository over "<temp>/classifiers" with the real file services and fake classifiers;
+// restart() replaces it by a fresh one over the same files.
+class RepositoryFixture : public ::testing::Test {
+protected:
+    explicit RepositoryFixture(std::uint64_t capacity = 1'000'000'000, std::uint64_t each = 1)
+        : _memory(capacity, each) {
+        std::filesystem::create_directories(_root);
+        std::filesystem::create_directories(_locks);
+        restart();
+    }
+    ~RepositoryFixture() override { _repository.reset(); }
+
+    void restart() {
+        _repository.reset();
+        _repository = std::make_unique<JobDistributionImpl>(
+            &_factory, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile, &_removeFile, _locks);
+    }
+    std::string key(const std::string& name) const { return _root + "/" + name + ".dat"; }
+    bool exists(const std::string& lowerName) const { return std::filesystem::exists(key(lowerName)); }
+    std::string content(const std::string& lowerName) const {
+        return io::filesystem::test::TempFolder::read(key(lowerName));
+    }
+    void store(const std::string& lowerName, const std::string& data) const {
+        _folder.write("classifiers/" + lowerName + ".dat", data);
+    }
+    // A read call: the class's count in the shared classifier, under its reader lock.
+    std::int64_t read(const std::string& name, const std::string& className) {
+        const auto classifier = _repository->get(key(name));
+        platform::mutex::ReaderAutoLock lock(classifier->reader());
+        return fake(classifier->classifier()).count(className);
+    }
+
+    io::filesystem::test::TempFolder _folder;
+    const std::string _root = _folder.path("classifiers");
+    const std::string _locks = _folder.path("locks");
+    MemoryAccount _memory;
+    FakeClassifierFactory _factory{&_memory};
+    io::filesystem::LoadFileImpl _loadFile;
+    FailingSaveFile _saveFile;
+    io::filesystem::ExistsFileImpl _existsFile;
+    io::filesystem::SizeFileImpl _sizeFile;
+    io::filesystem::RemoveFileImpl _removeFile;
+    std::unique_ptr<JobDistributionImpl> _repository;
+};
+
+// The message of the E that call throws.
+template <class E, class Call>
+std::string failure(Call call) {
+    try {
+        call();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+}  // namespace norvale::quillmark::testing

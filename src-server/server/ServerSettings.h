@@ -1,0 +1,21 @@
+#pragma once
+
+// The operating parameters of the server as read from its configuration file.
+
+#include <cstdint>
+#include <string>
+
+namespace norvale::quillmark {
+
+struct ServerSettings {
+    std::uint16_t port = 0;
+    std::int32_t maxInput = 0;         // handed on sign-extended to 64 bits
+    std::int32_t maxClients = 0;
+    std::int32_t clientQueueSize = 0;  // backlog of the listening socket
+    std::string classifierRootPath;    // never empty: an empty setting means the default root
+    int logLevel = 0;                  // loglevel::Log .. loglevel::Test
+    bool logMemory = false;
+    bool saveRequests = false;         // always false in test mode
+};
+
+}  // namespace norvale::quillmark

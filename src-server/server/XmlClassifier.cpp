@@ -1,0 +1,329 @@
+#include "server/XmlClassifier.h"
+
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "classifier/ClassifierException.h"
+#include "classifier/Classification.h"
+#include "classifier/KeywordQueue.h"
+#include "platform/errorresources/SystemErrorText.h"
+#include "platform/mutex/ReaderAutoLock.h"
+#include "server/CallException.h"
+#include "server/ClassifierTransactionImpl.h"
+#include "server/RequestVersion.h"
+#include "server/StatusCode.h"
+#include "util/Base64DecoderImpl.h"
+#include "util/NumberParser.h"
+#include "xml/NodeList.h"
+
+namespace norvale::quillmark {
+
+namespace {
+
+constexpr std::uint32_t MaxKeywords = 30;
+constexpr std::size_t MaxClassifierNameLength = 100;
+
+const std::string ReadCallsWrapping =
+    "\n\nOne of the read calls failed. Therefore the call sequence was not completed. Please fix "
+    "the error and try again.\n";
+const std::string WriteCallsWrapping =
+    "\n\nOne of the write calls failed. Therefore any previous call in the request was rollbacked "
+    "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
+    "the error and try again.\n";
+
+// An attribute the call needs; a call without it is a bad request (status 4000), not a failure
+// of the XML layer.
+std::string requiredAttribute(const xml::Element& call, const std::string& name) {
+    if (!call.attributeExists(name)) {
+        throw InternalCallException("The call " + call.getTagName() + " has no attribute '" +
+                                    name + "'.");
+    }
+    return call.getAttribute(name);
+}
+
+bool isNameByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '-' || c == '.';
+}
+
+// Classifier names become file names below the classifier root: only plain names, never a path,
+// never a hidden file or "." / "..".
+void checkClassifierName(const std::string& name) {
+    bool plain = !name.empty() && name.size() <= MaxClassifierNameLength && name.front() != '.';
+    for (const char c : name) plain = plain && isNameByte(c);
+    if (!plain) {
+        throw InternalCallException(
+            "The classifier name '" + name +
+            "' is not allowed. A classifier name has 1 to 100 letters, digits, '_', '-' or '.' "
+            "and does not begin with '.'.");
+    }
+}
+
+// 1.8 / (n + 1) for two or more classes: a word must speak for its class clearly more than for
+// an even share of the classes. With fewer classes every word qualifies.
+double keywordThreshold(std::size_t classes) {
+    return classes >= 2 ? 1.8 / (static_cast<double>(classes) + 1.0) : 0.0;
+}
+
+// Turns any failure inside one call into the call exception CallFailure that names the call.
+template <typename CallFailure, typename Body>
+void guardCall(Log* log, const std::string& method, const std::string& callId, Body&& body) {
+    try {
+        body();
+    } catch (const classifier::ClassifierException& e) {
+        throw CallFailure(method, callId, e.what(), statusCode::BAD_REQUEST);
+    } catch (const BadRequestException& e) {
+        throw CallFailure(method, callId, e.what(), statusCode::BAD_REQUEST);
+    } catch (const exceptions::Exception& e) {
+        log->error("Caught an exception while iterating calls. Method: " + method + ". " +
+                   e.what());
+        throw CallFailure(method, callId, e.what(), statusCode::SERVER_ERROR);
+    }
+}
+
+[[noreturn]] void unsupportedMethod(const std::string& method, const char* sequence) {
+    throw InternalCallException("The method " + method + " is not supported in the " + sequence +
+                                " sequence.");
+}
+
+}  // namespace
+
+XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
+                             const ErrorResponseFactory* errorResponseFactory,
+                             std::unique_ptr<XmlHook> hook, const xml::SchemaCache* schemas,
+                             const std::string& requestNamespace,
+                             const std::string& classifierRoot, Log* log)
+    : _repository(repository),
+      _responseFactory(responseFactory),
+      _errorResponseFactory(errorResponseFactory),
+      _document(schemas),
+      _hook(std::move(hook)),
+      _log(log),
+      _keyPrefix(classifierRoot.empty() ? "" : classifierRoot + "/") {
+    _document.setSelectionNamespaces("xmlns:qm='" + requestNamespace + "'");
+}
+
+std::string XmlClassifier::process(const std::string& request) {
+    _errorResponse = _errorResponseFactory->create();
+    // Archived before anything can fail, so that unreadable requests can be inspected too.
+    _hook->save(request);
+    try {
+        return execute(request);
+    } catch (...) {
+        return answerFailure();
+    }
+}
+
+std::string XmlClassifier::execute(const std::string& request) {
+    _document.loadFromMemory(request);
+    _document.validate();
+    const xml::Element root = _document.selectExactlyOne("qm:quillmark");
+    _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
+
+    const xml::NodeList readCalls = root.selectNodes("qm:readCalls");
+    if (readCalls.count() == 1) runReadCalls(root, readCalls.item(0));
+    const xml::NodeList writeCalls = root.selectNodes("qm:writeCalls");
+    if (writeCalls.count() == 1) runWriteCalls(root, writeCalls.item(0));
+    return _response->getResponse();
+}
+
+// Called inside a catch handler: answers the failure being handled, or logs and rethrows what
+// no error document can answer.
+std::string XmlClassifier::answerFailure() {
+    try {
+        throw;
+    } catch (const xml::ValidateException& e) {
+        const std::string message =
+            std::string("Validation of an request failed, please verify your that your XML is "
+                        "correct.") +
+            e.what();
+        _log->log(message);
+        return _errorResponse->getErrorResponse(statusCode::BAD_REQUEST, message);
+    } catch (const xml::XMLException& e) {
+        return _errorResponse->getErrorResponse(
+            statusCode::BAD_REQUEST,
+            std::string("Caught XMLException exception while trying to read xml parameters. ") +
+                e.what());
+    } catch (const WriteCallException& e) {
+        return _errorResponse->getErrorResponse(
+            e.getStatusCode(), std::string(e.what()) + "\nCall id: " + e.getCallId() +
+                                   "\nWriteCall: " + e.getMethod() + WriteCallsWrapping);
+    } catch (const ReadCallException& e) {
+        return _errorResponse->getErrorResponse(
+            e.getStatusCode(), std::string(e.what()) + "\nCall id: " + e.getCallId() +
+                                   "\nReadCall: " + e.getMethod() + ReadCallsWrapping);
+    } catch (const exceptions::Exception& e) {
+        const std::string message =
+            std::string("An error occurred when executing a classifier query.\n\n") + e.what();
+        _log->error(message);
+        return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, message);
+    } catch (const xml::AtlException& e) {
+        const std::string message = "An ATL exception was caught. " +
+                                    platform::errorresources::systemErrorText(e.code());
+        _log->error(message);
+        return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, message);
+    } catch (const std::exception& e) {
+        _log->error(std::string("A std exception occured when trying to read xml parameters, "
+                                "exception type: ") +
+                    e.what());
+        throw;
+    } catch (...) {
+        _log->error("An unknown ... exception was caught while trying to read xml parameters.");
+        throw;
+    }
+}
+
+void XmlClassifier::runReadCalls(const xml::Element& root, const xml::Element& readCalls) {
+    const xml::NodeList calls = readCalls.selectNodes("*");
+    for (std::size_t index = 0; index < calls.count(); ++index) {
+        const xml::Element call = calls.item(index);
+        _callId = call.getAttribute("id");
+        const std::string method = call.getTagName();
+        guardCall<ReadCallException>(_log, method, _callId,
+                                     [&] { executeReadCall(root, call, method); });
+    }
+}
+
+void XmlClassifier::executeReadCall(const xml::Element& root, const xml::Element& call,
+                                    const std::string& method) {
+    if (method == "classify") {
+        classify(root, call);
+    } else if (method == "classifyKeywords") {
+        classifyKeywords(root, call);
+    } else if (method == "getInformation") {
+        getInformation(call);
+    } else {
+        unsupportedMethod(method, "readCalls");
+    }
+}
+
+void XmlClassifier::classify(const xml::Element& root, const xml::Element& call) {
+    const std::string text = lookupText(root, call);
+    const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
+    platform::mutex::ReaderAutoLock lock(shared->reader());
+    classifier::Classification classification;
+    shared->classifier().classify(text, classification);
+    _response->classify(_callId, classification);
+}
+
+void XmlClassifier::classifyKeywords(const xml::Element& root, const xml::Element& call) {
+    const std::string text = lookupText(root, call);
+    const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
+    platform::mutex::ReaderAutoLock lock(shared->reader());
+    const classifier::Classifier& engine = shared->classifier();
+    classifier::KeywordQueue keywords(MaxKeywords,
+                                      keywordThreshold(engine.getInformation().size()));
+    engine.classifyKeywords(text, keywords);
+    // The keywords point into the classifier: written while the reader lock is held.
+    _response->classifyKeywords(_callId, keywords);
+}
+
+void XmlClassifier::getInformation(const xml::Element& call) {
+    const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
+    platform::mutex::ReaderAutoLock lock(shared->reader());
+    _response->getInformation(_callId, shared->classifier().getInformation());
+}
+
+void XmlClassifier::runWriteCalls(const xml::Element& root, const xml::Element& writeCalls) {
+    const std::string classifierName = writeCalls.getAttribute("classifierName");
+    const std::string key = _keyPrefix + classifierName + ".dat";
+    // Parsed as a signed 32-bit number and compared as an unsigned one; 0 is no limit.
+    std::uint32_t sizeLimit = 0;
+    if (writeCalls.attributeExists("maxSize")) {
+        sizeLimit = static_cast<std::uint32_t>(static_cast<std::int32_t>(util::parseInteger(
+            writeCalls.getAttribute("maxSize"), std::numeric_limits<std::int32_t>::min(),
+            std::numeric_limits<std::int32_t>::max())));
+    }
+    const xml::NodeList calls = writeCalls.selectNodes("*");
+    ClassifierTransactionImpl transaction(_repository, key);
+    for (std::size_t index = 0; index < calls.count(); ++index) {
+        const xml::Element call = calls.item(index);
+        _callId = call.getAttribute("id");
+        const std::string method = call.getTagName();
+        guardCall<WriteCallException>(_log, method, _callId, [&] {
+            // Refused at the first call, so that the call is named in the answer; a sequence
+            // without calls never reaches the file.
+            checkClassifierName(classifierName);
+            executeWriteCall(root, call, method, transaction, sizeLimit);
+        });
+    }
+    transaction.commit();
+}
+
+void XmlClassifier::executeWriteCall(const xml::Element& root, const xml::Element& call,
+                                     const std::string& method,
+                                     ClassifierTransaction& transaction,
+                                     std::uint32_t sizeLimit) {
+    if (method == "create") {
+        transaction.create();
+        _response->create(_callId);
+    } else if (method == "remove") {
+        transaction.remove();
+        _response->remove(_callId);
+    } else if (method == "addClass") {
+        classifier::Classifier& copy = transaction.getClassifier();
+        copy.addClass(requiredAttribute(call, "className"));
+        _response->addClass(_callId);
+    } else if (method == "removeClass") {
+        classifier::Classifier& copy = transaction.getClassifier();
+        copy.removeClass(requiredAttribute(call, "className"));
+        _response->removeClass(_callId);
+    } else if (method == "train") {
+        train(root, call, transaction, sizeLimit);
+    } else if (method == "untrain") {
+        untrain(root, call, transaction);
+    } else {
+        unsupportedMethod(method, "writeCalls");
+    }
+}
+
+void XmlClassifier::train(const xml::Element& root, const xml::Element& call,
+                          ClassifierTransaction& transaction, std::uint32_t sizeLimit) {
+    // The limit applies to the file as last stored, not to the working copy.
+    if (sizeLimit != 0 && _repository->size(transaction.getName()) >= sizeLimit) {
+        throw InternalCallException("The classifier has reached the maximum allowed size of " +
+                                    std::to_string(sizeLimit) + " bytes.");
+    }
+    const std::string text = lookupText(root, call);
+    classifier::Classifier& copy = transaction.getClassifier();
+    copy.train(requiredAttribute(call, "className"), text);
+    copy.compact();
+    _response->train(_callId);
+}
+
+void XmlClassifier::untrain(const xml::Element& root, const xml::Element& call,
+                            ClassifierTransaction& transaction) {
+    const std::string text = lookupText(root, call);
+    classifier::Classifier& copy = transaction.getClassifier();
+    copy.untrain(requiredAttribute(call, "className"), text);
+    copy.compact();
+    _response->untrain(_callId);
+}
+
+std::string XmlClassifier::lookupText(const xml::Element& root, const xml::Element& call) const {
+    const std::string textId = requiredAttribute(call, "textId");
+    const std::string predicate = "[@id = \"" + textId + "\"]";
+    const xml::NodeList plain = root.selectNodes("qm:texts/qm:text" + predicate);
+    if (plain.count() > 0) return plain.item(0).getText();
+
+    const xml::NodeList encoded = root.selectNodes("qm:texts/qm:textBase64" + predicate);
+    if (encoded.count() == 0) {
+        throw InternalCallException("No text with the id '" + textId + "' was found.");
+    }
+    const xml::Element element = encoded.item(0);
+    const std::string tag = element.getTagName();
+    if (tag != "textBase64") {
+        throw InternalCallException("Unrecognized text element name " + tag + ". " +
+                                    "textBase64" + " was expected.");
+    }
+    return util::Base64DecoderImpl().decode(element.getText());
+}
+
+std::string XmlClassifier::classifierKey(const std::string& classifierName) const {
+    checkClassifierName(classifierName);
+    return _keyPrefix + classifierName + ".dat";
+}
+
+}  // namespace norvale::quillmark

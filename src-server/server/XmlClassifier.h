@@ -1,0 +1,82 @@
+#pragma once
+
+// Executes one XML request: archives it, validates it against the request schema, runs its read
+// calls on shared classifiers under their reader locks and its write calls in one transaction on
+// a private copy of one classifier, and answers with the success document or an error document
+// that names the failed call. One object serves one connection and is used by its thread only;
+// the repository, the factories, the schema cache and the log are shared with other threads.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/ErrorResponse.h"
+#include "server/ErrorResponseFactory.h"
+#include "server/JobDistribution.h"
+#include "server/Log.h"
+#include "server/Response.h"
+#include "server/ResponseFactory.h"
+#include "server/StringClassifier.h"
+#include "server/XmlHook.h"
+#include "xml/Document.h"
+#include "xml/Element.h"
+
+namespace xml {
+class SchemaCache;
+}
+
+namespace norvale::quillmark {
+
+class ClassifierTransaction;
+
+class XmlClassifier : public StringClassifier {
+public:
+    // Every pointer must outlive the object. `classifierRoot` is the folder of the classifier
+    // files; an empty root puts them in the working directory.
+    XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
+                  const ErrorResponseFactory* errorResponseFactory, std::unique_ptr<XmlHook> hook,
+                  const xml::SchemaCache* schemas, const std::string& requestNamespace,
+                  const std::string& classifierRoot, Log* log);
+
+    // The response or error document. Throws only what no error document can answer: standard
+    // library failures (out of memory) and unknown ones, both logged first.
+    std::string process(const std::string& request) override;
+
+private:
+    std::string execute(const std::string& request);
+    std::string answerFailure();
+
+    void runReadCalls(const xml::Element& root, const xml::Element& readCalls);
+    void runWriteCalls(const xml::Element& root, const xml::Element& writeCalls);
+    void executeReadCall(const xml::Element& root, const xml::Element& call,
+                         const std::string& method);
+    void executeWriteCall(const xml::Element& root, const xml::Element& call,
+                          const std::string& method, ClassifierTransaction& transaction,
+                          std::uint32_t sizeLimit);
+
+    void classify(const xml::Element& root, const xml::Element& call);
+    void classifyKeywords(const xml::Element& root, const xml::Element& call);
+    void getInformation(const xml::Element& call);
+    void train(const xml::Element& root, const xml::Element& call,
+               ClassifierTransaction& transaction, std::uint32_t sizeLimit);
+    void untrain(const xml::Element& root, const xml::Element& call,
+                 ClassifierTransaction& transaction);
+
+    // The text a call refers to by its textId.
+    std::string lookupText(const xml::Element& root, const xml::Element& call) const;
+    // Root prefix + name + ".dat". Refuses a name that is not a plain file name.
+    std::string classifierKey(const std::string& classifierName) const;
+
+    JobDistribution* _repository;
+    const ResponseFactory* _responseFactory;
+    const ErrorResponseFactory* _errorResponseFactory;
+    xml::Document _document;
+    std::string _callId;
+    std::unique_ptr<Response> _response;
+    std::unique_ptr<ErrorResponse> _errorResponse;
+    std::unique_ptr<XmlHook> _hook;
+    Log* _log;
+    std::string _keyPrefix;
+};
+
+}  // namespace norvale::quillmark

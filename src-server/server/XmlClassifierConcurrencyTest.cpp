@@ -1,0 +1,91 @@
+// Request executors on several threads sharing one repository: a read call waits for a write
+// sequence on its classifier and then sees the committed state.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "server/XmlClassifierTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using namespace test;
+
+class XmlClassifierConcurrencyTest : public StorageFixture {};
+
+TEST_F(XmlClassifierConcurrencyTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
+    createSpam();
+    std::promise<void> saving;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    saveFile.onSave = [&saving, released] {
+        saving.set_value();
+        released.wait();
+    };
+
+    std::string written;
+    std::thread writer([&] {
+        written = run(writeCalls("Spam", call("addClass", "a", "className=\"late\"")));
+    });
+    // The writer now holds the classifier's writer lock inside its commit.
+    saving.get_future().wait();
+
+    std::atomic<bool> readDone{false};
+    std::string read;
+    std::thread reader([&] {
+        read = information();
+        readDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(readDone) << "the read call did not wait for the write sequence";
+
+    release.set_value();
+    writer.join();
+    reader.join();
+    EXPECT_EQ(2000, statusOf(written)) << written;
+    EXPECT_EQ(2000, statusOf(read)) << read;
+    EXPECT_NE(std::string::npos, read.find("<classInformation className=\"late\">")) << read;
+}
+
+TEST_F(XmlClassifierConcurrencyTest, ParallelWriteSequencesAreNeverLost) {
+    createSpam();
+    constexpr int Threads = 4;
+    constexpr int ClassesPerThread = 5;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(Threads, 0);
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([this, t, &failures] {
+            for (int i = 0; i < ClassesPerThread; ++i) {
+                const std::string name = "c" + std::to_string(t) + "_" + std::to_string(i);
+                const std::string response = run(
+                    texts(text("x", "words of " + name)) +
+                    readCalls(call("classify", "r", "classifierName=\"spam\" textId=\"x\"")) +
+                    writeCalls("SPAM", call("addClass", "a", "className=\"" + name + "\"") +
+                                           call("train", "t", "className=\"" + name +
+                                                                  "\" textId=\"x\"")));
+                if (statusOf(response) != 2000) ++failures[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(std::vector<int>(Threads, 0), failures);
+
+    const std::string classes = information();
+    for (int t = 0; t < Threads; ++t) {
+        for (int i = 0; i < ClassesPerThread; ++i) {
+            const std::string name = "c" + std::to_string(t) + "_" + std::to_string(i);
+            EXPECT_NE(std::string::npos, classes.find("className=\"" + name + "\"")) << name;
+        }
+    }
+    const std::string stored = io::filesystem::test::TempFolder::read(file("spam"));
+    EXPECT_EQ(2u + Threads * ClassesPerThread,
+              static_cast<std::size_t>(std::count(stored.begin(), stored.end(), '\n')));
+}
+
+}  // namespace
+}  // namespace norvale::quillmark

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "server/ErrorResponseFactory.h"
+#include "server/JobDistribution.h"
+#include "server/Log.h"
+#include "server/ResponseFactory.h"
+#include "server/StringClassifierFactory.h"
+#include "server/XmlHook.h"
+
+namespace xml {
+class SchemaCache;
+}
+
+namespace norvale::quillmark {
+
+// Makes the XmlClassifier of each connection from the objects every connection shares. Built
+// once at start-up; every pointer must outlive the factory and everything it makes.
+class XmlClassifierFactoryImpl : public StringClassifierFactory {
+public:
+    // `schemas` holds the request schema under `requestNamespace`; `classifierRoot` is the
+    // folder of the classifier files.
+    XmlClassifierFactoryImpl(JobDistribution* repository, const ResponseFactory* responseFactory,
+                             const ErrorResponseFactory* errorResponseFactory,
+                             const XmlHookFactory* hookFactory, const xml::SchemaCache* schemas,
+                             std::string requestNamespace, std::string classifierRoot, Log* log);
+
+    std::unique_ptr<StringClassifier> create() const override;
+
+private:
+    JobDistribution* _repository;
+    const ResponseFactory* _responseFactory;
+    const ErrorResponseFactory* _errorResponseFactory;
+    const XmlHookFactory* _hookFactory;
+    const xml::SchemaCache* _schemas;
+    const std::string _requestNamespace;
+    const std::string _classifierRoot;
+    Log* _log;
+};
+
+}  // namespace norvale::quillmark

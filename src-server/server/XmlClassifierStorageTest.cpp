@@ -1,0 +1,202 @@
+// Request execution over the real repository and real files: what a committed, a failed and a
+// removed write sequence leave in memory and on disk.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "classifier/ClassifierException.h"
+#include "classifier/ClassifierFactoryImpl.h"
+#include "server/XmlClassifierTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using namespace test;
+namespace fs = std::filesystem;
+
+class XmlClassifierStorageTest : public StorageFixture {};
+
+TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) {
+    const std::string created = createSpam();
+    EXPECT_NE(std::string::npos, created.find("\t<writeCalls>\n\t\t<create id=\"w1\"/>\n\t\t<addClass "
+                                              "id=\"w2\"/>\n\t\t<addClass id=\"w3\"/>\n\t\t<train "
+                                              "id=\"w4\"/>\n\t\t<train id=\"w5\"/>\n\t</writeCalls>"))
+        << created;
+    // The file name is the lower-cased classifier name.
+    ASSERT_TRUE(fs::exists(file("spam")));
+    const std::string stored = io::filesystem::test::TempFolder::read(file("spam"));
+    EXPECT_EQ(0u, stored.find("bad ")) << stored;
+    EXPECT_NE(std::string::npos, stored.find("\ngood ")) << stored;
+
+    const std::string classified =
+        run(texts(text("t", "buy cheap pills")) +
+            readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\"")));
+    EXPECT_EQ(2000, statusOf(classified)) << classified;
+    EXPECT_NE(std::string::npos, classified.find("<class className=\"bad\" p=\"")) << classified;
+
+    // Read calls run before the write calls of their request and do not see them.
+    const std::string before = information();
+    const std::string both = run(
+        texts(text("t", "more words here")) +
+        readCalls(call("getInformation", "i", "classifierName=\"Spam\"")) +
+        writeCalls("spam", call("train", "w", "className=\"good\" textId=\"t\"")));
+    EXPECT_EQ(2000, statusOf(both)) << both;
+    EXPECT_EQ(before.substr(0, before.find("</readCalls>")), both.substr(0, both.find("</readCalls>")));
+    EXPECT_NE(before, information());
+
+    const std::string again = run(writeCalls("sPaM", call("create", "c")));
+    EXPECT_EQ(4000, statusOf(again));
+    EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + root +
+                  "/sPaM.dat'.\nCall id: c\nWriteCall: create" + WriteCallsTail,
+              messageOf(again));
+}
+
+TEST_F(XmlClassifierStorageTest, FailedReadCallReportsTheMissingClassifierByItsKey) {
+    createSpam();
+    const std::string response =
+        run(texts(text("t", "pills")) +
+            readCalls(call("classify", "r1", "classifierName=\"Spam\" textId=\"t\"") +
+                      call("classify", "r2", "classifierName=\"Ham\" textId=\"t\"") +
+                      call("classify", "r3", "classifierName=\"Spam\" textId=\"t\"")));
+    EXPECT_EQ(4000, statusOf(response));
+    EXPECT_EQ("The requested classifier could not be found. '" + root +
+                  "/Ham.dat'.\nCall id: r2\nReadCall: classify" + ReadCallsTail,
+              messageOf(response));
+    EXPECT_EQ(std::string::npos, response.find("r1"));
+}
+
+TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
+    std::string duplicateClass;
+    try {
+        const auto engine = classifier::ClassifierFactoryImpl(nullptr).create();
+        engine->addClass("bad");
+        engine->addClass("bad");
+    } catch (const classifier::ClassifierException& e) {
+        duplicateClass = e.what();
+    }
+    ASSERT_FALSE(duplicateClass.empty());
+
+    const std::string failed = run(
+        texts(text("g", "cheap pills")) +
+        writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
+                                call("train", "w3", "className=\"bad\" textId=\"g\"") +
+                                call("addClass", "w4", "className=\"bad\"")));
+    EXPECT_EQ(4000, statusOf(failed));
+    EXPECT_EQ(duplicateClass + "\nCall id: w4\nWriteCall: addClass" + WriteCallsTail,
+              messageOf(failed));
+    EXPECT_EQ(0u, repository.count());
+    EXPECT_FALSE(fs::exists(file("fresh")));
+    EXPECT_EQ(4000, statusOf(information("Fresh")));
+
+    // On an existing classifier the calls before the failing one are undone as well.
+    createSpam();
+    const std::string stored = io::filesystem::test::TempFolder::read(file("spam"));
+    const std::string before = information();
+    const std::string undone =
+        run(writeCalls("Spam", call("addClass", "a1", "className=\"other\"") +
+                                   call("removeClass", "a2", "className=\"good\"") +
+                                   call("addClass", "a3", "className=\"bad\"")));
+    EXPECT_EQ(4000, statusOf(undone));
+    EXPECT_NE(std::string::npos, messageOf(undone).find("\nCall id: a3\nWriteCall: addClass\n"));
+    EXPECT_EQ(before, information());
+    EXPECT_EQ(stored, io::filesystem::test::TempFolder::read(file("spam")));
+    EXPECT_TRUE(log.errorLines.empty());
+}
+
+TEST_F(XmlClassifierStorageTest, RemoveTakesEffectOnlyWhenTheSequenceCommits) {
+    createSpam();
+    const std::string marked = run(writeCalls(
+        "Spam", call("remove", "r") + call("addClass", "a", "className=\"other\"")));
+    EXPECT_EQ(4000, statusOf(marked));
+    EXPECT_EQ("Trying to get a classifier that has been marked for deletion '" + root +
+                  "/Spam.dat'.\nCall id: a\nWriteCall: addClass" + WriteCallsTail,
+              messageOf(marked));
+    EXPECT_TRUE(fs::exists(file("spam")));
+    EXPECT_EQ(2000, statusOf(information()));
+
+    const std::string removed = run(writeCalls("Spam", call("remove", "r")));
+    EXPECT_EQ(2000, statusOf(removed)) << removed;
+    EXPECT_NE(std::string::npos, removed.find("<remove id=\"r\"/>"));
+    EXPECT_FALSE(fs::exists(file("spam")));
+    EXPECT_EQ(4000, statusOf(information()));
+
+    EXPECT_EQ(2000, statusOf(run(writeCalls("Never", call("remove", "r")))));
+    EXPECT_TRUE(fs::is_empty(root));
+}
+
+TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
+    createSpam();
+    const std::string size = std::to_string(fs::file_size(file("spam")));
+    const std::string trainCall =
+        texts(text("t", "another spam text")) +
+        writeCalls("Spam", call("train", "t1", "className=\"bad\" textId=\"t\""),
+                   " maxSize=\"" + size + "\"");
+    const std::string limited = run(trainCall);
+    EXPECT_EQ(4000, statusOf(limited));
+    EXPECT_EQ("The classifier has reached the maximum allowed size of " + size +
+                  " bytes.\nCall id: t1\nWriteCall: train" + WriteCallsTail,
+              messageOf(limited));
+
+    const std::string larger = std::to_string(std::stoul(size) + 1);
+    EXPECT_EQ(2000, statusOf(run(texts(text("t", "x")) +
+                                 writeCalls("Spam", call("train", "t", "className=\"bad\" textId=\"t\""),
+                                            " maxSize=\"" + larger + "\""))));
+    // Untraining is never limited; a negative limit is a very large unsigned one.
+    EXPECT_EQ(2000, statusOf(run(texts(text("t", "x")) +
+                                 writeCalls("Spam", call("untrain", "u", "className=\"bad\" textId=\"t\""),
+                                            " maxSize=\"1\""))));
+    EXPECT_EQ(2000, statusOf(run(texts(text("t", "x")) +
+                                 writeCalls("Spam", call("train", "t", "className=\"bad\" textId=\"t\""),
+                                            " maxSize=\"-1\""))));
+    // A classifier created in the same request has no stored size yet.
+    EXPECT_EQ(2000, statusOf(run(texts(text("t", "x")) +
+                                 writeCalls("New", call("create", "c") +
+                                                       call("addClass", "a", "className=\"n\"") +
+                                                       call("train", "t", "className=\"n\" textId=\"t\""),
+                                            " maxSize=\"1\""))));
+}
+
+TEST_F(XmlClassifierStorageTest, FailedStoreAtCommitChangesNothing) {
+    createSpam();
+    const std::string stored = io::filesystem::test::TempFolder::read(file("spam"));
+    const std::string before = information();
+
+    saveFile.failWith = "The disk is full.";
+    const std::string failed = run(writeCalls("Spam", call("addClass", "a", "className=\"new\"")));
+    EXPECT_EQ(5000, statusOf(failed));
+    const std::string message = "An error occurred when executing a classifier query.\n\nThe disk is full.";
+    EXPECT_EQ(message, messageOf(failed));
+    EXPECT_EQ(std::vector<std::string>{message}, log.errorLines);
+    EXPECT_EQ(before, information());
+    EXPECT_EQ(stored, io::filesystem::test::TempFolder::read(file("spam")));
+
+    // A classifier created by the failed request is taken out of memory again.
+    const std::string notCreated = run(writeCalls("Other", call("create", "c")));
+    EXPECT_EQ(5000, statusOf(notCreated));
+    EXPECT_EQ(1u, repository.count());
+    EXPECT_FALSE(fs::exists(file("other")));
+
+    // The writer lock was released: the next sequence on the classifier goes through.
+    saveFile.failWith = nullptr;
+    EXPECT_EQ(2000, statusOf(run(writeCalls("Spam", call("addClass", "a", "className=\"new\"")))));
+    EXPECT_NE(stored, io::filesystem::test::TempFolder::read(file("spam")));
+}
+
+TEST_F(XmlClassifierStorageTest, UnsafeNamesNeverTouchTheFileSystem) {
+    fs::create_directories(root + "/a");
+    for (const std::string name : {"../x", "a/b", "../classifiers/y", "."}) {
+        EXPECT_EQ(4000, statusOf(run(writeCalls(name, call("create", "c") +
+                                                          call("addClass", "a", "className=\"n\"")),
+                                     true)))
+            << name;
+        EXPECT_EQ(4000, statusOf(run(writeCalls(name, call("remove", "r")), true))) << name;
+    }
+    EXPECT_TRUE(fs::is_empty(root + "/a"));
+    EXPECT_FALSE(fs::exists(_folder.path("x.dat")));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(root), fs::directory_iterator()));
+    EXPECT_EQ(0u, repository.count());
+}
+
+}  // namespace
+}  // namespace norvale::quillmark

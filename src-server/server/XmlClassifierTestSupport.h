@@ -1,0 +1,305 @@
+#pragma once
+
+// Fakes and helpers shared by the request execution tests (never linked into the product).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "classifier/ClassifierException.h"
+#include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/SaveFileImpl.h"
+#include "io/filesystem/ExistsFileImpl.h"
+#include "io/filesystem/LoadFileImpl.h"
+#include "io/filesystem/RemoveFileImpl.h"
+#include "io/filesystem/SizeFileImpl.h"
+#include "io/filesystem/TempFolder.h"
+#include "server/ErrorResponseFactoryImpl.h"
+#include "server/JobDistributionImpl.h"
+#include "server/Log.h"
+#include "server/LogTestSupport.h"
+#include "server/ResponseFactoryImpl.h"
+#include "server/XmlClassifier.h"
+#include "server/XmlHook.h"
+#include "util/StringHelper.h"
+#include "xml/Document.h"
+#include "xml/SchemaCache.h"
+#include "xml/XmlTestSupport.h"
+
+namespace norvale::quillmark::test {
+
+inline const std::string ResponseNamespace = "urn:quillmark:test:response";
+inline const std::string ErrorVersion = "1.00";
+
+class RecordingLog : public Log {
+public:
+    using Log::assertionFailed;
+    using Log::error;
+    using Log::log;
+    using Log::test;
+
+    void log(const std::string& message) override { record(logLines, message); }
+    void error(const std::string& message) override { record(errorLines, message); }
+    void test(const std::string& message) override { record(testLines, message); }
+    void assertionFailed(const std::string& expression, const std::string& description,
+                         const std::string&, int) override {
+        record(assertions, expression + ": " + description);
+    }
+
+    std::vector<std::string> logLines;
+    std::vector<std::string> errorLines;
+    std::vector<std::string> testLines;
+    std::vector<std::string> assertions;
+
+private:
+    void record(std::vector<std::string>& lines, const std::string& message) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        lines.push_back(message);
+    }
+
+    std::mutex _mutex;
+};
+
+// Every hook it makes appends the requests it is given to one list.
+class RecordingHookFactory : public XmlHookFactory {
+public:
+    std::unique_ptr<XmlHook> create() const override { return std::make_unique<Hook>(this); }
+
+    std::vector<std::string> saved() const {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _saved;
+    }
+
+private:
+    class Hook : public XmlHook {
+    public:
+        explicit Hook(const RecordingHookFactory* factory) : _factory(factory) {}
+        void save(const std::string& request) override {
+            std::lock_guard<std::mutex> lock(_factory->_mutex);
+            _factory->_saved.push_back(request);
+        }
+
+    private:
+        const RecordingHookFactory* _factory;
+    };
+
+    mutable std::mutex _mutex;
+    mutable std::vector<std::string> _saved;
+};
+
+// The request schema accepting any content below the root, so that requests the real schema
+// refuses (unknown calls, repeated sequences, unsafe names) reach execution.
+inline std::string laxRequestSchema() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
+           xml::test::RequestNamespace +
+           "\" elementFormDefault=\"qualified\">"
+           "<xs:element name=\"quillmark\"><xs:complexType>"
+           "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" "
+           "maxOccurs=\"unbounded\"/></xs:sequence>"
+           "<xs:anyAttribute processContents=\"skip\"/>"
+           "</xs:complexType></xs:element></xs:schema>";
+}
+
+inline void addLaxSchema(xml::SchemaCache& cache) {
+    xml::Document schema;
+    schema.loadFromMemory(laxRequestSchema());
+    cache.add(xml::test::RequestNamespace, schema);
+}
+
+// A whole request document around `body`.
+inline std::string request(const std::string& body, const std::string& version = "1.00") {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<quillmark xmlns=\"" +
+           xml::test::RequestNamespace + "\" version=\"" + version + "\">" + body +
+           "</quillmark>";
+}
+
+// Stores files for real until told to fail.
+class SwitchableSaveFile : public io::filesystem::SaveFile {
+public:
+    void save(const std::string& path, std::string_view bytes,
+              io::filesystem::SaveMode mode) const override {
+        if (onSave) onSave();
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        _real.save(path, bytes, mode);
+    }
+
+    const char* failWith = nullptr;
+    // Runs at the start of every save, on the saving thread.
+    std::function<void()> onSave;
+
+private:
+    io::filesystem::SaveFileImpl _real;
+};
+
+// The engine's classifier with a stand-in data blob (the class list with its counts), so that
+// commits reach the file.
+class BlobClassifier : public classifier::Classifier {
+public:
+    explicit BlobClassifier(std::unique_ptr<classifier::Classifier> engine)
+        : _engine(std::move(engine)) {}
+
+    void swap(Classifier& other) override {
+        _engine.swap(dynamic_cast<BlobClassifier&>(other)._engine);
+    }
+    std::unique_ptr<Classifier> clone() const override {
+        return std::make_unique<BlobClassifier>(_engine->clone());
+    }
+    bool classExists(std::string_view name) const override { return _engine->classExists(name); }
+    void addClass(std::string_view name) override { _engine->addClass(name); }
+    void removeClass(std::string_view name) override { _engine->removeClass(name); }
+    void train(std::string_view name, std::string_view text) override {
+        _engine->train(name, text);
+    }
+    void untrain(std::string_view name, std::string_view text) override {
+        _engine->untrain(name, text);
+    }
+    void compact() override { _engine->compact(); }
+    void classify(std::string_view text, classifier::Classification& out) const override {
+        _engine->classify(text, out);
+    }
+    void classifyKeywords(std::string_view text, classifier::KeywordQueue& queue) const override {
+        _engine->classifyKeywords(text, queue);
+    }
+    std::vector<classifier::ClassInformation> getInformation() const override {
+        return _engine->getInformation();
+    }
+    std::string getTrainingData() const override {
+        std::string blob;
+        for (const auto& information : _engine->getInformation()) {
+            blob += information.name() + " " + std::to_string(information.uniqueFeatures()) +
+                    " " + std::to_string(information.totalCount()) + "\n";
+        }
+        return blob;
+    }
+    void setTrainingData(std::string_view) override {
+        throw classifier::ClassifierException("This test never loads classifier files.");
+    }
+
+private:
+    std::unique_ptr<classifier::Classifier> _engine;
+};
+
+class BlobClassifierFactory : public classifier::ClassifierFactory {
+public:
+    std::unique_ptr<classifier::Classifier> create() const override {
+        return std::make_unique<BlobClassifier>(_engine.create());
+    }
+
+private:
+    classifier::ClassifierFactoryImpl _engine{nullptr};
+};
+
+inline std::string texts(const std::string& elements) {
+    return "<texts>" + elements + "</texts>";
+}
+
+inline std::string text(const std::string& id, const std::string& content) {
+    return "<text id=\"" + id + "\">" + content + "</text>";
+}
+
+inline std::string readCalls(const std::string& calls) {
+    return "<readCalls>" + calls + "</readCalls>";
+}
+
+inline std::string writeCalls(const std::string& name, const std::string& calls,
+                              const std::string& extraAttributes = "") {
+    return "<writeCalls classifierName=\"" + name + "\"" + extraAttributes + ">" + calls +
+           "</writeCalls>";
+}
+
+// One call element: `attributes` as written after the id.
+inline std::string call(const std::string& method, const std::string& id,
+                        const std::string& attributes = "") {
+    return "<" + method + " id=\"" + id + "\"" + (attributes.empty() ? "" : " " + attributes) +
+           "/>";
+}
+
+// The statusCode of a success or error document, -1 when there is none.
+inline int statusOf(const std::string& document) {
+    const std::string label = "statusCode=\"";
+    const std::size_t start = document.find(label);
+    if (start == std::string::npos) return -1;
+    return std::stoi(document.substr(start + label.size(), 4));
+}
+
+// The unescaped message of an error document.
+inline std::string messageOf(const std::string& document) {
+    const std::size_t start = document.find("\">", document.find("<status "));
+    const std::size_t end = document.rfind("\t</status>");
+    if (start == std::string::npos || end == std::string::npos || end < start) return "";
+    std::string message = document.substr(start + 2, end - start - 2);
+    util::StringHelper::replaceAll(message, "&quot;", "\"");
+    util::StringHelper::replaceAll(message, "&lt;", "<");
+    util::StringHelper::replaceAll(message, "&gt;", ">");
+    util::StringHelper::replaceAll(message, "&amp;", "&");
+    return message;
+}
+
+inline const std::string ReadCallsTail =
+    "\n\nOne of the read calls failed. Therefore the call sequence was not completed. Please fix "
+    "the error and try again.\n";
+inline const std::string WriteCallsTail =
+    "\n\nOne of the write calls failed. Therefore any previous call in the request was rollbacked "
+    "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
+    "the error and try again.\n";
+
+// Request executors over a real repository with its files in a temporary folder; every run()
+// uses a new executor, so runs on several threads at once are fine.
+class StorageFixture : public ::testing::Test {
+protected:
+    StorageFixture() {
+        std::filesystem::create_directories(root);
+        std::filesystem::create_directories(_folder.path("locks"));
+        xml::test::addSchema(_strict, "server/RequestSchema.xsd");
+        addLaxSchema(_lax);
+    }
+
+    std::string run(const std::string& body, bool lax = false) {
+        XmlClassifier executor(&repository, &_responses, &_errors, _hooks.create(),
+                               lax ? &_lax : &_strict, xml::test::RequestNamespace, root, &log);
+        return executor.process(request(body));
+    }
+
+    std::string createSpam() {
+        const std::string response = run(
+            texts(text("g", "cheap pills buy now") + text("h", "meeting agenda for monday")) +
+            writeCalls("Spam", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
+                                   call("addClass", "w3", "className=\"good\"") +
+                                   call("train", "w4", "className=\"bad\" textId=\"g\"") +
+                                   call("train", "w5", "className=\"good\" textId=\"h\"")));
+        EXPECT_EQ(2000, statusOf(response)) << response;
+        return response;
+    }
+
+    std::string information(const std::string& name = "Spam") {
+        return run(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\"")));
+    }
+
+    std::string file(const std::string& name) const { return root + "/" + name + ".dat"; }
+
+    io::filesystem::test::TempFolder _folder;
+    const std::string root = _folder.path("classifiers");
+    RecordingLog log;
+    SwitchableSaveFile saveFile;
+    testing::FixedMemoryStatus _memory{std::uint64_t(1) << 40};
+    io::filesystem::LoadFileImpl _loadFile;
+    io::filesystem::ExistsFileImpl _existsFile;
+    io::filesystem::SizeFileImpl _sizeFile;
+    io::filesystem::RemoveFileImpl _removeFile;
+    BlobClassifierFactory _classifiers;
+    JobDistributionImpl repository{&_classifiers, &_memory,    &_loadFile,  &saveFile,
+                                   &_existsFile,  &_sizeFile, &_removeFile, _folder.path("locks")};
+    xml::SchemaCache _strict;
+    xml::SchemaCache _lax;
+    ResponseFactoryImpl _responses{ResponseNamespace};
+    ErrorResponseFactoryImpl _errors{ResponseNamespace, ErrorVersion};
+    RecordingHookFactory _hooks;
+};
+
+}  // namespace norvale::quillmark::test

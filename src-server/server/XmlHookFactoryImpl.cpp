@@ -1,0 +1,18 @@
+#include "server/XmlHookFactoryImpl.h"
+
+#include <utility>
+
+#include "server/XmlHookImpl.h"
+
+namespace norvale::quillmark {
+
+XmlHookFactoryImpl::XmlHookFactoryImpl(const io::filesystem::SaveFile* saveFile, Log* log,
+                                       std::string directory,
+                                       const posix::file::DiskSpace* diskSpace)
+    : _saveFile(saveFile), _log(log), _directory(std::move(directory)), _diskSpace(diskSpace) {}
+
+std::unique_ptr<XmlHook> XmlHookFactoryImpl::create() const {
+    return std::make_unique<XmlHookImpl>(_saveFile, _log, _directory, _diskSpace);
+}
+
+}  // namespace norvale::quillmark

@@ -1,0 +1,54 @@
+#include "server/XmlHookImpl.h"
+
+#include <time.h>
+
+#include <utility>
+
+#include "exceptions/Exception.h"
+#include "platform/thread/CurrentThread.h"
+
+namespace norvale::quillmark {
+
+std::uint32_t millisecondTick() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u;
+    return static_cast<std::uint32_t>(milliseconds);
+}
+
+XmlHookImpl::XmlHookImpl(const io::filesystem::SaveFile* saveFile, Log* log,
+                         std::string directory, const posix::file::DiskSpace* diskSpace)
+    : _saveFile(saveFile), _log(log), _directory(std::move(directory)), _diskSpace(diskSpace) {}
+
+std::string XmlHookImpl::fileName(const std::string& directory, std::uint32_t threadId,
+                                  std::uint32_t tick) {
+    std::string name = directory;
+    if (!name.empty()) name += '/';
+    name += "request_threadid_" + std::to_string(threadId) + "_uid_" + std::to_string(tick) +
+            ".xml";
+    return name;
+}
+
+void XmlHookImpl::save(const std::string& request) {
+    if (request.empty()) return;
+    try {
+        write(request);
+    } catch (const exceptions::Exception& e) {
+        _log->error(std::string("Could not save a request: ") + e.what());
+    }
+}
+
+void XmlHookImpl::write(const std::string& request) {
+    const std::uint64_t freeBytes = _diskSpace->available(_directory.empty() ? "." : _directory);
+    if (freeBytes < MinimumFreeBytes) {
+        _log->log(
+            "Skipping to save request, to little harddrive space (less than 1gb). Free space: " +
+            std::to_string(freeBytes));
+        return;
+    }
+    _saveFile->save(fileName(_directory, platform::thread::currentThreadId(), millisecondTick()),
+                    request, io::filesystem::SaveMode::Replace);
+}
+
+}  // namespace norvale::quillmark
