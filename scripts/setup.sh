@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev   # unit and integration tests
   libbenchmark-dev            # benchmarks in bench/
   clang libclang-rt-14-dev    # libFuzzer targets in fuzz/ (test stage "fuzz")
+  python3                     # tests of the corpus split builder (bench/corpus)
 )
 
 missing=()

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "classifier/ClassifierException.h"
 #include "classifier/ClassifierFactoryImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/ExistsFileImpl.h"
@@ -137,64 +136,6 @@ private:
     io::filesystem::SaveFileImpl _real;
 };
 
-// The engine's classifier with a stand-in data blob (the class list with its counts), so that
-// commits reach the file.
-class BlobClassifier : public classifier::Classifier {
-public:
-    explicit BlobClassifier(std::unique_ptr<classifier::Classifier> engine)
-        : _engine(std::move(engine)) {}
-
-    void swap(Classifier& other) override {
-        _engine.swap(dynamic_cast<BlobClassifier&>(other)._engine);
-    }
-    std::unique_ptr<Classifier> clone() const override {
-        return std::make_unique<BlobClassifier>(_engine->clone());
-    }
-    bool classExists(std::string_view name) const override { return _engine->classExists(name); }
-    void addClass(std::string_view name) override { _engine->addClass(name); }
-    void removeClass(std::string_view name) override { _engine->removeClass(name); }
-    void train(std::string_view name, std::string_view text) override {
-        _engine->train(name, text);
-    }
-    void untrain(std::string_view name, std::string_view text) override {
-        _engine->untrain(name, text);
-    }
-    void compact() override { _engine->compact(); }
-    void classify(std::string_view text, classifier::Classification& out) const override {
-        _engine->classify(text, out);
-    }
-    void classifyKeywords(std::string_view text, classifier::KeywordQueue& queue) const override {
-        _engine->classifyKeywords(text, queue);
-    }
-    std::vector<classifier::ClassInformation> getInformation() const override {
-        return _engine->getInformation();
-    }
-    std::string getTrainingData() const override {
-        std::string blob;
-        for (const auto& information : _engine->getInformation()) {
-            blob += information.name() + " " + std::to_string(information.uniqueFeatures()) +
-                    " " + std::to_string(information.totalCount()) + "\n";
-        }
-        return blob;
-    }
-    void setTrainingData(std::string_view) override {
-        throw classifier::ClassifierException("This test never loads classifier files.");
-    }
-
-private:
-    std::unique_ptr<classifier::Classifier> _engine;
-};
-
-class BlobClassifierFactory : public classifier::ClassifierFactory {
-public:
-    std::unique_ptr<classifier::Classifier> create() const override {
-        return std::make_unique<BlobClassifier>(_engine.create());
-    }
-
-private:
-    classifier::ClassifierFactoryImpl _engine{nullptr};
-};
-
 inline std::string texts(const std::string& elements) {
     return "<texts>" + elements + "</texts>";
 }
@@ -261,9 +202,21 @@ protected:
     }
 
     std::string run(const std::string& body, bool lax = false) {
-        XmlClassifier executor(&repository, &_responses, &_errors, _hooks.create(),
+        return runOn(repository, body, lax);
+    }
+
+    std::string runOn(JobDistribution& classifiers, const std::string& body, bool lax = false) {
+        XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(),
                                lax ? &_lax : &_strict, xml::test::RequestNamespace, root, &log);
         return executor.process(request(body));
+    }
+
+    // The answer to `body` of a server started anew on the same classifier files.
+    std::string runAfterRestart(const std::string& body) {
+        JobDistributionImpl restarted(&_classifiers, &_memory, &_loadFile, &saveFile,
+                                      &_existsFile, &_sizeFile, &_removeFile,
+                                      _folder.path("locks"));
+        return runOn(restarted, body);
     }
 
     std::string createSpam() {
@@ -292,7 +245,7 @@ protected:
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;
-    BlobClassifierFactory _classifiers;
+    classifier::ClassifierFactoryImpl _classifiers{nullptr};
     JobDistributionImpl repository{&_classifiers, &_memory,    &_loadFile,  &saveFile,
                                    &_existsFile,  &_sizeFile, &_removeFile, _folder.path("locks")};
     xml::SchemaCache _strict;
