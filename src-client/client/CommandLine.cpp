@@ -1,0 +1,223 @@
+#include "client/CommandLine.h"
+
+#include <map>
+#include <optional>
+
+namespace norvale::quillmark::client {
+
+const char* const UsageText =
+    "usage: quillmark [options] COMMAND ...\n"
+    "\n"
+    "commands:\n"
+    "  create NAME                    create the classifier NAME\n"
+    "  remove NAME                    delete the classifier NAME\n"
+    "  add-class NAME CLASS...        add classes\n"
+    "  remove-class NAME CLASS        remove a class\n"
+    "  train NAME CLASS [FILE...|-]   train the class with files, folders or standard input\n"
+    "  untrain NAME CLASS [FILE...|-] take texts back out of the class\n"
+    "  classify NAME [FILE...|-]      class probabilities of each text, most likely first\n"
+    "  keywords NAME [FILE...|-]      the words of each text that speak for a class\n"
+    "  info NAME                      classes with their feature counts\n"
+    "  send [FILE|-]                  send a request document as it is, print the response\n"
+    "\n"
+    "options:\n"
+    "  --host HOST          server host (default $QUILLMARK_HOST, else localhost)\n"
+    "  --port PORT          server port (default $QUILLMARK_PORT, else 27182)\n"
+    "  --json               machine-readable output\n"
+    "  --version V          protocol version 1.00 or 1.01 (default 1.01; 1.00 has no text "
+    "coverage)\n"
+    "  --max-request SIZE   bytes per request when sending many texts, K and M suffixes allowed\n"
+    "                       (default 1M); a larger single text is sent alone\n"
+    "  --help               this text\n"
+    "\n"
+    "Texts are read as bytes and sent unchanged. Folders are read recursively.\n"
+    "exit status: 0 success, 1 the server answered with an error, 2 usage error,\n"
+    "             3 the server could not be reached or gave no response document\n";
+
+namespace {
+
+struct Form {
+    Command command;
+    // Words after the sub-command: the classifier name (when named), the fixed classes, then
+    // up to maxExtra further words.
+    bool named;
+    std::size_t minClasses;
+    std::size_t maxClasses;
+    std::size_t maxInputs;
+    const char* synopsis;
+};
+
+constexpr std::size_t Unbounded = static_cast<std::size_t>(-1);
+
+const std::map<std::string, Form>& forms() {
+    static const std::map<std::string, Form> table = {
+        {"create", {Command::Create, true, 0, 0, 0, "create NAME"}},
+        {"remove", {Command::Remove, true, 0, 0, 0, "remove NAME"}},
+        {"add-class", {Command::AddClass, true, 1, Unbounded, 0, "add-class NAME CLASS..."}},
+        {"remove-class", {Command::RemoveClass, true, 1, 1, 0, "remove-class NAME CLASS"}},
+        {"train", {Command::Train, true, 1, 1, Unbounded, "train NAME CLASS [FILE...|-]"}},
+        {"untrain", {Command::Untrain, true, 1, 1, Unbounded, "untrain NAME CLASS [FILE...|-]"}},
+        {"classify", {Command::Classify, true, 0, 0, Unbounded, "classify NAME [FILE...|-]"}},
+        {"keywords", {Command::Keywords, true, 0, 0, Unbounded, "keywords NAME [FILE...|-]"}},
+        {"info", {Command::Info, true, 0, 0, 0, "info NAME"}},
+        {"send", {Command::Send, false, 0, 0, 1, "send [FILE|-]"}},
+    };
+    return table;
+}
+
+bool allDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::uint16_t parsePort(const std::string& text) {
+    if (!allDigits(text) || text.size() > 5 || std::stoul(text) == 0 || std::stoul(text) > 65535) {
+        throw UsageException("The port must be a number from 1 to 65535, not '" + text + "'.");
+    }
+    return static_cast<std::uint16_t>(std::stoul(text));
+}
+
+std::size_t parseSize(const std::string& text) {
+    std::string digits = text;
+    std::size_t unit = 1;
+    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) unit = 1024;
+    if (!digits.empty() && (digits.back() == 'M' || digits.back() == 'm')) unit = 1024 * 1024;
+    if (unit != 1) digits.pop_back();
+    // Above 1 GiB a request could not be sent in one piece to any server.
+    if (!allDigits(digits) || digits.size() > 10 || std::stoull(digits) == 0 ||
+        std::stoull(digits) * unit > (1ULL << 30)) {
+        throw UsageException(
+            "The request size must be a number of bytes from 1 to 1G (K and M "
+            "suffixes allowed), not '" +
+            text + "'.");
+    }
+    return static_cast<std::size_t>(std::stoull(digits) * unit);
+}
+
+std::string parseVersion(const std::string& text) {
+    if (text != "1.00" && text != "1.01") {
+        throw UsageException("The protocol version must be 1.00 or 1.01, not '" + text + "'.");
+    }
+    return text;
+}
+
+class OptionReader {
+public:
+    explicit OptionReader(Invocation& invocation) : _invocation(invocation) {}
+
+    // Consumes the option at words[index] (and its value); returns the index of the next word.
+    std::size_t read(const std::vector<std::string>& words, std::size_t index) {
+        std::string name = words[index];
+        std::optional<std::string> value;
+        const std::size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (name == "--json" || name == "--help") {
+            if (value) throw UsageException("The option " + name + " takes no value.");
+            if (name == "--json") _invocation.json = true;
+            if (name == "--help") _help = true;
+            return index + 1;
+        }
+        if (name != "--host" && name != "--port" && name != "--version" &&
+            name != "--max-request") {
+            throw UsageException("Unknown option '" + words[index] + "'.");
+        }
+        if (!value) {
+            if (index + 1 >= words.size()) {
+                throw UsageException("The option " + name + " needs a value.");
+            }
+            value = words[++index];
+        }
+        if (name == "--host") {
+            if (value->empty()) throw UsageException("The host must not be empty.");
+            _invocation.host = *value;
+        } else if (name == "--port") {
+            _invocation.port = parsePort(*value);
+        } else if (name == "--version") {
+            _invocation.version = parseVersion(*value);
+        } else {
+            _invocation.maxRequestBytes = parseSize(*value);
+        }
+        return index + 1;
+    }
+
+    bool help() const { return _help; }
+
+private:
+    Invocation& _invocation;
+    bool _help = false;
+};
+
+void fill(Invocation& invocation, const std::string& name, const Form& form,
+          const std::vector<std::string>& operands) {
+    const auto wrongCount = [&] {
+        return UsageException("Wrong number of arguments for " + name + ". Usage: quillmark " +
+                              form.synopsis);
+    };
+    std::size_t next = 0;
+    if (form.named) {
+        if (operands.empty()) throw wrongCount();
+        invocation.classifier = operands[next++];
+        if (invocation.classifier.empty()) {
+            throw UsageException("The classifier name must not be empty.");
+        }
+    }
+    const std::size_t left = operands.size() - next;
+    const std::size_t classes = std::min(left, form.maxClasses);
+    if (classes < form.minClasses) throw wrongCount();
+    invocation.classes.assign(operands.begin() + static_cast<std::ptrdiff_t>(next),
+                              operands.begin() + static_cast<std::ptrdiff_t>(next + classes));
+    next += classes;
+    if (operands.size() - next > form.maxInputs) throw wrongCount();
+    invocation.inputs.assign(operands.begin() + static_cast<std::ptrdiff_t>(next), operands.end());
+}
+
+}  // namespace
+
+Invocation parseCommandLine(const std::vector<std::string>& words,
+                            const VariableLookup& variables) {
+    Invocation invocation;
+    if (variables) {
+        const char* host = variables("QUILLMARK_HOST");
+        if (host != nullptr && *host != '\0') invocation.host = host;
+        const char* port = variables("QUILLMARK_PORT");
+        if (port != nullptr && *port != '\0') invocation.port = parsePort(port);
+    }
+    OptionReader options(invocation);
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t index = 0; index < words.size();) {
+        const std::string& word = words[index];
+        if (!optionsEnded && word == "--") {
+            optionsEnded = true;
+            ++index;
+        } else if (!optionsEnded && word == "-h") {
+            options.read({"--help"}, 0);
+            ++index;
+        } else if (!optionsEnded && word.size() > 1 && word[0] == '-') {
+            index = options.read(words, index);
+        } else {
+            positional.push_back(word);
+            ++index;
+        }
+    }
+    if (options.help()) {
+        invocation.command = Command::Help;
+        return invocation;
+    }
+    if (positional.empty()) throw UsageException("No command given.");
+    const auto form = forms().find(positional.front());
+    if (form == forms().end()) {
+        throw UsageException("Unknown command '" + positional.front() + "'.");
+    }
+    invocation.command = form->second.command;
+    fill(invocation, form->first, form->second,
+         std::vector<std::string>(positional.begin() + 1, positional.end()));
+    for (const std::string& className : invocation.classes) {
+        if (className.empty()) throw UsageException("A class name must not be empty.");
+    }
+    return invocation;
+}
+
+}  // namespace norvale::quillmark::client

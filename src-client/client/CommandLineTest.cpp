@@ -1,0 +1,141 @@
+#include "client/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace norvale::quillmark::client {
+namespace {
+
+std::string usageError(const std::vector<std::string>& words,
+                       const VariableLookup& variables = nullptr) {
+    try {
+        parseCommandLine(words, variables);
+    } catch (const UsageException& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+TEST(CommandLineTest, DefaultsAndOptionsInAnyPositionAndForm) {
+    const Invocation plain = parseCommandLine({"info", "news"});
+    EXPECT_EQ(plain.command, Command::Info);
+    EXPECT_EQ(plain.classifier, "news");
+    EXPECT_EQ(plain.host, "localhost");
+    EXPECT_EQ(plain.port, DefaultPort);
+    EXPECT_NE(std::string(UsageText).find("else " + std::to_string(DefaultPort) + ")"),
+              std::string::npos);
+    EXPECT_FALSE(plain.json);
+    EXPECT_EQ(plain.version, "1.01");
+    EXPECT_EQ(plain.maxRequestBytes, DefaultMaxRequestBytes);
+
+    const Invocation mixed = parseCommandLine(
+        {"--json", "train", "--host=example.org", "news", "--port", "9000", "sport", "a.txt",
+         "--version=1.00", "--max-request", "64K", "-", "--", "--odd-name.txt"});
+    EXPECT_EQ(mixed.command, Command::Train);
+    EXPECT_TRUE(mixed.json);
+    EXPECT_EQ(mixed.host, "example.org");
+    EXPECT_EQ(mixed.port, 9000);
+    EXPECT_EQ(mixed.version, "1.00");
+    EXPECT_EQ(mixed.maxRequestBytes, 64u * 1024);
+    EXPECT_EQ(mixed.classes, std::vector<std::string>{"sport"});
+    EXPECT_EQ(mixed.inputs, (std::vector<std::string>{"a.txt", "-", "--odd-name.txt"}));
+
+    EXPECT_EQ(parseCommandLine({"classify", "news", "--max-request=2m"}).maxRequestBytes,
+              2u * 1024 * 1024);
+    EXPECT_EQ(parseCommandLine({"--help"}).command, Command::Help);
+    EXPECT_EQ(parseCommandLine({"create", "x", "-h"}).command, Command::Help);
+}
+
+TEST(CommandLineTest, EnvironmentVariablesReplaceTheDefaultsAndOptionsReplaceThem) {
+    std::map<std::string, std::string> set = {{"QUILLMARK_HOST", "db.example"},
+                                              {"QUILLMARK_PORT", "4000"}};
+    const VariableLookup variables = [&set](const char* name) -> const char* {
+        const auto found = set.find(name);
+        return found == set.end() ? nullptr : found->second.c_str();
+    };
+    const Invocation fromVariables = parseCommandLine({"info", "x"}, variables);
+    EXPECT_EQ(fromVariables.host, "db.example");
+    EXPECT_EQ(fromVariables.port, 4000);
+    const Invocation fromOptions =
+        parseCommandLine({"info", "x", "--port", "5000", "--host", "h"}, variables);
+    EXPECT_EQ(fromOptions.host, "h");
+    EXPECT_EQ(fromOptions.port, 5000);
+
+    set["QUILLMARK_PORT"] = "";
+    EXPECT_EQ(parseCommandLine({"info", "x"}, variables).port, DefaultPort);
+    set["QUILLMARK_PORT"] = "http";
+    EXPECT_EQ(usageError({"info", "x"}, variables),
+              "The port must be a number from 1 to 65535, not 'http'.");
+}
+
+TEST(CommandLineTest, EachCommandTakesItsWords) {
+    const Invocation add = parseCommandLine({"add-class", "news", "sport", "politics"});
+    EXPECT_EQ(add.command, Command::AddClass);
+    EXPECT_EQ(add.classes, (std::vector<std::string>{"sport", "politics"}));
+    EXPECT_TRUE(add.inputs.empty());
+
+    const Invocation classify = parseCommandLine({"classify", "news", "a", "b"});
+    EXPECT_TRUE(classify.classes.empty());
+    EXPECT_EQ(classify.inputs, (std::vector<std::string>{"a", "b"}));
+
+    const Invocation untrain = parseCommandLine({"untrain", "news", "sport"});
+    EXPECT_EQ(untrain.command, Command::Untrain);
+    EXPECT_TRUE(untrain.inputs.empty());
+
+    const Invocation send = parseCommandLine({"send", "request.xml"});
+    EXPECT_EQ(send.command, Command::Send);
+    EXPECT_EQ(send.classifier, "");
+    EXPECT_EQ(send.inputs, std::vector<std::string>{"request.xml"});
+    EXPECT_TRUE(parseCommandLine({"send"}).inputs.empty());
+
+    EXPECT_EQ(parseCommandLine({"keywords", "news", "-"}).command, Command::Keywords);
+    EXPECT_EQ(parseCommandLine({"remove-class", "news", "sport"}).classes.front(), "sport");
+    EXPECT_EQ(parseCommandLine({"create", "news"}).command, Command::Create);
+    EXPECT_EQ(parseCommandLine({"remove", "news"}).command, Command::Remove);
+}
+
+TEST(CommandLineTest, WordsThatDoNotFitAreRefusedWithASentence) {
+    EXPECT_EQ(usageError({}), "No command given.");
+    EXPECT_EQ(usageError({"learn", "x"}), "Unknown command 'learn'.");
+    EXPECT_EQ(usageError({"create"}),
+              "Wrong number of arguments for create. Usage: quillmark create NAME");
+    EXPECT_EQ(usageError({"create", "a", "b"}),
+              "Wrong number of arguments for create. Usage: quillmark create NAME");
+    EXPECT_EQ(usageError({"add-class", "news"}),
+              "Wrong number of arguments for add-class. Usage: quillmark add-class NAME CLASS...");
+    EXPECT_EQ(usageError({"remove-class", "news", "a", "b"}),
+              "Wrong number of arguments for remove-class. Usage: quillmark remove-class NAME "
+              "CLASS");
+    EXPECT_EQ(usageError({"train", "news"}),
+              "Wrong number of arguments for train. Usage: quillmark train NAME CLASS "
+              "[FILE...|-]");
+    EXPECT_EQ(usageError({"send", "a", "b"}),
+              "Wrong number of arguments for send. Usage: quillmark send [FILE|-]");
+    EXPECT_EQ(usageError({"create", ""}), "The classifier name must not be empty.");
+    EXPECT_EQ(usageError({"add-class", "news", ""}), "A class name must not be empty.");
+
+    EXPECT_EQ(usageError({"--colour", "info", "x"}), "Unknown option '--colour'.");
+    EXPECT_EQ(usageError({"info", "x", "--port"}), "The option --port needs a value.");
+    EXPECT_EQ(usageError({"--json=yes", "info", "x"}), "The option --json takes no value.");
+    EXPECT_EQ(usageError({"--host=", "info", "x"}), "The host must not be empty.");
+    for (const char* port : {"0", "65536", "80x", "-1", "", "123456"}) {
+        EXPECT_EQ(usageError({"--port", port, "info", "x"}),
+                  std::string("The port must be a number from 1 to 65535, not '") + port + "'.");
+    }
+    EXPECT_EQ(parseCommandLine({"--port", "65535", "info", "x"}).port, 65535);
+    for (const char* version : {"2.00", "1.0", "1.010"}) {
+        EXPECT_EQ(usageError({"--version", version, "info", "x"}),
+                  std::string("The protocol version must be 1.00 or 1.01, not '") + version + "'.");
+    }
+    for (const char* size : {"0", "K", "12Q", "2048M", "-5"}) {
+        EXPECT_NE(usageError({"--max-request", size, "info", "x"}).find("The request size must"),
+                  std::string::npos)
+            << size;
+    }
+}
+
+}  // namespace
+}  // namespace norvale::quillmark::client

@@ -1,0 +1,306 @@
+#include "client/CommandRunner.h"
+
+#include <memory>
+#include <utility>
+
+#include "client/JsonResultWriter.h"
+#include "client/ResponseParser.h"
+#include "client/SocketRequestSender.h"
+#include "client/TextResultWriter.h"
+#include "net/socket/SocketExceptions.h"
+#include "util/Base64EncoderImpl.h"
+
+namespace norvale::quillmark::client {
+
+// Carries the whole server message: exceptions::Exception would cut it at 4095 characters.
+struct CommandRunner::Failure {
+    int statusCode;
+    std::string message;
+};
+
+namespace {
+
+// The server closed the connection without a word, or answered with something else than a
+// response document.
+struct NoAnswer {
+    std::string message;
+};
+
+// The socket layer's messages end with a block of detail about the socket; the system's own
+// words are what a user needs.
+std::string systemReason(const char* message) {
+    constexpr std::string_view Label = "System error message: ";
+    const std::string text = message;
+    const std::size_t at = text.find(Label);
+    if (at == std::string::npos) return text;
+    const std::size_t end = text.find('\n', at);
+    return text.substr(at + Label.size(), end == std::string::npos ? end : end - at - Label.size());
+}
+
+const char* pastTense(Command command) {
+    return command == Command::Classify ? "Classified " : "Read keywords of ";
+}
+
+}  // namespace
+
+CommandRunner::CommandRunner(RequestSender* sender, const util::Base64Encoder* encoder,
+                             const Environment& environment)
+    : _sender(sender), _encoder(encoder), _environment(environment), _inputs(environment.in) {}
+
+int CommandRunner::run(const Invocation& invocation) {
+    std::unique_ptr<ResultWriter> writer;
+    if (invocation.json) {
+        writer = std::make_unique<JsonResultWriter>(_environment.out);
+    } else {
+        writer = std::make_unique<TextResultWriter>(_environment.out);
+    }
+    std::ostream& err = *_environment.err;
+    const std::string server = invocation.host + ":" + std::to_string(invocation.port);
+    try {
+        if (invocation.command == Command::Send) return send(invocation, *writer);
+        execute(invocation, *writer);
+        return exitStatus::Success;
+    } catch (const Failure& failure) {
+        writer->error(failure.statusCode, failure.message);
+        err << "quillmark: the server answered with status " << failure.statusCode << ":\n"
+            << failure.message << '\n';
+        return exitStatus::ErrorDocument;
+    } catch (const InputException& e) {
+        err << "quillmark: " << e.what() << '\n';
+        return exitStatus::Usage;
+    } catch (const net::socket::ConnectException& e) {
+        err << "quillmark: cannot connect to the server at " << server << ": "
+            << systemReason(e.what()) << '\n';
+        return exitStatus::Unreachable;
+    } catch (const net::socket::SocketException& e) {
+        err << "quillmark: the connection to the server at " << server
+            << " failed: " << systemReason(e.what()) << '\n';
+        return exitStatus::Unreachable;
+    } catch (const NoAnswer& noAnswer) {
+        err << "quillmark: the server at " << server << " " << noAnswer.message << '\n';
+        return exitStatus::Unreachable;
+    }
+}
+
+void CommandRunner::execute(const Invocation& invocation, ResultWriter& writer) {
+    switch (invocation.command) {
+        case Command::Create:
+        case Command::Remove:
+        case Command::AddClass:
+        case Command::RemoveClass:
+            change(invocation, writer);
+            break;
+        case Command::Info:
+            information(invocation, writer);
+            break;
+        case Command::Train:
+        case Command::Untrain:
+            training(invocation, writer);
+            break;
+        case Command::Classify:
+        case Command::Keywords:
+            reading(invocation, writer);
+            break;
+        case Command::Send:
+        case Command::Help:
+            break;
+    }
+}
+
+Response CommandRunner::exchange(const std::string& request) {
+    const std::string answer = _sender->send(request);
+    if (answer.empty()) throw NoAnswer{"closed the connection without an answer."};
+    Response response;
+    try {
+        response = parseResponse(answer);
+    } catch (const ResponseFormatException& e) {
+        throw NoAnswer{std::string("gave no response document.\n") + e.what()};
+    }
+    if (!response.success) throw Failure{response.statusCode, response.message};
+    return response;
+}
+
+void CommandRunner::change(const Invocation& invocation, ResultWriter& writer) {
+    RequestBuilder builder(invocation.version, _encoder);
+    builder.setWriteClassifier(invocation.classifier);
+    Change done{"", invocation.classifier, invocation.classes};
+    switch (invocation.command) {
+        case Command::Create:
+            done.action = "create";
+            builder.create();
+            break;
+        case Command::Remove:
+            done.action = "remove";
+            builder.remove();
+            break;
+        case Command::AddClass:
+            done.action = "addClass";
+            for (const std::string& className : invocation.classes) builder.addClass(className);
+            break;
+        default:
+            done.action = "removeClass";
+            builder.removeClass(invocation.classes.front());
+            break;
+    }
+    const Response response = exchange(builder.build());
+    if (response.writeResults.size() != builder.callCount()) {
+        throw NoAnswer{"answered " + std::to_string(response.writeResults.size()) + " of " +
+                       std::to_string(builder.callCount()) + " calls."};
+    }
+    writer.changed(done);
+}
+
+void CommandRunner::information(const Invocation& invocation, ResultWriter& writer) {
+    RequestBuilder builder(invocation.version, _encoder);
+    const std::string id = builder.getInformation(invocation.classifier);
+    const Response response = exchange(builder.build());
+    const InformationResult* result = response.find<InformationResult>(id);
+    if (result == nullptr) throw NoAnswer{"left the getInformation call unanswered."};
+    writer.information(invocation.classifier, *result);
+}
+
+void CommandRunner::training(const Invocation& invocation, ResultWriter& writer) {
+    const std::vector<InputText> texts = _inputs.collect(invocation.inputs);
+    const bool train = invocation.command == Command::Train;
+    const std::string& className = invocation.classes.front();
+    std::uint64_t totalBytes = 0;
+    for (const InputText& text : texts) totalBytes += text.size;
+    Progress progress(_environment.err, _environment.terminal && texts.size() > 1,
+                      _environment.clock, texts.size(), totalBytes);
+    const AddCalls addCalls = [&](RequestBuilder& builder, const std::string& textId) {
+        builder.setWriteClassifier(invocation.classifier);
+        return train ? builder.train(className, textId) : builder.untrain(className, textId);
+    };
+    const OnAnswer onAnswer = [&](const Response& response, const std::vector<Pending>& pending) {
+        if (response.writeResults.size() != pending.size()) {
+            throw NoAnswer{"answered " + std::to_string(response.writeResults.size()) + " of " +
+                           std::to_string(pending.size()) + " calls."};
+        }
+    };
+    try {
+        sendTexts(invocation, texts, addCalls, onAnswer, progress);
+    } catch (...) {
+        progress.finish();
+        if (progress.files() > 0) {
+            *_environment.err << "quillmark: " << progress.files() << " of " << texts.size()
+                              << " texts were " << (train ? "trained" : "untrained")
+                              << " by earlier requests; the failed request changed nothing.\n";
+        }
+        throw;
+    }
+    progress.finish();
+    writer.trained({train ? "train" : "untrain", invocation.classifier, className, progress.files(),
+                    progress.bytes(), progress.requests(), progress.seconds()});
+}
+
+void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) {
+    const std::vector<InputText> texts = _inputs.collect(invocation.inputs);
+    const bool classify = invocation.command == Command::Classify;
+    std::uint64_t totalBytes = 0;
+    for (const InputText& text : texts) totalBytes += text.size;
+    Progress progress(_environment.err, _environment.terminal && texts.size() > 1,
+                      _environment.clock, texts.size(), totalBytes);
+    const AddCalls addCalls = [&](RequestBuilder& builder, const std::string& textId) {
+        return classify ? builder.classify(invocation.classifier, textId)
+                        : builder.classifyKeywords(invocation.classifier, textId);
+    };
+    const OnAnswer onAnswer = [&](const Response& response, const std::vector<Pending>& pending) {
+        for (const Pending& entry : pending) {
+            const std::string& label = texts[entry.text].label;
+            if (classify) {
+                const ClassifyResult* result = response.find<ClassifyResult>(entry.callId);
+                if (result == nullptr)
+                    throw NoAnswer{"left the classify call of " + label + " unanswered."};
+                writer.classification(label, *result);
+            } else {
+                const KeywordsResult* result = response.find<KeywordsResult>(entry.callId);
+                if (result == nullptr)
+                    throw NoAnswer{"left the classifyKeywords call of " + label + " unanswered."};
+                writer.keywords(label, *result);
+            }
+        }
+    };
+    writer.beginTexts(texts.size());
+    try {
+        sendTexts(invocation, texts, addCalls, onAnswer, progress);
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+    writer.endTexts();
+    if (texts.size() > 1) {
+        *_environment.err << pastTense(invocation.command) << progress.summary() << ".\n";
+    }
+}
+
+void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<InputText>& texts,
+                              const AddCalls& addCalls, const OnAnswer& onAnswer,
+                              Progress& progress) {
+    RequestBuilder builder(invocation.version, _encoder);
+    std::vector<Pending> pending;
+    std::uint64_t pendingBytes = 0;
+    const auto flush = [&] {
+        onAnswer(exchange(builder.build()), pending);
+        progress.advance(pending.size(), pendingBytes);
+        pending.clear();
+        pendingBytes = 0;
+        builder = RequestBuilder(invocation.version, _encoder);
+    };
+    for (std::size_t index = 0; index < texts.size(); ++index) {
+        const std::string bytes = _inputs.read(texts[index]);
+        const std::string encoded = _encoder->encode(bytes);
+        const RequestBuilder::Mark mark = builder.mark();
+        std::string callId = addCalls(builder, builder.addEncodedText(encoded));
+        // A text that overflows a request holding others starts the next request; alone it
+        // is sent as it is, and the server decides whether it is too large.
+        if (builder.size() > invocation.maxRequestBytes && !pending.empty()) {
+            builder.rollback(mark);
+            flush();
+            callId = addCalls(builder, builder.addEncodedText(encoded));
+        }
+        pending.push_back({index, std::move(callId), bytes.size()});
+        pendingBytes += bytes.size();
+    }
+    if (!pending.empty()) flush();
+}
+
+int CommandRunner::send(const Invocation& invocation, ResultWriter& writer) {
+    const std::vector<InputText> texts = _inputs.collect(invocation.inputs);
+    const std::string answer = _sender->send(_inputs.read(texts.front()));
+    if (answer.empty()) throw NoAnswer{"closed the connection without an answer."};
+    Response response;
+    try {
+        response = parseResponse(answer);
+    } catch (const ResponseFormatException& e) {
+        *_environment.out << answer << '\n';
+        throw NoAnswer{std::string("gave no response document.\n") + e.what()};
+    }
+    writer.response(answer, response);
+    if (response.success) return exitStatus::Success;
+    *_environment.err << "quillmark: the server answered with status " << response.statusCode
+                      << ":\n"
+                      << response.message << '\n';
+    return exitStatus::ErrorDocument;
+}
+
+int runClient(const std::vector<std::string>& words, net::socket::ClientSocketFactory* sockets,
+              const Environment& environment) {
+    Invocation invocation;
+    try {
+        invocation = parseCommandLine(words, environment.variables);
+    } catch (const UsageException& e) {
+        *environment.err << "quillmark: " << e.what() << "\nTry 'quillmark --help'.\n";
+        return exitStatus::Usage;
+    }
+    if (invocation.command == Command::Help) {
+        *environment.out << UsageText;
+        return exitStatus::Success;
+    }
+    SocketRequestSender sender(sockets, invocation.host, invocation.port);
+    const util::Base64EncoderImpl encoder;
+    CommandRunner runner(&sender, &encoder, environment);
+    return runner.run(invocation);
+}
+
+}  // namespace norvale::quillmark::client

@@ -1,0 +1,94 @@
+#include "client/InputTexts.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
+
+namespace norvale::quillmark::client {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string describe(const std::error_code& error) {
+    return error.message();
+}
+
+void addFolder(const std::string& folder, std::vector<InputText>& texts) {
+    std::error_code error;
+    std::vector<InputText> found;
+    fs::recursive_directory_iterator entries(folder, error);
+    for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
+        std::error_code statusError;
+        if (!entries->is_regular_file(statusError)) continue;
+        const std::uint64_t size = entries->file_size(statusError);
+        if (statusError) {
+            throw InputException("Cannot read '" + entries->path().string() +
+                                 "': " + describe(statusError) + ".");
+        }
+        found.push_back({entries->path().string(), size, false});
+    }
+    if (error) {
+        throw InputException("Cannot read the folder '" + folder + "': " + describe(error) + ".");
+    }
+    // Most likely a wrong path; sending nothing would look like success.
+    if (found.empty()) throw InputException("The folder '" + folder + "' holds no files.");
+    std::sort(found.begin(), found.end(),
+              [](const InputText& a, const InputText& b) { return a.label < b.label; });
+    texts.insert(texts.end(), found.begin(), found.end());
+}
+
+}  // namespace
+
+InputTexts::InputTexts(std::istream* standardInput) : _standardInput(standardInput) {}
+
+std::vector<InputText> InputTexts::collect(const std::vector<std::string>& arguments) const {
+    std::vector<InputText> texts;
+    if (arguments.empty()) texts.push_back({"-", 0, true});
+    for (const std::string& argument : arguments) {
+        if (argument == "-") {
+            texts.push_back({"-", 0, true});
+            continue;
+        }
+        std::error_code error;
+        const fs::file_status status = fs::status(argument, error);
+        if (error) {
+            throw InputException("Cannot read '" + argument + "': " + describe(error) + ".");
+        }
+        if (fs::is_directory(status)) {
+            addFolder(argument, texts);
+        } else {
+            const std::uint64_t size = fs::file_size(argument, error);
+            if (error) {
+                throw InputException("Cannot read '" + argument + "': " + describe(error) + ".");
+            }
+            texts.push_back({argument, size, false});
+        }
+    }
+    return texts;
+}
+
+std::string InputTexts::read(const InputText& text) const {
+    if (text.standardInput) {
+        std::ostringstream bytes;
+        bytes << _standardInput->rdbuf();
+        if (_standardInput->bad()) throw InputException("Cannot read standard input.");
+        return std::move(bytes).str();
+    }
+    std::ifstream file(text.label, std::ios::binary);
+    if (!file) {
+        throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
+    }
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
+    }
+    return bytes;
+}
+
+}  // namespace norvale::quillmark::client

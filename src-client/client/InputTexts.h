@@ -1,0 +1,46 @@
+#pragma once
+
+// The texts a command sends: files, every regular file below a folder (recursively, in path
+// order), or standard input ("-", or nothing at all). Files are listed first with their sizes
+// and read one at a time when they are sent, so memory holds one request, not a whole folder.
+// Used by one thread.
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "exceptions/Exception.h"
+
+namespace norvale::quillmark::client {
+
+// A path that does not exist or cannot be read.
+class InputException : public exceptions::Exception {
+public:
+    using Exception::Exception;
+};
+
+struct InputText {
+    // The path as given or found, "-" for standard input.
+    std::string label;
+    // Unknown (0) for standard input.
+    std::uint64_t size = 0;
+    bool standardInput = false;
+};
+
+class InputTexts {
+public:
+    // `standardInput` is not owned.
+    explicit InputTexts(std::istream* standardInput);
+
+    // The texts named by `arguments`, standard input for an empty list. Throws InputException.
+    std::vector<InputText> collect(const std::vector<std::string>& arguments) const;
+
+    // The bytes of one text, as they are. Throws InputException.
+    std::string read(const InputText& text) const;
+
+private:
+    std::istream* _standardInput;
+};
+
+}  // namespace norvale::quillmark::client

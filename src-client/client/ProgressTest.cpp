@@ -1,0 +1,77 @@
+#include "client/Progress.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace norvale::quillmark::client {
+namespace {
+
+TEST(ProgressTest, BarShowsFilesBytesRateAndTimeLeft) {
+    double now = 100;
+    std::ostringstream out;
+    Progress progress(
+        &out, true, [&now] { return now; }, 4, 4096);
+    now = 102;
+    progress.advance(1, 1024);
+    EXPECT_EQ(progress.bar(),
+              "[######------------------] 1/4 files  1.0 KB/4.0 KB  512 B/s  0:06 left");
+    EXPECT_EQ(out.str(), "\r" + progress.bar());
+
+    now = 104;
+    progress.advance(3, 3072);
+    EXPECT_EQ(progress.bar(),
+              "[########################] 4/4 files  4.0 KB/4.0 KB  1.0 KB/s  0:00 left");
+    EXPECT_EQ(progress.requests(), 2u);
+    EXPECT_EQ(progress.summary(), "4 files, 4.0 KB in 2 requests, 4.0 s (1.0 KB/s)");
+
+    // finish blanks the line it drew and returns to its start.
+    const std::size_t before = out.str().size();
+    progress.finish();
+    const std::string cleared = out.str().substr(before);
+    EXPECT_EQ(cleared, "\r" + std::string(progress.bar().size(), ' ') + "\r");
+}
+
+TEST(ProgressTest, ShorterLinesOverwriteLongerOnes) {
+    double now = 0;
+    std::ostringstream out;
+    Progress progress(
+        &out, true, [&now] { return now; }, 2, 0);
+    now = 1;
+    progress.advance(1, 2 * 1024 * 1024);  // unknown total: no time left
+    const std::string first = "\r" + progress.bar();
+    EXPECT_EQ(progress.bar(), "[############------------] 1/2 files  2.0 MB  2.0 MB/s");
+    now = 1000;
+    progress.advance(1, 1);
+    const std::string second = out.str().substr(first.size());
+    EXPECT_EQ(second.substr(0, 1 + progress.bar().size()), "\r" + progress.bar());
+    EXPECT_EQ(second.size(), std::max(first.size(), 1 + progress.bar().size()));
+}
+
+TEST(ProgressTest, NothingIsDrawnOffATerminal) {
+    double now = 0;
+    std::ostringstream out;
+    Progress progress(
+        &out, false, [&now] { return now += 0.5; }, 1, 10);
+    progress.advance(1, 10);
+    progress.finish();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(progress.files(), 1u);
+    EXPECT_EQ(progress.summary().substr(0, 34), "1 file, 10 B in 1 request, 0.5 s (");
+}
+
+TEST(ProgressTest, UnitsAndDurations) {
+    EXPECT_EQ(Progress::formatBytes(0), "0 B");
+    EXPECT_EQ(Progress::formatBytes(1023), "1023 B");
+    EXPECT_EQ(Progress::formatBytes(1536), "1.5 KB");
+    EXPECT_EQ(Progress::formatBytes(5.6 * 1024 * 1024), "5.6 MB");
+    EXPECT_EQ(Progress::formatBytes(3.0 * 1024 * 1024 * 1024), "3.0 GB");
+    EXPECT_EQ(Progress::formatDuration(0), "0:00");
+    EXPECT_EQ(Progress::formatDuration(6.2), "0:07");
+    EXPECT_EQ(Progress::formatDuration(754), "12:34");
+    EXPECT_EQ(Progress::formatDuration(3723), "1:02:03");
+}
+
+}  // namespace
+}  // namespace norvale::quillmark::client

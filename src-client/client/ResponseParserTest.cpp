@@ -1,0 +1,153 @@
+#include "client/ResponseParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "classifier/ClassInformation.h"
+#include "classifier/Classification.h"
+#include "classifier/KeywordQueue.h"
+#include "client/ClientTestSupport.h"
+#include "server/RequestVersion.h"
+#include "server/XmlResponseImpl.h"
+
+namespace norvale::quillmark::client {
+namespace {
+
+using test::ResponseNamespace;
+
+classifier::Classification classification() {
+    classifier::Classification result;
+    result.setTextCoverage(0.75);
+    result.setProbability("spam", 0.999359);
+    result.setProbability("Ham & <eggs>", 6.40511e-05);
+    return result;
+}
+
+// Documents written by the server's own response writer, read back.
+TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
+    XmlResponseImpl writer(ResponseNamespace, RequestVersion::parse("1.01"));
+    writer.classify("c1", classification());
+    const std::string latin1Word = "v\xe4rlden";  // not UTF-8
+    const char* className = "spam";
+    classifier::KeywordQueue keywords(10, 0.0);
+    keywords.offer(classifier::Keyword("cheap", 5, 0.5, 2, className));
+    keywords.offer(classifier::Keyword(latin1Word.data(), 7, 0.9, 1, className));
+    writer.classifyKeywords("c2", keywords);
+    writer.getInformation("c3", {{"spam", 4000000000u, 4294967295u}, {"a\"b", 0, 0}});
+    writer.create("c4");
+    writer.train("c5");
+
+    const Response response = parseResponse(writer.getResponse());
+    EXPECT_TRUE(response.success);
+    EXPECT_EQ(response.statusCode, 2000);
+    EXPECT_EQ(response.version, "1.01");
+    EXPECT_EQ(response.message, "");
+    ASSERT_EQ(response.readResults.size(), 3u);
+
+    const ClassifyResult* classified = response.find<ClassifyResult>("c1");
+    ASSERT_NE(classified, nullptr);
+    ASSERT_TRUE(classified->textCoverage.has_value());
+    EXPECT_DOUBLE_EQ(*classified->textCoverage, 0.75);
+    ASSERT_EQ(classified->classes.size(), 2u);
+    EXPECT_EQ(classified->classes[0].className, "Ham & <eggs>");
+    EXPECT_DOUBLE_EQ(classified->classes[0].p, 6.40511e-05);
+    EXPECT_DOUBLE_EQ(classified->classes[1].p, 0.999359);
+
+    const KeywordsResult* words = response.find<KeywordsResult>("c2");
+    ASSERT_NE(words, nullptr);
+    ASSERT_EQ(words->keywords.size(), 2u);
+    // Heap order: the weakest first.
+    EXPECT_EQ(words->keywords[0].text, "cheap");
+    EXPECT_EQ(words->keywords[1].text, latin1Word);
+    EXPECT_EQ(words->keywords[1].className, "spam");
+    EXPECT_DOUBLE_EQ(words->keywords[1].p, 0.9);
+
+    const InformationResult* information = response.find<InformationResult>("c3");
+    ASSERT_NE(information, nullptr);
+    ASSERT_EQ(information->classes.size(), 2u);
+    EXPECT_EQ(information->classes[0].uniqueFeatures, 4000000000u);
+    EXPECT_EQ(information->classes[0].totalCount, 4294967295u);
+    EXPECT_EQ(information->classes[1].className, "a\"b");
+
+    ASSERT_EQ(response.writeResults.size(), 2u);
+    EXPECT_EQ(response.writeResults[0].call, "create");
+    EXPECT_EQ(response.writeResults[1].call, "train");
+    EXPECT_EQ(response.writeResults[1].id, "c5");
+    // A result of another kind is not found under the id.
+    EXPECT_EQ(response.find<KeywordsResult>("c1"), nullptr);
+}
+
+TEST(ResponseParserTest, Version100HasNoTextCoverage) {
+    XmlResponseImpl writer(ResponseNamespace, RequestVersion::parse("1.00"));
+    writer.classify("c1", classification());
+    const Response response = parseResponse(writer.getResponse());
+    EXPECT_EQ(response.version, "1.00");
+    EXPECT_FALSE(response.find<ClassifyResult>("c1")->textCoverage.has_value());
+}
+
+TEST(ResponseParserTest, ErrorAndNoCallsDocumentsGiveTheWholeMessage) {
+    std::string longMessage = "Trying to classify with class 'a & <b>'!\nCall id: c1\n";
+    longMessage += std::string(6000, 'x') + "\nend";
+    const Response error = parseResponse(test::errorDocument(4000, longMessage));
+    EXPECT_FALSE(error.success);
+    EXPECT_EQ(error.statusCode, 4000);
+    EXPECT_EQ(error.message, longMessage);
+    EXPECT_TRUE(error.readResults.empty());
+
+    const Response noCalls = parseResponse(
+        XmlResponseImpl(ResponseNamespace, RequestVersion::parse("1.01")).getResponse());
+    EXPECT_FALSE(noCalls.success);
+    EXPECT_EQ(noCalls.statusCode, 5000);
+    EXPECT_EQ(noCalls.message, "No calls were found in the response.");
+    EXPECT_EQ(noCalls.version, "1.01");
+}
+
+TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
+    const std::string answers[] = {
+        "",
+        "HTTP/1.1 400 Bad Request\r\n\r\n",
+        "<?xml version=\"1.0\"?><other/>",
+        "<quillmark version=\"1.00\"></quillmark>",
+        "<quillmark version=\"1.00\"><status success=\"maybe\" statusCode=\"2000\"/></quillmark>",
+        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"x\"/></quillmark>",
+        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
+        "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
+        "</classification></classify></readCalls></quillmark>",
+        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
+        "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
+        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>",
+    };
+    for (const std::string& answer : answers) {
+        EXPECT_THROW(parseResponse(answer), ResponseFormatException) << answer;
+    }
+}
+
+TEST(ResponseParserTest, ProtectionRoundTripsEveryByteAndLeavesCleanTextAlone) {
+    std::string allBytes;
+    for (int b = 0; b < 256; ++b) allBytes += static_cast<char>(b);
+    const std::string protectedText = protectBytes(allBytes);
+    EXPECT_NE(protectedText, allBytes);
+    EXPECT_EQ(restoreBytes(protectedText), allBytes);
+
+    const std::string clean = "tab\t line\n \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 <&>";
+    EXPECT_EQ(protectBytes(clean), clean);
+    // Malformed sequences: a lone continuation byte, a cut sequence, an overlong form, a
+    // surrogate, U+FFFE.
+    for (const std::string& bad :
+         std::vector<std::string>{"\x80", "\xc3", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80",
+                                  "\xef\xbf\xbe", std::string("\x01", 1)}) {
+        const std::string text = "a" + bad + "b";
+        EXPECT_NE(protectBytes(text), text);
+        EXPECT_EQ(restoreBytes(protectBytes(text)), text);
+    }
+}
+
+TEST(ResponseParserTest, ControlBytesInAnErrorMessageReachTheUser) {
+    const std::string message = std::string("bell \x07 and nul ", 15) + '\0' + " end";
+    const Response error = parseResponse(test::errorDocument(5000, message));
+    EXPECT_EQ(error.message, message);
+}
+
+}  // namespace
+}  // namespace norvale::quillmark::client
