@@ -128,6 +128,28 @@ TEST_F(DocumentTest, TagNamesKeepTheirPrefix) {
     EXPECT_EQ(1u, document.selectExactlyOne("a:r").selectNodes("b:call").count());
 }
 
+// One evaluation context serves every selection of a document; nothing of one selection may
+// reach the next.
+TEST(DocumentSelectTest, SelectionsStayIndependentAcrossFailuresReloadsAndNewBindings) {
+    Document document;
+    document.setSelectionNamespaces("xmlns:a='urn:a'");
+    document.loadFromMemory("<r xmlns='urn:a'><c n='1'/><c n='2'/><c n='3'/></r>");
+    const Element root = document.selectExactlyOne("a:r");
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_THROW(root.selectNodes("a:c[(((("), ElementException) << i;
+    }
+    EXPECT_EQ("3", root.selectNodes("a:c[last()]").item(0).getAttribute("n"));
+    EXPECT_EQ("2", root.selectNodes("a:c[position() = 2]").item(0).getAttribute("n"));
+    EXPECT_EQ(3u, root.selectNodes("a:c").count());
+
+    document.loadFromMemory("<r xmlns='urn:a'><c n='9'/></r>");
+    EXPECT_EQ("9", document.selectExactlyOne("a:r/a:c").getAttribute("n"));
+
+    document.setSelectionNamespaces("xmlns:b='urn:a'");
+    EXPECT_EQ("9", document.selectExactlyOne("b:r/b:c").getAttribute("n"));
+    EXPECT_THROW(document.selectExactlyOne("a:r"), DocumentException);
+}
+
 TEST(DocumentSetupTest, SelectionNamespacesMustBePrefixedDeclarations) {
     Document document;
     for (const char* bad : {"qm='urn:x'", "xmlns='urn:x'", "xmlns:qm=urn:x", "xmlns:qm=''",

@@ -13,10 +13,6 @@ namespace xml {
 
 namespace {
 
-struct ContextDeleter {
-    void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }
-};
-
 struct ObjectDeleter {
     void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
 };
@@ -30,6 +26,14 @@ const xmlChar* chars(const std::string& text) {
 void ignoreXPathError(void*, xmlError*) {}
 
 }  // namespace
+
+SelectionNamespaces::SelectionNamespaces() = default;
+
+SelectionNamespaces::~SelectionNamespaces() = default;
+
+void SelectionNamespaces::ContextDeleter::operator()(_xmlXPathContext* context) const {
+    xmlXPathFreeContext(context);
+}
 
 bool SelectionNamespaces::assign(const std::string& declarations) {
     static const std::regex declaration(
@@ -47,6 +51,7 @@ bool SelectionNamespaces::assign(const std::string& declarations) {
     }
     if (!std::regex_match(position, declarations.cend(), trailingSpace)) return false;
     _bindings = std::move(bindings);
+    _context.reset();
     return true;
 }
 
@@ -54,23 +59,40 @@ bool SelectionNamespaces::select(_xmlDoc* document, _xmlNode* context,
                                  const std::string& expression,
                                  std::vector<_xmlNode*>& nodes) const {
     if (document == nullptr) return true;
-    std::unique_ptr<xmlXPathContext, ContextDeleter> xpath(xmlXPathNewContext(document));
-    if (!xpath) throw AtlException(ENOMEM);
-    xpath->error = ignoreXPathError;
+    xmlXPathContext* xpath = this->context(document);
+    // Everything an evaluation reads from the context besides the bindings is set afresh, as a
+    // new context would have it.
+    xpath->doc = document;
     xpath->node = context;
-    for (const Binding& binding : _bindings) {
-        if (xmlXPathRegisterNs(xpath.get(), chars(binding.prefix), chars(binding.uri)) != 0) {
-            throw AtlException(ENOMEM);
-        }
-    }
+    xpath->contextSize = -1;
+    xpath->proximityPosition = -1;
+    // Nesting and operation counts start at zero in a new context. The library puts them back
+    // after each evaluation, failed ones included, but a count carried over from one selection
+    // would make later ones fail, so the reused context does not rely on that.
+    xpath->depth = 0;
+    xpath->opCount = 0;
     std::unique_ptr<xmlXPathObject, ObjectDeleter> result(
-        xmlXPathEvalExpression(chars(expression), xpath.get()));
+        xmlXPathEvalExpression(chars(expression), xpath));
     if (!result || result->type != XPATH_NODESET) return false;
     xmlNodeSet* set = result->nodesetval;
     if (set == nullptr) return true;
     xmlXPathNodeSetSort(set);
     nodes.insert(nodes.end(), set->nodeTab, set->nodeTab + set->nodeNr);
     return true;
+}
+
+_xmlXPathContext* SelectionNamespaces::context(_xmlDoc* document) const {
+    if (_context) return _context.get();
+    std::unique_ptr<xmlXPathContext, ContextDeleter> made(xmlXPathNewContext(document));
+    if (!made) throw AtlException(ENOMEM);
+    made->error = ignoreXPathError;
+    for (const Binding& binding : _bindings) {
+        if (xmlXPathRegisterNs(made.get(), chars(binding.prefix), chars(binding.uri)) != 0) {
+            throw AtlException(ENOMEM);
+        }
+    }
+    _context = std::move(made);
+    return _context.get();
 }
 
 }  // namespace xml

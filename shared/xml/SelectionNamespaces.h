@@ -1,17 +1,25 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 struct _xmlDoc;
 struct _xmlNode;
+struct _xmlXPathContext;
 
 namespace xml {
 
 // The prefixes a document offers to its XPath expressions, declared with a text of the form
 // "xmlns:qm='http://...'" (several declarations separated by white space, either quote).
+// Belongs to one document and is used by the thread that uses the document.
 class SelectionNamespaces {
 public:
+    SelectionNamespaces();
+    ~SelectionNamespaces();
+    SelectionNamespaces(const SelectionNamespaces&) = delete;
+    SelectionNamespaces& operator=(const SelectionNamespaces&) = delete;
+
     // Replaces the declarations; returns false and keeps the old ones when the text is not a
     // list of prefixed namespace declarations.
     bool assign(const std::string& declarations);
@@ -27,8 +35,17 @@ private:
         std::string prefix;
         std::string uri;
     };
+    struct ContextDeleter {
+        void operator()(_xmlXPathContext* context) const;
+    };
+
+    // The evaluation context with the bindings registered, made on the first selection and
+    // kept: making one registers every XPath function anew, which costs more than most
+    // selections themselves. Forgotten when the bindings change.
+    _xmlXPathContext* context(_xmlDoc* document) const;
 
     std::vector<Binding> _bindings;
+    mutable std::unique_ptr<_xmlXPathContext, ContextDeleter> _context;
 };
 
 }  // namespace xml

@@ -17,6 +17,7 @@ TerminateHandler::~TerminateHandler() {
 }
 
 void TerminateHandler::install() {
+    std::lock_guard lock(_mutex);
     TerminateHandler* const installed = current.load();
     QM_ASSERT_TEXT(installed == nullptr || installed == this, "current == 0 || current == this",
                    "Tried to use a new terminate handler.");
@@ -27,6 +28,7 @@ void TerminateHandler::install() {
 }
 
 void TerminateHandler::uninstall() {
+    std::lock_guard lock(_mutex);
     if (!_installed) return;
     std::set_terminate(_previous);
     current.store(nullptr);
