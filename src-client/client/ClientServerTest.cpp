@@ -1,5 +1,6 @@
 // The client against the server's request execution on a free port: in this process behind a
-// socket, and (when the build has it) the quillmarkserver executable.
+// fake server's socket and behind the thread server with its client connections, and (when the
+// build has it) the quillmarkserver executable.
 
 #include <gtest/gtest.h>
 
@@ -23,9 +24,10 @@ using test::ClientRun;
 using test::Json;
 using test::JsonReader;
 #ifdef QM_WITH_SERVER_PROCESS
-using ServerKinds = ::testing::Types<test::ExecutingServer, test::ServerProcess>;
+using ServerKinds =
+    ::testing::Types<test::ExecutingServer, test::ConnectionServer, test::ServerProcess>;
 #else
-using ServerKinds = ::testing::Types<test::ExecutingServer>;
+using ServerKinds = ::testing::Types<test::ExecutingServer, test::ConnectionServer>;
 #endif
 
 template <typename Server>

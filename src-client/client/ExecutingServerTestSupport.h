@@ -1,6 +1,7 @@
 #pragma once
 
-// The server's request execution behind a socket, in the test process: the real repository
+// Servers for the client's tests. ExecutingServer: the server's request execution behind the
+// fake server's socket, in the test process: the real repository
 // over classifier files in a temporary folder, the schemas of the build, and XmlClassifier
 // answering each request that the fake server's thread reads from a connection.
 
@@ -22,6 +23,7 @@
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/JobDistributionImpl.h"
 #include "server/RecordingLog.h"
+#include "server/RequestServerTestSupport.h"
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifierFactoryImpl.h"
 #include "xml/Document.h"
@@ -87,6 +89,30 @@ private:
                                        _temp.path("classifiers"),
                                        &_log};
     std::unique_ptr<FakeServer> _server;
+    std::uint16_t _port = 0;
+};
+
+// The whole server road in this process: ThreadServer with ClassifyConnection (the real
+// connection: input read to the client's end, response, own sending side shut down) over the
+// same request execution.
+class ConnectionServer {
+public:
+    ConnectionServer() {
+        std::filesystem::create_directories(_temp.path("classifiers"));
+        std::filesystem::create_directories(_temp.path("locks"));
+        _server = std::make_unique<testing::RequestServer>(_temp.path("classifiers"),
+                                                           _temp.path("locks"), &_log);
+        _port = _server->port();
+    }
+
+    // Stays the same after stop.
+    std::uint16_t port() const { return _port; }
+    void stop() { _server.reset(); }
+
+private:
+    io::filesystem::test::TempFolder _temp;
+    testing::RecordingLog _log;
+    std::unique_ptr<testing::RequestServer> _server;
     std::uint16_t _port = 0;
 };
 
