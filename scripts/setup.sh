@@ -15,22 +15,4 @@ packages=(
   netcat-openbsd              # nc -N: sends the README's example requests
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  [[ $package == \#* ]] && continue
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ $status == "install ok installed" ]] || missing+=("$package")
-done
-
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
-
-echo "Installing missing packages: ${missing[*]}"
-if [[ $(id -u) -ne 0 ]]; then
-  echo "Run as root (or install these packages yourself): ${missing[*]}" >&2
-  exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+bash "$(dirname "${BASH_SOURCE[0]}")/install-packages.sh" "${packages[@]}"

@@ -9,21 +9,4 @@ packages=(
   python3 python3-sklearn python3-numpy python3-scipy   # the comparison models
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ $status == "install ok installed" ]] || missing+=("$package")
-done
-
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
-
-echo "Installing missing packages: ${missing[*]}"
-if [[ $(id -u) -ne 0 ]]; then
-  echo "Run as root (or install these packages yourself): ${missing[*]}" >&2
-  exit 1
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/install-packages.sh" "${packages[@]}"
