@@ -1,6 +1,6 @@
-// The client against the server's request execution on a free port: in this process behind a
-// fake server's socket and behind the thread server with its client connections, and (when the
-// build has it) the quillmarkserver executable.
+// The client against the server's request execution on a free port: in this process behind the
+// thread server with its client connections, and (when the build has it) the quillmarkserver
+// executable.
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,9 @@ using test::Json;
 using test::JsonReader;
 #ifdef QM_WITH_SERVER_PROCESS
 using ServerKinds =
-    ::testing::Types<test::ExecutingServer, test::ConnectionServer, test::ServerProcess>;
+    ::testing::Types<test::ConnectionServer, test::ServerProcess>;
 #else
-using ServerKinds = ::testing::Types<test::ExecutingServer, test::ConnectionServer>;
+using ServerKinds = ::testing::Types<test::ConnectionServer>;
 #endif
 
 template <typename Server>
@@ -180,26 +180,6 @@ TYPED_TEST(ClientServerTest, AFolderOfTwoThousandFilesIsTrainedInBoundedRequests
     EXPECT_EQ(whole["requests"].number, 1);
     EXPECT_EQ(this->counts("bounded"), this->counts("whole"));
     EXPECT_GT(this->counts("bounded")["notes"].second, 2000 * 5);
-}
-
-TYPED_TEST(ClientServerTest, ClassifyJsonIsParsedAndSorted) {
-    this->ok({"create", "news"});
-    this->ok({"add-class", "news", "sport", "politics"});
-    this->ok({"train", "news", "sport", "-"}, SportText);
-    this->ok({"train", "news", "politics", "-"}, PoliticsText);
-    const std::string a =
-        this->_temp.write("a.txt", "the minister and the opposition vote on taxes");
-    const std::string b = this->_temp.write("b.txt", "the goalkeeper saved a penalty");
-    const Json result = JsonReader::parse(this->ok({"--json", "classify", "news", a, b}));
-    ASSERT_EQ(result.items.size(), 2u);
-    EXPECT_EQ(result[0]["source"].text, a);
-    EXPECT_EQ(result[0]["classes"][0]["className"].text, "politics");
-    EXPECT_EQ(result[1]["classes"][0]["className"].text, "sport");
-    for (const Json& text : result.items) {
-        EXPECT_GE(text["classes"][0]["p"].number, text["classes"][1]["p"].number);
-        EXPECT_GT(text["textCoverage"].number, 0);
-        EXPECT_LE(text["textCoverage"].number, 1);
-    }
 }
 
 // ISO 8859-1 text is trained and classified byte for byte: its words come back as keywords

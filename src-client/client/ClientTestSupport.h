@@ -243,12 +243,14 @@ private:
             const std::string id = call.getAttribute("id");
             _calls.push_back({name, classifierName, attribute(call, "className"),
                               texts[attribute(call, "textId")]});
-            if (name == "create") response.create(id);
-            if (name == "remove") response.remove(id);
-            if (name == "addClass") response.addClass(id);
-            if (name == "removeClass") response.removeClass(id);
-            if (name == "train") response.train(id);
-            if (name == "untrain") response.untrain(id);
+            const std::map<std::string, void (XmlResponseImpl::*)(const std::string&)> writers = {
+                {"create", &XmlResponseImpl::create},
+                {"remove", &XmlResponseImpl::remove},
+                {"addClass", &XmlResponseImpl::addClass},
+                {"removeClass", &XmlResponseImpl::removeClass},
+                {"train", &XmlResponseImpl::train},
+                {"untrain", &XmlResponseImpl::untrain}};
+            (response.*writers.at(name))(id);
         }
         return response.getResponse();
     }
@@ -365,31 +367,23 @@ private:
             result.type = Json::Type::Object;
             ++_at;
             if (peek() == '}') return ++_at, result;
-            for (;;) {
+            do {
                 std::string name = string();
                 expect(':');
                 result.fields.emplace_back(std::move(name), value());
-                if (peek() == ',') {
-                    ++_at;
-                    continue;
-                }
-                expect('}');
-                return result;
-            }
+            } while (peek() == ',' && ++_at);
+            expect('}');
+            return result;
         }
         if (c == '[') {
             result.type = Json::Type::Array;
             ++_at;
             if (peek() == ']') return ++_at, result;
-            for (;;) {
+            do {
                 result.items.push_back(value());
-                if (peek() == ',') {
-                    ++_at;
-                    continue;
-                }
-                expect(']');
-                return result;
-            }
+            } while (peek() == ',' && ++_at);
+            expect(']');
+            return result;
         }
         if (c == '"') {
             result.type = Json::Type::String;
@@ -424,36 +418,16 @@ private:
             }
             if (_at >= _text.size()) fail("unterminated escape");
             const char e = _text[_at++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    result += e;
-                    break;
-                case 'n':
-                    result += '\n';
-                    break;
-                case 't':
-                    result += '\t';
-                    break;
-                case 'r':
-                    result += '\r';
-                    break;
-                case 'b':
-                    result += '\b';
-                    break;
-                case 'f':
-                    result += '\f';
-                    break;
-                case 'u': {
-                    const unsigned code = std::stoul(_text.substr(_at, 4), nullptr, 16);
-                    _at += 4;
-                    if (code >= 0xD800 && code < 0xE000) fail("surrogates are not expected");
-                    appendUtf8(result, code);
-                    break;
-                }
-                default:
-                    fail("bad escape");
+            const std::size_t simple = std::string("\"\\/nbfrt").find(e);
+            if (simple != std::string::npos) {
+                result += "\"\\/\n\b\f\r\t"[simple];
+            } else if (e == 'u') {
+                const unsigned code = std::stoul(_text.substr(_at, 4), nullptr, 16);
+                _at += 4;
+                if (code >= 0xD800 && code < 0xE000) fail("surrogates are not expected");
+                appendUtf8(result, code);
+            } else {
+                fail("bad escape");
             }
         }
     }

@@ -49,18 +49,6 @@ TEST(ProgressTest, ShorterLinesOverwriteLongerOnes) {
     EXPECT_EQ(second.size(), std::max(first.size(), 1 + progress.bar().size()));
 }
 
-TEST(ProgressTest, NothingIsDrawnOffATerminal) {
-    double now = 0;
-    std::ostringstream out;
-    Progress progress(
-        &out, false, [&now] { return now += 0.5; }, 1, 10);
-    progress.advance(1, 10);
-    progress.finish();
-    EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(progress.files(), 1u);
-    EXPECT_EQ(progress.summary().substr(0, 34), "1 file, 10 B in 1 request, 0.5 s (");
-}
-
 TEST(ProgressTest, UnitsAndDurations) {
     EXPECT_EQ(Progress::formatBytes(0), "0 B");
     EXPECT_EQ(Progress::formatBytes(1023), "1023 B");

@@ -60,7 +60,6 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     std::uint16_t port() const { return _port; }
-    const std::filesystem::path& folder() const { return _folder; }
 
     void stop() {
         if (_pid <= 0) return;
@@ -68,15 +67,6 @@ public:
         int status = 0;
         ::waitpid(_pid, &status, 0);
         _pid = -1;
-    }
-
-    std::string log() const {
-        std::string text;
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator(_folder / "logs", ignored)) {
-            if (entry.is_regular_file()) text += read(entry.path());
-        }
-        return text;
     }
 
 private:

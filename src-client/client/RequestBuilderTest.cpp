@@ -51,12 +51,6 @@ TEST_F(RequestBuilderTest, EveryKindOfRequestValidatesAgainstTheRequestSchema) {
     }
 }
 
-TEST_F(RequestBuilderTest, TheNamespaceIsTheOneOfTheStagedRequestSchema) {
-    xml::Document schema;
-    schema.loadFromFile(test::schemaPath("server/RequestSchema.xsd"));
-    EXPECT_EQ(schema.getTargetNamespace(), RequestBuilder::RequestNamespace);
-}
-
 TEST_F(RequestBuilderTest, SectionsWithoutCallsAreLeftOut) {
     RequestBuilder reads("1.01", &Encoder);
     reads.getInformation("news");

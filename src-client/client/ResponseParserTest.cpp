@@ -78,14 +78,6 @@ TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
     EXPECT_EQ(response.find<KeywordsResult>("c1"), nullptr);
 }
 
-TEST(ResponseParserTest, Version100HasNoTextCoverage) {
-    XmlResponseImpl writer(ResponseNamespace, RequestVersion::parse("1.00"));
-    writer.classify("c1", classification());
-    const Response response = parseResponse(writer.getResponse());
-    EXPECT_EQ(response.version, "1.00");
-    EXPECT_FALSE(response.find<ClassifyResult>("c1")->textCoverage.has_value());
-}
-
 TEST(ResponseParserTest, ErrorAndNoCallsDocumentsGiveTheWholeMessage) {
     std::string longMessage = "Trying to classify with class 'a & <b>'!\nCall id: c1\n";
     longMessage += std::string(6000, 'x') + "\nend";

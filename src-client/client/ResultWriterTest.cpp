@@ -17,19 +17,6 @@ const ClassifyResult Classified{"c1", 0.625, {{"alpha", 0.25}, {"beta", 0.7}, {"
 const KeywordsResult Words{
     "c2", {{"ball", "sport", 0.6}, {"vote", "politics", 0.95}, {"v\xe4rld", "sport", 0.8}}};
 
-TEST(TextResultWriterTest, ClassesAreSortedByProbabilityWithTheCoverage) {
-    std::ostringstream out;
-    TextResultWriter writer(&out);
-    writer.beginTexts(1);
-    writer.classification("-", Classified);
-    writer.endTexts();
-    EXPECT_EQ(out.str(),
-              "beta   0.7\n"
-              "alpha  0.25\n"
-              "gamma  0.05\n"
-              "text coverage: 0.625\n");
-}
-
 TEST(TextResultWriterTest, SeveralTextsAreHeadedByTheirNames) {
     std::ostringstream out;
     TextResultWriter writer(&out);
