@@ -1,7 +1,5 @@
 #include "server/ClassifierTransactionImpl.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "server/RepositoryTestSupport.h"
@@ -9,7 +7,6 @@
 namespace norvale::quillmark {
 namespace {
 
-using testing::failure;
 using testing::fake;
 using testing::fakeData;
 using State = ClassifierTransactionImpl::TransactionState;
@@ -39,19 +36,6 @@ TEST_F(ClassifierTransactionImplTest, ChangesStayInTheCopyUntilCommitWritesFileT
     EXPECT_EQ((std::vector<std::string>{"ham"}), _memory.destroyed());  // the old state
 }
 
-TEST_F(ClassifierTransactionImplTest, ACreateIsFirstWrittenAtCommitAndLoadsAfterRestart) {
-    auto write = transaction("Spam");
-    write->create();
-    EXPECT_EQ(State::Created, write->state());
-    write->getClassifier().addClass("ham");
-    EXPECT_FALSE(exists("spam"));
-    write->commit();
-    write.reset();
-    EXPECT_EQ(fakeData({{"ham", 0}}), content("spam"));
-    restart();
-    EXPECT_EQ(0, read("SPAM", "ham"));
-}
-
 TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
     {
         auto write = transaction("Spam");
@@ -73,26 +57,6 @@ TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
     EXPECT_EQ(4, read("spam", "ham"));
 }
 
-TEST_F(ClassifierTransactionImplTest, RemoveDeletesAtCommitAndForbidsFurtherUse) {
-    store("spam", fakeData({{"ham", 1}}));
-    auto write = transaction("Spam");
-    write->getClassifier().train("ham", "x");
-    write->remove();
-    EXPECT_EQ("Trying to get a classifier that has been marked for deletion '" + key("Spam") + "'.",
-              failure<ClassifierNotFoundException>([&] { write->getClassifier(); }));
-    EXPECT_EQ(1, read("spam", "ham"));
-    EXPECT_TRUE(exists("spam"));
-    write->commit();
-    EXPECT_FALSE(exists("spam"));
-    EXPECT_EQ(0u, _repository->count());
-
-    auto never = transaction("Never");
-    never->remove();
-    EXPECT_NO_THROW(never->commit());
-    EXPECT_TRUE(std::filesystem::is_empty(_root));
-    EXPECT_THROW(transaction("Never")->getClassifier(), ClassifierNotFoundException);
-}
-
 TEST_F(ClassifierTransactionImplTest, ACommitWhoseSaveFailsChangesNeitherMemoryNorFile) {
     store("spam", fakeData({{"ham", 1}}));
     _saveFile.fail = true;
@@ -107,37 +71,6 @@ TEST_F(ClassifierTransactionImplTest, ACommitWhoseSaveFailsChangesNeitherMemoryN
     EXPECT_EQ(fakeData({{"ham", 1}}), content("spam"));
     EXPECT_EQ(1u, _repository->count());
     EXPECT_FALSE(exists("fresh"));
-}
-
-// A repository that never refuses a create, so that a second create reaches the check that a
-// transaction opens one classifier only.
-class CreatingRepository : public JobDistribution {
-public:
-    std::shared_ptr<ThreadSafeClassifier> create(const std::string&) override {
-        return std::make_shared<ThreadSafeClassifier>(std::make_unique<testing::FakeClassifier>(&_memory), 0);
-    }
-    std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override { return create(key); }
-    std::uint64_t size(const std::string&) override { return 0; }
-    void save(const std::string&, std::string_view) override {}
-    void remove(const std::string&) override {}
-
-private:
-    testing::MemoryAccount _memory{0, 0};
-};
-
-TEST(ClassifierTransactionImplDeathTest, OpeningTwiceIsABrokenInvariant) {
-    io::filesystem::test::TempFolder folder;
-    CreatingRepository repository;
-    ClassifierTransactionImpl write(&repository, "spam.dat");
-    write.create();
-    EXPECT_DEATH(
-        {
-            if (::chdir(folder.path("").c_str()) != 0) std::_Exit(3);
-            write.create();
-        },
-        "");
-    EXPECT_NE(std::string::npos,
-              io::filesystem::test::TempFolder::read(folder.path("assertion.txt")).find("!_classifierInfo.copy"));
 }
 
 }  // namespace

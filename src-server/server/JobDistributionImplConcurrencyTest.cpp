@@ -21,25 +21,6 @@ protected:
     JobDistributionImplConcurrencyTest() : RepositoryFixture(3'000, 1'000) {}
 };
 
-TEST_F(JobDistributionImplConcurrencyTest, AReadWaitsForTheWriteSequenceAndSeesItsCommit) {
-    store("spam", fakeData({{"ham", 1}}));
-    std::promise<void> opened, proceed;
-    std::thread writer([&] {
-        ClassifierTransactionImpl write(_repository.get(), key("spam"));
-        write.getClassifier().train("ham", "x");
-        opened.set_value();
-        proceed.get_future().wait();
-        write.getClassifier().train("ham", "y");
-        write.commit();
-    });
-    opened.get_future().wait();
-    auto reading = std::async(std::launch::async, [&] { return read("SPAM", "ham"); });
-    EXPECT_EQ(std::future_status::timeout, reading.wait_for(100ms)) << "the read did not wait";
-    proceed.set_value();
-    EXPECT_EQ(3, reading.get());
-    writer.join();
-}
-
 // Memory for only a couple of classifiers: readers of c2 and c3 keep evicting c0 and c1 while
 // writers hold them in open transactions. A second object loaded from the file beside a held one
 // would let two writers commit over each other.

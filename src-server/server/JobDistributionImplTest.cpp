@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "classifier/ClassifierFactoryImpl.h"
-#include "server/ClassifierCallbackFactoryImpl.h"
-#include "server/ClassifierTransactionImpl.h"
 #include "server/RepositoryTestSupport.h"
 
 namespace norvale::quillmark {
@@ -77,40 +74,6 @@ TEST_F(JobDistributionImplTest, RemoveLeavesNothingBehindButHoldersKeepTheirClas
     EXPECT_EQ(0u, _repository->count());
     EXPECT_EQ(1, fake(held->classifier()).count("a"));
     EXPECT_THROW(_repository->get(key("spam")), ClassifierNotFoundException);
-}
-
-// The real engine: what a commit writes is what a restarted server loads.
-TEST_F(JobDistributionImplTest, ARestartLoadsTheEngineClassifierWrittenAtCommit) {
-    testing::RecordingLog log;
-    ClassifierCallbackFactoryImpl callbacks(&log);
-    classifier::ClassifierFactoryImpl engine(&callbacks);
-    const auto repository = [&] {
-        return std::make_unique<JobDistributionImpl>(&engine, &_memory, &_loadFile, &_saveFile,
-                                                     &_existsFile, &_sizeFile, &_removeFile, _locks);
-    };
-    auto first = repository();
-    {
-        ClassifierTransactionImpl write(first.get(), key("Mail"));
-        write.create();
-        write.getClassifier().addClass("spam");
-        write.getClassifier().addClass("ham");
-        write.getClassifier().train("spam", "cheap pills buy now cheap offer");
-        write.getClassifier().train("ham", "meeting notes for the project review");
-        write.getClassifier().compact();
-        write.commit();
-    }
-    const auto committed = first->get(key("mail"));
-    classifier::Classification before;
-    committed->classifier().classify("cheap offer now", before);
-
-    const auto loaded = repository()->get(key("MAIL"));
-    EXPECT_EQ(committed->classifier().getInformation(), loaded->classifier().getInformation());
-    EXPECT_EQ(content("mail"), loaded->classifier().getTrainingData());
-    classifier::Classification after;
-    loaded->classifier().classify("cheap offer now", after);
-    EXPECT_EQ(before.getProbabilities(), after.getProbabilities());
-    EXPECT_GT(after.getProbabilities().at("spam"), after.getProbabilities().at("ham"));
-    EXPECT_TRUE(log.lines().empty());
 }
 
 // Three loaded classifiers using 1000 bytes each of 10000; the fourth's file needs twice 4250.
