@@ -1,51 +1,18 @@
 // Makes the k-th allocation inside train fail, for every k train reaches, and checks that the
 // classifier's counts are exactly what they were. The global operator new is replaced, so this
 // test has an executable of its own.
-// GCC sees the replaced operator delete call free() on memory from operator new and warns,
-// not knowing that the replaced operator new takes it from malloc().
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "classifier/ClassifierImpl.h"
+#include "classifier/CountingOperatorNew.h"
 #include "classifier/ClassifierTestSupport.h"
-
-namespace {
-
-// Negative: allocations never fail. Otherwise the number of allocations still allowed.
-long allocationsLeft = -1;
-long allocationsMade = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (allocationsLeft == 0) throw std::bad_alloc();
-    if (allocationsLeft > 0) --allocationsLeft;
-    ++allocationsMade;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace norvale::classifier {
 namespace {
-
-struct FailAfter {
-    explicit FailAfter(long allowed) { allocationsLeft = allowed; }
-    ~FailAfter() { allocationsLeft = -1; }
-};
 
 bool sameState(const ClassifierImpl& left, const ClassifierImpl& right) {
     if (left.getInformation() != right.getInformation()) return false;

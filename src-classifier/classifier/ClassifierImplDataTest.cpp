@@ -43,8 +43,7 @@ Features sorted(const FeatureCounts& counts) {
 }
 
 // The features of one class and their counts, over all lanes.
-Features featuresOf(const ClassifierImpl& classifier,
-                                                std::uint16_t classIndex) {
+Features featuresOf(const ClassifierImpl& classifier, std::uint16_t classIndex) {
     Features features;
     const storage::FeatureSet& set = classifier.featureSet();
     for (std::size_t k = 0; k < set.laneCount(); ++k) {
@@ -267,28 +266,14 @@ public:
         const std::size_t steps = 1 + next(3);
         for (std::size_t step = 0; step < steps && !data.empty(); ++step) {
             const std::size_t at = next(data.size());
-            switch (next(6)) {
-                case 0:
-                    data[at] = static_cast<char>(data[at] ^ (1 << next(8)));
-                    break;
-                case 1:
-                    data[at] = static_cast<char>(next(256));
-                    break;
-                case 2: {
-                    static const std::uint32_t interesting[] = {0, 1, 2, 31, 32, 0xFFFF, 0x10000,
-                                                                0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-                    data.replace(at, 4, u32(interesting[next(std::size(interesting))]));
-                    break;
-                }
-                case 3:
-                    data.resize(at);
-                    break;
-                case 4:
-                    data.insert(at, std::string(1 + next(8), static_cast<char>(next(256))));
-                    break;
-                default:
-                    data.erase(at, 1 + next(16));
-                    break;
+            static const std::uint32_t interesting[] = {0, 1, 2, 31, 32, 0xFFFF, 0x10000,
+                                                        0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+            switch (next(5)) {
+                case 0: data[at] = static_cast<char>(data[at] ^ (1 << next(8))); break;
+                case 1: data.replace(at, 4, u32(interesting[next(std::size(interesting))])); break;
+                case 2: data.resize(at); break;
+                case 3: data.insert(at, std::string(1 + next(8), static_cast<char>(next(256)))); break;
+                default: data.erase(at, 1 + next(16)); break;
             }
         }
         return data;

@@ -72,16 +72,6 @@ std::string failure(const std::string& old) {
     return "(nothing thrown)";
 }
 
-TEST(LegacyDataConverterTest, OneTokenGivesTheHeaderAndThe153BytePayload) {
-    const std::string old =
-        legacyBlob(3, 1, legacyClass("a", distributionBlock({"", "", tokenRecord("ab", 3)})));
-    const std::string expected = header(3) + u16(1) + str("a") + u16(0) + u32(3) + u32(1) +
-                                 u32(0) + u32(0) + u32(1) + "ab" + u16(0) + u32(3) +
-                                 std::string(29 * 4, '\0');
-    EXPECT_EQ(16u + 153u, expected.size());
-    EXPECT_EQ(expected, convert(old));
-}
-
 TEST(LegacyDataConverterTest, TwoClassesOfFormat4KeepNonZeroCountsInFeatureOrder) {
     const std::string first = distributionBlock(
         {tokenRecord("", 2),

@@ -2,16 +2,9 @@
 // the classifier as it was, and no load, of valid or damaged data, may ask for memory out of
 // proportion to the blob. The global operator new is replaced, so this test has an executable of
 // its own.
-// GCC sees the replaced operator delete call free() on memory from operator new and warns,
-// not knowing that the replaced operator new takes it from malloc().
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,44 +12,13 @@
 #include "classifier/BlobTestSupport.h"
 #include "classifier/ClassifierException.h"
 #include "classifier/ClassifierImpl.h"
+#include "classifier/CountingOperatorNew.h"
 #include "classifier/ClassifierTestSupport.h"
-
-namespace {
-
-// Negative: allocations never fail. Otherwise the number of allocations still allowed.
-long allocationsLeft = -1;
-long allocationsMade = 0;
-std::size_t largestAllocation = 0;
-std::size_t bytesAllocated = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (allocationsLeft == 0) throw std::bad_alloc();
-    if (allocationsLeft > 0) --allocationsLeft;
-    ++allocationsMade;
-    largestAllocation = std::max(largestAllocation, size);
-    bytesAllocated += size;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace norvale::classifier {
 namespace {
 
 using namespace blobtest;
-
-struct FailAfter {
-    explicit FailAfter(long allowed) { allocationsLeft = allowed; }
-    ~FailAfter() { allocationsLeft = -1; }
-};
 
 class TrainingDataAllocationTest : public testing::Test {
 protected:

@@ -63,21 +63,6 @@ protected:
                             "Manages text classification requests."};
 };
 
-TEST_F(ServiceActionsTest, InstallWritesTheUnitAndEnablesIt) {
-    _actions.install("config.xml");
-    EXPECT_EQ(Installed, TempFolder::read(unitPath()));
-    EXPECT_EQ(std::vector<std::string>{Unit}, unitFolderEntries());
-    EXPECT_EQ((Calls{"enable quillmark-server.service", "daemon-reload"}), _systemctl.calls());
-}
-
-TEST_F(ServiceActionsTest, InstallingTwiceKeepsTheFirstRegistration) {
-    _actions.install("config.xml");
-    EXPECT_EQ("The service with the name 'Quillmark Server' is already installed.",
-              messageOf<ServiceAlreadyExistsException>([&] { _actions.install("other.xml"); }));
-    EXPECT_EQ(Installed, TempFolder::read(unitPath()));
-    EXPECT_EQ(2u, _systemctl.calls().size());
-}
-
 TEST_F(ServiceActionsTest, ActionsOnAMissingServiceReportItAndRunNothing) {
     const std::string message = "The service with the name 'Quillmark Server' is not installed.";
     EXPECT_EQ(message, messageOf<ServiceDoesNotExistsException>([&] { _actions.uninstall(); }));
@@ -86,8 +71,13 @@ TEST_F(ServiceActionsTest, ActionsOnAMissingServiceReportItAndRunNothing) {
     EXPECT_TRUE(_systemctl.calls().empty());
 }
 
-TEST_F(ServiceActionsTest, StartStopAndUninstallGoThroughSystemctl) {
+// Install writes the unit and enables it; a second install keeps the first registration; the
+// other actions go through systemctl and an uninstalled service can be installed again.
+TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
     _actions.install("/etc/quillmark/config.xml");
+    EXPECT_EQ(std::vector<std::string>{Unit}, unitFolderEntries());
+    EXPECT_EQ("The service with the name 'Quillmark Server' is already installed.",
+              messageOf<ServiceAlreadyExistsException>([&] { _actions.install("other.xml"); }));
     _actions.start();
     _actions.stop();
     EXPECT_TRUE(unitExists());
@@ -98,7 +88,6 @@ TEST_F(ServiceActionsTest, StartStopAndUninstallGoThroughSystemctl) {
                      "disable quillmark-server.service", "daemon-reload"}),
               _systemctl.calls());
     EXPECT_THROW(_actions.uninstall(), ServiceDoesNotExistsException);
-    // Installing again after an uninstall works.
     _actions.install("config.xml");
     EXPECT_EQ(Installed, TempFolder::read(unitPath()));
 }

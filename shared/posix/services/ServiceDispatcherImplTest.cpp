@@ -22,6 +22,17 @@ bool blockedHere(int signal) {
     return sigismember(&mask, signal) == 1;
 }
 
+template <typename E, typename Body>
+std::string failureOf(Body body) {
+    try {
+        body();
+    } catch (const E& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "the expected exception was not thrown";
+    return "";
+}
+
 // Runs `body` as its service main and records how it was called.
 class ScriptedService : public ServiceMain {
 public:
@@ -55,14 +66,9 @@ TEST(ServiceDispatcherImplTest, RefusesToRunOutsideSystemd) {
     bool ran = false;
     ScriptedService service([&](ScriptedService&) { ran = true; });
     ServiceDispatcherImpl dispatcher;
-    try {
-        dispatcher.run(&service);
-        ADD_FAILURE() << "the dispatcher ran outside systemd";
-    } catch (const ServiceDispatcherException& e) {
-        EXPECT_STREQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
-                     "process was not started by systemd (INVOCATION_ID is not set).",
-                     e.what());
-    }
+    EXPECT_EQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
+              "process was not started by systemd (INVOCATION_ID is not set).",
+              failureOf<ServiceDispatcherException>([&] { dispatcher.run(&service); }));
     EXPECT_FALSE(ran);
 }
 
@@ -122,12 +128,8 @@ TEST(ServiceDispatcherImplTest, FailureOfTheBodyReachesTheCaller) {
     ScriptedService service(
         [](ScriptedService&) { throw ServiceMainException("the body failed"); });
     ServiceDispatcherImpl dispatcher;
-    try {
-        dispatcher.run(&service);
-        ADD_FAILURE() << "the failure was lost";
-    } catch (const ServiceMainException& e) {
-        EXPECT_STREQ("the body failed", e.what());
-    }
+    EXPECT_EQ("the body failed",
+              failureOf<ServiceMainException>([&] { dispatcher.run(&service); }));
     EXPECT_FALSE(blockedHere(SIGTERM));
 }
 

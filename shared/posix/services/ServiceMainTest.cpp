@@ -12,6 +12,18 @@ using namespace posix::services::test;
 using io::filesystem::test::TempFolder;
 using Reports = std::vector<std::string>;
 
+// The message of the ServiceMainException that body throws.
+template <typename Body>
+std::string failureOf(Body body) {
+    try {
+        body();
+    } catch (const ServiceMainException& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "no ServiceMainException was thrown";
+    return "";
+}
+
 // Only the reporting of the base is used here.
 class Reporter : public ServiceMain {
 public:
@@ -50,36 +62,22 @@ TEST(ServiceMainTest, RegistrationNeedsAReachableNotificationSocket) {
     Reporter service;
     {
         ScopedEnvironment unset("NOTIFY_SOCKET", std::nullopt);
-        try {
-            service.registerHandler();
-            ADD_FAILURE() << "registered without a socket";
-        } catch (const ServiceMainException& e) {
-            EXPECT_EQ(opening + "The environment variable NOTIFY_SOCKET is not set.", e.what());
-        }
+        EXPECT_EQ(opening + "The environment variable NOTIFY_SOCKET is not set.",
+                  failureOf([&] { service.registerHandler(); }));
     }
     {
         ScopedEnvironment absent("NOTIFY_SOCKET", folder.path("nobody-listens"));
-        try {
-            service.registerHandler();
-            ADD_FAILURE() << "registered with a socket nobody listens on";
-        } catch (const ServiceMainException& e) {
-            EXPECT_EQ(opening + "System error message: No such file or directory. Error code: 2.",
-                      e.what());
-        }
+        EXPECT_EQ(opening + "System error message: No such file or directory. Error code: 2.",
+                  failureOf([&] { service.registerHandler(); }));
     }
     {
         ScopedEnvironment tooLong("NOTIFY_SOCKET", "/" + std::string(200, 'x'));
         EXPECT_THROW(service.registerHandler(), ServiceMainException);
     }
     EXPECT_FALSE(service.handlerRegistered());
-    try {
-        service.setStatus(state::Running, control::AcceptStop, 0, 0, 0);
-        ADD_FAILURE() << "a status was reported without a registered handler";
-    } catch (const ServiceMainException& e) {
-        EXPECT_STREQ("Failed setting service status using 'SetServiceStatus'. System error "
-                     "message: Transport endpoint is not connected. Error code: 107.",
-                     e.what());
-    }
+    EXPECT_EQ("Failed setting service status using 'SetServiceStatus'. System error "
+              "message: Transport endpoint is not connected. Error code: 107.",
+              failureOf([&] { service.setStatus(state::Running, control::AcceptStop, 0, 0, 0); }));
 }
 
 TEST(ServiceMainTest, ReportThatCannotBeDeliveredFails) {
@@ -88,15 +86,11 @@ TEST(ServiceMainTest, ReportThatCannotBeDeliveredFails) {
     Reporter service;
     service.registerHandler();
     socket.close();
-    try {
-        service.setStatus(state::Running, control::AcceptStop, 0, 0, 0);
-        ADD_FAILURE() << "a report to a closed socket succeeded";
-    } catch (const ServiceMainException& e) {
-        EXPECT_EQ(0u, std::string(e.what()).find(
-                          "Failed setting service status using 'SetServiceStatus'. System error "
-                          "message: Connection refused."))
-            << e.what();
-    }
+    const std::string message =
+        failureOf([&] { service.setStatus(state::Running, control::AcceptStop, 0, 0, 0); });
+    EXPECT_EQ(0u, message.find("Failed setting service status using 'SetServiceStatus'. System "
+                               "error message: Connection refused."))
+        << message;
     // The status is kept even when it could not be reported.
     EXPECT_EQ(state::Running, service.status().currentState);
 }
