@@ -24,6 +24,7 @@
 
 #include "classifier/ClassifierImpl.h"
 #include "classifier/FeatureExtractor.h"
+#include "corpus/CorpusClassifier.h"
 #include "corpus/CorpusFile.h"
 
 namespace {
@@ -34,10 +35,6 @@ using norvale::classifier::ClassifierImpl;
 using norvale::classifier::FeatureCounts;
 using norvale::classifier::storage::ParameterAccessor;
 
-constexpr double Smoothing = 0.05;
-// A server compacts after every train call; compacting every 1,000 texts keeps the pending
-// records small while a whole split still trains in seconds.
-constexpr std::size_t CompactEvery = 1000;
 const char* const Tasks[] = {"language", "topic"};
 
 struct Task {
@@ -51,24 +48,7 @@ struct Task {
 };
 
 std::unique_ptr<ClassifierImpl> trainClassifier(const Task& task) {
-    auto classifier = std::make_unique<ClassifierImpl>(nullptr, Smoothing);
-    for (const std::string& label : task.labels) classifier->addClass(label);
-    for (std::size_t i = 0; i < task.train.size(); ++i) {
-        classifier->train(task.train[i].label, task.train[i].text);
-        if ((i + 1) % CompactEvery == 0) classifier->compact();
-    }
-    classifier->compact();
-    return classifier;
-}
-
-// The label of the largest probability; the first in label order among equals.
-const std::string& answer(const Classification& result) {
-    const auto& probabilities = result.getProbabilities();
-    auto best = probabilities.begin();
-    for (auto it = probabilities.begin(); it != probabilities.end(); ++it) {
-        if (it->second > best->second) best = it;
-    }
-    return best->first;
+    return bench::corpus::trainCorpusClassifier(task.labels, task.train);
 }
 
 double accuracyOf(const Task& task) {
@@ -76,7 +56,7 @@ double accuracyOf(const Task& task) {
     for (const LabelledText& text : task.test) {
         Classification result;
         task.classifier->classify(text.text, result);
-        if (answer(result) == text.label) ++right;
+        if (bench::corpus::bestClass(result) == text.label) ++right;
     }
     return 100.0 * static_cast<double>(right) / static_cast<double>(task.test.size());
 }

@@ -7,11 +7,8 @@
 // Classify requests carry texts of 2 KiB or 256 bytes; each train request trains one 256-byte
 // text and so commits (rewrites the classifier file) once. 1, 8 and 32 client threads;
 // times are wall-clock.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,13 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "net/server/ThreadServer.h"
-#include "platform/thread/ThreadFactoryImpl.h"
-#include "platform/thread/OsInfoImpl.h"
-#include "server/ClassifyConnection.h"
-#include "server/ConnectionParams.h"
-#include "server/ErrorResponseFactoryImpl.h"
-#include "server/Log.h"
+#include "DiscardingLog.h"
+#include "FixedDocumentServer.h"
+#include "load/LoopbackClient.h"
 #include "server/RequestServerTestSupport.h"
 
 namespace {
@@ -45,62 +38,6 @@ void fail(const char* what) {
     std::perror(what);
     std::exit(1);
 }
-
-// The connection's four lines per request cost the same for every server; a discarding log keeps
-// the disk out of the comparison.
-class DiscardingLog : public Log {
-public:
-    void log(const std::string&) override {}
-    void error(const std::string&) override {}
-    void test(const std::string&) override {}
-    void assertionFailed(const std::string&, const std::string&, const std::string&,
-                         int) override {}
-};
-
-// Answers every request with the same document, without parsing it.
-class FixedDocumentClassifierFactory : public StringClassifierFactory {
-public:
-    explicit FixedDocumentClassifierFactory(std::string document)
-        : _document(std::move(document)) {}
-
-    std::unique_ptr<StringClassifier> create() const override {
-        return std::make_unique<Fixed>(&_document);
-    }
-
-private:
-    class Fixed : public StringClassifier {
-    public:
-        explicit Fixed(const std::string* document) : _document(document) {}
-        std::string process(const std::string&) override { return *_document; }
-
-    private:
-        const std::string* _document;
-    };
-
-    std::string _document;
-};
-
-// One server of the run: its params and the thread server that uses them.
-class Server {
-public:
-    Server(const StringClassifierFactory* classifiers, Log* log)
-        : _params{widenMaxInput(-1), log, classifiers, &_errors, nullptr,
-                  ConnectionParams::DefaultIdleTimeout, ConnectionParams::DefaultRequestTimeout},
-          _server(&_threads, 0, MaxClients, Backlog, &_params, nullptr) {
-        _server.createClientsThread()->start();
-        _server.deleteClientsThread()->start();
-    }
-    ~Server() { _server.stop(); }
-
-    std::uint16_t port() const { return _server.localPort(); }
-
-private:
-    platform::thread::OsInfoImpl _os;
-    platform::thread::ThreadFactoryImpl _threads{&_os};
-    ErrorResponseFactoryImpl _errors{"urn:quillmark:bench", "1.00"};
-    ConnectionParams _params;
-    net::server::ThreadServer<ClassifyConnection, const ConnectionParams*> _server;
-};
 
 // Generated texts: words of 3 to 9 letters from a 5,000-word vocabulary, a fifth of them drawn
 // from a part of the vocabulary that belongs to the text's class.
@@ -177,9 +114,8 @@ struct Servers {
             shortClassifyRequests.push_back(requests.classify("bench", corpus.text(i % 2, 256)));
         }
         for (int i = 0; i < 4096; ++i) trainTexts.push_back(corpus.text(i % 2, 256));
-        fixedClassifiers = std::make_unique<FixedDocumentClassifierFactory>(
-            expect(ask(real.port(), classifyRequests[0])));
-        fixed = std::make_unique<Server>(fixedClassifiers.get(), &log);
+        fixed = std::make_unique<bench::FixedDocumentServer>(
+            expect(ask(real.port(), classifyRequests[0])), MaxClients, Backlog);
     }
     ~Servers() {
         fixed.reset();
@@ -195,7 +131,7 @@ struct Servers {
         return answer;
     }
 
-    DiscardingLog log;
+    bench::DiscardingLog log;
     std::string folder;
     testing::RequestServer real;
     testing::Requests requests;
@@ -203,34 +139,13 @@ struct Servers {
     std::vector<std::string> shortClassifyRequests;  // texts of 256 bytes
     std::vector<std::string> trainTexts;
     std::atomic<std::size_t> nextTrainText{0};
-    std::unique_ptr<FixedDocumentClassifierFactory> fixedClassifiers;
-    std::unique_ptr<Server> fixed;
+    std::unique_ptr<bench::FixedDocumentServer> fixed;
 };
 
 Servers* servers = nullptr;
 
 std::string ask(std::uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        fail("connect");
-    }
-    std::size_t sent = 0;
-    while (sent < request.size()) {
-        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) fail("send");
-        sent += static_cast<std::size_t>(n);
-    }
-    ::shutdown(fd, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, n);
-    ::close(fd);
-    return answer;
+    return bench::load::LoopbackClient(port).exchange(request);
 }
 
 double processCpuSeconds() {

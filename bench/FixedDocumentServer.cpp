@@ -1,0 +1,44 @@
+#include "FixedDocumentServer.h"
+
+namespace bench {
+
+namespace {
+
+using norvale::quillmark::ConnectionParams;
+
+class FixedDocumentClassifier : public norvale::quillmark::StringClassifier {
+public:
+    explicit FixedDocumentClassifier(const std::string* document) : _document(document) {}
+    std::string process(const std::string&) override { return *_document; }
+
+private:
+    const std::string* _document;
+};
+
+}  // namespace
+
+std::unique_ptr<norvale::quillmark::StringClassifier> FixedDocumentClassifierFactory::create()
+    const {
+    return std::make_unique<FixedDocumentClassifier>(&_document);
+}
+
+FixedDocumentServer::FixedDocumentServer(std::string document, std::uint32_t maxClients,
+                                         std::uint32_t backlog)
+    : _classifiers(std::move(document)),
+      _params{norvale::quillmark::widenMaxInput(-1),
+              &_log,
+              &_classifiers,
+              &_errors,
+              nullptr,
+              ConnectionParams::DefaultIdleTimeout,
+              ConnectionParams::DefaultRequestTimeout},
+      _server(&_threads, 0, maxClients, backlog, &_params, nullptr) {
+    _server.createClientsThread()->start();
+    _server.deleteClientsThread()->start();
+}
+
+FixedDocumentServer::~FixedDocumentServer() {
+    _server.stop();
+}
+
+}  // namespace bench
