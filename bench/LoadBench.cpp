@@ -77,8 +77,17 @@ struct Options {
     std::size_t trainLimit = SIZE_MAX;
 };
 
+// What a failure must not leave behind: the running server and its temporary folder.
+std::atomic<bench::load::ServerProcess*> liveServer{nullptr};
+fs::path liveFolder;
+
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "LoadBench: %s\n", message.c_str());
+    if (bench::load::ServerProcess* server = liveServer.exchange(nullptr)) {
+        server->stop();
+        std::error_code ignored;
+        fs::remove_all(liveFolder, ignored);
+    }
     std::exit(1);
 }
 
@@ -188,6 +197,8 @@ LoadRun::LoadRun(const Options& options) : _folder(temporaryFolder()) {
         &_base64);
     server = std::make_unique<bench::load::ServerProcess>(options.stage, _folder / "server",
                                                           _folder / "classifiers");
+    liveFolder = _folder;
+    liveServer = server.get();
     server->start();
     for (const char* name : Tasks) {
         const fs::path folder = fs::path(options.corpus) / name;
@@ -208,6 +219,7 @@ LoadRun::LoadRun(const Options& options) : _folder(temporaryFolder()) {
 }
 
 LoadRun::~LoadRun() {
+    liveServer = nullptr;
     fixed.reset();
     server->stop();
     std::error_code ignored;
@@ -502,6 +514,14 @@ void registerBenchmarks(std::size_t requests) {
     }
 }
 
+// After an exception left the run: the unwinding has stopped the server, its folder may remain.
+[[noreturn]] void failAfterUnwinding(const char* message) {
+    liveServer = nullptr;
+    std::error_code ignored;
+    if (!liveFolder.empty()) fs::remove_all(liveFolder, ignored);
+    fail(message);
+}
+
 // Takes --name=VALUE flags of this program out of the arguments.
 Options takeOptions(int& argc, char** argv) {
     Options options;
@@ -562,7 +582,9 @@ int main(int argc, char** argv) {
         }
         run = nullptr;
     } catch (const exceptions::Exception& e) {
-        fail(e.what());
+        failAfterUnwinding(e.what());
+    } catch (const std::exception& e) {
+        failAfterUnwinding(e.what());
     }
     benchmark::Shutdown();
     return status;
