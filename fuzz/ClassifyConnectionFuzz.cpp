@@ -17,6 +17,7 @@
 // the sending side; one over the limit is refused with a 4013 error document, written only once
 // the client has ended its side; a silent, reset or stopped client gets nothing. The stream is
 // closed exactly once in every case. A mismatch, a crash or a sanitizer report is a finding.
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -118,7 +119,8 @@ Script parse(const std::uint8_t* data, std::size_t size) {
         const int length = next() + 1;
         const std::size_t take = std::min<std::size_t>(std::size_t(length), size - at);
         if (take == 0) break;
-        script.steps.push_back({Block, std::string(reinterpret_cast<const char*>(data + at), take)});
+        const char* bytes = reinterpret_cast<const char*>(data + at);
+        script.steps.push_back({Block, std::string(bytes, take)});
         at += take;
     }
     script.steps.push_back({End, {}});

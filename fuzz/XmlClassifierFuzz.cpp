@@ -44,13 +44,18 @@ using namespace norvale::quillmark;
 
 constexpr unsigned ResetInterval = 256;
 
+// Its spam text holds a word of mostly two-byte characters longer than a feature and, in Base64,
+// a word with a byte that is no UTF-8, so that keyword answers can carry such bytes.
 const char* const DemoBody =
-    "<texts><text id=\"s\">cheap pills buy now, win money</text>"
+    "<texts><text id=\"s\">cheap pills buy now, win money x\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4"
+    "\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4</text>"
+    "<textBase64 id=\"b\">Y2hlYXD/cGlsbHMgeAF5</textBase64>"
     "<text id=\"h\">meeting notes for the review on monday</text></texts>"
     "<writeCalls classifierName=\"demo\"><create id=\"1\"/>"
     "<addClass id=\"2\" className=\"spam\"/><addClass id=\"3\" className=\"ham\"/>"
     "<train id=\"4\" className=\"spam\" textId=\"s\"/>"
-    "<train id=\"5\" className=\"ham\" textId=\"h\"/></writeCalls>";
+    "<train id=\"5\" className=\"spam\" textId=\"b\"/>"
+    "<train id=\"6\" className=\"ham\" textId=\"h\"/></writeCalls>";
 
 // Keeps nothing; a failed internal check reported by the engine is a finding.
 class FuzzLog : public Log {
