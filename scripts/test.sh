@@ -61,8 +61,8 @@ CC=clang CXX=clang++ configure fuzz -DQM_FUZZ=ON -DQM_BUILD_BENCHMARKS=OFF
 cmake --build "$root/build/fuzz" -j "$jobs" --target TrainingDataFuzz XmlClassifierFuzz \
   ClassifyConnectionFuzz
 run_fuzzer TrainingDataFuzz -runs=50000 -seed=1 -max_total_time=600
-run_fuzzer XmlClassifierFuzz -runs=20000 -seed=1 -max_total_time=600
-run_fuzzer ClassifyConnectionFuzz -runs=100000 -seed=1 -max_total_time=600
+run_fuzzer XmlClassifierFuzz -runs=60000 -seed=1 -max_total_time=600
+run_fuzzer ClassifyConnectionFuzz -runs=200000 -seed=1 -max_total_time=600
 
 echo "== ThreadSanitizer build (concurrency tests)"
 configure tsan -DQM_SANITIZE=thread -DQM_BUILD_BENCHMARKS=OFF
