@@ -53,29 +53,16 @@ cmake --build "$root/build/asan" -j "$jobs"
 run_tests asan
 stage_self_test asan
 
-# A fuzz target runs a fixed number of inputs from a fixed seed, starting from its committed
-# corpus; what it adds to the corpus goes to a scratch folder. Its full output stays in a log.
-run_fuzzer() {
-  local name=$1 runs=$2
-  local corpus log
-  corpus=$(mktemp -d)
-  log="$root/build/fuzz/$name.log"
-  echo "$name: $runs inputs"
-  if ! "$root/build/fuzz/fuzz/$name" -runs="$runs" -seed=1 -max_len=4096 -max_total_time=600 \
-      "$corpus" "$root/fuzz/corpus/$name" >"$log" 2>&1; then
-    tail -n 60 "$log"
-    rm -rf "$corpus"
-    echo "$name failed; full output in $log" >&2
-    return 1
-  fi
-  rm -rf "$corpus"
-  tail -n 1 "$log"
-}
+# Each fuzz target runs a fixed number of inputs from a fixed seed (scripts/fuzz-common.sh).
+source "$root/scripts/fuzz-common.sh"
 
 echo "== libFuzzer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)"
 CC=clang CXX=clang++ configure fuzz -DQM_FUZZ=ON -DQM_BUILD_BENCHMARKS=OFF
-cmake --build "$root/build/fuzz" -j "$jobs" --target TrainingDataFuzz
-run_fuzzer TrainingDataFuzz 50000
+cmake --build "$root/build/fuzz" -j "$jobs" --target TrainingDataFuzz XmlClassifierFuzz \
+  ClassifyConnectionFuzz
+run_fuzzer TrainingDataFuzz -runs=50000 -seed=1 -max_total_time=600
+run_fuzzer XmlClassifierFuzz -runs=60000 -seed=1 -max_total_time=600
+run_fuzzer ClassifyConnectionFuzz -runs=200000 -seed=1 -max_total_time=600
 
 echo "== ThreadSanitizer build (concurrency tests)"
 configure tsan -DQM_SANITIZE=thread -DQM_BUILD_BENCHMARKS=OFF

@@ -91,8 +91,8 @@ private:
     void dispatch(TerminateHandler* terminateHandler);
 
     Log* _log;
-    const platform::memory::MemoryStatus* _memoryStatus;
-    const platform::thread::SehExceptionMapper* _sehMapper;
+    [[maybe_unused]] const platform::memory::MemoryStatus* _memoryStatus;
+    [[maybe_unused]] const platform::thread::SehExceptionMapper* _sehMapper;
     platform::event::EventImpl _stopEvent;
     bool _serviceMode = false;
     util::parser::ArgumentParser _argumentParser{'-'};

@@ -85,7 +85,7 @@ void XmlResponseImpl::classifyKeywords(const std::string& id,
         attribute(_readCalls, "className", keyword.className());
         attribute(_readCalls, "p", responseDocument::number(keyword.probability()));
         _readCalls += '>';
-        _readCalls += util::escapeXml(keyword.tokenView());
+        _readCalls += util::escapeXml(responseDocument::xmlCharacters(keyword.tokenView()));
         _readCalls += "</keyword>\n";
     }
     line(_readCalls, "\t\t", "</keywords>");

@@ -226,6 +226,23 @@ TEST_F(XmlResponseImplTest, SectionsAppearOnlyWithResults) {
               written(emptyResults));
 }
 
+// Keywords are raw text bytes cut to a feature's length: a Base64 text may carry any byte, and
+// the cut may fall inside a multi-byte character. The document must stay well-formed.
+TEST_F(XmlResponseImplTest, KeywordBytesThatAreNoXmlCharactersBecomeQuestionMarks) {
+    std::string twoByteWord = "x";
+    for (int i = 0; i < 14; ++i) twoByteWord += "\xc3\xa4";
+    const std::string cutWord = twoByteWord + "\xc3";
+    const std::string binaryWord = "cheap\xffpills\x01";
+    KeywordQueue queue(30, 0.0);
+    queue.offer(Keyword(cutWord.data(), cutWord.size(), 0.5, 1, "spam"));
+    queue.offer(Keyword(binaryWord.data(), binaryWord.size(), 0.4, 1, "spam"));
+    XmlResponseImpl response(Namespace, Version100);
+    response.classifyKeywords("k", queue);
+    const std::string document = written(response);
+    EXPECT_NE(std::string::npos, document.find(">" + twoByteWord + "?</keyword>")) << document;
+    EXPECT_NE(std::string::npos, document.find(">cheap?pills?</keyword>")) << document;
+}
+
 TEST_F(XmlResponseImplTest, RepeatedCallsKeepCallOrder) {
     XmlResponseImpl response(Namespace, Version101);
     response.getInformation("i1", twoClassInformation());

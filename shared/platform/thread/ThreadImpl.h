@@ -50,7 +50,8 @@ private:
     static void* entry(void* self);
     void joined();
 
-    const OsInfo* _osInfo;  // what terminate may need to know about the system; not owned
+    // What terminate may need to know about the system; not owned.
+    [[maybe_unused]] const OsInfo* _osInfo;
     Runnable* _runnable;
     std::optional<pthread_t> _handle;
     std::atomic<std::uint32_t> _id{0};  // written by the new thread, read by any thread

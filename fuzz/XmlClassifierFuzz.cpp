@@ -1,0 +1,202 @@
+// libFuzzer target for request execution: every input is one request document given to
+// XmlClassifier::process, wired as the server wires it (classifier factory with the logging
+// callback, the repository on the real file services, the staged request schema), over a
+// classifier folder in a temporary directory. Every answer must be a response or error document
+// that loads and validates against the staged response schema. Crashes, sanitizer reports,
+// exceptions escaping process, failed internal checks and invalid answers are the findings.
+//
+// The classifier folder is wiped, together with the repository that caches its files, every
+// ResetInterval inputs, so that what the inputs create stays bounded; it then holds one trained
+// classifier "demo" with the classes "spam" and "ham" for read calls to find.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/ExistsFileImpl.h"
+#include "io/filesystem/LoadFileImpl.h"
+#include "io/filesystem/RemoveFileImpl.h"
+#include "io/filesystem/SaveFileImpl.h"
+#include "io/filesystem/SizeFileImpl.h"
+#include "posix/memory/MemoryStatusImpl.h"
+#include "server/ClassifierCallbackFactoryImpl.h"
+#include "server/EmptyXmlHookFactoryImpl.h"
+#include "server/ErrorResponseFactoryImpl.h"
+#include "server/JobDistributionImpl.h"
+#include "server/Log.h"
+#include "server/ResponseFactoryImpl.h"
+#include "server/XmlClassifierFactoryImpl.h"
+#include "xml/ComInitializer.h"
+#include "xml/Document.h"
+#include "xml/Element.h"
+#include "xml/SchemaCache.h"
+#include "xml/XMLExceptions.h"
+
+namespace {
+
+using namespace norvale::quillmark;
+
+constexpr unsigned ResetInterval = 256;
+
+// Its spam text holds a word of mostly two-byte characters longer than a feature and, in Base64,
+// a word with a byte that is no UTF-8, so that keyword answers can carry such bytes.
+const char* const DemoBody =
+    "<texts><text id=\"s\">cheap pills buy now, win money x\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4"
+    "\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4</text>"
+    "<textBase64 id=\"b\">Y2hlYXD/cGlsbHMgeAF5</textBase64>"
+    "<text id=\"h\">meeting notes for the review on monday</text></texts>"
+    "<writeCalls classifierName=\"demo\"><create id=\"1\"/>"
+    "<addClass id=\"2\" className=\"spam\"/><addClass id=\"3\" className=\"ham\"/>"
+    "<train id=\"4\" className=\"spam\" textId=\"s\"/>"
+    "<train id=\"5\" className=\"spam\" textId=\"b\"/>"
+    "<train id=\"6\" className=\"ham\" textId=\"h\"/></writeCalls>";
+
+// Keeps nothing; a failed internal check reported by the engine is a finding.
+class FuzzLog : public Log {
+public:
+    using Log::assertionFailed, Log::error, Log::log, Log::test;
+    void log(const std::string&) override {}
+    void error(const std::string&) override {}
+    void test(const std::string&) override {}
+    void assertionFailed(const std::string& expression, const std::string& description,
+                         const std::string& file, int line) override {
+        std::fprintf(stderr, "Failed check %s (%s) at %s:%d\n", expression.c_str(),
+                     description.c_str(), file.c_str(), line);
+        __builtin_trap();
+    }
+};
+
+// A folder under TMPDIR (or /tmp) with the classifier files and the named locks; removed at exit.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != 0 ? base : "/tmp") +
+                              "/XmlClassifierFuzz.XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) __builtin_trap();
+        root = pattern;
+        classifiers = root + "/classifiers";
+        locks = root + "/locks";
+        std::filesystem::create_directories(locks);
+        wipeClassifiers();
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
+    void wipeClassifiers() const {
+        std::filesystem::remove_all(classifiers);
+        std::filesystem::create_directories(classifiers);
+    }
+
+    std::string root;
+    std::string classifiers;
+    std::string locks;
+};
+
+// The request schema for execution and the response schema for checking answers, both from the
+// staged schema folder, as the server loads them.
+struct Schemas {
+    Schemas() {
+        xml::Document request;
+        request.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/RequestSchema.xsd");
+        requestNamespace = request.getTargetNamespace();
+        requests.add(requestNamespace, request);
+
+        xml::Document response;
+        response.setSelectionNamespaces("xmlns:xs='http://www.w3.org/2001/XMLSchema'");
+        response.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd");
+        responseNamespace = response.getTargetNamespace();
+        responseVersion = response.selectExactlyOne("xs:schema").getAttribute("version");
+        responses.add(responseNamespace, response);
+    }
+
+    xml::SchemaCache requests;
+    xml::SchemaCache responses;
+    std::string requestNamespace;
+    std::string responseNamespace;
+    std::string responseVersion;
+};
+
+// Everything one server shares between its connections, over the scratch folder.
+struct Server {
+    Server(const ScratchFolder& folder, const Schemas& schemas, FuzzLog* log)
+        : callbacks(log),
+          classifierFactory(&callbacks),
+          repository(&classifierFactory, &memory, &loadFile, &saveFile, &existsFile, &sizeFile,
+                     &removeFile, folder.locks),
+          responses(schemas.responseNamespace),
+          errors(schemas.responseNamespace, schemas.responseVersion),
+          executors(&repository, &responses, &errors, &hooks, &schemas.requests,
+                    schemas.requestNamespace, folder.classifiers, log) {}
+
+    ClassifierCallbackFactoryImpl callbacks;
+    norvale::classifier::ClassifierFactoryImpl classifierFactory;
+    platform::memory::MemoryStatusImpl memory;
+    io::filesystem::LoadFileImpl loadFile;
+    io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::ExistsFileImpl existsFile;
+    io::filesystem::SizeFileImpl sizeFile;
+    io::filesystem::RemoveFileImpl removeFile;
+    JobDistributionImpl repository;
+    ResponseFactoryImpl responses;
+    ErrorResponseFactoryImpl errors;
+    EmptyXmlHookFactoryImpl hooks;
+    XmlClassifierFactoryImpl executors;
+};
+
+struct Harness {
+    xml::ComInitializer com;
+    FuzzLog log;
+    ScratchFolder folder;
+    Schemas schemas;
+    std::optional<Server> server;
+    unsigned inputs = 0;
+};
+
+Harness& harness() {
+    static Harness instance;
+    return instance;
+}
+
+void checkAnswer(const Schemas& schemas, const std::string& request, const std::string& answer) {
+    try {
+        xml::Document parsed(&schemas.responses);
+        parsed.loadFromMemory(answer);
+        parsed.validate();
+    } catch (const xml::XMLException& e) {
+        std::fprintf(stderr, "Invalid answer (%s)\nto request:\n%s\nanswer:\n%s\n", e.what(),
+                     request.c_str(), answer.c_str());
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Harness& h = harness();
+    if (h.inputs++ % ResetInterval == 0) {
+        h.server.reset();
+        h.folder.wipeClassifiers();
+        h.server.emplace(h.folder, h.schemas, &h.log);
+        const std::string demo = "<?xml version=\"1.0\"?><quillmark xmlns=\"" +
+                                 h.schemas.requestNamespace + "\" version=\"1.00\">" +
+                                 DemoBody + "</quillmark>";
+        const std::string answer = h.server->executors.create()->process(demo);
+        if (answer.find("statusCode=\"2000\"") == std::string::npos) {
+            std::fprintf(stderr, "Setting up the demo classifier failed:\n%s\n", answer.c_str());
+            __builtin_trap();
+        }
+    }
+    const std::string request(reinterpret_cast<const char*>(data), size);
+    const std::string answer = h.server->executors.create()->process(request);
+    checkAnswer(h.schemas, request, answer);
+    return 0;
+}
