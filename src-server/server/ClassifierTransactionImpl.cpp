@@ -25,6 +25,7 @@ ClassifierTransactionImpl::~ClassifierTransactionImpl() {
         try {
             _repository->remove(_key);
         } catch (...) {
+            // Nothing is left to free; the next create of this name fails "(in memory)".
         }
     }
 }
