@@ -234,10 +234,12 @@ TEST_F(ClassifyConnectionDeadlineTest, IdleAndSlowClientsAreDroppedAndEverything
             good.emplace_back([&, g] {
                 for (int n = 0; open.load() > 0; ++n) {
                     const int ahead = open.load();
-                    const auto bound = RequestTimeout * ((ahead + MaxClients - 1) / MaxClients + 1) + 3s;
+                    const auto bound =
+                        RequestTimeout * ((ahead + MaxClients - 1) / MaxClients + 1) + 3s;
                     const auto start = Clock::now();
                     RawClient client(port);
-                    const std::string request = "request " + std::to_string(g) + "." + std::to_string(n);
+                    const std::string request =
+                        "request " + std::to_string(g) + "." + std::to_string(n);
                     const bool sent = client.connected() && client.request(request);
                     if (!sent || client.answer() != "echo " + request) ++wrong;
                     const auto waited = Clock::now() - start;
