@@ -13,6 +13,7 @@
 #include "xml/ComInitializer.h"
 #include "xml/ParseError.h"
 #include "xml/SchemaCache.h"
+#include "xml/XmlString.h"
 
 namespace xml {
 
@@ -163,11 +164,10 @@ Element Document::selectExactlyOne(const std::string& xpath) const {
 std::string Document::getTargetNamespace() const {
     const xmlNode* root = _document ? xmlDocGetRootElement(_document.get()) : nullptr;
     if (root == nullptr) return "";
-    xmlChar* value = xmlGetNoNsProp(root, reinterpret_cast<const xmlChar*>("targetNamespace"));
-    if (value == nullptr) return "";
-    std::string result(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return result;
+    const XmlString value(
+        xmlGetNoNsProp(root, reinterpret_cast<const xmlChar*>("targetNamespace")));
+    if (!value) return "";
+    return reinterpret_cast<const char*>(value.get());
 }
 
 std::string Document::getXml() const {
@@ -175,10 +175,9 @@ std::string Document::getXml() const {
     xmlChar* buffer = nullptr;
     int size = 0;
     xmlDocDumpMemoryEnc(_document.get(), &buffer, &size, "UTF-8");
-    if (buffer == nullptr) throw AtlException(ENOMEM);
-    std::string result(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
-    xmlFree(buffer);
-    return result;
+    const XmlString owned(buffer);
+    if (!owned) throw AtlException(ENOMEM);
+    return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
 }
 
 NodeList Document::select(_xmlNode* context, const std::string& xpath) const {

@@ -7,6 +7,7 @@
 #include "platform/errorresources/SystemErrorText.h"
 #include "xml/Document.h"
 #include "xml/NodeList.h"
+#include "xml/XmlString.h"
 
 namespace xml {
 
@@ -41,11 +42,9 @@ std::string Element::getAttribute(const std::string& name) const {
         throw ElementException("Error when getting the attribute '" + name + "' from an element.");
     }
     if (attribute->children == nullptr) return "";
-    xmlChar* value = xmlNodeListGetString(_node->doc, attribute->children, 1);
-    if (value == nullptr) throw AtlException(ENOMEM);
-    std::string result(text(value));
-    xmlFree(value);
-    return result;
+    const XmlString value(xmlNodeListGetString(_node->doc, attribute->children, 1));
+    if (!value) throw AtlException(ENOMEM);
+    return text(value.get());
 }
 
 bool Element::attributeExists(const std::string& name) const {
@@ -61,16 +60,14 @@ bool Element::getBooleanAttribute(const std::string& name) const {
 }
 
 std::string Element::getText() const {
-    xmlChar* content = xmlNodeGetContent(_node);
-    if (content == nullptr) {
+    const XmlString content(xmlNodeGetContent(_node));
+    if (!content) {
         throw ElementException(
             "Could not get the text from a node in the XML document, using "
             "'Element::getText()'. " +
             platform::errorresources::systemErrorText(ENOMEM));
     }
-    std::string result(text(content));
-    xmlFree(content);
-    return result;
+    return text(content.get());
 }
 
 std::string Element::getTagName() const {

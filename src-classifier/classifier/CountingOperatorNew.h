@@ -13,6 +13,10 @@ namespace {
 
 // Negative: allocations never fail. Otherwise the number of allocations still allowed.
 long allocationsLeft = -1;
+// Whether the allocations after the failing one succeed again (a passing shortage).
+bool failOnlyOnce = false;
+// Allocations made to fail so far.
+long allocationsFailed = 0;
 long allocationsMade = 0;
 std::size_t largestAllocation = 0;
 std::size_t bytesAllocated = 0;
@@ -22,10 +26,26 @@ struct FailAfter {
     ~FailAfter() { allocationsLeft = -1; }
 };
 
+// Only the allocation after `allowed` more fails; the ones after it succeed.
+struct FailOnceAfter {
+    explicit FailOnceAfter(long allowed) {
+        allocationsLeft = allowed;
+        failOnlyOnce = true;
+    }
+    ~FailOnceAfter() {
+        allocationsLeft = -1;
+        failOnlyOnce = false;
+    }
+};
+
 }  // namespace
 
 void* operator new(std::size_t size) {
-    if (allocationsLeft == 0) throw std::bad_alloc();
+    if (allocationsLeft == 0) {
+        ++allocationsFailed;
+        if (failOnlyOnce) allocationsLeft = -1;
+        throw std::bad_alloc();
+    }
     if (allocationsLeft > 0) --allocationsLeft;
     ++allocationsMade;
     largestAllocation = std::max(largestAllocation, size);

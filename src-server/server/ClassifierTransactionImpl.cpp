@@ -1,5 +1,6 @@
 #include "server/ClassifierTransactionImpl.h"
 
+#include <new>
 #include <utility>
 
 #include "debug/assertion.h"
@@ -16,6 +17,16 @@ ClassifierTransactionImpl::~ClassifierTransactionImpl() {
         // Taking out a classifier created here failed (its named lock or its missing file);
         // a destructor cannot report that, and every lock is released all the same.
         drop();
+    } catch (const std::bad_alloc&) {
+        // Out of memory while taking out a classifier created here: the copy, the largest thing
+        // held, goes first, and taking out is tried once more. Should that fail too, the empty
+        // classifier stays in memory (it has no file) rather than ending the process.
+        drop();
+        try {
+            _repository->remove(_key);
+        } catch (...) {
+            // Nothing is left to free; the next create of this name fails "(in memory)".
+        }
     }
 }
 

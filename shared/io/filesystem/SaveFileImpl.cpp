@@ -90,6 +90,9 @@ void SaveFileImpl::replace(const std::string& path, std::string_view bytes) cons
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) fail(OpenFailed, path, EISDIR);
 
+    // Named before the rename: once the new content is in place, nothing may fail for want of
+    // memory and report a save that happened as failed.
+    const std::string folder = parentFolder(path);
     TemporaryFile temporary(temporaryName(path));
     FileDescriptor file(
         ::open(temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -103,7 +106,7 @@ void SaveFileImpl::replace(const std::string& path, std::string_view bytes) cons
     }
     if (::rename(temporary.name().c_str(), path.c_str()) != 0) fail(WriteFailed, path, errno);
     temporary.renamed();
-    if (!syncFolder(parentFolder(path))) fail(WriteFailed, path, errno);
+    if (!syncFolder(folder)) fail(WriteFailed, path, errno);
 }
 
 }  // namespace io::filesystem

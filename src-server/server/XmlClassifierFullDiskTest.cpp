@@ -1,0 +1,122 @@
+// Request execution over a classifier folder on a small file system that is full: the commit
+// fails, and neither the stored file nor the classifier in memory changes. Needs root to mount
+// the file system; skipped otherwise.
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "io/filesystem/FileDescriptor.h"
+#include "server/XmlClassifierTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using namespace test;
+namespace fs = std::filesystem;
+
+// A tmpfs of `size` bytes mounted over a folder while the object lives.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(std::string folder, std::size_t size) : _folder(std::move(folder)) {
+        const std::string options = "size=" + std::to_string(size);
+        _mounted = ::mount("qm_full_disk", _folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!_mounted) _error = std::strerror(errno);
+    }
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+    ~ScopedTmpfs() {
+        if (_mounted) ::umount2(_folder.c_str(), MNT_DETACH);
+    }
+
+    bool mounted() const { return _mounted; }
+    const std::string& error() const { return _error; }
+
+private:
+    std::string _folder;
+    bool _mounted = false;
+    std::string _error;
+};
+
+// Writes `path` until the file system refuses more; true when it ended full.
+bool fill(const std::string& path) {
+    io::filesystem::FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file.valid()) return false;
+    const std::string block(4096, 'f');
+    for (;;) {
+        const ssize_t written = ::write(file.get(), block.data(), block.size());
+        if (written < 0) return errno == ENOSPC;
+    }
+}
+
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::size_t entriesIn(const std::string& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+    return count;
+}
+
+class XmlClassifierFullDiskTest : public StorageFixture {};
+
+TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const ScopedTmpfs disk(root, 256 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "could not mount a tmpfs: " << disk.error();
+    createSpam();
+    const std::string stored = bytesOf(file("spam"));
+    const std::string before = information();
+    ASSERT_EQ(2000, statusOf(before));
+    ASSERT_TRUE(fill(root + "/filler"));
+
+    struct Case {
+        const char* what;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"train on a stored classifier",
+         texts(text("t", "a long new text with many words never trained before")) +
+             writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""))},
+        {"create a classifier", writeCalls("Other", call("create", "w1") +
+                                                        call("addClass", "w2", "className=\"x\""))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string answer = run(c.body);
+        EXPECT_EQ(5000, statusOf(answer)) << answer;
+        EXPECT_EQ(0u, messageOf(answer).rfind(
+                          "An error occurred when executing a classifier query.\n\n", 0))
+            << answer;
+        EXPECT_EQ(stored, bytesOf(file("spam")));
+        // No half-written file is left beside the stored one and the filler.
+        EXPECT_EQ(2u, entriesIn(root));
+        EXPECT_EQ(before, information());
+        EXPECT_EQ(before, runAfterRestart(readCalls(
+                              call("getInformation", "i", "classifierName=\"Spam\""))));
+        EXPECT_EQ(4000, statusOf(information("Other")));
+    }
+
+    // Once there is room again the same write succeeds.
+    fs::remove(root + "/filler");
+    EXPECT_EQ(2000, statusOf(run(cases[0].body)));
+    EXPECT_NE(before, information());
+    EXPECT_NE(stored, bytesOf(file("spam")));
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
