@@ -170,10 +170,10 @@ void JobDistributionImpl::remove(const std::string& key) {
             AutoLock<MutexImpl> repositoryLock(&_mutex);
             current = held(file);
             if (!current || current == locked) {
-                if (locked) locked->markRemoved();
                 const auto lock = namedLock(file);
                 AutoLock<NamedLock> fileLock(lock.get());
                 _removeFile->remove(file);
+                if (locked) locked->markRemoved();
                 _evicted.erase(file);
                 _classifiers.erase(file);
                 return;
