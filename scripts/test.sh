@@ -6,7 +6,8 @@
 #                  fuzz targets, each run for a bounded number of inputs from its seed corpus
 #   build/tsan     ThreadSanitizer, the tests labelled "concurrency"
 # After the release, asan and tsan tests, the staged server of that build runs its self test
-# ("quillmarkserver -test -config config.xml" in build/<dir>/stage). Stops at the first failing step.
+# ("quillmarkserver -test" in build/<dir>/stage, with a copy of its config.xml moved to a free
+# port, so that test runs in other checkouts do not collide). Stops at the first failing step.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,17 +29,33 @@ run_tests() {
   ctest --test-dir "$root/build/$dir" --output-on-failure --timeout 600 -j "$jobs" "$@"
 }
 
-# The runnable folder of a build, as a user starts it: the self test on the default configuration
-# (its fixed port must be free) must end with exit code 0 and "4 tests passed!".
+# A loopback port that is free now: the one the system gives to a socket bound to port 0.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# The runnable folder of a build, as a user starts it: the self test must end with exit code 0
+# and "4 tests passed!". Its configuration is the staged config.xml with only the port changed;
+# the staged file itself keeps the default port.
 stage_self_test() {
-  local stage="$root/build/$1/stage" output
-  if ! output=$(cd "$stage" && ./quillmarkserver -test -config config.xml 2>&1) ||
-      [[ $output != *"4 tests passed!"* ]]; then
-    printf '%s\n' "$output" | tail -n 60
-    echo "The self test in $stage failed." >&2
+  local stage="$root/build/$1/stage" output port folder
+  port=$(free_port)
+  folder=$(mktemp -d)
+  sed "s|<port>[0-9]*</port>|<port>$port</port>|" "$stage/config.xml" >"$folder/config.xml"
+  if ! grep -q "<port>$port</port>" "$folder/config.xml"; then
+    rm -rf "$folder"
+    echo "No <port> element to change in $stage/config.xml." >&2
     return 1
   fi
-  echo "self test in build/$1/stage: 4 tests passed!"
+  if ! output=$(cd "$stage" && ./quillmarkserver -test -config "$folder/config.xml" 2>&1) ||
+      [[ $output != *"4 tests passed!"* ]]; then
+    rm -rf "$folder"
+    printf '%s\n' "$output" | tail -n 60
+    echo "The self test in $stage (port $port) failed." >&2
+    return 1
+  fi
+  rm -rf "$folder"
+  echo "self test in build/$1/stage on port $port: 4 tests passed!"
 }
 
 echo "== normal build"

@@ -39,6 +39,10 @@ void ClassifierTransactionImpl::open(std::shared_ptr<ThreadSafeClassifier> share
     QM_ASSERT_TEXT(!_classifierInfo.copy, "!_classifierInfo.copy",
                    "A transaction opened a classifier while it already held a copy.");
     auto lock = std::make_shared<platform::mutex::WriterAutoLock>(shared->writer());
+    if (shared->removed()) {
+        throw ClassifierNotFoundException("The requested classifier could not be found. '" + _key +
+                                          "'.");
+    }
     auto copy = shared->classifier().clone();
     _classifierInfo.classifier = std::move(shared);
     _classifierInfo.lock = std::move(lock);
@@ -87,11 +91,12 @@ void ClassifierTransactionImpl::drop() {
 }
 
 void ClassifierTransactionImpl::release() {
+    // Dropped first: remove waits for the writer lock held here.
+    drop();
     if (_classifierInfo.state == TransactionState::Created) {
         _classifierInfo.state = TransactionState::None;
         _repository->remove(_key);
     }
-    drop();
 }
 
 }  // namespace norvale::quillmark

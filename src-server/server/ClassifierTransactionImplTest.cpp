@@ -59,7 +59,7 @@ TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
 
 TEST_F(ClassifierTransactionImplTest, ACommitWhoseSaveFailsChangesNeitherMemoryNorFile) {
     store("spam", fakeData({{"ham", 1}}));
-    _saveFile.fail = true;
+    _saveFile.failWith = "The disk is full.";
     auto write = transaction("spam");
     write->getClassifier().train("ham", "x");
     EXPECT_THROW(write->commit(), io::filesystem::SaveFileException);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/mutex/AutoLock.h"
+#include "platform/mutex/WriterAutoLock.h"
 
 namespace norvale::quillmark {
 
@@ -105,6 +106,14 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::inMemory(const std::s
     return held;
 }
 
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::held(const std::string& fileKey) const {
+    if (const auto found = _classifiers.find(fileKey); found != _classifiers.end()) {
+        return found->second;
+    }
+    const auto evicted = _evicted.find(fileKey);
+    return evicted == _evicted.end() ? nullptr : evicted->second.lock();
+}
+
 void JobDistributionImpl::makeRoom(const std::string& fileKey) {
     const std::uint64_t need = 2 * size(fileKey);
     std::uint64_t available = _memoryStatus->available();
@@ -151,15 +160,28 @@ void JobDistributionImpl::save(const std::string& key, std::string_view bytes) {
 
 void JobDistributionImpl::remove(const std::string& key) {
     const std::string file = fileKey(key);
-    std::shared_ptr<ThreadSafeClassifier> removed;
-    AutoLock<MutexImpl> repositoryLock(&_mutex);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
-    _removeFile->remove(file);
-    _evicted.erase(file);
-    if (const auto found = _classifiers.find(file); found != _classifiers.end()) {
-        removed = std::move(found->second);
-        _classifiers.erase(found);
+    // The writer lock of the classifier in memory is taken without the repository mutex, so the
+    // lookup is repeated until the classifier found is the one whose writer lock is held.
+    std::shared_ptr<ThreadSafeClassifier> locked;
+    std::unique_ptr<platform::mutex::WriterAutoLock> writer;
+    for (;;) {
+        std::shared_ptr<ThreadSafeClassifier> current;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            current = held(file);
+            if (!current || current == locked) {
+                const auto lock = namedLock(file);
+                AutoLock<NamedLock> fileLock(lock.get());
+                _removeFile->remove(file);
+                if (locked) locked->markRemoved();
+                _evicted.erase(file);
+                _classifiers.erase(file);
+                return;
+            }
+        }
+        writer.reset();
+        locked = std::move(current);
+        writer = std::make_unique<platform::mutex::WriterAutoLock>(locked->writer());
     }
 }
 

@@ -26,8 +26,9 @@ namespace norvale::quillmark {
 //
 // Every file operation on a classifier holds a named lock (an flock in lockFolder) created anew
 // for that operation, so that servers sharing a classifier root never see each other's half-done
-// file work. Lock order: the repository mutex, then the named lock. The classifiers' own
-// reader/writer locks are never taken here.
+// file work. Lock order: the repository mutex, then the named lock. A classifier's writer lock is
+// taken only by remove, never while the repository mutex is held: remove waits for the write
+// sequence on the classifier to end, so that no commit writes the file back after it.
 //
 // An evicted classifier that a running call still holds is remembered (weakly): a get or create
 // while it lives enters that object again instead of loading or making a second one, so two
@@ -72,6 +73,8 @@ private:
     // The classifier of the key in the map, or evicted but still held by a running call (then
     // entered again); null when neither.
     std::shared_ptr<ThreadSafeClassifier> inMemory(const std::string& fileKey);
+    // The same without entering an evicted one again.
+    std::shared_ptr<ThreadSafeClassifier> held(const std::string& fileKey) const;
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;

@@ -79,6 +79,37 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
     EXPECT_EQ(1u, _repository->get(key("new"))->classifier().getInformation().size());
 }
 
+// A remove waits for the write sequence that holds the classifier, and a write sequence that
+// reached the classifier before the remove but got its writer lock after it finds it gone;
+// neither may write the file back once it was deleted.
+TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
+    store("x", fakeData({{"n", 0}}));
+    auto holder = std::make_unique<ClassifierTransactionImpl>(_repository.get(), key("x"));
+    holder->getClassifier().train("n", "t");
+    auto removing = std::async(std::launch::async, [&] {
+        ClassifierTransactionImpl remove(_repository.get(), key("X"));
+        remove.remove();
+        remove.commit();
+    });
+    EXPECT_EQ(std::future_status::timeout, removing.wait_for(100ms)) << "the remove did not wait";
+    auto late = std::async(std::launch::async, [&] {
+        ClassifierTransactionImpl write(_repository.get(), key("x"));
+        try {
+            write.getClassifier().train("n", "t");
+            write.commit();
+        } catch (const ClassifierNotFoundException&) {
+        }
+    });
+    std::this_thread::sleep_for(50ms);
+    holder->commit();
+    holder.reset();
+    removing.get();
+    late.get();
+    EXPECT_FALSE(exists("x"));
+    EXPECT_EQ(0u, _repository->count());
+    EXPECT_THROW(_repository->get(key("x")), ClassifierNotFoundException);
+}
+
 TEST_F(JobDistributionImplConcurrencyTest, FileOperationsWaitForTheNamedLock) {
     platform::mutex::NamedMutexImpl other(_locks, platform::mutex::classifierLockName(key("spam")));
     std::future<void> saving;

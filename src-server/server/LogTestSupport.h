@@ -1,13 +1,13 @@
 #pragma once
 
-// Fakes and helpers shared by the log's tests (never linked into the product).
+// Fakes and helpers shared by the server's tests (never linked into the product).
 
 #include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "io/filesystem/SaveFile.h"
+#include "io/filesystem/SaveFileImpl.h"
 #include "platform/thread/CurrentThread.h"
 #include "posix/debug/WriteDump.h"
 #include "posix/memory/MemoryStatus.h"
@@ -31,6 +31,24 @@ public:
     mutable std::vector<std::string> paths;
     mutable std::vector<io::filesystem::SaveMode> modes;
     mutable std::string content;
+};
+
+// Stores files for real until told to fail; can run something from inside save.
+class SwitchableSaveFile : public io::filesystem::SaveFile {
+public:
+    void save(const std::string& path, std::string_view bytes,
+              io::filesystem::SaveMode mode) const override {
+        if (onSave) onSave();
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        _real.save(path, bytes, mode);
+    }
+
+    const char* failWith = nullptr;
+    // Runs at the start of every save, on the saving thread.
+    std::function<void()> onSave;
+
+private:
+    io::filesystem::SaveFileImpl _real;
 };
 
 class RecordingWriteDump : public posix::debug::WriteDump {

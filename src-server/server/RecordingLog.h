@@ -47,6 +47,19 @@ public:
         std::lock_guard<std::mutex> lock(_guard);
         return _entries;
     }
+    // The messages logged at `level` ("Log", "Error", "Test", "Failure"), in order.
+    std::vector<std::string> texts(const std::string& level) const {
+        const std::string prefix = level + ": ";
+        std::vector<std::string> found;
+        for (const std::string& entry : entries()) {
+            if (entry.compare(0, prefix.size(), prefix) == 0) found.push_back(entry.substr(prefix.size()));
+        }
+        return found;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(_guard);
+        _entries.clear();
+    }
 
 private:
     static std::string switchText(const char* name, bool on) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // Test doubles for the repository's tests (never linked into the product): a classifier whose
-// blob is readable text and whose live objects use up a fixed amount of memory, a save that can
-// be told to fail, a recording log, and a fixture over a temporary classifier root.
+// blob is readable text and whose live objects use up a fixed amount of memory, and a fixture over
+// a temporary classifier root whose save can be told to fail.
 
 #include <atomic>
 #include <filesystem>
@@ -24,7 +24,8 @@
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/JobDistributionImpl.h"
-#include "server/Log.h"
+#include "server/LogTestSupport.h"
+#include "server/RecordingLog.h"
 
 namespace norvale::quillmark::testing {
 
@@ -123,41 +124,6 @@ private:
     MemoryAccount* _account;
 };
 
-// The real atomic save unless told to fail.
-class FailingSaveFile : public io::filesystem::SaveFile {
-public:
-    void save(const std::string& path, std::string_view bytes, io::filesystem::SaveMode mode) const override {
-        if (fail) throw io::filesystem::SaveFileExceptionImpl("Could not write '" + path + "'.");
-        io::filesystem::SaveFileImpl().save(path, bytes, mode);
-    }
-    std::atomic<bool> fail{false};
-};
-
-// Every call as "level: text"; assertion reports as "Failure: expression|description|file|line".
-class RecordingLog : public Log {
-public:
-    using Log::assertionFailed, Log::error, Log::log, Log::test;
-    void log(const std::string& message) override { add("Log: " + message); }
-    void error(const std::string& message) override { add("Error: " + message); }
-    void test(const std::string& message) override { add("Test: " + message); }
-    void assertionFailed(const std::string& expression, const std::string& description,
-                         const std::string& file, int line) override {
-        add("Failure: " + expression + "|" + description + "|" + file + "|" + std::to_string(line));
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(_guard);
-        return _lines;
-    }
-
-private:
-    void add(const std::string& line) {
-        std::lock_guard lock(_guard);
-        _lines.push_back(line);
-    }
-    mutable std::mutex _guard;
-    std::vector<std::string> _lines;
-};
-
 // A repository over "<temp>/classifiers" with the real file services and fake classifiers;
 // restart() replaces it by a fresh one over the same files.
 class RepositoryFixture : public ::testing::Test {
@@ -196,7 +162,7 @@ protected:
     MemoryAccount _memory;
     FakeClassifierFactory _factory{&_memory};
     io::filesystem::LoadFileImpl _loadFile;
-    FailingSaveFile _saveFile;
+    SwitchableSaveFile _saveFile;
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;

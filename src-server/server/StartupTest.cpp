@@ -10,37 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "server/RecordingLog.h"
+
 namespace norvale::quillmark {
 namespace {
 
-// Everything start-up tells the log and its switches, in order.
-class RecordingLog : public Log, public LogSettings {
-public:
-    using Log::error;
-    using Log::log;
-    using Log::test;
-
-    void log(const std::string& message) override { events.push_back("Log: " + message); }
-    void error(const std::string& message) override { events.push_back("Error: " + message); }
-    void test(const std::string& message) override { events.push_back("Test: " + message); }
-    void assertionFailed(const std::string& expression, const std::string&, const std::string&,
-                         int) override {
-        events.push_back("Failure: " + expression);
-    }
-
-    int level() const override { return 0; }
-    void setLevel(int) override {}
-    void setConsoleOutput(bool on) override {
-        events.push_back(std::string("console ") + (on ? "on" : "off"));
-    }
-    void setFileOutput(bool on) override {
-        events.push_back(std::string("file ") + (on ? "on" : "off"));
-    }
-    void setLogMemory(bool) override {}
-    void setStartupComplete(bool) override {}
-
-    std::vector<std::string> events;
-};
+using testing::RecordingLog;
 
 class FakeCreateFolder : public posix::file::CreateFolder {
 public:
@@ -147,9 +122,9 @@ TEST_F(StartupTest, EntersTheExecutablesFolderAndPreparesTheLogFolderBeforeReadi
     auto s = startup({"-config", "config.xml"});
     EXPECT_EQ(std::vector<std::string>{"/srv/quill mark/bin/"}, _currentDirectory.paths);
     EXPECT_EQ(std::vector<std::string>{"./logs/"}, _createFolder.created);
-    const std::vector<std::string> expected = {"file on", "console on",
+    const std::vector<std::string> expected = {"setFileOutput on", "setConsoleOutput on",
                                                "Log: Executing quillmarkserver -config config.xml"};
-    EXPECT_EQ(expected, _log.events);
+    EXPECT_EQ(expected, _log.entries());
     EXPECT_EQ("Quillmark Server", std::string(s->serviceName()));
     EXPECT_FALSE(s->serviceMode());
 }
@@ -164,12 +139,12 @@ TEST_F(StartupTest, AMissingLogFolderEndsStartup) {
         EXPECT_EQ(std::string("The directory './logs/' doesn't exist. Make sure you create it!"),
                   e.what());
     }
-    EXPECT_TRUE(_log.events.empty());
+    EXPECT_TRUE(_log.entries().empty());
 }
 
 TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlags) {
     EXPECT_EQ("No arguments specified.", refusal({}));
-    EXPECT_EQ(std::vector<std::string>{"file on"}, _log.events);  // file output is on already
+    EXPECT_EQ(std::vector<std::string>{"setFileOutput on"}, _log.entries());  // file output is on already
     EXPECT_EQ("Not enough arguments for the flag -config. 1 is required.", refusal({"-config"}));
     EXPECT_EQ("Too many arguments for the flag -config. No more than 1 arguments allowed",
               refusal({"-config", "a.xml", "b.xml"}));
@@ -193,12 +168,12 @@ TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlags) {
 
 TEST_F(StartupTest, ConsoleOutputStaysOnlyWithoutQuietAndOutsideTheService) {
     startup({"-config", "c.xml", "-quiet"});
-    EXPECT_EQ("console off", _log.events[1]);
-    _log.events.clear();
+    EXPECT_EQ("setConsoleOutput off", _log.entries()[1]);
+    _log.clear();
     auto service = startup({"-scm", "-config", "c.xml"});
-    EXPECT_EQ("console off", _log.events[1]);
+    EXPECT_EQ("setConsoleOutput off", _log.entries()[1]);
     EXPECT_TRUE(service->serviceMode());
-    EXPECT_EQ("Log: Executing quillmarkserver -scm -config c.xml", _log.events[2]);
+    EXPECT_EQ("Log: Executing quillmarkserver -scm -config c.xml", _log.entries()[2]);
 }
 
 TEST_F(StartupTest, RunsTheServerModesWithTheirSettings) {
@@ -224,13 +199,13 @@ TEST_F(StartupTest, RunsTheServerModesWithTheirSettings) {
 
 TEST_F(StartupTest, RunsTheServiceControlAndLogsTheirSuccess) {
     EXPECT_EQ(0, startup({"-install", "-config", "rel/config.xml"})->run());
-    EXPECT_EQ("Log: Successfully installed the service.", _log.events.back());
+    EXPECT_EQ("Log: Successfully installed the service.", _log.entries().back());
     EXPECT_EQ(0, startup({"-uninstall"})->run());
-    EXPECT_EQ("Log: Successfully uninstalled the service.", _log.events.back());
+    EXPECT_EQ("Log: Successfully uninstalled the service.", _log.entries().back());
     EXPECT_EQ(0, startup({"-start"})->run());
-    EXPECT_EQ("Log: Successfully started the service.", _log.events.back());
+    EXPECT_EQ("Log: Successfully started the service.", _log.entries().back());
     EXPECT_EQ(0, startup({"-stop", "-quiet"})->run());
-    EXPECT_EQ("Log: Successfully stopped the service.", _log.events.back());
+    EXPECT_EQ("Log: Successfully stopped the service.", _log.entries().back());
     const std::vector<std::string> calls = {"install rel/config.xml", "uninstall", "start", "stop"};
     EXPECT_EQ(calls, _service.calls);
     EXPECT_TRUE(_server.runs.empty());
@@ -245,25 +220,25 @@ TEST_F(StartupTest, AFailingModeIsLoggedAndEndsWithOne) {
     EXPECT_EQ(
         "Error: An exception occured when trying to startup the server. The service with the "
         "name 'Quillmark Server' is not installed.",
-        _log.events.back());
+        _log.entries().back());
 
     const std::terminate_handler before = std::get_terminate();
     _server.failure = [] { throw std::bad_alloc(); };
     EXPECT_EQ(1, startup({"-config", "c.xml"})->run());
-    EXPECT_EQ("Error: Caught a bad alloc exception. std::bad_alloc", _log.events.back());
+    EXPECT_EQ("Error: Caught a bad alloc exception. std::bad_alloc", _log.entries().back());
     EXPECT_EQ(before, std::get_terminate());
 }
 
 TEST(StartupFailureTest, EveryKindOfFailureHasItsMessage) {
     RecordingLog log;
     EXPECT_EQ(7, Startup::reportFailures(&log, [] { return 7; }));
-    EXPECT_TRUE(log.events.empty());
+    EXPECT_TRUE(log.entries().empty());
 
     EXPECT_EQ(1, Startup::reportFailures(
                      &log, []() -> int { throw ArgStartupException("No arguments specified."); }));
-    ASSERT_EQ(2u, log.events.size());
-    EXPECT_EQ("Error: No arguments specified.", log.events[0]);
-    EXPECT_EQ("Log: " + Startup::usageText(), log.events[1]);
+    ASSERT_EQ(2u, log.entries().size());
+    EXPECT_EQ("Error: No arguments specified.", log.entries()[0]);
+    EXPECT_EQ("Log: " + Startup::usageText(), log.entries()[1]);
 
     const std::vector<std::pair<std::function<int()>, std::string>> cases = {
         {[]() -> int { throw SystemStartupException("The root training path 'x' doesn't exist."); },
@@ -276,9 +251,9 @@ TEST(StartupFailureTest, EveryKindOfFailureHasItsMessage) {
          "Error: A ... exception occured when trying to startup the server."},
     };
     for (const auto& [body, message] : cases) {
-        log.events.clear();
+        log.clear();
         EXPECT_EQ(1, Startup::reportFailures(&log, body));
-        EXPECT_EQ(std::vector<std::string>{message}, log.events);
+        EXPECT_EQ(std::vector<std::string>{message}, log.entries());
     }
 }
 

@@ -29,8 +29,14 @@ public:
         _lastAccess.store(seconds, std::memory_order_relaxed);
     }
 
+    // Set by the repository's remove under the writer side; a write sequence that gets the
+    // writer side afterwards must not store it again.
+    void markRemoved() { _removed = true; }
+    bool removed() const { return _removed; }
+
 private:
     std::atomic<std::int64_t> _lastAccess;
+    bool _removed = false;  // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;
 };
 

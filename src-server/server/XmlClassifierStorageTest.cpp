@@ -88,7 +88,7 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     EXPECT_NE(std::string::npos, messageOf(undone).find("\nCall id: a3\nWriteCall: addClass\n"));
     EXPECT_EQ(before, information());
     EXPECT_EQ(stored, io::filesystem::test::TempFolder::read(file("spam")));
-    EXPECT_TRUE(log.errorLines.empty());
+    EXPECT_TRUE(log.texts("Error").empty());
 }
 
 TEST_F(XmlClassifierStorageTest, RemoveTakesEffectOnlyWhenTheSequenceCommits) {
@@ -143,7 +143,7 @@ TEST_F(XmlClassifierStorageTest, FailedStoreAtCommitChangesNothing) {
     EXPECT_EQ(5000, statusOf(failed));
     const std::string message = "An error occurred when executing a classifier query.\n\nThe disk is full.";
     EXPECT_EQ(message, messageOf(failed));
-    EXPECT_EQ(std::vector<std::string>{message}, log.errorLines);
+    EXPECT_EQ(std::vector<std::string>{message}, log.texts("Error"));
     EXPECT_EQ(before, information());
     EXPECT_EQ(stored, io::filesystem::test::TempFolder::read(file("spam")));
 

@@ -175,7 +175,7 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierNamedByRootAndNameWithTheir
     ASSERT_NE(std::string::npos, c4) << response;
     EXPECT_TRUE(c1 < c2 && c2 < c3 && c3 < c4) << response;
     EXPECT_EQ(std::string::npos, response.find("textCoverage")) << "version 1.00";
-    EXPECT_TRUE(log.errorLines.empty());
+    EXPECT_TRUE(log.texts("Error").empty());
 
     // The declared version decides the response's version and its text coverage.
     const std::string newer = make(true)->process(request(body, "1.010"));
@@ -225,8 +225,8 @@ TEST_F(XmlClassifierTest, FailedReadCallStopsTheSequenceAndNamesTheCall) {
     EXPECT_EQ(std::string::npos, response.find("r1")) << "no result of the first call";
     EXPECT_EQ((std::vector<std::string>{"get /srv/qm/here.dat", "get /srv/qm/missing.dat"}),
               repository.keys);
-    EXPECT_TRUE(log.errorLines.empty());
-    EXPECT_TRUE(log.logLines.empty());
+    EXPECT_TRUE(log.texts("Error").empty());
+    EXPECT_TRUE(log.texts("Log").empty());
 }
 
 TEST_F(XmlClassifierTest, FailuresInsideACallGetTheirStatusCode) {
@@ -237,7 +237,7 @@ TEST_F(XmlClassifierTest, FailuresInsideACallGetTheirStatusCode) {
     EXPECT_EQ(4000, statusOf(engineFailure));
     EXPECT_EQ("no classes\nCall id: e\nReadCall: classify" + ReadCallsTail,
               messageOf(engineFailure));
-    EXPECT_TRUE(log.errorLines.empty()) << "engine refusals are not logged";
+    EXPECT_TRUE(log.texts("Error").empty()) << "engine refusals are not logged";
 
     repository.failure = [] { throw io::IOException("The disk is gone."); };
     const std::string ioFailure =
@@ -247,7 +247,7 @@ TEST_F(XmlClassifierTest, FailuresInsideACallGetTheirStatusCode) {
               messageOf(ioFailure));
     EXPECT_EQ(std::vector<std::string>{"Caught an exception while iterating calls. Method: "
                                        "getInformation. The disk is gone."},
-              log.errorLines);
+              log.texts("Error"));
 }
 
 TEST_F(XmlClassifierTest, FailuresOutsideTheCallFamiliesAreAnsweredOrRethrown) {
@@ -260,21 +260,21 @@ TEST_F(XmlClassifierTest, FailuresOutsideTheCallFamiliesAreAnsweredOrRethrown) {
     const std::string atlMessage = "An ATL exception was caught. System error message: " +
                                    std::string(std::strerror(ENOMEM));
     EXPECT_EQ(0u, messageOf(atl).find(atlMessage)) << messageOf(atl);
-    ASSERT_EQ(1u, log.errorLines.size());
-    EXPECT_EQ(messageOf(atl), log.errorLines[0]);
+    ASSERT_EQ(1u, log.texts("Error").size());
+    EXPECT_EQ(messageOf(atl), log.texts("Error")[0]);
 
     repository.failure = [] { throw std::bad_alloc(); };
     EXPECT_THROW(run(body), std::bad_alloc);
-    ASSERT_EQ(2u, log.errorLines.size());
+    ASSERT_EQ(2u, log.texts("Error").size());
     EXPECT_EQ("A std exception occured when trying to read xml parameters, exception type: " +
                   std::string(std::bad_alloc().what()),
-              log.errorLines[1]);
+              log.texts("Error")[1]);
 
     repository.failure = [] { throw 42; };
     EXPECT_THROW(run(body), int);
-    ASSERT_EQ(3u, log.errorLines.size());
+    ASSERT_EQ(3u, log.texts("Error").size());
     EXPECT_EQ("An unknown ... exception was caught while trying to read xml parameters.",
-              log.errorLines[2]);
+              log.texts("Error")[2]);
 }
 
 TEST_F(XmlClassifierTest, RequestsThatCannotBeReadAreArchivedAndRefused) {
@@ -285,8 +285,8 @@ TEST_F(XmlClassifierTest, RequestsThatCannotBeReadAreArchivedAndRefused) {
         "Validation of an request failed, please verify your that your XML is correct."
         "Problems validating the xml document.\r\n";
     EXPECT_EQ(0u, messageOf(refused).find(opening)) << messageOf(refused);
-    ASSERT_EQ(1u, log.logLines.size());
-    EXPECT_EQ(0u, log.logLines[0].find(opening));
+    ASSERT_EQ(1u, log.texts("Log").size());
+    EXPECT_EQ(0u, log.texts("Log")[0].find(opening));
 
     const std::string broken = "<quillmark";
     const std::string unreadable = make()->process(broken);
@@ -298,7 +298,7 @@ TEST_F(XmlClassifierTest, RequestsThatCannotBeReadAreArchivedAndRefused) {
 
     EXPECT_EQ((std::vector<std::string>{invalid, broken}), hooks.saved());
     EXPECT_TRUE(repository.keys.empty());
-    EXPECT_TRUE(log.errorLines.empty());
+    EXPECT_TRUE(log.texts("Error").empty());
 }
 
 TEST_F(XmlClassifierTest, FailuresBeforeTheCallsAreServerErrors) {
@@ -316,7 +316,7 @@ TEST_F(XmlClassifierTest, FailuresBeforeTheCallsAreServerErrors) {
                                           "query.\n\nError parsing the string [many]"))
         << messageOf(maxSize);
     EXPECT_EQ((std::vector<std::string>{messageOf(version), messageOf(maxSize)}),
-              log.errorLines);
+              log.texts("Error"));
     EXPECT_TRUE(repository.keys.empty());
 }
 
@@ -362,7 +362,7 @@ TEST_F(XmlClassifierTest, UnsupportedCallsAndMissingAttributesAreBadRequests) {
     EXPECT_EQ(4000, statusOf(missingText));
     EXPECT_EQ(0u, messageOf(missingText).find("No text with the id 'nowhere' was found.\nCall id: m"));
 
-    EXPECT_TRUE(log.errorLines.empty());
+    EXPECT_TRUE(log.texts("Error").empty());
 }
 
 TEST_F(XmlClassifierTest, NamesThatAreNoPlainFileNamesNeverReachTheRepository) {

@@ -22,6 +22,7 @@
 #include "server/JobDistributionImpl.h"
 #include "server/Log.h"
 #include "server/LogTestSupport.h"
+#include "server/RecordingLog.h"
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifier.h"
 #include "server/XmlHook.h"
@@ -35,25 +36,8 @@ namespace norvale::quillmark::test {
 inline const std::string ResponseNamespace = "urn:quillmark:test:response";
 inline const std::string ErrorVersion = "1.00";
 
-class RecordingLog : public Log {
-public:
-    using Log::assertionFailed, Log::error, Log::log, Log::test;
-    void log(const std::string& message) override { record(logLines, message); }
-    void error(const std::string& message) override { record(errorLines, message); }
-    void test(const std::string&) override {}
-    void assertionFailed(const std::string&, const std::string&, const std::string&, int) override {}
-
-    std::vector<std::string> logLines;
-    std::vector<std::string> errorLines;
-
-private:
-    void record(std::vector<std::string>& lines, const std::string& message) {
-        std::lock_guard<std::mutex> lock(_mutex);
-        lines.push_back(message);
-    }
-
-    std::mutex _mutex;
-};
+using testing::RecordingLog;
+using testing::SwitchableSaveFile;
 
 // Every hook it makes appends the requests it is given to one list.
 class RecordingHookFactory : public XmlHookFactory {
@@ -102,24 +86,6 @@ inline std::string request(const std::string& body, const std::string& version =
            xml::test::RequestNamespace + "\" version=\"" + version + "\">" + body +
            "</quillmark>";
 }
-
-// Stores files for real until told to fail.
-class SwitchableSaveFile : public io::filesystem::SaveFile {
-public:
-    void save(const std::string& path, std::string_view bytes,
-              io::filesystem::SaveMode mode) const override {
-        if (onSave) onSave();
-        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        _real.save(path, bytes, mode);
-    }
-
-    const char* failWith = nullptr;
-    // Runs at the start of every save, on the saving thread.
-    std::function<void()> onSave;
-
-private:
-    io::filesystem::SaveFileImpl _real;
-};
 
 inline std::string texts(const std::string& elements) { return "<texts>" + elements + "</texts>"; }
 inline std::string text(const std::string& id, const std::string& content) {

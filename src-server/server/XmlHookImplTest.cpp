@@ -62,7 +62,7 @@ TEST_F(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     EXPECT_TRUE(archived().empty());
     EXPECT_EQ((Lines{"Log: Skipping to save request, to little harddrive space (less than 1gb). "
                      "Free space: 999999999"}),
-              _log.lines());
+              _log.entries());
 }
 
 TEST_F(XmlHookImplTest, FailuresAreLoggedAndSwallowed) {
@@ -73,7 +73,7 @@ TEST_F(XmlHookImplTest, FailuresAreLoggedAndSwallowed) {
     _diskSpace.failWith = "No space information.";
     EXPECT_NO_THROW(hook.save("<request/>"));
 
-    const auto lines = _log.lines();
+    const auto lines = _log.entries();
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(0u, lines[0].find("Error: Could not save a request: ")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find(blocked + "/request_threadid_")) << lines[0];
@@ -91,9 +91,9 @@ TEST(ClassifierCallbackImplTest, ReportsToTheLogWithThePrefix) {
     const auto callback = ClassifierCallbackFactoryImpl(&log).create();
     callback->onFailure("p == p", "A probability is not a number.", "Engine.cpp", 42);
     callback->clone()->onFailure("rest.empty()", "", "Data.cpp", 7);
-    EXPECT_EQ((Lines{"Failure: p == p|Classifier failure: A probability is not a number.|Engine.cpp|42",
-                     "Failure: rest.empty()|Classifier failure: |Data.cpp|7"}),
-              log.lines());
+    EXPECT_EQ((Lines{"Failure: p == p | Classifier failure: A probability is not a number. | Engine.cpp:42",
+                     "Failure: rest.empty() | Classifier failure:  | Data.cpp:7"}),
+              log.entries());
 }
 
 }  // namespace

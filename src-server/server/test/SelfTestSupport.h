@@ -2,8 +2,8 @@
 
 // Helpers of the self-test client's tests: a small stand-in for the server that speaks the
 // request protocol over loopback (schema validation, classifiers with classes kept in memory,
-// the real response and error writers) and can be told to answer one thing wrongly, and a log
-// that records what it is given. Never linked into the product.
+// the real response and error writers) and can be told to answer one thing wrongly. Never
+// linked into the product.
 
 #include <cstdint>
 #include <map>
@@ -17,7 +17,6 @@
 #include "net/server/Connection.h"
 #include "net/socket/SocketExceptions.h"
 #include "platform/thread/MethodCaller0.h"
-#include "server/Log.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
 #include "server/XmlErrorResponseImpl.h"
@@ -233,36 +232,6 @@ public:
 
 private:
     FakeQuillmark* _server;
-};
-
-class RecordingLog : public Log {
-public:
-    using Log::assertionFailed;
-    using Log::error;
-    using Log::log;
-    using Log::test;
-
-    void log(const std::string& message) override { add("Log", message); }
-    void error(const std::string& message) override { add("Error", message); }
-    void test(const std::string& message) override { add("Test", message); }
-    void assertionFailed(const std::string& expression, const std::string&, const std::string&,
-                         int) override {
-        add("Failure", expression);
-    }
-
-    std::vector<std::string> lines() {
-        std::lock_guard lock(_mutex);
-        return _lines;
-    }
-
-private:
-    void add(const char* level, const std::string& message) {
-        std::lock_guard lock(_mutex);
-        _lines.push_back(std::string(level) + ": " + message);
-    }
-
-    std::mutex _mutex;
-    std::vector<std::string> _lines;
 };
 
 }  // namespace norvale::quillmark::test::support

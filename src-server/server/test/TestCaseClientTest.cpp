@@ -9,6 +9,7 @@
 #include "net/socket/SocketTestSupport.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "server/RecordingLog.h"
 #include "server/test/SelfTestSupport.h"
 #include "server/test/SystemTest.h"
 
@@ -21,7 +22,7 @@ using norvale::quillmark::test::TestCaseClient;
 using norvale::quillmark::test::support::FakeQuillmark;
 using norvale::quillmark::test::support::FakeQuillmarkConnection;
 using norvale::quillmark::test::support::Fault;
-using norvale::quillmark::test::support::RecordingLog;
+using norvale::quillmark::testing::RecordingLog;
 using norvale::quillmark::test::support::schemaFolder;
 
 // Requests one client sends per protocol version: 4 bad requests, 5 on the shared classifiers,
@@ -71,7 +72,7 @@ TEST(SystemTestTest, RunsTheFourTestsInOrderAndCountsThem) {
         "Test: Testing connecting a client and running xml test cases...",
         "Test: Testing connecting multiple client and running xml testcases...",
     };
-    EXPECT_EQ(expected, log.lines());
+    EXPECT_EQ(expected, log.entries());
     // Two single connections, then one client and fifteen at once running every case.
     EXPECT_EQ(2 + 16 * 2 * RequestsPerVersion, server.quillmark.requests());
     EXPECT_FALSE(server.quillmark.exists("stresstest_cls1"));
