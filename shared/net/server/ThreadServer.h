@@ -174,9 +174,7 @@ void ThreadServer<C, P>::_create_clients() {
         } catch (const platform::thread::ThreadException& e) {
             _report(e.what());
         } catch (const io::IOException& e) {
-            // After stop has closed the listening socket, a failed accept is how the loop wakes
-            // up to end; only a failure while serving is worth a report.
-            if (!_stop.load()) _report(e.what());
+            _report(e.what());
         } catch (const std::bad_alloc&) {
             _report("bad alloc in ThreadServer::_create_clients");
         }

@@ -82,7 +82,12 @@ TEST(ThreadServerStressTest, ManyClientsAllAnsweredNothingLeaked) {
         EXPECT_EQ(static_cast<std::size_t>(Connections), probe.quit.size());
         EXPECT_TRUE(probe.stopped.empty());
     });
-    EXPECT_TRUE(log.reports().empty());
+    // At most the accept failure of the shutdown (none when stop came between two passes).
+    const std::vector<std::string> reports = log.reports();
+    EXPECT_GE(1u, reports.size());
+    for (const std::string& report : reports) {
+        EXPECT_EQ(0u, report.find("Error accepting a connection. ")) << report;
+    }
     EXPECT_TRUE(settlesAt("/proc/self/fd", descriptorsBefore))
         << entries("/proc/self/fd") << " descriptors, " << descriptorsBefore << " before";
     EXPECT_TRUE(settlesAt("/proc/self/task", threadsBefore))
