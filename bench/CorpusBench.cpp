@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -47,6 +48,7 @@ struct Task {
     std::unique_ptr<ClassifierImpl> classifier;
     std::vector<std::vector<std::string>> featuresOfTests;  // distinct features of each test text
     double accuracy = 0.0;
+    std::uint64_t digest = 0;  // of every probability and coverage of the test split, bit for bit
     std::size_t testFeatures = 0;  // sum over the test texts of their distinct features
 };
 
@@ -71,14 +73,28 @@ const std::string& answer(const Classification& result) {
     return best->first;
 }
 
-double accuracyOf(const Task& task) {
+// FNV-1a over the bytes of a double.
+void digestDouble(std::uint64_t& digest, double value) {
+    unsigned char bytes[sizeof(value)];
+    std::memcpy(bytes, &value, sizeof(value));
+    for (const unsigned char byte : bytes) digest = (digest ^ byte) * 0x100000001b3ULL;
+}
+
+// Classifies the test split once: the accuracy, and a digest of every result that changes when
+// any probability or coverage changes in any bit, so engine changes can be checked against it.
+void classifyTestSplit(Task& task) {
     std::size_t right = 0;
+    task.digest = 0xcbf29ce484222325ULL;
     for (const LabelledText& text : task.test) {
         Classification result;
         task.classifier->classify(text.text, result);
         if (answer(result) == text.label) ++right;
+        digestDouble(task.digest, result.getTextCoverage());
+        for (const auto& [label, probability] : result.getProbabilities()) {
+            digestDouble(task.digest, probability);
+        }
     }
-    return 100.0 * static_cast<double>(right) / static_cast<double>(task.test.size());
+    task.accuracy = 100.0 * static_cast<double>(right) / static_cast<double>(task.test.size());
 }
 
 std::unique_ptr<Task> loadTask(const std::filesystem::path& folder) {
@@ -87,7 +103,9 @@ std::unique_ptr<Task> loadTask(const std::filesystem::path& folder) {
     task->test = bench::corpus::readCorpusFile((folder / "test.tsv").string());
     task->labels = bench::corpus::corpusLabels(task->train);
     task->classifier = trainClassifier(*task);
-    task->accuracy = accuracyOf(*task);
+    classifyTestSplit(*task);
+    std::fprintf(stderr, "%s: results digest %016llx\n", folder.filename().c_str(),
+                 static_cast<unsigned long long>(task->digest));
     const auto extractor = norvale::classifier::createFeatureExtractor(5);
     for (const LabelledText& text : task->test) {
         FeatureCounts counts;
