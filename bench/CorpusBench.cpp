@@ -111,7 +111,7 @@ std::unique_ptr<Task> loadTask(const std::filesystem::path& folder) {
         FeatureCounts counts;
         extractor->extract(text.text, counts);
         std::vector<std::string> features;
-        for (const auto& [feature, m] : counts) features.push_back(feature);
+        for (const auto& [feature, m] : counts) features.emplace_back(feature);
         task->testFeatures += features.size();
         task->featuresOfTests.push_back(std::move(features));
     }

@@ -1,7 +1,9 @@
 #include "classifier/ClassifierImpl.h"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <memory_resource>
 #include <new>
 #include <string>
 #include <utility>
@@ -20,6 +22,10 @@ namespace {
 
 using storage::FeatureSet;
 using storage::ParameterAccessor;
+
+// Bytes of a classification's feature arena kept on the stack: the features of a text of about
+// 2 KiB.
+constexpr std::size_t ScratchBytes = 8192;
 
 // Constants of the classification rule; the smoothing term is the classifier's own field.
 constexpr double ScoreExponent = 0.05;
@@ -242,7 +248,11 @@ void ClassifierImpl::compact() {
 }
 
 void ClassifierImpl::classify(std::string_view text, Classification& out) const {
-    FeatureCounts features;
+    // The features of one text live in an arena on this call's stack (and, past its size, in
+    // heap blocks released together at return) instead of one heap node per feature.
+    alignas(std::max_align_t) std::byte scratch[ScratchBytes];
+    std::pmr::monotonic_buffer_resource arena(scratch, sizeof(scratch));
+    FeatureCounts features(&arena);
     _extractor->extract(text, features);
     KeywordQueue noKeywords(0, 0.0);
     classifyFeatures(features, out, noKeywords);
