@@ -35,18 +35,18 @@ constexpr double SoftmaxFactorPerClass = 1.4;
 const char* const FailureExpression = "ClassifierImpl failure";
 const char* const InvalidProbability = "One of the normalized probabilities are not valid.";
 
-// The per-class arrays of one classification, allocated once per call.
+// The per-class arrays of one classification, allocated once per call from its scratch memory.
 class ClassScores {
 public:
-    ClassScores(const FeatureSet& set, double smoothing);
+    ClassScores(const FeatureSet& set, double smoothing, std::pmr::memory_resource* scratch);
 
     // Adds a feature that k > 0 classes have, occurring m times in the text; afterwards
     // shares() holds its e_j and shareSum() their sum.
     void addFeature(const ParameterAccessor& parameters, std::uint32_t m);
-    const std::vector<double>& shares() const { return _e; }
+    const std::pmr::vector<double>& shares() const { return _e; }
     double shareSum() const { return _shareSum; }
     // Normalised probability of every class (g_j / Z, or 1 / n when Z is 0), in class order.
-    const std::vector<double>& probabilities();
+    const std::pmr::vector<double>& probabilities();
 
 private:
     double weightOf(std::uint16_t k) const;
@@ -54,22 +54,23 @@ private:
     std::size_t _n;
     double _smoothing;
     double _zeroCountNumerator;  // the exponent term of a class that lacks the feature
-    std::vector<double> _a, _b, _c, _d, _e, _s, _g;
+    std::pmr::vector<double> _a, _b, _c, _d, _e, _s, _g;
     double _shareSum = 0.0;
     double _qsum = 0.0;
 };
 
-ClassScores::ClassScores(const FeatureSet& set, double smoothing)
+ClassScores::ClassScores(const FeatureSet& set, double smoothing,
+                         std::pmr::memory_resource* scratch)
     : _n(set.classCount()),
       _smoothing(smoothing),
       _zeroCountNumerator(std::pow(smoothing, ScoreExponent)),
-      _a(_n),
-      _b(_n),
-      _c(_n),
-      _d(_n),
-      _e(_n),
-      _s(_n, 0.0),
-      _g(_n) {
+      _a(_n, scratch),
+      _b(_n, scratch),
+      _c(_n, scratch),
+      _d(_n, scratch),
+      _e(_n, scratch),
+      _s(_n, 0.0, scratch),
+      _g(_n, scratch) {
     double sum = 0.0;
     double largest = 0.0;
     for (std::size_t j = 0; j < _n; ++j) {
@@ -113,7 +114,7 @@ void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t 
     _qsum += static_cast<double>(_n) * occurrences * occurrences;
 }
 
-const std::vector<double>& ClassScores::probabilities() {
+const std::pmr::vector<double>& ClassScores::probabilities() {
     const double r = _qsum > 0.0 ? 1.0 / std::sqrt(_qsum) : 1.0;
     double smax = std::numeric_limits<double>::lowest();
     for (std::size_t j = 0; j < _n; ++j) {
@@ -138,7 +139,7 @@ void offerKeyword(const FeatureSet& set, const ClassScores& scores,
                   KeywordQueue& queue) {
     double best = queue.threshold();
     std::size_t bestClass = set.classCount();
-    const std::vector<double>& shares = scores.shares();
+    const std::pmr::vector<double>& shares = scores.shares();
     for (std::size_t j = 0; j < shares.size(); ++j) {
         const double share = shares[j] / scores.shareSum();
         if (share > best) {
@@ -255,24 +256,27 @@ void ClassifierImpl::classify(std::string_view text, Classification& out) const 
     FeatureCounts features(&arena);
     _extractor->extract(text, features);
     KeywordQueue noKeywords(0, 0.0);
-    classifyFeatures(features, out, noKeywords);
+    classifyFeatures(features, out, noKeywords, &arena);
 }
 
 void ClassifierImpl::classifyKeywords(std::string_view text, KeywordQueue& queue) const {
     const KeywordExtractor words(_extractor->maxTokenSize(), _extractorVersion > 3);
-    FeatureCounts features;
+    alignas(std::max_align_t) std::byte scratch[ScratchBytes];
+    std::pmr::monotonic_buffer_resource arena(scratch, sizeof(scratch));
+    FeatureCounts features(&arena);
     words.extract(text, features);
     Classification discarded;
-    classifyFeatures(features, discarded, queue);
+    classifyFeatures(features, discarded, queue, &arena);
 }
 
 void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classification& out,
-                                      KeywordQueue& queue) const {
+                                      KeywordQueue& queue,
+                                      std::pmr::memory_resource* scratch) const {
     const std::size_t n = _featureSet.classCount();
     if (n == 0) {
         throw ClassifierException("Trying to classify a text before any classes have been added!");
     }
-    ClassScores scores(_featureSet, _smoothing);
+    ClassScores scores(_featureSet, _smoothing, scratch);
     ParameterAccessor parameters(n);
     std::size_t matched = 0;
     for (const auto& [feature, m] : features) {
@@ -287,7 +291,7 @@ void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classificat
     out.setTextCoverage(features.empty()
                             ? 0.0
                             : static_cast<double>(matched) / static_cast<double>(features.size()));
-    const std::vector<double>& probabilities = scores.probabilities();
+    const std::pmr::vector<double>& probabilities = scores.probabilities();
     for (std::size_t j = 0; j < n; ++j) {
         checkProbability(probabilities[j]);
         out.setProbability(_featureSet.classAt(j)._name, probabilities[j]);

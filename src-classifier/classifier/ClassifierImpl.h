@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 
 #include "classifier/CallbackFactory.h"
 #include "classifier/Classifier.h"
@@ -66,9 +67,10 @@ private:
     bool extractForTraining(std::string_view className, std::string_view text,
                             FeatureCounts& features, const char* emptyName,
                             const char* unknownClass) const;
-    // The classification core shared by classify and classifyKeywords.
-    void classifyFeatures(const FeatureCounts& features, Classification& out,
-                          KeywordQueue& queue) const;
+    // The classification core shared by classify and classifyKeywords; its per-class arrays
+    // come from scratch, the call's own arena.
+    void classifyFeatures(const FeatureCounts& features, Classification& out, KeywordQueue& queue,
+                          std::pmr::memory_resource* scratch) const;
     void checkProbability(double probability) const;
     // Reads a format 5 blob and, when all of it was read, replaces the content with it.
     void loadCurrentFormat(util::database::DatabaseReader&& reader);
