@@ -6,6 +6,7 @@
 #include <memory_resource>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -150,6 +151,47 @@ void offerKeyword(const FeatureSet& set, const ClassScores& scores,
     if (bestClass == set.classCount()) return;
     queue.offer(Keyword(parameters.featurePtr(), static_cast<std::uint32_t>(length), best, m,
                         set.classAt(bestClass)._name.c_str()));
+}
+
+// Refuses a loaded feature set that the engine's checks would stop on later: class records out
+// of place, lane records out of order or repeated, of an unknown class or with a zero count, and
+// class totals below what the lanes hold (untraining would take more than the total).
+void checkLoadedFeatureSet(const FeatureSet& set) {
+    const auto refuse = [](const char* what) {
+        throw util::database::DatabaseReaderException(
+            std::string("The stored feature set is inconsistent: ") + what);
+    };
+    const std::size_t n = set.classCount();
+    for (std::size_t j = 0; j < n; ++j) {
+        if (set.classAt(j)._classIndex != j) refuse("a class record is out of place.");
+    }
+    std::vector<std::uint64_t> counts(n, 0);
+    std::vector<std::uint64_t> uniques(n, 0);
+    for (std::size_t k = 0; k < set.laneCount(); ++k) {
+        const storage::LaneBase& lane = set.lane(k);
+        bool first = true;
+        std::string_view previousFeature;
+        std::uint16_t previousClass = 0;
+        for (auto record = lane.begin(); record != lane.end(); ++record) {
+            const std::uint16_t classIndex = record.classIndex();
+            if (classIndex >= n) refuse("a record names a class that does not exist.");
+            if (record.count() == 0) refuse("a record has a count of zero.");
+            const int order = record.feature().compare(previousFeature);
+            if (!first && (order < 0 || (order == 0 && classIndex <= previousClass))) {
+                refuse("records are out of order or repeated.");
+            }
+            counts[classIndex] += record.count();
+            ++uniques[classIndex];
+            first = false;
+            previousFeature = record.feature();
+            previousClass = classIndex;
+        }
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        if (set.classAt(j)._count < counts[j] || set.classAt(j)._unique < uniques[j]) {
+            refuse("a class total is below the counts stored for the class.");
+        }
+    }
 }
 
 std::unique_ptr<Callback> makeCallback(const CallbackFactory* factory) {
@@ -374,6 +416,7 @@ void ClassifierImpl::loadCurrentFormat(util::database::DatabaseReader&& reader) 
     std::unique_ptr<FeatureExtractor> extractor = createFeatureExtractor(extractorVersion);
     storage::FeatureSet featureSet;
     featureSet.deserialize(reader);
+    checkLoadedFeatureSet(featureSet);
     if (!reader.atEnd()) {
         reportFailure("There should exist no more training data at this point.", __FILE__,
                       __LINE__);

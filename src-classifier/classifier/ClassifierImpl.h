@@ -50,8 +50,11 @@ public:
     std::string getTrainingData() const override;
     // Accepts format 5 and converts formats 3 and 4. Data cut short throws ClassifierException
     // "The data that the Classifier is being set with seems to be corrupt. " and the reader's
-    // message; bytes left after the feature set are reported through the callback and the load
-    // completes. A failed load leaves the classifier as it was.
+    // message; so does a feature set whose records or class totals are inconsistent (out of
+    // order, repeated, of an unknown class, zero counts, totals below the counts), which would
+    // otherwise stop a later classification on a failed check. Bytes left after the feature set
+    // are reported through the callback and the load completes. A failed load leaves the
+    // classifier as it was.
     void setTrainingData(std::string_view data) override;
 
     std::uint32_t dataVersion() const { return _dataVersion; }
