@@ -112,7 +112,7 @@ const Fixture& fixture(std::size_t classes) {
         FeatureCounts counts;
         extractor->extract(made.heldOut.back(), counts);
         std::vector<std::string> features;
-        for (const auto& [feature, m] : counts) features.push_back(feature);
+        for (const auto& [feature, m] : counts) features.emplace_back(feature);
         made.heldOutFeatures.push_back(std::move(features));
     }
     return made;

@@ -12,11 +12,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -44,6 +47,7 @@ struct Task {
     std::unique_ptr<ClassifierImpl> classifier;
     std::vector<std::vector<std::string>> featuresOfTests;  // distinct features of each test text
     double accuracy = 0.0;
+    std::uint64_t digest = 0;  // of every probability and coverage of the test split, bit for bit
     std::size_t testFeatures = 0;  // sum over the test texts of their distinct features
 };
 
@@ -51,14 +55,28 @@ std::unique_ptr<ClassifierImpl> trainClassifier(const Task& task) {
     return bench::corpus::trainCorpusClassifier(task.labels, task.train);
 }
 
-double accuracyOf(const Task& task) {
+// FNV-1a over the bytes of a double.
+void digestDouble(std::uint64_t& digest, double value) {
+    unsigned char bytes[sizeof(value)];
+    std::memcpy(bytes, &value, sizeof(value));
+    for (const unsigned char byte : bytes) digest = (digest ^ byte) * 0x100000001b3ULL;
+}
+
+// Classifies the test split once: the accuracy, and a digest of every result that changes when
+// any probability or coverage changes in any bit, so engine changes can be checked against it.
+void classifyTestSplit(Task& task) {
     std::size_t right = 0;
+    task.digest = 0xcbf29ce484222325ULL;
     for (const LabelledText& text : task.test) {
         Classification result;
         task.classifier->classify(text.text, result);
         if (bench::corpus::bestClass(result) == text.label) ++right;
+        digestDouble(task.digest, result.getTextCoverage());
+        for (const auto& [label, probability] : result.getProbabilities()) {
+            digestDouble(task.digest, probability);
+        }
     }
-    return 100.0 * static_cast<double>(right) / static_cast<double>(task.test.size());
+    task.accuracy = 100.0 * static_cast<double>(right) / static_cast<double>(task.test.size());
 }
 
 std::unique_ptr<Task> loadTask(const std::filesystem::path& folder) {
@@ -67,13 +85,15 @@ std::unique_ptr<Task> loadTask(const std::filesystem::path& folder) {
     task->test = bench::corpus::readCorpusFile((folder / "test.tsv").string());
     task->labels = bench::corpus::corpusLabels(task->train);
     task->classifier = trainClassifier(*task);
-    task->accuracy = accuracyOf(*task);
+    classifyTestSplit(*task);
+    std::fprintf(stderr, "%s: results digest %016llx\n", folder.filename().c_str(),
+                 static_cast<unsigned long long>(task->digest));
     const auto extractor = norvale::classifier::createFeatureExtractor(5);
     for (const LabelledText& text : task->test) {
         FeatureCounts counts;
         extractor->extract(text.text, counts);
         std::vector<std::string> features;
-        for (const auto& [feature, m] : counts) features.push_back(feature);
+        for (const auto& [feature, m] : counts) features.emplace_back(feature);
         task->testFeatures += features.size();
         task->featuresOfTests.push_back(std::move(features));
     }
@@ -118,12 +138,14 @@ void classify(benchmark::State& state, const Task* task) {
     addTaskCounters(state, *task);
 }
 
-// Feature extraction of the same texts alone.
+// Feature extraction of the same texts alone, into an arena on the stack as classify does.
 void extract(benchmark::State& state, const Task* task) {
     const auto extractor = norvale::classifier::createFeatureExtractor(5);
     std::size_t next = 0;
     for (auto _ : state) {
-        FeatureCounts counts;
+        alignas(std::max_align_t) std::byte scratch[8192];
+        std::pmr::monotonic_buffer_resource arena(scratch, sizeof(scratch));
+        FeatureCounts counts(&arena);
         extractor->extract(task->test[next].text, counts);
         benchmark::DoNotOptimize(counts.size());
         next = next + 1 == task->test.size() ? 0 : next + 1;

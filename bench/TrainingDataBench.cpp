@@ -36,14 +36,17 @@ private:
 };
 
 // The lane records of one feature length: features in increasing order (a fixed-width base-26
-// counter), each with 1 to 3 increasing class indexes.
+// counter, stopped before it wraps so no feature repeats), each with 1 to 3 increasing class
+// indexes.
 std::string laneRecords(std::size_t length, std::size_t budget, Generator& random,
                         std::vector<std::uint32_t>& counts, std::vector<std::uint32_t>& unique) {
     std::string records;
     std::string feature(length, 'a');
     std::uint64_t number = 0;
     const std::size_t recordSize = length + 6;
-    while (records.size() + 3 * recordSize <= budget) {
+    std::uint64_t features = 1;  // 26^length, capped far above any budget
+    for (std::size_t i = 0; i < length && features < (1ULL << 40); ++i) features *= 26;
+    while (records.size() + 3 * recordSize <= budget && number < features) {
         std::uint64_t value = number++;
         for (std::size_t i = length; i-- > 0;) {
             feature[i] = static_cast<char>('a' + value % 26);

@@ -1,7 +1,8 @@
 // libFuzzer target for the classifier-file loader: any byte string given to setTrainingData
 // either loads or throws ClassifierException, and what loads writes itself back to a blob that
-// loads again to the same bytes. Crashes, sanitizer reports, leaks and allocations beyond
-// libFuzzer's malloc limit are the findings.
+// loads again to the same bytes, and can then be classified and untrained with a text made of its
+// own stored features without tripping an engine check. Crashes, sanitizer reports, leaks and
+// allocations beyond libFuzzer's malloc limit are the findings.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "classifier/CallbackFactory.h"
 #include "classifier/ClassifierException.h"
 #include "classifier/ClassifierImpl.h"
+#include "classifier/KeywordQueue.h"
 
 namespace {
 
@@ -35,6 +37,32 @@ public:
 
 const IgnoringCallbackFactory callbacks;
 
+// Up to 64 stored features, space-separated, so the loaded records are looked up.
+std::string textOfStoredFeatures(const ClassifierImpl& classifier) {
+    const auto& set = classifier.featureSet();
+    std::string text;
+    std::size_t taken = 0;
+    for (std::size_t k = 0; k < set.laneCount() && taken < 64; ++k) {
+        for (auto it = set.lane(k).begin(); it != set.lane(k).end() && taken < 64; ++it, ++taken) {
+            text.append(it.feature()).push_back(' ');
+        }
+    }
+    return text;
+}
+
+// Reads and changes the loaded classifier the way requests would.
+void useLoaded(ClassifierImpl& classifier) {
+    if (classifier.featureSet().classCount() == 0) return;
+    const std::string text = textOfStoredFeatures(classifier);
+    norvale::classifier::Classification result;
+    classifier.classify(text, result);
+    norvale::classifier::KeywordQueue keywords(8, 0.0);
+    classifier.classifyKeywords(text, keywords);
+    classifier.untrain(classifier.featureSet().classAt(0)._name, text);
+    classifier.compact();
+    classifier.classify(text, result);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,5 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ClassifierImpl again(&callbacks, 0.05);
     again.setTrainingData(written);
     if (again.getTrainingData() != written) __builtin_trap();
+    useLoaded(again);
     return 0;
 }

@@ -1,9 +1,12 @@
 #include "classifier/ClassifierImpl.h"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <memory_resource>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +24,10 @@ namespace {
 using storage::FeatureSet;
 using storage::ParameterAccessor;
 
+// Bytes of a classification's feature arena kept on the stack: the features of a text of about
+// 2 KiB.
+constexpr std::size_t ScratchBytes = 8192;
+
 // Constants of the classification rule; the smoothing term is the classifier's own field.
 constexpr double ScoreExponent = 0.05;
 constexpr double ComplementOffset = 0.6;
@@ -29,18 +36,18 @@ constexpr double SoftmaxFactorPerClass = 1.4;
 const char* const FailureExpression = "ClassifierImpl failure";
 const char* const InvalidProbability = "One of the normalized probabilities are not valid.";
 
-// The per-class arrays of one classification, allocated once per call.
+// The per-class arrays of one classification, allocated once per call from its scratch memory.
 class ClassScores {
 public:
-    ClassScores(const FeatureSet& set, double smoothing);
+    ClassScores(const FeatureSet& set, double smoothing, std::pmr::memory_resource* scratch);
 
     // Adds a feature that k > 0 classes have, occurring m times in the text; afterwards
     // shares() holds its e_j and shareSum() their sum.
     void addFeature(const ParameterAccessor& parameters, std::uint32_t m);
-    const std::vector<double>& shares() const { return _e; }
+    const std::pmr::vector<double>& shares() const { return _e; }
     double shareSum() const { return _shareSum; }
     // Normalised probability of every class (g_j / Z, or 1 / n when Z is 0), in class order.
-    const std::vector<double>& probabilities();
+    const std::pmr::vector<double>& probabilities();
 
 private:
     double weightOf(std::uint16_t k) const;
@@ -48,22 +55,23 @@ private:
     std::size_t _n;
     double _smoothing;
     double _zeroCountNumerator;  // the exponent term of a class that lacks the feature
-    std::vector<double> _a, _b, _c, _d, _e, _s, _g;
+    std::pmr::vector<double> _a, _b, _c, _d, _e, _s, _g;
     double _shareSum = 0.0;
     double _qsum = 0.0;
 };
 
-ClassScores::ClassScores(const FeatureSet& set, double smoothing)
+ClassScores::ClassScores(const FeatureSet& set, double smoothing,
+                         std::pmr::memory_resource* scratch)
     : _n(set.classCount()),
       _smoothing(smoothing),
       _zeroCountNumerator(std::pow(smoothing, ScoreExponent)),
-      _a(_n),
-      _b(_n),
-      _c(_n),
-      _d(_n),
-      _e(_n),
-      _s(_n, 0.0),
-      _g(_n) {
+      _a(_n, scratch),
+      _b(_n, scratch),
+      _c(_n, scratch),
+      _d(_n, scratch),
+      _e(_n, scratch),
+      _s(_n, 0.0, scratch),
+      _g(_n, scratch) {
     double sum = 0.0;
     double largest = 0.0;
     for (std::size_t j = 0; j < _n; ++j) {
@@ -107,7 +115,7 @@ void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t 
     _qsum += static_cast<double>(_n) * occurrences * occurrences;
 }
 
-const std::vector<double>& ClassScores::probabilities() {
+const std::pmr::vector<double>& ClassScores::probabilities() {
     const double r = _qsum > 0.0 ? 1.0 / std::sqrt(_qsum) : 1.0;
     double smax = std::numeric_limits<double>::lowest();
     for (std::size_t j = 0; j < _n; ++j) {
@@ -132,7 +140,7 @@ void offerKeyword(const FeatureSet& set, const ClassScores& scores,
                   KeywordQueue& queue) {
     double best = queue.threshold();
     std::size_t bestClass = set.classCount();
-    const std::vector<double>& shares = scores.shares();
+    const std::pmr::vector<double>& shares = scores.shares();
     for (std::size_t j = 0; j < shares.size(); ++j) {
         const double share = shares[j] / scores.shareSum();
         if (share > best) {
@@ -143,6 +151,47 @@ void offerKeyword(const FeatureSet& set, const ClassScores& scores,
     if (bestClass == set.classCount()) return;
     queue.offer(Keyword(parameters.featurePtr(), static_cast<std::uint32_t>(length), best, m,
                         set.classAt(bestClass)._name.c_str()));
+}
+
+// Refuses a loaded feature set that the engine's checks would stop on later: class records out
+// of place, lane records out of order or repeated, of an unknown class or with a zero count, and
+// class totals below what the lanes hold (untraining would take more than the total).
+void checkLoadedFeatureSet(const FeatureSet& set) {
+    const auto refuse = [](const char* what) {
+        throw util::database::DatabaseReaderException(
+            std::string("The stored feature set is inconsistent: ") + what);
+    };
+    const std::size_t n = set.classCount();
+    for (std::size_t j = 0; j < n; ++j) {
+        if (set.classAt(j)._classIndex != j) refuse("a class record is out of place.");
+    }
+    std::vector<std::uint64_t> counts(n, 0);
+    std::vector<std::uint64_t> uniques(n, 0);
+    for (std::size_t k = 0; k < set.laneCount(); ++k) {
+        const storage::LaneBase& lane = set.lane(k);
+        bool first = true;
+        std::string_view previousFeature;
+        std::uint16_t previousClass = 0;
+        for (auto record = lane.begin(); record != lane.end(); ++record) {
+            const std::uint16_t classIndex = record.classIndex();
+            if (classIndex >= n) refuse("a record names a class that does not exist.");
+            if (record.count() == 0) refuse("a record has a count of zero.");
+            const int order = record.feature().compare(previousFeature);
+            if (!first && (order < 0 || (order == 0 && classIndex <= previousClass))) {
+                refuse("records are out of order or repeated.");
+            }
+            counts[classIndex] += record.count();
+            ++uniques[classIndex];
+            first = false;
+            previousFeature = record.feature();
+            previousClass = classIndex;
+        }
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        if (set.classAt(j)._count < counts[j] || set.classAt(j)._unique < uniques[j]) {
+            refuse("a class total is below the counts stored for the class.");
+        }
+    }
 }
 
 std::unique_ptr<Callback> makeCallback(const CallbackFactory* factory) {
@@ -242,27 +291,34 @@ void ClassifierImpl::compact() {
 }
 
 void ClassifierImpl::classify(std::string_view text, Classification& out) const {
-    FeatureCounts features;
+    // The features of one text live in an arena on this call's stack (and, past its size, in
+    // heap blocks released together at return) instead of one heap node per feature.
+    alignas(std::max_align_t) std::byte scratch[ScratchBytes];
+    std::pmr::monotonic_buffer_resource arena(scratch, sizeof(scratch));
+    FeatureCounts features(&arena);
     _extractor->extract(text, features);
     KeywordQueue noKeywords(0, 0.0);
-    classifyFeatures(features, out, noKeywords);
+    classifyFeatures(features, out, noKeywords, &arena);
 }
 
 void ClassifierImpl::classifyKeywords(std::string_view text, KeywordQueue& queue) const {
     const KeywordExtractor words(_extractor->maxTokenSize(), _extractorVersion > 3);
-    FeatureCounts features;
+    alignas(std::max_align_t) std::byte scratch[ScratchBytes];
+    std::pmr::monotonic_buffer_resource arena(scratch, sizeof(scratch));
+    FeatureCounts features(&arena);
     words.extract(text, features);
     Classification discarded;
-    classifyFeatures(features, discarded, queue);
+    classifyFeatures(features, discarded, queue, &arena);
 }
 
 void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classification& out,
-                                      KeywordQueue& queue) const {
+                                      KeywordQueue& queue,
+                                      std::pmr::memory_resource* scratch) const {
     const std::size_t n = _featureSet.classCount();
     if (n == 0) {
         throw ClassifierException("Trying to classify a text before any classes have been added!");
     }
-    ClassScores scores(_featureSet, _smoothing);
+    ClassScores scores(_featureSet, _smoothing, scratch);
     ParameterAccessor parameters(n);
     std::size_t matched = 0;
     for (const auto& [feature, m] : features) {
@@ -277,7 +333,7 @@ void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classificat
     out.setTextCoverage(features.empty()
                             ? 0.0
                             : static_cast<double>(matched) / static_cast<double>(features.size()));
-    const std::vector<double>& probabilities = scores.probabilities();
+    const std::pmr::vector<double>& probabilities = scores.probabilities();
     for (std::size_t j = 0; j < n; ++j) {
         checkProbability(probabilities[j]);
         out.setProbability(_featureSet.classAt(j)._name, probabilities[j]);
@@ -360,6 +416,7 @@ void ClassifierImpl::loadCurrentFormat(util::database::DatabaseReader&& reader) 
     std::unique_ptr<FeatureExtractor> extractor = createFeatureExtractor(extractorVersion);
     storage::FeatureSet featureSet;
     featureSet.deserialize(reader);
+    checkLoadedFeatureSet(featureSet);
     if (!reader.atEnd()) {
         reportFailure("There should exist no more training data at this point.", __FILE__,
                       __LINE__);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 
 #include "classifier/CallbackFactory.h"
 #include "classifier/Classifier.h"
@@ -49,8 +50,11 @@ public:
     std::string getTrainingData() const override;
     // Accepts format 5 and converts formats 3 and 4. Data cut short throws ClassifierException
     // "The data that the Classifier is being set with seems to be corrupt. " and the reader's
-    // message; bytes left after the feature set are reported through the callback and the load
-    // completes. A failed load leaves the classifier as it was.
+    // message; so does a feature set whose records or class totals are inconsistent (out of
+    // order, repeated, of an unknown class, zero counts, totals below the counts), which would
+    // otherwise stop a later classification on a failed check. Bytes left after the feature set
+    // are reported through the callback and the load completes. A failed load leaves the
+    // classifier as it was.
     void setTrainingData(std::string_view data) override;
 
     std::uint32_t dataVersion() const { return _dataVersion; }
@@ -66,9 +70,10 @@ private:
     bool extractForTraining(std::string_view className, std::string_view text,
                             FeatureCounts& features, const char* emptyName,
                             const char* unknownClass) const;
-    // The classification core shared by classify and classifyKeywords.
-    void classifyFeatures(const FeatureCounts& features, Classification& out,
-                          KeywordQueue& queue) const;
+    // The classification core shared by classify and classifyKeywords; its per-class arrays
+    // come from scratch, the call's own arena.
+    void classifyFeatures(const FeatureCounts& features, Classification& out, KeywordQueue& queue,
+                          std::pmr::memory_resource* scratch) const;
     void checkProbability(double probability) const;
     // Reads a format 5 blob and, when all of it was read, replaces the content with it.
     void loadCurrentFormat(util::database::DatabaseReader&& reader);

@@ -285,6 +285,61 @@ private:
     std::mt19937 _random;
 };
 
+// A format 5 blob of two classes whose only non-empty lane is the one of 2-byte features.
+std::string twoClassBlob(std::uint16_t secondIndex, std::uint32_t firstTotal,
+                         const std::string& records, std::uint32_t recordCount) {
+    std::string blob = header(5) + u16(2) + str("a") + u16(0) + u32(firstTotal) + u32(2) +
+                       str("b") + u16(secondIndex) + u32(9) + u32(1);
+    for (int k = 0; k < 32; ++k) blob += k == 2 ? u32(recordCount) + records : u32(0);
+    return blob;
+}
+
+std::string record2(std::string_view feature, std::uint16_t classIndex, std::uint32_t count) {
+    return std::string(feature) + u16(classIndex) + u32(count);
+}
+
+// Data a classification or a later train would stop on is refused at load instead.
+TEST_F(ClassifierImplDataTest, InconsistentFeatureSetsAreRefusedAsCorrupt) {
+    const std::string good = record2("aa", 0, 3) + record2("aa", 1, 9) + record2("zz", 0, 4);
+    struct Case {
+        const char* what;
+        std::string blob;
+        std::string message;
+    };
+    const std::string prefix = Corrupt + "The stored feature set is inconsistent: ";
+    const std::vector<Case> cases = {
+        {"consistent", twoClassBlob(1, 7, good, 3), "(nothing thrown)"},
+        {"class record out of place", twoClassBlob(0, 7, good, 3),
+         prefix + "a class record is out of place."},
+        {"unknown class", twoClassBlob(1, 7, good + record2("zz", 2, 1), 4),
+         prefix + "a record names a class that does not exist."},
+        {"zero count", twoClassBlob(1, 7, record2("aa", 0, 0) + record2("aa", 1, 9), 2),
+         prefix + "a record has a count of zero."},
+        {"repeated pair", twoClassBlob(1, 7, record2("aa", 0, 3) + record2("aa", 0, 4), 2),
+         prefix + "records are out of order or repeated."},
+        {"classes out of order", twoClassBlob(1, 7, record2("aa", 1, 9) + record2("aa", 0, 3), 2),
+         prefix + "records are out of order or repeated."},
+        {"features out of order", twoClassBlob(1, 7, record2("zz", 0, 4) + record2("aa", 0, 3), 2),
+         prefix + "records are out of order or repeated."},
+        {"total below the counts", twoClassBlob(1, 6, good, 3),
+         prefix + "a class total is below the counts stored for the class."},
+    };
+    for (const Case& c : cases) {
+        ClassifierImpl classifier = make();
+        EXPECT_EQ(c.message, messageOf([&] { classifier.setTrainingData(c.blob); })) << c.what;
+        EXPECT_EQ(c.message == "(nothing thrown)" ? 2u : 0u, classifier.featureSet().classCount())
+            << c.what;
+    }
+    // What loads can be classified and untrained without a failed check.
+    ClassifierImpl classifier = make();
+    classifier.setTrainingData(twoClassBlob(1, 7, good, 3));
+    Classification result;
+    classifier.classify("aa zz", result);
+    EXPECT_EQ(2u, result.getProbabilities().size());
+    classifier.untrain("a", "aa aa aa zz zz zz zz zz");
+    EXPECT_EQ(0u, classifier.featureSet().classAt(0)._count);
+}
+
 TEST_F(ClassifierImplDataTest, DamagedBlobsLoadOrThrowAndNeverHalfLoad) {
     const std::string current = trained(4)->getTrainingData();
     std::string tokens;

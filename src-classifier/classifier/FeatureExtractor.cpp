@@ -15,7 +15,7 @@ void countFeature(FeatureCounts& counts, std::string_view feature) {
     if (const auto found = counts.find(feature); found != counts.end()) {
         ++found->second;
     } else {
-        counts.emplace(std::string(feature), 1);
+        counts.emplace(feature, 1);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory_resource>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,8 +24,12 @@ struct FeatureHash {
     }
 };
 
-// Features of one text and how often each occurs. Iteration order carries no meaning.
-using FeatureCounts = std::unordered_map<std::string, std::uint32_t, FeatureHash, std::equal_to<>>;
+// Features of one text and how often each occurs. Iteration order carries no meaning, but it is
+// the order in which a classification adds up its scores, so it follows from the features alone:
+// the memory resource (the heap by default, a per-call arena when classifying) changes where
+// nodes live, not their order.
+using FeatureCounts =
+    std::pmr::unordered_map<std::pmr::string, std::uint32_t, FeatureHash, std::equal_to<>>;
 
 // Adds one occurrence of feature to counts.
 void countFeature(FeatureCounts& counts, std::string_view feature);

@@ -36,7 +36,9 @@ std::string lowerCaseAscii(std::string_view text) {
 
 void extractWithWordPairs(std::string_view text, const SeparatorSet& separators,
                           std::size_t maxTokenSize, FeatureCounts& counts) {
-    const std::string lowered = lowerCaseAscii(text);
+    // The lower-cased copy comes from the counts' memory resource too.
+    std::pmr::string lowered(text, counts.get_allocator());
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), &lowerAscii);
     std::string_view previous;
     scanTokens(lowered, separators, maxTokenSize, [&](std::string_view token) {
         countFeature(counts, token);

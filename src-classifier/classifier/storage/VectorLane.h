@@ -3,7 +3,9 @@
 // The lane for features of exactly N bytes (N = 0..31). Reads use _permanent, a vector of packed
 // records sorted by feature bytes (unsigned) and then class index; training since the last
 // compaction collects in the hash map _pending, and a pair untrained to zero stays in
-// _permanent with count 0 until compact() drops it. Not synchronised (see LaneBase).
+// _permanent with count 0 until compact() drops it. _index finds the first record of a feature
+// in _permanent by hashing: an open-addressing table, built whenever the records move
+// (compaction, load, removeClass) and never stored. Not synchronised (see LaneBase).
 
 #include <algorithm>
 #include <array>
@@ -78,6 +80,9 @@ public:
     std::int32_t permaDeletedCount() const { return _permaDeleted; }
     std::size_t pendingCount() const { return _pending.size(); }
     const PendingMap& pending() const { return _pending; }
+    // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
+    // an empty lane): 4 bytes each.
+    std::size_t indexSlots() const { return _index.size(); }
 
 private:
     using Records = std::vector<Record>;
@@ -103,12 +108,23 @@ private:
     void checkCompact() const {
         QM_ASSERT(isCompact(), "The lane has not been compacted since training");
     }
-    typename Records::const_iterator lowerBoundFeature(const unsigned char* feature) const;
+    using Index = std::vector<std::uint32_t>;
+
+    static std::uint64_t hashFeature(const unsigned char* feature);
+    static bool sameFeature(const unsigned char* left, const unsigned char* right);
+    // Fills index, already sized to a power of two of at least twice the distinct features of
+    // records, with one slot per run of equal features: 1 + the position of its first record.
+    static void fillIndex(const Records& records, Index& index);
+    // The index for records, sized for their distinct features.
+    static Index buildIndex(const Records& records);
+    // The first record of the feature, or null.
+    const Record* findFirst(const unsigned char* feature) const;
     Record* findPair(const unsigned char* feature, std::uint16_t classIndex);
     const Record* findPair(const unsigned char* feature, std::uint16_t classIndex) const;
     bool recordsEqual(const Record& left, const Record& right) const;
 
     Records _permanent;
+    Index _index;
     PendingMap _pending;
     std::int32_t _permaDeleted = 0;
 };
@@ -129,28 +145,108 @@ bool VectorLane<N>::lessInFeatureOrder(const Record& left, const Record& right) 
 }
 
 template <std::size_t N>
-typename VectorLane<N>::Records::const_iterator VectorLane<N>::lowerBoundFeature(
-    const unsigned char* feature) const {
-    return std::lower_bound(_permanent.begin(), _permanent.end(), feature,
-                            [](const Record& record, const unsigned char* key) {
-                                return Record::compareFeature(record.feature(), key) < 0;
-                            });
+std::uint64_t VectorLane<N>::hashFeature(const unsigned char* feature) {
+    constexpr std::uint64_t Multiplier = 0x9e3779b97f4a7c15ULL;
+    std::uint64_t hash = N;
+    std::size_t offset = 0;
+    for (; offset + 8 <= N; offset += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, feature + offset, 8);
+        hash = (hash ^ word) * Multiplier;
+        hash ^= hash >> 29;
+    }
+    if constexpr (N % 8 != 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, feature + offset, N % 8);
+        hash = (hash ^ word) * Multiplier;
+        hash ^= hash >> 29;
+    }
+    return hash ^ (hash >> 32);
+}
+
+template <std::size_t N>
+bool VectorLane<N>::sameFeature(const unsigned char* left, const unsigned char* right) {
+    // Word loads of a size known here instead of a call to memcmp.
+    std::size_t offset = 0;
+    for (; offset + 8 <= N; offset += 8) {
+        std::uint64_t a;
+        std::uint64_t b;
+        std::memcpy(&a, left + offset, 8);
+        std::memcpy(&b, right + offset, 8);
+        if (a != b) return false;
+    }
+    if constexpr (N % 8 != 0) {
+        std::uint64_t a = 0;
+        std::uint64_t b = 0;
+        std::memcpy(&a, left + offset, N % 8);
+        std::memcpy(&b, right + offset, N % 8);
+        if (a != b) return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+void VectorLane<N>::fillIndex(const Records& records, Index& index) {
+    std::fill(index.begin(), index.end(), 0u);
+    if (index.empty()) return;
+    const std::size_t mask = index.size() - 1;
+    for (std::size_t position = 0; position < records.size(); ++position) {
+        const unsigned char* feature = records[position].feature();
+        if (position > 0 && sameFeature(records[position - 1].feature(), feature)) continue;
+        std::size_t slot = hashFeature(feature) & mask;
+        // A feature met again after other features (unsorted loaded records) keeps its first run.
+        bool known = false;
+        while (index[slot] != 0 && !known) {
+            known = sameFeature(records[index[slot] - 1].feature(), feature);
+            slot = (slot + 1) & mask;
+        }
+        if (!known) index[slot] = static_cast<std::uint32_t>(position + 1);
+    }
+}
+
+template <std::size_t N>
+typename VectorLane<N>::Index VectorLane<N>::buildIndex(const Records& records) {
+    QM_ASSERT_TEXT(records.size() < UINT32_MAX, "records.size() < UINT32_MAX",
+                   "A lane holds more records than its index can address");
+    std::size_t distinct = 0;
+    for (std::size_t position = 0; position < records.size(); ++position) {
+        if (position == 0 || !sameFeature(records[position - 1].feature(),
+                                          records[position].feature())) {
+            ++distinct;
+        }
+    }
+    std::size_t slots = distinct == 0 ? 0 : 2;
+    while (slots < 2 * distinct) slots *= 2;
+    Index index(slots);
+    fillIndex(records, index);
+    return index;
+}
+
+template <std::size_t N>
+const typename VectorLane<N>::Record* VectorLane<N>::findFirst(const unsigned char* feature) const {
+    if (_index.empty()) return nullptr;
+    const std::size_t mask = _index.size() - 1;
+    for (std::size_t slot = hashFeature(feature) & mask; _index[slot] != 0;
+         slot = (slot + 1) & mask) {
+        const Record* first = &_permanent[_index[slot] - 1];
+        if (sameFeature(first->feature(), feature)) return first;
+    }
+    return nullptr;
 }
 
 template <std::size_t N>
 const typename VectorLane<N>::Record* VectorLane<N>::findPair(const unsigned char* feature,
                                                               std::uint16_t classIndex) const {
-    const auto found =
-        std::lower_bound(_permanent.begin(), _permanent.end(), feature,
-                         [classIndex](const Record& record, const unsigned char* key) {
-                             const int order = Record::compareFeature(record.feature(), key);
-                             return order != 0 ? order < 0 : record.classIndex() < classIndex;
-                         });
-    if (found == _permanent.end() || found->classIndex() != classIndex ||
-        Record::compareFeature(found->feature(), feature) != 0) {
-        return nullptr;
+    const Record* record = findFirst(feature);
+    if (record == nullptr) return nullptr;
+    // The records of a feature follow each other in class order.
+    const Record* const end = _permanent.data() + _permanent.size();
+    for (; record != end && sameFeature(record->feature(), feature); ++record) {
+        if (record->classIndex() >= classIndex) {
+            return record->classIndex() == classIndex ? record : nullptr;
+        }
     }
-    return &*found;
+    return nullptr;
 }
 
 template <std::size_t N>
@@ -196,6 +292,8 @@ void VectorLane<N>::removeClass(std::uint16_t classIndex) {
         ++kept;
     }
     _permanent.erase(kept, _permanent.end());
+    // No more distinct features than before, so the table keeps its size and nothing allocates.
+    fillIndex(_permanent, _index);
 }
 
 template <std::size_t N>
@@ -265,10 +363,12 @@ void VectorLane<N>::compact() {
     std::sort(tmp.begin(), tmp.end(), [](const Record& left, const Record& right) {
         return lessInFeatureOrder(left, right);
     });
+    Index index = buildIndex(tmp);
 
     // Everything that can fail is done; from here on nothing throws.
     PendingMap fresh = makePending();
     _permanent.swap(tmp);
+    _index.swap(index);
     _pending.swap(fresh);
     _permaDeleted = 0;
 }
@@ -277,6 +377,7 @@ template <std::size_t N>
 void VectorLane<N>::clear() {
     PendingMap fresh = makePending();
     _permanent.clear();
+    _index.clear();
     _pending.swap(fresh);
     _permaDeleted = 0;
 }
@@ -296,15 +397,13 @@ ParameterAccessor& VectorLane<N>::getParameters(std::string_view feature,
     checkCompact();
     accessor.reset();
     const unsigned char* key = bytesOf(feature);
-    auto parameter = lowerBoundFeature(key);
-    if (parameter == _permanent.end() || Record::compareFeature(parameter->feature(), key) != 0) {
-        return accessor;
-    }
+    const Record* parameter = findFirst(key);
+    if (parameter == nullptr) return accessor;
     const char* featurePtr = reinterpret_cast<const char*>(parameter->feature());
     QM_ASSERT(featurePtr != nullptr, "Setting null feature ptr");
     accessor.setFeaturePtr(featurePtr);
-    for (; parameter != _permanent.end() && Record::compareFeature(parameter->feature(), key) == 0;
-         ++parameter) {
+    const Record* const end = _permanent.data() + _permanent.size();
+    for (; parameter != end && sameFeature(parameter->feature(), key); ++parameter) {
         const std::uint16_t classIndex = parameter->classIndex();
         QM_ASSERT_TEXT(classIndex < accessor.parameters().size(),
                        "parameter.classIndex() < _parameters.size()",
@@ -370,6 +469,12 @@ void VectorLane<N>::deserialize(util::database::DatabaseReader& reader) {
     std::uint32_t count = 0;
     reader.getNextPrimitive(count);
     reader.getNextRecords(_permanent, count);
+    try {
+        _index = buildIndex(_permanent);
+    } catch (...) {
+        _permanent.clear();
+        throw;
+    }
 }
 
 // Instantiated once, in VectorLane.cpp.

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -186,6 +188,105 @@ TEST(VectorLaneTest, GetParametersFillsEveryClassOfOneFeature) {
     }
     lane.getParameters("cc", accessor);
     EXPECT_EQ(std::vector<std::uint32_t>({0, 9, 0}), accessor.parameters());
+}
+
+// Distinct features of N bytes for i < 65536 that differ in the first and in the last bytes, so
+// both the word compare and the compare of the bytes after the last whole word decide.
+template <std::size_t N>
+std::string indexedFeature(std::size_t i) {
+    std::string feature(N, 'q');
+    feature[N - 1] = static_cast<char>(i & 0xff);
+    feature[N - 2] = static_cast<char>(i >> 8);
+    if (i % 2 == 1) feature[0] = static_cast<char>(feature[0] ^ 0x40);
+    return feature;
+}
+
+// Every feature's counts per class, as the lane should report them.
+using Expected = std::map<std::string, std::vector<std::uint32_t>>;
+
+template <std::size_t N>
+void expectLookupsMatch(const VectorLane<N>& lane, const Expected& expected,
+                        std::size_t classCount, std::size_t absentFrom) {
+    SCOPED_TRACE(N);
+    EXPECT_EQ(expected.size(), lane.getUniqueCount());
+    const std::size_t slots = lane.indexSlots();
+    EXPECT_EQ(0u, slots & (slots - 1)) << slots;
+    EXPECT_LE(2 * expected.size(), slots);
+    ParameterAccessor accessor(classCount);
+    for (const auto& [feature, counts] : expected) {
+        lane.getParameters(feature, accessor);
+        ASSERT_EQ(counts, accessor.parameters()) << feature;
+        ASSERT_NE(nullptr, accessor.featurePtr());
+        EXPECT_EQ(feature, std::string(accessor.featurePtr(), N));
+        for (std::uint16_t j = 0; j < classCount; ++j) {
+            ASSERT_EQ(counts[j], lane.getCount(feature, j)) << feature << " class " << j;
+        }
+    }
+    for (std::size_t i = absentFrom; i < absentFrom + 500; ++i) {
+        lane.getParameters(indexedFeature<N>(i), accessor);
+        ASSERT_EQ(nullptr, accessor.featurePtr()) << i;
+        ASSERT_EQ(0u, lane.getCount(indexedFeature<N>(i), 0)) << i;
+    }
+}
+
+// Trains features 0..count-1 with i % 4 + 1 classes each (and class 3 only with a
+// count of its own), then checks every lookup through each way the records move.
+template <std::size_t N>
+void checkIndexThroughEveryChange(std::size_t count) {
+    VectorLane<N> lane;
+    Expected expected;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::vector<std::uint32_t>& counts = expected[indexedFeature<N>(i)];
+        counts.assign(4, 0);
+        for (std::uint16_t j = 0; j <= i % 4; ++j) {
+            counts[j] = static_cast<std::uint32_t>(i + j + 1);
+            lane.add(indexedFeature<N>(i), j, counts[j]);
+        }
+    }
+    lane.compact();
+    expectLookupsMatch(lane, expected, 4, count);
+
+    // A second round: new features and more counts for old ones, then a compaction.
+    for (std::size_t i = count; i < count + count / 2; ++i) {
+        expected[indexedFeature<N>(i)] = {0, 0, 7, 0};
+        lane.add(indexedFeature<N>(i), 2, 7);
+    }
+    lane.add(indexedFeature<N>(0), 0, 5);
+    expected[indexedFeature<N>(0)][0] += 5;
+    lane.compact();
+    expectLookupsMatch(lane, expected, 4, count + count / 2);
+
+    // Dropping class 0 moves nearly every record and leaves some features without records.
+    lane.removeClass(0);
+    for (auto it = expected.begin(); it != expected.end();) {
+        it->second.erase(it->second.begin());
+        const bool empty = std::all_of(it->second.begin(), it->second.end(),
+                                       [](std::uint32_t c) { return c == 0; });
+        it = empty ? expected.erase(it) : std::next(it);
+    }
+    expectLookupsMatch(lane, expected, 3, count + count / 2);
+
+    const VectorLane<N> copy(lane);
+    expectLookupsMatch(copy, expected, 3, count + count / 2);
+
+    std::string stored;
+    util::database::DatabaseWriter writer(&stored);
+    lane.serialize(writer);
+    VectorLane<N> loaded;
+    util::database::DatabaseReader reader(stored);
+    loaded.deserialize(reader);
+    expectLookupsMatch(loaded, expected, 3, count + count / 2);
+
+    loaded.clear();
+    EXPECT_EQ(0u, loaded.indexSlots());
+    expectLookupsMatch(loaded, {}, 3, 0);
+}
+
+TEST(VectorLaneTest, HashIndexFindsEveryFeatureAfterEachChangeOfTheRecords) {
+    checkIndexThroughEveryChange<3>(3000);
+    checkIndexThroughEveryChange<8>(3000);
+    checkIndexThroughEveryChange<11>(3000);
+    checkIndexThroughEveryChange<16>(40);
 }
 
 TEST(VectorLaneTest, RemoveClassDropsItsRecordsAndRenumbersHigherClasses) {
