@@ -18,20 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "classifier/ClassifierFactoryImpl.h"
-#include "io/filesystem/ExistsFileImpl.h"
-#include "io/filesystem/LoadFileImpl.h"
-#include "io/filesystem/RemoveFileImpl.h"
-#include "io/filesystem/SaveFileImpl.h"
-#include "io/filesystem/SizeFileImpl.h"
-#include "posix/memory/MemoryStatusImpl.h"
-#include "server/ClassifierCallbackFactoryImpl.h"
-#include "server/EmptyXmlHookFactoryImpl.h"
-#include "server/ErrorResponseFactoryImpl.h"
-#include "server/JobDistributionImpl.h"
 #include "server/Log.h"
-#include "server/ResponseFactoryImpl.h"
-#include "server/XmlClassifierFactoryImpl.h"
+#include "server/RequestServerTestSupport.h"
 #include "xml/ComInitializer.h"
 #include "xml/Document.h"
 #include "xml/Element.h"
@@ -101,63 +89,12 @@ public:
     std::string locks;
 };
 
-// The request schema for execution and the response schema for checking answers, both from the
-// staged schema folder, as the server loads them.
-struct Schemas {
-    Schemas() {
-        xml::Document request;
-        request.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/RequestSchema.xsd");
-        requestNamespace = request.getTargetNamespace();
-        requests.add(requestNamespace, request);
-
-        xml::Document response;
-        response.setSelectionNamespaces("xmlns:xs='http://www.w3.org/2001/XMLSchema'");
-        response.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd");
-        responseNamespace = response.getTargetNamespace();
-        responseVersion = response.selectExactlyOne("xs:schema").getAttribute("version");
-        responses.add(responseNamespace, response);
-    }
-
-    xml::SchemaCache requests;
-    xml::SchemaCache responses;
-    std::string requestNamespace;
-    std::string responseNamespace;
-    std::string responseVersion;
-};
-
-// Everything one server shares between its connections, over the scratch folder.
-struct Server {
-    Server(const ScratchFolder& folder, const Schemas& schemas, FuzzLog* log)
-        : callbacks(log),
-          classifierFactory(&callbacks),
-          repository(&classifierFactory, &memory, &loadFile, &saveFile, &existsFile, &sizeFile,
-                     &removeFile, folder.locks),
-          responses(schemas.responseNamespace),
-          errors(schemas.responseNamespace, schemas.responseVersion),
-          executors(&repository, &responses, &errors, &hooks, &schemas.requests,
-                    schemas.requestNamespace, folder.classifiers, log) {}
-
-    ClassifierCallbackFactoryImpl callbacks;
-    norvale::classifier::ClassifierFactoryImpl classifierFactory;
-    platform::memory::MemoryStatusImpl memory;
-    io::filesystem::LoadFileImpl loadFile;
-    io::filesystem::SaveFileImpl saveFile;
-    io::filesystem::ExistsFileImpl existsFile;
-    io::filesystem::SizeFileImpl sizeFile;
-    io::filesystem::RemoveFileImpl removeFile;
-    JobDistributionImpl repository;
-    ResponseFactoryImpl responses;
-    ErrorResponseFactoryImpl errors;
-    EmptyXmlHookFactoryImpl hooks;
-    XmlClassifierFactoryImpl executors;
-};
-
 struct Harness {
     xml::ComInitializer com;
     FuzzLog log;
     ScratchFolder folder;
-    Schemas schemas;
-    std::optional<Server> server;
+    testing::StagedSchemas schemas;
+    std::optional<testing::RequestExecution> server;
     unsigned inputs = 0;
 };
 
@@ -166,7 +103,8 @@ Harness& harness() {
     return instance;
 }
 
-void checkAnswer(const Schemas& schemas, const std::string& request, const std::string& answer) {
+void checkAnswer(const testing::StagedSchemas& schemas, const std::string& request,
+                 const std::string& answer) {
     try {
         xml::Document parsed(&schemas.responses);
         parsed.loadFromMemory(answer);
@@ -185,18 +123,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (h.inputs++ % ResetInterval == 0) {
         h.server.reset();
         h.folder.wipeClassifiers();
-        h.server.emplace(h.folder, h.schemas, &h.log);
+        h.server.emplace(&h.schemas, h.folder.classifiers, h.folder.locks, &h.log);
         const std::string demo = "<?xml version=\"1.0\"?><quillmark xmlns=\"" +
-                                 h.schemas.requestNamespace + "\" version=\"1.00\">" +
+                                 h.schemas.requestNamespace() + "\" version=\"1.00\">" +
                                  DemoBody + "</quillmark>";
-        const std::string answer = h.server->executors.create()->process(demo);
+        const std::string answer = h.server->executors()->create()->process(demo);
         if (answer.find("statusCode=\"2000\"") == std::string::npos) {
             std::fprintf(stderr, "Setting up the demo classifier failed:\n%s\n", answer.c_str());
             __builtin_trap();
         }
     }
     const std::string request(reinterpret_cast<const char*>(data), size);
-    const std::string answer = h.server->executors.create()->process(request);
+    const std::string answer = h.server->executors()->create()->process(request);
     checkAnswer(h.schemas, request, answer);
     return 0;
 }

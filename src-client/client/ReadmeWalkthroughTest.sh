@@ -41,10 +41,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A port nothing answers on: a connection attempt is refused.
+# A port nothing answers on: a connection attempt is refused. It lies below the system's range
+# of ephemeral ports (from 32768), where the outgoing connections of tests running beside this
+# one could hold it and make the server's bind fail.
 port=
 for _ in $(seq 1 50); do
-    candidate=$((20000 + RANDOM % 40000))
+    candidate=$((20000 + RANDOM % 12000))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
         port=$candidate
         break

@@ -1,7 +1,8 @@
 #pragma once
 
 // The whole request road of a server over one classifier folder, for end-to-end tests, their
-// helper server program and the request benchmark (never linked into the product): the
+// helper server program, the request benchmark and the request fuzz target (never linked into
+// the product): the
 // repository on the real file services, request execution validating against the staged
 // request schema, and client connections on a thread server at a port the system picks.
 // QM_SCHEMA_DIR names the staged schema folder.
@@ -34,7 +35,9 @@
 
 namespace norvale::quillmark::testing {
 
-// The request schema in a cache, and the response schema's namespace and version.
+// The staged schemas as the server loads them: the request schema in a cache for validating
+// requests, the response schema in a cache of its own for checking answers, their namespaces and
+// the response version.
 class StagedSchemas {
 public:
     StagedSchemas() {
@@ -48,6 +51,7 @@ public:
         response.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd");
         _responseNamespace = response.getTargetNamespace();
         _responseVersion = response.selectExactlyOne("xs:schema").getAttribute("version");
+        responses.add(_responseNamespace, response);
     }
 
     const std::string& requestNamespace() const { return _requestNamespace; }
@@ -55,11 +59,49 @@ public:
     const std::string& responseVersion() const { return _responseVersion; }
 
     xml::SchemaCache cache;
+    xml::SchemaCache responses;
 
 private:
     std::string _requestNamespace;
     std::string _responseNamespace;
     std::string _responseVersion;
+};
+
+// Request execution as the server wires it: the classifier factory with the logging callback,
+// the repository on the real file services, response and error documents, no archive. The
+// classifier files live in classifierRoot, the named locks in lockFolder.
+class RequestExecution {
+public:
+    RequestExecution(const StagedSchemas* schemas, const std::string& classifierRoot,
+                     const std::string& lockFolder, Log* log)
+        : _callbacks(log),
+          _classifiers(&_callbacks),
+          _repository(&_classifiers, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile,
+                      &_removeFile, lockFolder),
+          _responses(schemas->responseNamespace()),
+          _errors(schemas->responseNamespace(), schemas->responseVersion()),
+          _executors(&_repository, &_responses, &_errors, &_hooks, &schemas->cache,
+                    schemas->requestNamespace(), classifierRoot, log) {}
+    RequestExecution(const RequestExecution&) = delete;
+    RequestExecution& operator=(const RequestExecution&) = delete;
+
+    XmlClassifierFactoryImpl* executors() { return &_executors; }
+    ErrorResponseFactory* errors() { return &_errors; }
+
+private:
+    ClassifierCallbackFactoryImpl _callbacks;
+    classifier::ClassifierFactoryImpl _classifiers;
+    platform::memory::MemoryStatusImpl _memory;
+    io::filesystem::LoadFileImpl _loadFile;
+    io::filesystem::SaveFileImpl _saveFile;
+    io::filesystem::ExistsFileImpl _existsFile;
+    io::filesystem::SizeFileImpl _sizeFile;
+    io::filesystem::RemoveFileImpl _removeFile;
+    JobDistributionImpl _repository;
+    ResponseFactoryImpl _responses;
+    ErrorResponseFactoryImpl _errors;
+    EmptyXmlHookFactoryImpl _hooks;
+    XmlClassifierFactoryImpl _executors;
 };
 
 // Serves from construction until stop or destruction. The classifier files live in
@@ -70,18 +112,11 @@ public:
 
     RequestServer(const std::string& classifierRoot, const std::string& lockFolder, Log* log,
                   std::uint32_t maxClients = 64)
-        : _callbacks(log),
-          _classifiers(&_callbacks),
-          _repository(&_classifiers, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile,
-                      &_removeFile, lockFolder),
-          _responses(_schemas.responseNamespace()),
-          _errors(_schemas.responseNamespace(), _schemas.responseVersion()),
-          _executors(&_repository, &_responses, &_errors, &_hooks, &_schemas.cache,
-                     _schemas.requestNamespace(), classifierRoot, log),
+        : _execution(&_schemas, classifierRoot, lockFolder, log),
           _params{widenMaxInput(-1),
                   log,
-                  &_executors,
-                  &_errors,
+                  _execution.executors(),
+                  _execution.errors(),
                   nullptr,
                   ConnectionParams::DefaultIdleTimeout,
                   ConnectionParams::DefaultRequestTimeout},
@@ -101,19 +136,7 @@ public:
 
 private:
     StagedSchemas _schemas;
-    ClassifierCallbackFactoryImpl _callbacks;
-    classifier::ClassifierFactoryImpl _classifiers;
-    platform::memory::MemoryStatusImpl _memory;
-    io::filesystem::LoadFileImpl _loadFile;
-    io::filesystem::SaveFileImpl _saveFile;
-    io::filesystem::ExistsFileImpl _existsFile;
-    io::filesystem::SizeFileImpl _sizeFile;
-    io::filesystem::RemoveFileImpl _removeFile;
-    JobDistributionImpl _repository;
-    ResponseFactoryImpl _responses;
-    ErrorResponseFactoryImpl _errors;
-    EmptyXmlHookFactoryImpl _hooks;
-    XmlClassifierFactoryImpl _executors;
+    RequestExecution _execution;
     ConnectionParams _params;
     platform::thread::OsInfoImpl _os;
     platform::thread::ThreadFactoryImpl _threads;
