@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/filesystem/TemporarySaveName.h"
 #include "server/ConnectionTestSupport.h"
 #include "server/RequestServerTestSupport.h"
 #include "server/StatusCode.h"
@@ -194,6 +195,7 @@ public:
     ~ChildServer() { kill(); }
 
     std::uint16_t port() const { return _port; }
+    pid_t pid() const { return _pid; }
 
     // Ends the child at once: no destructor, no flush, no unlock runs.
     void kill() {
@@ -251,9 +253,14 @@ TEST_F(ClassifyConnectionEndToEndTest, KilledServerRestartsFromACommittedState) 
     long acknowledgedAtLeast = 0;
     std::atomic<int> otherAnswers{0};
 
-    // Every file loads and every class is within its ledger; the counts become the new base.
-    auto checkRestarted = [&](std::uint16_t port) {
+    // No save file of a killed server is left, every file loads and every class is within its
+    // ledger; the counts become the new base.
+    auto checkRestarted = [&](const ChildServer& child) {
+        const std::uint16_t port = child.port();
         for (const auto& entry : std::filesystem::directory_iterator(_root)) {
+            const auto owner =
+                io::filesystem::TemporarySaveName::owner(entry.path().filename().string());
+            EXPECT_TRUE(!owner || *owner == child.pid()) << entry.path();
             if (entry.path().extension() != ".dat") continue;
             const std::string answer =
                 ask(port, requests.getInformation(entry.path().stem().string()));
@@ -290,7 +297,7 @@ TEST_F(ClassifyConnectionEndToEndTest, KilledServerRestartsFromACommittedState) 
             perText = totalCountOf(ask(port, requests.getInformation("unit")), "a");
             ASSERT_GT(perText, 0);
         } else {
-            checkRestarted(port);
+            checkRestarted(child);
             if (HasFatalFailure()) return;
         }
         if (round == killRounds()) break;

@@ -19,12 +19,14 @@
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
+#include "io/filesystem/TemporarySaveName.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
 using namespace std::chrono_literals;
 
@@ -299,6 +301,26 @@ TEST_F(QuillmarkServerTest, AClassifierRootThatCannotBeCreatedEndsStartupWithOne
     EXPECT_NE(std::string::npos, log.find("System settings:\nTotal physical memory: "));
     EXPECT_NE(std::string::npos, log.find("MB\nAvailable disk space on /: "));
     EXPECT_EQ(std::string::npos, log.find("Starting server"));
+}
+
+TEST_F(QuillmarkServerTest, StartupRemovesTheSaveFilesOfServersThatAreGone) {
+    const pid_t gone = spawn({"-config", "missing.xml"});
+    finish(gone);
+    const std::string leftover = TemporarySaveName::make("spam.dat", gone, 1);
+    const std::string inProgress = TemporarySaveName::make("spam.dat", ::getpid(), 1);
+    fs::create_directories(_root / "classifiers");
+    _folder.write("server/classifiers/" + leftover, "half");
+    _folder.write("server/classifiers/" + inProgress, "half");
+    const pid_t pid = spawn({"-config", "config.xml"});
+    const bool waiting = waitForLog("Waiting for connections...");
+    ::kill(pid, SIGTERM);
+    finish(pid);
+    ASSERT_TRUE(waiting) << logText();
+    EXPECT_FALSE(fs::exists(_root / "classifiers" / leftover));
+    EXPECT_TRUE(fs::exists(_root / "classifiers" / inProgress));
+    EXPECT_NE(std::string::npos,
+              logText().find("Removed the leftover save file './classifiers/" + leftover + "'."))
+        << logText();
 }
 
 class QuillmarkServerSignalTest : public QuillmarkServerTest,

@@ -15,6 +15,7 @@
 #include "server/EmptyXmlHookFactoryImpl.h"
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/JobDistributionImpl.h"
+#include "server/LeftoverSaveFiles.h"
 #include "server/LogLevel.h"
 #include "server/Product.h"
 #include "server/ResponseFactoryImpl.h"
@@ -106,6 +107,7 @@ std::string ServerRunnerImpl::prepareClassifierRoot(const ServerSettings& settin
                                      "' doesn't exist. Make sure you create it!");
     }
     _services.createFolder->create(lockFolder(root), false);
+    LeftoverSaveFiles(_services.removeFile, _services.log).removeFrom(root);
     return root;
 }
 

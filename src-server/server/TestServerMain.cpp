@@ -1,11 +1,14 @@
 // Helper program of the end-to-end tests: serves requests over the classifier folder named by its
 // first argument (named locks in the second) on a port the system picks, writes that port as
-// the first line of its standard output, and runs until it is killed.
+// the first line of its standard output, and runs until it is killed. Like the server's start-up,
+// it first removes the save files that killed servers left in the classifier folder.
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "io/filesystem/RemoveFileImpl.h"
+#include "server/LeftoverSaveFiles.h"
 #include "server/RequestServerTestSupport.h"
 
 namespace {
@@ -31,6 +34,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     SilentLog log;
+    const io::filesystem::RemoveFileImpl removeFile;
+    norvale::quillmark::LeftoverSaveFiles(&removeFile, &log).removeFrom(argv[1]);
     norvale::quillmark::testing::RequestServer server(argv[1], argv[2], &log);
     std::printf("%u\n", static_cast<unsigned>(server.port()));
     std::fflush(stdout);

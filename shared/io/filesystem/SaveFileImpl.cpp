@@ -11,6 +11,7 @@
 
 #include "io/filesystem/FileDescriptor.h"
 #include "io/filesystem/FileDiagnostics.h"
+#include "io/filesystem/TemporarySaveName.h"
 
 namespace io::filesystem {
 
@@ -34,7 +35,7 @@ std::string parentFolder(const std::string& path) {
 // Unique among the threads and processes that may save beside each other.
 std::string temporaryName(const std::string& path) {
     static std::atomic<std::uint64_t> counter{0};
-    return path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    return TemporarySaveName::make(path, ::getpid(), ++counter);
 }
 
 // Removes the temporary file unless the rename has consumed it.

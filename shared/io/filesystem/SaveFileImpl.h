@@ -4,7 +4,7 @@
 
 namespace io::filesystem {
 
-// Replace writes a temporary file beside the target ("<path>.tmp-<pid>-<n>"), flushes it to
+// Replace writes a temporary file beside the target (TemporarySaveName), flushes it to
 // disk, renames it over the target and flushes the folder. A writer killed before the rename
 // leaves the old file intact (and possibly its temporary file behind). The replaced file keeps
 // the permission bits of the file it replaces.
