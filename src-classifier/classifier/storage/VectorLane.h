@@ -127,6 +127,8 @@ private:
     Index _index;
     PendingMap _pending;
     std::int32_t _permaDeleted = 0;
+    // False while _permanent holds records loaded out of feature order; compact() sorts them.
+    bool _inOrder = true;
 };
 
 template <std::size_t N>
@@ -349,20 +351,35 @@ template <std::size_t N>
 void VectorLane<N>::compact() {
     if (isCompact()) return;
     const std::size_t newSize = _permanent.size() - _permaDeleted + _pending.size();
-    Records tmp;
-    tmp.reserve(newSize);
+    // Only the pairs trained since the last compaction get sorted; they are merged into the
+    // sorted records in one pass that also drops the records untrained to zero. The keys of
+    // _pending are never in _permanent (add revives those in place), so no two compare equal.
+    Records trained;
+    trained.reserve(_pending.size());
     for (const auto& [key, count] : _pending) {
-        Record& record = tmp.emplace_back();
+        Record& record = trained.emplace_back();
         record.setFeature(key._feature.data());
         record.setClassIndex(key._classIndex);
         record.setCount(count);
     }
-    std::copy_if(_permanent.begin(), _permanent.end(), std::back_inserter(tmp),
-                 [](const Record& record) { return record.count() != 0; });
-    QM_ASSERT(tmp.size() == newSize, "Unexpected size on new feature vector.");
-    std::sort(tmp.begin(), tmp.end(), [](const Record& left, const Record& right) {
+    const auto inFeatureOrder = [](const Record& left, const Record& right) {
         return lessInFeatureOrder(left, right);
-    });
+    };
+    std::sort(trained.begin(), trained.end(), inFeatureOrder);
+    Records tmp;
+    tmp.reserve(newSize);
+    auto next = trained.cbegin();
+    for (const Record& record : _permanent) {
+        if (record.count() == 0) continue;
+        for (; next != trained.cend() && inFeatureOrder(*next, record); ++next) {
+            tmp.push_back(*next);
+        }
+        tmp.push_back(record);
+    }
+    tmp.insert(tmp.end(), next, trained.cend());
+    QM_ASSERT(tmp.size() == newSize, "Unexpected size on new feature vector.");
+    // Records loaded out of order are put in order once, by a sort of everything.
+    if (!_inOrder) std::sort(tmp.begin(), tmp.end(), inFeatureOrder);
     Index index = buildIndex(tmp);
 
     // Everything that can fail is done; from here on nothing throws.
@@ -371,6 +388,7 @@ void VectorLane<N>::compact() {
     _index.swap(index);
     _pending.swap(fresh);
     _permaDeleted = 0;
+    _inOrder = true;
 }
 
 template <std::size_t N>
@@ -380,6 +398,7 @@ void VectorLane<N>::clear() {
     _index.clear();
     _pending.swap(fresh);
     _permaDeleted = 0;
+    _inOrder = true;
 }
 
 template <std::size_t N>
@@ -469,10 +488,12 @@ void VectorLane<N>::deserialize(util::database::DatabaseReader& reader) {
     std::uint32_t count = 0;
     reader.getNextPrimitive(count);
     reader.getNextRecords(_permanent, count);
+    _inOrder = std::is_sorted(_permanent.begin(), _permanent.end(), lessInFeatureOrder);
     try {
         _index = buildIndex(_permanent);
     } catch (...) {
         _permanent.clear();
+        _inOrder = true;
         throw;
     }
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -287,6 +288,100 @@ TEST(VectorLaneTest, HashIndexFindsEveryFeatureAfterEachChangeOfTheRecords) {
     checkIndexThroughEveryChange<8>(3000);
     checkIndexThroughEveryChange<11>(3000);
     checkIndexThroughEveryChange<16>(40);
+}
+
+// Random adds and subs over a few features of N bytes (bytes 0x00, 0x7F, 0x80 and 0xFF at the
+// front and back, so signed and unsigned order differ) and 4 classes, compacted after each
+// round and compared with an ordered map of the expected counts.
+template <std::size_t N>
+void checkCompactionAgainstModel() {
+    SCOPED_TRACE(N);
+    const std::string bytes("\x00\x7F\x80\xFF", 4);
+    std::vector<std::string> features;
+    for (char front : bytes) {
+        for (char back : bytes) {
+            std::string feature(N, 'f');
+            feature.front() = front;
+            feature.back() = back;
+            features.push_back(feature);
+        }
+    }
+    // std::string orders by unsigned bytes, as the lane does.
+    std::map<std::pair<std::string, std::uint16_t>, std::uint32_t> model;
+    VectorLane<N> lane;
+    std::mt19937 random(N);
+    int revived = 0;
+    int dropped = 0;
+    for (int round = 0; round < 300; ++round) {
+        for (int step = 1 + static_cast<int>(random() % 12); step > 0; --step) {
+            const std::string& feature = features[random() % features.size()];
+            const auto classIndex = static_cast<std::uint16_t>(random() % 4);
+            const auto count = static_cast<std::uint32_t>(1 + random() % 3);
+            std::uint32_t& expected = model[{feature, classIndex}];
+            if (random() % 5 < 3) {
+                const int deletedBefore = lane.permaDeletedCount();
+                ASSERT_EQ(expected == 0, lane.add(feature, classIndex, count));
+                revived += deletedBefore - lane.permaDeletedCount();
+                expected += count;
+            } else {
+                std::uint32_t removed = 0;
+                const bool gone = lane.sub(feature, classIndex, count, removed);
+                ASSERT_EQ(std::min(expected, count), removed);
+                ASSERT_EQ(expected != 0 && removed == expected, gone);
+                expected -= removed;
+            }
+        }
+        dropped += lane.permaDeletedCount();
+        lane.compact();
+        std::vector<Entry> wanted;
+        for (const auto& [key, count] : model) {
+            if (count != 0) wanted.emplace_back(key.first, key.second, count);
+        }
+        ASSERT_EQ(wanted, records(lane)) << "round " << round;
+    }
+    // The rounds went through both ways a record comes back or goes away.
+    EXPECT_GT(revived, 0);
+    EXPECT_GT(dropped, 0);
+    Expected lookups;
+    for (const auto& [key, count] : model) {
+        if (count == 0) continue;
+        std::vector<std::uint32_t>& counts = lookups[key.first];
+        counts.resize(4);
+        counts[key.second] = count;
+    }
+    ParameterAccessor accessor(4);
+    for (const std::string& feature : features) {
+        lane.getParameters(feature, accessor);
+        const auto found = lookups.find(feature);
+        EXPECT_EQ(found == lookups.end() ? std::vector<std::uint32_t>(4) : found->second,
+                  accessor.parameters());
+    }
+}
+
+TEST(VectorLaneTest, CompactionMatchesAnOrderedModelThroughManyRounds) {
+    checkCompactionAgainstModel<2>();
+    checkCompactionAgainstModel<9>();
+}
+
+TEST(VectorLaneTest, CompactionPutsRecordsLoadedOutOfOrderInOrder) {
+    VectorLane<2> lane;
+    lane.add("aa", 0, 1);
+    lane.add("cc", 1, 2);
+    lane.compact();
+    std::string stored;
+    util::database::DatabaseWriter writer(&stored);
+    lane.serialize(writer);
+    // Swap the two 8-byte records behind the 4-byte record count.
+    ASSERT_EQ(4u + 16u, stored.size());
+    std::rotate(stored.begin() + 4, stored.begin() + 12, stored.end());
+    VectorLane<2> loaded;
+    util::database::DatabaseReader reader(stored);
+    loaded.deserialize(reader);
+    EXPECT_EQ(std::vector<Entry>({{"cc", 1, 2}, {"aa", 0, 1}}), records(loaded));
+
+    loaded.add("bb", 0, 3);
+    loaded.compact();
+    EXPECT_EQ(std::vector<Entry>({{"aa", 0, 1}, {"bb", 0, 3}, {"cc", 1, 2}}), records(loaded));
 }
 
 TEST(VectorLaneTest, RemoveClassDropsItsRecordsAndRenumbersHigherClasses) {
