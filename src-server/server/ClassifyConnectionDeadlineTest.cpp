@@ -43,24 +43,15 @@ public:
         return std::make_unique<Echo>(this);
     }
 
-    bool waitForHolders(int n) const {
-        std::unique_lock lock(_mutex);
-        return _changed.wait_for(lock, 20s, [&] { return _holding >= n; });
-    }
-    void openGate() const {
-        {
-            std::lock_guard lock(_mutex);
-            _open = true;
-        }
-        _changed.notify_all();
-    }
+    bool waitForHolders(int n) const { return _gate.waitForHolders(n); }
+    void openGate() const { _gate.open(); }
 
 private:
     class Echo : public StringClassifier {
     public:
         explicit Echo(const EchoFactory* factory) : _factory(factory) {}
         std::string process(const std::string& request) override {
-            if (request == "hold") _factory->hold();
+            if (request == "hold") _factory->_gate.hold();
             return "echo " + request;
         }
 
@@ -68,17 +59,7 @@ private:
         const EchoFactory* _factory;
     };
 
-    void hold() const {
-        std::unique_lock lock(_mutex);
-        ++_holding;
-        _changed.notify_all();
-        _changed.wait_for(lock, 20s, [&] { return _open; });
-    }
-
-    mutable std::mutex _mutex;
-    mutable std::condition_variable _changed;
-    mutable int _holding = 0;
-    mutable bool _open = false;
+    Gate _gate;
 };
 
 std::size_t entries(const char* folder) {

@@ -49,17 +49,8 @@ public:
         return std::make_unique<Fake>(this);
     }
 
-    void openGate() {
-        {
-            std::lock_guard lock(_mutex);
-            _open = true;
-        }
-        _changed.notify_all();
-    }
-    bool waitForHolders(int n) {
-        std::unique_lock lock(_mutex);
-        return _changed.wait_for(lock, 20s, [&] { return _holding >= n; });
-    }
+    void openGate() { _gate.open(); }
+    bool waitForHolders(int n) { return _gate.waitForHolders(n); }
 
     mutable std::atomic<int> created{0};
     mutable std::atomic<int> processed{0};
@@ -70,7 +61,7 @@ private:
         explicit Fake(const FakeClassifierFactory* factory) : _factory(factory) {}
         std::string process(const std::string& request) override {
             ++_factory->processed;
-            if (request == "hold") _factory->hold();
+            if (request == "hold") _factory->_gate.hold();
             if (request == "exception") throw exceptions::Exception("The classifier failed.");
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
@@ -82,17 +73,7 @@ private:
         const FakeClassifierFactory* _factory;
     };
 
-    void hold() const {
-        std::unique_lock lock(_mutex);
-        ++_holding;
-        _changed.notify_all();
-        _changed.wait_for(lock, 20s, [&] { return _open; });
-    }
-
-    mutable std::mutex _mutex;
-    mutable std::condition_variable _changed;
-    mutable int _holding = 0;
-    bool _open = false;
+    Gate _gate;
 };
 
 class ClassifyConnectionTest : public ::testing::Test {

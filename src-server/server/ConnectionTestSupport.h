@@ -154,6 +154,35 @@ private:
     bool _wasReset = false;
 };
 
+// Makes request executions wait: hold blocks the calling thread until open is called, and
+// waitForHolders lets the test wait until n executions are held. Gives up after 20 s.
+class Gate {
+public:
+    void hold() const {
+        std::unique_lock lock(_mutex);
+        ++_holding;
+        _changed.notify_all();
+        _changed.wait_for(lock, 20s, [&] { return _open; });
+    }
+    void open() const {
+        {
+            std::lock_guard lock(_mutex);
+            _open = true;
+        }
+        _changed.notify_all();
+    }
+    bool waitForHolders(int n) const {
+        std::unique_lock lock(_mutex);
+        return _changed.wait_for(lock, 20s, [&] { return _holding >= n; });
+    }
+
+private:
+    mutable std::mutex _mutex;
+    mutable std::condition_variable _changed;
+    mutable int _holding = 0;
+    mutable bool _open = false;
+};
+
 using ClassifyServer = net::server::ThreadServer<ClassifyConnection, const ConnectionParams*>;
 
 // A started server of ClassifyConnection on a port the system picks; stopped when destroyed.
