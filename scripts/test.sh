@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, then builds and runs every test three times over:
+# The test command: installs what is missing, then builds and runs every test three times over,
+# with compiler warnings as errors (QM_WARNINGS_AS_ERRORS):
 #   build/release  normal build, all tests
 #   build/asan     AddressSanitizer + UndefinedBehaviorSanitizer, all tests
 #   build/fuzz     clang libFuzzer build (AddressSanitizer + UndefinedBehaviorSanitizer) of the
 #                  fuzz targets, each run for a bounded number of inputs from its seed corpus
 #   build/tsan     ThreadSanitizer, the tests labelled "concurrency"
+#   build/types    every CMake build type with GCC and with clang (scripts/build-types.sh)
 # After the release, asan and tsan tests, the staged server of that build runs its self test
 # ("quillmarkserver -test" in build/<dir>/stage, with a copy of its config.xml moved to a free
 # port, so that test runs in other checkouts do not collide). Stops at the first failing step.
@@ -21,7 +23,8 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 configure() {
   local dir=$1; shift
-  cmake -S "$root" -B "$root/build/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$root" -B "$root/build/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQM_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
 }
 
 run_tests() {
@@ -86,3 +89,6 @@ configure tsan -DQM_SANITIZE=thread -DQM_BUILD_BENCHMARKS=OFF
 cmake --build "$root/build/tsan" -j "$jobs" --target concurrency_tests
 run_tests tsan -L concurrency
 stage_self_test tsan
+
+echo "== every build type with GCC and clang"
+bash "$root/scripts/build-types.sh"
