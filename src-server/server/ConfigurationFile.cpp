@@ -18,6 +18,8 @@ namespace {
 constexpr std::int64_t Int32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t Int32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t PortMax = std::numeric_limits<std::uint16_t>::max();
+constexpr std::int64_t Int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t MaxLogFileCount = 1000;
 
 std::int32_t int32Setting(const std::string& text) {
     return static_cast<std::int32_t>(util::parseInteger(text, Int32Min, Int32Max));
@@ -61,12 +63,27 @@ ServerSettings ConfigurationFile::load(const std::string& configPath,
 
     settings.saveRequests = flag(text(root, "qm:saveRequests")) && !testMode;
 
+    // The bounds of the log file came later and may be left out; the defaults are the log's own.
+    settings.logFileMaxBytes = static_cast<std::uint64_t>(util::parseInteger(
+        optionalText(root, "qm:logFileMaxBytes", std::to_string(LogSettings::DefaultMaxFileBytes)),
+        0, Int64Max));
+    settings.logFileCount = static_cast<int>(util::parseInteger(
+        optionalText(root, "qm:logFileCount", std::to_string(LogSettings::DefaultKeepFiles)), 0,
+        MaxLogFileCount));
+    _logSettings->setFileRotation(settings.logFileMaxBytes, settings.logFileCount);
+
     _log->log("Using config settings:\n" + config.getXml());
     return settings;
 }
 
 std::string ConfigurationFile::text(const xml::Element& root, const std::string& name) {
     return root.selectExactlyOne(name).getText();
+}
+
+std::string ConfigurationFile::optionalText(const xml::Element& root, const std::string& name,
+                                            const std::string& absent) {
+    if (root.selectNodes(name).count() == 0) return absent;
+    return text(root, name);
 }
 
 bool ConfigurationFile::flag(const std::string& text) {

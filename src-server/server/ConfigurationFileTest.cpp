@@ -86,11 +86,49 @@ TEST_F(ConfigurationFileTest, ReadsEverySettingAndAppliesTheLogSwitchesBeforeLog
     EXPECT_TRUE(settings.saveRequests);
 
     const auto entries = _log.entries();
-    ASSERT_EQ(3u, entries.size());
+    ASSERT_EQ(4u, entries.size());
     EXPECT_EQ("setLevel 1", entries[0]);
     EXPECT_EQ("setLogMemory on", entries[1]);
-    EXPECT_EQ(0u, entries[2].find("Log: Using config settings:\n<?xml version=\"1.0\""));
-    EXPECT_NE(std::string::npos, entries[2].find("<logMemory>TRUE</logMemory>"));
+    EXPECT_EQ("setFileRotation 67108864 8", entries[2]);
+    EXPECT_EQ(0u, entries[3].find("Log: Using config settings:\n<?xml version=\"1.0\""));
+    EXPECT_NE(std::string::npos, entries[3].find("<logMemory>TRUE</logMemory>"));
+}
+
+// The bounds of the log file may be left out (files written before they existed); given, they
+// are range-checked like the other numbers and must come last, in their order.
+TEST_F(ConfigurationFileTest, LogFileBoundsAreOptionalAndChecked) {
+    const auto withBounds = [](const std::string& bounds) {
+        std::string text = document(Values());
+        return text.insert(text.find("</quillmark>"), bounds);
+    };
+    const struct {
+        std::string bounds;
+        std::uint64_t maxBytes;
+        int count;
+    } accepted[] = {
+        {"", 67108864, 8},
+        {"<logFileMaxBytes>1000</logFileMaxBytes>", 1000, 8},
+        {"<logFileCount>0</logFileCount>", 67108864, 0},
+        {"<logFileMaxBytes>0</logFileMaxBytes><logFileCount>1000</logFileCount>", 0, 1000},
+    };
+    for (const auto& [bounds, maxBytes, count] : accepted) {
+        _log.clear();
+        const ServerSettings settings = load(withBounds(bounds));
+        EXPECT_EQ(maxBytes, settings.logFileMaxBytes) << bounds;
+        EXPECT_EQ(count, settings.logFileCount) << bounds;
+        EXPECT_EQ("setFileRotation " + std::to_string(maxBytes) + " " + std::to_string(count),
+                  _log.entries().at(2));
+    }
+    EXPECT_EQ(
+        "Error converting [1001] to a number. The number is too large.",
+        failure<util::NumberFormatException>(withBounds("<logFileCount>1001</logFileCount>")));
+    EXPECT_EQ(
+        "Error converting [-1] to a number. The number is too small.",
+        failure<util::NumberFormatException>(withBounds("<logFileMaxBytes>-1</logFileMaxBytes>")));
+    EXPECT_EQ(0u,
+              failure<xml::ValidateException>(
+                  withBounds("<logFileCount>2</logFileCount><logFileMaxBytes>9</logFileMaxBytes>"))
+                  .find("Problems validating the xml document.\r\n"));
 }
 
 TEST_F(ConfigurationFileTest, LogLevelIsMatchedWithoutCaseAndUnknownLevelsAreRejected) {

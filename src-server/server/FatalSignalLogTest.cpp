@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/thread/LoggingThreadFactoryImpl.h"
@@ -40,9 +41,10 @@ TEST(FatalSignalLogTest, CrashInAThreadReachesTheLogFile) {
     EXPECT_EXIT(
         {
             io::filesystem::SaveFileImpl saveFile;
+            io::filesystem::RotateFileImpl rotateFile;
             posix::debug::WriteDumpImpl writeDump;
             platform::memory::MemoryStatusImpl memory;
-            LogImpl log(&saveFile, &writeDump, &memory, logFile, dumpFolder);
+            LogImpl log(&saveFile, &rotateFile, &writeDump, &memory, logFile, dumpFolder);
             log.setFileOutput(true);
             log.setConsoleOutput(false);
             SehExceptionMapperImpl mapper;

@@ -39,18 +39,50 @@ void printToConsole(const std::string& text) {
     std::fflush(stdout);
 }
 
+// The syslog priority journald reads from the start of a console line.
+const char* journalPriority(int level) {
+    switch (level) {
+        case loglevel::Error:
+            return "<3>";
+        case loglevel::Failure:
+            return "<2>";
+        default:
+            return "<6>";
+    }
+}
+
+// `text` with `prefix` before each of its lines.
+std::string withPrefix(const std::string& text, const char* prefix) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t newline = text.find('\n', start);
+        const std::size_t end = newline == std::string::npos ? text.size() : newline + 1;
+        out += prefix;
+        out.append(text, start, end - start);
+        start = end;
+    }
+    return out;
+}
+
 }  // namespace
 
-LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile, const posix::debug::WriteDump* writeDump,
+LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
+                 const io::filesystem::RotateFile* rotateFile,
+                 const posix::debug::WriteDump* writeDump,
                  const platform::memory::MemoryStatus* memoryStatus)
-    : LogImpl(saveFile, writeDump, memoryStatus, product::LogFile, product::LogFolder) {}
+    : LogImpl(saveFile, rotateFile, writeDump, memoryStatus, product::LogFile,
+              product::LogFolder) {}
 
-LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile, const posix::debug::WriteDump* writeDump,
+LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
+                 const io::filesystem::RotateFile* rotateFile,
+                 const posix::debug::WriteDump* writeDump,
                  const platform::memory::MemoryStatus* memoryStatus, std::string logFilePath,
                  std::string dumpFolder)
     : _logFilePath(std::move(logFilePath)),
       _dumpFolder(std::move(dumpFolder)),
       _saveFile(saveFile),
+      _rotateFile(rotateFile),
       _writeDump(writeDump),
       _memoryStatus(memoryStatus) {}
 
@@ -59,10 +91,16 @@ void LogImpl::setLevel(int level) {
     _level.store(level);
 }
 
+void LogImpl::setFileRotation(std::uint64_t maxBytes, int keepFiles) {
+    QM_ASSERT_TEXT(keepFiles >= 0, "keepFiles >= 0", "A negative number of log copies to keep.");
+    _maxFileBytes.store(maxBytes);
+    _keepFiles.store(keepFiles);
+}
+
 void LogImpl::log(const std::string& message) {
     AutoLock<MutexImpl> lock(&_lock);
     if (!accepts(loglevel::Log)) return;
-    produce([&] { writeLine(formatLine(loglevel::Log, message)); });
+    produce([&] { writeLine(loglevel::Log, formatLine(loglevel::Log, message)); });
 }
 
 void LogImpl::error(const std::string& message) {
@@ -71,13 +109,13 @@ void LogImpl::error(const std::string& message) {
     produce([&] {
         std::string text = message + "\n";
         if (_startupComplete.load()) text += dumpNote();
-        writeLine(formatLine(loglevel::Error, text));
+        writeLine(loglevel::Error, formatLine(loglevel::Error, text));
     });
 }
 
 void LogImpl::test(const std::string& message) {
     AutoLock<MutexImpl> lock(&_lock);
-    produce([&] { writeLine(formatLine(loglevel::Test, message)); });
+    produce([&] { writeLine(loglevel::Test, formatLine(loglevel::Test, message)); });
 }
 
 void LogImpl::assertionFailed(const std::string& expression, const std::string& description,
@@ -96,7 +134,7 @@ void LogImpl::assertionFailed(const std::string& expression, const std::string& 
             "Please send this information to Norvale support, support@norvale.com.\n"
             "Thank you for helping us improve our software.\n\n" +
             dump + "\n";
-        writeLine(formatLine(loglevel::Failure, text));
+        writeLine(loglevel::Failure, formatLine(loglevel::Failure, text));
     });
 }
 
@@ -106,6 +144,10 @@ bool LogImpl::errorsToConsole() const noexcept {
 
 bool LogImpl::errorsToFile() const noexcept {
     return _fileOutput.load() && _level.load() <= loglevel::Error;
+}
+
+const char* LogImpl::consoleErrorPrefix() const noexcept {
+    return _journalPrefixes.load() ? journalPriority(loglevel::Failure) : "";
 }
 
 // The level test comes first: a filtered message costs the lock and nothing else.
@@ -139,30 +181,62 @@ std::string LogImpl::formatLine(int level, const std::string& message) const {
     return line;
 }
 
-void LogImpl::writeLine(const std::string& line) const {
+void LogImpl::writeLine(int level, const std::string& line) {
     try {
-        std::string console = line;
-        if (_fileOutput.load()) console += appendToFile(line);
-        if (_consoleOutput.load()) printToConsole(console);
+        const std::string note = _fileOutput.load() ? appendToFile(line) : std::string();
+        if (!_consoleOutput.load()) return;
+        if (_journalPrefixes.load()) {
+            printToConsole(withPrefix(line, journalPriority(level)) +
+                           withPrefix(note, journalPriority(loglevel::Error)));
+        } else {
+            printToConsole(line + note);
+        }
     } catch (const std::bad_alloc&) {
         if (_consoleOutput.load()) printToConsole(line);
     }
 }
 
-// Returns what the console copy of the line adds about a failed file write ("" on success).
-std::string LogImpl::appendToFile(const std::string& line) const {
+// Returns what the console copy of the line adds about a failed rotation or file write ("" on
+// success). A line whose rotation failed still goes to the file.
+std::string LogImpl::appendToFile(const std::string& line) {
+    std::string note;
+    try {
+        keepFileBounded(line.size());
+    } catch (const exceptions::Exception& e) {
+        note = std::string("Error when rotating the log file: ") + e.what() + "\n";
+    } catch (const std::exception& e) {
+        note = std::string("Error when rotating the log file: ") + e.what() + "\n";
+    }
     try {
         _saveFile->save(_logFilePath, line, io::filesystem::SaveMode::Append);
-        return "";
+        _fileBytes += line.size();
+        return note;
     } catch (const exceptions::Exception& e) {
-        return std::string("Error when logging: ") + e.what() + "\n";
+        return note + "Error when logging: " + e.what() + "\n";
     } catch (const std::exception& e) {
-        return std::string("Error when logging: ") + e.what() + "\n";
+        return note + "Error when logging: " + e.what() + "\n";
     } catch (abi::__forced_unwind&) {
         throw;  // a cancelled thread unwinding out of the write
     } catch (...) {
-        return "A ... exception occured when trying to log a message.\n";
+        return note + "A ... exception occured when trying to log a message.\n";
     }
+}
+
+// Moves the file aside when `lineBytes` more would take it past the rotation size; a file that
+// is still empty takes any line whole.
+void LogImpl::keepFileBounded(std::size_t lineBytes) {
+    if (_reopenRequested.exchange(false)) _fileBytesKnown = false;
+    const std::uint64_t maxBytes = _maxFileBytes.load();
+    if (maxBytes == 0) return;
+    if (!_fileBytesKnown) {
+        _fileBytes = _rotateFile->size(_logFilePath);
+        _fileBytesKnown = true;
+    }
+    if (_fileBytes == 0 || _fileBytes + lineBytes <= maxBytes) return;
+    _fileBytesKnown = false;  // asked again should the rotation stop half-way
+    _rotateFile->rotate(_logFilePath, _keepFiles.load());
+    _fileBytes = 0;
+    _fileBytesKnown = true;
 }
 
 std::string LogImpl::newDumpPath() const {
@@ -170,10 +244,18 @@ std::string LogImpl::newDumpPath() const {
                                       std::time(nullptr));
 }
 
+// Errors that clients can cause (a connection dropped, say) must not fill the disk with reports:
+// after MaxCrashReports the lines only say so.
+std::string LogImpl::crashReportLimitNote() const {
+    return std::to_string(MaxCrashReports) + " crash reports were written since start-up.";
+}
+
 std::string LogImpl::dumpNote() {
+    if (_crashReports >= MaxCrashReports) return "No dump: " + crashReportLimitNote() + "\n";
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
+        ++_crashReports;
         return "Dump is here: " + path + "\n";
     } catch (const posix::debug::WriteDumpException& e) {
         return "Failed to create dump (" + path + ") reason: " + e.what() + "\n";
@@ -181,9 +263,11 @@ std::string LogImpl::dumpNote() {
 }
 
 std::string LogImpl::crashDumpNote() {
+    if (_crashReports >= MaxCrashReports) return "No crash dump: " + crashReportLimitNote();
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
+        ++_crashReports;
         return "Crash dump here: " + path;
     } catch (const posix::debug::WriteDumpException& e) {
         return "Failed to create crash dump (" + path + ") reason: " + e.what();

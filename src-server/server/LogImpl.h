@@ -3,11 +3,13 @@
 #include <atomic>
 #include <string>
 
+#include "io/filesystem/RotateFile.h"
 #include "io/filesystem/SaveFile.h"
 #include "platform/mutex/MutexImpl.h"
 #include "posix/debug/WriteDump.h"
 #include "posix/memory/MemoryStatus.h"
 #include "posix/signals/FatalSignalLog.h"
+#include "posix/signals/ReopenRequest.h"
 #include "server/Log.h"
 #include "server/LogSettings.h"
 
@@ -18,15 +20,31 @@ namespace norvale::quillmark {
 // standard output. Errors after start-up and every failed assertion also leave a crash report in
 // the dump folder. Failures of its own (file, report, memory) never reach the caller.
 //
-// _lock serialises whole lines, so lines never interleave; it is taken only inside these
-// operations. The switches are atomics because the fatal-signal handler reads them without the
-// lock (see FatalSignalLog).
-class LogImpl : public Log, public LogSettings, public posix::signals::FatalSignalLog {
+// The file is bounded: before a line would take it past the rotation size, it is moved aside
+// (RotateFile) and a new one begins; see LogSettings::setFileRotation. The size is counted from
+// the lines written and asked of the file system only at the first line and after a reopen
+// request (SIGHUP, for example after logrotate moved the file away), so the count stays right
+// when somebody else moved or truncated the file.
+//
+// _lock serialises whole lines, so lines never interleave and a rotation never falls inside one;
+// it is taken only inside these operations. The switches are atomics because the fatal-signal
+// handler reads them without the lock (see FatalSignalLog), and a reopen request comes from a
+// signal handler.
+class LogImpl : public Log,
+                public LogSettings,
+                public posix::signals::FatalSignalLog,
+                public posix::signals::ReopenRequest {
 public:
-    LogImpl(const io::filesystem::SaveFile* saveFile, const posix::debug::WriteDump* writeDump,
+    // Crash reports written for Error lines and failed assertions in one process; later ones
+    // are skipped, and their lines say so.
+    static constexpr int MaxCrashReports = 100;
+
+    LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
+            const posix::debug::WriteDump* writeDump,
             const platform::memory::MemoryStatus* memoryStatus);
     // For tests and tools that keep their log elsewhere; dumpFolder ends with "/".
-    LogImpl(const io::filesystem::SaveFile* saveFile, const posix::debug::WriteDump* writeDump,
+    LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
+            const posix::debug::WriteDump* writeDump,
             const platform::memory::MemoryStatus* memoryStatus, std::string logFilePath,
             std::string dumpFolder);
 
@@ -47,19 +65,27 @@ public:
     void setFileOutput(bool on) override { _fileOutput.store(on); }
     void setLogMemory(bool on) override { _logMemory.store(on); }
     void setStartupComplete(bool on) override { _startupComplete.store(on); }
+    void setJournalPrefixes(bool on) override { _journalPrefixes.store(on); }
+    void setFileRotation(std::uint64_t maxBytes, int keepFiles) override;
+
+    // Async-signal-safe: only marks the file's size as unknown for the next line.
+    void requestReopen() noexcept override { _reopenRequested.store(true); }
 
     bool errorsToConsole() const noexcept override;
     bool errorsToFile() const noexcept override;
     const char* logFilePath() const noexcept override { return _logFilePath.c_str(); }
     const char* dumpFolder() const noexcept override { return _dumpFolder.c_str(); }
+    const char* consoleErrorPrefix() const noexcept override;
 
 private:
     bool accepts(int level) const;
     template <class Produce>
     void produce(Produce produceLine);
     std::string formatLine(int level, const std::string& message) const;
-    void writeLine(const std::string& line) const;
-    std::string appendToFile(const std::string& line) const;
+    void writeLine(int level, const std::string& line);
+    std::string appendToFile(const std::string& line);
+    void keepFileBounded(std::size_t lineBytes);
+    std::string crashReportLimitNote() const;
     std::string dumpNote();
     std::string crashDumpNote();
     std::string newDumpPath() const;
@@ -67,6 +93,7 @@ private:
     const std::string _logFilePath;
     const std::string _dumpFolder;
     const io::filesystem::SaveFile* _saveFile;
+    const io::filesystem::RotateFile* _rotateFile;
     const posix::debug::WriteDump* _writeDump;
     const platform::memory::MemoryStatus* _memoryStatus;
     platform::mutex::MutexImpl _lock;  // guards _inLog and the order of lines
@@ -76,6 +103,13 @@ private:
     std::atomic<bool> _logMemory{false};
     bool _inLog = false;  // a line is being produced on the thread that holds _lock
     std::atomic<bool> _startupComplete{false};
+    std::atomic<bool> _journalPrefixes{false};
+    std::atomic<bool> _reopenRequested{false};
+    std::atomic<std::uint64_t> _maxFileBytes{DefaultMaxFileBytes};
+    std::atomic<int> _keepFiles{DefaultKeepFiles};
+    std::uint64_t _fileBytes = 0;  // guarded by _lock: the file's size as far as known
+    bool _fileBytesKnown = false;  // guarded by _lock
+    int _crashReports = 0;         // guarded by _lock
 };
 
 }  // namespace norvale::quillmark

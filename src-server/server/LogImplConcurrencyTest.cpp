@@ -1,36 +1,67 @@
+#include <signal.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "platform/PlatformTestSupport.h"
+#include "posix/signals/HangUpSignal.h"
 #include "server/LogImpl.h"
 #include "server/LogTestSupport.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace norvale::quillmark;
 using namespace norvale::quillmark::testing;
 
 constexpr int Threads = 16;
 constexpr int LinesPerThread = 200;
+constexpr std::uint64_t RotationBytes = 8 * 1024;
 
 // Each line carries its writer, its number and a long body; any interleaving in the file or on
-// the console breaks the expected shape of some line.
-TEST(LogImplConcurrencyTest, SixteenWritersNeverInterleaveLines) {
+// the console breaks the expected shape of some line. While they write, the log file is rotated
+// by size, and, from the first rotation on, a second thread plays logrotate: it moves the file
+// away and sends SIGHUP. Every line printed must be in exactly one file, and no file may pass
+// the rotation size.
+TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     platform::testing::TempFolder folder;
     io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::RotateFileImpl rotateFile;
     RecordingWriteDump dump;
     FixedMemoryStatus memory(5000000);
     const std::string path = (folder.path() / "log.txt").string();
-    LogImpl log(&saveFile, &dump, &memory, path, folder.path().string() + "/");
+    LogImpl log(&saveFile, &rotateFile, &dump, &memory, path, folder.path().string() + "/");
     log.setFileOutput(true);
     log.setLogMemory(true);
+    log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped
+    posix::signals::HangUpSignal hangUp(&log);
 
     ::testing::internal::CaptureStdout();
+    std::atomic<bool> writing{true};
+    std::thread logrotate([&] {
+        while (writing.load() && !fs::exists(path + ".1")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (int moved = 0; writing.load(); ++moved) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fs::path away = folder.path() / ("moved-" + std::to_string(moved));
+            std::error_code missing;
+            fs::rename(path, away, missing);
+            ::kill(::getpid(), SIGHUP);
+        }
+    });
     std::vector<std::thread> writers;
     for (int writer = 0; writer < Threads; ++writer) {
         writers.emplace_back([&log, writer] {
@@ -47,14 +78,25 @@ TEST(LogImplConcurrencyTest, SixteenWritersNeverInterleaveLines) {
         });
     }
     for (std::thread& writer : writers) writer.join();
+    writing.store(false);
+    logrotate.join();
     const std::string printed = ::testing::internal::GetCapturedStdout();
-    const std::string written = platform::testing::readFile(path);
-    EXPECT_EQ(written, printed);
+
+    std::map<std::string, int> written;
+    int rotated = 0;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        const std::string content = platform::testing::readFile(entry.path());
+        EXPECT_LE(content.size(), RotationBytes) << entry.path();
+        rotated += entry.path().filename().string().rfind("log.txt.", 0) == 0 ? 1 : 0;
+        std::istringstream lines(content);
+        for (std::string line; std::getline(lines, line);) ++written[line];
+    }
+    EXPECT_GT(rotated, 0);
 
     const std::regex shape(std::string(TimePattern) +
                            " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 5MB\\] "
                            "w([0-9]+) n([0-9]+) ([a-p])+");
-    std::istringstream lines(written);
+    std::istringstream lines(printed);
     std::set<std::pair<int, int>> seen;
     std::string line;
     while (std::getline(lines, line)) {
@@ -66,8 +108,10 @@ TEST(LogImplConcurrencyTest, SixteenWritersNeverInterleaveLines) {
                   line.substr(line.size() - (100 + writer * 7)));
         EXPECT_EQ(n % 2 == 0 ? "Log" : "Test", match[1].str());
         seen.emplace(writer, n);
+        EXPECT_EQ(1, written[line]--) << line;
     }
     EXPECT_EQ(static_cast<std::size_t>(Threads * LinesPerThread), seen.size());
+    for (const auto& [text, left] : written) EXPECT_EQ(0, left) << "not printed: " << text;
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
+#include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/errorresources/SystemErrorText.h"
@@ -40,9 +43,10 @@ protected:
     }
 
     RecordingSaveFile _file;
+    RecordingRotateFile _rotate;
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{1234567890};
-    LogImpl _log{&_file, &_dump, &_memory, "/var/qm/log.txt", "/var/qm/dumps/"};
+    LogImpl _log{&_file, &_rotate, &_dump, &_memory, "/var/qm/log.txt", "/var/qm/dumps/"};
 };
 
 TEST_F(LogImplTest, OneLineMessageFollowsTheHeaderAfterOneSpace) {
@@ -138,14 +142,110 @@ TEST_F(LogImplTest, FailedFileWriteIsReportedOnTheConsoleCopyOnly) {
     EXPECT_TRUE(_file.content.empty());
 }
 
+// The size is asked of the file once, then counted from the lines written, and asked again
+// after a reopen request; a file that is still empty takes any line whole.
+TEST_F(LogImplTest, FileIsRotatedBeforeALineWouldPassTheLimit) {
+    _log.setConsoleOutput(false);
+    _log.setFileRotation(0, 2);
+    _log.log("m");
+    const std::uint64_t line = _file.content.size();
+    _rotate.fileSize = line;
+    _log.setFileRotation(3 * line, 2);
+    std::vector<std::size_t> rotations;
+    for (int n = 0; n < 6; ++n) {
+        _log.log("m");
+        rotations.push_back(_rotate.rotations.size());
+    }
+    EXPECT_EQ((std::vector<std::size_t>{0, 0, 1, 1, 1, 2}), rotations);
+    EXPECT_EQ("/var/qm/log.txt 2", _rotate.rotations.back());
+    EXPECT_EQ(7 * line, _file.content.size());
+
+    // Moved away and refilled behind the log's back: only the reopen request makes it look.
+    _rotate.fileSize = 3 * line;
+    _log.requestReopen();
+    _log.log("m");
+    EXPECT_EQ(3u, _rotate.rotations.size());
+
+    _log.setFileRotation(1, 0);
+    _rotate.fileSize = 0;
+    _log.requestReopen();
+    _log.log("m");
+    EXPECT_EQ(3u, _rotate.rotations.size());
+    _log.log("m");
+    EXPECT_EQ("/var/qm/log.txt 0", _rotate.rotations.back());
+}
+
+TEST_F(LogImplTest, FailedRotationIsReportedAndTheLineStillWritten) {
+    _rotate.failWith = "Could not move the file.";
+    _rotate.fileSize = 1;
+    _log.setFileRotation(1, 8);
+    const std::string printed = console([&] { _log.log("hello"); });
+    EXPECT_TRUE(matches(printed, headerPattern("Log") +
+                                     " hello\nError when rotating the log file: Could not move "
+                                     "the file\\.\n"))
+        << printed;
+    EXPECT_TRUE(matches(_file.content, headerPattern("Log") + " hello\n")) << _file.content;
+}
+
+// journald reads a line's priority from its start; the file keeps its format.
+TEST_F(LogImplTest, UnderJournaldEachConsoleLineStartsWithItsPriority) {
+    _log.setJournalPrefixes(true);
+    const std::string printed = console([&] {
+        _log.log("one");
+        _log.error("two\nlines");
+        _log.assertionFailed("e", "d", "f", 3);
+        _log.test("three");
+    });
+    EXPECT_EQ(std::string::npos, _file.content.find('<')) << _file.content;
+    const std::pair<const char*, const char*> priorities[] = {{" [Log] [ThreadId: ", "<6>"},
+                                                              {" [Error] [ThreadId: ", "<3>"},
+                                                              {" [Failure] [ThreadId: ", "<2>"},
+                                                              {" [Test] [ThreadId: ", "<6>"}};
+    std::istringstream lines(_file.content);
+    std::string expected, line, priority;
+    while (std::getline(lines, line)) {
+        for (const auto& [level, prefix] : priorities) {
+            if (line.find(level) == 24) priority = prefix;
+        }
+        expected += priority + line + "\n";
+    }
+    EXPECT_EQ(expected, printed);
+    EXPECT_EQ(0u, printed.find("<6>"));
+    EXPECT_NE(std::string::npos, printed.find("\n<3>two\n<3>lines\n"));
+    EXPECT_NE(std::string::npos, printed.find("\n<2>Expression: e\n"));
+}
+
+TEST_F(LogImplTest, CrashReportsStopAtTheLimit) {
+    _log.setConsoleOutput(false);
+    _log.setStartupComplete(true);
+    _dump.failWith = "Disk full.";
+    _log.error("not counted");  // a report that could not be written leaves no file
+    _dump.failWith = nullptr;
+    for (int n = 0; n < LogImpl::MaxCrashReports; ++n) _log.error("e");
+    ASSERT_EQ(static_cast<std::size_t>(LogImpl::MaxCrashReports) + 1, _dump.paths.size());
+    _file.content.clear();
+    _log.error("over");
+    _log.assertionFailed("x", "d", "f", 1);
+    EXPECT_EQ(static_cast<std::size_t>(LogImpl::MaxCrashReports) + 1, _dump.paths.size());
+    EXPECT_NE(std::string::npos,
+              _file.content.find("\nover\nNo dump: 100 crash reports were written since "
+                                 "start-up.\n\n"))
+        << _file.content;
+    EXPECT_NE(std::string::npos,
+              _file.content.find("\n\nNo crash dump: 100 crash reports were written since "
+                                 "start-up.\n\n"))
+        << _file.content;
+}
+
 // The real file service against a log path taken by a folder.
 TEST(LogImplFileTest, LogPathTakenByAFolder) {
     platform::testing::TempFolder folder;
     fs::create_directory(folder.path() / "log.txt");
     io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::RotateFileImpl rotateFile;
     RecordingWriteDump dump;
     FixedMemoryStatus memory(0);
-    LogImpl log(&saveFile, &dump, &memory, (folder.path() / "log.txt").string(),
+    LogImpl log(&saveFile, &rotateFile, &dump, &memory, (folder.path() / "log.txt").string(),
                 folder.path().string() + "/");
     log.setFileOutput(true);
     CaptureStdout();
@@ -226,9 +326,10 @@ TEST_F(LogImplTest, AssertionTextAndCrashDump) {
 TEST(LogImplDumpTest, RealDumpFileLandsInTheDumpFolder) {
     platform::testing::TempFolder folder;
     RecordingSaveFile file;
+    RecordingRotateFile rotate;
     posix::debug::WriteDumpImpl dump;
     FixedMemoryStatus memory(0);
-    LogImpl log(&file, &dump, &memory, "unused", folder.path().string() + "/");
+    LogImpl log(&file, &rotate, &dump, &memory, "unused", folder.path().string() + "/");
     log.setFileOutput(true);
     log.setConsoleOutput(false);
     log.setStartupComplete(true);
@@ -272,7 +373,7 @@ TEST_F(LogImplTest, FailureWhileProducingIsSwallowedAndTheGuardReset) {
         }
         std::uint64_t total() const override { return 0; }
     } memory;
-    LogImpl log(&_file, &_dump, &memory, "p", "d/");
+    LogImpl log(&_file, &_rotate, &_dump, &memory, "p", "d/");
     log.setFileOutput(true);
     log.setLogMemory(true);
     EXPECT_NO_THROW(log.log("lost"));

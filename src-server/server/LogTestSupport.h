@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/filesystem/RotateFile.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "platform/thread/CurrentThread.h"
 #include "posix/debug/WriteDump.h"
@@ -49,6 +50,20 @@ public:
 
 private:
     io::filesystem::SaveFileImpl _real;
+};
+
+// Tells a fixed size and records the rotations asked for; for logs whose file is a fake.
+class RecordingRotateFile : public io::filesystem::RotateFile {
+public:
+    std::uint64_t size(const std::string&) const override { return fileSize; }
+    void rotate(const std::string& path, int keep) const override {
+        if (failWith != nullptr) throw io::filesystem::RotateFileException(failWith);
+        rotations.push_back(path + " " + std::to_string(keep));
+    }
+
+    std::uint64_t fileSize = 0;
+    const char* failWith = nullptr;
+    mutable std::vector<std::string> rotations;
 };
 
 class RecordingWriteDump : public posix::debug::WriteDump {

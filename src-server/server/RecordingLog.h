@@ -42,6 +42,10 @@ public:
     void setFileOutput(bool on) override { record(switchText("setFileOutput", on)); }
     void setLogMemory(bool on) override { record(switchText("setLogMemory", on)); }
     void setStartupComplete(bool on) override { record(switchText("setStartupComplete", on)); }
+    void setJournalPrefixes(bool on) override { record(switchText("setJournalPrefixes", on)); }
+    void setFileRotation(std::uint64_t maxBytes, int keepFiles) override {
+        record("setFileRotation " + std::to_string(maxBytes) + " " + std::to_string(keepFiles));
+    }
 
     std::vector<std::string> entries() const {
         std::lock_guard<std::mutex> lock(_guard);

@@ -16,6 +16,9 @@ struct ServerSettings {
     int logLevel = 0;                  // loglevel::Log .. loglevel::Test
     bool logMemory = false;
     bool saveRequests = false;         // always false in test mode
+    // Rotation size of the log file (0: never) and the rotated copies kept beside it.
+    std::uint64_t logFileMaxBytes = 0;
+    int logFileCount = 0;
 };
 
 }  // namespace norvale::quillmark

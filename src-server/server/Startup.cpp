@@ -74,7 +74,9 @@ void Startup::readCommandLine(int argc, const char* const* argv) {
     } catch (const exceptions::Exception& e) {
         throw ArgStartupException(e.what());
     }
-    _services.logSettings->setConsoleOutput(!_argumentParser.isParsed(QuietFlag) && !_serviceMode);
+    // Under systemd the console is the journal, which reads each line's priority from its start.
+    _services.logSettings->setConsoleOutput(!_argumentParser.isParsed(QuietFlag));
+    _services.logSettings->setJournalPrefixes(_serviceMode);
     _log->log("Executing " + joined(argc, argv));
 }
 

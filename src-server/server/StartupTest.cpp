@@ -123,6 +123,7 @@ TEST_F(StartupTest, EntersTheExecutablesFolderAndPreparesTheLogFolderBeforeReadi
     EXPECT_EQ(std::vector<std::string>{"/srv/quill mark/bin/"}, _currentDirectory.paths);
     EXPECT_EQ(std::vector<std::string>{"./logs/"}, _createFolder.created);
     const std::vector<std::string> expected = {"setFileOutput on", "setConsoleOutput on",
+                                               "setJournalPrefixes off",
                                                "Log: Executing quillmarkserver -config config.xml"};
     EXPECT_EQ(expected, _log.entries());
     EXPECT_EQ("Quillmark Server", std::string(s->serviceName()));
@@ -166,14 +167,16 @@ TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlags) {
     EXPECT_EQ("accepted", refusal({"-config", "c.xml", "-scm"}));
 }
 
-TEST_F(StartupTest, ConsoleOutputStaysOnlyWithoutQuietAndOutsideTheService) {
+// Under systemd the console is the journal: the service keeps it, with priority prefixes.
+TEST_F(StartupTest, QuietSilencesTheConsoleAndTheServiceWritesToTheJournal) {
     startup({"-config", "c.xml", "-quiet"});
     EXPECT_EQ("setConsoleOutput off", _log.entries()[1]);
     _log.clear();
     auto service = startup({"-scm", "-config", "c.xml"});
-    EXPECT_EQ("setConsoleOutput off", _log.entries()[1]);
+    EXPECT_EQ("setConsoleOutput on", _log.entries()[1]);
+    EXPECT_EQ("setJournalPrefixes on", _log.entries()[2]);
     EXPECT_TRUE(service->serviceMode());
-    EXPECT_EQ("Log: Executing quillmarkserver -scm -config c.xml", _log.entries()[2]);
+    EXPECT_EQ("Log: Executing quillmarkserver -scm -config c.xml", _log.entries()[3]);
 }
 
 TEST_F(StartupTest, RunsTheServerModesWithTheirSettings) {

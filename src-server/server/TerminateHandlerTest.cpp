@@ -23,6 +23,7 @@ class TerminateHandlerTest : public ::testing::Test {
 protected:
     platform::testing::TempFolder _folder;
     RecordingSaveFile _file;
+    RecordingRotateFile _rotate;
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{0};
 };
@@ -31,7 +32,7 @@ protected:
 TEST_F(TerminateHandlerTest, LogsAndExitsWithMinusOne) {
     EXPECT_EXIT(
         {
-            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
             TerminateHandlerImpl handler(&log);
             handler.install();
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -46,7 +47,7 @@ TEST_F(TerminateHandlerTest, LogsAndExitsWithMinusOne) {
 TEST_F(TerminateHandlerTest, AnUncaughtExceptionOnAnyThreadEndsThere) {
     EXPECT_EXIT(
         {
-            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
             TerminateHandlerImpl handler(&log);
             handler.install();
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -59,7 +60,7 @@ TEST_F(TerminateHandlerTest, UninstallRestoresThePreviousHandler) {
     EXPECT_EXIT(
         {
             std::set_terminate(&previousHandler);
-            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
             {
                 TerminateHandlerImpl handler(&log);
                 handler.install();
@@ -78,7 +79,7 @@ TEST_F(TerminateHandlerTest, OnlyOneHandlerAtATime) {
     EXPECT_DEATH(
         {
             platform::testing::enterFolder(_folder.path());
-            LogImpl log(&_file, &_dump, &_memory, "unused", "unused/");
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
             TerminateHandlerImpl first(&log);
             first.install();
             TerminateHandlerImpl second(&log);

@@ -5,6 +5,7 @@
 #include "io/filesystem/ExistsFileImpl.h"
 #include "io/filesystem/LoadFileImpl.h"
 #include "io/filesystem/RemoveFileImpl.h"
+#include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/SizeFileImpl.h"
 #include "platform/thread/LoggingThreadFactoryImpl.h"
@@ -19,6 +20,7 @@
 #include "posix/services/ServiceActions.h"
 #include "posix/services/ServiceDispatcherImpl.h"
 #include "posix/signals/FatalSignalHandlers.h"
+#include "posix/signals/HangUpSignal.h"
 #include "server/LogImpl.h"
 #include "server/Product.h"
 #include "server/QuillmarkThreadLog.h"
@@ -34,8 +36,9 @@ int main(int argc, char** argv) {
     // from here on a fatal signal on any thread is reported before the process ends.
     posix::debug::WriteDumpImpl writeDump;
     io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::RotateFileImpl rotateFile;
     platform::memory::MemoryStatusImpl memoryStatus;
-    LogImpl log(&saveFile, &writeDump, &memoryStatus);
+    LogImpl log(&saveFile, &rotateFile, &writeDump, &memoryStatus);
     SehExceptionMapperImpl sehMapper;
     posix::signals::FatalSignalHandlers fatalSignals(&sehMapper, &log);
 
@@ -75,6 +78,9 @@ int main(int argc, char** argv) {
                                   product::RequestSchemaFile, product::ResponseSchemaFile);
 
     return Startup::reportFailures(&log, [&] {
+        // SIGHUP (logrotate, systemctl reload) takes up the log file again instead of ending
+        // the process.
+        posix::signals::HangUpSignal hangUp(&log);
         Startup startup(argc, argv, services, &serviceControl, &serverRunner);
         if (startup.serviceMode()) {
             posix::services::ServiceDispatcherImpl dispatcher;

@@ -27,6 +27,7 @@ const std::string Installed =
     "[Service]\n"
     "Type=notify\n"
     "ExecStart=/opt/quillmark/quillmarkserver -scm -config config.xml\n"
+    "ExecReload=/bin/kill -HUP $MAINPID\n"
     "\n"
     "[Install]\n"
     "WantedBy=multi-user.target\n";

@@ -26,6 +26,8 @@ std::string unitFileContent(const std::string& description, const std::string& c
            "[Service]\n"
            "Type=notify\n"
            "ExecStart=" + commandLine + "\n"
+           // SIGHUP makes the server take up its log file again (after logrotate, say).
+           "ExecReload=/bin/kill -HUP $MAINPID\n"
            "\n"
            "[Install]\n"
            "WantedBy=multi-user.target\n";

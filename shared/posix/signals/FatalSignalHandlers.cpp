@@ -141,14 +141,29 @@ void FatalSignalHandlers::writeLine(const char* line, std::size_t length) const 
         if (file >= 0) ::close(file);
     }
     if (!_log->errorsToConsole()) return;
-    posix::debug::writeFully(STDOUT_FILENO, line, length);
+    writeToConsole(line, length);
     if (fileError != 0) {
         char buffer[1024];
         FixedText addition(buffer, sizeof buffer);
         addition.append("Error when logging: Couldn't write to the log file ");
         addition.append(_log->logFilePath()).append(". ").appendSystemErrorText(fileError);
         addition.append("\n");
-        posix::debug::writeFully(STDOUT_FILENO, addition.text(), addition.length());
+        writeToConsole(addition.text(), addition.length());
+    }
+}
+
+// Each line of the text with the log's console prefix before it.
+void FatalSignalHandlers::writeToConsole(const char* text, std::size_t length) const noexcept {
+    const char* prefix = _log->consoleErrorPrefix();
+    const std::size_t prefixLength = std::strlen(prefix);
+    std::size_t start = 0;
+    while (start < length) {
+        std::size_t end = start;
+        while (end < length && text[end] != '\n') ++end;
+        if (end < length) ++end;
+        if (prefixLength > 0) posix::debug::writeFully(STDOUT_FILENO, prefix, prefixLength);
+        posix::debug::writeFully(STDOUT_FILENO, text + start, end - start);
+        start = end;
     }
 }
 

@@ -47,6 +47,7 @@ private:
     void report(int signal, const siginfo_t* info) const noexcept;
     const char* describe(std::uint32_t code) const noexcept;
     void writeLine(const char* line, std::size_t length) const noexcept;
+    void writeToConsole(const char* text, std::size_t length) const noexcept;
     void writeReport(int file, int signal, const siginfo_t* info,
                      const char* description) const noexcept;
 

@@ -49,6 +49,9 @@ public:
     bool errorsToFile() const noexcept override { return true; }
     const char* logFilePath() const noexcept override { return _file.c_str(); }
     const char* dumpFolder() const noexcept override { return _folder.c_str(); }
+    const char* consoleErrorPrefix() const noexcept override { return prefix; }
+
+    const char* prefix = "";
 
 private:
     std::string _file;
@@ -151,15 +154,20 @@ TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsLoggedWithAReport) {
     EXPECT_EQ(1u, dumps().size());
 }
 
+// Under journald every console line of the report carries the log's prefix; the file gets none.
 TEST_F(FatalSignalHandlersTest, IntegerDivisionByZeroOnTheInstallingThread) {
+    _log.prefix = "<2>";
     EXPECT_EXIT(
         {
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
             FatalSignalHandlers handlers(&_mapper, &_log);
             std::_Exit(divide(1, 0));
         },
-        ::testing::KilledBySignal(SIGFPE), "\nThread name: \\.\n.*\nDescribed 3221225620\n");
+        ::testing::KilledBySignal(SIGFPE),
+        "\n<2>Thread name: \\.\n<2>Thread id: [0-9]+\\.\n<2>Described 3221225620\n"
+        "<2>Dump is here: ");
     EXPECT_NE(std::string::npos, logged().find("\nDescribed 3221225620\nDump is here: "));
+    EXPECT_EQ(std::string::npos, logged().find("<2>"));
     EXPECT_EQ(1u, dumps().size());
 }
 

@@ -17,6 +17,8 @@ public:
     virtual const char* logFilePath() const noexcept = 0;
     // Ends with "/"; the report's file name is appended to it.
     virtual const char* dumpFolder() const noexcept = 0;
+    // Put before each console line of the report ("" for none; "<2>" under journald).
+    virtual const char* consoleErrorPrefix() const noexcept = 0;
 };
 
 }  // namespace posix::signals
