@@ -239,8 +239,12 @@ TEST_F(QuillmarkServerTest, ServiceBodyOutsideSystemdFailsWithOne) {
               logText().find("An exception occured when trying to startup the server. Could not "
                              "start service dispatcher"))
         << logText();
-    // The service body writes to the log file only.
-    EXPECT_EQ(std::string::npos, outcome.out.find("Executing")) << outcome.out;
+    // The service body's console is the journal: every line starts with its priority.
+    EXPECT_EQ(0u, outcome.out.find("<6>")) << outcome.out;
+    EXPECT_NE(std::string::npos,
+              outcome.out.find("\n<3>An exception occured when trying to startup"))
+        << outcome.out;
+    EXPECT_EQ(std::string::npos, logText().find("<3>")) << logText();
 }
 
 // Quiet: nothing on the console while the log file gets every line.
@@ -340,6 +344,27 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerClosesInOrderOnTheSignal) {
     const std::string last = "Closing server.\n";
     ASSERT_GE(log.size(), last.size());
     EXPECT_EQ(last, log.substr(log.size() - last.size())) << log;
+}
+
+// logrotate's way: the file is moved away and SIGHUP follows. The server goes on serving, and its
+// next lines start a new log.txt.
+TEST_F(QuillmarkServerTest, HangUpAfterTheLogWasMovedKeepsServingIntoANewFile) {
+    const pid_t pid = spawn({"-config", "config.xml"});
+    const bool waiting = waitForLog("Waiting for connections...");
+    std::error_code notMoved;
+    fs::rename(_root / "logs/log.txt", _root / "logs/log.txt.1", notMoved);
+    ASSERT_EQ(0, ::kill(pid, SIGHUP));
+    const std::string answer = waiting && !notMoved ? exchange(_port, "<request/>") : "";
+    ::kill(pid, SIGTERM);
+    const Outcome outcome = finish(pid);
+    ASSERT_TRUE(waiting) << logText();
+    EXPECT_NE(std::string::npos, answer.find("statusCode=\"4000\"")) << answer;
+    EXPECT_EQ(0, outcome.exitCode) << outcome.err;
+    const std::string moved = TempFolder::read((_root / "logs/log.txt.1").string());
+    EXPECT_NE(std::string::npos, moved.find("Waiting for connections...")) << moved;
+    const std::string log = logText();
+    EXPECT_EQ(std::string::npos, log.find("Waiting for connections...")) << log;
+    EXPECT_NE(std::string::npos, log.find("Closing server.\n")) << log;
 }
 
 // The answer the README shows for the command that sends `example`: the xml block after it.
