@@ -290,8 +290,8 @@ void XmlClassifier::train(const RequestTexts& texts, const xml::Element& call,
     }
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     classifier::Classifier& copy = transaction.getClassifier();
+    // Not compacted here: removeClass and commit compact the copy once, when they need it.
     copy.train(requiredAttribute(call, "className"), text);
-    copy.compact();
     _response->train(_callId);
 }
 
@@ -300,7 +300,6 @@ void XmlClassifier::untrain(const RequestTexts& texts, const xml::Element& call,
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     classifier::Classifier& copy = transaction.getClassifier();
     copy.untrain(requiredAttribute(call, "className"), text);
-    copy.compact();
     _response->untrain(_callId);
 }
 
