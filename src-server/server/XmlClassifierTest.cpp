@@ -388,11 +388,6 @@ TEST_F(XmlClassifierTest, UnsupportedCallsAndMissingAttributesAreBadRequests) {
                   WriteCallsTail,
               messageOf(write));
 
-    const std::string missingText =
-        run(readCalls(call("classify", "m", "classifierName=\"c\" textId=\"nowhere\"")), true);
-    EXPECT_EQ(4000, statusOf(missingText));
-    EXPECT_EQ(0u, messageOf(missingText).find("No text with the id 'nowhere' was found.\nCall id: m"));
-
     EXPECT_TRUE(log.texts("Error").empty());
 }
 
