@@ -6,8 +6,8 @@ namespace bench::corpus {
 
 namespace {
 
-// A server compacts after every train call; compacting every 1,000 texts keeps the pending
-// records small while a whole split still trains in seconds. Compaction changes no count.
+// A server compacts once per request; compacting every 1,000 texts keeps the pending records
+// small while a whole split still trains in seconds. Compaction changes no count.
 constexpr std::size_t CompactEvery = 1000;
 
 }  // namespace

@@ -7,12 +7,16 @@
 #include <cerrno>
 #include <climits>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/errorresources/SystemErrorText.h"
 #include "xml/ComInitializer.h"
+#include "xml/LoadedTree.h"
+#include "xml/NodeList.h"
 #include "xml/ParseError.h"
 #include "xml/SchemaCache.h"
+#include "xml/SelectionNamespaces.h"
 #include "xml/XmlString.h"
 
 namespace xml {
@@ -68,18 +72,23 @@ std::string validationTarget(const xmlDoc* document) {
 
 }  // namespace
 
-void Document::DocDeleter::operator()(_xmlDoc* document) const {
+void LoadedTree::DocDeleter::operator()(_xmlDoc* document) const {
     xmlFreeDoc(document);
 }
 
-Document::Document(const SchemaCache* schemas) : _schemas(schemas) {
+Document::Document(const SchemaCache* schemas)
+    : _schemas(schemas), _namespaces(std::make_shared<SelectionNamespaces>()) {
     ComInitializer::initialiseLibrary();
 }
 
 Document::~Document() = default;
 
+_xmlDoc* Document::document() const {
+    return _tree ? _tree->document() : nullptr;
+}
+
 void Document::setSelectionNamespaces(const std::string& declarations) {
-    if (!_namespaces.assign(declarations)) {
+    if (!_namespaces->assign(declarations)) {
         throw DocumentException("Error when trying to set the schemas for a document.");
     }
 }
@@ -93,7 +102,7 @@ void Document::loadFromFile(const std::string& path) {
     ParseError error;
     std::string text = readFile(path, error);
     if (!error.empty()) {
-        _document.reset();
+        _tree.reset();
         _source.clear();
         throw DocumentException(opening + "\n\n" + error.text(""));
     }
@@ -101,7 +110,7 @@ void Document::loadFromFile(const std::string& path) {
 }
 
 void Document::load(std::string text, const char* url, const std::string& failureOpening) {
-    _document.reset();
+    _tree.reset();
     _source = std::move(text);
     ParseError error;
     if (_source.size() > INT_MAX) {
@@ -113,7 +122,7 @@ void Document::load(std::string text, const char* url, const std::string& failur
     parser->_private = &error;
     parser->sax->serror = collectParserError;
     parser->sax->internalSubset = refuseDocumentType;
-    std::unique_ptr<_xmlDoc, DocDeleter> document(
+    LoadedTree::OwnedDoc document(
         xmlCtxtReadMemory(parser.get(), _source.data(), static_cast<int>(_source.size()), url,
                           nullptr, ParseOptions));
     if (!document || !error.empty() || document->intSubset != nullptr ||
@@ -121,15 +130,15 @@ void Document::load(std::string text, const char* url, const std::string& failur
         if (error.empty()) error.record(parser->errNo, 0, 0, "The document could not be parsed.");
         throw DocumentException(failureOpening + "\n\n" + error.text(_source));
     }
-    _document = std::move(document);
+    _tree = std::make_shared<const LoadedTree>(std::move(document), _namespaces);
 }
 
 void Document::validate() const {
     static const std::string opening = "Problems validating the xml document.\r\n";
     ParseError error;
-    const std::string target = _document ? validationTarget(_document.get()) : "";
+    const std::string target = _tree ? validationTarget(document()) : "";
     xmlSchema* schema = _schemas != nullptr ? _schemas->find(target) : nullptr;
-    if (!_document) {
+    if (!_tree) {
         error.record(0, 0, 0, "No document is loaded.");
     } else if (schema == nullptr) {
         error.record(0, 0, 0,
@@ -139,7 +148,7 @@ void Document::validate() const {
             xmlSchemaNewValidCtxt(schema));
         if (!validator) throw AtlException(ENOMEM);
         xmlSchemaSetValidStructuredErrors(validator.get(), ParseError::collect, &error);
-        const int result = xmlSchemaValidateDoc(validator.get(), _document.get());
+        const int result = xmlSchemaValidateDoc(validator.get(), document());
         if (result == 0 && error.empty()) return;
         if (error.empty()) error.record(result, 0, 0, "The document could not be validated.");
     }
@@ -147,22 +156,21 @@ void Document::validate() const {
 }
 
 Element Document::selectExactlyOne(const std::string& xpath) const {
-    std::vector<_xmlNode*> found;
-    if (!_namespaces.select(_document.get(), reinterpret_cast<xmlNode*>(_document.get()), xpath,
-                            found)) {
+    const std::optional<NodeList> nodes =
+        NodeList::select(_tree, reinterpret_cast<xmlNode*>(document()), xpath);
+    if (!nodes) {
         throw DocumentException("Error when selecting nodes with the expression " + xpath);
     }
-    NodeList nodes(this, std::move(found));
-    if (nodes.count() != 1) {
+    if (nodes->count() != 1) {
         throw DocumentException("Exactly one element matching the string " + xpath +
-                                " is allowed but " + std::to_string(nodes.count()) +
+                                " is allowed but " + std::to_string(nodes->count()) +
                                 " was found.\n");
     }
-    return nodes.item(0);
+    return nodes->item(0);
 }
 
 std::string Document::getTargetNamespace() const {
-    const xmlNode* root = _document ? xmlDocGetRootElement(_document.get()) : nullptr;
+    const xmlNode* root = _tree ? xmlDocGetRootElement(document()) : nullptr;
     if (root == nullptr) return "";
     const XmlString value(
         xmlGetNoNsProp(root, reinterpret_cast<const xmlChar*>("targetNamespace")));
@@ -171,21 +179,13 @@ std::string Document::getTargetNamespace() const {
 }
 
 std::string Document::getXml() const {
-    if (!_document) return "";
+    if (!_tree) return "";
     xmlChar* buffer = nullptr;
     int size = 0;
-    xmlDocDumpMemoryEnc(_document.get(), &buffer, &size, "UTF-8");
+    xmlDocDumpMemoryEnc(document(), &buffer, &size, "UTF-8");
     const XmlString owned(buffer);
     if (!owned) throw AtlException(ENOMEM);
     return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
-}
-
-NodeList Document::select(_xmlNode* context, const std::string& xpath) const {
-    std::vector<_xmlNode*> nodes;
-    if (!_namespaces.select(_document.get(), context, xpath, nodes)) {
-        throw ElementException("Error when selecting nodes with the expression " + xpath);
-    }
-    return NodeList(this, std::move(nodes));
 }
 
 }  // namespace xml

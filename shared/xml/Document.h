@@ -4,20 +4,22 @@
 #include <string>
 #include <string_view>
 
+#include "xml/Element.h"
 #include "xml/NodeList.h"
-#include "xml/SelectionNamespaces.h"
 #include "xml/XMLExceptions.h"
 
 struct _xmlDoc;
 
 namespace xml {
 
+class LoadedTree;
 class SchemaCache;
+class SelectionNamespaces;
 
 // One parsed XML document (a request, a configuration file, a schema). A document is used by
 // one thread at a time; any number of documents may be loaded and validated at once on
 // different threads, sharing one SchemaCache. Elements and node lists taken from a document
-// stay valid until it is loaded again or destroyed.
+// share its parsed tree (LoadedTree): they stay valid when it is loaded again or destroyed.
 //
 // Parsing is hardened for untrusted input: no network access, and any document type
 // declaration is refused before its content is read, so entities are never declared, expanded
@@ -54,19 +56,15 @@ public:
     std::string getXml() const;
 
 private:
-    friend class Element;
     friend class SchemaCache;
 
-    struct DocDeleter {
-        void operator()(_xmlDoc* document) const;
-    };
-
     void load(std::string text, const char* url, const std::string& failureOpening);
-    NodeList select(_xmlNode* context, const std::string& xpath) const;
+    // The loaded tree's document, null when nothing is loaded.
+    _xmlDoc* document() const;
 
     const SchemaCache* _schemas;
-    SelectionNamespaces _namespaces;
-    std::unique_ptr<_xmlDoc, DocDeleter> _document;
+    std::shared_ptr<SelectionNamespaces> _namespaces;
+    std::shared_ptr<const LoadedTree> _tree;
     // The loaded text, kept so that error reports can quote the offending line.
     std::string _source;
 };

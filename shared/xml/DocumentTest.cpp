@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <optional>
 #include <random>
+#include <vector>
 
 #include "xml/NodeList.h"
 #include "xml/ParseError.h"
@@ -64,6 +66,14 @@ TEST_F(DocumentTest, SelectsWithTheBoundPrefixInDocumentOrder) {
     EXPECT_EQ(0u, quillmark.selectNodes("qm:writeCalls").count());
     // Without the prefix nothing in the namespace matches: XPath 1.0 has no default namespace.
     EXPECT_EQ(0u, quillmark.selectNodes("texts").count());
+
+    // Walking the children finds the same elements, by namespace and local name.
+    const std::vector<Element> children = quillmark.childElements();
+    ASSERT_EQ(2u, children.size());
+    EXPECT_TRUE(children[0].isNamed(test::RequestNamespace, "texts"));
+    EXPECT_FALSE(children[0].isNamed("urn:other", "texts"));
+    EXPECT_FALSE(children[1].isNamed(test::RequestNamespace, "texts"));
+    EXPECT_EQ(3u, children[0].childElements().size());
 }
 
 TEST_F(DocumentTest, ExactlyOneReportsTheCount) {
@@ -100,7 +110,6 @@ TEST_F(DocumentTest, BadExpressionsAndNodeListIndexes) {
     EXPECT_EQ("Error when selecting nodes with the expression ]",
               messageOf<DocumentException>([&] { _document.selectExactlyOne("]"); }));
 
-    // A quote in an id breaks the text lookup's expression instead of changing its meaning.
     EXPECT_THROW(root().selectNodes("qm:texts/qm:text[@id = \"a\"b\"]"), ElementException);
 
     const NodeList texts = root().selectNodes("qm:texts/qm:text/text()");
@@ -126,6 +135,29 @@ TEST_F(DocumentTest, TagNamesKeepTheirPrefix) {
     EXPECT_FALSE(calls.item(0).attributeExists("x"));
     EXPECT_EQ(2u, document.selectExactlyOne("a:r").selectNodes("a:call").count());
     EXPECT_EQ(1u, document.selectExactlyOne("a:r").selectNodes("b:call").count());
+}
+
+// Node lists and elements own what they point into: the nodes a namespace-axis selection makes
+// itself, and the tree after its document loads another text or is destroyed.
+TEST(DocumentOwnershipTest, NodeListsAndElementsOutliveWhatTheyCameFrom) {
+    std::optional<NodeList> namespaces;
+    std::optional<NodeList> calls;
+    {
+        Document document;
+        document.setSelectionNamespaces("xmlns:a='urn:a'");
+        document.loadFromMemory("<r xmlns='urn:a' xmlns:p='urn:p'><c n='1'/><c n='2'>x</c></r>");
+        const Element root = document.selectExactlyOne("a:r");
+        namespaces = root.selectNodes("namespace::*");
+        calls = root.selectNodes("a:c");
+        document.loadFromMemory("<r xmlns='urn:a'/>");
+        EXPECT_EQ("2", calls->item(1).getAttribute("n"));
+    }
+    ASSERT_EQ(3u, namespaces->count());
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_THROW(namespaces->item(i), NodeListException);
+    const Element call = calls->item(1);
+    calls.reset();
+    EXPECT_EQ("x", call.getText());
+    EXPECT_EQ("1", call.selectExactlyOne("../a:c[1]").getAttribute("n"));
 }
 
 // One evaluation context serves every selection of a document; nothing of one selection may

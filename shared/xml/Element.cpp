@@ -3,9 +3,11 @@
 #include <libxml/tree.h>
 
 #include <cerrno>
+#include <optional>
+#include <utility>
 
 #include "platform/errorresources/SystemErrorText.h"
-#include "xml/Document.h"
+#include "xml/LoadedTree.h"
 #include "xml/NodeList.h"
 #include "xml/XmlString.h"
 
@@ -74,8 +76,23 @@ std::string Element::getTagName() const {
     return qualifiedName(_node);
 }
 
+bool Element::isNamed(std::string_view namespaceUri, std::string_view localName) const {
+    return _node->ns != nullptr && _node->ns->href != nullptr &&
+           namespaceUri == text(_node->ns->href) && localName == text(_node->name);
+}
+
+std::vector<Element> Element::childElements() const {
+    std::vector<Element> children;
+    for (xmlNode* child = _node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) children.emplace_back(_tree, child);
+    }
+    return children;
+}
+
 NodeList Element::selectNodes(const std::string& xpath) const {
-    return _document->select(_node, xpath);
+    std::optional<NodeList> nodes = NodeList::select(_tree, _node, xpath);
+    if (!nodes) throw ElementException("Error when selecting nodes with the expression " + xpath);
+    return std::move(*nodes);
 }
 
 Element Element::selectExactlyOne(const std::string& xpath) const {

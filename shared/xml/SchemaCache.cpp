@@ -38,11 +38,11 @@ SchemaCache::SchemaCache() {
 SchemaCache::~SchemaCache() = default;
 
 void SchemaCache::add(const std::string& targetNamespace, const Document& schema) {
-    if (!schema._document) {
+    if (schema.document() == nullptr) {
         throw SchemaCacheException(std::string(AddFailure) + " The schema document is empty.");
     }
     auto entry = std::make_shared<Entry>();
-    entry->document = xmlCopyDoc(schema._document.get(), 1);
+    entry->document = xmlCopyDoc(schema.document(), 1);
     if (entry->document == nullptr) throw AtlException(ENOMEM);
 
     std::unique_ptr<xmlSchemaParserCtxt, ParserContextDeleter> parser(

@@ -13,10 +13,6 @@ namespace xml {
 
 namespace {
 
-struct ObjectDeleter {
-    void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
-};
-
 const xmlChar* chars(const std::string& text) {
     return reinterpret_cast<const xmlChar*>(text.c_str());
 }
@@ -30,6 +26,10 @@ void ignoreXPathError(void*, xmlError*) {}
 SelectionNamespaces::SelectionNamespaces() = default;
 
 SelectionNamespaces::~SelectionNamespaces() = default;
+
+void SelectionNamespaces::ResultDeleter::operator()(_xmlXPathObject* result) const {
+    xmlXPathFreeObject(result);
+}
 
 void SelectionNamespaces::ContextDeleter::operator()(_xmlXPathContext* context) const {
     xmlXPathFreeContext(context);
@@ -55,10 +55,8 @@ bool SelectionNamespaces::assign(const std::string& declarations) {
     return true;
 }
 
-bool SelectionNamespaces::select(_xmlDoc* document, _xmlNode* context,
-                                 const std::string& expression,
-                                 std::vector<_xmlNode*>& nodes) const {
-    if (document == nullptr) return true;
+SelectionNamespaces::Result SelectionNamespaces::select(_xmlDoc* document, _xmlNode* context,
+                                                        const std::string& expression) const {
     xmlXPathContext* xpath = this->context(document);
     // Everything an evaluation reads from the context besides the bindings is set afresh, as a
     // new context would have it.
@@ -71,14 +69,10 @@ bool SelectionNamespaces::select(_xmlDoc* document, _xmlNode* context,
     // would make later ones fail, so the reused context does not rely on that.
     xpath->depth = 0;
     xpath->opCount = 0;
-    std::unique_ptr<xmlXPathObject, ObjectDeleter> result(
-        xmlXPathEvalExpression(chars(expression), xpath));
-    if (!result || result->type != XPATH_NODESET) return false;
-    xmlNodeSet* set = result->nodesetval;
-    if (set == nullptr) return true;
-    xmlXPathNodeSetSort(set);
-    nodes.insert(nodes.end(), set->nodeTab, set->nodeTab + set->nodeNr);
-    return true;
+    Result result(xmlXPathEvalExpression(chars(expression), xpath));
+    if (!result || result->type != XPATH_NODESET) return nullptr;
+    if (result->nodesetval != nullptr) xmlXPathNodeSetSort(result->nodesetval);
+    return result;
 }
 
 _xmlXPathContext* SelectionNamespaces::context(_xmlDoc* document) const {

@@ -7,14 +7,21 @@
 struct _xmlDoc;
 struct _xmlNode;
 struct _xmlXPathContext;
+struct _xmlXPathObject;
 
 namespace xml {
 
 // The prefixes a document offers to its XPath expressions, declared with a text of the form
 // "xmlns:qm='http://...'" (several declarations separated by white space, either quote).
-// Belongs to one document and is used by the thread that uses the document.
+// Belongs to one document (and the trees it loads) and is used by the thread that uses it.
 class SelectionNamespaces {
 public:
+    struct ResultDeleter {
+        void operator()(_xmlXPathObject* result) const;
+    };
+    // A selection's outcome, owning its node set.
+    using Result = std::unique_ptr<_xmlXPathObject, ResultDeleter>;
+
     SelectionNamespaces();
     ~SelectionNamespaces();
     SelectionNamespaces(const SelectionNamespaces&) = delete;
@@ -24,11 +31,10 @@ public:
     // list of prefixed namespace declarations.
     bool assign(const std::string& declarations);
 
-    // Evaluates `expression` with `context` as context node and appends the matching nodes to
-    // `nodes` in document order. Returns false when the expression is not valid XPath 1.0 or
-    // does not yield a node-set. Throws AtlException when the library fails to allocate.
-    bool select(_xmlDoc* document, _xmlNode* context, const std::string& expression,
-                std::vector<_xmlNode*>& nodes) const;
+    // Evaluates `expression` with `context` as context node; the node set, sorted in document
+    // order, stays owned by the result. Null when the expression is not valid XPath 1.0 or
+    // does not yield a node set. Throws AtlException when the library fails to allocate.
+    Result select(_xmlDoc* document, _xmlNode* context, const std::string& expression) const;
 
 private:
     struct Binding {

@@ -4,8 +4,9 @@
 // untrained with texts and asked for class probabilities and keywords of a text. The engine
 // holds no lock: the read operations (classExists, classify, classifyKeywords, getInformation)
 // may run at once on one classifier while no write runs; every other operation needs exclusive
-// access. After train or untrain, compact must run before removeClass, classify or
-// classifyKeywords.
+// access. After train or untrain, compact must run before classify, classifyKeywords or
+// getTrainingData; removeClass compacts first by itself. Compacting once after many train calls
+// leaves the same counts and data as compacting after each.
 
 #include <memory>
 #include <string>
@@ -29,7 +30,7 @@ public:
     virtual bool classExists(std::string_view className) const = 0;
     // Throws ClassifierException for an empty or existing name.
     virtual void addClass(std::string_view className) = 0;
-    // Throws ClassifierException for an unknown name.
+    // Compacts, then throws ClassifierException for an unknown name.
     virtual void removeClass(std::string_view className) = 0;
     // Adds the text's features to the class; a failed allocation leaves every count as it was.
     virtual void train(std::string_view className, std::string_view text) = 0;

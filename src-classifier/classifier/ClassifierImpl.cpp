@@ -239,6 +239,9 @@ void ClassifierImpl::addClass(std::string_view className) {
 }
 
 void ClassifierImpl::removeClass(std::string_view className) {
+    // Removing a class renumbers the lanes' records, which needs them merged; training since the
+    // last compaction is merged here rather than after every train call.
+    compact();
     _featureSet.removeClass(className);
 }
 

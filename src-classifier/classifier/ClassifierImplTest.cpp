@@ -290,6 +290,52 @@ TEST_F(ClassifierImplTest, CloneIsIndependentAndSwapExchangesEverything) {
     EXPECT_EQ(1.0, probabilities(other, "x").at("a"));
 }
 
+// A write transaction compacts once, before removeClass and before its data is stored, instead
+// of after every train and untrain. Random call sequences, run both ways, must agree on every
+// refusal, probability and stored byte whenever a reader could look (a commit).
+TEST_F(ClassifierImplTest, CompactingOncePerTransactionMatchesCompactingAfterEveryCall) {
+    const std::vector<std::string> words = {"a", "b", "cc", "ddd", "hello", "world", "longerword",
+                                            "again", "x y", "spam"};
+    const std::vector<std::string> names = {"red", "green", "blue", "grey"};
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](const std::vector<std::string>& from) {
+            return from[random() % from.size()];
+        };
+        ClassifierImpl eager = make();
+        ClassifierImpl once = make();
+        for (int step = 0; step < 300; ++step) {
+            const std::string name = pick(names);
+            std::string text = pick(words);
+            for (unsigned more = random() % 6; more > 0; --more) text += " " + pick(words);
+            const unsigned operation = random() % 20;
+            const auto both = [&](const std::function<void(Classifier&, bool)>& call) {
+                const std::string eagerOutcome = messageOf([&] { call(eager, true); });
+                ASSERT_EQ(eagerOutcome, messageOf([&] { call(once, false); }))
+                    << "seed " << seed << " step " << step;
+            };
+            if (operation < 2) {
+                both([&](Classifier& c, bool) { c.addClass(name); });
+            } else if (operation < 3) {
+                both([&](Classifier& c, bool) { c.removeClass(name); });
+            } else if (operation < 18) {
+                const bool untrain = operation >= 13;
+                both([&](Classifier& c, bool compactNow) {
+                    untrain ? c.untrain(name, text) : c.train(name, text);
+                    if (compactNow) c.compact();
+                });
+            } else {
+                once.compact();
+                ASSERT_EQ(eager.getTrainingData(), once.getTrainingData()) << "seed " << seed;
+                if (eager.featureSet().classCount() == 0) continue;
+                ASSERT_EQ(probabilities(eager, text), probabilities(once, text)) << "seed " << seed;
+            }
+        }
+        once.compact();
+        EXPECT_EQ(eager.getTrainingData(), once.getTrainingData()) << "seed " << seed;
+    }
+}
+
 TEST(ClassifierFactoryImplTest, MakesVersionFiveClassifiersWithTheServerSmoothing) {
     RecordingCallbackFactory callbacks;
     const ClassifierFactoryImpl factory(&callbacks);

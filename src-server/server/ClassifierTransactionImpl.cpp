@@ -76,6 +76,8 @@ void ClassifierTransactionImpl::commit() {
         return;
     }
     if (_classifierInfo.lock) {
+        // The write calls leave their training uncompacted; it is merged once, here.
+        _classifierInfo.copy->compact();
         const std::string bytes = _classifierInfo.copy->getTrainingData();
         _repository->save(_key, bytes);
         _classifierInfo.classifier->classifier().swap(*_classifierInfo.copy);

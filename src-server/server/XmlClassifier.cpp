@@ -12,9 +12,9 @@
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/CallException.h"
 #include "server/ClassifierTransactionImpl.h"
+#include "server/RequestTexts.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
-#include "util/Base64DecoderImpl.h"
 #include "util/NumberParser.h"
 #include "xml/NodeList.h"
 
@@ -98,11 +98,12 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
     : _repository(repository),
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
+      _requestNamespace(requestNamespace),
       _document(schemas),
       _hook(std::move(hook)),
       _log(log),
       _keyPrefix(classifierRoot.empty() ? "" : classifierRoot + "/") {
-    _document.setSelectionNamespaces("xmlns:qm='" + requestNamespace + "'");
+    _document.setSelectionNamespaces("xmlns:qm='" + _requestNamespace + "'");
 }
 
 std::string XmlClassifier::process(const std::string& request) {
@@ -122,10 +123,11 @@ std::string XmlClassifier::execute(const std::string& request) {
     const xml::Element root = _document.selectExactlyOne("qm:quillmark");
     _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
 
+    const RequestTexts texts(root, _requestNamespace);
     const xml::NodeList readCalls = root.selectNodes("qm:readCalls");
-    if (readCalls.count() == 1) runReadCalls(root, readCalls.item(0));
+    if (readCalls.count() == 1) runReadCalls(texts, readCalls.item(0));
     const xml::NodeList writeCalls = root.selectNodes("qm:writeCalls");
-    if (writeCalls.count() == 1) runWriteCalls(root, writeCalls.item(0));
+    if (writeCalls.count() == 1) runWriteCalls(texts, writeCalls.item(0));
     return _response->getResponse();
 }
 
@@ -175,23 +177,23 @@ std::string XmlClassifier::answerFailure() {
     }
 }
 
-void XmlClassifier::runReadCalls(const xml::Element& root, const xml::Element& readCalls) {
+void XmlClassifier::runReadCalls(const RequestTexts& texts, const xml::Element& readCalls) {
     const xml::NodeList calls = readCalls.selectNodes("*");
     for (std::size_t index = 0; index < calls.count(); ++index) {
         const xml::Element call = calls.item(index);
         _callId = call.getAttribute("id");
         const std::string method = call.getTagName();
         guardCall<ReadCallException>(_log, method, _callId,
-                                     [&] { executeReadCall(root, call, method); });
+                                     [&] { executeReadCall(texts, call, method); });
     }
 }
 
-void XmlClassifier::executeReadCall(const xml::Element& root, const xml::Element& call,
+void XmlClassifier::executeReadCall(const RequestTexts& texts, const xml::Element& call,
                                     const std::string& method) {
     if (method == "classify") {
-        classify(root, call);
+        classify(texts, call);
     } else if (method == "classifyKeywords") {
-        classifyKeywords(root, call);
+        classifyKeywords(texts, call);
     } else if (method == "getInformation") {
         getInformation(call);
     } else {
@@ -199,8 +201,8 @@ void XmlClassifier::executeReadCall(const xml::Element& root, const xml::Element
     }
 }
 
-void XmlClassifier::classify(const xml::Element& root, const xml::Element& call) {
-    const std::string text = lookupText(root, call);
+void XmlClassifier::classify(const RequestTexts& texts, const xml::Element& call) {
+    const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
     platform::mutex::ReaderAutoLock lock(shared->reader());
     classifier::Classification classification;
@@ -208,8 +210,8 @@ void XmlClassifier::classify(const xml::Element& root, const xml::Element& call)
     _response->classify(_callId, classification);
 }
 
-void XmlClassifier::classifyKeywords(const xml::Element& root, const xml::Element& call) {
-    const std::string text = lookupText(root, call);
+void XmlClassifier::classifyKeywords(const RequestTexts& texts, const xml::Element& call) {
+    const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
     platform::mutex::ReaderAutoLock lock(shared->reader());
     const classifier::Classifier& engine = shared->classifier();
@@ -226,7 +228,7 @@ void XmlClassifier::getInformation(const xml::Element& call) {
     _response->getInformation(_callId, shared->classifier().getInformation());
 }
 
-void XmlClassifier::runWriteCalls(const xml::Element& root, const xml::Element& writeCalls) {
+void XmlClassifier::runWriteCalls(const RequestTexts& texts, const xml::Element& writeCalls) {
     const std::string classifierName = writeCalls.getAttribute("classifierName");
     const std::string key = _keyPrefix + classifierName + ".dat";
     // Parsed as a signed 32-bit number and compared as an unsigned one; 0 is no limit.
@@ -246,13 +248,13 @@ void XmlClassifier::runWriteCalls(const xml::Element& root, const xml::Element& 
             // Refused at the first call, so that the call is named in the answer; a sequence
             // without calls never reaches the file.
             checkClassifierName(classifierName);
-            executeWriteCall(root, call, method, transaction, sizeLimit);
+            executeWriteCall(texts, call, method, transaction, sizeLimit);
         });
     }
     transaction.commit();
 }
 
-void XmlClassifier::executeWriteCall(const xml::Element& root, const xml::Element& call,
+void XmlClassifier::executeWriteCall(const RequestTexts& texts, const xml::Element& call,
                                      const std::string& method,
                                      ClassifierTransaction& transaction,
                                      std::uint32_t sizeLimit) {
@@ -271,54 +273,34 @@ void XmlClassifier::executeWriteCall(const xml::Element& root, const xml::Elemen
         copy.removeClass(requiredAttribute(call, "className"));
         _response->removeClass(_callId);
     } else if (method == "train") {
-        train(root, call, transaction, sizeLimit);
+        train(texts, call, transaction, sizeLimit);
     } else if (method == "untrain") {
-        untrain(root, call, transaction);
+        untrain(texts, call, transaction);
     } else {
         unsupportedMethod(method, "writeCalls");
     }
 }
 
-void XmlClassifier::train(const xml::Element& root, const xml::Element& call,
+void XmlClassifier::train(const RequestTexts& texts, const xml::Element& call,
                           ClassifierTransaction& transaction, std::uint32_t sizeLimit) {
     // The limit applies to the file as last stored, not to the working copy.
     if (sizeLimit != 0 && _repository->size(transaction.getName()) >= sizeLimit) {
         throw InternalCallException("The classifier has reached the maximum allowed size of " +
                                     std::to_string(sizeLimit) + " bytes.");
     }
-    const std::string text = lookupText(root, call);
+    const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     classifier::Classifier& copy = transaction.getClassifier();
+    // Not compacted here: removeClass and commit compact the copy once, when they need it.
     copy.train(requiredAttribute(call, "className"), text);
-    copy.compact();
     _response->train(_callId);
 }
 
-void XmlClassifier::untrain(const xml::Element& root, const xml::Element& call,
+void XmlClassifier::untrain(const RequestTexts& texts, const xml::Element& call,
                             ClassifierTransaction& transaction) {
-    const std::string text = lookupText(root, call);
+    const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     classifier::Classifier& copy = transaction.getClassifier();
     copy.untrain(requiredAttribute(call, "className"), text);
-    copy.compact();
     _response->untrain(_callId);
-}
-
-std::string XmlClassifier::lookupText(const xml::Element& root, const xml::Element& call) const {
-    const std::string textId = requiredAttribute(call, "textId");
-    const std::string predicate = "[@id = \"" + textId + "\"]";
-    const xml::NodeList plain = root.selectNodes("qm:texts/qm:text" + predicate);
-    if (plain.count() > 0) return plain.item(0).getText();
-
-    const xml::NodeList encoded = root.selectNodes("qm:texts/qm:textBase64" + predicate);
-    if (encoded.count() == 0) {
-        throw InternalCallException("No text with the id '" + textId + "' was found.");
-    }
-    const xml::Element element = encoded.item(0);
-    const std::string tag = element.getTagName();
-    if (tag != "textBase64") {
-        throw InternalCallException("Unrecognized text element name " + tag + ". " +
-                                    "textBase64" + " was expected.");
-    }
-    return util::Base64DecoderImpl().decode(element.getText());
 }
 
 std::string XmlClassifier::classifierKey(const std::string& classifierName) const {

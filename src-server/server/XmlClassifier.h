@@ -28,6 +28,7 @@ class SchemaCache;
 namespace norvale::quillmark {
 
 class ClassifierTransaction;
+class RequestTexts;
 
 class XmlClassifier : public StringClassifier {
 public:
@@ -46,30 +47,28 @@ private:
     std::string execute(const std::string& request);
     std::string answerFailure();
 
-    void runReadCalls(const xml::Element& root, const xml::Element& readCalls);
-    void runWriteCalls(const xml::Element& root, const xml::Element& writeCalls);
-    void executeReadCall(const xml::Element& root, const xml::Element& call,
+    void runReadCalls(const RequestTexts& texts, const xml::Element& readCalls);
+    void runWriteCalls(const RequestTexts& texts, const xml::Element& writeCalls);
+    void executeReadCall(const RequestTexts& texts, const xml::Element& call,
                          const std::string& method);
-    void executeWriteCall(const xml::Element& root, const xml::Element& call,
+    void executeWriteCall(const RequestTexts& texts, const xml::Element& call,
                           const std::string& method, ClassifierTransaction& transaction,
                           std::uint32_t sizeLimit);
 
-    void classify(const xml::Element& root, const xml::Element& call);
-    void classifyKeywords(const xml::Element& root, const xml::Element& call);
+    void classify(const RequestTexts& texts, const xml::Element& call);
+    void classifyKeywords(const RequestTexts& texts, const xml::Element& call);
     void getInformation(const xml::Element& call);
-    void train(const xml::Element& root, const xml::Element& call,
+    void train(const RequestTexts& texts, const xml::Element& call,
                ClassifierTransaction& transaction, std::uint32_t sizeLimit);
-    void untrain(const xml::Element& root, const xml::Element& call,
+    void untrain(const RequestTexts& texts, const xml::Element& call,
                  ClassifierTransaction& transaction);
-
-    // The text a call refers to by its textId.
-    std::string lookupText(const xml::Element& root, const xml::Element& call) const;
     // Root prefix + name + ".dat". Refuses a name that is not a plain file name.
     std::string classifierKey(const std::string& classifierName) const;
 
     JobDistribution* _repository;
     const ResponseFactory* _responseFactory;
     const ErrorResponseFactory* _errorResponseFactory;
+    std::string _requestNamespace;
     xml::Document _document;
     std::string _callId;
     std::unique_ptr<Response> _response;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "classifier/ClassifierException.h"
 #include "classifier/ClassifierFactoryImpl.h"
@@ -51,6 +54,45 @@ TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) 
     EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + root +
                   "/sPaM.dat'.\nCall id: c\nWriteCall: create" + WriteCallsTail,
               messageOf(again));
+}
+
+// A request of many texts and calls, a class removed between its trains, stores the bytes that
+// the same calls store when every train and untrain is compacted at once.
+TEST_F(XmlClassifierStorageTest, BulkRequestStoresWhatCompactingEveryCallStores) {
+    const auto reference = classifier::ClassifierFactoryImpl(nullptr).create();
+    std::vector<std::string> classes = {"a", "b", "c"};
+    std::string textElements;
+    std::string calls = call("create", "create");
+    for (const std::string& name : classes) {
+        calls += call("addClass", "add" + name, "className=\"" + name + "\"");
+        reference->addClass(name);
+    }
+    std::mt19937 random(7);
+    std::vector<std::string> written;
+    for (int i = 0; i < 1200; ++i) {
+        std::string words = "w" + std::to_string(random() % 40);
+        for (unsigned more = random() % 8; more > 0; --more) {
+            words += " w" + std::to_string(random() % 40);
+        }
+        const std::string id = "t" + std::to_string(i);
+        textElements += text(id, words);
+        written.push_back(words);
+        if (i == 500) {
+            calls += call("removeClass", "remove", "className=\"b\"");
+            reference->removeClass("b");
+            classes.erase(classes.begin() + 1);
+        }
+        const std::string name = classes[random() % classes.size()];
+        const bool untrain = i % 5 == 4;
+        const std::size_t used = untrain ? random() % written.size() : written.size() - 1;
+        calls += call(untrain ? "untrain" : "train", "call" + std::to_string(i),
+                      "className=\"" + name + "\" textId=\"t" + std::to_string(used) + "\"");
+        untrain ? reference->untrain(name, written[used]) : reference->train(name, written[used]);
+        reference->compact();
+    }
+    const std::string response = run(texts(textElements) + writeCalls("Bulk", calls));
+    ASSERT_EQ(2000, statusOf(response)) << response.substr(0, 2000);
+    EXPECT_EQ(reference->getTrainingData(), io::filesystem::test::TempFolder::read(file("bulk")));
 }
 
 TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {

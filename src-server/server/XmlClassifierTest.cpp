@@ -183,6 +183,37 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierNamedByRootAndNameWithTheir
     EXPECT_NE(std::string::npos, newer.find("<classification textCoverage=\"0.25\">")) << newer;
 }
 
+// Text ids are compared as literal strings: a quote is an ordinary character, and an id written
+// as an XPath expression finds no other text. An encoded text must be written without prefix.
+TEST_F(XmlClassifierTest, TextIdsAreLiteralStrings) {
+    repository.add("/srv/qm/Spam.dat", {"good"});
+    const std::string elements = texts(
+        text("say &quot;hi&quot;", "quoted") + text("b", "other") +
+        "<textBase64 id=\"e\">ZW5j</textBase64><q:textBase64 xmlns:q=\"" +
+        xml::test::RequestNamespace + "\" id=\"p\">cHJl</q:textBase64>");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"say &quot;hi&quot;", "quoted"},
+        {"e", "enc"},
+        {"a&quot;] | //*[@id=&quot;b", "No text with the id 'a\"] | //*[@id=\"b' was found."},
+        {"x&quot;] | namespace::* | qm:texts/*[@id=&quot;b",
+         "No text with the id 'x\"] | namespace::* | qm:texts/*[@id=\"b' was found."},
+        {"p", "Unrecognized text element name q:textBase64. textBase64 was expected."},
+    };
+    for (const auto& [textId, expected] : cases) {
+        repository.texts.clear();
+        const std::string response = run(
+            elements + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"" +
+                                                           textId + "\"")),
+            true);
+        if (statusOf(response) == 2000) {
+            EXPECT_EQ(std::vector<std::string>{expected}, repository.texts) << textId;
+        } else {
+            EXPECT_EQ(4000, statusOf(response)) << textId;
+            EXPECT_EQ(0u, messageOf(response).find(expected + "\nCall id: c")) << response;
+        }
+    }
+}
+
 TEST_F(XmlClassifierTest, KeyOfAnEmptyRootIsTheFileNameAlone) {
     repository.add("Spam.dat", {"good"});
     const std::string response = make(false, "")->process(
@@ -356,11 +387,6 @@ TEST_F(XmlClassifierTest, UnsupportedCallsAndMissingAttributesAreBadRequests) {
     EXPECT_EQ("The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" +
                   WriteCallsTail,
               messageOf(write));
-
-    const std::string missingText =
-        run(readCalls(call("classify", "m", "classifierName=\"c\" textId=\"nowhere\"")), true);
-    EXPECT_EQ(4000, statusOf(missingText));
-    EXPECT_EQ(0u, messageOf(missingText).find("No text with the id 'nowhere' was found.\nCall id: m"));
 
     EXPECT_TRUE(log.texts("Error").empty());
 }
