@@ -7,6 +7,7 @@
 // request schema, and client connections on the event server at a port the system picks.
 // QM_SCHEMA_DIR names the staged schema folder.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -107,12 +108,14 @@ private:
 // classifierRoot, the named locks in lockFolder; both folders must exist.
 class RequestServer {
 public:
-    // maxConnections 0: the server's default bound.
+    // maxConnections 0: the server's default bound. readDeadline, when above 0, replaces both
+    // the idle and the request deadline (a measurement that holds idle clients longer).
     RequestServer(const std::string& classifierRoot, const std::string& lockFolder, Log* log,
-                  std::uint32_t maxClients = 64, std::size_t maxConnections = 0)
+                  std::uint32_t maxClients = 64, std::size_t maxConnections = 0,
+                  std::chrono::milliseconds readDeadline = std::chrono::milliseconds(0))
         : _execution(&_schemas, classifierRoot, lockFolder, log),
           _threads(&_os),
-          _server(&_threads, 0, {maxClients, 128, maxConnections}, params(log)) {
+          _server(&_threads, 0, {maxClients, 128, maxConnections}, params(log, readDeadline)) {
         _server.start();
     }
     RequestServer(const RequestServer&) = delete;
@@ -125,7 +128,11 @@ public:
     const std::string& responseNamespace() const { return _schemas.responseNamespace(); }
 
 private:
-    const ConnectionParams* params(Log* log) {
+    const ConnectionParams* params(Log* log, std::chrono::milliseconds readDeadline) {
+        if (readDeadline.count() > 0) {
+            _params.idleTimeout = readDeadline;
+            _params.requestTimeout = readDeadline;
+        }
         _params.maxInput = widenMaxInput(-1);
         _params.log = log;
         _params.classifierFactory = _execution.executors();
