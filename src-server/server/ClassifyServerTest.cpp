@@ -3,8 +3,6 @@
 // at once all the same, each hostile one is dropped at its deadline, stop does not wait on any of them, and afterwards every thread and
 // descriptor is back.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -22,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "io/filesystem/FileDescriptor.h"
 #include "server/ConnectionTestSupport.h"
 
 namespace norvale::quillmark {
@@ -73,20 +70,6 @@ bool settlesAt(const char* folder, std::size_t expected) {
     return true;
 }
 
-std::unique_ptr<io::filesystem::FileDescriptor> connectTo(std::uint16_t port, int receiveBuffer) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    return std::make_unique<io::filesystem::FileDescriptor>(connected ? fd : (::close(fd), -1));
-}
-
 // Whether the server has closed the connection, reading what it sent on the way; a connection
 // the server closed with an answer still under way ends once that is read, so it is given a
 // few seconds.
@@ -126,21 +109,19 @@ protected:
     // The hostile clients, all connected: the never-reading ones have sent their request.
     void connectHostileClients(std::uint16_t port) {
         for (int i = 0; i < NeverReading; ++i) {
-            _neverReading.push_back(connectTo(port, 4096));
-            const int fd = _neverReading.back()->get();
-            ASSERT_EQ(5, ::send(fd, "large", 5, MSG_NOSIGNAL));
-            ASSERT_EQ(0, ::shutdown(fd, SHUT_WR));
+            _neverReading.push_back(std::make_unique<RawClient>(port, 4096));
+            ASSERT_TRUE(_neverReading.back()->request("large"));
         }
-        for (int i = 0; i < Idle; ++i) _idle.push_back(connectTo(port, 0));
-        for (int i = 0; i < Trickling; ++i) _trickling.push_back(connectTo(port, 0));
+        for (int i = 0; i < Idle; ++i) _idle.push_back(std::make_unique<RawClient>(port));
+        for (int i = 0; i < Trickling; ++i) _trickling.push_back(std::make_unique<RawClient>(port));
         for (const auto* group : {&_neverReading, &_idle, &_trickling}) {
-            for (const auto& client : *group) ASSERT_TRUE(client->valid());
+            for (const auto& client : *group) ASSERT_TRUE(client->connected());
         }
     }
 
     void trickle() {
         for (const auto& client : _trickling) {
-            ::send(client->get(), "<", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::send(client->fd(), "<", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         }
     }
 
@@ -185,9 +166,9 @@ protected:
     ConnectionParams _params;
     std::size_t _descriptors = 0;
     std::size_t _threads = 0;
-    std::vector<std::unique_ptr<io::filesystem::FileDescriptor>> _neverReading;
-    std::vector<std::unique_ptr<io::filesystem::FileDescriptor>> _idle;
-    std::vector<std::unique_ptr<io::filesystem::FileDescriptor>> _trickling;
+    std::vector<std::unique_ptr<RawClient>> _neverReading;
+    std::vector<std::unique_ptr<RawClient>> _idle;
+    std::vector<std::unique_ptr<RawClient>> _trickling;
 };
 
 TEST_F(ClassifyServerTest, HostileClientsNeitherDelayOthersNorOutliveTheirDeadlines) {
@@ -217,11 +198,11 @@ TEST_F(ClassifyServerTest, HostileClientsNeitherDelayOthersNorOutliveTheirDeadli
             std::this_thread::sleep_for(200ms);
             allClosed = linesMatching("Log", SendDeadline) == NeverReading;
             for (const auto* group : {&_idle, &_trickling}) {
-                for (const auto& client : *group) allClosed &= closedByServer(client->get());
+                for (const auto& client : *group) allClosed &= closedByServer(client->fd());
             }
         }
         EXPECT_TRUE(allClosed);
-        for (const auto& client : _neverReading) EXPECT_TRUE(closedByServer(client->get()));
+        for (const auto& client : _neverReading) EXPECT_TRUE(closedByServer(client->fd()));
     }
     EXPECT_EQ(Idle, linesMatching("Error", "sent nothing for 2500 milliseconds\\.$"));
     EXPECT_EQ(Trickling,
@@ -246,7 +227,7 @@ TEST_F(ClassifyServerTest, StopDoesNotWaitOnHostileClients) {
         EXPECT_LT(Clock::now() - start, 4s);
     }
     for (const auto* group : {&_neverReading, &_idle, &_trickling}) {
-        for (const auto& client : *group) EXPECT_TRUE(closedByServer(client->get()));
+        for (const auto& client : *group) EXPECT_TRUE(closedByServer(client->fd()));
     }
     EXPECT_EQ(0, linesMatching("Error", "."));
     _neverReading.clear();

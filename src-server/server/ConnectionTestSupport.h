@@ -109,6 +109,7 @@ public:
     }
 
     bool connected() const { return _connected; }
+    int fd() const { return _fd; }
 
     bool send(std::string_view bytes) {
         while (!bytes.empty()) {
