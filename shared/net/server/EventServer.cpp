@@ -48,6 +48,9 @@ constexpr std::size_t ConnectionsPerWorker = 4;
 constexpr rlim_t DescriptorMargin = 64;
 constexpr auto ReportInterval = std::chrono::seconds(1);
 constexpr auto AcceptRetry = std::chrono::milliseconds(100);
+// What an answer already under way at a stop still gets: a reading client has it by then, one
+// that does not read is not waited for.
+constexpr auto AnswerGrace = std::chrono::milliseconds(500);
 
 // A thread body that calls one member of the road.
 class Body : public platform::thread::Runnable {
@@ -165,6 +168,8 @@ private:
         bool open = true;
         bool executing = false;
         bool answering = false;
+        // When a stop closes it at the latest.
+        Clock::time_point stopBy = Clock::time_point::max();
     };
     using SessionPtr = std::shared_ptr<Session>;
 
@@ -364,7 +369,7 @@ private:
 
     Clock::time_point deadlineOf(const Session& session) const {
         const Clock::time_point own = session.connection->deadline();
-        return _stopping ? std::min(own, _stopDeadline) : own;
+        return _stopping ? std::min({own, _stopDeadline, session.stopBy}) : own;
     }
 
     void armTimer(const SessionPtr& session) {
@@ -372,7 +377,7 @@ private:
         session->timer.async_wait([this, session](const boost::system::error_code& cancelled) {
             if (cancelled || !session->open || session->executing) return;
             const Clock::time_point now = Clock::now();
-            if (_stopping && now >= _stopDeadline) {
+            if (_stopping && now >= std::min(_stopDeadline, session->stopBy)) {
                 close(session);
                 return;
             }
@@ -400,7 +405,8 @@ private:
         _open.store(_sessions.size());
     }
 
-    // Idle, reading and unread connections go at once; executing ones may still answer.
+    // Idle and reading connections go at once, answers under way get AnswerGrace; requests
+    // that run may still answer until the bound.
     void beginStop(Clock::time_point giveUp) {
         _stopping = true;
         _stopDeadline = giveUp;
@@ -410,6 +416,7 @@ private:
         for (const auto& session : std::vector(_sessions.begin(), _sessions.end())) {
             if (session->executing) continue;
             if (session->answering) {
+                session->stopBy = Clock::now() + AnswerGrace;
                 armTimer(session);
             } else {
                 close(session);

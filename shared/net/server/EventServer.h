@@ -30,7 +30,7 @@ struct EventServerLimits {
 class EventServer {
 public:
     // How long stop lets running requests finish and their answers go out.
-    static constexpr std::chrono::milliseconds DefaultStopBound{3000};
+    static constexpr std::chrono::milliseconds DefaultStopBound{2000};
 
     // Refuses a port that already answers on 127.0.0.1 (PortAlreadyInUseException) before it
     // binds; port 0 binds a port the system picks and skips that check. Bind and listen failures
@@ -45,8 +45,9 @@ public:
 
     // Starts the I/O thread and the workers.
     void start();
-    // Stops accepting and closes every connection that is not executing a request; running
-    // requests may finish and send their answers for at most `bound`. Returns once every thread
+    // Stops accepting and closes every connection that is not executing a request (an answer
+    // under way gets half a second); running requests may finish and send their answers for at
+    // most `bound`. Returns once every thread
     // has ended; a second call does nothing.
     void stop(std::chrono::milliseconds bound = DefaultStopBound);
 
