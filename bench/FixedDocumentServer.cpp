@@ -28,13 +28,9 @@ FixedDocumentServer::FixedDocumentServer(std::string document, std::uint32_t max
       _params{norvale::quillmark::widenMaxInput(-1),
               &_log,
               &_classifiers,
-              &_errors,
-              nullptr,
-              ConnectionParams::DefaultIdleTimeout,
-              ConnectionParams::DefaultRequestTimeout},
-      _server(&_threads, 0, maxClients, backlog, &_params, nullptr) {
-    _server.createClientsThread()->start();
-    _server.deleteClientsThread()->start();
+              &_errors},
+      _server(&_threads, 0, {maxClients, backlog, 0}, &_params) {
+    _server.start();
 }
 
 FixedDocumentServer::~FixedDocumentServer() {

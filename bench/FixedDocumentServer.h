@@ -1,7 +1,7 @@
 #pragma once
 
-// The transport's limit: the server's own connection road (ThreadServer<ClassifyConnection>
-// with the product's thread factory, reading each request to the end of the stream) answering
+// The transport's limit: the server's own connection road (ClassifyServer with the product's
+// thread factory, reading each request to the end of the stream) answering
 // every request with one fixed document, without parsing it, and logging nothing. Serves on a loopback port the
 // system picks from construction to destruction; the document is the one the real server
 // gives, so both servers send the same bytes both ways.
@@ -11,10 +11,9 @@
 #include <string>
 
 #include "DiscardingLog.h"
-#include "net/server/ThreadServer.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
-#include "server/ClassifyConnection.h"
+#include "server/ClassifyServer.h"
 #include "server/ConnectionParams.h"
 #include "server/ErrorResponseFactoryImpl.h"
 
@@ -48,9 +47,7 @@ private:
     platform::thread::ThreadFactoryImpl _threads{&_os};
     norvale::quillmark::ErrorResponseFactoryImpl _errors{"urn:quillmark:bench", "1.00"};
     norvale::quillmark::ConnectionParams _params;
-    net::server::ThreadServer<norvale::quillmark::ClassifyConnection,
-                              const norvale::quillmark::ConnectionParams*>
-        _server;
+    norvale::quillmark::ClassifyServer _server;
 };
 
 }  // namespace bench

@@ -1,7 +1,6 @@
 // Requests per second through the whole server road over loopback: connect, send one request,
 // end the sending side, read the answer to the end of the stream, close. Both servers of the run
-// are the same ThreadServer<ClassifyConnection, const ConnectionParams*> with the same thread
-// factory and limits; they differ only in the StringClassifierFactory behind the connection. The
+// are the same ClassifyServer with the same thread factory and limits; they differ only in the StringClassifierFactory behind the connection. The
 // baseline answers the classify requests with a fixed document (the one the real server gives)
 // without looking at them, so the ratio of the two rates is the cost of request execution.
 // Classify requests carry texts of 2 KiB or 256 bytes; each train request trains one 256-byte

@@ -1,22 +1,23 @@
-// libFuzzer target for the request reader of ClassifyConnection. Each input is a script of what
-// the client does on the socket, played by a scripted socket stream while the connection runs:
+// libFuzzer target for ClassifyConnection, the state machine of one client's exchange. Each
+// input is a script of what the client does, played to the connection the way the event server
+// drives it (received bytes, the end of the request, a deadline, a failed socket, a stop):
 //
 //   byte 0-1  the input limit (little-endian, modulo 4200; 0xffff: no limit)
 //   byte 2    bits 0-1: 1 = request deadline already passed, 2 = idle deadline 0, else the
-//             defaults; bit 2: every write fails as on a client that is gone
+//             defaults; bit 2: sending the answer fails as on a client that is gone
 //   then events, one byte each:
 //     0-2  a block of (next byte + 1) bytes taken from the input
 //     3    the client ends its sending side (what it sends later is never read)
 //     4    the client stays silent until the deadline
 //     5    the connection is reset
-//     6    the server stops the connection while it waits
+//     6    the server stops while the connection waits
 //   and when the script runs out the client ends its sending side.
 //
 // The connection's behaviour is checked against a model of the protocol: a request that ends
-// within the limit reaches the executor whole and its answer is written followed by the end of
-// the sending side; one over the limit is refused with a 4013 error document, written only once
-// the client has ended its side; a silent, reset or stopped client gets nothing. The stream is
-// closed exactly once in every case. A mismatch, a crash or a sanitizer report is a finding.
+// within the limit reaches the executor whole and its answer is handed out to be sent; one over
+// the limit is refused with a 4013 error document, handed out only once the client has ended its
+// side; a silent, reset or stopped client gets nothing. Deadlines run while reading and sending,
+// never while executing. A mismatch, a crash or a sanitizer report is a finding.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -27,12 +28,6 @@
 #include <string_view>
 #include <vector>
 
-#include "net/server/Connection.h"
-#include "net/socket/SocketExceptions.h"
-#include "net/socket/SocketStream.h"
-#include "platform/mutex/BoundedBufferLockImpl.h"
-#include "platform/thread/OsInfoImpl.h"
-#include "platform/thread/ThreadFactoryImpl.h"
 #include "server/ClassifyConnection.h"
 #include "server/ConnectionParams.h"
 #include "server/ErrorResponseFactoryImpl.h"
@@ -46,7 +41,8 @@
 namespace {
 
 using namespace norvale::quillmark;
-using net::socket::SocketStream;
+using Step = net::server::Connection::Step;
+using Clock = net::server::Connection::Clock;
 
 [[noreturn]] void finding(const char* what, const std::string& detail) {
     std::fprintf(stderr, "%s\n%s\n", what, detail.c_str());
@@ -89,7 +85,7 @@ private:
 
 enum Event : std::uint8_t { Block, End = 3, Silence, Reset, Stop };
 
-struct Step {
+struct Action {
     Event event;
     std::string bytes;
 };
@@ -98,7 +94,7 @@ struct Script {
     std::uint64_t maxInput = 0;
     int deadlines = 0;
     bool writesFail = false;
-    std::vector<Step> steps;
+    std::vector<Action> steps;
 };
 
 Script parse(const std::uint8_t* data, std::size_t size) {
@@ -139,7 +135,7 @@ Expected model(const Script& script) {
     if (script.deadlines == 1 || script.deadlines == 2) return expected;
     std::string request;
     bool tooLarge = false;
-    for (const Step& step : script.steps) {
+    for (const Action& step : script.steps) {
         switch (step.event) {
             case Block:
                 if (!tooLarge) {
@@ -162,83 +158,69 @@ Expected model(const Script& script) {
     return expected;
 }
 
-// Plays the script to the connection and records what the connection does to it.
-class ScriptedStream : public SocketStream {
-public:
-    ScriptedStream(const Script* script, ClassifyConnection** connection)
-        : _script(script), _connection(connection) {}
-
-    void shutdown(int end) override {
-        if (closes != 0) finding("shutdown after close", std::to_string(end));
-        if (end == Send || end == Both) sendShut = true;
-        if (end == Receive || end == Both) _receiveShut = true;
-    }
-    void close() override { ++closes; }
-    void read(char*, std::uint32_t) override { finding("unexpected call", "read"); }
-    int readUntil(char*, std::uint32_t, const char*) override {
-        finding("unexpected call", "readUntil");
-    }
-    std::string getPeerName() override { return "127.0.0.1"; }
-    std::string getLocalName() override { return "127.0.0.1"; }
-
-    bool waitReadable(int timeoutMs) override {
-        if (closes != 0) finding("wait after close", "");
-        if (timeoutMs <= 0) finding("wait without time left", std::to_string(timeoutMs));
-        if (_receiveShut || _ended) return true;
-        const Step& step = current();
-        if (step.event == Silence) return false;
-        if (step.event == Stop) {
-            ++_step;
-            (*_connection)->stop();
-        }
-        return true;
-    }
-
-    int readSome(char* buffer, std::uint32_t n) override {
-        if (closes != 0) finding("read after close", "");
-        if (_receiveShut || _ended) return 0;
-        const Step& step = current();
-        if (step.event == Reset) throw net::socket::ReadException("Connection reset by peer.");
-        if (step.event == End) {
-            _ended = true;
-            return 0;
-        }
-        if (step.event != Block) finding("read without waiting", std::to_string(step.event));
-        const std::size_t count = std::min<std::size_t>(n, step.bytes.size() - _offset);
-        step.bytes.copy(buffer, count, _offset);
-        _offset += count;
-        if (_offset == step.bytes.size()) {
-            ++_step;
-            _offset = 0;
-        }
-        return static_cast<int>(count);
-    }
-
-    void write(const char* buffer, std::uint32_t n) override {
-        if (closes != 0) finding("write after close", "");
-        if (sendShut) finding("write after the end of the sending side", "");
-        if (_script->writesFail) throw net::socket::WriteException("Broken pipe.");
-        if (!_ended) finding("answer before the client finished", std::string(buffer, n));
-        written.append(buffer, n);
-    }
-
+// What the connection handed out to be sent, and whether the exchange ended early.
+struct Outcome {
     std::string written;
-    bool sendShut = false;
-    int closes = 0;
-
-private:
-    const Step& current() const {
-        if (_step >= _script->steps.size()) finding("read past the end of the script", "");
-        return _script->steps[_step];
-    }
-
-    const Script* _script;
-    ClassifyConnection** _connection;
-    std::size_t _step = 0;
-    std::size_t _offset = 0;
-    bool _ended = false;
-    bool _receiveShut = false;
+    bool answered = false;
+    bool dropped = false;
 };
+
+void expectStep(Step got, Step wanted, const char* where) {
+    if (got != wanted) finding("unexpected step", where);
+}
+
+// The reading part of the event server: every event is checked against the deadline first.
+Step read(ClassifyConnection& connection, const Script& script, Outcome& outcome) {
+    for (const Action& step : script.steps) {
+        if (Clock::now() >= connection.deadline()) {
+            connection.timedOut();
+            outcome.dropped = true;
+            return Step::Drop;
+        }
+        switch (step.event) {
+            case Block:
+                expectStep(connection.received(step.bytes.data(), step.bytes.size()), Step::Read,
+                           "received");
+                break;
+            case End:
+                return connection.ended();
+            case Silence:
+                connection.timedOut();
+                outcome.dropped = true;
+                return Step::Drop;
+            case Reset:
+                connection.failed("Connection reset by peer");
+                outcome.dropped = true;
+                return Step::Drop;
+            case Stop:
+                outcome.dropped = true;
+                return Step::Drop;
+        }
+    }
+    finding("read past the end of the script", "");
+}
+
+Outcome play(ClassifyConnection& connection, const Script& script) {
+    Outcome outcome;
+    Step next = read(connection, script, outcome);
+    if (next == Step::Execute) {
+        if (connection.deadline() != Clock::time_point::max()) {
+            finding("a deadline runs while the request executes", "");
+        }
+        next = connection.execute();
+    }
+    if (next != Step::Answer) return outcome;
+    if (connection.deadline() <= Clock::now() - std::chrono::seconds(1)) {
+        finding("no time left to send the answer", "");
+    }
+    if (script.writesFail) {
+        connection.failed("Broken pipe");
+    } else {
+        outcome.written = connection.answer();
+        outcome.answered = true;
+    }
+    return outcome;
+}
 
 int statusOf(const std::string& document) {
     try {
@@ -255,8 +237,6 @@ struct Harness {
     xml::ComInitializer com;
     QuietLog log;
     ErrorResponseFactoryImpl errors{"urn:quillmark:fuzz", "1.00"};
-    platform::thread::OsInfoImpl os;
-    platform::thread::ThreadFactoryImpl threads{&os};
 };
 
 }  // namespace
@@ -267,55 +247,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Expected expected = model(script);
 
     EchoFactory executors;
-    ConnectionParams params{script.maxInput, &h.log, &executors, &h.errors, nullptr,
-                            ConnectionParams::DefaultIdleTimeout,
-                            ConnectionParams::DefaultRequestTimeout};
+    ConnectionParams params;
+    params.maxInput = script.maxInput;
+    params.log = &h.log;
+    params.classifierFactory = &executors;
+    params.errorResponseFactory = &h.errors;
     if (script.deadlines == 1) params.requestTimeout = std::chrono::milliseconds(0);
     if (script.deadlines == 2) params.idleTimeout = std::chrono::milliseconds(0);
 
-    // The bookkeeping of a thread server with one client.
-    net::server::Connection::Clients clients;
-    net::server::Connection::DeletableClients finished;
-    finished.reserve(1);
-    platform::mutex::BoundedBufferLockImpl finishedLock(1);
-
-    ClassifyConnection* running = nullptr;
-    auto owned = std::make_unique<ScriptedStream>(&script, &running);
-    ScriptedStream* stream = owned.get();
-    {
-        ClassifyConnection connection(&h.threads, 1, &params);
-        running = &connection;
-        const auto position = clients.insert({stream, &connection});
-        connection.attach(std::move(owned), &clients, &finished, &finishedLock, position);
-        connection.run();
-
-        finishedLock.beginTake();
-        if (finished.size() != 1 || finished.back() != position) {
-            finding("the connection did not report its end once", "");
+    ClassifyConnection connection(1, &params);
+    const Outcome outcome = play(connection, script);
+    if (script.writesFail) {
+        if (outcome.answered) finding("answered through a failing socket", outcome.written);
+    } else if (expected.processed) {
+        if (!outcome.answered || outcome.written != "answer:" + expected.request) {
+            finding("wrong answer", outcome.written);
         }
-        finished.pop_back();
-        finishedLock.endTake(true);
-        if (stream->closes != 1) finding("stream not closed once", std::to_string(stream->closes));
-
-        const bool answered = !stream->written.empty();
-        if (script.writesFail) {
-            if (answered) finding("wrote through a failing stream", stream->written);
-        } else if (expected.processed) {
-            if (stream->written != "answer:" + expected.request || !stream->sendShut) {
-                finding("wrong answer", stream->written);
-            }
-        } else if (expected.refused) {
-            if (!stream->sendShut || statusOf(stream->written) != 4013) {
-                finding("request over the limit not refused", stream->written);
-            }
-        } else if (answered || stream->sendShut) {
-            finding("answered a client that was dropped", stream->written);
+    } else if (expected.refused) {
+        if (!outcome.answered || statusOf(outcome.written) != 4013) {
+            finding("request over the limit not refused", outcome.written);
         }
-        const bool reachedExecutor = executors.requests.size() == 1;
-        if (reachedExecutor != expected.processed ||
-            (reachedExecutor && executors.requests[0] != expected.request)) {
-            finding("the executor got the wrong request", "");
-        }
+    } else if (outcome.answered) {
+        finding("answered a client that was dropped", outcome.written);
+    }
+    const bool reachedExecutor = executors.requests.size() == 1;
+    if (reachedExecutor != expected.processed ||
+        (reachedExecutor && executors.requests[0] != expected.request)) {
+        finding("the executor got the wrong request", "");
     }
     return 0;
 }

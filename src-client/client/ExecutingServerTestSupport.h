@@ -1,8 +1,8 @@
 #pragma once
 
-// The server for the client's tests in this process: ThreadServer with ClassifyConnection (the
-// real connection: input read to the client's end, response, own sending side shut down) over
-// the server's request execution, with classifier files in a temporary folder.
+// The server for the client's tests in this process: ClassifyServer (the real connection road:
+// input read to the client's end, response, own sending side shut down) over the server's
+// request execution, with classifier files in a temporary folder.
 
 #include <filesystem>
 #include <memory>

@@ -1,74 +1,69 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "net/server/Connection.h"
-#include "net/socket/SocketExceptions.h"
-#include "platform/thread/ThreadFactory.h"
+#include "net/server/ConnectionFactory.h"
 #include "server/ConnectionParams.h"
-#include "server/ErrorResponse.h"
-#include "server/StringClassifier.h"
 
 namespace norvale::quillmark {
 
-// A client that kept silent too long, or has not ended its request in time after it connected.
-// A socket failure like any other: the connection is dropped without an answer.
-class ClientTimeoutException : public net::socket::SocketException {
-public:
-    using net::socket::SocketException::SocketException;
-};
-
-// Serves one accepted client on its own thread, run by ThreadServer<ClassifyConnection,
-// const ConnectionParams*>: reads one request until the client ends its sending side (at most
-// maxInput bytes; a longer one is drained and answered with status 4013 once the client has
-// finished sending), has it executed by a fresh StringClassifier, writes the answer and ends
-// its own sending side. Failures of the connection itself are logged and, where the socket still
-// allows it, answered with an error document. The params are shared and not owned.
-// stop may be called from the server's stopping thread; everything else runs on the
-// connection's own thread.
+// One client's exchange, driven by the EventServer: the request is kept until the client ends
+// its sending side (at most maxInput bytes; a longer one is dropped as it arrives and answered
+// with status 4013 once the client has finished sending), executed by a fresh StringClassifier
+// on a worker, and its answer (or the error document of a failure around it) handed back to be
+// sent. Failures of the connection itself are logged. The params are shared and not owned.
+// Calls never overlap (see net::server::Connection).
 class ClassifyConnection : public net::server::Connection {
 public:
-    // Requests are read in blocks of this size into a text reserved with ReservedRequestSize.
-    static constexpr std::uint32_t BlockSize = 16384;
-    static constexpr std::size_t ReservedRequestSize = 65536;
-
-    // Logs "Creating connection with id <id>"; the request deadline counts from here.
-    ClassifyConnection(const platform::thread::ThreadFactory* factory, std::uint32_t id,
-                       const ConnectionParams* params);
+    // Logs "Creating connection with id <id>" and "Running connection <id>."; the request
+    // deadline counts from here.
+    ClassifyConnection(std::uint32_t id, const ConnectionParams* params);
     // Logs "Finished connection with id <id>".
     ~ClassifyConnection() override;
 
-    void run() override;
-    // Sets the stop flag and shuts down the receiving side of the socket, so that a read that
-    // blocks ends at once; the connection then ends without answering.
-    void stop() override;
+    Step received(const char* bytes, std::size_t size) override;
+    Step ended() override;
+    Step execute() override;
+    const std::string& answer() const override { return _answer; }
+
+    Clock::time_point deadline() const override;
+    void timedOut() override;
+    void failed(const std::string& reason) override;
 
 private:
-    enum class Request { Complete, Stopped, Refused };
+    enum class Phase { Reading, Draining, Executing, Answering, Responding };
 
-    void _serveLoggingFailures();
-    void _serve();
-    Request _readRequest(std::string& request);
-    void _refuseTooLarge(char* buffer);
-    // One block from the client (0 at the end of its request), waiting no longer than the idle
-    // and request deadlines allow.
-    int _readBlock(char* buffer);
-    void _writeAll(const std::string& text);
-    void _respond(int code, const std::string& message);
-    void _finish() noexcept;
+    Step _execute();
+    Step _respond(int code, const std::string& message);
+    Step _answerWith(std::string text, Phase phase);
+    bool _idleFirst() const;
+    void _error(const std::string& text);
 
-    std::atomic<bool> _stop{false};
     const ConnectionParams* _params;
     const std::string _id;
-    const std::unique_ptr<ErrorResponse> _errorResponse;
-    const std::chrono::steady_clock::time_point _connected;
-    // Held by stop while it shuts the stream down and by the closer while it closes it.
-    std::mutex _streamLock;
+    const Clock::time_point _connected;
+    Clock::time_point _lastByte;
+    Clock::time_point _ready{};
+    Phase _phase = Phase::Reading;
+    std::string _request;
+    std::string _answer;
+};
+
+// Makes a ClassifyConnection per accepted client over the shared params (not owned).
+class ClassifyConnectionFactory : public net::server::ConnectionFactory {
+public:
+    explicit ClassifyConnectionFactory(const ConnectionParams* params) : _params(params) {}
+
+    std::unique_ptr<net::server::Connection> create(std::uint32_t id) const override {
+        return std::make_unique<ClassifyConnection>(id, _params);
+    }
+
+private:
+    const ConnectionParams* _params;
 };
 
 }  // namespace norvale::quillmark

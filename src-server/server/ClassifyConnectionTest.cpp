@@ -36,6 +36,9 @@ std::uint64_t digest(const std::string& bytes) {
     return hash;
 }
 
+// Larger than what the kernel buffers on both ends of a loopback connection.
+constexpr std::size_t LargeAnswer = 8 << 20;
+
 std::string expectedAnswer(const std::string& request) {
     return "processed " + std::to_string(request.size()) + " " + std::to_string(digest(request));
 }
@@ -66,6 +69,7 @@ private:
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
             if (request == "memory") throw std::bad_alloc();
+            if (request == "large") return std::string(LargeAnswer, 'L');
             return expectedAnswer(request);
         }
 
@@ -86,8 +90,8 @@ protected:
     }
 
     // Starts the server with the params as the test has set them.
-    std::uint16_t serve(std::uint32_t maxClients = 8) {
-        _server = std::make_unique<RunningServer>(&_params, maxClients);
+    std::uint16_t serve(std::uint32_t maxClients = 8, std::size_t maxConnections = 0) {
+        _server = std::make_unique<RunningServer>(&_params, maxClients, maxConnections);
         return _server->port();
     }
 
@@ -154,9 +158,9 @@ TEST_F(ClassifyConnectionTest, EachRequestIsAnsweredAndLoggedUnderItsOwnId) {
     EXPECT_TRUE(errors().empty());
 }
 
-// The limit spans several 16384-byte blocks, so the last block is the one that crosses it.
+// The limit spans several of the server's 16384-byte reads, so the last one crosses it.
 TEST_F(ClassifyConnectionTest, ExactlyMaxInputIsServedOneByteMoreIsRefusedOnceTheClientEnds) {
-    _params.maxInput = 3 * ClassifyConnection::BlockSize + 100;
+    _params.maxInput = 3 * 16384 + 100;
     const std::uint16_t port = serve();
     std::string request;
     for (std::uint64_t i = 0; i < _params.maxInput; ++i) request += static_cast<char>('a' + i % 23);
@@ -313,6 +317,58 @@ TEST_F(ClassifyConnectionTest, StopEndsABlockedReadWithoutAnswering) {
     EXPECT_TRUE(_log.contains({"Log", "Finished connection with id 1"}));
     EXPECT_EQ("", waiting.answer());
     EXPECT_EQ(0, _classifiers.processed.load());
+    EXPECT_TRUE(errors().empty());
+}
+
+// Beyond the limit of open connections a client is accepted and closed at once; the refusals
+// are counted in the log at most once a second.
+TEST_F(ClassifyConnectionTest, ConnectionsBeyondTheLimitAreClosedAtOnceAndCounted) {
+    const std::uint16_t port = serve(2, 2);
+    RawClient first(port);
+    RawClient second(port);
+    ASSERT_TRUE(_log.waitFor({"Log", "Running connection 2."}));
+    std::vector<std::unique_ptr<RawClient>> refused;
+    for (int i = 0; i < 5; ++i) {
+        refused.push_back(std::make_unique<RawClient>(port));
+        ASSERT_TRUE(refused.back()->readable(5s));
+        EXPECT_EQ("", refused.back()->answer());
+    }
+    first.abort();
+    second.abort();
+    ASSERT_TRUE(finished(2));
+    RawClient served(port);
+    ASSERT_TRUE(served.request("welcome"));
+    EXPECT_EQ(expectedAnswer("welcome"), served.answer());
+
+    const std::regex refusal(
+        "Refused ([0-9]+) connections: the limit of 2 open connections was reached\\.");
+    const auto start = std::chrono::steady_clock::now();
+    int counted = 0;
+    while (counted < 5 && std::chrono::steady_clock::now() - start < 10s) {
+        counted = 0;
+        for (const LogLine& line : _log.lines()) {
+            std::smatch count;
+            if (std::regex_match(line.text, count, refusal)) counted += std::stoi(count[1]);
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(5, counted);
+    EXPECT_TRUE(_log.contains({"Log", "Creating connection with id 3"}));
+    EXPECT_FALSE(_log.contains({"Log", "Creating connection with id 4"}));
+}
+
+// A client that never reads a large answer is dropped at the send deadline with one line.
+TEST_F(ClassifyConnectionTest, ClientThatDoesNotReadItsAnswerIsDroppedAtTheSendDeadline) {
+    _params.sendTimeout = 500ms;
+    const std::uint16_t port = serve();
+    const int small = 4096;
+    RawClient lazy(port, small);
+    ASSERT_TRUE(lazy.request("large"));
+    const std::string expected = "The client with id 1 did not read its answer within 500 "
+                                 "milliseconds; the connection was dropped.";
+    ASSERT_TRUE(_log.waitFor({"Log", expected}));
+    ASSERT_TRUE(finished(1));
+    EXPECT_LT(lazy.answer().size(), std::size_t(LargeAnswer));
     EXPECT_TRUE(errors().empty());
 }
 

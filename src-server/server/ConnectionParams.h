@@ -1,7 +1,7 @@
 #pragma once
 
 // The settings and collaborators shared by every client connection of one server. Built once at
-// start-up and read (never written) by all connection threads; nothing here is owned.
+// start-up and read (never written) by the server's I/O and worker threads; nothing here is owned.
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +22,7 @@ constexpr std::uint64_t widenMaxInput(std::int32_t setting) noexcept {
 struct ConnectionParams {
     static constexpr std::chrono::milliseconds DefaultIdleTimeout{30000};
     static constexpr std::chrono::milliseconds DefaultRequestTimeout{60000};
+    static constexpr std::chrono::milliseconds DefaultSendTimeout{60000};
 
     // Largest request in bytes; a longer one is drained and answered with status 4013.
     std::uint64_t maxInput = 0;
@@ -30,12 +31,14 @@ struct ConnectionParams {
     const StringClassifierFactory* classifierFactory = nullptr;
     // Makes the error-document writer each connection keeps for its own failures.
     const ErrorResponseFactory* errorResponseFactory = nullptr;
-    // Installed by every connection thread; may be null (tests).
+    // Installed by every thread that executes a request; may be null (tests).
     TerminateHandler* terminateHandler = nullptr;
     // A client that sends nothing for idleTimeout, or has not ended its request requestTimeout
     // after it connected, is dropped without an answer.
     std::chrono::milliseconds idleTimeout = DefaultIdleTimeout;
     std::chrono::milliseconds requestTimeout = DefaultRequestTimeout;
+    // A client that has not read its whole answer sendTimeout after it was ready is dropped.
+    std::chrono::milliseconds sendTimeout = DefaultSendTimeout;
 };
 
 }  // namespace norvale::quillmark

@@ -2,7 +2,7 @@
 
 // Helpers of the client connection tests: a log that keeps every line, a loopback client on
 // plain system calls (so a test can end its sending side, reset the connection or wait for an
-// answer with a time limit), and a thread server of ClassifyConnection on a free port.
+// answer with a time limit), and the ClassifyServer on a free port.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,10 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "net/server/ThreadServer.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
-#include "server/ClassifyConnection.h"
+#include "server/ClassifyServer.h"
 #include "server/ConnectionParams.h"
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/Log.h"
@@ -90,7 +89,12 @@ private:
 // exceptions, so a test states what it expects of them.
 class RawClient {
 public:
-    explicit RawClient(std::uint16_t port) : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // A receiveBuffer above 0 sets the socket's receive buffer size.
+    explicit RawClient(std::uint16_t port, int receiveBuffer = 0)
+        : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (receiveBuffer > 0) {
+            ::setsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -105,6 +109,7 @@ public:
     }
 
     bool connected() const { return _connected; }
+    int fd() const { return _fd; }
 
     bool send(std::string_view bytes) {
         while (!bytes.empty()) {
@@ -183,15 +188,13 @@ private:
     mutable bool _open = false;
 };
 
-using ClassifyServer = net::server::ThreadServer<ClassifyConnection, const ConnectionParams*>;
-
-// A started server of ClassifyConnection on a port the system picks; stopped when destroyed.
+// A started ClassifyServer on a port the system picks; stopped when destroyed.
 class RunningServer {
 public:
-    RunningServer(const ConnectionParams* params, std::uint32_t maxClients)
-        : _server(&_threads, 0, maxClients, 64, params, nullptr) {
-        _server.createClientsThread()->start();
-        _server.deleteClientsThread()->start();
+    RunningServer(const ConnectionParams* params, std::uint32_t maxClients,
+                  std::size_t maxConnections = 0)
+        : _server(&_threads, 0, {maxClients, 1024, maxConnections}, params) {
+        _server.start();
     }
     ~RunningServer() { _server.stop(); }
 

@@ -394,7 +394,7 @@ TEST_F(LogImplTest, TextFormsAndAdaptersReachTheStringForms) {
     base.assertionFailed("e", "d", "f", 3);
     EXPECT_TRUE(
         matches(_file.content.substr(0, _file.content.find("thread failed")),
-                headerPattern("Error") + "\naccept failed\n\n" + headerPattern("Error") + "\n"));
+                headerPattern("Log") + " accept failed\n" + headerPattern("Error") + "\n"));
     EXPECT_NE(std::string::npos, _file.content.find(" plain\n"));
     EXPECT_NE(std::string::npos, _file.content.find("Expression: e\nDescription: d\nFile: f\n"));
 }

@@ -4,9 +4,10 @@
 // helper server program, the request benchmark and the request fuzz target (never linked into
 // the product): the
 // repository on the real file services, request execution validating against the staged
-// request schema, and client connections on a thread server at a port the system picks.
+// request schema, and client connections on the event server at a port the system picks.
 // QM_SCHEMA_DIR names the staged schema folder.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -16,12 +17,11 @@
 #include "io/filesystem/RemoveFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/SizeFileImpl.h"
-#include "net/server/ThreadServer.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
 #include "posix/memory/MemoryStatusImpl.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
-#include "server/ClassifyConnection.h"
+#include "server/ClassifyServer.h"
 #include "server/ConnectionParams.h"
 #include "server/EmptyXmlHookFactoryImpl.h"
 #include "server/ErrorResponseFactoryImpl.h"
@@ -108,22 +108,15 @@ private:
 // classifierRoot, the named locks in lockFolder; both folders must exist.
 class RequestServer {
 public:
-    using Server = net::server::ThreadServer<ClassifyConnection, const ConnectionParams*>;
-
+    // maxConnections 0: the server's default bound. readDeadline, when above 0, replaces both
+    // the idle and the request deadline (a measurement that holds idle clients longer).
     RequestServer(const std::string& classifierRoot, const std::string& lockFolder, Log* log,
-                  std::uint32_t maxClients = 64)
+                  std::uint32_t maxClients = 64, std::size_t maxConnections = 0,
+                  std::chrono::milliseconds readDeadline = std::chrono::milliseconds(0))
         : _execution(&_schemas, classifierRoot, lockFolder, log),
-          _params{widenMaxInput(-1),
-                  log,
-                  _execution.executors(),
-                  _execution.errors(),
-                  nullptr,
-                  ConnectionParams::DefaultIdleTimeout,
-                  ConnectionParams::DefaultRequestTimeout},
           _threads(&_os),
-          _server(&_threads, 0, maxClients, 128, &_params, nullptr) {
-        _server.createClientsThread()->start();
-        _server.deleteClientsThread()->start();
+          _server(&_threads, 0, {maxClients, 128, maxConnections}, params(log, readDeadline)) {
+        _server.start();
     }
     RequestServer(const RequestServer&) = delete;
     RequestServer& operator=(const RequestServer&) = delete;
@@ -135,12 +128,24 @@ public:
     const std::string& responseNamespace() const { return _schemas.responseNamespace(); }
 
 private:
+    const ConnectionParams* params(Log* log, std::chrono::milliseconds readDeadline) {
+        if (readDeadline.count() > 0) {
+            _params.idleTimeout = readDeadline;
+            _params.requestTimeout = readDeadline;
+        }
+        _params.maxInput = widenMaxInput(-1);
+        _params.log = log;
+        _params.classifierFactory = _execution.executors();
+        _params.errorResponseFactory = _execution.errors();
+        return &_params;
+    }
+
     StagedSchemas _schemas;
     RequestExecution _execution;
     ConnectionParams _params;
     platform::thread::OsInfoImpl _os;
     platform::thread::ThreadFactoryImpl _threads;
-    Server _server;
+    ClassifyServer _server;
 };
 
 // Request documents of the protocol, built as a client writes them.

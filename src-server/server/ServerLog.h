@@ -1,16 +1,16 @@
 #pragma once
 
-#include "net/server/ThreadServerLog.h"
+#include "net/server/EventServerLog.h"
 #include "server/Log.h"
 
 namespace norvale::quillmark {
 
-// Lets the thread server report its accept-loop failures to the process log, at level Error.
-class ServerLog : public net::server::ThreadServerLog {
+// Lets the event server report its accept failures and refused connections to the process log.
+class ServerLog : public net::server::EventServerLog {
 public:
     explicit ServerLog(Log* log) : _log(log) {}
 
-    void report(const char* text) override { _log->error(text); }
+    void report(const std::string& text) override { _log->log(text); }
 
 private:
     Log* _log;

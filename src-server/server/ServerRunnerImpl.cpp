@@ -5,11 +5,10 @@
 #include <utility>
 
 #include "classifier/ClassifierFactoryImpl.h"
-#include "net/server/ThreadServer.h"
 #include "platform/thread/MethodCaller0.h"
 #include "posix/signals/StopSignals.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
-#include "server/ClassifyConnection.h"
+#include "server/ClassifyServer.h"
 #include "server/ConfigurationFile.h"
 #include "server/ConnectionParams.h"
 #include "server/EmptyXmlHookFactoryImpl.h"
@@ -19,7 +18,6 @@
 #include "server/LogLevel.h"
 #include "server/Product.h"
 #include "server/ResponseFactoryImpl.h"
-#include "server/ServerLog.h"
 #include "server/XmlClassifierFactoryImpl.h"
 #include "server/XmlHookFactoryImpl.h"
 #include "server/test/SystemTest.h"
@@ -161,18 +159,20 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     params.classifierFactory = &requests;
     params.errorResponseFactory = &errors;
     params.terminateHandler = terminateHandler;
-    ServerLog serverLog(log);
-    Server server(_threads, settings.port, static_cast<std::uint32_t>(settings.maxClients),
-                  static_cast<std::uint32_t>(settings.clientQueueSize), &params, &serverLog);
+    net::server::EventServerLimits limits;
+    limits.workers = static_cast<std::uint32_t>(settings.maxClients);
+    limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
+    ClassifyServer server(_threads, settings.port, limits, &params);
     log->log("Starting server on port " + std::to_string(settings.port) + ".");
 
-    // From the first started thread on, every way out of here stops the server first.
-    platform::thread::MethodCaller0<Server> stopper(&server, &Server::stop);
-    server.createClientsThread()->start();
-    server.deleteClientsThread()->start();
     // Ctrl-C and SIGTERM end a console server in order; the service has its own stop control.
+    // They are caught before the first client can be served: a client may signal the server
+    // as soon as it has an answer.
     std::optional<posix::signals::StopSignals> consoleSignals;
     if (!run.serviceMode && !run.testMode) consoleSignals.emplace(stopEvent, _threads);
+    // From the first started thread on, every way out of here stops the server first.
+    platform::thread::MethodCaller0<ClassifyServer> stopper(&server, &ClassifyServer::stop);
+    server.start();
     if (run.testMode) {
         runSystemTests(server);
     } else {
@@ -187,7 +187,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
 
 // Only failed checks and the test lines are logged while the tests run; the server is stopped
 // before the count is written.
-void ServerRunnerImpl::runSystemTests(Server& server) {
+void ServerRunnerImpl::runSystemTests(ClassifyServer& server) {
     Log* log = _services.log;
     log->log("Running system tests.");
     const int level = _services.logSettings->level();

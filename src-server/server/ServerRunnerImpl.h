@@ -7,10 +7,9 @@
 
 #include <string>
 
-#include "net/server/ThreadServer.h"
 #include "platform/thread/ThreadFactory.h"
 #include "posix/file/DiskSpace.h"
-#include "server/ClassifyConnection.h"
+#include "server/ClassifyServer.h"
 #include "server/ConnectionParams.h"
 #include "server/ServerRunner.h"
 #include "server/ServerSettings.h"
@@ -20,8 +19,6 @@ namespace norvale::quillmark {
 
 class ServerRunnerImpl : public ServerRunner {
 public:
-    using Server = net::server::ThreadServer<ClassifyConnection, const ConnectionParams*>;
-
     // The schema paths are the configuration, request and response schema files. Nothing is
     // owned; everything must outlive the runner.
     ServerRunnerImpl(const StartupServices& services, const posix::file::DiskSpace* diskSpace,
@@ -41,7 +38,7 @@ private:
     void serve(const ServerRunSettings& run, const ServerSettings& settings,
                const std::string& classifierRoot, platform::event::Event* stopEvent,
                TerminateHandler* terminateHandler);
-    void runSystemTests(Server& server);
+    void runSystemTests(ClassifyServer& server);
 
     StartupServices _services;
     const posix::file::DiskSpace* _diskSpace;

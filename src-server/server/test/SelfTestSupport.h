@@ -6,6 +6,8 @@
 // linked into the product.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <set>
@@ -14,9 +16,13 @@
 
 #include "classifier/Classification.h"
 #include "exceptions/Exception.h"
-#include "net/server/Connection.h"
-#include "net/socket/SocketExceptions.h"
-#include "platform/thread/MethodCaller0.h"
+#include "platform/thread/OsInfoImpl.h"
+#include "platform/thread/ThreadFactoryImpl.h"
+#include "server/ClassifyServer.h"
+#include "server/ConnectionParams.h"
+#include "server/ErrorResponseFactoryImpl.h"
+#include "server/Log.h"
+#include "server/StringClassifierFactory.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
 #include "server/XmlErrorResponseImpl.h"
@@ -199,39 +205,54 @@ private:
     int _requests = 0;
 };
 
-// A connection of the stand-in: reads the request to its end, answers, ends its sending side.
-class FakeQuillmarkConnection : public net::server::Connection {
+// Serves answers made by a function through the server's own connection road (ClassifyServer
+// with 16 workers) on a port the system picks, until destroyed; logs nothing.
+class StandInServer : private StringClassifierFactory, private Log {
 public:
-    FakeQuillmarkConnection(const platform::thread::ThreadFactory* factory, std::uint32_t id,
-                            FakeQuillmark* server)
-        : Connection(id, factory), _server(server) {}
+    using Answer = std::function<std::string(const std::string&)>;
 
-    void run() override {
-        platform::thread::MethodCaller0<Connection> finished(this, &Connection::quit);
-        try {
-            xml::ComInitializer com;
-            std::string request;
-            char buffer[4096];
-            for (int n; (n = stream()->readSome(buffer, sizeof buffer)) != 0;) {
-                request.append(buffer, static_cast<std::size_t>(n));
-            }
-            const std::string answer = _server->answer(request);
-            stream()->write(answer.data(), static_cast<std::uint32_t>(answer.size()));
-            stream()->shutdown(net::socket::SocketStream::Send);
-        } catch (const net::socket::SocketException&) {
-            // The client left early.
-        }
+    explicit StandInServer(Answer answer)
+        : _answer(std::move(answer)), _server(&threads, 0, {16, 64, 0}, params()) {
+        _server.start();
     }
+    ~StandInServer() override { _server.stop(); }
 
-    void stop() override {
-        try {
-            stream()->shutdown(net::socket::SocketStream::Receive);
-        } catch (const net::socket::SocketException&) {
-        }
-    }
+    std::uint16_t port() const { return _server.localPort(); }
+
+    platform::thread::OsInfoImpl os;
+    platform::thread::ThreadFactoryImpl threads{&os};
 
 private:
-    FakeQuillmark* _server;
+    class Call : public StringClassifier {
+    public:
+        explicit Call(const Answer* answer) : _answer(answer) {}
+        std::string process(const std::string& request) override { return (*_answer)(request); }
+
+    private:
+        const Answer* _answer;
+    };
+
+    std::unique_ptr<StringClassifier> create() const override {
+        return std::make_unique<Call>(&_answer);
+    }
+    void log(const std::string&) override {}
+    void error(const std::string&) override {}
+    void test(const std::string&) override {}
+    void assertionFailed(const std::string&, const std::string&, const std::string&,
+                         int) override {}
+
+    const ConnectionParams* params() {
+        _params.maxInput = widenMaxInput(-1);
+        _params.log = this;
+        _params.classifierFactory = this;
+        _params.errorResponseFactory = &_errors;
+        return &_params;
+    }
+
+    const Answer _answer;
+    ErrorResponseFactoryImpl _errors{"urn:quillmark:stand-in", "1.00"};
+    ConnectionParams _params;
+    ClassifyServer _server;
 };
 
 }  // namespace norvale::quillmark::test::support

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "net/server/ThreadServer.h"
 #include "net/socket/SocketTestSupport.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
@@ -20,7 +19,7 @@ using net::socket::test_support::ScratchDir;
 using norvale::quillmark::test::SystemTest;
 using norvale::quillmark::test::TestCaseClient;
 using norvale::quillmark::test::support::FakeQuillmark;
-using norvale::quillmark::test::support::FakeQuillmarkConnection;
+using norvale::quillmark::test::support::StandInServer;
 using norvale::quillmark::test::support::Fault;
 using norvale::quillmark::testing::RecordingLog;
 using norvale::quillmark::test::support::schemaFolder;
@@ -33,26 +32,22 @@ constexpr int RequestsPerVersion = 18;
 class FakeServer {
 public:
     explicit FakeServer(Fault fault = Fault::None)
-        : quillmark(fault), _server(&threads, 0, 16, 32, &quillmark, nullptr) {
-        _server.createClientsThread()->start();
-        _server.deleteClientsThread()->start();
-    }
-    ~FakeServer() { _server.stop(); }
+        : quillmark(fault),
+          _server([this](const std::string& request) { return quillmark.answer(request); }) {}
 
-    std::uint16_t port() const { return _server.localPort(); }
+    std::uint16_t port() const { return _server.port(); }
+    const platform::thread::ThreadFactory* threads() { return &_server.threads; }
 
-    platform::thread::OsInfoImpl os;
-    platform::thread::ThreadFactoryImpl threads{&os};
     LoopbackFactories sockets;
     FakeQuillmark quillmark;
 
 private:
-    net::server::ThreadServer<FakeQuillmarkConnection, FakeQuillmark*> _server;
+    StandInServer _server;
 };
 
 TEST(TestCaseClientTest, RunsEveryCaseForBothVersionsAgainstAServerThatAnswersRight) {
     FakeServer server;
-    TestCaseClient client(&server.threads, &server.sockets.clients, server.port(), schemaFolder());
+    TestCaseClient client(server.threads(), &server.sockets.clients, server.port(), schemaFolder());
     client.start();
     client.join();
     EXPECT_EQ(2 * RequestsPerVersion, server.quillmark.requests());
@@ -64,7 +59,7 @@ TEST(TestCaseClientTest, RunsEveryCaseForBothVersionsAgainstAServerThatAnswersRi
 TEST(SystemTestTest, RunsTheFourTestsInOrderAndCountsThem) {
     FakeServer server;
     RecordingLog log;
-    SystemTest tests(&log, server.port(), &server.threads, schemaFolder());
+    SystemTest tests(&log, server.port(), server.threads(), schemaFolder());
     EXPECT_EQ(4, tests.run());
     const std::vector<std::string> expected = {
         "Test: Testing connecting a client and not sending any data...",
@@ -94,7 +89,7 @@ TEST_P(TestCaseClientDeathTest, AWrongAnswerEndsTheRunWithTheCheckThatFailed) {
         {
             scratch.enterForDeath();
             FakeServer server(GetParam().fault);
-            TestCaseClient client(&server.threads, &server.sockets.clients, server.port(),
+            TestCaseClient client(server.threads(), &server.sockets.clients, server.port(),
                                   schemaFolder());
             client.start();
             client.join();

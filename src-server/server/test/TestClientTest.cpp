@@ -2,36 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "net/server/ThreadServer.h"
-#include "net/server/ThreadServerTestSupport.h"
 #include "net/socket/SocketTestSupport.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "server/test/SelfTestSupport.h"
 
 namespace {
 
-using net::server::test_support::EchoConnection;
-using net::server::test_support::Probe;
 using net::socket::test_support::LoopbackFactories;
 using net::socket::test_support::ScratchDir;
 using norvale::quillmark::test::TestClient;
+using norvale::quillmark::test::support::StandInServer;
 
-using EchoServer = net::server::ThreadServer<EchoConnection, Probe*>;
-
-// An echo server answering "<connection id>:<request>" on a port the system picks.
+// An echo server answering "<number of the request>:<request>" on a port the system picks.
 class TestClientTest : public ::testing::Test {
 protected:
     void startServer() {
-        _server = std::make_unique<EchoServer>(&_threads, 0, 4, 16, &_probe, nullptr);
-        _server->createClientsThread()->start();
-        _server->deleteClientsThread()->start();
-    }
-    void TearDown() override {
-        if (_server) _server->stop();
+        _server = std::make_unique<StandInServer>([this](const std::string& request) {
+            return std::to_string(++_requests) + ":" + request;
+        });
     }
 
     // A port on which nothing listens: the system picked it a moment ago for a socket that is
@@ -46,8 +40,8 @@ protected:
     platform::thread::OsInfoImpl _os;
     platform::thread::ThreadFactoryImpl _threads{&_os};
     LoopbackFactories _sockets;
-    Probe _probe;
-    std::unique_ptr<EchoServer> _server;
+    std::atomic<int> _requests{0};
+    std::unique_ptr<StandInServer> _server;
 };
 
 TEST_F(TestClientTest, SendsAllBytesEndsTheRequestAndReadsTheWholeAnswer) {
@@ -55,7 +49,7 @@ TEST_F(TestClientTest, SendsAllBytesEndsTheRequestAndReadsTheWholeAnswer) {
     // Far beyond the reserved answer size and any single receive, with every byte value.
     std::string data;
     for (int i = 0; i < 300000; ++i) data += static_cast<char>(i * 7);
-    TestClient client(&_threads, &_sockets.clients, "localhost", _server->localPort(), data);
+    TestClient client(&_threads, &_sockets.clients, "localhost", _server->port(), data);
     client.start();
     client.join();
     ASSERT_EQ(data.size() + 2, client.response().size());

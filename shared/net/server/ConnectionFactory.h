@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "net/server/Connection.h"
+
+namespace net::server {
+
+// Makes the connection state of each accepted client; called on the server's I/O thread only.
+class ConnectionFactory {
+public:
+    virtual ~ConnectionFactory() = default;
+
+    // id numbers the accepted clients from 1.
+    virtual std::unique_ptr<Connection> create(std::uint32_t id) const = 0;
+};
+
+}  // namespace net::server

@@ -1,0 +1,530 @@
+#include "net/server/EventServer.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+
+#include "net/socket/ClientSocketFactoryImpl.h"
+#include "net/socket/SocketExceptions.h"
+#include "net/socket/SocketStreamFactoryImpl.h"
+#include "platform/thread/Runnable.h"
+#include "platform/thread/Thread.h"
+#include "posix/net/SocketErrors.h"
+
+namespace net::server {
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using Clock = Connection::Clock;
+using Step = Connection::Step;
+
+constexpr std::size_t ReadBlockSize = 16384;
+// Blocks read from one connection before the others get their turn.
+constexpr int BlocksPerTurn = 4;
+constexpr std::size_t BaseConnections = 1000;
+constexpr std::size_t ConnectionsPerWorker = 4;
+// Descriptors kept for the listening socket, the reactor, logs, classifier files and locks.
+constexpr rlim_t DescriptorMargin = 64;
+constexpr auto ReportInterval = std::chrono::seconds(1);
+constexpr auto AcceptRetry = std::chrono::milliseconds(100);
+// What an answer already under way at a stop still gets: a reading client has it by then, one
+// that does not read is not waited for.
+constexpr auto AnswerGrace = std::chrono::milliseconds(500);
+
+// A thread body that calls one member of the road.
+class Body : public platform::thread::Runnable {
+public:
+    explicit Body(std::function<void()> body) : _body(std::move(body)) {}
+    void run() override { _body(); }
+
+private:
+    std::function<void()> _body;
+};
+
+// SO_REUSEADDR lets a second server bind a port that another process still listens on, so a
+// busy port is found by connecting to it rather than by a failing bind.
+void checkPort(std::uint16_t port) {
+    if (port == 0) return;
+    posix::net::SocketErrors errors;
+    net::socket::SocketStreamFactoryImpl streams(&errors);
+    net::socket::ClientSocketFactoryImpl clients(&errors, &streams);
+    std::unique_ptr<net::socket::ClientSocket> client = clients.create();
+    try {
+        client->connect("127.0.0.1", port);
+    } catch (const net::socket::SocketException&) {
+        return;
+    }
+    throw net::socket::PortAlreadyInUseException("The port, " + std::to_string(port) +
+                                                 ", is already in use.");
+}
+
+}  // namespace
+
+// The state of the server. Sessions, the acceptor and the counters below them belong to the I/O
+// thread once it runs; the job queue is shared with the workers under _jobsMutex.
+class EventServer::Road {
+public:
+    Road(const platform::thread::ThreadFactory* threads, std::uint16_t port,
+         const EventServerLimits& limits, const ConnectionFactory* connections,
+         EventServerLog* log)
+        : _threads(threads),
+          _limits(limits),
+          _maxConnections(limits.maxConnections != 0 ? limits.maxConnections
+                                                     : maxConnectionsFor(limits.workers)),
+          _connections(connections),
+          _log(log),
+          _acceptor(_io),
+          _acceptRetry(_io),
+          _refusalReport(_io) {
+        if (limits.workers == 0) {
+            throw net::socket::PreconditionException(
+                "The maximum number of clients must be at least 1.");
+        }
+        if (limits.backlog > 2147483647u) {
+            throw net::socket::PreconditionException(
+                "The queue number is too large. It has to be between 0 and 2147483647.");
+        }
+        checkPort(port);
+        listen(port);
+    }
+
+    void start() {
+        _ioBody = std::make_unique<Body>([this] { runIo(); });
+        _ioThread = _threads->create(_ioBody.get());
+        _ioThread->setName("ConnectionIoThread");
+        _workerBody = std::make_unique<Body>([this] { work(); });
+        for (std::uint32_t i = 0; i < _limits.workers; ++i) {
+            _workers.push_back(_threads->create(_workerBody.get()));
+            _workers.back()->setName("RequestWorkerThread");
+        }
+        _started = true;
+        accept();
+        _ioThread->start();
+        for (auto& worker : _workers) worker->start();
+    }
+
+    void stop(std::chrono::milliseconds bound) {
+        if (_stopped.exchange(true)) return;
+        if (!_started) return;
+        const Clock::time_point giveUp = Clock::now() + bound;
+        asio::post(_io, [this, giveUp] { beginStop(giveUp); });
+        while (Clock::now() < giveUp && !settled()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        _work.reset();
+        _io.stop();
+        _ioThread->join();
+        {
+            std::lock_guard lock(_jobsMutex);
+            _quit = true;
+            _jobs.clear();
+        }
+        _queued.notify_all();
+        for (auto& worker : _workers) worker->join();
+        // Every thread has ended: what is left is closed here, and the handlers that still hold
+        // connections run (each finds its connection closed) so that every connection has ended
+        // when stop returns.
+        _stopping = true;
+        for (const auto& session : std::vector(_sessions.begin(), _sessions.end())) {
+            close(session);
+        }
+        _acceptRetry.cancel();
+        _io.restart();
+        _io.poll();
+    }
+
+    std::uint16_t localPort() const { return _port; }
+    std::size_t maxConnections() const { return _maxConnections; }
+
+private:
+    struct Session {
+        Session(asio::io_context& io, tcp::socket accepted, std::unique_ptr<Connection> state)
+            : socket(std::move(accepted)), timer(io), connection(std::move(state)) {}
+
+        tcp::socket socket;
+        asio::steady_timer timer;
+        std::unique_ptr<Connection> connection;
+        bool open = true;
+        bool executing = false;
+        bool answering = false;
+        // When a stop closes it at the latest.
+        Clock::time_point stopBy = Clock::time_point::max();
+    };
+    using SessionPtr = std::shared_ptr<Session>;
+
+    void listen(std::uint16_t port) {
+        boost::system::error_code failure;
+        const tcp::endpoint any(tcp::v4(), port);
+        _acceptor.open(any.protocol(), failure);
+        if (failure) {
+            throw net::socket::InitException("Error creating socket with the socket() call. " +
+                                             failure.message());
+        }
+        _acceptor.set_option(asio::socket_base::reuse_address(true), failure);
+        if (failure) {
+            throw net::socket::ChangeStateException(
+                "Error making socket reusable using setsockopt(). " + failure.message());
+        }
+        _acceptor.bind(any, failure);
+        if (failure) {
+            throw net::socket::InitException(
+                "Could not bind the socket. Failed using the bind system call. " +
+                failure.message());
+        }
+        _acceptor.listen(static_cast<int>(_limits.backlog), failure);
+        if (failure) {
+            throw net::socket::InitException(
+                "Could not listen on socket. Failed using the listen system call. " +
+                failure.message());
+        }
+        _port = _acceptor.local_endpoint().port();
+    }
+
+    void runIo() {
+        for (;;) {
+            try {
+                _io.run();
+                return;
+            } catch (const std::exception& e) {
+                report(std::string("A connection handler failed. ") + e.what());
+            }
+        }
+    }
+
+    void report(const std::string& text) {
+        if (_log == nullptr) return;
+        try {
+            _log->report(text);
+        } catch (const std::exception&) {
+            // Nothing is left to tell it with.
+        }
+    }
+
+    // --- I/O thread ---
+
+    void accept() {
+        _acceptor.async_accept([this](const boost::system::error_code& failure,
+                                      tcp::socket socket) {
+            if (_stopping || !_acceptor.is_open()) return;
+            if (failure) {
+                // Out of descriptors, most likely: the client waits in the backlog meanwhile.
+                report("Error accepting a connection. " + failure.message());
+                _acceptRetry.expires_after(AcceptRetry);
+                _acceptRetry.async_wait([this](const boost::system::error_code& cancelled) {
+                    if (!cancelled && !_stopping) accept();
+                });
+                return;
+            }
+            admit(std::move(socket));
+            accept();
+        });
+    }
+
+    void admit(tcp::socket socket) {
+        if (_sessions.size() >= _maxConnections) {
+            boost::system::error_code ignored;
+            socket.close(ignored);
+            refused();
+            return;
+        }
+        boost::system::error_code failure;
+        socket.non_blocking(true, failure);
+        if (failure) return;
+        auto session = std::make_shared<Session>(_io, std::move(socket),
+                                                 _connections->create(++_connectionCounter));
+        _sessions.insert(session);
+        armTimer(session);
+        readAvailable(session);
+    }
+
+    // Refusals are told at most once per ReportInterval, with their count.
+    void refused() {
+        if (_refusedUnreported++ != 0) return;
+        _refusalReport.expires_at(std::max(Clock::now(), _lastRefusalReport + ReportInterval));
+        _refusalReport.async_wait([this](const boost::system::error_code&) {
+            report("Refused " + std::to_string(_refusedUnreported) +
+                   " connections: the limit of " + std::to_string(_maxConnections) +
+                   " open connections was reached.");
+            _refusedUnreported = 0;
+            _lastRefusalReport = Clock::now();
+        });
+    }
+
+    // Reads until the socket has nothing more (the reactor wakes on the next arrival only), or
+    // until the connection wants something else than more bytes.
+    void readAvailable(const SessionPtr& session) {
+        for (int block = 0; block < BlocksPerTurn; ++block) {
+            boost::system::error_code failure;
+            const std::size_t size = session->socket.read_some(asio::buffer(_buffer), failure);
+            if (failure == asio::error::would_block || failure == asio::error::try_again) {
+                waitReadable(session);
+                return;
+            }
+            if (failure == asio::error::eof) {
+                proceed(session, session->connection->ended());
+                return;
+            }
+            if (failure) {
+                fail(session, failure);
+                return;
+            }
+            const Step step = session->connection->received(_buffer.data(), size);
+            if (step != Step::Read) {
+                proceed(session, step);
+                return;
+            }
+        }
+        asio::post(_io, [this, session] {
+            if (session->open) readAvailable(session);
+        });
+    }
+
+    void waitReadable(const SessionPtr& session) {
+        session->socket.async_wait(tcp::socket::wait_read,
+                                   [this, session](const boost::system::error_code& failure) {
+                                       if (!session->open) return;
+                                       if (failure) {
+                                           fail(session, failure);
+                                           return;
+                                       }
+                                       readAvailable(session);
+                                   });
+    }
+
+    void proceed(const SessionPtr& session, Step step) {
+        switch (step) {
+            case Step::Read:
+                waitReadable(session);
+                return;
+            case Step::Execute:
+                execute(session);
+                return;
+            case Step::Answer:
+                send(session);
+                return;
+            case Step::Drop:
+                close(session);
+                return;
+        }
+    }
+
+    // No deadline runs while a worker has the request: its time is the server's.
+    void execute(const SessionPtr& session) {
+        session->executing = true;
+        session->timer.cancel();
+        {
+            std::lock_guard lock(_jobsMutex);
+            _jobs.push_back(session);
+        }
+        _queued.notify_one();
+    }
+
+    void executed(const SessionPtr& session, Step step) {
+        session->executing = false;
+        if (!session->open) return;
+        if (step == Step::Answer) {
+            send(session);
+        } else {
+            close(session);
+        }
+    }
+
+    void send(const SessionPtr& session) {
+        session->answering = true;
+        armTimer(session);
+        const std::string& answer = session->connection->answer();
+        asio::async_write(session->socket, asio::buffer(answer),
+                          [this, session](const boost::system::error_code& failure, std::size_t) {
+                              if (!session->open) return;
+                              if (failure) {
+                                  fail(session, failure);
+                                  return;
+                              }
+                              boost::system::error_code ignored;
+                              session->socket.shutdown(tcp::socket::shutdown_send, ignored);
+                              close(session);
+                          });
+    }
+
+    Clock::time_point deadlineOf(const Session& session) const {
+        const Clock::time_point own = session.connection->deadline();
+        return _stopping ? std::min({own, _stopDeadline, session.stopBy}) : own;
+    }
+
+    void armTimer(const SessionPtr& session) {
+        session->timer.expires_at(deadlineOf(*session));
+        session->timer.async_wait([this, session](const boost::system::error_code& cancelled) {
+            if (cancelled || !session->open || session->executing) return;
+            const Clock::time_point now = Clock::now();
+            if (_stopping && now >= std::min(_stopDeadline, session->stopBy)) {
+                close(session);
+                return;
+            }
+            if (now < session->connection->deadline()) {
+                armTimer(session);  // the client sent something meanwhile
+                return;
+            }
+            session->connection->timedOut();
+            close(session);
+        });
+    }
+
+    void fail(const SessionPtr& session, const boost::system::error_code& failure) {
+        session->connection->failed(failure.message());
+        close(session);
+    }
+
+    void close(const SessionPtr& session) {
+        if (!session->open) return;
+        session->open = false;
+        session->timer.cancel();
+        boost::system::error_code ignored;
+        session->socket.close(ignored);
+        _sessions.erase(session);
+        _open.store(_sessions.size());
+    }
+
+    // Idle and reading connections go at once, answers under way get AnswerGrace; requests
+    // that run may still answer until the bound.
+    void beginStop(Clock::time_point giveUp) {
+        _stopping = true;
+        _stopDeadline = giveUp;
+        boost::system::error_code ignored;
+        _acceptor.close(ignored);
+        _acceptRetry.cancel();
+        for (const auto& session : std::vector(_sessions.begin(), _sessions.end())) {
+            if (session->executing) continue;
+            if (session->answering) {
+                session->stopBy = Clock::now() + AnswerGrace;
+                armTimer(session);
+            } else {
+                close(session);
+            }
+        }
+        _open.store(_sessions.size());
+        _stopBegun.store(true);
+    }
+
+    bool settled() {
+        if (!_stopBegun.load() || _open.load() != 0) return false;
+        std::lock_guard lock(_jobsMutex);
+        return _busy == 0 && _jobs.empty();
+    }
+
+    // --- worker threads ---
+
+    void work() {
+        for (;;) {
+            SessionPtr session;
+            {
+                std::unique_lock lock(_jobsMutex);
+                _queued.wait(lock, [this] { return _quit || !_jobs.empty(); });
+                if (_quit) return;
+                session = std::move(_jobs.front());
+                _jobs.pop_front();
+                ++_busy;
+            }
+            const Step step = session->connection->execute();
+            // The I/O thread holds the last reference: a connection ends where it began.
+            asio::post(_io, [this, session = std::move(session), step] { executed(session, step); });
+            std::lock_guard lock(_jobsMutex);
+            --_busy;
+        }
+    }
+
+    const platform::thread::ThreadFactory* _threads;
+    const EventServerLimits _limits;
+    const std::size_t _maxConnections;
+    const ConnectionFactory* _connections;
+    EventServerLog* _log;
+
+    asio::io_context _io{1};
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> _work{
+        asio::make_work_guard(_io)};
+    tcp::acceptor _acceptor;
+    asio::steady_timer _acceptRetry;
+    asio::steady_timer _refusalReport;
+    std::uint16_t _port = 0;
+
+    // I/O thread only.
+    std::unordered_set<SessionPtr> _sessions;
+    std::array<char, ReadBlockSize> _buffer{};
+    std::uint32_t _connectionCounter = 0;
+    std::size_t _refusedUnreported = 0;
+    Clock::time_point _lastRefusalReport{};
+    bool _stopping = false;
+    Clock::time_point _stopDeadline = Clock::time_point::max();
+
+    // Read by the stopping thread.
+    std::atomic<std::size_t> _open{0};
+    std::atomic<bool> _stopBegun{false};
+
+    std::mutex _jobsMutex;  // guards _jobs, _busy and _quit
+    std::condition_variable _queued;
+    std::deque<SessionPtr> _jobs;
+    std::size_t _busy = 0;
+    bool _quit = false;
+
+    std::unique_ptr<Body> _ioBody;
+    std::unique_ptr<Body> _workerBody;
+    std::unique_ptr<platform::thread::Thread> _ioThread;
+    std::vector<std::unique_ptr<platform::thread::Thread>> _workers;
+    bool _started = false;
+    std::atomic<bool> _stopped{false};
+};
+
+EventServer::EventServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
+                         const EventServerLimits& limits, const ConnectionFactory* connections,
+                         EventServerLog* log)
+    : _road(std::make_unique<Road>(threads, port, limits, connections, log)) {}
+
+EventServer::~EventServer() {
+    stop();
+}
+
+void EventServer::start() {
+    _road->start();
+}
+
+void EventServer::stop(std::chrono::milliseconds bound) {
+    _road->stop(bound);
+}
+
+std::uint16_t EventServer::localPort() const {
+    return _road->localPort();
+}
+
+std::size_t EventServer::maxConnections() const {
+    return _road->maxConnections();
+}
+
+std::size_t EventServer::maxConnectionsFor(std::uint32_t workers) {
+    const std::size_t wanted = ConnectionsPerWorker * workers + BaseConnections;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return wanted;
+    const rlim_t usable = files.rlim_cur > DescriptorMargin ? files.rlim_cur - DescriptorMargin : 1;
+    return std::min<std::size_t>(wanted, static_cast<std::size_t>(usable));
+}
+
+}  // namespace net::server

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "net/server/ConnectionFactory.h"
+#include "net/server/EventServerLog.h"
+#include "platform/thread/ThreadFactory.h"
+
+namespace net::server {
+
+struct EventServerLimits {
+    // Requests executed at once: the fixed number of worker threads.
+    std::uint32_t workers = 1;
+    // The listen backlog.
+    std::uint32_t backlog = 128;
+    // Open connections beyond which a new one is accepted and closed at once; 0 takes
+    // EventServer::maxConnectionsFor(workers).
+    std::size_t maxConnections = 0;
+};
+
+// Accepts TCP connections on one port and serves each through the Connection its factory makes,
+// without a thread per connection: one I/O thread accepts, reads requests and writes answers on
+// non-blocking sockets, and a fixed pool of worker threads, created at start, executes complete
+// requests. A connection that is idle, trickling or not reading costs a socket and its buffered
+// bytes; its deadline closes it. Construct, start, stop and destroy on one thread; factory, log
+// and thread factory are not owned and must outlive the server.
+class EventServer {
+public:
+    // How long stop lets running requests finish and their answers go out.
+    static constexpr std::chrono::milliseconds DefaultStopBound{2000};
+
+    // Refuses a port that already answers on 127.0.0.1 (PortAlreadyInUseException) before it
+    // binds; port 0 binds a port the system picks and skips that check. Bind and listen failures
+    // throw SocketException subclasses. No thread runs before start.
+    EventServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
+                const EventServerLimits& limits, const ConnectionFactory* connections,
+                EventServerLog* log);
+    EventServer(const EventServer&) = delete;
+    EventServer& operator=(const EventServer&) = delete;
+    // Stops the server if stop has not run.
+    ~EventServer();
+
+    // Starts the I/O thread and the workers.
+    void start();
+    // Stops accepting and closes every connection that is not executing a request (an answer
+    // under way gets half a second); running requests may finish and send their answers for at
+    // most `bound`. Returns once every thread
+    // has ended; a second call does nothing.
+    void stop(std::chrono::milliseconds bound = DefaultStopBound);
+
+    // The listening port: the one asked for, or the one the system chose for port 0.
+    std::uint16_t localPort() const;
+    std::size_t maxConnections() const;
+
+    // The lower of 4 * workers + 1000 and the process's descriptor limit less a margin for the
+    // descriptors the server itself needs.
+    static std::size_t maxConnectionsFor(std::uint32_t workers);
+
+private:
+    class Road;
+    std::unique_ptr<Road> _road;
+};
+
+}  // namespace net::server
