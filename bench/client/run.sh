@@ -102,7 +102,7 @@ for label in $labels; do
     echo "train $p $label $(echo "$(now) - $start" | bc)" >>"$out/train.txt"
   done
 done
-awk '$1 == "train" { s[$2] += $4; n[$2] += 0 } END {
+awk '$1 == "train" { s[$2] += $4 } END {
   for (p in s) printf "train --parallel %s: %.2f s\n", p, s[p] }' "$out/train.txt" | sort
 
 echo "== classify $tests texts, $rounds rounds (load average $(cut -d' ' -f1-3 /proc/loadavg))"
