@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -77,8 +80,11 @@ struct Sockets {
     net::socket::ClientSocketFactoryImpl clients{&errors, &streams};
 };
 
-// Accepts connections on a port the system picks, reads each request to its end, records it and
-// sends back what `answer` makes of it. An empty answer closes the connection without a word.
+// Accepts connections on a port the system picks and serves each on a thread of its own: reads
+// the request to its end, records it and sends back what `answer` makes of it. An empty answer
+// closes the connection without a word. With answers held back, the answer to each even-numbered
+// request (counted from 0 in the order they arrived) waits until the next one has been sent, so
+// the two answers arrive in reverse order.
 class FakeServer {
 public:
     using Answer = std::function<std::string(const std::string& request)>;
@@ -91,6 +97,7 @@ public:
     ~FakeServer() {
         _socket->close();
         _thread.join();
+        for (std::thread& connection : _connections) connection.join();
     }
 
     std::uint16_t port() const { return _socket->localPort(); }
@@ -100,31 +107,55 @@ public:
         return _requests;
     }
 
+    void holdBackAnswers() {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _holdBack = true;
+    }
+
 private:
     void serve() {
         for (;;) {
-            std::unique_ptr<net::socket::SocketStream> stream;
+            std::shared_ptr<net::socket::SocketStream> stream;
             try {
                 stream = _socket->accept();
             } catch (const net::socket::SocketException&) {
                 return;  // closed by the destructor
             }
-            try {
-                std::string request;
-                char buffer[16384];
-                for (int n; (n = stream->readSome(buffer, sizeof buffer)) > 0;) {
-                    request.append(buffer, static_cast<std::size_t>(n));
-                }
-                {
-                    std::lock_guard<std::mutex> lock(_mutex);
-                    _requests.push_back(request);
-                }
-                const std::string reply = _answer(request);
-                stream->write(reply.data(), static_cast<std::uint32_t>(reply.size()));
-                stream->shutdown(net::socket::SocketStream::Send);
-                stream->close();
-            } catch (const net::socket::SocketException&) {
+            _connections.emplace_back([this, stream] { reply(*stream); });
+        }
+    }
+
+    void reply(net::socket::SocketStream& stream) {
+        try {
+            std::string request;
+            char buffer[16384];
+            for (int n; (n = stream.readSome(buffer, sizeof buffer)) > 0;) {
+                request.append(buffer, static_cast<std::size_t>(n));
             }
+            std::size_t index;
+            {
+                std::lock_guard<std::mutex> lock(_mutex);
+                index = _requests.size();
+                _requests.push_back(request);
+            }
+            const std::string reply = _answer(request);
+            {
+                std::unique_lock<std::mutex> lock(_mutex);
+                // Bounded, so that a client that never sends the partner fails instead of hanging.
+                if (_holdBack && index % 2 == 0) {
+                    const bool partnerSent = _sent.wait_for(lock, std::chrono::seconds(20), [&] {
+                        return _answered.count(index + 1) > 0;
+                    });
+                    EXPECT_TRUE(partnerSent) << "request " << index + 1 << " never came";
+                }
+            }
+            stream.write(reply.data(), static_cast<std::uint32_t>(reply.size()));
+            stream.shutdown(net::socket::SocketStream::Send);
+            stream.close();
+            std::lock_guard<std::mutex> lock(_mutex);
+            _answered.insert(index);
+            _sent.notify_all();
+        } catch (const net::socket::SocketException&) {
         }
     }
 
@@ -132,7 +163,13 @@ private:
     Sockets _sockets;
     std::unique_ptr<net::socket::ServerSocket> _socket;
     mutable std::mutex _mutex;
-    std::vector<std::string> _requests;  // guarded by _mutex
+    std::condition_variable _sent;
+    // Guarded by _mutex.
+    std::vector<std::string> _requests;
+    std::set<std::size_t> _answered;
+    bool _holdBack = false;
+    // Used by the accepting thread only, then by the destructor after joining it.
+    std::vector<std::thread> _connections;
     std::thread _thread;
 };
 
@@ -167,23 +204,19 @@ public:
         std::lock_guard<std::mutex> lock(_mutex);
         return _calls;
     }
-    // Makes the answer to request number `index` (from 0) an error document.
-    void failRequest(std::size_t index, int statusCode, const std::string& message) {
+    // Makes the answer to the request carrying `text` an error document.
+    void failText(const std::string& text, int statusCode, const std::string& message) {
         std::lock_guard<std::mutex> lock(_mutex);
-        _failures[index] = {statusCode, message};
+        _failures[text] = {statusCode, message};
     }
+    void holdBackAnswers() { _server.holdBackAnswers(); }
 
 private:
     std::string answer(const std::string& request) {
         std::lock_guard<std::mutex> lock(_mutex);
-        const std::size_t index = _answered++;
         const std::string problems = _schemas.problems(request);
         EXPECT_EQ(problems, "") << request.substr(0, 2000);
         if (!problems.empty()) return errorDocument(4000, problems);
-        const auto failure = _failures.find(index);
-        if (failure != _failures.end()) {
-            return errorDocument(failure->second.first, failure->second.second);
-        }
         xml::Document document;
         document.setSelectionNamespaces(
             "xmlns:qm='http://quillmark.invalid/1/server/RequestSchema'");
@@ -196,6 +229,12 @@ private:
         for (std::size_t i = 0; i < textElements.count(); ++i) {
             texts[textElements.item(i).getAttribute("id")] =
                 util::Base64DecoderImpl().decode(textElements.item(i).getText());
+        }
+        for (const auto& text : texts) {
+            const auto failure = _failures.find(text.second);
+            if (failure != _failures.end()) {
+                return errorDocument(failure->second.first, failure->second.second);
+            }
         }
         const auto attribute = [](const xml::Element& e, const char* name) {
             return e.attributeExists(name) ? e.getAttribute(name) : std::string();
@@ -264,9 +303,8 @@ private:
     Schemas _schemas;
     mutable std::mutex _mutex;
     // Guarded by _mutex.
-    std::size_t _answered = 0;
     std::vector<SeenCall> _calls;
-    std::map<std::size_t, std::pair<int, std::string>> _failures;
+    std::map<std::string, std::pair<int, std::string>> _failures;
     std::vector<std::unique_ptr<std::string>> _words;
     FakeServer _server;
 };

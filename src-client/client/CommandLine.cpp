@@ -1,7 +1,9 @@
 #include "client/CommandLine.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
+#include <thread>
 
 namespace norvale::quillmark::client {
 
@@ -28,6 +30,8 @@ const char* const UsageText =
     "coverage)\n"
     "  --max-request SIZE   bytes per request when sending many texts, K and M suffixes allowed\n"
     "                       (default 1M); a larger single text is sent alone\n"
+    "  --parallel N         requests in flight at once, answers still printed in input order\n"
+    "                       (default: the number of cores, at most 8; 1 for train and untrain)\n"
     "  --help               this text\n"
     "\n"
     "Texts are read as bytes and sent unchanged. Folders are read recursively.\n"
@@ -93,6 +97,21 @@ std::size_t parseSize(const std::string& text) {
     return static_cast<std::size_t>(std::stoull(digits) * unit);
 }
 
+std::size_t parseParallel(const std::string& text) {
+    if (!allDigits(text) || text.size() > 2 || std::stoul(text) == 0 ||
+        std::stoul(text) > MaxParallel) {
+        throw UsageException("The number of parallel requests must be from 1 to " +
+                             std::to_string(MaxParallel) + ", not '" + text + "'.");
+    }
+    return std::stoul(text);
+}
+
+std::size_t defaultParallel(Command command) {
+    if (command == Command::Train || command == Command::Untrain) return DefaultWriteParallel;
+    const std::size_t cores = std::thread::hardware_concurrency();
+    return std::clamp<std::size_t>(cores, 1, MaxDefaultParallel);
+}
+
 std::string parseVersion(const std::string& text) {
     if (text != "1.00" && text != "1.01") {
         throw UsageException("The protocol version must be 1.00 or 1.01, not '" + text + "'.");
@@ -120,7 +139,7 @@ public:
             return index + 1;
         }
         if (name != "--host" && name != "--port" && name != "--version" &&
-            name != "--max-request") {
+            name != "--max-request" && name != "--parallel") {
             throw UsageException("Unknown option '" + words[index] + "'.");
         }
         if (!value) {
@@ -136,6 +155,8 @@ public:
             _invocation.port = parsePort(*value);
         } else if (name == "--version") {
             _invocation.version = parseVersion(*value);
+        } else if (name == "--parallel") {
+            _parallel = parseParallel(*value);
         } else {
             _invocation.maxRequestBytes = parseSize(*value);
         }
@@ -143,10 +164,13 @@ public:
     }
 
     bool help() const { return _help; }
+    // 0 when not given.
+    std::size_t parallel() const { return _parallel; }
 
 private:
     Invocation& _invocation;
     bool _help = false;
+    std::size_t _parallel = 0;
 };
 
 void fill(Invocation& invocation, const std::string& name, const Form& form,
@@ -217,6 +241,8 @@ Invocation parseCommandLine(const std::vector<std::string>& words,
     for (const std::string& className : invocation.classes) {
         if (className.empty()) throw UsageException("A class name must not be empty.");
     }
+    invocation.parallel =
+        options.parallel() > 0 ? options.parallel() : defaultParallel(invocation.command);
     return invocation;
 }
 

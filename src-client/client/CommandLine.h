@@ -40,6 +40,14 @@ inline constexpr std::uint16_t DefaultPort = 27182;
 // limit a server is usually given; a single text larger than that travels alone.
 inline constexpr std::size_t DefaultMaxRequestBytes = 1024 * 1024;
 
+// Requests in flight at once when --parallel is not given: reads use the client machine's
+// cores, at most MaxDefaultParallel; the server runs the writes to one classifier one after the
+// other, so train and untrain send one request at a time (see docs/PERFORMANCE.md).
+inline constexpr std::size_t MaxDefaultParallel = 8;
+inline constexpr std::size_t DefaultWriteParallel = 1;
+// More connections than this would only queue at the server.
+inline constexpr std::size_t MaxParallel = 64;
+
 struct Invocation {
     Command command = Command::Help;
     std::string classifier;
@@ -53,6 +61,8 @@ struct Invocation {
     bool json = false;
     std::string version = "1.01";
     std::size_t maxRequestBytes = DefaultMaxRequestBytes;
+    // Requests in flight at once (train, untrain, classify, keywords); at least 1.
+    std::size_t parallel = 1;
 };
 
 // The value of an environment variable, or null.

@@ -48,6 +48,14 @@ TEST(CommandLineTest, DefaultsAndOptionsInAnyPositionAndForm) {
               2u * 1024 * 1024);
     EXPECT_EQ(parseCommandLine({"--help"}).command, Command::Help);
     EXPECT_EQ(parseCommandLine({"create", "x", "-h"}).command, Command::Help);
+
+    // Writes go one at a time unless asked; reads use the cores, at most eight.
+    EXPECT_EQ(mixed.parallel, DefaultWriteParallel);
+    const std::size_t reads = parseCommandLine({"keywords", "news"}).parallel;
+    EXPECT_GE(reads, 1u);
+    EXPECT_LE(reads, MaxDefaultParallel);
+    EXPECT_EQ(parseCommandLine({"train", "n", "c", "--parallel=64"}).parallel, 64u);
+    EXPECT_EQ(parseCommandLine({"--parallel", "3", "classify", "n"}).parallel, 3u);
 }
 
 TEST(CommandLineTest, EnvironmentVariablesReplaceTheDefaultsAndOptionsReplaceThem) {
@@ -105,6 +113,12 @@ TEST(CommandLineTest, WordsThatDoNotFitAreRefusedWithASentence) {
         EXPECT_NE(usageError({"--max-request", size, "info", "x"}).find("The request size must"),
                   std::string::npos)
             << size;
+    }
+    for (const char* parallel : {"0", "65", "2x", "", "-1"}) {
+        EXPECT_EQ(usageError({"--parallel", parallel, "info", "x"}),
+                  std::string("The number of parallel requests must be from 1 to 64, not '") +
+                      parallel + "'.")
+            << parallel;
     }
 }
 

@@ -1,9 +1,12 @@
 #include "client/CommandRunner.h"
 
+#include <deque>
+#include <exception>
 #include <memory>
 #include <utility>
 
 #include "client/JsonResultWriter.h"
+#include "client/RequestWindow.h"
 #include "client/ResponseParser.h"
 #include "client/SocketRequestSender.h"
 #include "client/TextResultWriter.h"
@@ -107,7 +110,7 @@ void CommandRunner::execute(const Invocation& invocation, ResultWriter& writer) 
     }
 }
 
-Response CommandRunner::exchange(const std::string& request) {
+Response CommandRunner::exchange(const std::string& request) const {
     const std::string answer = _sender->send(request);
     if (answer.empty()) throw NoAnswer{"closed the connection without an answer."};
     Response response;
@@ -177,14 +180,16 @@ void CommandRunner::training(const Invocation& invocation, ResultWriter& writer)
                            std::to_string(pending.size()) + " calls."};
         }
     };
+    std::uint64_t filesAfterFailure = 0;
     try {
-        sendTexts(invocation, texts, addCalls, onAnswer, progress);
+        sendTexts(invocation, texts, addCalls, onAnswer, progress, filesAfterFailure);
     } catch (...) {
         progress.finish();
         if (progress.files() > 0) {
             *_environment.err << "quillmark: " << progress.files() << " of " << texts.size()
-                              << " texts were " << (train ? "trained" : "untrained")
-                              << " by earlier requests; the failed request changed nothing.\n";
+                              << " texts were " << (train ? "trained" : "untrained") << " by "
+                              << (filesAfterFailure > 0 ? "the other" : "earlier")
+                              << " requests; the failed request changed nothing.\n";
         }
         throw;
     }
@@ -221,8 +226,9 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
         }
     };
     writer.beginTexts(texts.size());
+    std::uint64_t filesAfterFailure = 0;
     try {
-        sendTexts(invocation, texts, addCalls, onAnswer, progress);
+        sendTexts(invocation, texts, addCalls, onAnswer, progress, filesAfterFailure);
     } catch (...) {
         progress.finish();
         throw;
@@ -236,33 +242,72 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
 
 void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<InputText>& texts,
                               const AddCalls& addCalls, const OnAnswer& onAnswer,
-                              Progress& progress) {
-    RequestBuilder builder(invocation.version, _encoder);
-    std::vector<Pending> pending;
-    std::uint64_t pendingBytes = 0;
-    const auto flush = [&] {
-        onAnswer(exchange(builder.build()), pending);
-        progress.advance(pending.size(), pendingBytes);
-        pending.clear();
-        pendingBytes = 0;
-        builder = RequestBuilder(invocation.version, _encoder);
+                              Progress& progress, std::uint64_t& filesAfterFailure) {
+    RequestWindow window(invocation.parallel,
+                         [this](const std::string& request) { return exchange(request); });
+    std::deque<Batch> sent;
+    // `sent` and the window hold the same requests in the same order.
+    const auto deliver = [&] {
+        const Batch batch = std::move(sent.front());
+        sent.pop_front();
+        const Response response = window.take();
+        onAnswer(response, batch.texts);
+        progress.advance(batch.texts.size(), batch.bytes);
     };
-    for (std::size_t index = 0; index < texts.size(); ++index) {
-        const std::string bytes = _inputs.read(texts[index]);
-        const std::string encoded = _encoder->encode(bytes);
-        const RequestBuilder::Mark mark = builder.mark();
-        std::string callId = addCalls(builder, builder.addEncodedText(encoded));
-        // A text that overflows a request holding others starts the next request; alone it
-        // is sent as it is, and the server decides whether it is too large.
-        if (builder.size() > invocation.maxRequestBytes && !pending.empty()) {
-            builder.rollback(mark);
-            flush();
-            callId = addCalls(builder, builder.addEncodedText(encoded));
+    RequestBuilder builder(invocation.version, _encoder);
+    Batch filling;
+    const auto flush = [&] {
+        while (window.full()) deliver();
+        window.submit(builder.build());
+        sent.push_back(std::move(filling));
+        filling = Batch();
+        builder = RequestBuilder(invocation.version, _encoder);
+        // One at a time: each answer is printed before the next files are read, as it always was.
+        if (invocation.parallel == 1) deliver();
+    };
+    // A file that cannot be read ends the command after the answers to the requests before it,
+    // as it would one request at a time.
+    std::exception_ptr unreadable;
+    try {
+        for (std::size_t index = 0; index < texts.size(); ++index) {
+            std::string bytes;
+            try {
+                bytes = _inputs.read(texts[index]);
+            } catch (const InputException&) {
+                unreadable = std::current_exception();
+                break;
+            }
+            const std::string encoded = _encoder->encode(bytes);
+            const RequestBuilder::Mark mark = builder.mark();
+            std::string callId = addCalls(builder, builder.addEncodedText(encoded));
+            // A text that overflows a request holding others starts the next request; alone it
+            // is sent as it is, and the server decides whether it is too large.
+            if (builder.size() > invocation.maxRequestBytes && !filling.texts.empty()) {
+                builder.rollback(mark);
+                flush();
+                callId = addCalls(builder, builder.addEncodedText(encoded));
+            }
+            filling.texts.push_back({index, std::move(callId), bytes.size()});
+            filling.bytes += bytes.size();
         }
-        pending.push_back({index, std::move(callId), bytes.size()});
-        pendingBytes += bytes.size();
+        if (!unreadable && !filling.texts.empty()) flush();
+        while (window.waiting() > 0) deliver();
+    } catch (...) {
+        // What the requests still in flight did on the server is part of the outcome.
+        while (window.waiting() > 0) {
+            const Batch batch = std::move(sent.front());
+            sent.pop_front();
+            try {
+                window.take();
+            } catch (...) {
+                continue;  // failed: changed nothing
+            }
+            progress.advance(batch.texts.size(), batch.bytes);
+            filesAfterFailure += batch.texts.size();
+        }
+        throw;
     }
-    if (!pending.empty()) flush();
+    if (unreadable) std::rethrow_exception(unreadable);
 }
 
 int CommandRunner::send(const Invocation& invocation, ResultWriter& writer) {

@@ -3,7 +3,9 @@
 // Runs one parsed command: builds its requests, sends them, reads the answers and prints the
 // results. Texts from many files travel in requests of at most Invocation::maxRequestBytes
 // (several texts with their calls each; a larger single text alone). Failures are reported on
-// the error stream and turned into the exit status. Used by one thread.
+// the error stream and turned into the exit status. Up to Invocation::parallel requests are in
+// flight at once, each on a connection of its own; answers are printed in input order. Used by one
+// thread (the requests in flight are sent from the workers of a RequestWindow).
 
 #include <cstdint>
 #include <functional>
@@ -73,11 +75,20 @@ private:
     };
     using AddCalls = std::function<std::string(RequestBuilder&, const std::string& textId)>;
     using OnAnswer = std::function<void(const Response&, const std::vector<Pending>&)>;
+    // One request sent and not yet answered.
+    struct Batch {
+        std::vector<Pending> texts;
+        std::uint64_t bytes = 0;
+    };
+    // Answers are handed to `onAnswer` and counted in `progress` in input order. When one fails,
+    // the requests still in flight are waited for, their successful answers counted in `progress`
+    // (not handed on) and their files added to `filesAfterFailure`.
     void sendTexts(const Invocation& invocation, const std::vector<InputText>& texts,
-                   const AddCalls& addCalls, const OnAnswer& onAnswer, Progress& progress);
+                   const AddCalls& addCalls, const OnAnswer& onAnswer, Progress& progress,
+                   std::uint64_t& filesAfterFailure);
 
-    // Sends one request; a successful response or Failure.
-    Response exchange(const std::string& request);
+    // Sends one request; a successful response or Failure. Safe to call from several threads.
+    Response exchange(const std::string& request) const;
 
     RequestSender* _sender;
     const util::Base64Encoder* _encoder;

@@ -181,22 +181,66 @@ TEST(CommandRunnerTest, AnErrorDocumentEndsWithStatusOneAndTheWholeMessage) {
     EXPECT_EQ(error["message"].text, message);
 }
 
-TEST(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrainedBefore) {
+// Answers to requests in flight together come back in reverse order; the output keeps the
+// order of the files, as one request at a time gives it.
+TEST(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     io::filesystem::test::TempFolder temp;
-    writeFolder(temp, "corpus", 30, 200);
-    PlayingServer server;
-    server.failRequest(2, 4000, "The classifier has reached the maximum allowed size of 10 bytes.");
-    const ClientRun run = runQuillmark(
-        server.port(), {"--max-request", "1500", "train", "news", "a", temp.path("corpus")});
-    EXPECT_EQ(run.status, exitStatus::ErrorDocument);
-    EXPECT_EQ(server.requests().size(), 3u);
-    std::size_t before = 0;
-    for (const test::SeenCall& call : server.calls()) before += call.call == "train";
-    EXPECT_EQ(run.err, "quillmark: " + std::to_string(before) +
-                           " of 30 texts were trained by earlier requests; the failed request "
-                           "changed nothing.\nquillmark: the server answered with status 4000:\n"
-                           "The classifier has reached the maximum allowed size of 10 bytes.\n");
-    EXPECT_EQ(run.out, "");
+    writeFolder(temp, "corpus", 8, 50);
+    // Each text alone in its request: eight requests, answered in pairs swapped.
+    const std::vector<std::string> words = {"--max-request", "1", "classify", "news",
+                                            temp.path("corpus")};
+    PlayingServer plain;
+    std::vector<std::string> oneAtATime = {"--parallel", "1"};
+    oneAtATime.insert(oneAtATime.end(), words.begin(), words.end());
+    const ClientRun expected = runQuillmark(plain.port(), oneAtATime);
+    ASSERT_EQ(expected.status, 0) << expected.err;
+
+    PlayingServer swapping;
+    swapping.holdBackAnswers();
+    std::vector<std::string> parallel = {"--parallel", "4"};
+    parallel.insert(parallel.end(), words.begin(), words.end());
+    const ClientRun text = runQuillmark(swapping.port(), parallel);
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, expected.out);
+    EXPECT_EQ(text.err.rfind("Classified 8 files, 400 B in 8 requests, ", 0), 0u) << text.err;
+
+    oneAtATime.insert(oneAtATime.begin(), "--json");
+    parallel.insert(parallel.begin(), "--json");
+    const std::string json = runQuillmark(swapping.port(), parallel).out;
+    EXPECT_EQ(json, runQuillmark(plain.port(), oneAtATime).out);
+    EXPECT_EQ(JsonReader::parse(json).items.size(), 8u);
+}
+
+// A failed batch stops the command; the batches the server acknowledged, before it or in flight
+// beside it, stay trained and are counted in the message.
+TEST(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
+    struct Case {
+        const char* parallel;
+        std::size_t requestsSent;
+        const char* trainedBy;
+    };
+    for (const Case& c : {Case{"1", 3, "earlier"}, Case{"3", 5, "the other"}}) {
+        SCOPED_TRACE(c.parallel);
+        io::filesystem::test::TempFolder temp;
+        const std::vector<std::string> contents = writeFolder(temp, "corpus", 30, 200);
+        PlayingServer server;
+        // The third request: four texts a request, the files of the top folder first.
+        server.failText(contents[13], 4000,
+                        "The classifier has reached the maximum allowed size of 10 bytes.");
+        const ClientRun run =
+            runQuillmark(server.port(), {"--parallel", c.parallel, "--max-request", "1500",
+                                         "train", "news", "a", temp.path("corpus")});
+        EXPECT_EQ(run.status, exitStatus::ErrorDocument);
+        EXPECT_EQ(server.requests().size(), c.requestsSent);
+        std::size_t trained = 0;
+        for (const test::SeenCall& call : server.calls()) trained += call.call == "train";
+        EXPECT_EQ(run.err, "quillmark: " + std::to_string(trained) + " of 30 texts were trained by " +
+                               c.trainedBy +
+                               " requests; the failed request changed nothing.\nquillmark: the "
+                               "server answered with status 4000:\nThe classifier has reached the "
+                               "maximum allowed size of 10 bytes.\n");
+        EXPECT_EQ(run.out, "");
+    }
 }
 
 TEST(CommandRunnerTest, NoServerOrNoResponseDocumentEndsWithStatusThree) {
