@@ -204,6 +204,7 @@ std::size_t scoreThroughTable(const FeatureSet& set, ScoreTable& table,
             batch[i].lane->advanceProbe(batch[i].probe);
             table.prefetch(batch[i].feature.size(), batch[i].probe._candidate);
         }
+        for (std::size_t i = 0; i < size; ++i) batch[i].lane->advanceProbe(batch[i].probe);
         for (std::size_t i = 0; i < size; ++i) {
             if (scoreFromTable(table, batch[i], parameters, scores)) ++matched;
         }

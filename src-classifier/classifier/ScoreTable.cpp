@@ -48,12 +48,7 @@ void ScoreTable::prefetch(std::size_t laneIndex, std::uint32_t ordinal) const {
     const std::size_t row = rowOf(laneIndex, ordinal);
     if (row == _rows) return;
     __builtin_prefetch(&_states[row]);
-    // Every cache line of the row, which spans several for many classes.
-    constexpr std::size_t LineBytes = 64;
-    const char* const first = reinterpret_cast<const char*>(&_logs[row * _classes]);
-    const char* const last = first + _classes * sizeof(double) - 1;
-    for (const char* line = first; line <= last; line += LineBytes) __builtin_prefetch(line);
-    __builtin_prefetch(last);
+    __builtin_prefetch(&_logs[row * _classes]);
 }
 
 std::size_t ScoreTable::bytes() const {

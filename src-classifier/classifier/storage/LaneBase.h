@@ -24,12 +24,13 @@ public:
     static constexpr std::uint32_t NoFeature = UINT32_MAX;
 
     // A lookup taken in steps, so that the memory reads of many lookups overlap: startProbe
-    // hashes the feature and asks for its index slot; advanceProbe reads the slot, asks for the
-    // record it points to and leaves the ordinal found there (perhaps another feature's) in
-    // _candidate; findFeature(feature, probe) then answers as findFeature(feature) does.
+    // hashes the feature and asks for its index slot; each advanceProbe reads what was asked for
+    // and asks for the next thing (twice: the slot, then the feature's first record);
+    // findFeature(feature, probe) then answers as findFeature(feature) does.
     struct Probe {
         std::uint64_t _hash = 0;
         std::uint32_t _candidate = NoFeature;
+        bool _advanced = false;
     };
 
     virtual ~LaneBase() = default;
