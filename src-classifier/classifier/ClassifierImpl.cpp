@@ -29,10 +29,9 @@ using storage::ParameterAccessor;
 // 2 KiB.
 constexpr std::size_t ScratchBytes = 8192;
 
-// The stored logarithms may take this much memory, and besides it what the classifier's records
-// and lookup index leave of twice its stored size: a loaded classifier then stays within twice
-// its file's size and 50 MB.
-constexpr std::size_t ScoreTableBaseBytes = 40u << 20;
+// A loaded classifier's records, lookup index and stored logarithms together stay within twice
+// its stored size and this much (of the 50 MB a classifier may take beyond twice its file).
+constexpr std::size_t MemoryAboveTwiceStored = 48u << 20;
 
 // Constants of the classification rule; the smoothing term is the classifier's own field.
 constexpr double ScoreExponent = 0.05;
@@ -453,7 +452,8 @@ std::size_t ClassifierImpl::scoreTableBudget() const {
     }
     const std::size_t stored = _featureSet.serializedSize();
     const std::size_t used = stored + lookups;
-    return ScoreTableBaseBytes + (used < 2 * stored ? 2 * stored - used : 0);
+    const std::size_t bound = 2 * stored + MemoryAboveTwiceStored;
+    return used < bound ? bound - used : 0;
 }
 
 void ClassifierImpl::dropScoreTable() {

@@ -64,6 +64,12 @@ public:
     std::uint32_t extractorVersion() const { return _extractorVersion; }
     double smoothing() const { return _smoothing; }
     const storage::FeatureSet& featureSet() const { return _featureSet; }
+    // Bytes the stored logarithms of the current content may come to take; 0 before the first
+    // classification after a change.
+    std::size_t scoreTableBytes() const {
+        const ScoreTable* table = _scoreTable.load(std::memory_order_acquire);
+        return table == nullptr ? 0 : table->bytes();
+    }
 
 private:
     ClassifierImpl(const ClassifierImpl& other);
@@ -81,6 +87,8 @@ private:
     // The stored logarithms of the current content, made by the first reader that asks; null
     // when there is no memory for them.
     ScoreTable* scoreTable() const;
+    // What the stored logarithms may take: what the records and lookup index leave of the bound
+    // on a loaded classifier's memory.
     std::size_t scoreTableBudget() const;
     // Every change of the content calls this first (writers have the classifier to themselves).
     void dropScoreTable();
