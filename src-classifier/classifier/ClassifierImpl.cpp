@@ -1,5 +1,6 @@
 #include "classifier/ClassifierImpl.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -28,6 +29,10 @@ using storage::ParameterAccessor;
 // 2 KiB.
 constexpr std::size_t ScratchBytes = 8192;
 
+// A loaded classifier's records, lookup index and stored logarithms together stay within twice
+// its stored size and this much (of the 50 MB a classifier may take beyond twice its file).
+constexpr std::size_t MemoryAboveTwiceStored = 48u << 20;
+
 // Constants of the classification rule; the smoothing term is the classifier's own field.
 constexpr double ScoreExponent = 0.05;
 constexpr double ComplementOffset = 0.6;
@@ -42,8 +47,10 @@ public:
     ClassScores(const FeatureSet& set, double smoothing, std::pmr::memory_resource* scratch);
 
     // Adds a feature that k > 0 classes have, occurring m times in the text; afterwards
-    // shares() holds its e_j and shareSum() their sum.
-    void addFeature(const ParameterAccessor& parameters, std::uint32_t m);
+    // shares() holds its e_j and shareSum() their sum. With logs given, ln(e_j) goes there too.
+    void addFeature(const ParameterAccessor& parameters, std::uint32_t m, double* logs = nullptr);
+    // Adds a feature whose ln(e_j) addFeature stored before in logs.
+    void addLogs(const double* logs, std::uint32_t m);
     const std::pmr::vector<double>& shares() const { return _e; }
     double shareSum() const { return _shareSum; }
     // Normalised probability of every class (g_j / Z, or 1 / n when Z is 0), in class order.
@@ -51,6 +58,7 @@ public:
 
 private:
     double weightOf(std::uint16_t k) const;
+    void addOccurrences(std::uint32_t m);
 
     std::size_t _n;
     double _smoothing;
@@ -93,7 +101,8 @@ double ClassScores::weightOf(std::uint16_t k) const {
     return std::log(static_cast<double>(_n) / static_cast<double>(k)) + 1.0;
 }
 
-void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t m) {
+void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t m,
+                             double* logs) {
     const double w = weightOf(parameters.classCount());
     const double total = static_cast<double>(parameters.total());
     _shareSum = 0.0;
@@ -109,8 +118,19 @@ void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t 
             _e[j] = numerator / (_d[j] * w * (total - c) + ComplementOffset);
         }
         _shareSum += _e[j];
-        _s[j] += std::log(_e[j]) * m;
+        const double log = std::log(_e[j]);
+        if (logs != nullptr) logs[j] = log;
+        _s[j] += log * m;
     }
+    addOccurrences(m);
+}
+
+void ClassScores::addLogs(const double* logs, std::uint32_t m) {
+    for (std::size_t j = 0; j < _n; ++j) _s[j] += logs[j] * m;
+    addOccurrences(m);
+}
+
+void ClassScores::addOccurrences(std::uint32_t m) {
     const double occurrences = static_cast<double>(m);
     _qsum += static_cast<double>(_n) * occurrences * occurrences;
 }
@@ -131,6 +151,64 @@ const std::pmr::vector<double>& ClassScores::probabilities() {
         _g[j] = z == 0.0 ? 1.0 / static_cast<double>(_n) : _g[j] / z;
     }
     return _g;
+}
+
+// Features looked up together: their memory reads overlap instead of following each other.
+constexpr std::size_t ProbeBatch = 32;
+
+struct ProbedFeature {
+    std::string_view feature;
+    std::uint32_t m = 0;
+    const storage::LaneBase* lane = nullptr;
+    storage::LaneBase::Probe probe;
+};
+
+// Adds the feature's stored logarithms, or computes them and stores them for the next
+// classification; false when no class has the feature.
+bool scoreFromTable(ScoreTable& table, const ProbedFeature& probed, ParameterAccessor& parameters,
+                    ClassScores& scores) {
+    const std::size_t laneIndex = probed.feature.size();
+    const std::uint32_t ordinal = probed.lane->findFeature(probed.feature, probed.probe);
+    if (ordinal == storage::LaneBase::NoFeature) return false;
+    if (const double* logs = table.find(laneIndex, ordinal)) {
+        scores.addLogs(logs, probed.m);
+        return true;
+    }
+    probed.lane->getParameters(probed.feature, parameters);
+    if (parameters.classCount() == 0) return false;
+    double* const logs = table.claim(laneIndex, ordinal);
+    scores.addFeature(parameters, probed.m, logs);
+    if (logs != nullptr) table.publish(laneIndex, ordinal);
+    return true;
+}
+
+// Scores every feature through the table, in the map's order; returns how many the classifier
+// has.
+std::size_t scoreThroughTable(const FeatureSet& set, ScoreTable& table,
+                              const FeatureCounts& features, ParameterAccessor& parameters,
+                              ClassScores& scores) {
+    std::size_t matched = 0;
+    std::array<ProbedFeature, ProbeBatch> batch;
+    auto next = features.begin();
+    while (next != features.end()) {
+        std::size_t size = 0;
+        for (; size < batch.size() && next != features.end(); ++size, ++next) {
+            ProbedFeature& probed = batch[size];
+            probed.feature = next->first;
+            probed.m = next->second;
+            probed.lane = &set.lane(probed.feature.size());
+            probed.lane->startProbe(probed.feature, probed.probe);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            batch[i].lane->advanceProbe(batch[i].probe);
+            table.prefetch(batch[i].feature.size(), batch[i].probe._candidate);
+        }
+        for (std::size_t i = 0; i < size; ++i) batch[i].lane->advanceProbe(batch[i].probe);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (scoreFromTable(table, batch[i], parameters, scores)) ++matched;
+        }
+    }
+    return matched;
 }
 
 // Offers the word to the queue for the class with the largest share above the threshold; the
@@ -218,6 +296,8 @@ ClassifierImpl::~ClassifierImpl() = default;
 
 void ClassifierImpl::swap(Classifier& other) {
     auto& impl = dynamic_cast<ClassifierImpl&>(other);
+    dropScoreTable();
+    impl.dropScoreTable();
     std::swap(_callback, impl._callback);
     std::swap(_dataVersion, impl._dataVersion);
     std::swap(_extractorVersion, impl._extractorVersion);
@@ -235,12 +315,14 @@ bool ClassifierImpl::classExists(std::string_view className) const {
 }
 
 void ClassifierImpl::addClass(std::string_view className) {
+    dropScoreTable();
     _featureSet.addClass(className);
 }
 
 void ClassifierImpl::removeClass(std::string_view className) {
     // Removing a class renumbers the lanes' records, which needs them merged; training since the
-    // last compaction is merged here rather than after every train call.
+    // last compaction is merged here rather than after every train call. Compacting drops the
+    // score table too.
     compact();
     _featureSet.removeClass(className);
 }
@@ -265,6 +347,7 @@ void ClassifierImpl::train(std::string_view className, std::string_view text) {
             "Trying to train on a class that doesn't exist. Class name '")) {
         return;
     }
+    dropScoreTable();
     auto next = features.begin();
     try {
         for (; next != features.end(); ++next)
@@ -286,10 +369,12 @@ void ClassifierImpl::untrain(std::string_view className, std::string_view text) 
             "Trying to untrain on a class that doesn't exist. Class name '")) {
         return;
     }
+    dropScoreTable();
     for (const auto& [feature, m] : features) _featureSet.sub(className, feature, m);
 }
 
 void ClassifierImpl::compact() {
+    dropScoreTable();
     _featureSet.compact();
 }
 
@@ -324,13 +409,19 @@ void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classificat
     ClassScores scores(_featureSet, _smoothing, scratch);
     ParameterAccessor parameters(n);
     std::size_t matched = 0;
-    for (const auto& [feature, m] : features) {
-        _featureSet.lane(feature.size()).getParameters(feature, parameters);
-        if (parameters.classCount() == 0) continue;
-        ++matched;
-        scores.addFeature(parameters, m);
-        if (queue.maxKeywords() > 0) {
-            offerKeyword(_featureSet, scores, parameters, feature.size(), m, queue);
+    // Keywords need every e_j, so only a plain classification uses the stored logarithms.
+    ScoreTable* const table = queue.maxKeywords() > 0 ? nullptr : scoreTable();
+    if (table != nullptr) {
+        matched = scoreThroughTable(_featureSet, *table, features, parameters, scores);
+    } else {
+        for (const auto& [feature, m] : features) {
+            _featureSet.lane(feature.size()).getParameters(feature, parameters);
+            if (parameters.classCount() == 0) continue;
+            ++matched;
+            scores.addFeature(parameters, m);
+            if (queue.maxKeywords() > 0) {
+                offerKeyword(_featureSet, scores, parameters, feature.size(), m, queue);
+            }
         }
     }
     out.setTextCoverage(features.empty()
@@ -341,6 +432,36 @@ void ClassifierImpl::classifyFeatures(const FeatureCounts& features, Classificat
         checkProbability(probabilities[j]);
         out.setProbability(_featureSet.classAt(j)._name, probabilities[j]);
     }
+}
+
+ScoreTable* ClassifierImpl::scoreTable() const {
+    if (ScoreTable* const table = _scoreTable.load(std::memory_order_acquire)) return table;
+    const std::lock_guard lock(_scoreTableMutex);
+    if (!_ownedScoreTable) {
+        try {
+            _ownedScoreTable = std::make_unique<ScoreTable>(_featureSet, scoreTableBudget());
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // classifies without stored logarithms; nothing else changes
+        }
+        _scoreTable.store(_ownedScoreTable.get(), std::memory_order_release);
+    }
+    return _ownedScoreTable.get();
+}
+
+std::size_t ClassifierImpl::scoreTableBudget() const {
+    std::size_t lookups = 0;
+    for (std::size_t k = 0; k < _featureSet.laneCount(); ++k) {
+        lookups += _featureSet.lane(k).lookupBytes();
+    }
+    const std::size_t stored = _featureSet.serializedSize();
+    const std::size_t used = stored + lookups;
+    const std::size_t bound = 2 * stored + MemoryAboveTwiceStored;
+    return used < bound ? bound - used : 0;
+}
+
+void ClassifierImpl::dropScoreTable() {
+    _scoreTable.store(nullptr, std::memory_order_relaxed);
+    _ownedScoreTable.reset();
 }
 
 void ClassifierImpl::checkProbability(double probability) const {
@@ -426,6 +547,7 @@ void ClassifierImpl::loadCurrentFormat(util::database::DatabaseReader&& reader) 
     }
 
     // Everything that can fail is done: the classifier takes the loaded content as a whole.
+    dropScoreTable();
     _dataVersion = DataVersion;
     _extractorVersion = extractorVersion;
     _smoothing = smoothing;

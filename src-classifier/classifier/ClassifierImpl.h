@@ -5,14 +5,17 @@
 // naive Bayes variant with a complement term and a softmax whose sharpness grows with the number
 // of classes. Thread rules as for Classifier.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
+#include <mutex>
 
 #include "classifier/CallbackFactory.h"
 #include "classifier/Classifier.h"
 #include "classifier/FeatureExtractor.h"
+#include "classifier/ScoreTable.h"
 #include "classifier/storage/FeatureSet.h"
 
 namespace util::database {
@@ -61,6 +64,12 @@ public:
     std::uint32_t extractorVersion() const { return _extractorVersion; }
     double smoothing() const { return _smoothing; }
     const storage::FeatureSet& featureSet() const { return _featureSet; }
+    // Bytes the stored logarithms of the current content may come to take; 0 before the first
+    // classification after a change.
+    std::size_t scoreTableBytes() const {
+        const ScoreTable* table = _scoreTable.load(std::memory_order_acquire);
+        return table == nullptr ? 0 : table->bytes();
+    }
 
 private:
     ClassifierImpl(const ClassifierImpl& other);
@@ -75,6 +84,14 @@ private:
     void classifyFeatures(const FeatureCounts& features, Classification& out, KeywordQueue& queue,
                           std::pmr::memory_resource* scratch) const;
     void checkProbability(double probability) const;
+    // The stored logarithms of the current content, made by the first reader that asks; null
+    // when there is no memory for them.
+    ScoreTable* scoreTable() const;
+    // What the stored logarithms may take: what the records and lookup index leave of the bound
+    // on a loaded classifier's memory.
+    std::size_t scoreTableBudget() const;
+    // Every change of the content calls this first (writers have the classifier to themselves).
+    void dropScoreTable();
     // Reads a format 5 blob and, when all of it was read, replaces the content with it.
     void loadCurrentFormat(util::database::DatabaseReader&& reader);
     // Reports a failed internal check of the engine through the callback.
@@ -86,6 +103,12 @@ private:
     double _smoothing;
     std::unique_ptr<FeatureExtractor> _extractor;
     storage::FeatureSet _featureSet;
+
+    // Readers publish the table through _scoreTable once it is made; _scoreTableMutex makes
+    // sure only one of them makes it and guards _ownedScoreTable between readers.
+    mutable std::mutex _scoreTableMutex;
+    mutable std::unique_ptr<ScoreTable> _ownedScoreTable;
+    mutable std::atomic<ScoreTable*> _scoreTable{nullptr};
 };
 
 }  // namespace norvale::classifier

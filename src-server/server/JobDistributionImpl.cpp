@@ -56,9 +56,28 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::newClassifier() const
     return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
 }
 
+std::shared_ptr<JobDistributionImpl::Load> JobDistributionImpl::loading(
+    const std::string& fileKey) const {
+    const auto found = _loading.find(fileKey);
+    return found == _loading.end() ? nullptr : found->second;
+}
+
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::string& key) {
     const std::string file = fileKey(key);
-    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    for (;;) {
+        std::shared_ptr<Load> load;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            load = loading(file);
+            if (!load) return createLocked(file, key);
+        }
+        // A load of the same file ends first, as it would if it held the repository mutex.
+        load->_result.wait();
+    }
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::createLocked(const std::string& file,
+                                                                        const std::string& key) {
     if (inMemory(file)) {
         throw ClassifierExistsException(
             "Trying to create a classifier that already exists (in memory) '" + key + "'.");
@@ -76,21 +95,79 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::str
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string& key) {
     const std::string file = fileKey(key);
-    AutoLock<MutexImpl> repositoryLock(&_mutex);
-    if (auto found = inMemory(file)) {
-        found->setLastAccess(secondsSinceEpoch());
-        return found;
+    std::shared_ptr<Load> load;
+    bool loadsItself = false;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        if (auto found = inMemory(file)) {
+            found->setLastAccess(secondsSinceEpoch());
+            return found;
+        }
+        load = loading(file);
+        if (!load) {
+            makeRoom(file);
+            load = std::make_shared<Load>();
+            _loading.emplace(file, load);
+            loadsItself = true;
+        }
     }
-    makeRoom(file);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
-    if (!_existsFile->exists(file)) {
-        throw ClassifierNotFoundException("The requested classifier could not be found. '" + key +
-                                          "'.");
+    // The file is read and parsed without the repository mutex: other classifiers go on.
+    return loadsItself ? loadAndPublish(file, key, *load) : awaitLoad(*load, key);
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::awaitLoad(const Load& load,
+                                                                     const std::string& key) {
+    // Throws what the load threw; a missing file is reported under this request's key.
+    auto loaded = load._result.get();
+    if (!loaded) throw notFound(key);
+    return loaded;
+}
+
+ClassifierNotFoundException JobDistributionImpl::notFound(const std::string& key) {
+    return ClassifierNotFoundException("The requested classifier could not be found. '" + key +
+                                       "'.");
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::loadAndPublish(const std::string& file,
+                                                                          const std::string& key,
+                                                                          Load& load) {
+    std::shared_ptr<ThreadSafeClassifier> loaded;
+    try {
+        loaded = readClassifier(file, key);
+    } catch (const ClassifierNotFoundException&) {
+        forgetLoad(file);
+        load._promise.set_value(nullptr);
+        throw;
+    } catch (...) {
+        forgetLoad(file);
+        load._promise.set_exception(std::current_exception());
+        throw;
+    }
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        _loading.erase(file);
+        _classifiers.emplace(file, loaded);
+    }
+    load._promise.set_value(loaded);
+    return loaded;
+}
+
+void JobDistributionImpl::forgetLoad(const std::string& file) {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    _loading.erase(file);
+}
+
+std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
+    const std::string& file, const std::string& key) const {
+    std::string bytes;
+    {
+        const auto lock = namedLock(file);
+        AutoLock<NamedLock> fileLock(lock.get());
+        if (!_existsFile->exists(file)) throw notFound(key);
+        bytes = _loadFile->load(file, 0);
     }
     auto loaded = newClassifier();
-    loaded->classifier().setTrainingData(_loadFile->load(file, 0));
-    _classifiers.emplace(file, loaded);
+    loaded->classifier().setTrainingData(bytes);
     return loaded;
 }
 
@@ -166,10 +243,13 @@ void JobDistributionImpl::remove(const std::string& key) {
     std::unique_ptr<platform::mutex::WriterAutoLock> writer;
     for (;;) {
         std::shared_ptr<ThreadSafeClassifier> current;
+        std::shared_ptr<Load> load;
         {
             AutoLock<MutexImpl> repositoryLock(&_mutex);
-            current = held(file);
-            if (!current || current == locked) {
+            // A load in progress ends first (below), so that it cannot enter the file removed.
+            load = loading(file);
+            current = load ? nullptr : held(file);
+            if (!load && (!current || current == locked)) {
                 const auto lock = namedLock(file);
                 AutoLock<NamedLock> fileLock(lock.get());
                 _removeFile->remove(file);
@@ -180,6 +260,11 @@ void JobDistributionImpl::remove(const std::string& key) {
             }
         }
         writer.reset();
+        if (load) {
+            locked.reset();
+            load->_result.wait();
+            continue;
+        }
         locked = std::move(current);
         writer = std::make_unique<platform::mutex::WriterAutoLock>(locked->writer());
     }

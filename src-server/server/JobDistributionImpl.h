@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,6 +30,11 @@ namespace norvale::quillmark {
 // file work. Lock order: the repository mutex, then the named lock. A classifier's writer lock is
 // taken only by remove, never while the repository mutex is held: remove waits for the write
 // sequence on the classifier to end, so that no commit writes the file back after it.
+//
+// A cold load reads and parses its file without the repository mutex, so requests for other
+// classifiers go on meanwhile. Its placeholder in _loading makes every other get of the same file
+// wait for its outcome (the classifier or its failure), and create and remove of that file wait
+// for it to end before they look at the file.
 //
 // An evicted classifier that a running call still holds is remembered (weakly): a get or create
 // while it lives enters that object again instead of loading or making a second one, so two
@@ -65,6 +71,30 @@ public:
 private:
     using NamedLock = platform::mutex::NamedMutexImpl;
 
+    // A cold load in progress: _result receives the classifier, null when the file is missing,
+    // or the exception the load failed with.
+    struct Load {
+        std::promise<std::shared_ptr<ThreadSafeClassifier>> _promise;
+        std::shared_future<std::shared_ptr<ThreadSafeClassifier>> _result =
+            _promise.get_future().share();
+    };
+
+    static ClassifierNotFoundException notFound(const std::string& key);
+    // The load of the file in progress, or null. Needs the repository mutex.
+    std::shared_ptr<Load> loading(const std::string& fileKey) const;
+    // create with the repository mutex held and no load of the file in progress.
+    std::shared_ptr<ThreadSafeClassifier> createLocked(const std::string& fileKey,
+                                                       const std::string& key);
+    // Loads the file of load's placeholder (without the repository mutex), enters the result and
+    // hands it, or the failure, to the requests waiting for it.
+    std::shared_ptr<ThreadSafeClassifier> loadAndPublish(const std::string& fileKey,
+                                                         const std::string& key, Load& load);
+    std::shared_ptr<ThreadSafeClassifier> awaitLoad(const Load& load, const std::string& key);
+    void forgetLoad(const std::string& fileKey);
+    // The classifier of the file under its named lock; ClassifierNotFoundException when missing.
+    std::shared_ptr<ThreadSafeClassifier> readClassifier(const std::string& fileKey,
+                                                         const std::string& key) const;
+
     std::unique_ptr<NamedLock> namedLock(const std::string& fileKey) const;
     std::uint64_t fileSize(const std::string& fileKey) const;
     // Evicts until twice the file's size is available, or until nothing is left to evict.
@@ -85,9 +115,10 @@ private:
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
 
-    platform::mutex::MutexImpl _mutex;  // re-entrant; guards _classifiers and _evicted
+    platform::mutex::MutexImpl _mutex;  // guards _classifiers, _evicted and _loading
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
     std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
+    std::map<std::string, std::shared_ptr<Load>> _loading;
 };
 
 }  // namespace norvale::quillmark

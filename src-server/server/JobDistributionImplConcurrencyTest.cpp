@@ -110,6 +110,55 @@ TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
     EXPECT_THROW(_repository->get(key("x")), ClassifierNotFoundException);
 }
 
+// While a cold load reads its file, requests for other classifiers are answered, and every
+// request for the loading one waits for the load and shares its outcome: the classifier, or the
+// failure of a corrupt file. A create of that name waits too and then finds it in memory.
+TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnClassifier) {
+    struct Case {
+        std::string data;
+        std::string failure;  // empty when the file loads
+    };
+    for (const Case& c : {Case{fakeData({{"n", 3}}), ""}, Case{"corrupt", "Not fake data."}}) {
+        SCOPED_TRACE(c.data);
+        restart();
+        store("big", c.data);
+        store("other", fakeData({{"n", 1}}));
+        store("third", fakeData({{"n", 2}}));
+        EXPECT_EQ(1, read("other", "n"));
+        _loadFile.hold(key("big"));
+        auto first = std::async(std::launch::async, [&] { return _repository->get(key("big")); });
+        _loadFile.awaitLoad();
+        auto second = std::async(std::launch::async, [&] { return _repository->get(key("BIG")); });
+        auto creating = std::async(std::launch::async, [&] {
+            return testing::failure<ClassifierExistsException>([&] { _repository->create(key("Big")); });
+        });
+        auto loaded = std::async(std::launch::async, [&] { return read("other", "n"); });
+        EXPECT_EQ(std::future_status::ready, loaded.wait_for(100ms)) << "a loaded one waited";
+        auto cold = std::async(std::launch::async, [&] { return read("third", "n"); });
+        EXPECT_EQ(std::future_status::ready, cold.wait_for(1s)) << "another cold load waited";
+        EXPECT_EQ(std::future_status::timeout, second.wait_for(50ms)) << "the get did not wait";
+        EXPECT_EQ(std::future_status::timeout, creating.wait_for(0ms)) << "the create did not wait";
+        _loadFile.release();
+        EXPECT_EQ(1, loaded.get());
+        EXPECT_EQ(2, cold.get());
+        if (c.failure.empty()) {
+            const auto loaded = first.get();
+            EXPECT_EQ(loaded, second.get());
+            EXPECT_EQ(3, testing::fake(loaded->classifier()).count("n"));
+            EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.",
+                      creating.get());
+        } else {
+            using classifier::ClassifierException;
+            EXPECT_EQ(c.failure, testing::failure<ClassifierException>([&] { first.get(); }));
+            EXPECT_EQ(c.failure, testing::failure<ClassifierException>([&] { second.get(); }));
+            EXPECT_EQ(c.failure, testing::failure<ClassifierException>(
+                                     [&] { _repository->get(key("big")); }))
+                << "a failed load is tried again by the next request";
+            creating.get();
+        }
+    }
+}
+
 TEST_F(JobDistributionImplConcurrencyTest, FileOperationsWaitForTheNamedLock) {
     platform::mutex::NamedMutexImpl other(_locks, platform::mutex::classifierLockName(key("spam")));
     std::future<void> saving;

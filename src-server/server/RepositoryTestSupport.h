@@ -5,6 +5,7 @@
 // a temporary classifier root whose save can be told to fail.
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -124,6 +125,44 @@ private:
     MemoryAccount* _account;
 };
 
+// Loads files through LoadFileImpl; while a path is held, loads of it wait until release().
+class GatedLoadFile : public io::filesystem::LoadFile {
+public:
+    std::string load(const std::string& path, std::uint64_t byteCount) const override {
+        {
+            std::unique_lock lock(_guard);
+            if (path == _held) {
+                ++_waiting;
+                _changed.notify_all();
+                _changed.wait(lock, [&] { return _held.empty(); });
+            }
+        }
+        return _real.load(path, byteCount);
+    }
+    void hold(const std::string& path) {
+        const std::lock_guard lock(_guard);
+        _held = path;
+        _waiting = 0;
+    }
+    // Returns once a load of the held path waits.
+    void awaitLoad() {
+        std::unique_lock lock(_guard);
+        _changed.wait(lock, [&] { return _waiting > 0; });
+    }
+    void release() {
+        const std::lock_guard lock(_guard);
+        _held.clear();
+        _changed.notify_all();
+    }
+
+private:
+    io::filesystem::LoadFileImpl _real;
+    mutable std::mutex _guard;
+    mutable std::condition_variable _changed;
+    std::string _held;         // guarded by _guard
+    mutable int _waiting = 0;  // guarded by _guard
+};
+
 // A repository over "<temp>/classifiers" with the real file services and fake classifiers;
 // restart() replaces it by a fresh one over the same files.
 class RepositoryFixture : public ::testing::Test {
@@ -161,7 +200,7 @@ protected:
     const std::string _locks = _folder.path("locks");
     MemoryAccount _memory;
     FakeClassifierFactory _factory{&_memory};
-    io::filesystem::LoadFileImpl _loadFile;
+    GatedLoadFile _loadFile;
     SwitchableSaveFile _saveFile;
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;

@@ -5,6 +5,7 @@
 // read and removeClass need a compacted lane. A lane is not synchronised: concurrent readers
 // are fine on a compacted lane while no writer runs, writers need exclusive access.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -19,6 +20,19 @@ namespace norvale::classifier::storage {
 
 class LaneBase {
 public:
+    // What findFeature answers for a feature the lane does not hold.
+    static constexpr std::uint32_t NoFeature = UINT32_MAX;
+
+    // A lookup taken in steps, so that the memory reads of many lookups overlap: startProbe
+    // hashes the feature and asks for its index slot; each advanceProbe reads what was asked for
+    // and asks for the next thing (twice: the slot, then the feature's first record);
+    // findFeature(feature, probe) then answers as findFeature(feature) does.
+    struct Probe {
+        std::uint64_t _hash = 0;
+        std::uint32_t _candidate = NoFeature;
+        bool _advanced = false;
+    };
+
     virtual ~LaneBase() = default;
 
     // True when other is a lane of the same kind and length holding the same packed records.
@@ -42,6 +56,17 @@ public:
     virtual std::uint32_t getTotalCount() const = 0;
     // Number of distinct features.
     virtual std::uint32_t getUniqueCount() const = 0;
+    // The same from what the lookups keep (a stored form whose records are out of order counts
+    // each feature once all the same). Needs a compacted lane.
+    virtual std::uint32_t featureCount() const = 0;
+    // The feature's ordinal: a number below featureCount() that stays the feature's own until
+    // the lane next changes; NoFeature when the lane does not hold it. Needs a compacted lane.
+    virtual std::uint32_t findFeature(std::string_view feature) const = 0;
+    virtual void startProbe(std::string_view feature, Probe& probe) const = 0;
+    virtual void advanceProbe(Probe& probe) const = 0;
+    virtual std::uint32_t findFeature(std::string_view feature, const Probe& probe) const = 0;
+    // Bytes taken by what the lookups keep beside the records.
+    virtual std::size_t lookupBytes() const = 0;
     virtual LaneIterator begin() const = 0;
     virtual LaneIterator end() const = 0;
     // Appends the lane's stored form: the record count (u32), then the packed records in

@@ -3,8 +3,9 @@
 // The lane for features of exactly N bytes (N = 0..31). Reads use _permanent, a vector of packed
 // records sorted by feature bytes (unsigned) and then class index; training since the last
 // compaction collects in the hash map _pending, and a pair untrained to zero stays in
-// _permanent with count 0 until compact() drops it. _index finds the first record of a feature
-// in _permanent by hashing: an open-addressing table, built whenever the records move
+// _permanent with count 0 until compact() drops it. _index finds a feature's ordinal (its place
+// among the distinct features) by hashing: an open-addressing table; _starts holds the position
+// of each ordinal's first record in _permanent. Both are built whenever the records move
 // (compaction, load, removeClass) and never stored. Not synchronised (see LaneBase).
 
 #include <algorithm>
@@ -70,6 +71,16 @@ public:
                                      ParameterAccessor& accessor) const override;
     std::uint32_t getTotalCount() const override;
     std::uint32_t getUniqueCount() const override;
+    std::uint32_t featureCount() const override {
+        return static_cast<std::uint32_t>(_starts.size());
+    }
+    std::uint32_t findFeature(std::string_view feature) const override;
+    void startProbe(std::string_view feature, Probe& probe) const override;
+    void advanceProbe(Probe& probe) const override;
+    std::uint32_t findFeature(std::string_view feature, const Probe& probe) const override;
+    std::size_t lookupBytes() const override {
+        return (_index.capacity() + _starts.capacity()) * sizeof(std::uint32_t);
+    }
     LaneIterator begin() const override;
     LaneIterator end() const override;
     void serialize(util::database::DatabaseWriter& writer) const override;
@@ -81,7 +92,7 @@ public:
     std::size_t pendingCount() const { return _pending.size(); }
     const PendingMap& pending() const { return _pending; }
     // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
-    // an empty lane): 4 bytes each.
+    // an empty lane): 4 bytes each, besides 4 bytes per distinct feature in _starts.
     std::size_t indexSlots() const { return _index.size(); }
 
 private:
@@ -109,14 +120,18 @@ private:
         QM_ASSERT(isCompact(), "The lane has not been compacted since training");
     }
     using Index = std::vector<std::uint32_t>;
+    using Starts = std::vector<std::uint32_t>;
 
     static std::uint64_t hashFeature(const unsigned char* feature);
     static bool sameFeature(const unsigned char* left, const unsigned char* right);
     // Fills index, already sized to a power of two of at least twice the distinct features of
-    // records, with one slot per run of equal features: 1 + the position of its first record.
-    static void fillIndex(const Records& records, Index& index);
-    // The index for records, sized for their distinct features.
-    static Index buildIndex(const Records& records);
+    // records, with one slot per run of equal features: 1 + its ordinal; starts, whose capacity
+    // holds the distinct features, receives the position of each ordinal's first record.
+    static void fillIndex(const Records& records, Index& index, Starts& starts);
+    // The index and starts for records, sized for their distinct features.
+    static void buildIndex(const Records& records, Index& index, Starts& starts);
+    // The ordinal of the feature of this hash, or NoFeature.
+    std::uint32_t findOrdinal(const unsigned char* feature, std::uint64_t hash) const;
     // The first record of the feature, or null.
     const Record* findFirst(const unsigned char* feature) const;
     Record* findPair(const unsigned char* feature, std::uint16_t classIndex);
@@ -125,6 +140,7 @@ private:
 
     Records _permanent;
     Index _index;
+    Starts _starts;
     PendingMap _pending;
     std::int32_t _permaDeleted = 0;
     // False while _permanent holds records loaded out of feature order; compact() sorts them.
@@ -188,8 +204,9 @@ bool VectorLane<N>::sameFeature(const unsigned char* left, const unsigned char* 
 }
 
 template <std::size_t N>
-void VectorLane<N>::fillIndex(const Records& records, Index& index) {
+void VectorLane<N>::fillIndex(const Records& records, Index& index, Starts& starts) {
     std::fill(index.begin(), index.end(), 0u);
+    starts.clear();
     if (index.empty()) return;
     const std::size_t mask = index.size() - 1;
     for (std::size_t position = 0; position < records.size(); ++position) {
@@ -199,15 +216,17 @@ void VectorLane<N>::fillIndex(const Records& records, Index& index) {
         // A feature met again after other features (unsorted loaded records) keeps its first run.
         bool known = false;
         while (index[slot] != 0 && !known) {
-            known = sameFeature(records[index[slot] - 1].feature(), feature);
+            known = sameFeature(records[starts[index[slot] - 1]].feature(), feature);
             slot = (slot + 1) & mask;
         }
-        if (!known) index[slot] = static_cast<std::uint32_t>(position + 1);
+        if (known) continue;
+        starts.push_back(static_cast<std::uint32_t>(position));
+        index[slot] = static_cast<std::uint32_t>(starts.size());
     }
 }
 
 template <std::size_t N>
-typename VectorLane<N>::Index VectorLane<N>::buildIndex(const Records& records) {
+void VectorLane<N>::buildIndex(const Records& records, Index& index, Starts& starts) {
     QM_ASSERT_TEXT(records.size() < UINT32_MAX, "records.size() < UINT32_MAX",
                    "A lane holds more records than its index can address");
     std::size_t distinct = 0;
@@ -219,21 +238,65 @@ typename VectorLane<N>::Index VectorLane<N>::buildIndex(const Records& records) 
     }
     std::size_t slots = distinct == 0 ? 0 : 2;
     while (slots < 2 * distinct) slots *= 2;
-    Index index(slots);
-    fillIndex(records, index);
-    return index;
+    Index built(slots);
+    Starts firsts;
+    firsts.reserve(distinct);
+    fillIndex(records, built, firsts);
+    index.swap(built);
+    starts.swap(firsts);
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::findOrdinal(const unsigned char* feature, std::uint64_t hash) const {
+    if (_index.empty()) return NoFeature;
+    const std::size_t mask = _index.size() - 1;
+    for (std::size_t slot = hash & mask; _index[slot] != 0;
+         slot = (slot + 1) & mask) {
+        const std::uint32_t ordinal = _index[slot] - 1;
+        if (sameFeature(_permanent[_starts[ordinal]].feature(), feature)) return ordinal;
+    }
+    return NoFeature;
 }
 
 template <std::size_t N>
 const typename VectorLane<N>::Record* VectorLane<N>::findFirst(const unsigned char* feature) const {
-    if (_index.empty()) return nullptr;
-    const std::size_t mask = _index.size() - 1;
-    for (std::size_t slot = hashFeature(feature) & mask; _index[slot] != 0;
-         slot = (slot + 1) & mask) {
-        const Record* first = &_permanent[_index[slot] - 1];
-        if (sameFeature(first->feature(), feature)) return first;
+    const std::uint32_t ordinal = findOrdinal(feature, hashFeature(feature));
+    return ordinal == NoFeature ? nullptr : &_permanent[_starts[ordinal]];
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::findFeature(std::string_view feature) const {
+    checkFeature(feature);
+    checkCompact();
+    return findOrdinal(bytesOf(feature), hashFeature(bytesOf(feature)));
+}
+
+template <std::size_t N>
+void VectorLane<N>::startProbe(std::string_view feature, Probe& probe) const {
+    checkFeature(feature);
+    probe = Probe{hashFeature(bytesOf(feature)), NoFeature, false};
+    if (!_index.empty()) __builtin_prefetch(&_index[probe._hash & (_index.size() - 1)]);
+}
+
+template <std::size_t N>
+void VectorLane<N>::advanceProbe(Probe& probe) const {
+    if (_index.empty()) return;
+    if (!probe._advanced) {
+        probe._advanced = true;
+        const std::uint32_t slot = _index[probe._hash & (_index.size() - 1)];
+        if (slot == 0) return;
+        probe._candidate = slot - 1;
+        __builtin_prefetch(&_starts[probe._candidate]);
+    } else if (probe._candidate != NoFeature) {
+        __builtin_prefetch(&_permanent[_starts[probe._candidate]]);
     }
-    return nullptr;
+}
+
+template <std::size_t N>
+std::uint32_t VectorLane<N>::findFeature(std::string_view feature, const Probe& probe) const {
+    checkFeature(feature);
+    checkCompact();
+    return findOrdinal(bytesOf(feature), probe._hash);
 }
 
 template <std::size_t N>
@@ -295,7 +358,7 @@ void VectorLane<N>::removeClass(std::uint16_t classIndex) {
     }
     _permanent.erase(kept, _permanent.end());
     // No more distinct features than before, so the table keeps its size and nothing allocates.
-    fillIndex(_permanent, _index);
+    fillIndex(_permanent, _index, _starts);
 }
 
 template <std::size_t N>
@@ -380,12 +443,15 @@ void VectorLane<N>::compact() {
     QM_ASSERT(tmp.size() == newSize, "Unexpected size on new feature vector.");
     // Records loaded out of order are put in order once, by a sort of everything.
     if (!_inOrder) std::sort(tmp.begin(), tmp.end(), inFeatureOrder);
-    Index index = buildIndex(tmp);
+    Index index;
+    Starts starts;
+    buildIndex(tmp, index, starts);
 
     // Everything that can fail is done; from here on nothing throws.
     PendingMap fresh = makePending();
     _permanent.swap(tmp);
     _index.swap(index);
+    _starts.swap(starts);
     _pending.swap(fresh);
     _permaDeleted = 0;
     _inOrder = true;
@@ -396,6 +462,7 @@ void VectorLane<N>::clear() {
     PendingMap fresh = makePending();
     _permanent.clear();
     _index.clear();
+    _starts.clear();
     _pending.swap(fresh);
     _permaDeleted = 0;
     _inOrder = true;
@@ -490,7 +557,7 @@ void VectorLane<N>::deserialize(util::database::DatabaseReader& reader) {
     reader.getNextRecords(_permanent, count);
     _inOrder = std::is_sorted(_permanent.begin(), _permanent.end(), lessInFeatureOrder);
     try {
-        _index = buildIndex(_permanent);
+        buildIndex(_permanent, _index, _starts);
     } catch (...) {
         _permanent.clear();
         _inOrder = true;

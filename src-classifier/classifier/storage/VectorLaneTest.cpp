@@ -214,7 +214,19 @@ void expectLookupsMatch(const VectorLane<N>& lane, const Expected& expected,
     EXPECT_EQ(0u, slots & (slots - 1)) << slots;
     EXPECT_LE(2 * expected.size(), slots);
     ParameterAccessor accessor(classCount);
+    // Ordinals number the distinct features, whichever way they are looked up.
+    EXPECT_EQ(expected.size(), lane.featureCount());
+    std::vector<bool> ordinalSeen(expected.size());
     for (const auto& [feature, counts] : expected) {
+        const std::uint32_t ordinal = lane.findFeature(feature);
+        LaneBase::Probe probe;
+        lane.startProbe(feature, probe);
+        lane.advanceProbe(probe);
+        lane.advanceProbe(probe);
+        ASSERT_EQ(ordinal, lane.findFeature(feature, probe)) << feature;
+        ASSERT_LT(ordinal, expected.size()) << feature;
+        ASSERT_FALSE(ordinalSeen[ordinal]) << feature;
+        ordinalSeen[ordinal] = true;
         lane.getParameters(feature, accessor);
         ASSERT_EQ(counts, accessor.parameters()) << feature;
         ASSERT_NE(nullptr, accessor.featurePtr());
@@ -226,6 +238,7 @@ void expectLookupsMatch(const VectorLane<N>& lane, const Expected& expected,
     for (std::size_t i = absentFrom; i < absentFrom + 500; ++i) {
         lane.getParameters(indexedFeature<N>(i), accessor);
         ASSERT_EQ(nullptr, accessor.featurePtr()) << i;
+        ASSERT_EQ(LaneBase::NoFeature, lane.findFeature(indexedFeature<N>(i))) << i;
         ASSERT_EQ(0u, lane.getCount(indexedFeature<N>(i), 0)) << i;
     }
 }
