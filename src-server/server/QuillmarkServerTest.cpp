@@ -389,7 +389,13 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerClosesInOrderOnTheSignal) {
     const auto took = std::chrono::steady_clock::now() - signalled;
     for (const int client : hostile) ::close(client);
     ASSERT_TRUE(waiting) << logText();
+    // Sanitizer builds run requests several times slower, and a request still running at the
+    // stop is let finish: the large answers above are still being built there.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(took, 15s);
+#else
     EXPECT_LT(took, 5s);
+#endif
     EXPECT_NE(std::string::npos, answer.find("statusCode=\"4000\"")) << answer;
     EXPECT_EQ(0, outcome.exitCode) << outcome.err;
     const std::string log = logText();
