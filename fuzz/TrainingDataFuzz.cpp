@@ -50,6 +50,16 @@ std::string textOfStoredFeatures(const ClassifierImpl& classifier) {
     return text;
 }
 
+// A stored file may hold a class with an empty name, which untrain refuses by design; the first
+// class with a name is untrained instead, or none.
+const std::string* firstNamedClass(const ClassifierImpl& classifier) {
+    const auto& set = classifier.featureSet();
+    for (std::size_t c = 0; c < set.classCount(); ++c) {
+        if (!set.classAt(c)._name.empty()) return &set.classAt(c)._name;
+    }
+    return nullptr;
+}
+
 // Reads and changes the loaded classifier the way requests would.
 void useLoaded(ClassifierImpl& classifier) {
     if (classifier.featureSet().classCount() == 0) return;
@@ -58,7 +68,9 @@ void useLoaded(ClassifierImpl& classifier) {
     classifier.classify(text, result);
     norvale::classifier::KeywordQueue keywords(8, 0.0);
     classifier.classifyKeywords(text, keywords);
-    classifier.untrain(classifier.featureSet().classAt(0)._name, text);
+    const std::string* named = firstNamedClass(classifier);
+    if (named == nullptr) return;
+    classifier.untrain(*named, text);
     classifier.compact();
     classifier.classify(text, result);
 }
