@@ -90,7 +90,6 @@ TEST(ClientSocketImplTest, SecondConnectIsAFailedInternalCheck) {
             client->connect("127.0.0.1", server->localPort());
         },
         "");
-    EXPECT_NE(std::string::npos, dir.assertionReport().find("Message: !_socketStream\n"));
 }
 
 }  // namespace

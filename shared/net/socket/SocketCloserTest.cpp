@@ -39,18 +39,10 @@ TEST(SocketCloserTest, ClosesOnceAndForgetsTheDescriptor) {
     ASSERT_EQ(descriptor, reused);
     closer.close();
     EXPECT_TRUE(isOpen(reused));
+    // Released, it stays open.
+    EXPECT_EQ(reused, SocketCloser(reused).release());
+    EXPECT_TRUE(isOpen(reused));
     ::close(reused);
-}
-
-TEST(SocketCloserTest, ReleaseHandsTheDescriptorBackOpen) {
-    const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    {
-        SocketCloser closer(descriptor);
-        EXPECT_EQ(descriptor, closer.release());
-        EXPECT_EQ(SocketCloser::InvalidDescriptor, closer.descriptor());
-    }
-    EXPECT_TRUE(isOpen(descriptor));
-    ::close(descriptor);
 }
 
 TEST(SocketCloserTest, FailedCloseThrowsWithTheDescriptorAndSystemText) {
@@ -80,12 +72,6 @@ TEST(SocketCloserTest, FailedCloseInTheDestructorIsAFailedInternalCheck) {
             SocketCloser closer(descriptor);
         },
         "");
-    const std::string report = dir.assertionReport();
-    EXPECT_NE(std::string::npos,
-              report.find("Message: false\nDescription: Error closing the socket in the "
-                          "SocketCloser. The closesocket system call failed. Socket id: " +
-                          std::to_string(descriptor) + ". "))
-        << report;
 }
 
 }  // namespace

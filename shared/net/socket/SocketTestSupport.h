@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "net/socket/ClientSocketFactoryImpl.h"
@@ -50,13 +48,6 @@ public:
 
     void enterForDeath() const {
         if (::chdir(_path.c_str()) != 0) std::_Exit(3);
-    }
-
-    std::string assertionReport() const {
-        std::ifstream in(_path / "assertion.txt", std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
 
 private:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -16,41 +17,32 @@ using platform::mutex::ReaderWriterLockImpl;
 using platform::mutex::WriterAutoLock;
 using platform::testing::Background;
 
-TEST(ReaderWriterLockImplTest, ReadersShareTheLock) {
-    ReaderWriterLockImpl lock;
-    ReaderAutoLock first(&lock);
-    Background second([&] { ReaderAutoLock reader(&lock); });
-    EXPECT_TRUE(second.finishesWithin());
-}
-
-TEST(ReaderWriterLockImplTest, WriterWaitsForTheLastReader) {
+// Readers share the lock; a writer waits for the last reader and excludes readers and writers.
+TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter) {
     ReaderWriterLockImpl lock;
     lock.reader()->lock();
     lock.reader()->lock();
-    Background writer([&] { WriterAutoLock held(&lock); });
-    EXPECT_TRUE(writer.stillBlocked());
-    lock.reader()->unlock();
-    EXPECT_TRUE(writer.stillBlocked());
-    lock.reader()->unlock();
-    EXPECT_TRUE(writer.finishesWithin());
-}
-
-TEST(ReaderWriterLockImplTest, ReaderWaitsForTheWriter) {
-    ReaderWriterLockImpl lock;
-    lock.writer()->lock();
-    Background reader([&] { ReaderAutoLock held(&lock); });
-    EXPECT_TRUE(reader.stillBlocked());
-    lock.writer()->unlock();
-    EXPECT_TRUE(reader.finishesWithin());
-}
-
-TEST(ReaderWriterLockImplTest, WritersExcludeEachOther) {
-    ReaderWriterLockImpl lock;
-    lock.writer()->lock();
-    Background second([&] { WriterAutoLock held(&lock); });
-    EXPECT_TRUE(second.stillBlocked());
-    lock.writer()->unlock();
-    EXPECT_TRUE(second.finishesWithin());
+    {
+        Background reader([&] { ReaderAutoLock held(&lock); });
+        EXPECT_TRUE(reader.finishesWithin());
+    }
+    {
+        Background writer([&] { WriterAutoLock held(&lock); });
+        EXPECT_TRUE(writer.stillBlocked());
+        lock.reader()->unlock();
+        EXPECT_TRUE(writer.stillBlocked());
+        lock.reader()->unlock();
+        EXPECT_TRUE(writer.finishesWithin());
+    }
+    const std::function<void()> others[] = {[&] { ReaderAutoLock held(&lock); },
+                                            [&] { WriterAutoLock held(&lock); }};
+    for (const auto& other : others) {
+        lock.writer()->lock();
+        Background waiter(other);
+        EXPECT_TRUE(waiter.stillBlocked());
+        lock.writer()->unlock();
+        EXPECT_TRUE(waiter.finishesWithin());
+    }
 }
 
 // Writers keep two plain counters equal and readers check them; a reader overlapping a writer

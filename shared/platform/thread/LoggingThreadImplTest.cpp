@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 
 #include "exceptions/Exception.h"
@@ -26,23 +27,21 @@ public:
     }
 };
 
-template <class Body>
 class Thrower : public platform::thread::Runnable {
 public:
-    explicit Thrower(Body body) : _body(body) {}
+    explicit Thrower(std::function<void()> body) : _body(std::move(body)) {}
     void run() override { _body(); }
 
 private:
-    Body _body;
+    std::function<void()> _body;
 };
 
 class LoggingThreadImplTest : public testing::Test {
 protected:
     // Runs body on a logging thread named "Worker" inside a death-test child.
-    template <class Body>
-    void runAndDie(Body body, bool withLog = true) {
+    void runAndDie(const std::function<void()>& body, bool withLog = true) {
         platform::testing::enterFolder(_folder.path());
-        Thrower<Body> runnable(body);
+        Thrower runnable(body);
         LoggingThreadImpl thread(&_osInfo, &runnable, "Worker", withLog ? &_log : nullptr);
         thread.start();
         thread.join();
@@ -77,34 +76,34 @@ protected:
     platform::testing::TempFolder _folder;
 };
 
-TEST_F(LoggingThreadImplTest, ExceptionIsLoggedWithNameAndIdThenEndsTheProcess) {
-    EXPECT_DEATH(runAndDie([] { throw exceptions::Exception("The classifier file is corrupt."); }),
-                 "");
-    const std::string text = loggedText();
-    EXPECT_EQ(
-        "An Exception occurred in one of the running threads.\nThread name: Worker.\nThread id: "
-        "<id>.\nThe classifier file is corrupt.",
-        withoutId(text));
-    EXPECT_NE(std::string::npos,
-              assertionReport().find("Assertion failed. Message: false\nDescription: " + text +
-                                     "\nFile: "));
-}
-
-TEST_F(LoggingThreadImplTest, StandardExceptionIsLoggedWithItsWhat) {
-    EXPECT_DEATH(runAndDie([] { throw std::runtime_error("vector too long"); }), "");
-    EXPECT_EQ(
-        "A std exception occurred in one of the running threads.\nThread name: Worker.\nThread "
-        "id: <id>.\nvector too long",
-        withoutId(loggedText()));
-}
-
-TEST_F(LoggingThreadImplTest, AnyOtherThrownObjectIsLoggedWithoutAMessage) {
-    EXPECT_DEATH(runAndDie([] { throw 42; }), "");
-    EXPECT_EQ("A running thread threw a ... exception.\nThread name: Worker.\nThread id: <id>.",
-              withoutId(loggedText()));
-}
-
-TEST_F(LoggingThreadImplTest, WithoutALogTheAssertionStillReportsTheText) {
+// Whatever a thread throws is logged with the thread's name and id, and then ends the process
+// through an assertion that carries the same text.
+TEST_F(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
+    const struct {
+        std::function<void()> body;
+        std::string logged;
+    } cases[] = {
+        {[] { throw exceptions::Exception("The classifier file is corrupt."); },
+         "An Exception occurred in one of the running threads.\nThread name: Worker.\nThread id: "
+         "<id>.\nThe classifier file is corrupt."},
+        {[] { throw std::runtime_error("vector too long"); },
+         "A std exception occurred in one of the running threads.\nThread name: Worker.\nThread "
+         "id: <id>.\nvector too long"},
+        {[] { throw 42; },
+         "A running thread threw a ... exception.\nThread name: Worker.\nThread id: <id>."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        std::filesystem::remove(_folder.path() / "assertion.txt");
+        EXPECT_DEATH(runAndDie(c.body), "");
+        const std::string text = loggedText();
+        EXPECT_EQ(c.logged, withoutId(text));
+        EXPECT_NE(std::string::npos,
+                  assertionReport().find("Assertion failed. Message: false\nDescription: " +
+                                         text + "\nFile: "));
+    }
+    // Without a log the assertion still reports the text.
+    std::filesystem::remove(_folder.path() / "threadlog.txt");
     EXPECT_DEATH(runAndDie([] { throw exceptions::Exception("lost"); }, false), "");
     EXPECT_EQ("", loggedText());
     EXPECT_NE(std::string::npos,
@@ -115,8 +114,7 @@ TEST_F(LoggingThreadImplTest, WithoutALogTheAssertionStillReportsTheText) {
 TEST_F(LoggingThreadImplTest, ARunThatReturnsReportsNothing) {
     platform::thread::LoggingThreadFactoryImpl factory(&_osInfo, &_log);
     std::atomic<bool> ran{false};
-    auto body = [&] { ran = true; };
-    Thrower<decltype(body)> runnable(body);
+    Thrower runnable([&] { ran = true; });
     auto thread = factory.create(&runnable);
     thread->start();
     thread->join();
@@ -130,10 +128,9 @@ TEST_F(LoggingThreadImplTest, TerminatingABlockedThreadIsNotReportedAsAFailure) 
     if (platform::testing::cancellationUnderAddressSanitizer) {
         GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
     }
-    auto body = [] {
+    Thrower runnable([] {
         for (;;) ::pause();
-    };
-    Thrower<decltype(body)> runnable(body);
+    });
     LoggingThreadImpl thread(&_osInfo, &runnable, "Stuck", &_log);
     thread.start();
     thread.terminate();

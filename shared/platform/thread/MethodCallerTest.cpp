@@ -1,16 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "platform/PlatformTestSupport.h"
-#include "platform/mutex/BoundedBufferLockImpl.h"
-#include "platform/mutex/Semaphore.h"
 #include "platform/thread/MethodCaller0.h"
 #include "platform/thread/MethodCaller1.h"
 
 namespace {
 
-using platform::mutex::BoundedBufferLock;
-using platform::mutex::BoundedBufferLockImpl;
-using platform::mutex::Semaphore;
 using platform::thread::MethodCaller0;
 using platform::thread::MethodCaller1;
 
@@ -40,33 +34,6 @@ TEST(MethodCallerTest, CallsOnScopeExitUnlessDisarmed) {
     } catch (int) {
     }
     EXPECT_EQ(16, counter.calls);
-}
-
-TEST(MethodCallerTest, GivesASemaphorePermitBackOnAFailedStep) {
-    Semaphore permits(1, Semaphore::Unnamed);
-    permits.wait();
-    try {
-        MethodCaller1 permit(&permits, &Semaphore::release, 1);
-        throw 1;  // the step after taking the permit failed
-    } catch (int) {
-    }
-    platform::testing::Background next([&] { permits.wait(); });
-    EXPECT_TRUE(next.finishesWithin());
-}
-
-TEST(MethodCallerTest, EndsATakeThroughTheInterface) {
-    BoundedBufferLockImpl lock(1);
-    lock.beginPut();
-    lock.endPut(true);
-    {
-        lock.beginTake();
-        MethodCaller1<BoundedBufferLock, bool> end(&lock, &BoundedBufferLock::endTake, true);
-    }
-    platform::testing::Background producer([&] {
-        lock.beginPut();
-        lock.endPut(true);
-    });
-    EXPECT_TRUE(producer.finishesWithin());
 }
 
 }  // namespace

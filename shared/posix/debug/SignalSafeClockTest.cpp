@@ -31,17 +31,9 @@ std::string utcReference(std::time_t when) {
     return buffer;
 }
 
-TEST(SignalSafeClockTest, KnownDates) {
-    const SignalSafeClock utc(0);
-    EXPECT_EQ("Thu Jan 01 00:00:00 1970", textOf(utc, 0));
-    EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(utc, -1));
-    EXPECT_EQ("Tue Feb 29 00:00:00 2000", textOf(utc, 951782400));
-    EXPECT_EQ("Tue Nov 14 22:13:20 2023", textOf(utc, 1700000000));
-    EXPECT_EQ("Thu Dec 31 23:59:59 2099", textOf(utc, 4102444799));
-    EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(utc, 253402300799));
-}
-
-TEST(SignalSafeClockTest, OffsetShiftsAcrossDayAndYear) {
+TEST(SignalSafeClockTest, EdgesAndOffsets) {
+    EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
+    EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
     EXPECT_EQ("Wed Dec 31 23:00:00 1969", textOf(SignalSafeClock(-3600), 0));
     EXPECT_EQ("Fri Jan 01 05:30:00 2100", textOf(SignalSafeClock(19800), 4102444800));
 }

@@ -61,19 +61,6 @@ TEST_F(WriteDumpImplTest, AnExistingReportIsReplaced) {
     EXPECT_LT(fs::file_size(path), 2000000u);
 }
 
-TEST_F(WriteDumpImplTest, UncreatableFileNamesPathAndReason) {
-    std::ofstream(_folder.path() / "plain") << "x";
-    const std::string path = (_folder.path() / "plain" / "dump.dmp").string();
-    try {
-        _dump.write(path);
-        FAIL() << "no exception";
-    } catch (const WriteDumpException& e) {
-        EXPECT_EQ("Couldn't create a file to write a dump file to with name " + path + ".\n\n" +
-                      systemErrorText(ENOTDIR),
-                  e.what());
-    }
-}
-
 // A file-size limit makes the writes fail half-way, as a full disk would: the half-written report
 // is removed and the reason given. Runs in a child so the limit dies with it.
 TEST_F(WriteDumpImplTest, FailedWriteDeletesTheFile) {

@@ -1,118 +1,100 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <string>
 
+#include "io/filesystem/TempFolder.h"
 #include "posix/file/CreateFolderImpl.h"
 #include "posix/file/CurrentDirectoryImpl.h"
 #include "posix/file/DiskSpaceImpl.h"
+#include "posix/file/ModuleImpl.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class FolderImplTest : public testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qm_posix_XXXXXX").string();
-        ASSERT_NE(nullptr, ::mkdtemp(pattern.data()));
-        _root = pattern;
-        _previous = ::open(".", O_RDONLY | O_DIRECTORY);
-        ASSERT_GE(_previous, 0);
-    }
-    void TearDown() override {
-        EXPECT_EQ(0, ::fchdir(_previous));
-        ::close(_previous);
-        fs::remove_all(_root);
+// Restores the working folder the test started in.
+class KeepWorkingFolder {
+public:
+    KeepWorkingFolder() : _fd(::open(".", O_RDONLY | O_DIRECTORY)) {}
+    ~KeepWorkingFolder() {
+        EXPECT_EQ(0, ::fchdir(_fd));
+        ::close(_fd);
     }
 
-    std::string path(const std::string& name) const { return (_root / name).string(); }
-    std::string regularFile() const {
-        std::ofstream(path("plain")) << "x";
-        return path("plain");
-    }
-
-    fs::path _root;
-    int _previous = -1;
+private:
+    int _fd;
 };
 
-TEST_F(FolderImplTest, CreateFolderMakesOneLevel) {
+TEST(FolderImplTest, SuccessfulCallsDoWhatTheyName) {
+    const io::filesystem::test::TempFolder temp;
+    const KeepWorkingFolder keep;
     const posix::file::CreateFolderImpl createFolder;
-    createFolder.create(path("logs"), false);
-    EXPECT_TRUE(fs::is_directory(path("logs")));
-    createFolder.create(path("logs"), false);  // already there: accepted
-    try {
-        createFolder.create(path("logs"), true);
-        FAIL() << "no exception";
-    } catch (const posix::file::CreateFolderException& e) {
-        EXPECT_EQ("Could not create the directory: " + path("logs") +
-                      ".\n\nSystem error message: File exists. Error code: 17.",
-                  e.what());
-    }
-    try {
-        createFolder.create(path("missing/requests"), false);
-        FAIL() << "no exception";
-    } catch (const posix::file::CreateFolderException& e) {
-        EXPECT_EQ("Could not create the directory: " + path("missing/requests") +
-                      ".\n\nSystem error message: No such file or directory. Error code: 2.",
-                  e.what());
-    }
-    EXPECT_THROW(createFolder.create(regularFile() + "/sub", false),
-                 posix::file::CreateFolderException);
-}
+    createFolder.create(temp.path("logs"), false);
+    createFolder.create(temp.path("logs"), false);  // already there: accepted
+    EXPECT_TRUE(fs::is_directory(temp.path("logs")));
 
-TEST_F(FolderImplTest, CurrentDirectorySetAndGet) {
     posix::file::CurrentDirectoryImpl current;
-    current.set(_root.string());
-    EXPECT_EQ(fs::canonical(_root).string(), current.get());
-    try {
-        current.set(path("missing"));
-        FAIL() << "no exception";
-    } catch (const posix::file::SetCurrentDirectoryException& e) {
-        EXPECT_EQ("Could not set the directory, " + path("missing") +
-                      ", to the current directory.\n\nSystem error message: No such file or "
-                      "directory. Error code: 2.",
-                  e.what());
-    }
-}
+    current.set(temp.path("logs"));
+    EXPECT_EQ(fs::canonical(temp.path("logs")).string(), current.get());
 
-TEST_F(FolderImplTest, CurrentDirectoryThatWasRemoved) {
-    posix::file::CurrentDirectoryImpl current;
-    ASSERT_EQ(0, ::mkdir(path("gone").c_str(), 0755));
-    current.set(path("gone"));
-    ASSERT_EQ(0, ::rmdir(path("gone").c_str()));
-    try {
-        current.get();
-        FAIL() << "no exception";
-    } catch (const posix::file::GetCurrentDirectoryException& e) {
-        EXPECT_STREQ(
-            "Couldn't get the current directory.\n\n System error message: No such file or "
-            "directory. Error code: 2.",
-            e.what());
-    }
-}
-
-TEST_F(FolderImplTest, DiskSpace) {
-    const posix::file::DiskSpaceImpl diskSpace;
     struct statvfs volume {};
-    ASSERT_EQ(0, ::statvfs(_root.c_str(), &volume));
-    const std::uint64_t available = diskSpace.available(_root.string());
+    ASSERT_EQ(0, ::statvfs(temp.path("").c_str(), &volume));
+    const std::uint64_t available = posix::file::DiskSpaceImpl().available(temp.path(""));
     EXPECT_GT(available, 0u);
     EXPECT_LE(available, static_cast<std::uint64_t>(volume.f_blocks) * volume.f_frsize);
-    try {
-        diskSpace.available(path("missing"));
-        FAIL() << "no exception";
-    } catch (const posix::file::DiskSpaceException& e) {
-        EXPECT_EQ("Could not get the amount of free disk space for the directory " +
-                      path("missing") +
-                      "System error message: No such file or directory. Error "
-                      "code: 2.",
-                  e.what());
+
+    EXPECT_EQ(fs::read_symlink("/proc/self/exe").string(), posix::file::ModuleImpl().fileName());
+}
+
+// Each failure names what was asked for and the system's reason.
+TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
+    const io::filesystem::test::TempFolder temp;
+    const KeepWorkingFolder keep;
+    const std::string logs = temp.path("logs");
+    const std::string missing = temp.path("missing");
+    fs::create_directories(logs);
+    fs::create_directories(temp.path("gone"));
+    const std::string plain = temp.write("plain", "x");
+    const char* const noEntry = "System error message: No such file or directory. Error code: 2.";
+    const struct {
+        std::function<void()> call;
+        std::string message;
+    } cases[] = {
+        {[&] { posix::file::CreateFolderImpl().create(logs, true); },
+         "Could not create the directory: " + logs +
+             ".\n\nSystem error message: File exists. Error code: 17."},
+        {[&] { posix::file::CreateFolderImpl().create(missing + "/requests", false); },
+         "Could not create the directory: " + missing + "/requests.\n\n" + noEntry},
+        {[&] { posix::file::CreateFolderImpl().create(plain + "/sub", false); },
+         "Could not create the directory: " + plain +
+             "/sub.\n\nSystem error message: Not a directory. Error code: 20."},
+        {[&] { posix::file::CurrentDirectoryImpl().set(missing); },
+         "Could not set the directory, " + missing + ", to the current directory.\n\n" + noEntry},
+        {[&] {
+             posix::file::CurrentDirectoryImpl current;
+             current.set(temp.path("gone"));
+             fs::remove(temp.path("gone"));
+             current.get();
+         },
+         std::string("Couldn't get the current directory.\n\n ") + noEntry},
+        {[&] { posix::file::DiskSpaceImpl().available(missing); },
+         "Could not get the amount of free disk space for the directory " + missing + noEntry},
+        {[&] { posix::file::ModuleImpl(nullptr, "/proc/self/no-such-link").fileName(); },
+         std::string("Could not get the module filename: ") + noEntry},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        try {
+            c.call();
+            ADD_FAILURE() << "no exception";
+        } catch (const exceptions::Exception& e) {
+            EXPECT_EQ(c.message, e.what());
+        }
     }
 }
 

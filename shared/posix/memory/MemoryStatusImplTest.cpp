@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,41 +48,35 @@ protected:
     MemoryStatusFiles _files;
 };
 
-TEST_F(MemoryStatusImplTest, MachineFiguresWithoutLimits) {
-    limit("/outer/inner", "max", "1000");
-    const MemoryStatusImpl memory(_files);
-    EXPECT_EQ(6144 * MiB, memory.available());
-    EXPECT_EQ(8192 * MiB, memory.total());
-}
-
-TEST_F(MemoryStatusImplTest, OwnGroupLimitLowersBothFigures) {
-    limit("/outer/inner", std::to_string(1024 * MiB), std::to_string(300 * MiB));
-    const MemoryStatusImpl memory(_files);
-    EXPECT_EQ(724 * MiB, memory.available());
-    EXPECT_EQ(1024 * MiB, memory.total());
-}
-
-TEST_F(MemoryStatusImplTest, TightestGroupOnThePathWins) {
-    limit("/outer/inner", std::to_string(4096 * MiB), std::to_string(100 * MiB));
-    limit("/outer", std::to_string(2048 * MiB), std::to_string(1800 * MiB));
-    const MemoryStatusImpl memory(_files);
-    EXPECT_EQ(248 * MiB, memory.available());
-    EXPECT_EQ(2048 * MiB, memory.total());
-}
-
-TEST_F(MemoryStatusImplTest, LimitAtTheVisibleRootCountsAndOverUseMeansNothingLeft) {
-    file("cgroup", "12:memory:/legacy\n0::/\n");
-    limit("", std::to_string(512 * MiB), std::to_string(600 * MiB));
-    const MemoryStatusImpl memory(_files);
-    EXPECT_EQ(0u, memory.available());
-    EXPECT_EQ(512 * MiB, memory.total());
-}
-
-TEST_F(MemoryStatusImplTest, NoUnifiedHierarchyMeansNoLimit) {
-    file("cgroup", "4:memory:/docker/abc\n");
-    limit("", std::to_string(512 * MiB), "0");
-    const MemoryStatusImpl memory(_files);
-    EXPECT_EQ(6144 * MiB, memory.available());
+// The machine's figures, lowered by the tightest memory limit on the process's group path in
+// the unified hierarchy (the visible root included); use above a limit leaves nothing.
+TEST_F(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
+    const auto mib = [](std::uint64_t n) { return std::to_string(n * MiB); };
+    const struct {
+        std::string cgroup;
+        std::vector<std::array<std::string, 3>> limits;  // group, memory.max, memory.current
+        std::uint64_t available;
+        std::uint64_t total;
+    } cases[] = {
+        {"0::/outer/inner\n", {{"/outer/inner", "max", "1000"}}, 6144 * MiB, 8192 * MiB},
+        {"0::/outer/inner\n", {{"/outer/inner", mib(1024), mib(300)}}, 724 * MiB, 1024 * MiB},
+        {"0::/outer/inner\n",
+         {{"/outer/inner", mib(4096), mib(100)}, {"/outer", mib(2048), mib(1800)}},
+         248 * MiB,
+         2048 * MiB},
+        {"12:memory:/legacy\n0::/\n", {{"", mib(512), mib(600)}}, 0, 512 * MiB},
+        {"4:memory:/docker/abc\n", {{"", mib(512), "0"}}, 6144 * MiB, 8192 * MiB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cgroup);
+        fs::remove_all(_root / "sys");
+        fs::create_directories(_root / "sys/outer/inner");
+        file("cgroup", c.cgroup);
+        for (const auto& [group, max, current] : c.limits) limit(group, max, current);
+        const MemoryStatusImpl memory(_files);
+        EXPECT_EQ(c.available, memory.available());
+        EXPECT_EQ(c.total, memory.total());
+    }
 }
 
 TEST_F(MemoryStatusImplTest, UnreadableMeminfoFails) {

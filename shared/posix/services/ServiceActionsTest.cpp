@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <filesystem>
+#include <functional>
 
 #include "io/filesystem/TempFolder.h"
 #include "posix/services/SCManagerFactoryImpl.h"
@@ -64,14 +63,6 @@ protected:
                             "Manages text classification requests."};
 };
 
-TEST_F(ServiceActionsTest, ActionsOnAMissingServiceReportItAndRunNothing) {
-    const std::string message = "The service with the name 'Quillmark Server' is not installed.";
-    EXPECT_EQ(message, messageOf<ServiceDoesNotExistsException>([&] { _actions.uninstall(); }));
-    EXPECT_EQ(message, messageOf<ServiceDoesNotExistsException>([&] { _actions.start(); }));
-    EXPECT_EQ(message, messageOf<ServiceDoesNotExistsException>([&] { _actions.stop(); }));
-    EXPECT_TRUE(_systemctl.calls().empty());
-}
-
 // Install writes the unit and enables it; a second install keeps the first registration; the
 // other actions go through systemctl and an uninstalled service can be installed again.
 TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
@@ -88,68 +79,72 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
                      "start quillmark-server.service", "stop quillmark-server.service",
                      "disable quillmark-server.service", "daemon-reload"}),
               _systemctl.calls());
-    EXPECT_THROW(_actions.uninstall(), ServiceDoesNotExistsException);
     _actions.install("config.xml");
     EXPECT_EQ(Installed, TempFolder::read(unitPath()));
 }
 
-TEST_F(ServiceActionsTest, FailingSystemctlNamesTheCallAndTheCommand) {
-    _actions.install("config.xml");
-    _systemctl.failOn("start");
-    _systemctl.failOn("stop");
-    _systemctl.failOn("disable");
-    EXPECT_EQ("Could not start service using the 'StartService' system call. The command "
-              "'systemctl start quillmark-server.service' ended with exit code 3.",
-              messageOf<ServiceException>([&] { _actions.start(); }));
-    EXPECT_EQ("Could not stop service using the 'ControlService' system call. The command "
-              "'systemctl stop quillmark-server.service' ended with exit code 3.",
-              messageOf<ServiceException>([&] { _actions.stop(); }));
-    EXPECT_EQ("Could not delete service using 'DeleteService'. The command "
-              "'systemctl disable quillmark-server.service' ended with exit code 3.",
-              messageOf<ServiceException>([&] { _actions.uninstall(); }));
-    // A refused disable leaves the service installed.
-    EXPECT_TRUE(unitExists());
-}
-
-TEST_F(ServiceActionsTest, FailedInstallLeavesNothingInstalled) {
-    _systemctl.failOn("enable");
-    EXPECT_EQ("Error creating new service using the 'CreateService' system call. The command "
-              "'systemctl enable quillmark-server.service' ended with exit code 3.",
-              messageOf<ServiceException>([&] { _actions.install("config.xml"); }));
-    EXPECT_TRUE(unitFolderEntries().empty());
+// Each failure names the call and its cause, and leaves the installation as it was: a refused
+// enable installs nothing, a refused disable uninstalls nothing.
+TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
+    const std::string notInstalled = "The service with the name 'Quillmark Server' is not installed.";
+    const std::string exit3 = "' ended with exit code 3.";
+    const struct {
+        bool installed;
+        const char* failingVerb;
+        std::function<void(ServiceActions&)> action;
+        std::string message;
+    } cases[] = {
+        {false, "", [](ServiceActions& a) { a.uninstall(); }, notInstalled},
+        {false, "", [](ServiceActions& a) { a.start(); }, notInstalled},
+        {false, "", [](ServiceActions& a) { a.stop(); }, notInstalled},
+        {true, "start", [](ServiceActions& a) { a.start(); },
+         "Could not start service using the 'StartService' system call. The command "
+         "'systemctl start quillmark-server.service" + exit3},
+        {true, "stop", [](ServiceActions& a) { a.stop(); },
+         "Could not stop service using the 'ControlService' system call. The command "
+         "'systemctl stop quillmark-server.service" + exit3},
+        {true, "disable", [](ServiceActions& a) { a.uninstall(); },
+         "Could not delete service using 'DeleteService'. The command "
+         "'systemctl disable quillmark-server.service" + exit3},
+        {false, "enable", [](ServiceActions& a) { a.install("config.xml"); },
+         "Error creating new service using the 'CreateService' system call. The command "
+         "'systemctl enable quillmark-server.service" + exit3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::filesystem::remove(unitPath());
+        if (c.installed) _units.write(Unit, Installed);
+        _systemctl.failOn(c.failingVerb);
+        EXPECT_EQ(c.message, messageOf<exceptions::Exception>([&] { c.action(_actions); }));
+        _systemctl.succeedOn(c.failingVerb);
+        EXPECT_EQ(c.installed, unitExists());
+    }
 
     // The registration stands when only its description could not be published.
-    _systemctl.succeedOn("enable");
+    std::filesystem::remove(unitPath());
     _systemctl.failOn("daemon-reload");
     EXPECT_EQ("Could not set service description using 'ChangeServiceConfig2'. The command "
-              "'systemctl daemon-reload' ended with exit code 3.",
+              "'systemctl daemon-reload" + exit3,
               messageOf<ServiceException>([&] { _actions.install("config.xml"); }));
     EXPECT_EQ(Installed, TempFolder::read(unitPath()));
-    EXPECT_THROW(_actions.install("config.xml"), ServiceAlreadyExistsException);
-}
 
-TEST_F(ServiceActionsTest, MissingSystemctlIsASystemError) {
     ScopedEnvironment path("PATH", _units.path("no-tools-here"));
-    _units.write(Unit, Installed);
     EXPECT_EQ("Could not start service using the 'StartService' system call. The command "
               "'systemctl start quillmark-server.service' could not be run. System error "
               "message: No such file or directory. Error code: 2.",
               messageOf<ServiceException>([&] { _actions.start(); }));
 }
 
-TEST_F(ServiceActionsTest, ServiceManagerOfAnotherHostOrWithoutUnitFolderCannotBeOpened) {
+TEST_F(ServiceActionsTest, ServiceManagerFailuresCarryTheSystemText) {
     EXPECT_EQ("Could not open Service Control Manager using 'OpenSCManager'. Host: "
               "build-7. System error message: Operation not supported. Error code: 95.",
               messageOf<SCManagerException>([&] { _managers.open("build-7"); }));
-
-    ScopedEnvironment missing("QUILLMARK_UNIT_DIR", _units.path("absent"));
-    EXPECT_EQ("Could not open Service Control Manager using 'OpenSCManager'. Host: . System "
-              "error message: No such file or directory. Error code: 2.",
-              messageOf<SCManagerException>([&] { _actions.start(); }));
-    EXPECT_TRUE(_systemctl.calls().empty());
-}
-
-TEST_F(ServiceActionsTest, ManagerReportsOpenAndCreateFailuresWithSystemText) {
+    {
+        ScopedEnvironment missing("QUILLMARK_UNIT_DIR", _units.path("absent"));
+        EXPECT_EQ("Could not open Service Control Manager using 'OpenSCManager'. Host: . System "
+                  "error message: No such file or directory. Error code: 2.",
+                  messageOf<SCManagerException>([&] { _actions.start(); }));
+    }
     const auto manager = _managers.open("");
     EXPECT_EQ("Error opening the 'Quillmark Server 'using the 'OpenService' system call. System "
               "error message: No such file or directory. Error code: 2.",
@@ -161,63 +156,39 @@ TEST_F(ServiceActionsTest, ManagerReportsOpenAndCreateFailuresWithSystemText) {
               messageOf<ServiceAlreadyExistsException>(
                   [&] { manager->createService("Quillmark Server", "Quillmark Server", "x"); }));
     EXPECT_EQ("[Unit]\n", TempFolder::read(unitPath()));
+    EXPECT_TRUE(_systemctl.calls().empty());
     manager->close();
 }
 
 TEST_F(ServiceActionsTest, DescriptionReplacesOrAddsTheDescriptionLine) {
     const auto manager = _managers.open("");
-    _units.write(Unit, "[Unit]\nAfter=network.target\nDescription=Old\n\n[Service]\n");
-    auto service = manager->openService("Quillmark Server");
-    service->setDescription("New text");
-    EXPECT_EQ("[Unit]\nAfter=network.target\nDescription=New text\n\n[Service]\n",
-              TempFolder::read(unitPath()));
-    service->setDescription("Newer");
-    EXPECT_EQ("[Unit]\nAfter=network.target\nDescription=Newer\n\n[Service]\n",
-              TempFolder::read(unitPath()));
-
-    _units.write(Unit, "[Unit]\nAfter=network.target\n");
-    service->setDescription("Added");
-    EXPECT_EQ("[Unit]\nDescription=Added\nAfter=network.target\n", TempFolder::read(unitPath()));
-
-    EXPECT_EQ("description sent to ServiceImpl::setDescription is NULL.",
-              messageOf<ServiceException>([&] { service->setDescription(nullptr); }));
-    EXPECT_EQ("Could not set service description using 'ChangeServiceConfig2'. System error "
-              "message: Invalid argument. Error code: 22.",
-              messageOf<ServiceException>([&] { service->setDescription("two\nlines"); }));
-    EXPECT_EQ("[Unit]\nDescription=Added\nAfter=network.target\n", TempFolder::read(unitPath()));
-    service->close();
+    const struct {
+        std::string before;
+        const char* description;
+        std::string after;
+    } cases[] = {
+        {"[Unit]\nAfter=network.target\nDescription=Old\n\n[Service]\n", "New text",
+         "[Unit]\nAfter=network.target\nDescription=New text\n\n[Service]\n"},
+        {"[Unit]\nAfter=network.target\n", "Added",
+         "[Unit]\nDescription=Added\nAfter=network.target\n"},
+        // Refused, the file unchanged.
+        {"[Unit]\n", "two\nlines", "[Unit]\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        _units.write(Unit, c.before);
+        auto service = manager->openService("Quillmark Server");
+        try {
+            service->setDescription(c.description);
+        } catch (const ServiceException& e) {
+            EXPECT_STREQ("Could not set service description using 'ChangeServiceConfig2'. System "
+                         "error message: Invalid argument. Error code: 22.",
+                         e.what());
+        }
+        EXPECT_EQ(c.after, TempFolder::read(unitPath()));
+        service->close();
+    }
     manager->close();
-}
-
-TEST(UnitFileTest, NamesAndFolder) {
-    EXPECT_EQ("quillmark-server.service", unitFileName("Quillmark Server"));
-    EXPECT_EQ("a-b-c.service", unitFileName("A b C"));
-    ScopedEnvironment unset("QUILLMARK_UNIT_DIR", std::nullopt);
-    EXPECT_EQ("/etc/systemd/system", unitFolder());
-    ScopedEnvironment empty("QUILLMARK_UNIT_DIR", "");
-    EXPECT_EQ("/etc/systemd/system", unitFolder());
-    ScopedEnvironment set("QUILLMARK_UNIT_DIR", "/tmp/units");
-    EXPECT_EQ("/tmp/units", unitFolder());
-}
-
-TEST(ServiceHandleTest, UsingAClosedServiceIsAnAssertion) {
-    TempFolder folder;
-    const std::string path = folder.write(Unit, "[Unit]\n");
-    ServiceImpl service(::open(path.c_str(), O_RDONLY), path, Unit);
-    service.close();
-    // The report goes to standard output and to assertion.txt in the working directory; both
-    // are kept in the temporary folder.
-    const std::string report = folder.path("report.txt");
-    EXPECT_DEATH(
-        {
-            if (::chdir(folder.path("").c_str()) != 0) std::abort();
-            const int out = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            service.start();
-        },
-        "");
-    EXPECT_NE(std::string::npos,
-              TempFolder::read(report).find("Description: The service handle is closed."));
 }
 
 }  // namespace

@@ -22,20 +22,16 @@ using posix::signals::exceptionCodeForSignal;
 using posix::signals::FatalSignalHandlers;
 
 TEST(ExceptionCodeTest, SignalsAndCodesMapToTheFaultCodes) {
-    EXPECT_EQ(0xC0000005u, exceptionCodeForSignal(SIGSEGV, SEGV_MAPERR));
-    EXPECT_EQ(0xC0000005u, exceptionCodeForSignal(SIGSEGV, SEGV_ACCERR));
-    EXPECT_EQ(0xC0000094u, exceptionCodeForSignal(SIGFPE, FPE_INTDIV));
-    EXPECT_EQ(0xC0000095u, exceptionCodeForSignal(SIGFPE, FPE_INTOVF));
-    EXPECT_EQ(0xC000008Eu, exceptionCodeForSignal(SIGFPE, FPE_FLTDIV));
-    EXPECT_EQ(0xC0000091u, exceptionCodeForSignal(SIGFPE, FPE_FLTOVF));
-    EXPECT_EQ(0xC0000093u, exceptionCodeForSignal(SIGFPE, FPE_FLTUND));
-    EXPECT_EQ(0xC000008Fu, exceptionCodeForSignal(SIGFPE, FPE_FLTRES));
-    EXPECT_EQ(0xC0000090u, exceptionCodeForSignal(SIGFPE, FPE_FLTINV));
-    EXPECT_EQ(0xC000008Cu, exceptionCodeForSignal(SIGFPE, FPE_FLTSUB));
-    EXPECT_EQ(0xC000001Du, exceptionCodeForSignal(SIGILL, ILL_ILLOPC));
-    EXPECT_EQ(0xC0000006u, exceptionCodeForSignal(SIGBUS, BUS_ADRERR));
-    EXPECT_EQ(0x80000002u, exceptionCodeForSignal(SIGBUS, BUS_ADRALN));
-    EXPECT_EQ(0u, exceptionCodeForSignal(SIGTERM, 0));
+    const struct {
+        int signal;
+        int code;
+        std::uint32_t exceptionCode;
+    } cases[] = {{SIGSEGV, SEGV_ACCERR, 0xC0000005u}, {SIGFPE, FPE_INTDIV, 0xC0000094u},
+                 {SIGFPE, FPE_FLTINV, 0xC0000090u},   {SIGILL, ILL_ILLOPC, 0xC000001Du},
+                 {SIGBUS, BUS_ADRALN, 0x80000002u},   {SIGTERM, 0, 0u}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.exceptionCode, exceptionCodeForSignal(c.signal, c.code)) << c.signal;
+    }
     for (const std::uint32_t code : posix::signals::fatalSignalExceptionCodes()) {
         EXPECT_NE(0u, code);
     }
