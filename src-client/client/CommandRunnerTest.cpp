@@ -2,21 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "client/ClientTestSupport.h"
 #include "io/filesystem/TempFolder.h"
+#include "server/RequestVersion.h"
+#include "server/XmlResponseImpl.h"
 
 namespace norvale::quillmark::client {
 namespace {
 
 using test::ClientRun;
-using test::FakeServer;
+using test::item;
 using test::Json;
-using test::JsonReader;
-using test::PlayingServer;
+using test::parseJson;
+using test::Relay;
 using test::runQuillmark;
 
 std::string allBytes() {
@@ -42,57 +47,120 @@ std::vector<std::string> writeFolder(const io::filesystem::test::TempFolder& tem
     return contents;
 }
 
-TEST(CommandRunnerTest, SimpleCommandsSendOneRequestEach) {
-    PlayingServer server;
-    EXPECT_EQ(runQuillmark(server.port(), {"create", "news"}).out, "Created classifier 'news'.\n");
-    const ClientRun add = runQuillmark(server.port(), {"add-class", "news", "sport", "a&b"});
-    EXPECT_EQ(add.status, exitStatus::Success);
-    EXPECT_EQ(add.out,
-              "Added class 'sport' to classifier 'news'.\n"
-              "Added class 'a&b' to classifier 'news'.\n");
-    EXPECT_EQ(runQuillmark(server.port(), {"remove-class", "news", "sport"}).status, 0);
-    EXPECT_EQ(runQuillmark(server.port(), {"remove", "news"}).status, 0);
-    const ClientRun info = runQuillmark(server.port(), {"info", "news"});
-    EXPECT_EQ(info.out,
-              "class  unique features  total count\n"
-              "alpha               10           30\n"
-              "beta                20           60\n"
-              "gamma               30           90\n");
+class CommandRunnerTest : public ::testing::Test {
+protected:
+    // Runs a command against the server that must succeed.
+    std::string ok(std::vector<std::string> words, const std::string& input = "") {
+        const ClientRun run = runQuillmark(_server.port(), words, input);
+        EXPECT_EQ(run.status, exitStatus::Success) << words.front() << ": " << run.err;
+        return run.out;
+    }
 
-    EXPECT_EQ(server.requests().size(), 5u);
-    const std::vector<test::SeenCall> calls = server.calls();
-    ASSERT_EQ(calls.size(), 6u);
-    EXPECT_EQ(calls[0].call, "create");
-    EXPECT_EQ(calls[1].call, "addClass");
-    EXPECT_EQ(calls[2].className, "a&b");
-    EXPECT_EQ(calls[3].call, "removeClass");
-    EXPECT_EQ(calls[4].call, "remove");
-    EXPECT_EQ(calls[5].call, "getInformation");
-    for (const test::SeenCall& call : calls) EXPECT_EQ(call.classifierName, "news");
+    // class name -> "unique features/total count", read with info --json.
+    std::map<std::string, std::string> counts(const std::string& classifier) {
+        std::map<std::string, std::string> result;
+        const Json info = parseJson(ok({"--json", "info", classifier}));
+        for (const auto& entry : info.get_child("classes")) {
+            result[entry.second.get<std::string>("className")] =
+                entry.second.get<std::string>("uniqueFeatures") + "/" +
+                entry.second.get<std::string>("totalCount");
+        }
+        return result;
+    }
+
+    void createNews(const std::vector<std::string>& classes) {
+        ok({"create", "news"});
+        std::vector<std::string> words = {"add-class", "news"};
+        words.insert(words.end(), classes.begin(), classes.end());
+        ok(words);
+    }
+
+    test::ConnectionServer _server;
+    io::filesystem::test::TempFolder _temp;
+};
+
+const std::string SportText =
+    "The striker scored twice and the goalkeeper saved a penalty in the cup match. The coach "
+    "praised the team after the final whistle of the league game.";
+const std::string PoliticsText =
+    "The minister presented the budget to parliament and the opposition promised to vote "
+    "against the bill. The government wants to raise taxes before the election.";
+
+TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
+    EXPECT_EQ(ok({"create", "news"}), "Created classifier 'news'.\n");
+    EXPECT_EQ(ok({"add-class", "news", "sport", "politics", "a&b"}),
+              "Added class 'sport' to classifier 'news'.\n"
+              "Added class 'politics' to classifier 'news'.\n"
+              "Added class 'a&b' to classifier 'news'.\n");
+    EXPECT_EQ(ok({"remove-class", "news", "a&b"}),
+              "Removed class 'a&b' from classifier 'news'.\n");
+    EXPECT_EQ(counts("news"), (std::map<std::string, std::string>{{"politics", "0/0"},
+                                                                  {"sport", "0/0"}}));
+
+    const std::string sport = _temp.write("sport.txt", SportText);
+    const std::string politics = _temp.write("politics.txt", PoliticsText);
+    EXPECT_EQ(ok({"train", "news", "sport", sport}),
+              "Trained 1 text (148 B) into class 'sport' of classifier 'news' in 1 request.\n");
+    ok({"train", "news", "politics", "-"}, PoliticsText);
+    const auto trained = counts("news");
+    EXPECT_NE(trained.at("sport"), "0/0");
+
+    // Most likely first, with the text coverage of version 1.01 only.
+    const std::string classified =
+        ok({"classify", "news", "-"}, "the striker and the goalkeeper of the team");
+    EXPECT_EQ(classified.rfind("sport ", 0), 0u) << classified;
+    EXPECT_NE(classified.find("\npolitics  "), std::string::npos) << classified;
+    EXPECT_NE(classified.find("text coverage: "), std::string::npos) << classified;
+    const std::string old = ok({"--version", "1.00", "classify", "news", politics, sport});
+    EXPECT_EQ(old.rfind(politics + ":\n  politics  ", 0), 0u) << old;
+    EXPECT_NE(old.find("\n\n" + sport + ":\n  sport  "), std::string::npos) << old;
+    EXPECT_EQ(old.find("text coverage"), std::string::npos);
+
+    // A keyword's bytes that are no UTF-8 come back as '?', so the answer stays well-formed.
+    ok({"train", "news", "sport", "-"}, "k\xf6ttbullar");
+    const std::string keywords = ok({"keywords", "news", "-"}, "goalkeeper budget k\xf6ttbullar");
+    EXPECT_NE(keywords.find("sport     goalkeeper\n"), std::string::npos) << keywords;
+    EXPECT_NE(keywords.find("politics  budget\n"), std::string::npos) << keywords;
+    EXPECT_NE(keywords.find("sport     k?ttbullar\n"), std::string::npos) << keywords;
+    ok({"untrain", "news", "sport", "-"}, "k\xf6ttbullar");
+
+    // Untraining the same text takes exactly its counts back out.
+    ok({"untrain", "news", "sport", sport});
+    EXPECT_EQ(counts("news")["sport"], "0/0");
+    EXPECT_EQ(counts("news")["politics"], trained.at("politics"));
+
+    EXPECT_EQ(ok({"remove", "news"}), "Removed classifier 'news'.\n");
+    EXPECT_EQ(runQuillmark(_server.port(), {"info", "news"}).status, exitStatus::ErrorDocument);
 }
 
-// Many files go in requests of bounded size, each validated by the playing server; every text
-// arrives once, in path order, with its bytes unchanged.
-TEST(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
-    io::filesystem::test::TempFolder temp;
-    const std::vector<std::string> contents = writeFolder(temp, "corpus", 60, 300);
-    const std::string big = temp.write("big.txt", std::string(5000, 'z'));
-    PlayingServer server;
+// Many files go in requests of bounded size; every text arrives once, in path order, with its
+// bytes unchanged.
+TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
+    const std::vector<std::string> contents = writeFolder(_temp, "corpus", 60, 300);
+    std::string big;
+    while (big.size() < 5000) big += allBytes();
+    const std::string bigFile = _temp.write("big.txt", big);
+    createNews({"sport"});
+    const Relay relay(Relay::forwardTo(_server.port()));
     const std::size_t bound = 2048;
-    const ClientRun run =
-        runQuillmark(server.port(), {"--max-request", std::to_string(bound), "train", "news",
-                                     "sport", temp.path("corpus"), big});
+    const ClientRun run = runQuillmark(relay.port(), {"--max-request", std::to_string(bound),
+                                                      "train", "news", "sport",
+                                                      _temp.path("corpus"), bigFile});
     ASSERT_EQ(run.status, exitStatus::Success) << run.err;
 
-    const std::vector<std::string> requests = server.requests();
+    const std::vector<std::string> requests = relay.requests();
     std::size_t sizeOfAll = 0;
-    for (std::size_t i = 0; i + 1 < requests.size(); ++i) {
-        EXPECT_LE(requests[i].size(), bound);
-        sizeOfAll += requests[i].size();
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (i + 1 < requests.size()) {
+            EXPECT_LE(requests[i].size(), bound);
+            sizeOfAll += requests[i].size();
+        }
+        for (const std::string& text : test::textsOf(requests[i])) texts.push_back(text);
     }
     // The big text overflows any bound and travels alone.
     EXPECT_GT(requests.back().size(), bound);
-    EXPECT_EQ(requests.back().find("t2"), std::string::npos);
+    EXPECT_EQ(test::textsOf(requests.back()).size(), 1u);
     // Filled: three of these texts fit under the bound, and requests are nearly full.
     EXPECT_EQ(requests.size() - 1, 60u / 3);
     EXPECT_GT(sizeOfAll, (requests.size() - 2) * bound * 3 / 4);
@@ -103,239 +171,202 @@ TEST(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
         if (i % 3 != 0) expected.push_back(contents[i]);
     for (int i = 0; i < 60; ++i)
         if (i % 3 == 0) expected.push_back(contents[i]);
-    expected.push_back(std::string(5000, 'z'));
-    const std::vector<test::SeenCall> calls = server.calls();
-    ASSERT_EQ(calls.size(), expected.size());
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i].call, "train");
-        EXPECT_EQ(calls[i].className, "sport");
-        EXPECT_EQ(calls[i].text, expected[i]) << i;
-    }
-    EXPECT_EQ(run.out, "Trained 61 texts (22.5 KB) into class 'sport' of classifier 'news' in " +
+    expected.push_back(big);
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(run.out, "Trained 61 texts (22.6 KB) into class 'sport' of classifier 'news' in " +
                            std::to_string(requests.size()) + " requests.\n");
     // Off a terminal: no bar.
     EXPECT_EQ(run.err, "");
-}
 
-TEST(CommandRunnerTest, BytesThatAreNotUtf8TravelUnchanged) {
-    io::filesystem::test::TempFolder temp;
-    const std::string file = temp.write("binary.txt", allBytes());
-    PlayingServer server;
-    EXPECT_EQ(runQuillmark(server.port(), {"untrain", "news", "x", file}).status, 0);
-    const std::string latin1 = "sm\xf6rg\xe5s \xe4r gott";
-    EXPECT_EQ(runQuillmark(server.port(), {"classify", "news", "-"}, latin1).status, 0);
-    const ClientRun words = runQuillmark(server.port(), {"keywords", "news"}, latin1);
-    EXPECT_EQ(words.status, 0);
-    // The playing server returns the first word as a keyword; the response document carries
-    // its bytes that are no UTF-8 as '?'.
-    EXPECT_EQ(words.out, "0.9          alpha  sm?rg?s\n");
-    const std::vector<test::SeenCall> calls = server.calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].call, "untrain");
-    EXPECT_EQ(calls[0].text, allBytes());
-    EXPECT_EQ(calls[1].text, latin1);
-    EXPECT_EQ(calls[2].call, "classifyKeywords");
-}
-
-TEST(CommandRunnerTest, ClassifyPrintsEachTextSortedAndJsonParses) {
-    io::filesystem::test::TempFolder temp;
-    const std::string a = temp.write("a.txt", "first");
-    const std::string b = temp.write("b.txt", "second");
-    PlayingServer server;
-    const ClientRun text = runQuillmark(server.port(), {"classify", "news", a, b});
-    EXPECT_EQ(text.status, 0);
-    EXPECT_EQ(text.out, a +
-                            ":\n  beta   0.7\n  alpha  0.25\n  gamma  0.05\n"
-                            "  text coverage: 0.5\n\n" +
-                            b +
-                            ":\n  beta   0.7\n  alpha  0.25\n  gamma  0.05\n"
-                            "  text coverage: 0.5\n");
-    // Off a terminal a summary of the run goes to the error stream.
-    EXPECT_EQ(text.err.rfind("Classified 2 files, 11 B in 1 request, ", 0), 0u) << text.err;
-
-    const ClientRun json =
-        runQuillmark(server.port(), {"--json", "--version", "1.00", "classify", "news", a, b});
-    const Json parsed = JsonReader::parse(json.out);
-    ASSERT_EQ(parsed.items.size(), 2u);
-    EXPECT_EQ(parsed[1]["source"].text, b);
-    EXPECT_FALSE(parsed[1].has("textCoverage"));  // version 1.00
-    EXPECT_EQ(parsed[1]["classes"][0]["className"].text, "beta");
-    EXPECT_EQ(parsed[1]["classes"][2]["className"].text, "gamma");
-}
-
-TEST(CommandRunnerTest, AnErrorDocumentEndsWithStatusOneAndTheWholeMessage) {
-    std::string message =
-        "Trying to classify a text before any classes have been added!\n"
-        "Call id: c1\nReadCall: classify\n\nOne of the read calls failed. <&>";
-    message += std::string(5000, '.');
-    FakeServer server([&](const std::string&) { return test::errorDocument(4000, message); });
-    const ClientRun run = runQuillmark(server.port(), {"classify", "news"}, "text");
-    EXPECT_EQ(run.status, exitStatus::ErrorDocument);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "quillmark: the server answered with status 4000:\n" + message + "\n");
-
-    const ClientRun json = runQuillmark(server.port(), {"--json", "info", "news"});
-    EXPECT_EQ(json.status, exitStatus::ErrorDocument);
-    const Json error = JsonReader::parse(json.out);
-    EXPECT_EQ(error["statusCode"].number, 4000);
-    EXPECT_EQ(error["message"].text, message);
+    // On a terminal the bar shows while texts are sent; the last thing on the line is the
+    // blanked bar, so the prompt starts clean.
+    const ClientRun shown = runQuillmark(
+        _server.port(), {"--max-request", "1000", "untrain", "news", "sport", _temp.path("corpus")},
+        "", true);
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_NE(shown.err.find("\r[########################] 60/60 files  17.6 KB/17.6 KB"),
+              std::string::npos)
+        << shown.err;
+    EXPECT_EQ(shown.err.back(), '\r');
 }
 
 // Answers to requests in flight together come back in reverse order; the output keeps the
 // order of the files, as one request at a time gives it.
-TEST(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
-    io::filesystem::test::TempFolder temp;
-    writeFolder(temp, "corpus", 8, 50);
+TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
+    createNews({"a", "b"});
+    ok({"train", "news", "a", "-"}, "alpha words here");
+    writeFolder(_temp, "corpus", 8, 50);
     // Each text alone in its request: eight requests, answered in pairs swapped.
-    const std::vector<std::string> words = {"--max-request", "1", "classify", "news",
-                                            temp.path("corpus")};
-    PlayingServer plain;
-    std::vector<std::string> oneAtATime = {"--parallel", "1"};
-    oneAtATime.insert(oneAtATime.end(), words.begin(), words.end());
-    const ClientRun expected = runQuillmark(plain.port(), oneAtATime);
-    ASSERT_EQ(expected.status, 0) << expected.err;
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json);
+        std::vector<std::string> words = {"--parallel", "1", "--max-request", "1",
+                                          "classify",   "news", _temp.path("corpus")};
+        if (json) words.push_back("--json");
+        const ClientRun expected = runQuillmark(_server.port(), words);
+        ASSERT_EQ(expected.status, 0) << expected.err;
 
-    PlayingServer swapping;
-    swapping.holdBackAnswers();
-    std::vector<std::string> parallel = {"--parallel", "4"};
-    parallel.insert(parallel.end(), words.begin(), words.end());
-    const ClientRun text = runQuillmark(swapping.port(), parallel);
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(text.out, expected.out);
-    EXPECT_EQ(text.err.rfind("Classified 8 files, 400 B in 8 requests, ", 0), 0u) << text.err;
-
-    oneAtATime.insert(oneAtATime.begin(), "--json");
-    parallel.insert(parallel.begin(), "--json");
-    const std::string json = runQuillmark(swapping.port(), parallel).out;
-    EXPECT_EQ(json, runQuillmark(plain.port(), oneAtATime).out);
-    EXPECT_EQ(JsonReader::parse(json).items.size(), 8u);
+        const Relay swapping(Relay::forwardTo(_server.port()), true);
+        words[1] = "4";
+        const ClientRun swapped = runQuillmark(swapping.port(), words);
+        EXPECT_EQ(swapped.status, 0) << swapped.err;
+        EXPECT_EQ(swapped.out, expected.out);
+        EXPECT_EQ(swapping.requests().size(), 8u);
+        if (json) {
+            EXPECT_EQ(parseJson(swapped.out).size(), 8u);
+        } else {
+            EXPECT_EQ(swapped.err.rfind("Classified 8 files, 400 B in 8 requests, ", 0), 0u)
+                << swapped.err;
+        }
+    }
 }
 
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight
 // beside it, stay trained and are counted in the message.
-TEST(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
-    struct Case {
+TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
+    createNews({"a"});
+    const std::vector<std::string> contents = writeFolder(_temp, "corpus", 30, 200);
+    const std::string message = "The classifier has reached the maximum allowed size of 10 bytes.";
+    // The third request: four texts a request, the files of the top folder first.
+    const auto failThird = [&](const std::string& request) {
+        const std::vector<std::string> texts = test::textsOf(request);
+        return std::find(texts.begin(), texts.end(), contents[13]) != texts.end()
+                   ? test::errorDocument(4000, message)
+                   : Relay::forwardTo(_server.port())(request);
+    };
+    const struct {
         const char* parallel;
         std::size_t requestsSent;
         const char* trainedBy;
-    };
-    for (const Case& c : {Case{"1", 3, "earlier"}, Case{"3", 5, "the other"}}) {
+    } cases[] = {{"1", 3, "earlier"}, {"3", 5, "the other"}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.parallel);
-        io::filesystem::test::TempFolder temp;
-        const std::vector<std::string> contents = writeFolder(temp, "corpus", 30, 200);
-        PlayingServer server;
-        // The third request: four texts a request, the files of the top folder first.
-        server.failText(contents[13], 4000,
-                        "The classifier has reached the maximum allowed size of 10 bytes.");
+        const Relay relay(failThird);
         const ClientRun run =
-            runQuillmark(server.port(), {"--parallel", c.parallel, "--max-request", "1500",
-                                         "train", "news", "a", temp.path("corpus")});
+            runQuillmark(relay.port(), {"--parallel", c.parallel, "--max-request", "1500",
+                                        "train", "news", "a", _temp.path("corpus")});
         EXPECT_EQ(run.status, exitStatus::ErrorDocument);
-        EXPECT_EQ(server.requests().size(), c.requestsSent);
+        const std::vector<std::string> requests = relay.requests();
+        EXPECT_EQ(requests.size(), c.requestsSent);
         std::size_t trained = 0;
-        for (const test::SeenCall& call : server.calls()) trained += call.call == "train";
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            if (i != 2) trained += test::textsOf(requests[i]).size();
+        }
         EXPECT_EQ(run.err, "quillmark: " + std::to_string(trained) + " of 30 texts were trained by " +
                                c.trainedBy +
                                " requests; the failed request changed nothing.\nquillmark: the "
-                               "server answered with status 4000:\nThe classifier has reached the "
-                               "maximum allowed size of 10 bytes.\n");
+                               "server answered with status 4000:\n" +
+                               message + "\n");
         EXPECT_EQ(run.out, "");
     }
 }
 
-TEST(CommandRunnerTest, NoServerOrNoResponseDocumentEndsWithStatusThree) {
-    std::uint16_t closedPort;
-    {
-        FakeServer gone([](const std::string&) { return std::string(); });
-        closedPort = gone.port();
+// Error documents reach the user whole with status 1; no server or no response document ends
+// with status 3.
+TEST_F(CommandRunnerTest, FailedExchangesEndWithTheirStatusAndMessage) {
+    ok({"create", "news"});
+    const ClientRun twice = runQuillmark(_server.port(), {"create", "news"});
+    EXPECT_EQ(twice.status, exitStatus::ErrorDocument);
+    EXPECT_EQ(twice.out, "");
+    EXPECT_EQ(twice.err.rfind("quillmark: the server answered with status 4000:\n"
+                              "Trying to create a classifier that already exists",
+                              0),
+              0u)
+        << twice.err;
+    EXPECT_NE(twice.err.find("\nCall id: c1\nWriteCall: create\n\nOne of the write calls failed."),
+              std::string::npos)
+        << twice.err;
+    const Json missing = parseJson(runQuillmark(_server.port(), {"--json", "info", "nothere"}).out);
+    EXPECT_EQ(missing.get<int>("statusCode"), 4000);
+    EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
+    const ClientRun invalid = runQuillmark(_server.port(), {"create", "../escape"});
+    EXPECT_EQ(invalid.status, exitStatus::ErrorDocument);
+    EXPECT_NE(invalid.err.find("Validation of an request failed"), std::string::npos);
+
+    const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
+    const struct {
+        std::string answer;
+        int status;
+        std::string err;  // after "quillmark: "
+    } cases[] = {
+        {"", exitStatus::Unreachable, "the server at localhost:PORT closed the connection "
+                                      "without an answer.\n"},
+        {"HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
+         "the server at localhost:PORT gave no response document.\n"},
+        {test::errorDocument(4000, longMessage), exitStatus::ErrorDocument,
+         "the server answered with status 4000:\n" + longMessage + "\n"},
+        // A success document without the results the request asked for.
+        {XmlResponseImpl("http://quillmark.invalid/1/server/ResponseSchema",
+                         RequestVersion::parse("1.01"))
+             .getResponse(),
+         exitStatus::ErrorDocument,
+         "the server answered with status 5000:\nNo calls were found in the response.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.substr(0, 40));
+        const Relay relay([&](const std::string&) { return c.answer; });
+        const ClientRun run = runQuillmark(relay.port(), {"create", "news"});
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        // The message, then (for an answer that is no document) the parser's report.
+        const std::string expected =
+            "quillmark: " + std::regex_replace(c.err, std::regex("PORT"), std::to_string(relay.port()));
+        EXPECT_EQ(run.err.substr(0, expected.size()), expected);
     }
-    const ClientRun refused = runQuillmark(closedPort, {"info", "news"});
+
+    _server.stop();
+    const ClientRun refused = runQuillmark(_server.port(), {"info", "news"});
     EXPECT_EQ(refused.status, exitStatus::Unreachable);
-    EXPECT_EQ(refused.err,
-              "quillmark: cannot connect to the server at localhost:" + std::to_string(closedPort) +
-                  ": Connection refused. Error code: 111.\n");
-
-    FakeServer silent([](const std::string&) { return std::string(); });
-    const ClientRun nothing = runQuillmark(silent.port(), {"create", "news"});
-    EXPECT_EQ(nothing.status, exitStatus::Unreachable);
-    EXPECT_EQ(nothing.err, "quillmark: the server at localhost:" + std::to_string(silent.port()) +
-                               " closed the connection without an answer.\n");
-
-    FakeServer web([](const std::string&) { return std::string("HTTP/1.0 200 OK\r\n\r\nhi"); });
-    const ClientRun garbage = runQuillmark(web.port(), {"create", "news"});
-    EXPECT_EQ(garbage.status, exitStatus::Unreachable);
-    EXPECT_NE(garbage.err.find("gave no response document."), std::string::npos);
-
-    // A success document without the results the request asked for.
-    FakeServer forgetful([](const std::string&) {
-        return XmlResponseImpl(test::ResponseNamespace, RequestVersion::parse("1.01"))
-            .getResponse();
-    });
-    EXPECT_EQ(runQuillmark(forgetful.port(), {"create", "news"}).status, exitStatus::ErrorDocument);
+    EXPECT_EQ(refused.err, "quillmark: cannot connect to the server at localhost:" +
+                               std::to_string(_server.port()) +
+                               ": Connection refused. Error code: 111.\n");
 }
 
-TEST(CommandRunnerTest, UsageErrorsAndUnreadableFilesEndWithStatusTwo) {
-    PlayingServer server;
-    const ClientRun unknown = runQuillmark(server.port(), {"classify"});
-    EXPECT_EQ(unknown.status, exitStatus::Usage);
-    EXPECT_EQ(unknown.err,
-              "quillmark: Wrong number of arguments for classify. Usage: quillmark classify NAME "
-              "[FILE...|-]\nTry 'quillmark --help'.\n");
-    const ClientRun missing =
-        runQuillmark(server.port(), {"train", "news", "a", "/nonexistent/x.txt"});
-    EXPECT_EQ(missing.status, exitStatus::Usage);
-    EXPECT_EQ(missing.err,
-              "quillmark: Cannot read '/nonexistent/x.txt': No such file or directory.\n");
-    io::filesystem::test::TempFolder temp;
-    std::filesystem::create_directories(temp.path("empty/sub"));
-    const ClientRun empty = runQuillmark(server.port(), {"classify", "news", temp.path("empty")});
-    EXPECT_EQ(empty.status, exitStatus::Usage);
-    EXPECT_EQ(empty.err, "quillmark: The folder '" + temp.path("empty") + "' holds no files.\n");
-    EXPECT_TRUE(server.requests().empty());
-    const ClientRun help = runQuillmark(server.port(), {"--help"});
+TEST_F(CommandRunnerTest, UsageErrorsAndUnreadableFilesEndWithStatusTwoAndSendNothing) {
+    std::filesystem::create_directories(_temp.path("empty/sub"));
+    const Relay relay([](const std::string&) { return std::string(); });
+    const struct {
+        std::vector<std::string> words;
+        std::string err;
+    } cases[] = {
+        {{"classify"},
+         "Wrong number of arguments for classify. Usage: quillmark classify NAME [FILE...|-]\n"
+         "Try 'quillmark --help'."},
+        {{"train", "news", "a", "/nonexistent/x.txt"},
+         "Cannot read '/nonexistent/x.txt': No such file or directory."},
+        {{"classify", "news", _temp.path("empty")},
+         "The folder '" + _temp.path("empty") + "' holds no files."},
+    };
+    for (const auto& c : cases) {
+        const ClientRun run = runQuillmark(relay.port(), c.words);
+        EXPECT_EQ(run.status, exitStatus::Usage);
+        EXPECT_EQ(run.err, "quillmark: " + c.err + "\n");
+    }
+    EXPECT_TRUE(relay.requests().empty());
+    const ClientRun help = runQuillmark(relay.port(), {"--help"});
     EXPECT_EQ(help.status, exitStatus::Success);
     EXPECT_EQ(help.out, UsageText);
 }
 
-TEST(CommandRunnerTest, SendPassesTheDocumentAsItIs) {
+TEST_F(CommandRunnerTest, SendPassesTheDocumentAsItIs) {
     const std::string request = "<not even=\"xml\"\x01\xff";
     const std::string answer = test::errorDocument(4000, "Validation of an request failed.");
-    FakeServer server([&](const std::string&) { return answer; });
-    const ClientRun run = runQuillmark(server.port(), {"send", "-"}, request);
-    EXPECT_EQ(server.requests(), std::vector<std::string>{request});
+    const Relay relay([&](const std::string&) { return answer; });
+    const ClientRun run = runQuillmark(relay.port(), {"send", "-"}, request);
+    EXPECT_EQ(relay.requests(), std::vector<std::string>{request});
     EXPECT_EQ(run.status, exitStatus::ErrorDocument);
     EXPECT_EQ(run.out, answer + "\n");
     EXPECT_EQ(run.err,
               "quillmark: the server answered with status 4000:\nValidation of an request "
               "failed.\n");
 
-    PlayingServer playing;
-    io::filesystem::test::TempFolder temp;
     RequestBuilder builder("1.01", nullptr);
     builder.setWriteClassifier("news");
     builder.create();
-    const ClientRun json = runQuillmark(
-        playing.port(), {"--json", "send", temp.write("request.xml", builder.build())});
-    EXPECT_EQ(json.status, exitStatus::Success);
-    const Json parsed = JsonReader::parse(json.out);
-    EXPECT_TRUE(parsed["success"].boolean);
-    EXPECT_EQ(parsed["writeCalls"][0]["call"].text, "create");
-    EXPECT_EQ(parsed["writeCalls"][0]["id"].text, "c1");
-}
-
-TEST(CommandRunnerTest, ATerminalShowsTheBarWhileTextsAreSent) {
-    io::filesystem::test::TempFolder temp;
-    writeFolder(temp, "corpus", 20, 100);
-    PlayingServer server;
-    const ClientRun run = runQuillmark(
-        server.port(), {"--max-request", "1000", "train", "news", "a", temp.path("corpus")}, "",
-        true);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("\r[########################] 20/20 files  2.0 KB/2.0 KB"),
-              std::string::npos)
-        << run.err;
-    // The last thing on the terminal line is the blanked bar, so the prompt starts clean.
-    EXPECT_EQ(run.err.back(), '\r');
+    const Json json = parseJson(
+        ok({"--json", "send", _temp.write("request.xml", builder.build())}));
+    EXPECT_TRUE(json.get<bool>("success"));
+    EXPECT_EQ(item(json.get_child("writeCalls"), 0).get<std::string>("call"), "create");
+    EXPECT_EQ(item(json.get_child("writeCalls"), 0).get<std::string>("id"), "c1");
 }
 
 }  // namespace

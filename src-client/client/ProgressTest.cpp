@@ -4,6 +4,8 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace norvale::quillmark::client {
 namespace {
@@ -50,15 +52,15 @@ TEST(ProgressTest, ShorterLinesOverwriteLongerOnes) {
 }
 
 TEST(ProgressTest, UnitsAndDurations) {
-    EXPECT_EQ(Progress::formatBytes(0), "0 B");
-    EXPECT_EQ(Progress::formatBytes(1023), "1023 B");
-    EXPECT_EQ(Progress::formatBytes(1536), "1.5 KB");
-    EXPECT_EQ(Progress::formatBytes(5.6 * 1024 * 1024), "5.6 MB");
-    EXPECT_EQ(Progress::formatBytes(3.0 * 1024 * 1024 * 1024), "3.0 GB");
-    EXPECT_EQ(Progress::formatDuration(0), "0:00");
-    EXPECT_EQ(Progress::formatDuration(6.2), "0:07");
-    EXPECT_EQ(Progress::formatDuration(754), "12:34");
-    EXPECT_EQ(Progress::formatDuration(3723), "1:02:03");
+    for (const auto& [bytes, text] : std::vector<std::pair<double, std::string>>{
+             {0, "0 B"}, {1023, "1023 B"}, {1536, "1.5 KB"}, {5.6 * 1024 * 1024, "5.6 MB"},
+             {3.0 * 1024 * 1024 * 1024, "3.0 GB"}}) {
+        EXPECT_EQ(Progress::formatBytes(bytes), text);
+    }
+    for (const auto& [seconds, text] : std::vector<std::pair<double, std::string>>{
+             {0, "0:00"}, {6.2, "0:07"}, {754, "12:34"}, {3723, "1:02:03"}}) {
+        EXPECT_EQ(Progress::formatDuration(seconds), text);
+    }
 }
 
 }  // namespace

@@ -10,8 +10,9 @@
 namespace norvale::quillmark::client {
 namespace {
 
+using test::item;
 using test::Json;
-using test::JsonReader;
+using test::parseJson;
 
 const ClassifyResult Classified{"c1", 0.625, {{"alpha", 0.25}, {"beta", 0.7}, {"gamma", 0.05}}};
 const KeywordsResult Words{
@@ -71,23 +72,26 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
     writer.classification("dir/\"quoted\"\\name\n.txt", Classified);
     writer.keywords("b.txt", Words);
     writer.endTexts();
-    const Json texts = JsonReader::parse(out.str());
-    ASSERT_EQ(texts.items.size(), 2u);
-    EXPECT_EQ(texts[0]["source"].text, "dir/\"quoted\"\\name\n.txt");
-    EXPECT_DOUBLE_EQ(texts[0]["textCoverage"].number, 0.625);
-    ASSERT_EQ(texts[0]["classes"].items.size(), 3u);
-    EXPECT_EQ(texts[0]["classes"][0]["className"].text, "beta");
-    EXPECT_DOUBLE_EQ(texts[0]["classes"][0]["p"].number, 0.7);
-    EXPECT_EQ(texts[0]["classes"][2]["className"].text, "gamma");
+    const Json texts = parseJson(out.str());
+    ASSERT_EQ(texts.size(), 2u);
+    const Json& classified = item(texts, 0);
+    EXPECT_EQ(classified.get<std::string>("source"), "dir/\"quoted\"\\name\n.txt");
+    EXPECT_DOUBLE_EQ(classified.get<double>("textCoverage"), 0.625);
+    const Json& classes = classified.get_child("classes");
+    ASSERT_EQ(classes.size(), 3u);
+    EXPECT_EQ(item(classes, 0).get<std::string>("className"), "beta");
+    EXPECT_DOUBLE_EQ(item(classes, 0).get<double>("p"), 0.7);
+    EXPECT_EQ(item(classes, 2).get<std::string>("className"), "gamma");
 
-    const Json& words = texts[1]["keywords"];
-    ASSERT_EQ(words.items.size(), 3u);
-    EXPECT_EQ(words[0]["keyword"].text, "vote");
-    EXPECT_FALSE(words[0].has("keywordBase64"));
+    const Json& words = item(texts, 1).get_child("keywords");
+    ASSERT_EQ(words.size(), 3u);
+    EXPECT_EQ(item(words, 0).get<std::string>("keyword"), "vote");
+    EXPECT_EQ(item(words, 0).count("keywordBase64"), 0u);
     // A word that is not UTF-8 comes as its characters read as ISO 8859-1, and exactly in Base64.
-    EXPECT_EQ(words[1]["keyword"].text, "v\xc3\xa4rld");
-    EXPECT_EQ(words[1]["keywordBase64"].text, "duRybGQ=");
+    EXPECT_EQ(item(words, 1).get<std::string>("keyword"), "v\xc3\xa4rld");
+    EXPECT_EQ(item(words, 1).get<std::string>("keywordBase64"), "duRybGQ=");
 
+    // One line per change, training or information.
     std::ostringstream more;
     JsonResultWriter other(&more);
     other.changed({"addClass", "news", {"a", "b"}});
@@ -96,16 +100,16 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
     std::istringstream lines(more.str());
     std::string line;
     std::getline(lines, line);
-    const Json change = JsonReader::parse(line);
-    EXPECT_EQ(change["action"].text, "addClass");
-    EXPECT_EQ(change["classes"][1].text, "b");
+    const Json change = parseJson(line);
+    EXPECT_EQ(change.get<std::string>("action"), "addClass");
+    EXPECT_EQ(item(change.get_child("classes"), 1).get_value<std::string>(), "b");
     std::getline(lines, line);
-    const Json trained = JsonReader::parse(line);
-    EXPECT_EQ(trained["texts"].number, 3);
-    EXPECT_EQ(trained["bytes"].number, 30);
-    EXPECT_EQ(trained["className"].text, "a");
+    const Json trained = parseJson(line);
+    EXPECT_EQ(trained.get<int>("texts"), 3);
+    EXPECT_EQ(trained.get<int>("bytes"), 30);
+    EXPECT_EQ(trained.get<std::string>("className"), "a");
     std::getline(lines, line);
-    EXPECT_EQ(JsonReader::parse(line)["classes"][0]["totalCount"].number, 2);
+    EXPECT_EQ(item(parseJson(line).get_child("classes"), 0).get<int>("totalCount"), 2);
 }
 
 TEST(JsonResultWriterTest, AnErrorReplacesTheTextsCollectedSoFar) {
@@ -114,10 +118,10 @@ TEST(JsonResultWriterTest, AnErrorReplacesTheTextsCollectedSoFar) {
     writer.beginTexts(3);
     writer.classification("a", Classified);
     writer.error(4000, "Bad \"class\"\n\ttab \x01");
-    const Json error = JsonReader::parse(out.str());
-    EXPECT_FALSE(error["success"].boolean);
-    EXPECT_EQ(error["statusCode"].number, 4000);
-    EXPECT_EQ(error["message"].text, "Bad \"class\"\n\ttab \x01");
+    const Json error = parseJson(out.str());
+    EXPECT_FALSE(error.get<bool>("success"));
+    EXPECT_EQ(error.get<int>("statusCode"), 4000);
+    EXPECT_EQ(error.get<std::string>("message"), "Bad \"class\"\n\ttab \x01");
 }
 
 TEST(JsonResultWriterTest, StringsKeepUtf8AndEscapeTheRest) {
