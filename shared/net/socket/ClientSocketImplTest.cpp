@@ -19,22 +19,6 @@ std::uint16_t unusedPort(LoopbackFactories& factories) {
     return factories.servers.create(0, 1)->localPort();
 }
 
-TEST(ClientSocketImplTest, ConnectsByNameAndOwnsTheStream) {
-    LoopbackFactories factories;
-    auto server = factories.servers.create(0, 4);
-    auto client = factories.clients.create();
-    SocketStream* stream = client->connect("localhost", server->localPort());
-    ASSERT_NE(nullptr, stream);
-    auto accepted = server->accept();
-    EXPECT_EQ("127.0.0.1", stream->getPeerName());
-    EXPECT_EQ("127.0.0.1", accepted->getLocalName());
-
-    // Destroying the client socket destroys its stream and with it the connection.
-    client.reset();
-    char buffer[8];
-    EXPECT_EQ(0, accepted->readSome(buffer, sizeof buffer));
-}
-
 TEST(ClientSocketImplTest, UnresolvableHostNamesTheLookupAndShowsTheClientDetail) {
     LoopbackFactories factories;
     auto client = factories.clients.create();

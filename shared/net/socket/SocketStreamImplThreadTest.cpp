@@ -34,21 +34,6 @@ TEST(SocketStreamImplThreadTest, LargeWriteArrivesWhole) {
     EXPECT_TRUE(received.get() == text);
 }
 
-TEST(SocketStreamImplThreadTest, ReadCollectsBytesSentInSeveralPieces) {
-    LoopbackPair pair;
-    auto writer = std::async(std::launch::async, [&] {
-        for (const char* piece : {"ab", "cde", "f"}) {
-            pair.client->write(piece,
-                               static_cast<std::uint32_t>(std::char_traits<char>::length(piece)));
-            std::this_thread::sleep_for(20ms);
-        }
-    });
-    char buffer[6];
-    pair.accepted->read(buffer, 6);
-    writer.get();
-    EXPECT_EQ("abcdef", std::string(buffer, 6));
-}
-
 // How a server that stops ends a connection blocked in a read.
 TEST(SocketStreamImplThreadTest, ShutdownOfReceivingFromAnotherThreadEndsABlockedRead) {
     LoopbackPair pair;
@@ -60,17 +45,6 @@ TEST(SocketStreamImplThreadTest, ShutdownOfReceivingFromAnotherThreadEndsABlocke
     pair.accepted->shutdown(SocketStream::Receive);
     ASSERT_EQ(std::future_status::ready, reader.wait_for(10s));
     EXPECT_EQ(0, reader.get());
-}
-
-TEST(SocketStreamImplThreadTest, WaitReadableWakesWhenDataArrives) {
-    LoopbackPair pair;
-    auto waiter =
-        std::async(std::launch::async, [&] { return pair.accepted->waitReadable(10000); });
-    std::this_thread::sleep_for(50ms);
-    const auto sent = std::chrono::steady_clock::now();
-    pair.client->write("x", 1);
-    EXPECT_TRUE(waiter.get());
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
 }
 
 }  // namespace
