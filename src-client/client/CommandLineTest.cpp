@@ -105,6 +105,7 @@ TEST(CommandLineTest, WordsThatDoNotFitAreRefusedWithASentence) {
                   std::string("The port must be a number from 1 to 65535, not '") + port + "'.");
     }
     EXPECT_EQ(parseCommandLine({"--port", "65535", "info", "x"}).port, 65535);
+    EXPECT_EQ(parseCommandLine({"--version", "1.01", "info", "x"}).version, "1.01");
     for (const char* version : {"2.00", "1.0", "1.010"}) {
         EXPECT_EQ(usageError({"--version", version, "info", "x"}),
                   std::string("The protocol version must be 1.00 or 1.01, not '") + version + "'.");
