@@ -25,11 +25,6 @@ std::string readClassify(const std::string& classifierName) {
                    "classifierName=\"" + classifierName + "\" textId=\"t\"/></readCalls>\n");
 }
 
-std::string response(const std::string& version, const std::string& body) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" +
-           test::ResponseNamespace + "\" version=\"" + version + "\">\n" + body + "</quillmark>";
-}
-
 std::string config(const std::string& settings) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<quillmark xmlns=\"" +
            test::ConfigNamespace + "\">\n" + settings + "</quillmark>\n";
@@ -128,40 +123,7 @@ TEST_F(SchemaFilesTest, Requests) {
         messageOf<ValidateException>([&] { validate(request("2.00", "<texts/>")); }));
 }
 
-TEST_F(SchemaFilesTest, Responses) {
-    const std::string ok = "\t<status success=\"true\" statusCode=\"2000\"/>\n";
-    expectValid(
-        {
-            response("1.01",
-                     ok + "\t<readCalls>\n<classify id=\"c1\"><classification textCoverage=\"0.75\">"
-                          "<class className=\"eng\" p=\"0.25\"/>"
-                          "<class className=\"s&amp;w&lt;e\" p=\"7.5e-05\"/></classification>"
-                          "</classify>\n<classifyKeywords id=\"c2\"><keywords>"
-                          "<keyword className=\"swe\" p=\"0.9\">svenska</keyword>"
-                          "<keyword className=\"eng\" p=\"1\">&quot;english&quot; it's</keyword>"
-                          "</keywords></classifyKeywords>\n<getInformation id=\"c3\"><classes>"
-                          "<classInformation className=\"swe\"><uniqueFeatures>12</uniqueFeatures>"
-                          "<totalCount>40</totalCount></classInformation></classes>"
-                          "</getInformation>\n</readCalls>\n<writeCalls><create id=\"w1\"/>"
-                          "<addClass id=\"w2\"/><removeClass id=\"w3\"/><train id=\"w4\"/>"
-                          "<untrain id=\"w5\"/><remove id=\"w6\"/></writeCalls>\n"),
-            response("1.00", "\t<status success=\"false\" statusCode=\"5000\">No calls were "
-                             "found in the response.</status>\n"),
-        },
-        {
-            response("1.00", ""),
-            "<quillmark xmlns=\"" + test::ResponseNamespace + "\">\n" + ok + "</quillmark>",
-            response("1.00", "\t<status success=\"maybe\" statusCode=\"2000\"/>\n"),
-            response("1.00", ok + "\t<readCalls>\n\t</readCalls>\n"),
-            response("1.00", ok + "<readCalls><classify id=\"1\"><classification/></classify>"
-                                  "</readCalls>\n"),
-            response("1.00", ok + "<readCalls><classify id=\"1\"><classification><class "
-                                  "className=\"a\" p=\"nan\"/></classification></classify>"
-                                  "</readCalls>\n"),
-            response("1.00", ok + "\t<writeCalls><train/></writeCalls>\n<readCalls/>"),
-        });
-}
-
+// Responses are checked against their schema wherever the server's answers are tested.
 TEST_F(SchemaFilesTest, ConfigurationNeedsEveryElementOnceInOrder) {
     const std::vector<std::pair<std::string, std::string>> settings = {
         {"port", "8080"},          {"maxInput", "1000000"},    {"maxClients", "20"},

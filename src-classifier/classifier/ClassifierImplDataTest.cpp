@@ -257,15 +257,6 @@ TEST_F(ClassifierImplDataTest, InconsistentFeatureSetsAreRefusedAsCorrupt) {
         EXPECT_EQ(message, messageOf([&] { classifier.setTrainingData(blob); }));
         EXPECT_EQ(message == NotThrown ? 2u : 0u, classifier.featureSet().classCount()) << message;
     }
-    // What loads can be classified and untrained without a failed check.
-    ClassifierImpl classifier = make();
-    classifier.setTrainingData(twoClassBlob(1, 7, good, 3));
-    Classification result;
-    classifier.classify("aa zz", result);
-    EXPECT_EQ(2u, result.getProbabilities().size());
-    classifier.untrain("a", "aa aa aa zz zz zz zz zz");
-    EXPECT_EQ(0u, classifier.featureSet().classAt(0)._count);
-    EXPECT_TRUE(_callbacks.reports().empty());
 }
 
 // Damaged blobs, every prefix and a few thousand deterministic mutations of valid ones, either

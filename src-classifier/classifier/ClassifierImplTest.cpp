@@ -132,35 +132,6 @@ TEST_F(ClassifierImplTest, KeywordsWorkedExample) {
     }
 }
 
-TEST_F(ClassifierImplTest, ProbabilitiesSumToOneAndFavourTheClassThatHasTheWords) {
-    ClassifierImpl classifier = make();
-    std::mt19937 random(5);
-    for (unsigned c = 0; c < 5; ++c) {
-        classifier.addClass("c" + std::to_string(c));
-        std::string text;
-        for (int i = 0; i < 200; ++i) text += "w" + std::to_string(random() % 50 + c * 30) + " ";
-        classifier.train("c" + std::to_string(c), text);
-    }
-    classifier.compact();
-    for (int round = 0; round < 50; ++round) {
-        std::string text;
-        for (int i = 0; i < 20; ++i) text += "w" + std::to_string(random() % 200) + " ";
-        double sum = 0.0;
-        for (const auto& [name, p] : probabilities(classifier, text)) {
-            EXPECT_GE(p, 0.0);
-            sum += p;
-        }
-        EXPECT_NEAR(1.0, sum, 1e-12);
-    }
-    // c4 was trained with words from w120..w169, and only c4 has w140 and above.
-    const Probabilities result = probabilities(classifier, "w150 w151 w152 w153 w154");
-    for (const auto& [name, p] : result) {
-        if (name != "c4") {
-            EXPECT_GT(result.at("c4"), p) << name;
-        }
-    }
-}
-
 TEST_F(ClassifierImplTest, InvalidProbabilitiesAreReportedAndStillStored) {
     // An infinite smoothing term makes every score infinite, and inf - inf is not a number.
     ClassifierImpl classifier = make(INFINITY);

@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "classifier/Classification.h"
 
 namespace norvale::classifier {
 namespace {
@@ -79,19 +78,6 @@ TEST(KeywordQueueTest, KeepsExactlyTheStrongestCandidates) {
     std::sort(kept.rbegin(), kept.rend());
     EXPECT_EQ(offered, kept);
     EXPECT_EQ(offered.back(), queue.top().probability());
-}
-
-TEST(ClassificationTest, StartsWithoutCoverageAndOrdersNamesByUnsignedBytes) {
-    Classification classification;
-    EXPECT_EQ(-1.0, classification.getTextCoverage());
-    for (const auto& [name, p] : {std::pair{"\x80", 0.1}, {"ab", 0.2}, {"a", 0.3}, {"B", 0.4},
-                                  {"a", 0.5}}) {
-        classification.setProbability(name, p);
-    }
-    const std::vector<std::pair<std::string, double>> expected = {
-        {"B", 0.4}, {"a", 0.5}, {"ab", 0.2}, {"\x80", 0.1}};
-    const auto& listed = classification.getProbabilities();
-    EXPECT_EQ(expected, (std::vector<std::pair<std::string, double>>(listed.begin(), listed.end())));
 }
 
 }  // namespace

@@ -102,27 +102,18 @@ TEST(FeatureSetTest, ClassCountsFollowTrainingAndUntraining) {
     EXPECT_EQ(std::vector<Entry>({{"abc", 1, 1}}), records(set.lane(3)));
 }
 
-TEST(FeatureSetTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
+// The refusals of the classifier above are tested there; these are the set's own.
+TEST(FeatureSetTest, UnknownClassesAreRefusedAndNamesAreCaseSensitive) {
     FeatureSet set;
     set.addClass("Spam");
-    set.addClass("spam");  // names are case-sensitive
-    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { set.addClass(""); }, "Trying to add a class with an empty name."},
-        {[&] { set.addClass("Spam"); },
-         "Trying to add an already existing class with the name 'Spam'. Use classExists to find "
-         "out if a class already is added."},
-        {[&] { set.removeClass("ham"); }, "Trying to remove a nonexisting class with the name 'ham'."},
-        {[&] { set.getClass("ham"); }, "Trying to get a nonexisting class with the name 'ham'."},
-        {[&] { set.add("SPAM", "f", 1); }, "Trying to get a nonexisting class with the name 'SPAM'."},
-        {[&] { set.sub("x", "f", 1); }, "Trying to get a nonexisting class with the name 'x'."},
-    };
-    for (const auto& [call, message] : cases) {
-        EXPECT_EQ(message, messageOf<ClassifierException>(call));
+    set.addClass("spam");
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { set.getClass("SPAM"); }, [&] { set.add("SPAM", "f", 1); },
+             [&] { set.sub("SPAM", "f", 1); }}) {
+        EXPECT_EQ("Trying to get a nonexisting class with the name 'SPAM'.",
+                  messageOf<ClassifierException>(call));
     }
-    ASSERT_EQ(2u, set.classCount());
-    EXPECT_EQ((ClassRecord{"Spam", 0, 0, 0}), set.classAt(0));
     EXPECT_EQ((ClassRecord{"spam", 1, 0, 0}), set.classAt(1));
-    EXPECT_FALSE(set.classExists("SPAM"));
     set.compact();
     EXPECT_TRUE(records(set.lane(1)).empty());
 }

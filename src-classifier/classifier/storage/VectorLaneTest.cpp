@@ -23,24 +23,6 @@ std::vector<Entry> records(const LaneBase& lane) {
     return result;
 }
 
-TEST(VectorLaneTest, RecordsArePackedLittleEndianWithAFillerForTheEmptyFeature) {
-    VectorLane<2> lane;
-    lane.add("ab", 0x0102, 0x03040506);
-    lane.compact();
-    EXPECT_EQ(std::vector<unsigned char>({'a', 'b', 0x02, 0x01, 0x06, 0x05, 0x04, 0x03}),
-              std::vector<unsigned char>(lane.begin().record(), lane.end().record()));
-
-    VectorLane<0> empty;
-    empty.add("", 1, 2);
-    empty.add("", 0, 5);
-    empty.compact();
-    const LaneIterator first = empty.begin();
-    EXPECT_EQ(first.record() + 14, empty.end().record());
-    EXPECT_EQ(std::vector<unsigned char>({0, 0, 5, 0, 0, 0}),
-              std::vector<unsigned char>(first.record() + 1, first.record() + 7));
-    EXPECT_EQ(std::vector<Entry>({{"", 0, 5}, {"", 1, 2}}), records(empty));
-}
-
 // Distinct features of N bytes for i < 65536 that differ in the first and in the last bytes, so
 // both the word compare and the compare of the bytes after the last whole word decide.
 template <std::size_t N>
