@@ -67,6 +67,9 @@ TEST_F(ClassifierImplTest, WorkedExamples) {
     const std::vector<Case> cases = {
         {"two classes", 0.05, {{"first", "f f g"}, {"second", "h"}}, "f",
          {{"first", 0.999359}, {"second", 0.000641}}, 1.0},
+        // The smaller class's count is scaled up to the larger class's size.
+        {"two classes, word of the smaller", 0.05, {{"first", "f f g"}, {"second", "h"}}, "h",
+         {{"first", 0.000641}, {"second", 0.999359}}, 1.0},
         // a once (2, 0, 0), b twice (1, 1, 0), z known to no class.
         {"three classes", 0.05, {{"first", "a a b"}, {"second", "b"}, {"third", ""}}, "a b b z",
          {{"first", 0.836250}, {"second", 0.125950}, {"third", 0.037801}}, 2.0 / 3.0},
@@ -124,6 +127,18 @@ TEST_F(ClassifierImplTest, KeywordsWorkedExample) {
     EXPECT_EQ(classifier.featureSet().classAt(0)._name.c_str(), keyword.className());
     EXPECT_EQ(reinterpret_cast<const char*>(classifier.featureSet().lane(1).begin().record()),
               keyword.token());
+
+    // Of classes with equal shares the first one is the keyword's class.
+    ClassifierImpl tie = make();
+    for (const char* name : {"x", "y"}) {
+        tie.addClass(name);
+        tie.train(name, "q");
+    }
+    tie.compact();
+    KeywordQueue tied(30, 0.0);
+    tie.classifyKeywords("q", tied);
+    ASSERT_EQ(1u, tied.size());
+    EXPECT_STREQ("x", tied.top().className());
 
     for (const auto& [capacity, text] : {std::pair{0, "a b b z"}, std::pair{30, "z y don't"}}) {
         KeywordQueue none(capacity, 0.0);
