@@ -9,7 +9,6 @@
 
 #include "platform/PlatformTestSupport.h"
 #include "platform/mutex/AutoLock.h"
-#include "platform/mutex/MutexException.h"
 
 namespace {
 
@@ -49,21 +48,6 @@ TEST(ThreadSafeMultiMapTest, HolderExcludesOtherThreadsAndMayLockAgain) {
     ASSERT_TRUE(other.finishesWithin());
     AutoLock<decltype(map)> lock(&map);
     EXPECT_EQ(2u, map.size());
-}
-
-TEST(ThreadSafeMultiMapTest, UnlockByAThreadThatDoesNotHoldItIsRefused) {
-    ThreadSafeMultiMap<int, int> map;
-    map.lock();
-    bool refused = false;
-    std::thread([&] {
-        try {
-            map.unlock();
-        } catch (const platform::mutex::MutexException&) {
-            refused = true;
-        }
-    }).join();
-    EXPECT_TRUE(refused);
-    map.unlock();
 }
 
 TEST(ThreadSafeMultiMapTest, ConcurrentWritersUnderTheLockLoseNothing) {

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "io/filesystem/ExistsDirImpl.h"
 #include "io/filesystem/ExistsFileImpl.h"
@@ -13,43 +14,33 @@ namespace {
 using io::filesystem::test::TempFolder;
 
 // "loop" is a symbolic link to itself: examining it fails with ELOOP although something is there.
-class ExistsImplTest : public testing::Test {
-protected:
-    void SetUp() override {
-        _file = _folder.write("file.dat", "data");
-        _loop = _folder.path("loop");
-        ASSERT_EQ(0, ::symlink(_loop.c_str(), _loop.c_str()));
-    }
-
-    TempFolder _folder;
-    std::string _file;
-    std::string _loop;
-};
-
-TEST_F(ExistsImplTest, ExistsFile) {
+TEST(ExistsImplTest, FilesAndFolders) {
+    TempFolder folder;
+    const std::string file = folder.write("file.dat", "data");
+    const std::string loop = folder.path("loop");
+    ASSERT_EQ(0, ::symlink(loop.c_str(), loop.c_str()));
     const io::filesystem::ExistsFileImpl existsFile;
-    EXPECT_TRUE(existsFile.exists(_file));
-    EXPECT_FALSE(existsFile.exists(_folder.path("")));
-    EXPECT_FALSE(existsFile.exists(_folder.path("missing.dat")));
-    EXPECT_FALSE(existsFile.exists(_folder.path("missing/x.dat")));
-    EXPECT_FALSE(existsFile.exists(_file + "/x.dat"));  // parent is a regular file
-    EXPECT_FALSE(existsFile.exists(""));
-    EXPECT_FALSE(existsFile.exists(std::string(5000, 'n')));
-    EXPECT_TRUE(existsFile.exists(_loop));  // cannot be examined, so it counts as present
-}
-
-TEST_F(ExistsImplTest, ExistsDir) {
     const io::filesystem::ExistsDirImpl existsDir;
-    EXPECT_TRUE(existsDir.exists(_folder.path("")));
-    EXPECT_FALSE(existsDir.exists(_file));
-    EXPECT_FALSE(existsDir.exists(_folder.path("missing")));
-    EXPECT_FALSE(existsDir.exists(_file + "/sub"));
-    EXPECT_FALSE(existsDir.exists(""));
+    // path, is a file, is a folder
+    const std::vector<std::tuple<std::string, bool, bool>> cases = {
+        {file, true, false},
+        {folder.path(""), false, true},
+        {folder.path("missing.dat"), false, false},
+        {folder.path("missing/x.dat"), false, false},
+        {file + "/x.dat", false, false},
+        {"", false, false},
+        {std::string(5000, 'n'), false, false},
+    };
+    for (const auto& [path, isFile, isDir] : cases) {
+        EXPECT_EQ(isFile, existsFile.exists(path)) << path;
+        EXPECT_EQ(isDir, existsDir.exists(path)) << path;
+    }
+    EXPECT_TRUE(existsFile.exists(loop));  // cannot be examined, so it counts as present
     try {
-        existsDir.exists(_loop);
-        FAIL() << "no exception";
+        existsDir.exists(loop);
+        ADD_FAILURE() << "no exception";
     } catch (const io::filesystem::ExistsDirException& e) {
-        EXPECT_EQ("An error occured when checking if the directory \" " + _loop +
+        EXPECT_EQ("An error occured when checking if the directory \" " + loop +
                       "\" exists. System error message: Too many levels of symbolic links. "
                       "Error code: 40.",
                   e.what());

@@ -9,32 +9,24 @@
 
 namespace {
 
-using io::filesystem::test::TempFolder;
-
-TEST(RemoveFileImplTest, RemovesFilesAndAcceptsMissingOnes) {
-    TempFolder folder;
+TEST(RemoveFileImplTest, RemovesFilesAcceptsMissingOnesAndRefusesFolders) {
+    io::filesystem::test::TempFolder folder;
     const io::filesystem::RemoveFileImpl removeFile;
     const std::string path = folder.write("spam.dat", "x");
     removeFile.remove(path);
     EXPECT_FALSE(std::filesystem::exists(path));
     removeFile.remove(path);
     removeFile.remove(folder.path("never/there.dat"));
-}
-
-TEST(RemoveFileImplTest, FolderCannotBeRemoved) {
-    TempFolder folder;
-    const io::filesystem::RemoveFileImpl removeFile;
-    const std::string path = folder.path("");
     try {
-        removeFile.remove(path);
-        FAIL() << "no exception";
+        removeFile.remove(folder.path(""));
+        ADD_FAILURE() << "no exception";
     } catch (const io::filesystem::RemoveFileException& e) {
-        EXPECT_EQ("Couldn't delete the file '" + path +
+        EXPECT_EQ("Couldn't delete the file '" + folder.path("") +
                       "' file using the 'DeleteFile' system call.\nSystem error message: Is a "
                       "directory. Error code: 21.",
                   e.what());
     }
-    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path("")));
 }
 
 }  // namespace

@@ -50,13 +50,6 @@ TEST(RotateFileImplTest, ShiftsTheNumberedCopiesAndDropsTheOldest) {
     }
 }
 
-TEST(RotateFileImplTest, SizeOfAMissingFileIsZero) {
-    TempFolder folder;
-    const io::filesystem::RotateFileImpl rotateFile;
-    EXPECT_EQ(5u, rotateFile.size(folder.write("log.txt", "12345")));
-    EXPECT_EQ(0u, rotateFile.size(folder.path("none.txt")));
-}
-
 TEST(RotateFileImplTest, ACopyThatCannotBeDroppedStopsTheRotation) {
     TempFolder folder;
     const io::filesystem::RotateFileImpl rotateFile;

@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "io/filesystem/TempFolder.h"
 
@@ -45,65 +46,56 @@ protected:
     const io::filesystem::SaveFileImpl _save;
 };
 
-TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAndLeavesNothingElse) {
+TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAndAppendAddsToIt) {
     const std::string path = _folder.path("spam.dat");
     _save.save(path, "first content", SaveMode::Replace);
-    EXPECT_EQ("first content", TempFolder::read(path));
     ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
     _save.save(path, std::string("s\0b", 3), SaveMode::Replace);
     EXPECT_EQ(std::string("s\0b", 3), TempFolder::read(path));
     struct stat status {};
     ASSERT_EQ(0, ::stat(path.c_str(), &status));
     EXPECT_EQ(0640u, status.st_mode & 07777);
-    _save.save(path, "", SaveMode::Replace);
-    EXPECT_EQ("", TempFolder::read(path));
     EXPECT_EQ(1u, entries());
+    const std::string log = _folder.path("log.txt");
+    _save.save(log, "line 1\n", SaveMode::Append);
+    _save.save(log, "line 2\n", SaveMode::Append);
+    EXPECT_EQ("line 1\nline 2\n", TempFolder::read(log));
 }
 
-TEST_F(SaveFileImplTest, AppendCreatesAMissingFileThenAppends) {
-    const std::string path = _folder.path("log.txt");
-    _save.save(path, "line 1\n", SaveMode::Append);
-    _save.save(path, "line 2\n", SaveMode::Append);
-    EXPECT_EQ("line 1\nline 2\n", TempFolder::read(path));
-}
-
-TEST_F(SaveFileImplTest, PathBelowARegularFileCannotBeWritten) {
-    const std::string path = _folder.write("plain", "x") + "/c.dat";
-    const std::string expected =
-        "An error occurred when trying to open the file for writing." +
-        expectedTail(path, "System error message: Not a directory. Error code: 20.");
-    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Replace));
-    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Append));
-    EXPECT_THROW(_save.save(path, "data", SaveMode::Replace), io::IOException);
-}
-
-TEST_F(SaveFileImplTest, FolderInsteadOfFile) {
-    const std::string path = _folder.path("");
-    const std::string expected =
-        "An error occurred when trying to open the file for writing." +
-        expectedTail(path, "System error message: Is a directory. Error code: 21.");
-    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Replace));
-    EXPECT_EQ(expected, saveError(path, "data", SaveMode::Append));
-}
-
-TEST_F(SaveFileImplTest, EmptyPathAndOversizedData) {
-    EXPECT_EQ("Cannot open file. No filename specified." +
-                  expectedTail("", "System error message: Success. Error code: 0."),
-              saveError("", "data", SaveMode::Replace));
+TEST_F(SaveFileImplTest, FailuresNameThePathAndTheSystemError) {
+    const std::string open = "An error occurred when trying to open the file for writing.";
+    const std::string belowFile = _folder.write("plain", "x") + "/c.dat";
+    const std::string folder = _folder.path("");
+    const std::string success = "System error message: Success. Error code: 0.";
     // Address space only, never touched: the size is refused before any byte is read.
     const std::size_t size = 2147483648u;
     void* reserved =
         ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(MAP_FAILED, reserved);
-    const std::string path = _folder.path("big.dat");
-    EXPECT_EQ(
-        "Could not save the file because the data size was too big. The data size is 2147483648. "
-        "The data cannot be bigger than 2147483647 bytes." +
-            expectedTail(path, "System error message: Success. Error code: 0."),
-        saveError(path, std::string_view(static_cast<const char*>(reserved), size),
-                  SaveMode::Replace));
+    const std::string big = _folder.path("big.dat");
+    struct Case {
+        std::string path;
+        std::string_view bytes;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {belowFile, "data",
+         open + expectedTail(belowFile, "System error message: Not a directory. Error code: 20.")},
+        {folder, "data",
+         open + expectedTail(folder, "System error message: Is a directory. Error code: 21.")},
+        {"", "data", "Cannot open file. No filename specified." + expectedTail("", success)},
+        {big, std::string_view(static_cast<const char*>(reserved), size),
+         "Could not save the file because the data size was too big. The data size is "
+         "2147483648. The data cannot be bigger than 2147483647 bytes." +
+             expectedTail(big, success)},
+    };
+    for (const Case& c : cases) {
+        for (const SaveMode mode : {SaveMode::Replace, SaveMode::Append}) {
+            EXPECT_EQ(c.message, saveError(c.path, c.bytes, mode));
+        }
+    }
     ::munmap(reserved, size);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(big));
 }
 
 // A child process replaces the file over and over, alternating two contents of different sizes;

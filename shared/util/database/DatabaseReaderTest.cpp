@@ -70,47 +70,43 @@ TEST(DatabaseReaderTest, ReadsBackWhatTheWriterWrote) {
 }
 
 // Each method names itself when it hits the end, and nothing of the item is consumed (a
-// string's length excepted).
+// string's length excepted). Sizes near 2^32 and 2^64 must not wrap around the end.
 TEST(DatabaseReaderTest, ReadsPastTheEndThrowTheMessageOfTheirMethod) {
-    DatabaseReader reader("\x05\0\0\0abc"s);
     std::uint64_t wide = 0;
     std::string out;
     std::vector<unsigned char> bytes;
     std::vector<PackedRecord> records;
-    EXPECT_EQ(DatabaseReader::PrimitiveCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextPrimitive(wide); }));
-    EXPECT_EQ(DatabaseReader::StringCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextString(out); }, 4));
-    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextCharStream(out, 4); }));
-    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextCharStream(bytes, 4); }));
-    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextRecords(records, 2); }));
-    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.skipCharStream(4); }));
-    EXPECT_TRUE(out.empty() && bytes.empty() && records.empty());
-    reader.getNextCharStream(out, 3);
-    EXPECT_EQ("abc", out);
-}
-
-// Sizes near 2^32 and 2^64 must not wrap around the end of a small blob.
-TEST(DatabaseReaderTest, HugeSizesAreRefusedWithoutWrapping) {
-    DatabaseReader reader("\xFF\xFF\xFF\xFFxy"s);
-    std::string out;
-    EXPECT_EQ(DatabaseReader::StringCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextString(out); }, 4));
     const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    for (const std::uint64_t size : {max, max - 1, std::uint64_t{1} << 63}) {
-        EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-                  failureOf(reader, [&](DatabaseReader& r) { r.getNextCharStream(out, size); }));
-        EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-                  failureOf(reader, [&](DatabaseReader& r) { r.skipCharStream(size); }));
+    const std::string_view P = DatabaseReader::PrimitiveCorrupt;
+    const std::string_view S = DatabaseReader::StringCorrupt;
+    const std::string_view C = DatabaseReader::CharStreamCorrupt;
+    struct Case {
+        std::string data;
+        std::function<void(DatabaseReader&)> call;
+        std::string_view message;
+        std::size_t moves;
+    };
+    const std::string small = "\x05\0\0\0abc"s;
+    const std::vector<Case> cases = {
+        {small, [&](DatabaseReader& r) { r.getNextPrimitive(wide); }, P, 0},
+        {small, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
+        {small, [&](DatabaseReader& r) { r.getNextCharStream(out, 8); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, 8); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.getNextRecords(records, 3); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.skipCharStream(8); }, C, 0},
+        {"\xFF\xFF\xFF\xFFxy"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
+        {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
+        {small, [&](DatabaseReader& r) { r.getNextCharStream(out, max); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.skipCharStream(max - 1); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, std::uint64_t{1} << 63); }, C, 0},
+        // (2^64 / 3 + 1) records of 3 bytes wrap to 2 bytes in 64 bits.
+        {small, [&](DatabaseReader& r) { r.getNextRecords(records, max / 3 + 1); }, C, 0},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        DatabaseReader reader(cases[i].data);
+        EXPECT_EQ(cases[i].message, failureOf(reader, cases[i].call, cases[i].moves)) << i;
     }
-    // (2^64 / 3 + 1) records of 3 bytes wrap to 2 bytes in 64 bits.
-    std::vector<PackedRecord> records;
-    EXPECT_EQ(DatabaseReader::CharStreamCorrupt,
-              failureOf(reader, [&](DatabaseReader& r) { r.getNextRecords(records, max / 3 + 1); }));
+    EXPECT_TRUE(out.empty() && bytes.empty() && records.empty());
 }
 
 }  // namespace
