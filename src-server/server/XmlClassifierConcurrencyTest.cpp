@@ -1,0 +1,56 @@
+// Request executors on several threads sharing one repository: a read call waits for a write
+// sequence on its classifier and then sees the committed state.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "server/XmlClassifierTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using namespace test;
+
+class XmlClassifierConcurrencyTest : public StorageFixture {};
+
+TEST_F(XmlClassifierConcurrencyTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
+    createSpam();
+    std::promise<void> saving;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    saveFile.onSave = [&saving, released] {
+        saving.set_value();
+        released.wait();
+    };
+
+    std::string written;
+    std::thread writer([&] {
+        written = run(writeCalls("Spam", call("addClass", "a", "className=\"late\"")));
+    });
+    // The writer now holds the classifier's writer lock inside its commit.
+    saving.get_future().wait();
+
+    std::atomic<bool> readDone{false};
+    std::string read;
+    std::thread reader([&] {
+        read = information();
+        readDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(readDone) << "the read call did not wait for the write sequence";
+
+    release.set_value();
+    writer.join();
+    reader.join();
+    EXPECT_EQ(2000, statusOf(written)) << written;
+    EXPECT_EQ(2000, statusOf(read)) << read;
+    EXPECT_NE(std::string::npos, read.find("<classInformation className=\"late\">")) << read;
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
