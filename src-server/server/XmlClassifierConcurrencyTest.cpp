@@ -35,19 +35,28 @@ TEST_F(XmlClassifierConcurrencyTest, ReadWaitsForTheWriteSequenceAndSeesItsCommi
     // The writer now holds the classifier's writer lock inside its commit.
     saving.get_future().wait();
 
-    std::atomic<bool> readDone{false};
+    // Both kinds of read call: getInformation and classify.
+    std::atomic<int> readsDone{0};
     std::string read;
+    std::string classified;
     std::thread reader([&] {
         read = information();
-        readDone = true;
+        ++readsDone;
+    });
+    std::thread classifier([&] {
+        classified = run(texts(text("t", "cheap pills")) +
+                         readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\"")));
+        ++readsDone;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(readDone) << "the read call did not wait for the write sequence";
+    EXPECT_EQ(0, readsDone.load()) << "a read call did not wait for the write sequence";
 
     release.set_value();
     writer.join();
     reader.join();
+    classifier.join();
     EXPECT_EQ(2000, statusOf(written)) << written;
+    EXPECT_EQ(2000, statusOf(classified)) << classified;
     EXPECT_EQ(2000, statusOf(read)) << read;
     EXPECT_NE(std::string::npos, read.find("<classInformation className=\"late\">")) << read;
 }
