@@ -42,7 +42,8 @@
 #include "DiscardingLog.h"
 #include "load/LatencySummary.h"
 #include "load/LoopbackClient.h"
-#include "server/RequestServerTestSupport.h"
+#include "testing/InProcessServer.h"
+#include "testing/Requests.h"
 
 namespace {
 
@@ -92,14 +93,13 @@ public:
     explicit RoadServer(std::size_t maxConnections = 0,
                         std::chrono::milliseconds readDeadline = std::chrono::milliseconds(0))
         : _folder(temporaryFolder()),
-          _server(_folder + "/classifiers", _folder + "/locks", &_log, Workers, maxConnections,
-                  readDeadline),
-          requests(_server.requestNamespace()) {
-        expect(ask(port(), requests.create("road", {"spam", "ham"})));
+          _server(_folder + "/classifiers", _folder + "/locks", &_log,
+                  {Workers, maxConnections, readDeadline}) {
+        expect(ask(port(), testing::createRequest("road", {"spam", "ham"})));
         for (int cls = 0; cls < 2; ++cls) {
             std::vector<std::string> texts;
             for (int i = 0; i < 50; ++i) texts.push_back(words(cls * 1000 + i, 2048));
-            expect(ask(port(), requests.train("road", cls == 0 ? "spam" : "ham", texts)));
+            expect(ask(port(), testing::trainRequest("road", cls == 0 ? "spam" : "ham", texts)));
         }
     }
     ~RoadServer() {
@@ -120,10 +120,7 @@ public:
 private:
     bench::DiscardingLog _log;
     std::string _folder;
-    testing::RequestServer _server;
-
-public:
-    const testing::Requests requests;
+    testing::InProcessServer _server;
 };
 
 // One thread accepts; every connection gets a thread of its own that reads the request to its
@@ -252,7 +249,7 @@ void compare(int rounds, int requests) {
     };
     std::vector<Case> cases;
     for (const auto& [name, bytes] : {std::pair{"short", std::size_t(100)}, {"2KiB", 2048}}) {
-        const std::string request = road.requests.classify("road", words(7, bytes));
+        const std::string request = testing::classifyRequest("road", words(7, bytes));
         cases.push_back({name, request, RoadServer::expect(ask(road.port(), request))});
     }
     std::printf("%-6s %7s  %10s %9s %9s  %10s %9s %9s  %10s %10s\n", "text", "clients",
@@ -303,7 +300,7 @@ void idleConnections(int count) {
     ::setrlimit(RLIMIT_NOFILE, &files);
     // Connecting ten thousand clients can take longer than the idle deadline on a busy machine.
     RoadServer road(static_cast<std::size_t>(count) + 100, std::chrono::minutes(10));
-    RoadServer::expect(ask(road.port(), road.requests.classify("road", words(7, 100))));
+    RoadServer::expect(ask(road.port(), testing::classifyRequest("road", words(7, 100))));
     const long before = residentKilobytes();
     const std::size_t descriptorsBefore = openDescriptors();
     int ready[2];
@@ -369,7 +366,7 @@ void idleConnections(int count) {
                 "%.1f kB per connection\n",
                 accepted, count, before, with,
                 static_cast<double>(with - before) / static_cast<double>(count));
-    RoadServer::expect(ask(road.port(), road.requests.classify("road", words(7, 100))));
+    RoadServer::expect(ask(road.port(), testing::classifyRequest("road", words(7, 100))));
     ::close(release[1]);
     ::waitpid(child, nullptr, 0);
 }

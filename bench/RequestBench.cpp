@@ -24,7 +24,8 @@
 #include "DiscardingLog.h"
 #include "FixedDocumentServer.h"
 #include "load/LoopbackClient.h"
-#include "server/RequestServerTestSupport.h"
+#include "testing/InProcessServer.h"
+#include "testing/Requests.h"
 
 namespace {
 
@@ -103,14 +104,13 @@ void writeTrainedClassifier(Corpus& corpus, const std::string& path) {
 struct Servers {
     Servers()
         : folder(temporaryFolder()),
-          real(folder + "/classifiers", folder + "/locks", &log, MaxClients),
-          requests(real.requestNamespace()) {
+          real(folder + "/classifiers", folder + "/locks", &log, {MaxClients}) {
         Corpus corpus;
         writeTrainedClassifier(corpus, folder + "/classifiers/bench.dat");
-        expect(ask(real.port(), requests.create("trained", {"spam", "ham"})));
+        expect(ask(real.port(), testing::createRequest("trained", {"spam", "ham"})));
         for (int i = 0; i < 64; ++i) {
-            classifyRequests.push_back(requests.classify("bench", corpus.text(i % 2, 2048)));
-            shortClassifyRequests.push_back(requests.classify("bench", corpus.text(i % 2, 256)));
+            classifyRequests.push_back(testing::classifyRequest("bench", corpus.text(i % 2, 2048)));
+            shortClassifyRequests.push_back(testing::classifyRequest("bench", corpus.text(i % 2, 256)));
         }
         for (int i = 0; i < 4096; ++i) trainTexts.push_back(corpus.text(i % 2, 256));
         fixed = std::make_unique<bench::FixedDocumentServer>(
@@ -132,8 +132,7 @@ struct Servers {
 
     bench::DiscardingLog log;
     std::string folder;
-    testing::RequestServer real;
-    testing::Requests requests;
+    testing::InProcessServer real;
     std::vector<std::string> classifyRequests;       // texts of 2 KiB
     std::vector<std::string> shortClassifyRequests;  // texts of 256 bytes
     std::vector<std::string> trainTexts;
@@ -194,7 +193,7 @@ void BM_Train(benchmark::State& state) {
         const std::string& text = servers->trainTexts[n % servers->trainTexts.size()];
         const char* className = n % 2 == 0 ? "spam" : "ham";
         Servers::expect(
-            ask(servers->real.port(), servers->requests.train("trained", className, {text})));
+            ask(servers->real.port(), testing::trainRequest("trained", className, {text})));
     });
 }
 

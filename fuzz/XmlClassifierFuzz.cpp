@@ -19,7 +19,7 @@
 #include <string>
 
 #include "server/Log.h"
-#include "server/RequestServerTestSupport.h"
+#include "testing/InProcessServer.h"
 #include "xml/ComInitializer.h"
 #include "xml/Document.h"
 #include "xml/Element.h"
@@ -89,12 +89,23 @@ public:
     std::string locks;
 };
 
+// The staged response schema, against which every answer must validate.
+struct ResponseSchema {
+    ResponseSchema() {
+        xml::Document schema;
+        schema.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd");
+        cache.add(schema.getTargetNamespace(), schema);
+    }
+    xml::SchemaCache cache;
+};
+
+// The server's own wiring, of which only request execution runs.
 struct Harness {
     xml::ComInitializer com;
     FuzzLog log;
     ScratchFolder folder;
-    testing::StagedSchemas schemas;
-    std::optional<testing::RequestExecution> server;
+    ResponseSchema responses;
+    std::optional<testing::InProcessServer> server;
     unsigned inputs = 0;
 };
 
@@ -103,10 +114,10 @@ Harness& harness() {
     return instance;
 }
 
-void checkAnswer(const testing::StagedSchemas& schemas, const std::string& request,
+void checkAnswer(const xml::SchemaCache& responses, const std::string& request,
                  const std::string& answer) {
     try {
-        xml::Document parsed(&schemas.responses);
+        xml::Document parsed(&responses);
         parsed.loadFromMemory(answer);
         parsed.validate();
     } catch (const xml::XMLException& e) {
@@ -123,18 +134,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (h.inputs++ % ResetInterval == 0) {
         h.server.reset();
         h.folder.wipeClassifiers();
-        h.server.emplace(&h.schemas, h.folder.classifiers, h.folder.locks, &h.log);
+        h.server.emplace(h.folder.classifiers, h.folder.locks, &h.log,
+                         testing::InProcessOptions{1, 0, {}, false});
         const std::string demo = "<?xml version=\"1.0\"?><quillmark xmlns=\"" +
-                                 h.schemas.requestNamespace() + "\" version=\"1.00\">" +
+                                 h.server->requestNamespace() + "\" version=\"1.00\">" +
                                  DemoBody + "</quillmark>";
-        const std::string answer = h.server->executors()->create()->process(demo);
+        const std::string answer = h.server->requests()->create()->process(demo);
         if (answer.find("statusCode=\"2000\"") == std::string::npos) {
             std::fprintf(stderr, "Setting up the demo classifier failed:\n%s\n", answer.c_str());
             __builtin_trap();
         }
     }
     const std::string request(reinterpret_cast<const char*>(data), size);
-    const std::string answer = h.server->executors()->create()->process(request);
-    checkAnswer(h.schemas, request, answer);
+    const std::string answer = h.server->requests()->create()->process(request);
+    checkAnswer(h.responses.cache, request, answer);
     return 0;
 }

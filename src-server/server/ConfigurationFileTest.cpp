@@ -8,7 +8,7 @@
 
 #include "io/filesystem/TempFolder.h"
 #include "server/LogLevel.h"
-#include "server/RecordingLog.h"
+#include "testing/RecordingLog.h"
 #include "util/NumberParser.h"
 #include "xml/XMLExceptions.h"
 
@@ -216,55 +216,6 @@ TEST_F(ConfigurationFileTest, EachSettingMustAppearExactlyOnceAndInOrder) {
               failure<xml::ValidateException>("<settings xmlns=\"" + Namespace + "\"/>")
                   .find("Problems validating the xml document.\r\n"));
     EXPECT_TRUE(_log.entries().empty());
-}
-
-TEST_F(ConfigurationFileTest, FilesThatCannotBeReadOrParsedAreNamed) {
-    const std::string missing = _folder.path("absent.xml");
-    const std::string absent =
-        messageOf<xml::DocumentException>([&] { _reader.load(missing, SchemaPath, false); });
-    EXPECT_EQ(0u, absent.find("Error when loading the XML document " + missing + "\n\n")) << absent;
-    EXPECT_NE(std::string::npos, absent.find("No such file or directory. Error code: 2."));
-
-    const std::string broken = failure<xml::DocumentException>("<quillmark><port>1</prt>");
-    EXPECT_EQ(0u, broken.find("Error when loading the XML document " +
-                              _folder.path("config.xml") + "\n\n"))
-        << broken;
-    EXPECT_NE(std::string::npos, broken.find("Error line: <quillmark><port>1</prt>")) << broken;
-
-    EXPECT_EQ(0u, messageOf<xml::DocumentException>([&] {
-                      _reader.load(_folder.write("config.xml", document(Values())),
-                                   _folder.path("no.xsd"), false);
-                  }).find("Error when loading the XML document " + _folder.path("no.xsd")));
-    EXPECT_TRUE(_log.entries().empty());
-}
-
-// A schema that allows repeated and missing settings leaves the counting to the reader.
-TEST_F(ConfigurationFileTest, ReaderCountsEachSettingItself) {
-    const std::string loose =
-        "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" + Namespace +
-        "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
-        "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
-        "</xs:sequence></xs:complexType></xs:element></xs:schema>";
-    const std::string schema = _folder.write("loose.xsd", loose);
-    const auto read = [&](const std::string& content) {
-        _reader.load(_folder.write("config.xml", content), schema, false);
-    };
-
-    std::string twice = document(Values());
-    twice.insert(twice.find("</quillmark>"), "  <maxClients>3</maxClients>\n");
-    EXPECT_EQ(
-        "Exactly one element matching the string qm:maxClients is allowed but 2 was found.\n",
-        messageOf<xml::XMLException>([&] { read(twice); }));
-
-    // saveRequests is read after the log has been switched to the file's level and memory flag.
-    EXPECT_EQ(
-        "Exactly one element matching the string qm:saveRequests is allowed but 0 was found.\n",
-        messageOf<xml::XMLException>(
-            [&] { read(document(Values().with(Memory, "1"), SaveRequests)); }));
-    const auto entries = _log.entries();
-    ASSERT_EQ(2u, entries.size());
-    EXPECT_EQ("setLevel 1", entries[0]);
-    EXPECT_EQ("setLogMemory on", entries[1]);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ using Names = std::vector<std::string>;
 using JobDistributionImplTest = testing::RepositoryFixture;
 
 TEST(JobDistributionImplKeyTest, OnlyTheFileNameIsLowered) {
-    EXPECT_EQ("/Tmp/Root/spam-Ä.dat", JobDistributionImpl::fileKey("/Tmp/Root/SPAM-Ä.DAT"));
+    EXPECT_EQ("/Tmp/Root/spam-Ä-az.dat", JobDistributionImpl::fileKey("/Tmp/Root/SPAM-Ä-AZ.DAT"));
     EXPECT_EQ("./classifiers//spam.dat", JobDistributionImpl::fileKey("./classifiers//Spam.dat"));
     EXPECT_EQ("spam.dat", JobDistributionImpl::fileKey("Spam.dat"));
 }

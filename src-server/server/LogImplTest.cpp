@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,66 +50,63 @@ protected:
     LogImpl _log{&_file, &_rotate, &_dump, &_memory, "/var/qm/log.txt", "/var/qm/dumps/"};
 };
 
-TEST_F(LogImplTest, OneLineMessageFollowsTheHeaderAfterOneSpace) {
-    const std::string printed = console([&] { _log.log("Starting server on port 8080."); });
-    EXPECT_TRUE(matches(_file.content, headerPattern("Log") + " Starting server on port 8080\\.\n"))
-        << _file.content;
-    EXPECT_EQ(_file.content, printed);
-    const std::string time = _file.content.substr(0, 24);
-    EXPECT_TRUE(matches(time, TimePattern)) << time;
+// Each level's line: a one-line message follows the header after one space, any other (and
+// every error) stands below its header; free memory in whole megabytes of a million bytes.
+TEST_F(LogImplTest, LinesOfEachLevelAndShape) {
+    struct Case {
+        const char* name;
+        std::function<void()> write;
+        std::string expected;  // a pattern
+    };
+    const Case cases[] = {
+        {"one line", [&] { _log.log("Starting server on port 8080."); },
+         headerPattern("Log") + " Starting server on port 8080\\.\n"},
+        {"two lines", [&] { _log.log("Using config settings:\n<config/>"); },
+         headerPattern("Log") + "\nUsing config settings:\n<config/>\n"},
+        {"test", [&] { _log.test("3 tests passed!"); }, headerPattern("Test") + " 3 tests passed!\n"},
+        {"error", [&] { _log.error("Failed using 'recv'."); },
+         headerPattern("Error") + "\nFailed using 'recv'\\.\n\n"},
+        {"memory", [&] { _log.setLogMemory(true); _log.log("x"); _log.setLogMemory(false); },
+         headerPattern("Log") + " \\[Free: 1234MB\\] x\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        _file.content.clear();
+        const std::string printed = console(c.write);
+        EXPECT_TRUE(matches(_file.content, c.expected)) << _file.content;
+        EXPECT_EQ(_file.content, printed);
+    }
     EXPECT_EQ(" [Log] [ThreadId: ", _file.content.substr(24, 18));
-    ASSERT_EQ(1u, _file.paths.size());
-    EXPECT_EQ("/var/qm/log.txt", _file.paths[0]);
-    EXPECT_EQ(io::filesystem::SaveMode::Append, _file.modes[0]);
-}
-
-TEST_F(LogImplTest, MessageWithNewlinePutsTheHeaderOnItsOwnLine) {
-    _log.log("Using config settings:\n<config/>");
-    _log.test("3 tests passed!");
-    EXPECT_TRUE(matches(_file.content, headerPattern("Log") +
-                                           "\nUsing config settings:\n<config/>\n" +
-                                           headerPattern("Test") + " 3 tests passed!\n"))
-        << _file.content;
-}
-
-TEST_F(LogImplTest, FreeMemoryInWholeMegabytesOfAMillionBytes) {
-    _log.setLogMemory(true);
-    _log.log("x");
-    EXPECT_TRUE(matches(_file.content, headerPattern("Log") + " \\[Free: 1234MB\\] x\n"))
-        << _file.content;
-}
-
-TEST_F(LogImplTest, ErrorTextEndsWithANewlineSoItsHeaderStandsAlone) {
-    _log.error("Failed using the 'recv' system call.");
-    EXPECT_TRUE(matches(_file.content,
-                        headerPattern("Error") + "\nFailed using the 'recv' system call\\.\n\n"))
-        << _file.content;
+    EXPECT_EQ("/var/qm/log.txt", _file.paths.back());
+    EXPECT_EQ(io::filesystem::SaveMode::Append, _file.modes.back());
     EXPECT_TRUE(_dump.paths.empty());
 }
 
-TEST_F(LogImplTest, LevelErrorDropsLogLinesOnly) {
-    _log.setLevel(logLevelFromText("error"));
-    _log.log("dropped");
-    _log.error("kept error");
-    _log.assertionFailed("a", "b", "c", 1);
-    _log.test("kept test");
-    EXPECT_EQ(std::string::npos, _file.content.find("dropped"));
-    EXPECT_NE(std::string::npos, _file.content.find("[Error]"));
-    EXPECT_NE(std::string::npos, _file.content.find("[Failure]"));
-    EXPECT_NE(std::string::npos, _file.content.find("[Test] [ThreadId: "));
-}
-
-TEST_F(LogImplTest, LevelTestKeepsOnlyTestLines) {
-    _log.setLevel(loglevel::Test);
-    _log.log("a");
-    _log.error("b");
-    _log.assertionFailed("c", "d", "e", 1);
-    _log.test("kept");
-    EXPECT_TRUE(matches(_file.content, headerPattern("Test") + " kept\n")) << _file.content;
-    EXPECT_TRUE(_dump.paths.empty()) << "a filtered assertion writes no dump";
-    _log.setLevel(loglevel::Failure);
-    _log.assertionFailed("c", "d", "e", 1);
-    EXPECT_NE(std::string::npos, _file.content.find("[Failure]"));
+// Each level keeps its own lines and those of the levels above it; a filtered assertion writes
+// no dump.
+TEST_F(LogImplTest, LevelsDropTheLinesBelowThem) {
+    const std::pair<int, const char*> cases[] = {
+        {loglevel::Log, "Log Error Failure Test "},
+        {logLevelFromText("error"), "Error Failure Test "},
+        {loglevel::Failure, "Failure Test "},
+        {loglevel::Test, "Test "},
+    };
+    for (const auto& [level, kept] : cases) {
+        _file.content.clear();
+        _log.setLevel(level);
+        _log.log("a");
+        _log.error("b");
+        _log.assertionFailed("c", "d", "e", 1);
+        _log.test("f");
+        std::string found;
+        for (const char* name : {"Log", "Error", "Failure", "Test"}) {
+            if (_file.content.find(std::string("[") + name + "]") != std::string::npos) {
+                found += std::string(name) + " ";
+            }
+        }
+        EXPECT_EQ(kept, found) << level;
+    }
+    EXPECT_EQ(3u, _dump.paths.size());
     EXPECT_THROW(_log.setLevel(4), LogLevelException);
 }
 
@@ -237,28 +235,6 @@ TEST_F(LogImplTest, CrashReportsStopAtTheLimit) {
         << _file.content;
 }
 
-// The real file service against a log path taken by a folder.
-TEST(LogImplFileTest, LogPathTakenByAFolder) {
-    platform::testing::TempFolder folder;
-    fs::create_directory(folder.path() / "log.txt");
-    io::filesystem::SaveFileImpl saveFile;
-    io::filesystem::RotateFileImpl rotateFile;
-    RecordingWriteDump dump;
-    FixedMemoryStatus memory(0);
-    LogImpl log(&saveFile, &rotateFile, &dump, &memory, (folder.path() / "log.txt").string(),
-                folder.path().string() + "/");
-    log.setFileOutput(true);
-    CaptureStdout();
-    log.log("hello");
-    const std::string printed = GetCapturedStdout();
-    const auto addition = printed.find(" hello\nError when logging: ");
-    ASSERT_NE(std::string::npos, addition) << printed;
-    EXPECT_NE(std::string::npos, printed.find(platform::errorresources::systemErrorText(EISDIR)))
-        << printed;
-    EXPECT_EQ('\n', printed.back());
-    EXPECT_TRUE(fs::is_empty(folder.path() / "log.txt"));
-}
-
 TEST_F(LogImplTest, ErrorAfterStartupNamesItsDump) {
     _log.error("before");
     EXPECT_TRUE(_dump.paths.empty());
@@ -277,20 +253,6 @@ TEST_F(LogImplTest, ErrorAfterStartupNamesItsDump) {
     EXPECT_LE(seconds, after);
     EXPECT_EQ(prefix + std::to_string(seconds) + ".dmp", path);
     EXPECT_NE(std::string::npos, _file.content.find("\nafter\nDump is here: " + path + "\n\n"))
-        << _file.content;
-}
-
-TEST_F(LogImplTest, FailedDumpBecomesPartOfTheErrorLine) {
-    _log.setStartupComplete(true);
-    _dump.failWith =
-        "Couldn't write dump.\n\nSystem error message: No space left on device. "
-        "Error code: 28.";
-    _log.error("x");
-    ASSERT_EQ(1u, _dump.paths.size());
-    EXPECT_NE(std::string::npos,
-              _file.content.find("\nx\nFailed to create dump (" + _dump.paths[0] +
-                                 ") reason: Couldn't write dump.\n\nSystem error message: No "
-                                 "space left on device. Error code: 28.\n\n"))
         << _file.content;
 }
 
@@ -321,28 +283,6 @@ TEST_F(LogImplTest, AssertionTextAndCrashDump) {
                                  ") reason: Couldn't create a file to write a dump file to with "
                                  "name x.\n\n"))
         << _file.content;
-}
-
-TEST(LogImplDumpTest, RealDumpFileLandsInTheDumpFolder) {
-    platform::testing::TempFolder folder;
-    RecordingSaveFile file;
-    RecordingRotateFile rotate;
-    posix::debug::WriteDumpImpl dump;
-    FixedMemoryStatus memory(0);
-    LogImpl log(&file, &rotate, &dump, &memory, "unused", folder.path().string() + "/");
-    log.setFileOutput(true);
-    log.setConsoleOutput(false);
-    log.setStartupComplete(true);
-    log.error("boom");
-    std::vector<fs::path> dumps(fs::directory_iterator(folder.path()), fs::directory_iterator{});
-    ASSERT_EQ(1u, dumps.size());
-    const std::string name = dumps[0].filename().string();
-    EXPECT_TRUE(matches(name, "dump_threadid_" +
-                                  std::to_string(platform::thread::currentThreadId()) +
-                                  "_time_[0-9]{10}\\.dmp"))
-        << name;
-    EXPECT_NE(std::string::npos, file.content.find("Dump is here: " + dumps[0].string() + "\n"));
-    EXPECT_EQ(0u, platform::testing::readFile(dumps[0]).find("Crash report\n"));
 }
 
 // A file service that logs from inside its save: the nested line is stopped by the guard, the
@@ -383,22 +323,6 @@ TEST_F(LogImplTest, FailureWhileProducingIsSwallowedAndTheGuardReset) {
     EXPECT_NE(std::string::npos, _file.content.find(" found\n"));
 }
 
-TEST_F(LogImplTest, TextFormsAndAdaptersReachTheStringForms) {
-    ServerLog serverLog(&_log);
-    QuillmarkThreadLog threadLog(&_log);
-    serverLog.report("accept failed");
-    threadLog.report("thread failed");
-    const char* text = "plain";
-    _log.log(text);
-    Log& base = _log;
-    base.assertionFailed("e", "d", "f", 3);
-    EXPECT_TRUE(
-        matches(_file.content.substr(0, _file.content.find("thread failed")),
-                headerPattern("Log") + " accept failed\n" + headerPattern("Error") + "\n"));
-    EXPECT_NE(std::string::npos, _file.content.find(" plain\n"));
-    EXPECT_NE(std::string::npos, _file.content.find("Expression: e\nDescription: d\nFile: f\n"));
-}
-
 TEST(LogLevelTest, NamesBothWays) {
     EXPECT_STREQ("Log", logLevelName(0));
     EXPECT_STREQ("Error", logLevelName(1));
@@ -408,30 +332,6 @@ TEST(LogLevelTest, NamesBothWays) {
     EXPECT_EQ(1, logLevelFromText("ERROR"));
     EXPECT_EQ(2, logLevelFromText("Failure"));
     EXPECT_EQ(3, logLevelFromText("test"));
-}
-
-TEST(LogLevelTest, UnknownLevelsNameWhatWasGiven) {
-    try {
-        logLevelName(4);
-        FAIL();
-    } catch (const LogLevelException& e) {
-        EXPECT_STREQ("Couldn't convert the log level 4 to any existing level.", e.what());
-    }
-    try {
-        logLevelName(-1);
-        FAIL();
-    } catch (const LogLevelException& e) {
-        EXPECT_STREQ("Couldn't convert the log level -1 to any existing level.", e.what());
-    }
-    try {
-        logLevelFromText("Warning");
-        FAIL();
-    } catch (const LogLevelException& e) {
-        EXPECT_STREQ("Couldn't convert the string log level Warning to any existing level.",
-                     e.what());
-    }
-    EXPECT_THROW(logLevelFromText(" log"), LogLevelException);
-    EXPECT_THROW(logLevelFromText(""), LogLevelException);
 }
 
 }  // namespace

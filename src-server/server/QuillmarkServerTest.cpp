@@ -2,32 +2,37 @@
 // that holds a copy of the executable, the schemas and a configuration on a free port. Every
 // child is started from "/" so that it has to find its files beside its executable.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
-
-extern char** environ;
+#include "testing/LoopbackClient.h"
+#include "testing/Requests.h"
+#include "testing/ServerProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
+using norvale::quillmark::testing::LoopbackClient;
+using norvale::quillmark::testing::ServerProcess;
+using namespace norvale::quillmark::testing;
 using namespace std::chrono_literals;
 
 struct Outcome {
@@ -64,25 +69,8 @@ std::uint16_t freePort() {
     return PortHolder(false).port();
 }
 
-// One request over loopback: sends `request`, ends the sending side, reads the whole answer.
-std::string exchange(std::uint16_t port, const std::string& request) {
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    std::string answer;
-    if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(client, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size()) &&
-        ::shutdown(client, SHUT_WR) == 0) {
-        char buffer[4096];
-        for (ssize_t n; (n = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
-            answer.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(client);
-    return answer;
+std::string ask(std::uint16_t port, const std::string& request) {
+    return LoopbackClient::ask(port, request);
 }
 
 class QuillmarkServerTest : public ::testing::Test {
@@ -126,59 +114,27 @@ protected:
         _folder.write("server/config.xml", text);
     }
 
-    // Starts the executable from "/" with its output in files; the environment loses the
-    // variables that would make it believe it runs under systemd.
-    pid_t spawn(const std::vector<std::string>& args) {
+    // Starts the executable from "/" with its output in files.
+    ServerProcess spawn(const std::vector<std::string>& args) {
         std::vector<std::string> words = {executable()};
         words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        std::vector<char*> env;
-        for (char** variable = environ; *variable != nullptr; ++variable) {
-            const std::string text = *variable;
-            if (text.rfind("INVOCATION_ID=", 0) == 0 || text.rfind("NOTIFY_SOCKET=", 0) == 0) {
-                continue;
-            }
-            env.push_back(*variable);
-        }
-        env.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, _folder.path("out.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, _folder.path("err.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addchdir_np(&actions, "/");
-        pid_t pid = -1;
-        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(0, failed) << std::strerror(failed);
-        return pid;
+        return ServerProcess(words, _folder.path("out.txt"), _folder.path("err.txt"));
     }
 
     // Waits for the child (killing it after five minutes) and collects its output.
-    Outcome finish(pid_t pid) {
+    Outcome finish(ServerProcess& child) {
         Outcome outcome;
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 300s;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the server did not end";
-                break;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+        outcome.exitCode = child.wait();
+        EXPECT_NE(-2, outcome.exitCode) << "the server did not end";
         outcome.out = TempFolder::read(_folder.path("out.txt"));
         outcome.err = TempFolder::read(_folder.path("err.txt"));
         return outcome;
     }
 
-    Outcome run(const std::vector<std::string>& args) { return finish(spawn(args)); }
+    Outcome run(const std::vector<std::string>& args) {
+        ServerProcess child = spawn(args);
+        return finish(child);
+    }
 
     std::string logText() const { return TempFolder::read((_root / "logs/log.txt").string()); }
 
@@ -308,17 +264,18 @@ TEST_F(QuillmarkServerTest, AClassifierRootThatCannotBeCreatedEndsStartupWithOne
 }
 
 TEST_F(QuillmarkServerTest, StartupRemovesTheSaveFilesOfServersThatAreGone) {
-    const pid_t gone = spawn({"-config", "missing.xml"});
+    ServerProcess gone = spawn({"-config", "missing.xml"});
+    const pid_t gonePid = gone.pid();
     finish(gone);
-    const std::string leftover = TemporarySaveName::make("spam.dat", gone, 1);
+    const std::string leftover = TemporarySaveName::make("spam.dat", gonePid, 1);
     const std::string inProgress = TemporarySaveName::make("spam.dat", ::getpid(), 1);
     fs::create_directories(_root / "classifiers");
     _folder.write("server/classifiers/" + leftover, "half");
     _folder.write("server/classifiers/" + inProgress, "half");
-    const pid_t pid = spawn({"-config", "config.xml"});
+    ServerProcess child = spawn({"-config", "config.xml"});
     const bool waiting = waitForLog("Waiting for connections...");
-    ::kill(pid, SIGTERM);
-    finish(pid);
+    child.signal(SIGTERM);
+    finish(child);
     ASSERT_TRUE(waiting) << logText();
     EXPECT_FALSE(fs::exists(_root / "classifiers" / leftover));
     EXPECT_TRUE(fs::exists(_root / "classifiers" / inProgress));
@@ -358,7 +315,7 @@ std::string largeAnswerRequest(std::uint16_t port) {
         create += "<addClass id=\"a" + std::to_string(i) + "\" className=\"class_with_a_long_name_" +
                   std::to_string(i) + "\"/>";
     }
-    const std::string created = ::exchange(port, create + "</writeCalls></quillmark>");
+    const std::string created = ask(port, create + "</writeCalls></quillmark>");
     EXPECT_NE(std::string::npos, created.find("statusCode=\"2000\"")) << created;
     std::string information = head + "<readCalls>";
     for (int i = 0; i < 100; ++i) {
@@ -370,10 +327,10 @@ std::string largeAnswerRequest(std::uint16_t port) {
 // Idle, trickling and never-reading clients are connected when the signal comes: the server
 // still ends within five seconds, in order, without an error line or a crash report.
 TEST_P(QuillmarkServerSignalTest, ConsoleServerClosesInOrderOnTheSignal) {
-    const pid_t pid = spawn({"-config", "config.xml"});
+    ServerProcess child = spawn({"-config", "config.xml"});
     const bool waiting = waitForLog("Waiting for connections...");
     // It serves: a document in no known namespace is a bad request.
-    const std::string answer = waiting ? exchange(_port, "<request/>") : "";
+    const std::string answer = waiting ? ask(_port, "<request/>") : "";
     std::vector<int> hostile;
     if (waiting) {
         const std::string large = largeAnswerRequest(_port);
@@ -384,8 +341,8 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerClosesInOrderOnTheSignal) {
         std::this_thread::sleep_for(500ms);  // the large answers are under way
     }
     const auto signalled = std::chrono::steady_clock::now();
-    ASSERT_EQ(0, ::kill(pid, GetParam()));
-    const Outcome outcome = finish(pid);
+    ASSERT_TRUE(child.signal(GetParam()));
+    const Outcome outcome = finish(child);
     const auto took = std::chrono::steady_clock::now() - signalled;
     for (const int client : hostile) ::close(client);
     ASSERT_TRUE(waiting) << logText();
@@ -408,27 +365,6 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerClosesInOrderOnTheSignal) {
     EXPECT_EQ(2u, files);  // log.txt and the request archive folder
 }
 
-// logrotate's way: the file is moved away and SIGHUP follows. The server goes on serving, and its
-// next lines start a new log.txt.
-TEST_F(QuillmarkServerTest, HangUpAfterTheLogWasMovedKeepsServingIntoANewFile) {
-    const pid_t pid = spawn({"-config", "config.xml"});
-    const bool waiting = waitForLog("Waiting for connections...");
-    std::error_code notMoved;
-    fs::rename(_root / "logs/log.txt", _root / "logs/log.txt.1", notMoved);
-    ASSERT_EQ(0, ::kill(pid, SIGHUP));
-    const std::string answer = waiting && !notMoved ? exchange(_port, "<request/>") : "";
-    ::kill(pid, SIGTERM);
-    const Outcome outcome = finish(pid);
-    ASSERT_TRUE(waiting) << logText();
-    EXPECT_NE(std::string::npos, answer.find("statusCode=\"4000\"")) << answer;
-    EXPECT_EQ(0, outcome.exitCode) << outcome.err;
-    const std::string moved = TempFolder::read((_root / "logs/log.txt.1").string());
-    EXPECT_NE(std::string::npos, moved.find("Waiting for connections...")) << moved;
-    const std::string log = logText();
-    EXPECT_EQ(std::string::npos, log.find("Waiting for connections...")) << log;
-    EXPECT_NE(std::string::npos, log.find("Closing server.\n")) << log;
-}
-
 // The answer the README shows for the command that sends `example`: the xml block after it.
 std::string documentedAnswer(const std::string& example) {
     const std::string readme = TempFolder::read(std::string(QM_SOURCE_DIR) + "/README.md");
@@ -440,17 +376,17 @@ std::string documentedAnswer(const std::string& example) {
 }
 
 TEST_F(QuillmarkServerTest, TheReadmeExamplesGetTheDocumentedAnswers) {
-    const pid_t pid = spawn({"-config", "config.xml"});
+    ServerProcess child = spawn({"-config", "config.xml"});
     const bool waiting = waitForLog("Waiting for connections...");
     std::string answers[2];
     const char* examples[2] = {"train.xml", "classify.xml"};
     for (int i = 0; waiting && i < 2; ++i) {
         const std::string request =
             TempFolder::read(std::string(QM_SOURCE_DIR) + "/examples/" + examples[i]);
-        answers[i] = exchange(_port, request);
+        answers[i] = ask(_port, request);
     }
-    ::kill(pid, SIGTERM);
-    const Outcome outcome = finish(pid);
+    child.signal(SIGTERM);
+    const Outcome outcome = finish(child);
     ASSERT_TRUE(waiting) << logText();
     EXPECT_EQ(documentedAnswer("train.xml"), answers[0]);
     EXPECT_EQ(documentedAnswer("classify.xml"), answers[1]);
@@ -461,5 +397,140 @@ INSTANTIATE_TEST_SUITE_P(Signals, QuillmarkServerSignalTest, ::testing::Values(S
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
+
+// Kill rounds in the test command; QM_KILL_ROUNDS asks for more (scripts/soak.sh).
+unsigned killRounds() {
+    const char* rounds = std::getenv("QM_KILL_ROUNDS");
+    return rounds != nullptr && std::atoi(rounds) > 0 ? static_cast<unsigned>(std::atoi(rounds))
+                                                      : 50;
+}
+
+// Trainings of one class of one classifier: those answered with success, and those whose
+// answer the kill cut off (they may or may not have been committed).
+struct Ledger {
+    long committed = 0;
+    long acknowledged = 0;
+    long unanswered = 0;
+};
+
+// A commit writes the file before it answers, and a killed server never leaves a half-written
+// file: after every kill, the restarted server removes the dead one's save files, every file
+// loads and every class holds its acknowledged trainings, plus at most the ones in flight.
+TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
+    constexpr unsigned Clients = 6;
+    const std::vector<std::string> names{"burst0", "burst1", "burst2"};
+    const std::vector<std::string> classes{"a", "b"};
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const fs::path classifiers = _root / "classifiers";
+    std::atomic<unsigned> next{1};
+    std::vector<Ledger> ledgers(names.size() * classes.size());
+    long perText = 0;
+    long acknowledgedInAll = 0;
+    long acknowledgedAtLeast = 0;
+    std::atomic<int> otherAnswers{0};
+
+    // No save file of a killed server is left, every file loads and every class is within its
+    // ledger; the counts become the new base.
+    auto checkRestarted = [&](pid_t pid, std::uint16_t port) {
+        for (const auto& entry : fs::directory_iterator(classifiers)) {
+            const auto owner =
+                io::filesystem::TemporarySaveName::owner(entry.path().filename().string());
+            EXPECT_TRUE(!owner || *owner == pid) << entry.path();
+            if (entry.path().extension() != ".dat") continue;
+            const std::string answer =
+                ask(port, informationRequest(entry.path().stem().string()));
+            EXPECT_EQ(2000, statusOf(answer)) << entry.path() << "\n" << answer;
+        }
+        for (std::size_t n = 0; n < names.size(); ++n) {
+            const std::string information = ask(port, informationRequest(names[n]));
+            for (std::size_t k = 0; k < classes.size(); ++k) {
+                Ledger& ledger = ledgers[n * classes.size() + k];
+                const long total = totalCountOf(information, classes[k]);
+                ASSERT_EQ(0, total % perText) << names[n] << " " << classes[k] << " " << total;
+                EXPECT_LE(ledger.committed + ledger.acknowledged, total / perText)
+                    << names[n] << " " << classes[k];
+                EXPECT_GE(ledger.committed + ledger.acknowledged + ledger.unanswered,
+                          total / perText)
+                    << names[n] << " " << classes[k];
+                acknowledgedInAll += ledger.acknowledged;
+                ledger = Ledger{total / perText, 0, 0};
+            }
+        }
+    };
+
+    for (unsigned round = 0; round <= killRounds(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::error_code ignored;
+        fs::remove(_root / "logs/log.txt", ignored);
+        writeConfig(freePort());
+        ServerProcess child = spawn({"-config", "config.xml"});
+        ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
+        const std::uint16_t port = _port;
+        if (round == 0) {
+            for (const std::string& name : names) {
+                ASSERT_EQ(2000, statusOf(ask(port, createRequest(name, classes))));
+            }
+            ASSERT_EQ(2000, statusOf(ask(port, createRequest("unit", {"a"}))));
+            ASSERT_EQ(2000, statusOf(ask(port, trainRequest("unit", "a", {distinctText(0)}))));
+            perText = totalCountOf(ask(port, informationRequest("unit")), "a");
+            ASSERT_GT(perText, 0);
+        } else {
+            checkRestarted(child.pid(), port);
+            if (HasFatalFailure()) return;
+        }
+        if (round == killRounds()) break;
+
+        std::mutex ledgerMutex;
+        std::atomic<long> acknowledgedInRound{0};
+        std::vector<std::thread> clients;
+        for (unsigned c = 0; c < Clients; ++c) {
+            const unsigned clientSeed = random();
+            clients.emplace_back([&, clientSeed] {
+                std::mt19937 pick(clientSeed);
+                for (;;) {
+                    const std::size_t n = pick() % names.size();
+                    const std::size_t k = pick() % classes.size();
+                    const std::string answer = ask(
+                        port, trainRequest(names[n], classes[k], {distinctText(next++)}));
+                    const int status = statusOf(answer);
+                    std::lock_guard lock(ledgerMutex);
+                    Ledger& ledger = ledgers[n * classes.size() + k];
+                    if (status == 2000) {
+                        ++ledger.acknowledged;
+                        ++acknowledgedInRound;
+                        continue;
+                    }
+                    if (!answer.empty()) {
+                        ++otherAnswers;
+                        continue;
+                    }
+                    ++ledger.unanswered;  // the server is gone
+                    return;
+                }
+            });
+        }
+        // Anywhere from before the first request arrives to a few commits into the burst, with
+        // the other clients' requests in flight.
+        const long target = static_cast<long>(random() % 8);
+        acknowledgedAtLeast += target;
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (acknowledgedInRound.load() < target && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        child.kill();
+        for (std::thread& client : clients) client.join();
+    }
+    EXPECT_EQ(0, otherAnswers.load());
+    int leftovers = 0;
+    for (const auto& entry : fs::directory_iterator(classifiers)) {
+        if (entry.is_regular_file() && entry.path().extension() != ".dat") ++leftovers;
+    }
+    std::printf("%u kills, %ld trainings acknowledged, %d files other than .dat left behind\n",
+                killRounds(), acknowledgedInAll, leftovers);
+    EXPECT_GE(acknowledgedInAll, acknowledgedAtLeast);
+}
 
 }  // namespace

@@ -26,7 +26,7 @@
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/JobDistributionImpl.h"
 #include "server/LogTestSupport.h"
-#include "server/RecordingLog.h"
+#include "testing/RecordingLog.h"
 
 namespace norvale::quillmark::testing {
 

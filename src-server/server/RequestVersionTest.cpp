@@ -31,12 +31,6 @@ TEST(RequestVersionTest, OnlyExactlyOnePointZeroOneSelectsTheNewerProtocol) {
     expectVersion("0.5", "1.00", 1.0);
 }
 
-TEST(RequestVersionTest, TextCoverageOnlyAboveOnePointZero) {
-    EXPECT_TRUE(RequestVersion::parse("1.01").hasTextCoverage());
-    EXPECT_FALSE(RequestVersion::parse("1.00").hasTextCoverage());
-    EXPECT_FALSE(RequestVersion::parse("3").hasTextCoverage());
-}
-
 TEST(RequestVersionTest, NonNumberFailsWithTheParsersMessage) {
     try {
         RequestVersion::parse("one");

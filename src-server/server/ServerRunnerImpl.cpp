@@ -4,25 +4,15 @@
 #include <optional>
 #include <utility>
 
-#include "classifier/ClassifierFactoryImpl.h"
 #include "platform/thread/MethodCaller0.h"
 #include "posix/signals/StopSignals.h"
-#include "server/ClassifierCallbackFactoryImpl.h"
-#include "server/ClassifyServer.h"
 #include "server/ConfigurationFile.h"
 #include "server/ConnectionParams.h"
-#include "server/EmptyXmlHookFactoryImpl.h"
-#include "server/ErrorResponseFactoryImpl.h"
-#include "server/JobDistributionImpl.h"
 #include "server/LeftoverSaveFiles.h"
 #include "server/LogLevel.h"
 #include "server/Product.h"
-#include "server/ResponseFactoryImpl.h"
-#include "server/XmlClassifierFactoryImpl.h"
-#include "server/XmlHookFactoryImpl.h"
+#include "server/QuillmarkServer.h"
 #include "server/test/SystemTest.h"
-#include "xml/Document.h"
-#include "xml/SchemaCache.h"
 
 namespace norvale::quillmark {
 
@@ -36,23 +26,6 @@ const char* const LockFolderName = ".locks";
 
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string(bytes / BytesPerMegabyte);
-}
-
-// What the server takes from a schema file besides the compiled schema.
-struct SchemaFacts {
-    std::string targetNamespace;
-    std::string version;
-};
-
-SchemaFacts addSchema(xml::SchemaCache& schemas, const std::string& path) {
-    xml::Document schema;
-    schema.loadFromFile(path);
-    SchemaFacts facts{schema.getTargetNamespace(), ""};
-    schema.setSelectionNamespaces("xmlns:xs='http://www.w3.org/2001/XMLSchema'");
-    const xml::Element root = schema.selectExactlyOne("/xs:schema");
-    if (root.attributeExists("version")) facts.version = root.getAttribute("version");
-    schemas.add(facts.targetNamespace, schema);
-    return facts;
 }
 
 }  // namespace
@@ -133,36 +106,26 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
                              const std::string& classifierRoot, platform::event::Event* stopEvent,
                              TerminateHandler* terminateHandler) {
     Log* log = _services.log;
-    ClassifierCallbackFactoryImpl callbacks(log);
-    classifier::ClassifierFactoryImpl classifiers(&callbacks);
-    JobDistributionImpl repository(&classifiers, _services.memoryStatus, _services.loadFile,
-                                   _services.saveFile, _services.existsFile, _services.sizeFile,
-                                   _services.removeFile, lockFolder(classifierRoot));
-    xml::SchemaCache schemas;
-    const SchemaFacts request = addSchema(schemas, _requestSchema);
-    const SchemaFacts response = addSchema(schemas, _responseSchema);
-    ResponseFactoryImpl responses(response.targetNamespace);
-    ErrorResponseFactoryImpl errors(response.targetNamespace, response.version);
-    EmptyXmlHookFactoryImpl noArchive;
-    std::optional<XmlHookFactoryImpl> archive;
-    if (settings.saveRequests) {
-        archive.emplace(_services.saveFile, log, product::RequestArchiveFolder, _diskSpace);
-    }
-    const XmlHookFactory* hooks = archive ? static_cast<const XmlHookFactory*>(&*archive)
-                                          : static_cast<const XmlHookFactory*>(&noArchive);
-    XmlClassifierFactoryImpl requests(&repository, &responses, &errors, hooks, &schemas,
-                                      request.targetNamespace, classifierRoot, log);
-
-    ConnectionParams params;
-    params.maxInput = widenMaxInput(settings.maxInput);
-    params.log = log;
-    params.classifierFactory = &requests;
-    params.errorResponseFactory = &errors;
-    params.terminateHandler = terminateHandler;
-    net::server::EventServerLimits limits;
-    limits.workers = static_cast<std::uint32_t>(settings.maxClients);
-    limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
-    ClassifyServer server(_threads, settings.port, limits, &params);
+    QuillmarkServerFiles files;
+    files.memoryStatus = _services.memoryStatus;
+    files.loadFile = _services.loadFile;
+    files.saveFile = _services.saveFile;
+    files.existsFile = _services.existsFile;
+    files.sizeFile = _services.sizeFile;
+    files.removeFile = _services.removeFile;
+    files.diskSpace = _diskSpace;
+    QuillmarkServerSettings wiring;
+    wiring.classifierRoot = classifierRoot;
+    wiring.lockFolder = lockFolder(classifierRoot);
+    wiring.requestSchemaPath = _requestSchema;
+    wiring.responseSchemaPath = _responseSchema;
+    if (settings.saveRequests) wiring.archiveFolder = product::RequestArchiveFolder;
+    wiring.port = settings.port;
+    wiring.limits.workers = static_cast<std::uint32_t>(settings.maxClients);
+    wiring.limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
+    wiring.connection.maxInput = widenMaxInput(settings.maxInput);
+    wiring.connection.terminateHandler = terminateHandler;
+    QuillmarkServer server(log, files, _threads, wiring);
     log->log("Starting server on port " + std::to_string(settings.port) + ".");
 
     // Ctrl-C and SIGTERM end a console server in order; the service has its own stop control.
@@ -171,7 +134,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     std::optional<posix::signals::StopSignals> consoleSignals;
     if (!run.serviceMode && !run.testMode) consoleSignals.emplace(stopEvent, _threads);
     // From the first started thread on, every way out of here stops the server first.
-    platform::thread::MethodCaller0<ClassifyServer> stopper(&server, &ClassifyServer::stop);
+    platform::thread::MethodCaller0<QuillmarkServer> stopper(&server, &QuillmarkServer::stop);
     server.start();
     if (run.testMode) {
         runSystemTests(server);
@@ -187,7 +150,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
 
 // Only failed checks and the test lines are logged while the tests run; the server is stopped
 // before the count is written.
-void ServerRunnerImpl::runSystemTests(ClassifyServer& server) {
+void ServerRunnerImpl::runSystemTests(QuillmarkServer& server) {
     Log* log = _services.log;
     log->log("Running system tests.");
     const int level = _services.logSettings->level();

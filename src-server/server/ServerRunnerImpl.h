@@ -9,7 +9,7 @@
 
 #include "platform/thread/ThreadFactory.h"
 #include "posix/file/DiskSpace.h"
-#include "server/ClassifyServer.h"
+#include "server/QuillmarkServer.h"
 #include "server/ConnectionParams.h"
 #include "server/ServerRunner.h"
 #include "server/ServerSettings.h"
@@ -38,7 +38,7 @@ private:
     void serve(const ServerRunSettings& run, const ServerSettings& settings,
                const std::string& classifierRoot, platform::event::Event* stopEvent,
                TerminateHandler* terminateHandler);
-    void runSystemTests(ClassifyServer& server);
+    void runSystemTests(QuillmarkServer& server);
 
     StartupServices _services;
     const posix::file::DiskSpace* _diskSpace;

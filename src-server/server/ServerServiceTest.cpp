@@ -13,7 +13,7 @@
 #include "platform/event/EventImpl.h"
 #include "posix/services/ServiceDispatcherImpl.h"
 #include "posix/services/ServiceTestSupport.h"
-#include "server/RecordingLog.h"
+#include "testing/RecordingLog.h"
 
 namespace {
 
@@ -83,22 +83,6 @@ TEST_F(ServerServiceTest, SignalsFromTheManagerInterrogateAndStopTheRunningServe
     EXPECT_EQ(services::state::Stopped, server.status().currentState);
     EXPECT_EQ(0u, server.status().exitCode);
     EXPECT_EQ("Quillmark Server", server.serviceName());
-}
-
-TEST_F(ServerServiceTest, OtherControlsAreNotImplementedAndChangeNothing) {
-    FakeServer server(&_log);
-    server.registerHandler();
-    server.setStatus(services::state::Running, services::control::AcceptStop, 0, 0, 0);
-    for (unsigned long control : {0ul, 2ul, 3ul, 5ul, 0x40ul}) {
-        EXPECT_EQ(services::CallNotImplemented, server.controlHandler(control, 0, nullptr));
-    }
-    EXPECT_TRUE(_log.entries().empty());
-    EXPECT_EQ(Reports{"READY=1\nSTATUS=Running"}, _notify.receive());
-    EXPECT_EQ(services::state::Running, server.status().currentState);
-
-    EXPECT_EQ(services::NoError, server.controlHandler(services::control::Interrogate, 0, nullptr));
-    EXPECT_EQ(Reports{"READY=1\nSTATUS=Running"}, _notify.receive());
-    EXPECT_EQ(services::state::Running, server.status().currentState);
 }
 
 // The stop event is set even when the stop pending report cannot be delivered.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "server/RecordingLog.h"
+#include "testing/RecordingLog.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -116,19 +116,6 @@ protected:
     RecordingService _service;
     RecordingServer _server;
 };
-
-TEST_F(StartupTest, EntersTheExecutablesFolderAndPreparesTheLogFolderBeforeReadingArguments) {
-    _module.path = "/srv/\"quill mark\"/bin/quillmarkserver";
-    auto s = startup({"-config", "config.xml"});
-    EXPECT_EQ(std::vector<std::string>{"/srv/quill mark/bin/"}, _currentDirectory.paths);
-    EXPECT_EQ(std::vector<std::string>{"./logs/"}, _createFolder.created);
-    const std::vector<std::string> expected = {"setFileOutput on", "setConsoleOutput on",
-                                               "setJournalPrefixes off",
-                                               "Log: Executing quillmarkserver -config config.xml"};
-    EXPECT_EQ(expected, _log.entries());
-    EXPECT_EQ("Quillmark Server", std::string(s->serviceName()));
-    EXPECT_FALSE(s->serviceMode());
-}
 
 TEST_F(StartupTest, AMissingLogFolderEndsStartup) {
     _createFolder.fail = true;
@@ -258,31 +245,6 @@ TEST(StartupFailureTest, EveryKindOfFailureHasItsMessage) {
         EXPECT_EQ(1, Startup::reportFailures(&log, body));
         EXPECT_EQ(std::vector<std::string>{message}, log.entries());
     }
-}
-
-TEST(StartupUsageTest, ListsTheFlagsAndTheExample) {
-    const std::string usage = Startup::usageText();
-    const std::string expectedStart = "\nQuillmark Server 2.40 - classifies text documents.\n";
-    const std::string expectedEnd =
-        "\n\nFlags:\n"
-        "-config\t\tSpecifies the server configuration file that is defined in XML. Can be used "
-        "with -quiet and -test.\n"
-        "-quiet\t\tDoesn't output messages to std out, only to the logfile.\n"
-        "-install\tInstalls the server as a service. Must be used with -config.\n"
-        "-uninstall\tUninstalls the service.\n"
-        "-start\t\tStarts the service.\n"
-        "-stop\t\tStops the service.\n"
-        "\n"
-        "Example - Runs it with the settings in 'config.xml':\n"
-        "quillmarkserver -config config.xml\n";
-    ASSERT_GT(usage.size(), expectedStart.size() + expectedEnd.size());
-    EXPECT_EQ(expectedStart, usage.substr(0, expectedStart.size()));
-    EXPECT_EQ(expectedEnd, usage.substr(usage.size() - expectedEnd.size()));
-    // Exactly one rights line between the title and the empty line before the flags.
-    const std::string rights = usage.substr(
-        expectedStart.size(), usage.size() - expectedStart.size() - expectedEnd.size());
-    EXPECT_EQ(std::string::npos, rights.find('\n'));
-    EXPECT_NE(std::string::npos, rights.find("Copyright"));
 }
 
 }  // namespace

@@ -75,22 +75,4 @@ TEST_F(TerminateHandlerTest, UninstallRestoresThePreviousHandler) {
         ::testing::ExitedWithCode(7), "");
 }
 
-TEST_F(TerminateHandlerTest, OnlyOneHandlerAtATime) {
-    EXPECT_DEATH(
-        {
-            platform::testing::enterFolder(_folder.path());
-            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
-            TerminateHandlerImpl first(&log);
-            first.install();
-            TerminateHandlerImpl second(&log);
-            second.install();
-        },
-        "");
-    const std::string report = platform::testing::readFile(_folder.path() / "assertion.txt");
-    EXPECT_NE(std::string::npos,
-              report.find("Message: current == 0 || current == this\n"
-                          "Description: Tried to use a new terminate handler.\n"))
-        << report;
-}
-
 }  // namespace

@@ -22,7 +22,8 @@
 #include "server/JobDistributionImpl.h"
 #include "server/Log.h"
 #include "server/LogTestSupport.h"
-#include "server/RecordingLog.h"
+#include "testing/RecordingLog.h"
+#include "testing/Requests.h"
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifier.h"
 #include "server/XmlHook.h"
@@ -38,6 +39,13 @@ inline const std::string ErrorVersion = "1.00";
 
 using testing::RecordingLog;
 using testing::SwitchableSaveFile;
+using testing::call;
+using testing::readCalls;
+using testing::request;
+using testing::statusOf;
+using testing::text;
+using testing::texts;
+using testing::writeCalls;
 
 // Every hook it makes appends the requests it is given to one list.
 class RecordingHookFactory : public XmlHookFactory {
@@ -78,40 +86,6 @@ inline void addLaxSchema(xml::SchemaCache& cache) {
         "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
         "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType></xs:element></xs:schema>");
     cache.add(xml::test::RequestNamespace, schema);
-}
-
-// A whole request document around `body`.
-inline std::string request(const std::string& body, const std::string& version = "1.00") {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<quillmark xmlns=\"" +
-           xml::test::RequestNamespace + "\" version=\"" + version + "\">" + body +
-           "</quillmark>";
-}
-
-inline std::string texts(const std::string& elements) { return "<texts>" + elements + "</texts>"; }
-inline std::string text(const std::string& id, const std::string& content) {
-    return "<text id=\"" + id + "\">" + content + "</text>";
-}
-inline std::string readCalls(const std::string& calls) { return "<readCalls>" + calls + "</readCalls>"; }
-
-inline std::string writeCalls(const std::string& name, const std::string& calls,
-                              const std::string& extraAttributes = "") {
-    return "<writeCalls classifierName=\"" + name + "\"" + extraAttributes + ">" + calls +
-           "</writeCalls>";
-}
-
-// One call element: `attributes` as written after the id.
-inline std::string call(const std::string& method, const std::string& id,
-                        const std::string& attributes = "") {
-    return "<" + method + " id=\"" + id + "\"" + (attributes.empty() ? "" : " " + attributes) +
-           "/>";
-}
-
-// The statusCode of a success or error document, -1 when there is none.
-inline int statusOf(const std::string& document) {
-    const std::string label = "statusCode=\"";
-    const std::size_t start = document.find(label);
-    if (start == std::string::npos) return -1;
-    return std::stoi(document.substr(start + label.size(), 4));
 }
 
 // The unescaped message of an error document.

@@ -79,12 +79,6 @@ TEST(XmlErrorResponseImplTest, MessageIsSentWholeWithoutBothMarkersInOrder) {
               errorDocument(statusCode::SERVER_ERROR, reversed));
 }
 
-TEST(XmlErrorResponseImplTest, OnlyTheFirstStretchIsCut) {
-    EXPECT_EQ(expectedDocument("4000", "a System error 1 Error line 2 System error 3"),
-              errorDocument(statusCode::BAD_REQUEST,
-                            "a Error line 0 System error 1 Error line 2 System error 3"));
-}
-
 TEST(XmlErrorResponseImplTest, FactoryWritesTheSchemaVersionAndEveryCodeValidates) {
     const test::ResponseSchemaCheck schema;
     const ErrorResponseFactoryImpl factory(schema.responseNamespace(), schema.schemaVersion());

@@ -80,21 +80,5 @@ TEST_F(XmlHookImplTest, FailuresAreLoggedAndSwallowed) {
     EXPECT_EQ("Error: Could not save a request: No space information.", lines[1]);
 }
 
-TEST(XmlHookImplFileNameTest, JoinsTheDirectoryWithASlash) {
-    EXPECT_EQ("./logs/requests//request_threadid_7_uid_4294967295.xml",
-              XmlHookImpl::fileName("./logs/requests/", 7, 4294967295u));
-    EXPECT_EQ("request_threadid_12_uid_0.xml", XmlHookImpl::fileName("", 12, 0));
-}
-
-TEST(ClassifierCallbackImplTest, ReportsToTheLogWithThePrefix) {
-    testing::RecordingLog log;
-    const auto callback = ClassifierCallbackFactoryImpl(&log).create();
-    callback->onFailure("p == p", "A probability is not a number.", "Engine.cpp", 42);
-    callback->clone()->onFailure("rest.empty()", "", "Data.cpp", 7);
-    EXPECT_EQ((Lines{"Failure: p == p | Classifier failure: A probability is not a number. | Engine.cpp:42",
-                     "Failure: rest.empty() | Classifier failure:  | Data.cpp:7"}),
-              log.entries());
-}
-
 }  // namespace
 }  // namespace norvale::quillmark

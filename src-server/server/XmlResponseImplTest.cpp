@@ -188,14 +188,6 @@ TEST_F(XmlResponseImplTest, NumbersUseSixSignificantDigits) {
         << document;
 }
 
-TEST_F(XmlResponseImplTest, UncomputedCoverageIsWrittenAsMinusOne) {
-    XmlResponseImpl response(Namespace, Version101);
-    Classification classification;
-    classification.setProbability("only", 1.0);
-    response.classify("x", classification);
-    EXPECT_NE(std::string::npos, written(response).find("<classification textCoverage=\"-1\">\n"));
-}
-
 TEST_F(XmlResponseImplTest, SectionsAppearOnlyWithResults) {
     XmlResponseImpl writesOnly(Namespace, Version100);
     reportAllWriteResults(writesOnly);
@@ -243,17 +235,6 @@ TEST_F(XmlResponseImplTest, KeywordBytesThatAreNoXmlCharactersBecomeQuestionMark
     EXPECT_NE(std::string::npos, document.find(">cheap?pills?</keyword>")) << document;
 }
 
-TEST_F(XmlResponseImplTest, RepeatedCallsKeepCallOrder) {
-    XmlResponseImpl response(Namespace, Version101);
-    response.getInformation("i1", twoClassInformation());
-    response.classify("c&1", twoClasses());
-    response.train("t1");
-    response.train("t2");
-    const std::string document = written(response);
-    EXPECT_NE(std::string::npos, document.find(InformationResult + ClassifyResult101));
-    EXPECT_NE(std::string::npos, document.find("\t\t<train id=\"t1\"/>\n\t\t<train id=\"t2\"/>\n"));
-}
-
 TEST_F(XmlResponseImplTest, NoCallsDocumentCarriesTheRequestVersion) {
     const std::string noCalls =
         "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the "
@@ -267,51 +248,6 @@ TEST_F(XmlResponseImplTest, NoCallsDocumentCarriesTheRequestVersion) {
     reportAllWriteResults(cleared);
     cleared.clear();
     EXPECT_EQ(opening("1.01") + noCalls, written(cleared));
-}
-
-TEST_F(XmlResponseImplTest, FactoryMakesAWriterForTheRequestsVersion) {
-    const ResponseFactoryImpl factory(_schema.responseNamespace());
-    const std::unique_ptr<Response> response = factory.create(RequestVersion::parse("1.0100"));
-    response->classify("c&1", twoClasses());
-    EXPECT_EQ(opening("1.01") +
-                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                  "\t<readCalls>\n" +
-                  ClassifyResult101 +
-                  "\t</readCalls>\n"
-                  "</quillmark>",
-              written(*response));
-}
-
-TEST_F(XmlResponseImplTest, SchemaCheckRejectsADocumentOutsideTheProtocol) {
-    const std::string withoutStatus = opening("1.00") + "</quillmark>";
-    EXPECT_NE("", _schema.layerFailure(withoutStatus));
-    EXPECT_NE("", _schema.xmllintFailure(withoutStatus));
-    const std::string badProbability = opening("1.00") +
-                                       "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                                       "\t<readCalls>\n\t<classify id=\"1\">\n"
-                                       "\t\t<classification>\n"
-                                       "\t\t\t<class className=\"a\" p=\"high\"/>\n"
-                                       "\t\t</classification>\n\t</classify>\n"
-                                       "\t</readCalls>\n</quillmark>";
-    EXPECT_NE("", _schema.layerFailure(badProbability));
-    EXPECT_NE("", _schema.xmllintFailure(badProbability));
-}
-
-TEST(XmlResponseImplDeathTest, ClassificationWithoutClassesIsABrokenInvariant) {
-    xml::test::TemporaryFolder folder;
-    EXPECT_DEATH(
-        {
-            if (::chdir(folder.path().c_str()) != 0) std::_Exit(3);
-            XmlResponseImpl response(Namespace, Version101);
-            response.classify("1", Classification());
-        },
-        "");
-    std::ifstream report(folder.path() / "assertion.txt");
-    std::stringstream text;
-    text << report.rdbuf();
-    EXPECT_NE(std::string::npos,
-              text.str().find("Message: !classification.getProbabilities().empty()\n"))
-        << text.str();
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "server/RequestVersion.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "server/XmlResponseImpl.h"
-#include "server/test/SelfTestSupport.h"
 #include "xml/Document.h"
 
 namespace {
@@ -18,7 +17,10 @@ using norvale::quillmark::XmlErrorResponseImpl;
 using norvale::quillmark::XmlResponseImpl;
 using norvale::quillmark::test::ParsedResponse;
 using norvale::quillmark::test::ResponseReader;
-using norvale::quillmark::test::support::schemaFolder;
+
+std::string schemaFolder() {
+    return std::string(QM_SCHEMA_DIR) + "/server/";
+}
 
 const std::string ResponseNamespace = "http://quillmark.invalid/1/server/ResponseSchema";
 

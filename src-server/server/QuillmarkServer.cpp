@@ -1,0 +1,54 @@
+#include "server/QuillmarkServer.h"
+
+#include "xml/Document.h"
+#include "xml/Element.h"
+
+namespace norvale::quillmark {
+
+QuillmarkServer::SchemaFacts QuillmarkServer::addSchema(xml::SchemaCache& schemas,
+                                                       const std::string& path) {
+    xml::Document schema;
+    schema.loadFromFile(path);
+    SchemaFacts facts{schema.getTargetNamespace(), ""};
+    schema.setSelectionNamespaces("xmlns:xs='http://www.w3.org/2001/XMLSchema'");
+    const xml::Element root = schema.selectExactlyOne("/xs:schema");
+    if (root.attributeExists("version")) facts.version = root.getAttribute("version");
+    schemas.add(facts.targetNamespace, schema);
+    return facts;
+}
+
+QuillmarkServer::QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
+                                 const platform::thread::ThreadFactory* threads,
+                                 const QuillmarkServerSettings& settings)
+    : _callbacks(log),
+      _classifiers(&_callbacks),
+      _repository(&_classifiers, files.memoryStatus, files.loadFile, files.saveFile,
+                  files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder),
+      _request(addSchema(_schemas, settings.requestSchemaPath)),
+      _response(addSchema(_schemas, settings.responseSchemaPath)),
+      _responses(_response.targetNamespace),
+      _errors(_response.targetNamespace, _response.version),
+      _archive(settings.archiveFolder.empty()
+                   ? std::nullopt
+                   : std::make_optional<XmlHookFactoryImpl>(files.saveFile, log,
+                                                            settings.archiveFolder,
+                                                            files.diskSpace)),
+      _requests(&_repository, &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
+                settings.classifierRoot, log),
+      _server(threads, settings.port, settings.limits, connectionParams(log, settings.connection)) {}
+
+const XmlHookFactory* QuillmarkServer::hooks() const {
+    if (_archive) return &*_archive;
+    return &_noArchive;
+}
+
+const ConnectionParams* QuillmarkServer::connectionParams(Log* log,
+                                                          const ConnectionParams& connection) {
+    _params = connection;
+    _params.log = log;
+    _params.classifierFactory = &_requests;
+    _params.errorResponseFactory = &_errors;
+    return &_params;
+}
+
+}  // namespace norvale::quillmark

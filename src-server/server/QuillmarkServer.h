@@ -1,0 +1,107 @@
+#pragma once
+
+// The whole server over one classifier root, wired once for the server program, the in-process
+// test server, the benchmarks and the request fuzz target: the repository of classifiers on the
+// given file services, request execution validating against the request schema, the optional
+// request archive and the client road on an event server. Construction loads both schemas and
+// listens on the port; start runs the workers. Construct, start, stop and destroy on one thread;
+// the log, the file services and the thread factory are not owned and must outlive the server.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/ExistsFile.h"
+#include "io/filesystem/LoadFile.h"
+#include "io/filesystem/RemoveFile.h"
+#include "io/filesystem/SaveFile.h"
+#include "io/filesystem/SizeFile.h"
+#include "net/server/EventServer.h"
+#include "platform/thread/ThreadFactory.h"
+#include "posix/file/DiskSpace.h"
+#include "posix/memory/MemoryStatus.h"
+#include "server/ClassifierCallbackFactoryImpl.h"
+#include "server/ClassifyServer.h"
+#include "server/ConnectionParams.h"
+#include "server/EmptyXmlHookFactoryImpl.h"
+#include "server/ErrorResponseFactoryImpl.h"
+#include "server/JobDistributionImpl.h"
+#include "server/Log.h"
+#include "server/ResponseFactoryImpl.h"
+#include "server/XmlClassifierFactoryImpl.h"
+#include "server/XmlHookFactoryImpl.h"
+#include "xml/SchemaCache.h"
+
+namespace norvale::quillmark {
+
+// What the server reads and writes through; diskSpace is only asked when requests are archived.
+struct QuillmarkServerFiles {
+    const platform::memory::MemoryStatus* memoryStatus = nullptr;
+    const io::filesystem::LoadFile* loadFile = nullptr;
+    const io::filesystem::SaveFile* saveFile = nullptr;
+    const io::filesystem::ExistsFile* existsFile = nullptr;
+    const io::filesystem::SizeFile* sizeFile = nullptr;
+    const io::filesystem::RemoveFile* removeFile = nullptr;
+    const posix::file::DiskSpace* diskSpace = nullptr;
+};
+
+struct QuillmarkServerSettings {
+    std::string classifierRoot;
+    // The named locks of the classifier files; shared by every server on the same root.
+    std::string lockFolder;
+    std::string requestSchemaPath;
+    std::string responseSchemaPath;
+    // Empty: requests are not archived.
+    std::string archiveFolder;
+    // 0: a port the system picks (localPort tells it).
+    std::uint16_t port = 0;
+    net::server::EventServerLimits limits;
+    // Input limit, deadlines and terminate handler; the log and factories are the server's own.
+    ConnectionParams connection;
+};
+
+class QuillmarkServer {
+public:
+    QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
+                    const platform::thread::ThreadFactory* threads,
+                    const QuillmarkServerSettings& settings);
+    QuillmarkServer(const QuillmarkServer&) = delete;
+    QuillmarkServer& operator=(const QuillmarkServer&) = delete;
+
+    void start() { _server.start(); }
+    void stop() { _server.stop(); }
+    std::uint16_t localPort() const { return _server.localPort(); }
+
+    // Request execution without the network: what a connection runs for each request.
+    const StringClassifierFactory* requests() const { return &_requests; }
+    const std::string& requestNamespace() const { return _request.targetNamespace; }
+    const std::string& responseNamespace() const { return _response.targetNamespace; }
+
+private:
+    // What the server takes from a schema file besides the compiled schema.
+    struct SchemaFacts {
+        std::string targetNamespace;
+        std::string version;
+    };
+    static SchemaFacts addSchema(xml::SchemaCache& schemas, const std::string& path);
+    const XmlHookFactory* hooks() const;
+    const ConnectionParams* connectionParams(Log* log, const ConnectionParams& connection);
+
+    ClassifierCallbackFactoryImpl _callbacks;
+    classifier::ClassifierFactoryImpl _classifiers;
+    JobDistributionImpl _repository;
+    xml::SchemaCache _schemas;
+    const SchemaFacts _request;
+    const SchemaFacts _response;
+    ResponseFactoryImpl _responses;
+    ErrorResponseFactoryImpl _errors;
+    EmptyXmlHookFactoryImpl _noArchive;
+    std::optional<XmlHookFactoryImpl> _archive;
+    XmlClassifierFactoryImpl _requests;
+    ConnectionParams _params;
+    ClassifyServer _server;
+};
+
+}  // namespace norvale::quillmark
