@@ -29,6 +29,15 @@ pid_t deadPid() {
     return child;
 }
 
+// A child that has exited but is not yet collected: a zombie until the test reaps it.
+pid_t zombiePid() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    return child;
+}
+
 class FailingRemoveFile : public io::filesystem::RemoveFile {
 public:
     void remove(const std::string& path) const override {
@@ -54,8 +63,10 @@ protected:
 TEST_F(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     const pid_t dead = deadPid();
     ASSERT_GT(dead, 0);
+    const pid_t zombie = zombiePid();
+    ASSERT_GT(zombie, 0);
     const std::string gone = TemporarySaveName::make("spam.dat", dead, 3);
-    const std::string goneToo = TemporarySaveName::make("ham.dat", dead, 18);
+    const std::string goneToo = TemporarySaveName::make("ham.dat", zombie, 18);
     const std::vector<std::string> kept{
         TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
         TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
@@ -68,6 +79,8 @@ TEST_F(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     std::filesystem::create_directories(_folder.path(folderLike) + "/" + gone);
 
     LeftoverSaveFiles(&_removeFile, &_log).removeFrom(_folder.path(""));
+    int status = 0;
+    ::waitpid(zombie, &status, 0);
 
     std::set<std::string> expected(kept.begin(), kept.end());
     expected.insert(folderLike);
