@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <set>
+#include <string>
 
 #include "platform/PlatformTestSupport.h"
 #include "platform/mutex/AutoLock.h"
@@ -49,10 +51,15 @@ protected:
     platform::testing::TempFolder _folder;
 };
 
-TEST_F(NamedMutexImplTest, LockNameTurnsTheLoweredKeyIntoOneFileName) {
-    EXPECT_EQ(".:classifiers::spam.dat", classifierLockName("./classifiers//spam.dat"));
-    EXPECT_EQ("spam.dat", classifierLockName("spam.dat"));
-    EXPECT_EQ(":srv:data:news-2024.v2.dat", classifierLockName("/srv/data/news-2024.v2.dat"));
+// Every process must pick the same stripe for a key, so the names are fixed values, and many
+// keys spread over every stripe.
+TEST_F(NamedMutexImplTest, ClassifierLockNamesAreAFixedSetOfStripes) {
+    EXPECT_EQ("classifier-39", classifierLockName("./classifiers/spam.dat"));
+    EXPECT_EQ("classifier-37", classifierLockName(""));
+    std::set<std::string> names;
+    for (int n = 0; n < 1000; ++n) names.insert(classifierLockName("c/" + std::to_string(n)));
+    EXPECT_EQ(platform::mutex::ClassifierLockStripes, names.size());
+    for (const std::string& name : names) EXPECT_EQ(0u, name.rfind("classifier-", 0)) << name;
 }
 
 TEST_F(NamedMutexImplTest, ExcludesOtherProcessesUntilUnlocked) {
