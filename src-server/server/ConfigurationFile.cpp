@@ -71,6 +71,9 @@ ServerSettings ConfigurationFile::load(const std::string& configPath,
         optionalText(root, "qm:logFileCount", std::to_string(LogSettings::DefaultKeepFiles)), 0,
         MaxLogFileCount));
     _logSettings->setFileRotation(settings.logFileMaxBytes, settings.logFileCount);
+    settings.listenAddress = optionalText(root, "qm:listenAddress", "");
+    settings.allowedClients =
+        net::server::ClientNetworks::parse(optionalText(root, "qm:allowedClients", ""));
 
     _log->log("Using config settings:\n" + config.getXml());
     return settings;

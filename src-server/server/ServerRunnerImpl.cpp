@@ -162,7 +162,8 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     net::server::EventServerLimits limits;
     limits.workers = static_cast<std::uint32_t>(settings.maxClients);
     limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
-    ClassifyServer server(_threads, settings.port, limits, &params);
+    const net::server::EventServerAccess access{settings.listenAddress, settings.allowedClients};
+    ClassifyServer server(_threads, settings.port, limits, &params, access);
     log->log("Starting server on port " + std::to_string(settings.port) + ".");
 
     // Ctrl-C and SIGTERM end a console server in order; the service has its own stop control.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/server/ClientNetworks.h"
+
 namespace norvale::quillmark {
 
 struct ServerSettings {
@@ -19,6 +21,8 @@ struct ServerSettings {
     // Rotation size of the log file (0: never) and the rotated copies kept beside it.
     std::uint64_t logFileMaxBytes = 0;
     int logFileCount = 0;
+    std::string listenAddress;                   // empty: every IPv4 interface
+    net::server::ClientNetworks allowedClients;  // empty: every client
 };
 
 }  // namespace norvale::quillmark
