@@ -141,7 +141,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     xml::SchemaCache schemas;
     const SchemaFacts request = addSchema(schemas, _requestSchema);
     const SchemaFacts response = addSchema(schemas, _responseSchema);
-    ResponseFactoryImpl responses(response.targetNamespace);
+    ResponseFactoryImpl responses(response.targetNamespace, settings.maxOutput);
     ErrorResponseFactoryImpl errors(response.targetNamespace, response.version);
     EmptyXmlHookFactoryImpl noArchive;
     std::optional<XmlHookFactoryImpl> archive;

@@ -23,6 +23,7 @@ struct ServerSettings {
     int logFileCount = 0;
     std::string listenAddress;                   // empty: every IPv4 interface
     net::server::ClientNetworks allowedClients;  // empty: every client
+    std::uint64_t maxOutput = 0;                 // largest answer in bytes; 0: no bound
 };
 
 }  // namespace norvale::quillmark

@@ -149,6 +149,8 @@ std::string XmlClassifier::answerFailure() {
             statusCode::BAD_REQUEST,
             std::string("Caught XMLException exception while trying to read xml parameters. ") +
                 e.what());
+    } catch (const AnswerTooLargeException& e) {
+        return _errorResponse->getErrorResponse(statusCode::REQUEST_TOO_LARGE, e.what());
     } catch (const WriteCallException& e) {
         return _errorResponse->getErrorResponse(
             e.getStatusCode(), std::string(e.what()) + "\nCall id: " + e.getCallId() +
