@@ -9,6 +9,8 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 #include "platform/errorresources/SystemErrorText.h"
 #include "xml/ComInitializer.h"
@@ -34,6 +36,55 @@ struct ParserContextDeleter {
 struct ValidContextDeleter {
     void operator()(xmlSchemaValidCtxt* context) const { xmlSchemaFreeValidCtxt(context); }
 };
+
+// Skips from `from` past the next `end`; text.size() when there is none.
+std::size_t after(std::string_view text, std::size_t from, std::string_view end) {
+    const std::size_t found = text.find(end, from);
+    return found == std::string_view::npos ? text.size() : found + end.size();
+}
+
+// The line (from 1) of the first start tag with more than `bound` attributes, 0 when none has.
+// Counts the '=' outside quoted values of each start tag; comments, CDATA sections, processing
+// instructions, declarations and end tags are skipped. Linear in the text; malformed text is
+// left to the parser.
+int firstElementOverAttributeBound(std::string_view text, std::size_t bound) {
+    int line = 1;
+    std::size_t i = 0;
+    const auto skipTo = [&](std::size_t end) {
+        for (; i < end; ++i) line += text[i] == '\n';
+    };
+    while (i < text.size()) {
+        if (text[i] != '<') {
+            skipTo(i + 1);
+            continue;
+        }
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            skipTo(after(text, i + 4, "-->"));
+        } else if (rest.starts_with("<![CDATA[")) {
+            skipTo(after(text, i + 9, "]]>"));
+        } else if (rest.starts_with("<?")) {
+            skipTo(after(text, i + 2, "?>"));
+        } else if (rest.starts_with("<!") || rest.starts_with("</")) {
+            skipTo(after(text, i + 2, ">"));
+        } else {
+            const int tagLine = line;
+            std::size_t attributes = 0;
+            char quote = 0;
+            skipTo(i + 1);
+            for (; i < text.size() && (quote != 0 || text[i] != '>'); skipTo(i + 1)) {
+                if (quote != 0) {
+                    if (text[i] == quote) quote = 0;
+                } else if (text[i] == '"' || text[i] == '\'') {
+                    quote = text[i];
+                } else if (text[i] == '=' && ++attributes > bound) {
+                    return tagLine;
+                }
+            }
+        }
+    }
+    return 0;
+}
 
 // Called by the parser at "<!DOCTYPE", before an internal subset or an external DTD is read.
 // Stopping here means no entity is ever declared, so neither expansion bombs nor external
@@ -116,6 +167,12 @@ void Document::load(std::string text, const char* url, const std::string& failur
     if (_source.size() > INT_MAX) {
         error.record(XML_ERR_NO_MEMORY, 0, 0, "The document is larger than 2147483647 bytes.");
         throw DocumentException(failureOpening + "\n\n" + error.text(""));
+    }
+    if (const int line = firstElementOverAttributeBound(_source, MaxAttributes); line != 0) {
+        error.record(0, line, 0,
+                     "An element has more than " + std::to_string(MaxAttributes) +
+                         " attributes; no document read here may have that many.");
+        throw DocumentException(failureOpening + "\n\n" + error.text(_source));
     }
     std::unique_ptr<xmlParserCtxt, ParserContextDeleter> parser(xmlNewParserCtxt());
     if (!parser) throw AtlException(ENOMEM);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,11 +22,15 @@ class SelectionNamespaces;
 // different threads, sharing one SchemaCache. Elements and node lists taken from a document
 // share its parsed tree (LoadedTree): they stay valid when it is loaded again or destroyed.
 //
-// Parsing is hardened for untrusted input: no network access, and any document type
-// declaration is refused before its content is read, so entities are never declared, expanded
-// or fetched from files.
+// Parsing is hardened for untrusted input: no network access, any document type declaration is
+// refused before its content is read, so entities are never declared, expanded or fetched from
+// files, and a document with an element of more than MaxAttributes attributes (namespace
+// declarations included) is refused before the parser sees it, since the parser's cost grows
+// with the square of one element's attributes.
 class Document {
 public:
+    static constexpr std::size_t MaxAttributes = 32;
+
     // `schemas` (not owned, may be null) is what validate() checks against; it must outlive
     // the document.
     explicit Document(const SchemaCache* schemas = nullptr);

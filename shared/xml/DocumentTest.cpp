@@ -234,6 +234,42 @@ TEST(DocumentSecurityTest, DocumentTypesAreRefusedBeforeAnyEntityIsRead) {
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes grown";
 }
 
+// The parser's cost grows with the square of one element's attributes: a flood is refused
+// before it parses, and only attributes of start tags count.
+TEST(DocumentSecurityTest, ElementsWithTooManyAttributesAreRefusedBeforeParsing) {
+    const auto attributes = [](std::size_t count) {
+        std::string text;
+        for (std::size_t n = 0; n < count; ++n) text += " a" + std::to_string(n) + "='='";
+        return text;
+    };
+    const std::string many(40, '=');
+    const struct {
+        std::string text;
+        int refusedLine;  // 0: loads
+    } cases[] = {
+        {"<r" + attributes(Document::MaxAttributes) + "/>", 0},
+        {"<r>\n<e" + attributes(Document::MaxAttributes + 1) + "/></r>", 2},
+        {"<r" + attributes(100'000) + "/>", 1},
+        {"<r>" + many + "<!--<e " + many + ">--><![CDATA[<e " + many + ">]]><?p " + many +
+             "?><e a='>" + many + "' b=\"" + many + "\"/></r>",
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 80));
+        Document document;
+        if (c.refusedLine == 0) {
+            EXPECT_NO_THROW(document.loadFromMemory(c.text));
+            continue;
+        }
+        EXPECT_EQ("Error when loading the XML document from the memory.\n\nError Code: N/A\nLine: " +
+                      std::to_string(c.refusedLine) +
+                      "\nRow: N/A\nDescription: An element has more than 32 attributes; no "
+                      "document read here may have that many.\nError line: " +
+                      sourceLine(c.text, c.refusedLine).substr(0, 1024) + "\n",
+                  messageOf<DocumentException>([&] { document.loadFromMemory(c.text); }));
+    }
+}
+
 TEST(SourceLineTest, CutsOneLineOutOfTheText) {
     const std::string text = "first\r\nsecond\nthird";
     const std::vector<std::pair<std::size_t, std::string>> lines = {

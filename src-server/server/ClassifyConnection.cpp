@@ -6,6 +6,7 @@
 #include "debug/assertion.h"
 #include "exceptions/Exception.h"
 #include "net/socket/SocketExceptions.h"
+#include "server/LogText.h"
 #include "server/StatusCode.h"
 #include "xml/ComInitializer.h"
 
@@ -75,19 +76,17 @@ ClassifyConnection::Step ClassifyConnection::_execute() {
         std::string().swap(_request);
         return _answerWith(std::move(response), Phase::Answering);
     } catch (const xml::ComInitializerException& e) {
-        const std::string message =
-            "An ComInitializerException occured when running a connection with id " + _id + ". " +
-            e.what();
-        _params->log->error(message);
-        return _respond(statusCode::SERVER_ERROR, message);
+        const std::string lead =
+            "An ComInitializerException occured when running a connection with id " + _id + ". ";
+        _params->log->error(lead + escapedForLog(e.what()));
+        return _respond(statusCode::SERVER_ERROR, lead + e.what());
     } catch (const SocketException& e) {
         _error(e.what());
         return Step::Drop;
     } catch (const exceptions::Exception& e) {
-        const std::string message =
-            "An Exception when running a connection with id " + _id + "." + e.what();
-        _params->log->error(message);
-        return _respond(statusCode::SERVER_ERROR, message);
+        const std::string lead = "An Exception when running a connection with id " + _id + ".";
+        _params->log->error(lead + escapedForLog(e.what()));
+        return _respond(statusCode::SERVER_ERROR, lead + e.what());
     }
 }
 

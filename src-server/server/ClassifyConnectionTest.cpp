@@ -6,6 +6,8 @@
 // descriptor is back.
 #include "server/ClassifyConnection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -220,6 +222,41 @@ TEST_F(ClassifyConnectionTest, FailuresAroundProcessAreLoggedAndAnsweredByKind) 
 
 // Beyond the limit of open connections a client is accepted and closed at once; the refusals
 // are counted in the log at most once a second.
+TEST_F(ClassifyConnectionTest, ClientsOutsideTheAllowedNetworksAreClosedWithoutAnAnswer) {
+    net::server::EventServerLimits limits;
+    limits.workers = 2;
+    const net::server::EventServerAccess access{"127.0.0.1",
+                                                net::server::ClientNetworks::parse("127.0.0.1")};
+    platform::thread::OsInfoImpl os;
+    platform::thread::ThreadFactoryImpl threads(&os);
+    ClassifyServer server(&threads, 0, limits, &_params, access);
+    server.start();
+    // Every 127.x.y.z address is this machine's own, so 127.0.0.2 is a client from outside.
+    const int outside = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(0x7f000002);
+    ASSERT_EQ(0, ::bind(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    address.sin_port = htons(server.localPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::connect(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ::send(outside, "hello", 5, MSG_NOSIGNAL);
+    ::shutdown(outside, SHUT_WR);
+    pollfd entry{outside, POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&entry, 1, 5000));
+    char byte = 0;
+    EXPECT_GE(0, ::recv(outside, &byte, 1, 0));  // the end, or a reset: no answer
+    ::close(outside);
+
+    LoopbackClient inside(server.localPort());
+    ASSERT_TRUE(inside.request("hello"));
+    EXPECT_EQ(expectedAnswer("hello"), inside.answer());
+    EXPECT_TRUE(
+        _log.waitFor("Log: Refused 1 connections from clients outside the allowed networks."));
+    server.stop();
+    EXPECT_EQ(1, linesMatching(_log, "Log", "^Received a request "));  // the inside client's
+}
+
 TEST_F(ClassifyConnectionTest, ConnectionsBeyondTheLimitAreClosedAtOnceAndCounted) {
     const std::uint16_t port = serve(2, 2);
     LoopbackClient first(port);

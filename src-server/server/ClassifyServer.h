@@ -18,10 +18,11 @@ namespace norvale::quillmark {
 class ClassifyServer {
 public:
     ClassifyServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
-                   const net::server::EventServerLimits& limits, const ConnectionParams* params)
+                   const net::server::EventServerLimits& limits, const ConnectionParams* params,
+                   const net::server::EventServerAccess& access = {})
         : _log(params->log),
           _connections(params),
-          _server(threads, port, limits, &_connections, &_log) {}
+          _server(threads, port, limits, &_connections, &_log, access) {}
 
     void start() { _server.start(); }
     void stop() { _server.stop(); }

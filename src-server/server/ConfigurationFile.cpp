@@ -71,6 +71,15 @@ ServerSettings ConfigurationFile::load(const std::string& configPath,
         optionalText(root, "qm:logFileCount", std::to_string(LogSettings::DefaultKeepFiles)), 0,
         MaxLogFileCount));
     _logSettings->setFileRotation(settings.logFileMaxBytes, settings.logFileCount);
+    settings.listenAddress = optionalText(root, "qm:listenAddress", "");
+    settings.allowedClients =
+        net::server::ClientNetworks::parse(optionalText(root, "qm:allowedClients", ""));
+    // A request may ask for far more than its own size (getInformation on a large classifier);
+    // by default the answer may be eight times the largest request.
+    const std::uint64_t defaultMaxOutput =
+        settings.maxInput > 0 ? 8 * static_cast<std::uint64_t>(settings.maxInput) : 0;
+    settings.maxOutput = static_cast<std::uint64_t>(util::parseInteger(
+        optionalText(root, "qm:maxOutput", std::to_string(defaultMaxOutput)), 0, Int64Max));
 
     _log->log("Using config settings:\n" + config.getXml());
     return settings;

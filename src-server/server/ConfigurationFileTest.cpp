@@ -7,6 +7,7 @@
 #include <string>
 
 #include "io/filesystem/TempFolder.h"
+#include "net/socket/SocketExceptions.h"
 #include "server/LogLevel.h"
 #include "testing/RecordingLog.h"
 #include "util/NumberParser.h"
@@ -129,6 +130,30 @@ TEST_F(ConfigurationFileTest, LogFileBoundsAreOptionalAndChecked) {
               failure<xml::ValidateException>(
                   withBounds("<logFileCount>2</logFileCount><logFileMaxBytes>9</logFileMaxBytes>"))
                   .find("Problems validating the xml document.\r\n"));
+}
+
+// Who may connect and the answer bound came later still: optional, after the log bounds.
+TEST_F(ConfigurationFileTest, AccessAndAnswerBoundAreOptional) {
+    const auto withAccess = [](const std::string& access) {
+        std::string text = document(Values());
+        return text.insert(text.find("</quillmark>"), access);
+    };
+    const ServerSettings open = load(withAccess(""));
+    EXPECT_EQ("", open.listenAddress);
+    EXPECT_TRUE(open.allowedClients.empty());
+    EXPECT_EQ(8u * 1048576, open.maxOutput);  // eight times maxInput
+
+    const ServerSettings closed = load(withAccess(
+        "<logFileCount>8</logFileCount><listenAddress>::1</listenAddress>"
+        "<allowedClients> 10.0.0.0/8,\n ::1 </allowedClients><maxOutput>0</maxOutput>"));
+    EXPECT_EQ("::1", closed.listenAddress);
+    EXPECT_TRUE(closed.allowedClients.allows(boost::asio::ip::make_address("10.9.8.7")));
+    EXPECT_FALSE(closed.allowedClients.allows(boost::asio::ip::make_address("11.0.0.1")));
+    EXPECT_EQ(0u, closed.maxOutput);
+
+    EXPECT_EQ("'10.0.0.0/40' is not an IPv4 or IPv6 address or network (address/prefix).",
+              failure<net::socket::PreconditionException>(
+                  withAccess("<allowedClients>10.0.0.0/40</allowedClients>")));
 }
 
 TEST_F(ConfigurationFileTest, LogLevelIsMatchedWithoutCaseAndUnknownLevelsAreRejected) {

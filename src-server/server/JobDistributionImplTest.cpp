@@ -66,6 +66,14 @@ TEST_F(JobDistributionImplTest, SaveWritesTheLoweredFileThatARestartLoads) {
 TEST_F(JobDistributionImplTest, RemoveLeavesNothingBehindButHoldersKeepTheirClassifier) {
     EXPECT_NO_THROW(_repository->remove(key("Never")));
     EXPECT_TRUE(std::filesystem::is_empty(_root));
+    // Names asked for by clients cost no lock file of their own.
+    for (int n = 0; n < 1000; ++n) {
+        EXPECT_THROW(_repository->get(key("missing" + std::to_string(n))),
+                     ClassifierNotFoundException);
+    }
+    const auto lockFiles = std::distance(std::filesystem::directory_iterator(_locks),
+                                         std::filesystem::directory_iterator{});
+    EXPECT_LE(lockFiles, platform::mutex::ClassifierLockStripes);
 
     store("spam", fakeData({{"a", 1}}));
     const auto held = _repository->get(key("spam"));

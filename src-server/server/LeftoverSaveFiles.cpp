@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <string>
 #include <system_error>
 
 #include "io/filesystem/TemporarySaveName.h"
@@ -13,9 +15,23 @@ namespace norvale::quillmark {
 
 namespace {
 
-// EPERM means the process exists but belongs to someone else.
+// The state letter of /proc/<pid>/stat, after the parenthesised command name (which may itself
+// hold spaces and parentheses); 0 when it cannot be read.
+char processState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) return 0;
+    const std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : 0;
+}
+
+// A zombie has ended and only waits for its parent to collect its status: its files are as
+// abandoned as those of a process that is gone. EPERM means the process exists but belongs to
+// someone else.
 bool processGone(pid_t pid) {
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (::kill(pid, 0) != 0) return errno == ESRCH;
+    const char state = processState(pid);
+    return state == 'Z' || state == 'X';
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ void LogImpl::error(const std::string& message) {
     if (!accepts(loglevel::Error)) return;
     produce([&] {
         std::string text = message + "\n";
-        if (_startupComplete.load()) text += dumpNote();
+        if (_startupComplete.load()) text += dumpNote(message);
         writeLine(loglevel::Error, formatLine(loglevel::Error, text));
     });
 }
@@ -245,35 +245,42 @@ std::string LogImpl::newDumpPath() const {
 }
 
 // Errors that clients can cause (a connection dropped, say) must not fill the disk with reports:
-// after MaxCrashReports the lines only say so.
-std::string LogImpl::crashReportLimitNote() const {
-    return std::to_string(MaxCrashReports) + " crash reports were written since start-up.";
-}
-
-std::string LogImpl::dumpNote() {
-    if (_crashReports >= MaxCrashReports) return "No dump: " + crashReportLimitNote() + "\n";
+// see CrashReportBudget.
+std::string LogImpl::dumpNote(const std::string& message) {
+    if (!_reportBudget.admitError(message, std::time(nullptr))) {
+        return "No dump: one was written for this kind of error less than " +
+               std::to_string(CrashReportBudget::KindInterval) + " seconds ago.\n";
+    }
+    std::string note = makeRoomForReport();
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
-        ++_crashReports;
-        return "Dump is here: " + path + "\n";
+        return note + "Dump is here: " + path + "\n";
     } catch (const posix::debug::WriteDumpException& e) {
-        return "Failed to create dump (" + path + ") reason: " + e.what() + "\n";
+        return note + "Failed to create dump (" + path + ") reason: " + e.what() + "\n";
     }
 }
 
 std::string LogImpl::crashDumpNote() {
-    if (_crashReports >= MaxCrashReports) return "No crash dump: " + crashReportLimitNote();
+    std::string note = makeRoomForReport();
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
-        ++_crashReports;
-        return "Crash dump here: " + path;
+        return note + "Crash dump here: " + path;
     } catch (const posix::debug::WriteDumpException& e) {
-        return "Failed to create crash dump (" + path + ") reason: " + e.what();
+        return note + "Failed to create crash dump (" + path + ") reason: " + e.what();
     } catch (const std::bad_alloc&) {
-        return "Failed to create crash dump (" + path + ") reason: Dmp bad_alloc";
+        return note + "Failed to create crash dump (" + path + ") reason: Dmp bad_alloc";
     }
+}
+
+// One line per old report removed to keep the folder within its bounds.
+std::string LogImpl::makeRoomForReport() {
+    std::string note;
+    for (const std::string& removed : CrashReportBudget::makeRoom(_dumpFolder)) {
+        note += "Removed the old crash report " + removed + ".\n";
+    }
+    return note;
 }
 
 }  // namespace norvale::quillmark

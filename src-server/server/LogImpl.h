@@ -10,6 +10,7 @@
 #include "posix/memory/MemoryStatus.h"
 #include "posix/signals/FatalSignalLog.h"
 #include "posix/signals/ReopenRequest.h"
+#include "server/CrashReportBudget.h"
 #include "server/Log.h"
 #include "server/LogSettings.h"
 
@@ -18,7 +19,8 @@ namespace norvale::quillmark {
 // Writes each message as one line ("<time> [<Level>] [ThreadId: <id>] [Free: <n>MB]", then the
 // message after a space, or after a newline when it has one of its own) to the log file and to
 // standard output. Errors after start-up and every failed assertion also leave a crash report in
-// the dump folder. Failures of its own (file, report, memory) never reach the caller.
+// the dump folder, within the bounds of CrashReportBudget (the line says when a report was skipped
+// or old ones were removed). Failures of its own (file, report, memory) never reach the caller.
 //
 // The file is bounded: before a line would take it past the rotation size, it is moved aside
 // (RotateFile) and a new one begins; see LogSettings::setFileRotation. The size is counted from
@@ -35,10 +37,6 @@ class LogImpl : public Log,
                 public posix::signals::FatalSignalLog,
                 public posix::signals::ReopenRequest {
 public:
-    // Crash reports written for Error lines and failed assertions in one process; later ones
-    // are skipped, and their lines say so.
-    static constexpr int MaxCrashReports = 100;
-
     LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
             const posix::debug::WriteDump* writeDump,
             const platform::memory::MemoryStatus* memoryStatus);
@@ -85,9 +83,9 @@ private:
     void writeLine(int level, const std::string& line);
     std::string appendToFile(const std::string& line);
     void keepFileBounded(std::size_t lineBytes);
-    std::string crashReportLimitNote() const;
-    std::string dumpNote();
+    std::string dumpNote(const std::string& message);
     std::string crashDumpNote();
+    std::string makeRoomForReport();
     std::string newDumpPath() const;
 
     const std::string _logFilePath;
@@ -109,7 +107,7 @@ private:
     std::atomic<int> _keepFiles{DefaultKeepFiles};
     std::uint64_t _fileBytes = 0;  // guarded by _lock: the file's size as far as known
     bool _fileBytesKnown = false;  // guarded by _lock
-    int _crashReports = 0;         // guarded by _lock
+    CrashReportBudget _reportBudget;  // guarded by _lock
 };
 
 }  // namespace norvale::quillmark

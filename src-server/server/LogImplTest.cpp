@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <functional>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -213,25 +215,17 @@ TEST_F(LogImplTest, UnderJournaldEachConsoleLineStartsWithItsPriority) {
     EXPECT_NE(std::string::npos, printed.find("\n<2>Expression: e\n"));
 }
 
-TEST_F(LogImplTest, CrashReportsStopAtTheLimit) {
+TEST_F(LogImplTest, OneCrashReportPerKindOfErrorWithinTheInterval) {
     _log.setConsoleOutput(false);
     _log.setStartupComplete(true);
-    _dump.failWith = "Disk full.";
-    _log.error("not counted");  // a report that could not be written leaves no file
-    _dump.failWith = nullptr;
-    for (int n = 0; n < LogImpl::MaxCrashReports; ++n) _log.error("e");
-    ASSERT_EQ(static_cast<std::size_t>(LogImpl::MaxCrashReports) + 1, _dump.paths.size());
-    _file.content.clear();
-    _log.error("over");
-    _log.assertionFailed("x", "d", "f", 1);
-    EXPECT_EQ(static_cast<std::size_t>(LogImpl::MaxCrashReports) + 1, _dump.paths.size());
+    _log.error("Client 1 reset the connection.");
+    _log.error("Client 2 reset the connection.");  // the same kind: no second report
+    _log.error("Out of memory.");
+    _log.assertionFailed("x", "d", "f", 1);  // failed assertions always leave one
+    EXPECT_EQ(3u, _dump.paths.size());
     EXPECT_NE(std::string::npos,
-              _file.content.find("\nover\nNo dump: 100 crash reports were written since "
-                                 "start-up.\n\n"))
-        << _file.content;
-    EXPECT_NE(std::string::npos,
-              _file.content.find("\n\nNo crash dump: 100 crash reports were written since "
-                                 "start-up.\n\n"))
+              _file.content.find("\nClient 2 reset the connection.\nNo dump: one was written "
+                                 "for this kind of error less than 10 seconds ago.\n\n"))
         << _file.content;
 }
 
@@ -283,6 +277,48 @@ TEST_F(LogImplTest, AssertionTextAndCrashDump) {
                                  ") reason: Couldn't create a file to write a dump file to with "
                                  "name x.\n\n"))
         << _file.content;
+}
+
+TEST(LogImplDumpTest, RealDumpFileLandsInTheDumpFolder) {
+    platform::testing::TempFolder folder;
+    RecordingSaveFile file;
+    RecordingRotateFile rotate;
+    posix::debug::WriteDumpImpl dump;
+    FixedMemoryStatus memory(0);
+    LogImpl log(&file, &rotate, &dump, &memory, "unused", folder.path().string() + "/");
+    log.setFileOutput(true);
+    log.setConsoleOutput(false);
+    log.setStartupComplete(true);
+    // A folder already at its bound of reports: the oldest makes room for the new one.
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (std::size_t n = 0; n < CrashReportBudget::MaxFiles; ++n) {
+        const fs::path old = folder.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp");
+        std::ofstream(old) << "old";
+        fs::last_write_time(old, past + std::chrono::seconds(n));
+    }
+    const fs::path oldest = folder.path() / "dump_threadid_0_time_0.dmp";
+    log.error("boom");
+    std::vector<fs::path> dumps;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        if (entry.path().filename().string().rfind("dump_threadid_0_", 0) != 0) {
+            dumps.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(1u, dumps.size());
+    const std::string name = dumps[0].filename().string();
+    EXPECT_TRUE(matches(name, "dump_threadid_" +
+                                  std::to_string(platform::thread::currentThreadId()) +
+                                  "_time_[0-9]{10}\\.dmp"))
+        << name;
+    EXPECT_FALSE(fs::exists(oldest));
+    EXPECT_EQ(CrashReportBudget::MaxFiles,
+              static_cast<std::size_t>(std::distance(fs::directory_iterator(folder.path()),
+                                                     fs::directory_iterator{})));
+    EXPECT_NE(std::string::npos,
+              file.content.find("\nboom\nRemoved the old crash report " + oldest.string() +
+                                ".\nDump is here: " + dumps[0].string() + "\n"))
+        << file.content;
+    EXPECT_EQ(0u, platform::testing::readFile(dumps[0]).find("Crash report\n"));
 }
 
 // A file service that logs from inside its save: the nested line is stopped by the guard, the

@@ -26,7 +26,7 @@ QuillmarkServer::QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
                   files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder),
       _request(addSchema(_schemas, settings.requestSchemaPath)),
       _response(addSchema(_schemas, settings.responseSchemaPath)),
-      _responses(_response.targetNamespace),
+      _responses(_response.targetNamespace, settings.maxOutput),
       _errors(_response.targetNamespace, _response.version),
       _archive(settings.archiveFolder.empty()
                    ? std::nullopt
@@ -35,7 +35,8 @@ QuillmarkServer::QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
                                                             files.diskSpace)),
       _requests(&_repository, &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
                 settings.classifierRoot, log),
-      _server(threads, settings.port, settings.limits, connectionParams(log, settings.connection)) {}
+      _server(threads, settings.port, settings.limits, connectionParams(log, settings.connection),
+              settings.access) {}
 
 const XmlHookFactory* QuillmarkServer::hooks() const {
     if (_archive) return &*_archive;

@@ -58,6 +58,10 @@ struct QuillmarkServerSettings {
     // 0: a port the system picks (localPort tells it).
     std::uint16_t port = 0;
     net::server::EventServerLimits limits;
+    // The listen address and the networks clients may come from.
+    net::server::EventServerAccess access;
+    // The largest answer in bytes; 0: no bound.
+    std::uint64_t maxOutput = 0;
     // Input limit, deadlines and terminate handler; the log and factories are the server's own.
     ConnectionParams connection;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,14 @@ namespace norvale::quillmark {
 // execution makes one per request through a ResponseFactory and reports each call's result in
 // call order; read results and write results are kept apart and listed in their own sections.
 // Used by one connection thread only.
+// Thrown by a report that would take the success document past its bound: the request asked
+// for more than one answer may hold. Not an exceptions::Exception, so that no call handler
+// mistakes it for the failure of one call; the write transaction under way is not committed.
+class AnswerTooLargeException : public std::length_error {
+public:
+    using std::length_error::length_error;
+};
+
 class Response {
 public:
     virtual ~Response() = default;

@@ -6,11 +6,11 @@
 
 namespace norvale::quillmark {
 
-ResponseFactoryImpl::ResponseFactoryImpl(std::string responseNamespace)
-    : _namespace(std::move(responseNamespace)) {}
+ResponseFactoryImpl::ResponseFactoryImpl(std::string responseNamespace, std::uint64_t maxAnswer)
+    : _namespace(std::move(responseNamespace)), _maxAnswer(maxAnswer) {}
 
 std::unique_ptr<Response> ResponseFactoryImpl::create(const RequestVersion& version) const {
-    return std::make_unique<XmlResponseImpl>(_namespace, version);
+    return std::make_unique<XmlResponseImpl>(_namespace, version, _maxAnswer);
 }
 
 }  // namespace norvale::quillmark

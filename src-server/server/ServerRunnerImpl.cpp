@@ -123,6 +123,8 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     wiring.port = settings.port;
     wiring.limits.workers = static_cast<std::uint32_t>(settings.maxClients);
     wiring.limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
+    wiring.access = {settings.listenAddress, settings.allowedClients};
+    wiring.maxOutput = settings.maxOutput;
     wiring.connection.maxInput = widenMaxInput(settings.maxInput);
     wiring.connection.terminateHandler = terminateHandler;
     QuillmarkServer server(log, files, _threads, wiring);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/server/ClientNetworks.h"
+
 namespace norvale::quillmark {
 
 struct ServerSettings {
@@ -19,6 +21,9 @@ struct ServerSettings {
     // Rotation size of the log file (0: never) and the rotated copies kept beside it.
     std::uint64_t logFileMaxBytes = 0;
     int logFileCount = 0;
+    std::string listenAddress;                   // empty: every IPv4 interface
+    net::server::ClientNetworks allowedClients;  // empty: every client
+    std::uint64_t maxOutput = 0;                 // largest answer in bytes; 0: no bound
 };
 
 }  // namespace norvale::quillmark

@@ -12,6 +12,7 @@
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/CallException.h"
 #include "server/ClassifierTransactionImpl.h"
+#include "server/LogText.h"
 #include "server/RequestTexts.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
@@ -77,8 +78,8 @@ void guardCall(Log* log, const std::string& method, const std::string& callId, B
     } catch (const BadRequestException& e) {
         throw CallFailure(method, callId, e.what(), statusCode::BAD_REQUEST);
     } catch (const exceptions::Exception& e) {
-        log->error("Caught an exception while iterating calls. Method: " + method + ". " +
-                   e.what());
+        log->error("Caught an exception while iterating calls. Method: " +
+                   escapedForLog(method) + ". " + escapedForLog(e.what()));
         throw CallFailure(method, callId, e.what(), statusCode::SERVER_ERROR);
     }
 }
@@ -141,13 +142,15 @@ std::string XmlClassifier::answerFailure() {
             std::string("Validation of an request failed, please verify your that your XML is "
                         "correct.") +
             e.what();
-        _log->log(message);
+        _log->log(escapedForLog(message));
         return _errorResponse->getErrorResponse(statusCode::BAD_REQUEST, message);
     } catch (const xml::XMLException& e) {
         return _errorResponse->getErrorResponse(
             statusCode::BAD_REQUEST,
             std::string("Caught XMLException exception while trying to read xml parameters. ") +
                 e.what());
+    } catch (const AnswerTooLargeException& e) {
+        return _errorResponse->getErrorResponse(statusCode::REQUEST_TOO_LARGE, e.what());
     } catch (const WriteCallException& e) {
         return _errorResponse->getErrorResponse(
             e.getStatusCode(), std::string(e.what()) + "\nCall id: " + e.getCallId() +
@@ -157,10 +160,9 @@ std::string XmlClassifier::answerFailure() {
             e.getStatusCode(), std::string(e.what()) + "\nCall id: " + e.getCallId() +
                                    "\nReadCall: " + e.getMethod() + ReadCallsWrapping);
     } catch (const exceptions::Exception& e) {
-        const std::string message =
-            std::string("An error occurred when executing a classifier query.\n\n") + e.what();
-        _log->error(message);
-        return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, message);
+        const std::string lead = "An error occurred when executing a classifier query.\n\n";
+        _log->error(lead + escapedForLog(e.what()));
+        return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, lead + e.what());
     } catch (const xml::AtlException& e) {
         const std::string message = "An ATL exception was caught. " +
                                     platform::errorresources::systemErrorText(e.code());
@@ -169,7 +171,7 @@ std::string XmlClassifier::answerFailure() {
     } catch (const std::exception& e) {
         _log->error(std::string("A std exception occured when trying to read xml parameters, "
                                 "exception type: ") +
-                    e.what());
+                    escapedForLog(e.what()));
         throw;
     } catch (...) {
         _log->error("An unknown ... exception was caught while trying to read xml parameters.");

@@ -50,8 +50,17 @@ void numberElement(std::string& text, std::string_view tabs, std::string_view ta
 
 }  // namespace
 
-XmlResponseImpl::XmlResponseImpl(std::string responseNamespace, const RequestVersion& version)
-    : _namespace(std::move(responseNamespace)), _version(version) {}
+XmlResponseImpl::XmlResponseImpl(std::string responseNamespace, const RequestVersion& version,
+                                 std::uint64_t maxAnswer)
+    : _namespace(std::move(responseNamespace)), _version(version), _maxAnswer(maxAnswer) {}
+
+// Checked after each result, so the results held stay within one result of the bound.
+void XmlResponseImpl::checkBound() const {
+    if (_maxAnswer == 0 || _readCalls.size() + _writeCalls.size() <= _maxAnswer) return;
+    throw AnswerTooLargeException("The answer would be larger than " + std::to_string(_maxAnswer) +
+                                  " bytes, the bound of this server (maxOutput); ask for fewer "
+                                  "results in one request.");
+}
 
 void XmlResponseImpl::classify(const std::string& id,
                                const classifier::Classification& classification) {
@@ -73,6 +82,7 @@ void XmlResponseImpl::classify(const std::string& id,
     }
     line(_readCalls, "\t\t", "</classification>");
     line(_readCalls, "\t", "</classify>");
+    checkBound();
 }
 
 void XmlResponseImpl::classifyKeywords(const std::string& id,
@@ -90,6 +100,7 @@ void XmlResponseImpl::classifyKeywords(const std::string& id,
     }
     line(_readCalls, "\t\t", "</keywords>");
     line(_readCalls, "\t", "</classifyKeywords>");
+    checkBound();
 }
 
 void XmlResponseImpl::getInformation(const std::string& id,
@@ -106,6 +117,7 @@ void XmlResponseImpl::getInformation(const std::string& id,
     }
     line(_readCalls, "\t\t\t", "</classes>");
     line(_readCalls, "\t\t", "</getInformation>");
+    checkBound();
 }
 
 void XmlResponseImpl::create(const std::string& id) {
@@ -137,10 +149,14 @@ void XmlResponseImpl::appendWriteResult(std::string_view call, const std::string
     _writeCalls += call;
     attribute(_writeCalls, "id", id);
     _writeCalls += "/>\n";
+    checkBound();
 }
 
 std::string XmlResponseImpl::getResponse() const {
     std::string document = responseDocument::opening(_namespace, _version.getText());
+    // Room for the whole document at once: no growth leaves a second, larger buffer behind.
+    constexpr std::size_t Framing = 160;
+    document.reserve(document.size() + _readCalls.size() + _writeCalls.size() + Framing);
     if (_readCalls.empty() && _writeCalls.empty()) {
         line(document, "\t",
              "<status success=\"false\" statusCode=\"5000\">No calls were found in the "

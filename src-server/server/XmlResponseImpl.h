@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,9 @@ namespace norvale::quillmark {
 class XmlResponseImpl : public Response {
 public:
     // `version` is the request's: it is echoed and decides whether text coverage is written.
-    XmlResponseImpl(std::string responseNamespace, const RequestVersion& version);
+    // Results beyond `maxAnswer` bytes (0: no bound) throw AnswerTooLargeException.
+    XmlResponseImpl(std::string responseNamespace, const RequestVersion& version,
+                    std::uint64_t maxAnswer = 0);
 
     void classify(const std::string& id, const classifier::Classification& classification) override;
     void classifyKeywords(const std::string& id, const classifier::KeywordQueue& keywords) override;
@@ -31,9 +34,11 @@ public:
 
 private:
     void appendWriteResult(std::string_view call, const std::string& id);
+    void checkBound() const;
 
     const std::string _namespace;
     const RequestVersion _version;
+    const std::uint64_t _maxAnswer;
     // Finished lines of the readCalls and writeCalls sections, in call order.
     std::string _readCalls;
     std::string _writeCalls;

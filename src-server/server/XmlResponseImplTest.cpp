@@ -250,5 +250,27 @@ TEST_F(XmlResponseImplTest, NoCallsDocumentCarriesTheRequestVersion) {
     EXPECT_EQ(opening("1.01") + noCalls, written(cleared));
 }
 
+// The bound counts the results held: a result that takes them past it is refused, reads and
+// writes alike; one that reaches it exactly is kept.
+TEST_F(XmlResponseImplTest, ResultsPastTheBoundAreRefused) {
+    const std::uint64_t bound = InformationResult.size() + 2 * ClassifyResult101.size();
+    const ResponseFactoryImpl factory(Namespace, bound);
+    const std::unique_ptr<Response> response = factory.create(Version101);
+    response->getInformation("i1", twoClassInformation());
+    response->classify("c&1", twoClasses());
+    response->classify("c&1", twoClasses());
+    const std::string message = "The answer would be larger than " + std::to_string(bound) +
+                                " bytes, the bound of this server (maxOutput); ask for fewer "
+                                "results in one request.";
+    try {
+        response->train("t1");
+        ADD_FAILURE() << "no refusal";
+    } catch (const AnswerTooLargeException& e) {
+        EXPECT_EQ(message, e.what());
+    }
+    XmlResponseImpl reads(Namespace, Version101, ClassifyResult101.size() - 1);
+    EXPECT_THROW(reads.classify("c&1", twoClasses()), AnswerTooLargeException);
+}
+
 }  // namespace
 }  // namespace norvale::quillmark

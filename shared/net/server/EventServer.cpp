@@ -64,14 +64,27 @@ private:
 
 // SO_REUSEADDR lets a second server bind a port that another process still listens on, so a
 // busy port is found by connecting to it rather than by a failing bind.
-void checkPort(std::uint16_t port) {
+// The address to listen on: every IPv4 interface when none is given.
+asio::ip::address listenAddressOf(const std::string& text) {
+    if (text.empty()) return asio::ip::address_v4::any();
+    boost::system::error_code failure;
+    const asio::ip::address address = asio::ip::make_address(text, failure);
+    if (failure) {
+        throw net::socket::PreconditionException("The listen address '" + text +
+                                                 "' is not an IPv4 or IPv6 address.");
+    }
+    return address;
+}
+
+void checkPort(const asio::ip::address& address, std::uint16_t port) {
     if (port == 0) return;
+    const std::string host = address.is_unspecified() ? "127.0.0.1" : address.to_string();
     posix::net::SocketErrors errors;
     net::socket::SocketStreamFactoryImpl streams(&errors);
     net::socket::ClientSocketFactoryImpl clients(&errors, &streams);
     std::unique_ptr<net::socket::ClientSocket> client = clients.create();
     try {
-        client->connect("127.0.0.1", port);
+        client->connect(host, port);
     } catch (const net::socket::SocketException&) {
         return;
     }
@@ -87,9 +100,10 @@ class EventServer::Road {
 public:
     Road(const platform::thread::ThreadFactory* threads, std::uint16_t port,
          const EventServerLimits& limits, const ConnectionFactory* connections,
-         EventServerLog* log)
+         EventServerLog* log, const EventServerAccess& access)
         : _threads(threads),
           _limits(limits),
+          _allowedClients(access.allowedClients),
           _maxConnections(limits.maxConnections != 0 ? limits.maxConnections
                                                      : maxConnectionsFor(limits.workers)),
           _connections(connections),
@@ -105,8 +119,9 @@ public:
             throw net::socket::PreconditionException(
                 "The queue number is too large. It has to be between 0 and 2147483647.");
         }
-        checkPort(port);
-        listen(port);
+        const asio::ip::address address = listenAddressOf(access.listenAddress);
+        checkPort(address, port);
+        listen(tcp::endpoint(address, port));
     }
 
     void start() {
@@ -173,9 +188,8 @@ private:
     };
     using SessionPtr = std::shared_ptr<Session>;
 
-    void listen(std::uint16_t port) {
+    void listen(const tcp::endpoint& any) {
         boost::system::error_code failure;
-        const tcp::endpoint any(tcp::v4(), port);
         _acceptor.open(any.protocol(), failure);
         if (failure) {
             throw net::socket::InitException("Error creating socket with the socket() call. " +
@@ -242,13 +256,20 @@ private:
     }
 
     void admit(tcp::socket socket) {
+        boost::system::error_code failure;
+        if (!_allowedClients.empty()) {
+            const tcp::endpoint client = socket.remote_endpoint(failure);
+            if (failure || !_allowedClients.allows(client.address())) {
+                socket.close(failure);
+                refused(_refusedOutside);
+                return;
+            }
+        }
         if (_sessions.size() >= _maxConnections) {
-            boost::system::error_code ignored;
-            socket.close(ignored);
-            refused();
+            socket.close(failure);
+            refused(_refusedFull);
             return;
         }
-        boost::system::error_code failure;
         socket.non_blocking(true, failure);
         if (failure) return;
         auto session = std::make_shared<Session>(_io, std::move(socket),
@@ -258,15 +279,22 @@ private:
         readAvailable(session);
     }
 
-    // Refusals are told at most once per ReportInterval, with their count.
-    void refused() {
-        if (_refusedUnreported++ != 0) return;
+    // Refusals are told at most once per ReportInterval, with their counts.
+    void refused(std::size_t& count) {
+        ++count;
+        if (_refusedFull + _refusedOutside != 1) return;
         _refusalReport.expires_at(std::max(Clock::now(), _lastRefusalReport + ReportInterval));
         _refusalReport.async_wait([this](const boost::system::error_code&) {
-            report("Refused " + std::to_string(_refusedUnreported) +
-                   " connections: the limit of " + std::to_string(_maxConnections) +
-                   " open connections was reached.");
-            _refusedUnreported = 0;
+            if (_refusedFull != 0) {
+                report("Refused " + std::to_string(_refusedFull) + " connections: the limit of " +
+                       std::to_string(_maxConnections) + " open connections was reached.");
+            }
+            if (_refusedOutside != 0) {
+                report("Refused " + std::to_string(_refusedOutside) +
+                       " connections from clients outside the allowed networks.");
+            }
+            _refusedFull = 0;
+            _refusedOutside = 0;
             _lastRefusalReport = Clock::now();
         });
     }
@@ -455,6 +483,7 @@ private:
 
     const platform::thread::ThreadFactory* _threads;
     const EventServerLimits _limits;
+    const ClientNetworks _allowedClients;
     const std::size_t _maxConnections;
     const ConnectionFactory* _connections;
     EventServerLog* _log;
@@ -471,7 +500,8 @@ private:
     std::unordered_set<SessionPtr> _sessions;
     std::array<char, ReadBlockSize> _buffer{};
     std::uint32_t _connectionCounter = 0;
-    std::size_t _refusedUnreported = 0;
+    std::size_t _refusedFull = 0;     // refused since the last report: too many open
+    std::size_t _refusedOutside = 0;  // and from outside the allowed networks
     Clock::time_point _lastRefusalReport{};
     bool _stopping = false;
     Clock::time_point _stopDeadline = Clock::time_point::max();
@@ -496,8 +526,8 @@ private:
 
 EventServer::EventServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
                          const EventServerLimits& limits, const ConnectionFactory* connections,
-                         EventServerLog* log)
-    : _road(std::make_unique<Road>(threads, port, limits, connections, log)) {}
+                         EventServerLog* log, const EventServerAccess& access)
+    : _road(std::make_unique<Road>(threads, port, limits, connections, log, access)) {}
 
 EventServer::~EventServer() {
     stop();

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "net/server/ClientNetworks.h"
 #include "net/server/ConnectionFactory.h"
 #include "net/server/EventServerLog.h"
 #include "platform/thread/ThreadFactory.h"
@@ -21,6 +23,14 @@ struct EventServerLimits {
     std::size_t maxConnections = 0;
 };
 
+// Who reaches the server.
+struct EventServerAccess {
+    // The IPv4 or IPv6 address to listen on; empty listens on every IPv4 interface.
+    std::string listenAddress;
+    // Clients from elsewhere are accepted and closed at once, without an answer.
+    ClientNetworks allowedClients;
+};
+
 // Accepts TCP connections on one port and serves each through the Connection its factory makes,
 // without a thread per connection: one I/O thread accepts, reads requests and writes answers on
 // non-blocking sockets, and a fixed pool of worker threads, created at start, executes complete
@@ -32,12 +42,13 @@ public:
     // How long stop lets running requests finish and their answers go out.
     static constexpr std::chrono::milliseconds DefaultStopBound{2000};
 
-    // Refuses a port that already answers on 127.0.0.1 (PortAlreadyInUseException) before it
-    // binds; port 0 binds a port the system picks and skips that check. Bind and listen failures
+    // Refuses a port that already answers on the listen address, or on 127.0.0.1 for every
+    // interface (PortAlreadyInUseException), before it binds; port 0 binds a port the system
+    // picks and skips that check. A listen address that is not one is a PreconditionException. Bind and listen failures
     // throw SocketException subclasses. No thread runs before start.
     EventServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
                 const EventServerLimits& limits, const ConnectionFactory* connections,
-                EventServerLog* log);
+                EventServerLog* log, const EventServerAccess& access = {});
     EventServer(const EventServer&) = delete;
     EventServer& operator=(const EventServer&) = delete;
     // Stops the server if stop has not run.

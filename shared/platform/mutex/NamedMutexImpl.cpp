@@ -4,8 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include "debug/assertion.h"
@@ -96,9 +96,13 @@ void NamedMutexImpl::unlock() {
 }
 
 std::string classifierLockName(std::string_view loweredKey) {
-    std::string name(loweredKey);
-    std::replace(name.begin(), name.end(), '/', ':');
-    return name;
+    // 64-bit FNV-1a: fixed, unlike std::hash, so every build and process picks the same stripe.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : loweredKey) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return "classifier-" + std::to_string(hash % ClassifierLockStripes);
 }
 
 }  // namespace platform::mutex

@@ -58,8 +58,12 @@ private:
     LockFile _held;
 };
 
-// The lock name of a classifier file: its lowered key with every "/" replaced by ":", so that the
-// whole key becomes one file name inside the lock folder.
+// The lock name of a classifier file: one of ClassifierLockStripes fixed names
+// ("classifier-<n>"), chosen by a hash of the lowered key that every process computes alike. The
+// same key always meets the same lock, and the lock folder never holds more than the stripes,
+// whatever names clients ask for. Keys that share a stripe only wait for each other's short file
+// operations; a holder never takes a second classifier lock, so sharing cannot deadlock.
+inline constexpr unsigned ClassifierLockStripes = 64;
 std::string classifierLockName(std::string_view loweredKey);
 
 }  // namespace platform::mutex

@@ -13,6 +13,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+#include <set>
+#include <string>
 
 #include "platform/PlatformTestSupport.h"
 #include "platform/mutex/AutoLock.h"
@@ -52,13 +54,15 @@ protected:
     platform::testing::TempFolder _folder;
 };
 
-TEST_F(NamedMutexImplTest, LockNameTurnsTheKeyIntoOneFileName) {
-    for (const auto& [path, name] : std::vector<std::pair<std::string, std::string>>{
-             {"./classifiers//spam.dat", ".:classifiers::spam.dat"},
-             {"spam.dat", "spam.dat"},
-             {"/srv/data/news-2024.v2.dat", ":srv:data:news-2024.v2.dat"}}) {
-        EXPECT_EQ(name, classifierLockName(path));
-    }
+// Every process must pick the same stripe for a key, so the names are fixed values, and many
+// keys spread over every stripe.
+TEST_F(NamedMutexImplTest, ClassifierLockNamesAreAFixedSetOfStripes) {
+    EXPECT_EQ("classifier-39", classifierLockName("./classifiers/spam.dat"));
+    EXPECT_EQ("classifier-37", classifierLockName(""));
+    std::set<std::string> names;
+    for (int n = 0; n < 1000; ++n) names.insert(classifierLockName("c/" + std::to_string(n)));
+    EXPECT_EQ(platform::mutex::ClassifierLockStripes, names.size());
+    for (const std::string& name : names) EXPECT_EQ(0u, name.rfind("classifier-", 0)) << name;
 }
 
 TEST_F(NamedMutexImplTest, ExcludesOtherProcessesUntilUnlocked) {

@@ -1,0 +1,58 @@
+#include "net/server/ClientNetworks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/socket/SocketExceptions.h"
+
+namespace net::server {
+namespace {
+
+TEST(ClientNetworksTest, ClientsInsideTheNetworksOnly) {
+    const struct {
+        const char* networks;
+        const char* client;
+        bool allowed;
+    } cases[] = {
+        {"", "203.0.113.9", true},
+        {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "127.0.0.2", false},
+        {"10.0.0.0/8, 192.168.1.0/24", "10.200.3.4", true},
+        {"10.0.0.0/8, 192.168.1.0/24", "192.168.2.1", false},
+        {"192.168.1.128/25", "192.168.1.127", false},
+        {"192.168.1.128/25", "192.168.1.200", true},
+        {"172.16.0.0/12", "172.31.255.255", true},
+        {"172.16.0.0/12", "172.32.0.0", false},
+        {"0.0.0.0/0", "8.8.8.8", true},
+        {"127.0.0.1", "::ffff:127.0.0.1", true},  // IPv4 through an IPv6 socket
+        {"::1", "::1", true},
+        {"::1", "127.0.0.1", false},
+        {"fd00::/8\n2001:db8::/33", "2001:db8:7fff::1", true},
+        {"fd00::/8\n2001:db8::/33", "2001:db8:8000::1", false},
+        {"fd00::/8", "fe00::1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.networks) + " / " + c.client);
+        EXPECT_EQ(c.allowed, ClientNetworks::parse(c.networks)
+                                 .allows(boost::asio::ip::make_address(c.client)));
+    }
+}
+
+TEST(ClientNetworksTest, EntriesThatAreNoNetworkAreRefusedByName) {
+    for (const char* entry : {"localhost", "10.0.0.0/33", "::1/129", "10.0.0.0/", "10.0.0.0/8x",
+                              "10.0.0.0/-1", "1.2.3"}) {
+        SCOPED_TRACE(entry);
+        try {
+            ClientNetworks::parse(std::string("127.0.0.1 ") + entry);
+            ADD_FAILURE() << "accepted";
+        } catch (const net::socket::PreconditionException& e) {
+            EXPECT_EQ("'" + std::string(entry) +
+                          "' is not an IPv4 or IPv6 address or network (address/prefix).",
+                      e.what());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace net::server
