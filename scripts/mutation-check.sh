@@ -94,10 +94,10 @@ trap 'echo; echo "interrupted: the tree is restored" >&2; exit 130' INT TERM HUP
 # Everything the selected mutants need, built once from the clean tree: a mutant's build then
 # costs only the changed file and the links, and a tree that does not build stops the run here.
 declare -A all_targets=() mutant_targets=()
-for id in "${ids[@]}"; do
-  mutant_targets[$id]=$(python3 "$helper" targets "$id" "$build")
-  for t in ${mutant_targets[$id]}; do all_targets[$t]=1; done
-done
+while IFS=$'\t' read -r id programs; do
+  mutant_targets[$id]=$programs
+  for t in $programs; do all_targets[$t]=1; done
+done < <(python3 "$helper" targets "$build" "${ids[@]}")
 echo "building the clean tree's test programs: ${!all_targets[*]}"
 if ! run cmake --build "$build" -j "$jobs" --target "${!all_targets[@]}" >"$work/clean-build.log" 2>&1; then
   tail -30 "$work/clean-build.log" >&2

@@ -12,9 +12,10 @@ Subcommands (the bash script calls them; they are not meant to be stable for any
                                       BACKUP; exit 3 when the snippet is not found exactly once
   tests BUILD TARGETS...              the ctest numbers of the tests whose program is one of the
                                       targets, comma-separated
-  targets ID BUILD                    the mutant's test programs that the build folder has; when it
-                                      has none of them (tests were renamed or merged), the test
-                                      programs that compile or link the mutated file
+  targets BUILD ID...                 per mutant, "ID<tab>programs": the mutant's test programs that
+                                      the build folder has; when it has none of them (tests were
+                                      renamed or merged), the test programs that compile or link
+                                      the mutated file
 """
 import json
 import os
@@ -419,9 +420,8 @@ def auto_targets(m, root, build):
     return chosen
 
 
-def targets(ident, build):
+def targets(ident, build, known):
     m = by_id(ident)
-    known = build_targets(build)
     present = [t for t in m.targets if t in known]
     if present:
         return present
@@ -461,7 +461,9 @@ def main():
     elif cmd == "markdown":
         markdown(*args)
     elif cmd == "targets":
-        print(" ".join(targets(args[0], args[1])))
+        known = build_targets(args[0])
+        for ident in args[1:]:
+            print(ident + "\t" + " ".join(targets(ident, args[0], known)))
     elif cmd == "check":
         # Every snippet occurs exactly once in its file; ids are unique.
         root = args[0]
