@@ -99,7 +99,12 @@ while IFS=$'\t' read -r id programs; do
   for t in $programs; do all_targets[$t]=1; done
 done < <(python3 "$helper" targets "$build" "${ids[@]}")
 echo "building the clean tree's test programs: ${!all_targets[*]}"
-if ! run cmake --build "$build" -j "$jobs" --target "${!all_targets[@]}" >"$work/clean-build.log" 2>&1; then
+# A build on a busy machine now and then fails for reasons of its own (a test program missing
+# just after its link): every build gets a second try before it counts as broken.
+build_targets() {
+  run cmake --build "$build" -j "$jobs" --target "$@" || run cmake --build "$build" -j "$jobs" --target "$@"
+}
+if ! build_targets "${!all_targets[@]}" >"$work/clean-build.log" 2>&1; then
   tail -30 "$work/clean-build.log" >&2
   echo "the clean tree does not build; no mutant was run" >&2
   exit 2
@@ -125,7 +130,7 @@ for id in "${ids[@]}"; do
   else
     if [ ${#targets[@]} -eq 0 ]; then
       status=no-tests
-    elif ! run cmake --build "$build" -j "$jobs" --target "${targets[@]}" >"$work/build.log" 2>&1; then
+    elif ! build_targets "${targets[@]}" >"$work/build.log" 2>&1; then
       status=build-broken
     else
       numbers=$(python3 "$helper" tests "$build" "${targets[@]}")
