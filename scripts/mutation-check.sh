@@ -72,8 +72,10 @@ restore() {
     mutated=""
   fi
 }
-# Builds and test runs go in the background so that a signal is handled at once; the trap ends
-# the running child before it puts the file back.
+# Builds and test runs go in the background, each in a process group of its own (set -m), so
+# that a signal is handled at once; the trap ends the running child's whole group before it puts
+# the file back.
+set -m
 child=""
 run() {
   "$@" &
@@ -84,7 +86,7 @@ run() {
   return $rc
 }
 cleanup() {
-  [ -n "$child" ] && kill -- "$child" 2>/dev/null && wait "$child" 2>/dev/null
+  [ -n "$child" ] && kill -- -"$child" 2>/dev/null && wait "$child" 2>/dev/null
   restore
   rm -rf "$work"
 }

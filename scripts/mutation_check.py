@@ -329,7 +329,17 @@ def select(args):
               (only is None or m.id == only or m.id in only.split(","))]
     if not chosen:
         sys.exit("no mutant matches")
-    return chosen
+    # Taken in turns from each subsystem (the id's first word), so that a run cut short has
+    # still tried every subsystem.
+    groups = {}
+    for m in chosen:
+        groups.setdefault(m.id.split("-")[0], []).append(m)
+    turns = []
+    while any(groups.values()):
+        for queue in groups.values():
+            if queue:
+                turns.append(queue.pop(0))
+    return turns
 
 
 def by_id(ident):
