@@ -145,6 +145,9 @@ for id in "${ids[@]}"; do
         if run timeout --kill-after=10 "$timeout_s" ctest --test-dir "$build" "${filter[@]}" -j "$jobs" \
             --timeout "$timeout_s" --stop-on-failure >"$work/test.log" 2>&1; then
           if grep -q "No tests were found" "$work/test.log"; then status=no-tests; else status=survived; fi
+        elif [ $? -eq 124 ]; then
+          status=killed
+          failed="(no answer within ${timeout_s} s)"
         else
           status=killed
           failed=$(grep -m1 -E '\*\*\*(Failed|Exception|Timeout)| \(Failed\)| \(Timeout\)|Subprocess aborted' "$work/test.log" \

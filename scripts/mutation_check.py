@@ -237,7 +237,8 @@ MUTANTS = [
     # --- configuration --------------------------------------------------------------------------
     M("cfg-save-requests-test-mode", "server", "condition dropped",
       "src-server/server/ConfigurationFile.cpp",
-      'flag(text(root, "qm:saveRequests")) && !testMode;', 'flag(text(root, "qm:saveRequests"));',
+      'flag(text(root, "qm:saveRequests")) && !testMode;',
+      'flag(text(root, "qm:saveRequests"));\n    static_cast<void>(testMode);',
       ["ConfigurationFileTest"], what="the self test archives requests"),
     M("cfg-flag-one", "server", "condition dropped",
       "src-server/server/ConfigurationFile.cpp",
