@@ -61,6 +61,12 @@ stage_self_test() {
   echo "self test in build/$1/stage on port $port: 4 tests passed!"
 }
 
+# For information only: the size of the tests against the product code.
+share_tool="$root/../shared/tools/test-share.py"
+if [[ -f $share_tool ]]; then
+  python3 "$share_tool" "$root" | tail -n 1 || true
+fi
+
 echo "== normal build"
 configure release
 cmake --build "$root/build/release" -j "$jobs"

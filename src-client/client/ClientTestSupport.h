@@ -32,9 +32,9 @@
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketStreamFactoryImpl.h"
 #include "posix/net/SocketErrors.h"
-#include "server/RecordingLog.h"
-#include "server/RequestServerTestSupport.h"
 #include "server/XmlErrorResponseImpl.h"
+#include "testing/InProcessServer.h"
+#include "testing/RecordingLog.h"
 #include "util/Base64DecoderImpl.h"
 
 namespace norvale::quillmark::client::test {
@@ -54,7 +54,7 @@ public:
     ConnectionServer() {
         std::filesystem::create_directories(_temp.path("classifiers"));
         std::filesystem::create_directories(_temp.path("locks"));
-        _server = std::make_unique<testing::RequestServer>(_temp.path("classifiers"),
+        _server = std::make_unique<testing::InProcessServer>(_temp.path("classifiers"),
                                                            _temp.path("locks"), &_log);
         _port = _server->port();
     }
@@ -67,7 +67,7 @@ public:
 private:
     io::filesystem::test::TempFolder _temp;
     testing::RecordingLog _log;
-    std::unique_ptr<testing::RequestServer> _server;
+    std::unique_ptr<testing::InProcessServer> _server;
     std::uint16_t _port = 0;
 };
 
