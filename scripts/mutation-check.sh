@@ -59,9 +59,22 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null || exit 2
 fi
 
+build_abs=$(realpath -m "$build")
 work=$(mktemp -d)
 backup="$work/original"
 mutated=""  # the file that holds a mutant right now
+
+# Test programs and the servers they start can outlive a run that timed out or stopped at its
+# first failure (a child in its own session is not in timeout's process group). Kill whatever still
+# runs from the build folder so that the next mutant starts on a quiet machine.
+kill_leftovers() {
+  local exe pid
+  for exe in /proc/[0-9]*/exe; do
+    pid=${exe#/proc/}; pid=${pid%/exe}
+    [[ $(readlink "$exe" 2>/dev/null) == "$build_abs"/* ]] && kill -9 "$pid" 2>/dev/null
+  done
+  return 0
+}
 
 # Puts the mutated file back. A plain copy gives it a new time stamp, so the next build
 # recompiles it instead of keeping the mutant's object.
@@ -155,6 +168,7 @@ for id in "${ids[@]}"; do
         fi
       fi
     fi
+    kill_leftovers
     restore
   fi
   seconds=$(( $(date +%s) - t0 ))
