@@ -1,5 +1,7 @@
 #include "client/CommandRunner.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -38,6 +40,22 @@ std::string systemReason(const char* message) {
     if (at == std::string::npos) return text;
     const std::size_t end = text.find('\n', at);
     return text.substr(at + Label.size(), end == std::string::npos ? end : end - at - Label.size());
+}
+
+// The largest request to build. One request at a time, that is the maximum the user allows. With
+// several in flight, a job that would fill only a few maximal requests is cut finer, so that every
+// connection gets work and building the next request overlaps the server's work on the others:
+// about four requests per connection (Base64 and the call around each text counted), none smaller
+// than MinParallelRequest unless the maximum is.
+std::size_t requestBound(const Invocation& invocation, const std::vector<InputText>& texts) {
+    constexpr std::uint64_t MinParallelRequest = 64 * 1024;
+    constexpr std::uint64_t CallBytes = 200;
+    if (invocation.parallel <= 1) return invocation.maxRequestBytes;
+    std::uint64_t estimate = 0;
+    for (const InputText& text : texts) estimate += (text.size + 2) / 3 * 4 + CallBytes;
+    const std::uint64_t share = std::max<std::uint64_t>(estimate / (4 * invocation.parallel),
+                                                        MinParallelRequest);
+    return static_cast<std::size_t>(std::min<std::uint64_t>(share, invocation.maxRequestBytes));
 }
 
 const char* pastTense(Command command) {
@@ -210,15 +228,16 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
                         : builder.classifyKeywords(invocation.classifier, textId);
     };
     const OnAnswer onAnswer = [&](const Response& response, const std::vector<Pending>& pending) {
-        for (const Pending& entry : pending) {
+        for (std::size_t at = 0; at < pending.size(); ++at) {
+            const Pending& entry = pending[at];
             const std::string& label = texts[entry.text].label;
             if (classify) {
-                const ClassifyResult* result = response.find<ClassifyResult>(entry.callId);
+                const ClassifyResult* result = response.find<ClassifyResult>(entry.callId, at);
                 if (result == nullptr)
                     throw NoAnswer{"left the classify call of " + label + " unanswered."};
                 writer.classification(label, *result);
             } else {
-                const KeywordsResult* result = response.find<KeywordsResult>(entry.callId);
+                const KeywordsResult* result = response.find<KeywordsResult>(entry.callId, at);
                 if (result == nullptr)
                     throw NoAnswer{"left the classifyKeywords call of " + label + " unanswered."};
                 writer.keywords(label, *result);
@@ -254,6 +273,7 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
         onAnswer(response, batch.texts);
         progress.advance(batch.texts.size(), batch.bytes);
     };
+    const std::size_t bound = requestBound(invocation, texts);
     RequestBuilder builder(invocation.version, _encoder);
     Batch filling;
     const auto flush = [&] {
@@ -282,7 +302,7 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
             std::string callId = addCalls(builder, builder.addEncodedText(encoded));
             // A text that overflows a request holding others starts the next request; alone it
             // is sent as it is, and the server decides whether it is too large.
-            if (builder.size() > invocation.maxRequestBytes && !filling.texts.empty()) {
+            if (builder.size() > bound && !filling.texts.empty()) {
                 builder.rollback(mark);
                 flush();
                 callId = addCalls(builder, builder.addEncodedText(encoded));

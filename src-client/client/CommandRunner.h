@@ -4,7 +4,8 @@
 // results. Texts from many files travel in requests of at most Invocation::maxRequestBytes
 // (several texts with their calls each; a larger single text alone). Failures are reported on
 // the error stream and turned into the exit status. Up to Invocation::parallel requests are in
-// flight at once, each on a connection of its own; answers are printed in input order. Used by one
+// flight at once, each on a connection of its own (a job is then cut into smaller requests, so
+// that each connection gets several); answers are printed in input order. Used by one
 // thread (the requests in flight are sent from the workers of a RequestWindow).
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 // A response document of the server as the client reads it: the status, and the results of
 // the read and write calls in document order. Plain values; texts are the server's bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,9 +62,15 @@ struct Response {
     std::vector<ReadResult> readResults;
     std::vector<WriteResult> writeResults;
 
-    // The read result of type T with this call id, or null.
+    // The read result of type T with this call id, or null. The result at `hint` is tried
+    // first: the server answers calls in the order they were asked, so a caller that walks its
+    // calls in order finds each at once instead of scanning every result before it.
     template <typename T>
-    const T* find(const std::string& id) const {
+    const T* find(const std::string& id, std::size_t hint = 0) const {
+        if (hint < readResults.size()) {
+            const T* typed = std::get_if<T>(&readResults[hint]);
+            if (typed != nullptr && typed->id == id) return typed;
+        }
         for (const ReadResult& result : readResults) {
             const T* typed = std::get_if<T>(&result);
             if (typed != nullptr && typed->id == id) return typed;
