@@ -8,6 +8,7 @@
 
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
+#include "platform/PlatformTestSupport.h"
 
 namespace {
 
@@ -63,14 +64,14 @@ TEST(ClientSocketImplTest, RefusedConnectNamesTargetAndSystemText) {
 }
 
 TEST(ClientSocketImplTest, SecondConnectIsAFailedInternalCheck) {
-    const test_support::ScratchDir dir("client_death");
+    const platform::testing::TempFolder dir;
     EXPECT_DEATH(
         {
             LoopbackFactories factories;
             auto server = factories.servers.create(0, 4);
             auto client = factories.clients.create();
             client->connect("127.0.0.1", server->localPort());
-            dir.enterForDeath();
+            platform::testing::enterFolder(dir.path());
             client->connect("127.0.0.1", server->localPort());
         },
         "");

@@ -9,6 +9,7 @@
 
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
+#include "platform/PlatformTestSupport.h"
 
 namespace {
 
@@ -64,11 +65,11 @@ TEST(SocketCloserTest, FailedCloseThrowsWithTheDescriptorAndSystemText) {
 }
 
 TEST(SocketCloserTest, FailedCloseInTheDestructorIsAFailedInternalCheck) {
-    const net::socket::test_support::ScratchDir dir("closer_death");
+    const platform::testing::TempFolder dir;
     const int descriptor = closedDescriptor();
     EXPECT_DEATH(
         {
-            dir.enterForDeath();
+            platform::testing::enterFolder(dir.path());
             SocketCloser closer(descriptor);
         },
         "");

@@ -29,14 +29,8 @@ public:
     // One receive of at most n bytes; returns the count, 0 when the peer has ended its sending
     // side.
     virtual int readSome(char* buffer, std::uint32_t n) = 0;
-    // Reads byte by byte until the zero-terminated buffer contains match; returns the number of
-    // bytes read. At most bufferSize - 1 bytes are read, the last byte of the buffer stays zero.
-    virtual int readUntil(char* buffer, std::uint32_t bufferSize, const char* match) = 0;
     // Sends all n bytes (nothing at all when n is 0).
     virtual void write(const char* buffer, std::uint32_t n) = 0;
-    // Dotted IPv4 addresses of the two ends.
-    virtual std::string getPeerName() = 0;
-    virtual std::string getLocalName() = 0;
 
     // Waits at most timeoutMs milliseconds (negative: without limit) until a read would not
     // block. Returns true when data or the end of the stream can be read, false on time-out.

@@ -1,14 +1,10 @@
 #include "net/socket/SocketStreamImpl.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <string_view>
 
 #include "debug/assertion.h"
 #include "net/socket/SocketExceptions.h"
@@ -20,30 +16,6 @@ namespace {
 
 const char* const EndTexts[] = {"Trying to close the RECEIVE end.", "Trying to close the SEND end.",
                                 "Trying to close both ends."};
-
-// The buffer read so far as a zero-terminated text contains match.
-bool containsMatch(const char* buffer, std::uint32_t bufferSize, const char* match) {
-    const std::string_view text(buffer, ::strnlen(buffer, bufferSize));
-    return text.find(match) != std::string_view::npos;
-}
-
-using GetName = int (*)(int, sockaddr*, socklen_t*);
-
-// getpeername / getsockname and the dotted text; errno tells which step failed (0: conversion).
-bool dottedName(int descriptor, GetName getName, std::string& text, bool& callFailed) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    callFailed = getName(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0;
-    if (callFailed) return false;
-    char dotted[INET_ADDRSTRLEN];
-    if (address.sin_family != AF_INET ||
-        ::inet_ntop(AF_INET, &address.sin_addr, dotted, sizeof dotted) == nullptr) {
-        if (address.sin_family != AF_INET) errno = EAFNOSUPPORT;
-        return false;
-    }
-    text = dotted;
-    return true;
-}
 
 }  // namespace
 
@@ -104,27 +76,6 @@ void SocketStreamImpl::read(char* buffer, std::uint32_t n) {
     }
 }
 
-int SocketStreamImpl::readUntil(char* buffer, std::uint32_t bufferSize, const char* match) {
-    // A buffer under two bytes has no room for one byte read plus the terminating zero.
-    if (buffer == nullptr || match == nullptr || bufferSize > MaxSize || bufferSize < 2 ||
-        std::strlen(match) > bufferSize) {
-        throw PreconditionException("Precondition error in 'readUntil'.");
-    }
-    std::memset(buffer, 0, bufferSize);
-    int got = readSome(buffer, 1);
-    if (containsMatch(buffer, bufferSize, match)) return 1;
-    for (std::uint32_t i = 0;; ++i) {
-        if (got == 0) {
-            throw ReadException(
-                "Error reading from socket. Could not find the match string in the stream.  " +
-                detail(0));
-        }
-        if (i + 2 == bufferSize) throw ReadException("Buffer about to overflow. " + detail(0));
-        got = readSome(buffer + i + 1, 1);
-        if (containsMatch(buffer, bufferSize, match)) return static_cast<int>(i + 2);
-    }
-}
-
 void SocketStreamImpl::write(const char* buffer, std::uint32_t n) {
     if (n > MaxSize) {
         throw PreconditionException(
@@ -144,31 +95,6 @@ void SocketStreamImpl::write(const char* buffer, std::uint32_t n) {
         }
         sent += static_cast<std::uint32_t>(ret);
     }
-}
-
-std::string SocketStreamImpl::getPeerName() {
-    std::string text;
-    bool callFailed = false;
-    if (dottedName(openDescriptor(), ::getpeername, text, callFailed)) return text;
-    const int code = errno;
-    if (callFailed) {
-        throw GeneralException("Error getting peer name using 'getpeername'. " + detail(code));
-    }
-    throw GeneralException("Error converting remote name to an IP address using 'inet_ntoa'. " +
-                           detail(code));
-}
-
-std::string SocketStreamImpl::getLocalName() {
-    std::string text;
-    bool callFailed = false;
-    if (dottedName(openDescriptor(), ::getsockname, text, callFailed)) return text;
-    const int code = errno;
-    if (callFailed) {
-        throw GeneralException(
-            "Error getting local name for the socket when using 'getsockname'. " + detail(code));
-    }
-    throw GeneralException("Error convering local name to the IP address when using 'inet_ntoa'. " +
-                           detail(code));
 }
 
 bool SocketStreamImpl::waitReadable(int timeoutMs) {

@@ -21,10 +21,7 @@ public:
     void close() override;
     void read(char* buffer, std::uint32_t n) override;
     int readSome(char* buffer, std::uint32_t n) override;
-    int readUntil(char* buffer, std::uint32_t bufferSize, const char* match) override;
     void write(const char* buffer, std::uint32_t n) override;
-    std::string getPeerName() override;
-    std::string getLocalName() override;
     bool waitReadable(int timeoutMs) override;
 
 private:
@@ -32,7 +29,7 @@ private:
     // close fails with EBADF instead of touching a descriptor number the process has reused.
     int openDescriptor() const noexcept { return _closer.descriptor(); }
     // "Detailed information\nSocket fd: ..." with the system error text of code; failures that
-    // no system call reported (end of stream, overflow) pass 0, as no socket error is pending.
+    // no system call reported (end of stream) pass 0, as no socket error is pending.
     std::string detail(int code) const;
     int pollReadable(int timeoutMs);
 

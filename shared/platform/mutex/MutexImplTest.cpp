@@ -7,7 +7,6 @@
 
 #include "platform/PlatformTestSupport.h"
 #include "platform/mutex/AutoLock.h"
-#include "platform/mutex/CriticalSection.h"
 #include "platform/mutex/MutexException.h"
 #include "platform/thread/CurrentThread.h"
 
@@ -70,23 +69,6 @@ TEST(MutexImplTest, AutoLockReleasesWhenAnExceptionLeavesTheScope) {
     }
     Background other([&] { AutoLock lock(&mutex); });
     EXPECT_TRUE(other.finishesWithin());
-}
-
-TEST(MutexImplTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
-    platform::mutex::CriticalSection section;
-    int shared = 0;
-    section.lock();
-    section.lock();
-    Background other([&] {
-        AutoLock lock(&section);
-        ++shared;
-    });
-    section.unlock();
-    EXPECT_TRUE(other.stillBlocked());
-    section.unlock();
-    EXPECT_TRUE(other.finishesWithin());
-    AutoLock lock(&section);
-    EXPECT_EQ(1, shared);
 }
 
 // Destroying a locked mutex, and an AutoLock whose unlock fails, end the process.

@@ -10,7 +10,6 @@
 #include "platform/event/EventImpl.h"
 #include "platform/thread/CurrentThread.h"
 #include "platform/thread/OsInfoImpl.h"
-#include "platform/thread/ThreadFactoryImpl.h"
 
 namespace {
 
@@ -90,18 +89,6 @@ TEST_F(ThreadImplTest, TerminateEndsABlockedThread) {
     thread.start();
     thread.terminate();
     EXPECT_EQ(ThreadImpl::DELETED, thread.state());
-}
-
-TEST_F(ThreadImplTest, FactoryMakesUnnamedThreadsOfTheRunnable) {
-    platform::thread::ThreadFactoryImpl factory(&_osInfo);
-    std::atomic<int> runs{0};
-    FunctionRunnable runnable([&] { ++runs; });
-    auto thread = factory.create(&runnable);
-    EXPECT_EQ("", thread->name());
-    thread->start();
-    thread->join();
-    EXPECT_EQ(1, runs.load());
-    EXPECT_EQ(0u, _osInfo.systemVersion().find("Linux "));
 }
 
 // Starting twice, destroying a running thread and terminating one that is not running end the

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <limits>
 
-#include "platform/errorresources/SystemErrorText.h"
 #include "posix/debug/DumpFileName.h"
 
 namespace {
@@ -32,16 +30,6 @@ TEST(FixedTextTest, OverflowCutsAndStaysTerminated) {
     EXPECT_TRUE(text.truncated());
     EXPECT_TRUE(text.contains('e'));
     EXPECT_FALSE(text.contains('f'));
-}
-
-// The handler's own error text must read exactly like the one of every other failure message.
-TEST(FixedTextTest, SystemErrorTextMatchesTheOrdinaryOne) {
-    for (const int code : {ENOENT, EFBIG, ENOTDIR, ENOSPC, EACCES}) {
-        char buffer[512];
-        FixedText text(buffer, sizeof buffer);
-        text.appendSystemErrorText(code);
-        EXPECT_EQ(platform::errorresources::systemErrorText(code), text.text());
-    }
 }
 
 // Seconds beyond 32 bits stay exact; a name that does not fit is refused.

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "debug/TimeText.h"
@@ -17,17 +17,12 @@ std::string textOf(const SignalSafeClock& clock, std::time_t when) {
     return buffer;
 }
 
-// The ordinary UTC rendering, as reference for every second the loop below picks.
+// The C library's UTC rendering, as reference for every second the loop below picks.
 std::string utcReference(std::time_t when) {
-    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm utc{};
     gmtime_r(&when, &utc);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%s %s %02d %02d:%02d:%02d %04d", days[utc.tm_wday],
-                  months[utc.tm_mon], utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  utc.tm_year + 1900);
+    std::strftime(buffer, sizeof buffer, "%a %b %d %H:%M:%S %Y", &utc);
     return buffer;
 }
 

@@ -80,25 +80,21 @@ TEST_F(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
 }
 
 TEST_F(MemoryStatusImplTest, UnreadableMeminfoFails) {
-    _files.meminfo = (_root / "missing").string();
-    try {
-        MemoryStatusImpl(_files).available();
-        FAIL() << "no exception";
-    } catch (const platform::memory::MemoryStatusException& e) {
-        EXPECT_STREQ(
-            "Failed to get memory status using 'GlobalMemoryStatusEx'. System error message: No "
-            "such file or directory. Error code: 2.",
-            e.what());
-    }
-    _files.meminfo = file("short", "MemTotal: 100 kB\n");
-    try {
-        MemoryStatusImpl(_files).total();
-        FAIL() << "no exception";
-    } catch (const platform::memory::MemoryStatusException& e) {
-        EXPECT_STREQ(
-            "Failed to get memory status using 'GlobalMemoryStatusEx'. System error message: No "
-            "data available. Error code: 61.",
-            e.what());
+    const struct {
+        std::string meminfo;
+        std::string reason;
+    } cases[] = {{(_root / "missing").string(), "No such file or directory. Error code: 2."},
+                 {file("short", "MemTotal: 100 kB\n"), "No data available. Error code: 61."}};
+    for (const auto& c : cases) {
+        _files.meminfo = c.meminfo;
+        try {
+            MemoryStatusImpl(_files).available();
+            ADD_FAILURE() << "no exception";
+        } catch (const platform::memory::MemoryStatusException& e) {
+            EXPECT_EQ("Failed to get memory status using 'GlobalMemoryStatusEx'. System error "
+                      "message: " + c.reason,
+                      e.what());
+        }
     }
 }
 

@@ -31,17 +31,6 @@ const std::string Installed =
     "[Install]\n"
     "WantedBy=multi-user.target\n";
 
-template <typename E, typename Body>
-std::string messageOf(Body body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "the expected exception was not thrown";
-    return "";
-}
-
 class ServiceActionsTest : public ::testing::Test {
 protected:
     std::string unitPath() const { return _units.path(Unit); }

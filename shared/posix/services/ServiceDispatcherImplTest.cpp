@@ -22,17 +22,6 @@ bool blockedHere(int signal) {
     return sigismember(&mask, signal) == 1;
 }
 
-template <typename E, typename Body>
-std::string failureOf(Body body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "the expected exception was not thrown";
-    return "";
-}
-
 // Runs `body` as its service main and records how it was called.
 class ScriptedService : public ServiceMain {
 public:
@@ -71,7 +60,7 @@ TEST(ServiceDispatcherImplTest, RunsTheBodyOnItsOwnThreadUnderSystemdOnly) {
         ScriptedService service([&](ScriptedService&) { ran = true; });
         EXPECT_EQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
                   "process was not started by systemd (INVOCATION_ID is not set).",
-                  failureOf<ServiceDispatcherException>([&] { dispatcher.run(&service); }));
+                  messageOf<ServiceDispatcherException>([&] { dispatcher.run(&service); }));
         EXPECT_FALSE(ran);
     }
     ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");

@@ -131,6 +131,18 @@ private:
     int _socket = -1;
 };
 
+// The message of the E that body throws; a test failure when it throws none.
+template <typename E, typename Body>
+std::string messageOf(Body body) {
+    try {
+        body();
+    } catch (const E& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "the expected exception was not thrown";
+    return "";
+}
+
 class FixedModule : public file::Module {
 public:
     explicit FixedModule(std::string path) : _path(std::move(path)) {}
