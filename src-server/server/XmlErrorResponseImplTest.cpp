@@ -71,6 +71,10 @@ TEST(XmlErrorResponseImplTest, FactoryWritesTheSchemaVersionAndEveryCodeValidate
     std::string everyByte = "Error line: ";
     for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(255 - i);
     schema.expectValid(writer->getErrorResponse(statusCode::BAD_REQUEST, everyByte));
+    // The check itself refuses a document the schema does not allow.
+    std::string noNumber = writer->getErrorResponse(statusCode::BAD_REQUEST, "x");
+    noNumber.replace(noNumber.find("statusCode=\"4000\""), 17, "statusCode=\"many\"");
+    EXPECT_NE("", schema.layerFailure(noNumber)) << noNumber;
 }
 
 }  // namespace
