@@ -403,9 +403,11 @@ TEST_F(XmlClassifierTest, NamesThatAreNoPlainFileNamesNeverReachTheRepository) {
     }
     EXPECT_TRUE(repository.keys.empty());
 
-    repository.add("/srv/qm/A-z_0.9.dat", {"good"});
+    // The longest name allowed, of every kind of character allowed.
+    const std::string longest = "A-z_0.9" + std::string(93, 'a');
+    repository.add("/srv/qm/" + longest + ".dat", {"good"});
     const std::string plain =
-        run(readCalls(call("getInformation", "r", "classifierName=\"A-z_0.9\"")), true);
+        run(readCalls(call("getInformation", "r", "classifierName=\"" + longest + "\"")), true);
     EXPECT_EQ(2000, statusOf(plain)) << plain;
 }
 
