@@ -57,21 +57,5 @@ TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
     EXPECT_EQ(4, read("spam", "ham"));
 }
 
-TEST_F(ClassifierTransactionImplTest, ACommitWhoseSaveFailsChangesNeitherMemoryNorFile) {
-    store("spam", fakeData({{"ham", 1}}));
-    _saveFile.failWith = "The disk is full.";
-    auto write = transaction("spam");
-    write->getClassifier().train("ham", "x");
-    EXPECT_THROW(write->commit(), io::filesystem::SaveFileException);
-    write = transaction("fresh");
-    write->create();
-    EXPECT_THROW(write->commit(), io::filesystem::SaveFileException);
-    write.reset();
-    EXPECT_EQ(1, read("spam", "ham"));
-    EXPECT_EQ(fakeData({{"ham", 1}}), content("spam"));
-    EXPECT_EQ(1u, _repository->count());
-    EXPECT_FALSE(exists("fresh"));
-}
-
 }  // namespace
 }  // namespace norvale::quillmark

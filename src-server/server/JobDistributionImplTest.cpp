@@ -99,21 +99,25 @@ protected:
     }
 };
 
-TEST_F(JobDistributionImplEvictionTest, OldestFirstUntilEnoughIsFree) {
-    loadThree(100, 300, 200);
-    _repository->get(key("a"));  // in memory: nothing to make room for
-    EXPECT_TRUE(_memory.destroyed().empty());
-    _repository->get(key("a"))->setLastAccess(100);
-    _repository->get(key("d"));
-    EXPECT_EQ((Names{"a", "c"}), _memory.destroyed());
-    EXPECT_EQ(2u, _repository->count());
-}
-
-TEST_F(JobDistributionImplEvictionTest, EqualTimesGoInKeyOrderAndAllGoWhenNeverEnough) {
-    loadThree(100, 100, 100, 6000);
-    _repository->get(key("d"));
-    EXPECT_EQ((Names{"a", "b", "c"}), _memory.destroyed());
-    EXPECT_EQ(1u, _repository->count());
+// Oldest first until enough is free; equal times go in key order, and all go when that is never
+// enough. A get of a classifier in memory makes room for nothing.
+TEST_F(JobDistributionImplEvictionTest, OldestFirstThenInKeyOrderUntilEnoughIsFree) {
+    const struct {
+        std::int64_t a, b, c;
+        std::size_t sizeOfD;
+        Names destroyed;
+    } cases[] = {{100, 300, 200, 4250, {"a", "c"}}, {100, 100, 100, 6000, {"a", "b", "c"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sizeOfD);
+        restart();
+        _memory.gone.clear();
+        loadThree(c.a, c.b, c.c, c.sizeOfD);
+        _repository->get(key("a"))->setLastAccess(c.a);
+        EXPECT_TRUE(_memory.destroyed().empty());
+        _repository->get(key("d"));
+        EXPECT_EQ(c.destroyed, _memory.destroyed());
+        EXPECT_EQ(4 - c.destroyed.size(), _repository->count());
+    }
 }
 
 TEST_F(JobDistributionImplEvictionTest, AHeldClassifierIsEnteredAgainNotLoadedTwice) {

@@ -188,6 +188,10 @@ TEST_F(XmlClassifierStorageTest, FailedStoreAtCommitChangesNothing) {
     EXPECT_EQ(std::vector<std::string>{message}, log.texts("Error"));
     EXPECT_EQ(before, information());
     EXPECT_EQ(stored, io::filesystem::test::TempFolder::read(file("spam")));
+    // A classifier created by the sequence is taken out of memory again.
+    EXPECT_EQ(5000, statusOf(run(writeCalls("Fresh", call("create", "c")))));
+    EXPECT_EQ(1u, repository.count());
+    EXPECT_FALSE(fs::exists(file("fresh")));
 
     // The writer lock was released: the next sequence on the classifier goes through.
     saveFile.failWith = nullptr;

@@ -220,9 +220,11 @@ TEST_F(XmlClassifierTest, KeywordThresholdDependsOnTheNumberOfClasses) {
     };
     for (const auto& [classes, threshold] : cases) {
         ScriptedClassifier& engine = repository.add("/srv/qm/k.dat", classes);
-        const std::string response =
-            run(texts(text("t", "some words")) +
-                readCalls(call("classifyKeywords", "k", "classifierName=\"k\" textId=\"t\"")));
+        // The request schema lets the newer protocol version through.
+        const std::string response = make()->process(request(
+            texts(text("t", "some words")) +
+                readCalls(call("classifyKeywords", "k", "classifierName=\"k\" textId=\"t\"")),
+            "1.01"));
         EXPECT_EQ(2000, statusOf(response)) << response;
         EXPECT_DOUBLE_EQ(threshold, engine.keywordThreshold) << classes.size() << " classes";
     }
@@ -403,9 +405,11 @@ TEST_F(XmlClassifierTest, NamesThatAreNoPlainFileNamesNeverReachTheRepository) {
     }
     EXPECT_TRUE(repository.keys.empty());
 
-    repository.add("/srv/qm/A-z_0.9.dat", {"good"});
+    // The longest name allowed, of every kind of character allowed.
+    const std::string longest = "A-z_0.9" + std::string(93, 'a');
+    repository.add("/srv/qm/" + longest + ".dat", {"good"});
     const std::string plain =
-        run(readCalls(call("getInformation", "r", "classifierName=\"A-z_0.9\"")), true);
+        run(readCalls(call("getInformation", "r", "classifierName=\"" + longest + "\"")), true);
     EXPECT_EQ(2000, statusOf(plain)) << plain;
 }
 

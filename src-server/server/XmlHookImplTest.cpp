@@ -9,7 +9,7 @@
 #include "platform/thread/CurrentThread.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
 #include "server/EmptyXmlHookFactoryImpl.h"
-#include "server/RepositoryTestSupport.h"
+#include "testing/RecordingLog.h"
 #include "server/XmlHookFactoryImpl.h"
 
 namespace norvale::quillmark {
