@@ -57,7 +57,8 @@ protected:
         }
         return std::make_unique<JobDistributionImpl>(&_classifiers, &_memory, &_loadFile,
                                                      &saveFile, &_existsFile, &_sizeFile,
-                                                     &_removeFile, _folder.path("locks"));
+                                                     &_removeFile, _folder.path("locks"),
+                                                     &metrics);
     }
 
     // Runs the request with allocation allowed + 1 of process failing (allowed -1: none fails);
