@@ -43,7 +43,8 @@ TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     FixedMemoryStatus memory(5000000);
     const std::string path = (folder.path() / "log.txt").string();
     Metrics metrics;
-    LogImpl log(&saveFile, &rotateFile, &dump, &memory, &metrics, path, folder.path().string() + "/");
+    LogImpl log(&saveFile, &rotateFile, &dump, &memory, &metrics, path,
+                folder.path().string() + "/");
     log.setFileOutput(true);
     log.setLogMemory(true);
     log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped

@@ -50,7 +50,8 @@ protected:
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{1234567890};
     Metrics _metrics;
-    LogImpl _log{&_file, &_rotate, &_dump, &_memory, &_metrics, "/var/qm/log.txt", "/var/qm/dumps/"};
+    LogImpl _log{&_file,    &_rotate,          &_dump, &_memory,
+                 &_metrics, "/var/qm/log.txt", "/var/qm/dumps/"};
 };
 
 // Each level's line: a one-line message follows the header after one space, any other (and

@@ -62,7 +62,8 @@ std::string load(const Atomic& value) {
 
 void Metrics::called(std::string_view method) {
     const auto found = std::find(CallNames.begin(), CallNames.end(), method);
-    if (found != CallNames.end()) add(_calls[static_cast<std::size_t>(found - CallNames.begin())], 1);
+    if (found != CallNames.end())
+        add(_calls[static_cast<std::size_t>(found - CallNames.begin())], 1);
 }
 
 void Metrics::answered(int status, std::chrono::steady_clock::duration latency) {
@@ -91,7 +92,8 @@ int Metrics::statusOf(std::string_view document) {
     if (at == std::string_view::npos) return 0;
     const std::string_view digits = document.substr(at + StatusAttribute.size(), 4);
     int status = 0;
-    const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    const auto [end, failure] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), status);
     return failure == std::errc() && end == digits.data() + digits.size() ? status : 0;
 }
 
@@ -149,7 +151,8 @@ std::string Metrics::page(const Repository& repository) const {
 
     family(page, "quillmark_log_lines_total", "counter", "Log lines written, by level.");
     for (std::size_t i = 0; i < LogLevels; ++i) {
-        sample(page, "quillmark_log_lines_total", label("level", LevelNames[i]), load(_logLines[i]));
+        sample(page, "quillmark_log_lines_total", label("level", LevelNames[i]),
+               load(_logLines[i]));
     }
     family(page, "quillmark_crash_reports_total", "counter", "Crash reports written.");
     sample(page, "quillmark_crash_reports_total", "", load(_crashReports));

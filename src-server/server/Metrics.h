@@ -52,7 +52,7 @@ public:
     // The upper bounds of the latency histogram's buckets in seconds, lowest first.
     static constexpr std::array<double, 16> LatencyBounds = {
         0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
-        0.05,   0.1,     0.25,   0.5,   1.0,   2.5,    5.0,   10.0};
+        0.05,   0.1,     0.25,   0.5,   1.0,    2.5,   5.0,  10.0};
 
 private:
     using Counter = std::atomic<std::uint64_t>;

@@ -116,12 +116,11 @@ private:
             }
             _response.prepare_payload();
             _stream.expires_after(Deadline);
-            http::async_write(_stream, _response,
-                              [self = shared_from_this()](beast::error_code, std::size_t) {
-                                  beast::error_code ignored;
-                                  self->_stream.socket().shutdown(tcp::socket::shutdown_send,
-                                                                  ignored);
-                              });
+            http::async_write(
+                _stream, _response, [self = shared_from_this()](beast::error_code, std::size_t) {
+                    beast::error_code ignored;
+                    self->_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                });
         }
 
         Road* _road;
