@@ -66,7 +66,7 @@ protected:
     Outcome runFailing(JobDistribution& classifiers, const std::string& body, long allowed,
                        bool once) {
         XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(), &_strict,
-                               xml::test::RequestNamespace, root, &log);
+                               xml::test::RequestNamespace, root, &log, &metrics);
         const std::string document = request(body);
         Outcome outcome;
         allocationsMade = 0;

@@ -138,6 +138,7 @@ protected:
 
     ScriptedRepository repository;
     RecordingLog log;
+    Metrics metrics;
     RecordingHookFactory hooks;
 
 private:
