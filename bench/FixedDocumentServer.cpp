@@ -27,6 +27,7 @@ FixedDocumentServer::FixedDocumentServer(std::string document, std::uint32_t max
     : _classifiers(std::move(document)),
       _params{norvale::quillmark::widenMaxInput(-1),
               &_log,
+              &_metrics,
               &_classifiers,
               &_errors},
       _server(&_threads, 0, {maxClients, backlog, 0}, &_params) {

@@ -42,6 +42,7 @@ public:
 
 private:
     DiscardingLog _log;
+    norvale::quillmark::Metrics _metrics;
     FixedDocumentClassifierFactory _classifiers;
     platform::thread::OsInfoImpl _os;
     platform::thread::ThreadFactoryImpl _threads{&_os};

@@ -236,6 +236,7 @@ int statusOf(const std::string& document) {
 struct Harness {
     xml::ComInitializer com;
     QuietLog log;
+    Metrics metrics;
     ErrorResponseFactoryImpl errors{"urn:quillmark:fuzz", "1.00"};
 };
 
@@ -250,6 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ConnectionParams params;
     params.maxInput = script.maxInput;
     params.log = &h.log;
+    params.metrics = &h.metrics;
     params.classifierFactory = &executors;
     params.errorResponseFactory = &h.errors;
     if (script.deadlines == 1) params.requestTimeout = std::chrono::milliseconds(0);

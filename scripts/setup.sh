@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev    # libFuzzer targets in fuzz/ (test stage "fuzz")
   python3                     # tests of the corpus split builder (bench/corpus)
   netcat-openbsd              # nc -N: sends the README's example requests
+  curl python3-prometheus-client  # MetricsServerTest scrapes /metrics and parses the page
 )
 
 bash "$(dirname "${BASH_SOURCE[0]}")/install-packages.sh" "${packages[@]}"

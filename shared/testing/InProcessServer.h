@@ -36,7 +36,8 @@ class InProcessServer {
 public:
     InProcessServer(const std::string& classifierRoot, const std::string& lockFolder, Log* log,
                     const InProcessOptions& options = {})
-        : _server(log, files(), &_threads, settings(classifierRoot, lockFolder, options)) {
+        : _server(log, &_metrics, files(), &_threads,
+                  settings(classifierRoot, lockFolder, options)) {
         if (options.serve) _server.start();
     }
     InProcessServer(const InProcessServer&) = delete;
@@ -85,6 +86,7 @@ private:
     io::filesystem::RemoveFileImpl _removeFile;
     platform::thread::OsInfoImpl _os;
     platform::thread::ThreadFactoryImpl _threads{&_os};
+    Metrics _metrics;
     QuillmarkServer _server;
 };
 

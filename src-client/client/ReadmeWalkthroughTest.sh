@@ -56,6 +56,8 @@ done
 
 cp -r "$stage/." "$work/"
 sed -i "s|<port>[0-9]*</port>|<port>$port</port>|" "$work/config.xml"
+# The metrics page on a port the system picks: the shipped one may be taken by a running server.
+sed -i "s|<metricsPort>[0-9]*</metricsPort>|<metricsPort>0</metricsPort>|" "$work/config.xml"
 grep -q "<port>$port</port>" "$work/config.xml"
 
 (cd "$work" && exec bash -c "exec $server_block") >"$work/server.out" 2>&1 &

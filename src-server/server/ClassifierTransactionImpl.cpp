@@ -80,6 +80,7 @@ void ClassifierTransactionImpl::commit() {
         _classifierInfo.copy->compact();
         const std::string bytes = _classifierInfo.copy->getTrainingData();
         _repository->save(_key, bytes);
+        _classifierInfo.classifier->setStoredBytes(bytes.size());
         _classifierInfo.classifier->classifier().swap(*_classifierInfo.copy);
     }
     _classifierInfo.state = TransactionState::Committed;

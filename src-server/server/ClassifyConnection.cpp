@@ -16,11 +16,15 @@ using net::socket::SocketException;
 
 ClassifyConnection::ClassifyConnection(std::uint32_t id, const ConnectionParams* params)
     : _params(params), _id(std::to_string(id)), _connected(Clock::now()), _lastByte(_connected) {
+    _params->metrics->connectionOpened();
     _params->log->log("Creating connection with id " + _id);
     _params->log->log("Running connection " + _id + ".");
 }
 
 ClassifyConnection::~ClassifyConnection() {
+    // A request still queued when the server stopped never reached a worker.
+    if (_phase == Phase::Executing && !_taken) _params->metrics->requestTaken();
+    _params->metrics->connectionClosed();
     try {
         _params->log->log("Finished connection with id " + _id);
     } catch (const std::bad_alloc&) {
@@ -30,6 +34,7 @@ ClassifyConnection::~ClassifyConnection() {
 
 ClassifyConnection::Step ClassifyConnection::received(const char* bytes, std::size_t size) {
     _lastByte = Clock::now();
+    _params->metrics->received(size);
     if (_phase != Phase::Reading) return Step::Read;
     _request.append(bytes, size);
     if (_request.size() > _params->maxInput) {
@@ -44,16 +49,20 @@ ClassifyConnection::Step ClassifyConnection::received(const char* bytes, std::si
 // The refusal goes out only once the client has sent everything: a client that is still sending
 // does not read, and closing on it could reset the connection before it sees the answer.
 ClassifyConnection::Step ClassifyConnection::ended() {
+    _complete = Clock::now();
     if (_phase == Phase::Draining) {
         return _respond(statusCode::REQUEST_TOO_LARGE,
                         "Client with id " + _id + " exceeded maximum input size " +
                             std::to_string(_params->maxInput) + ".");
     }
     _phase = Phase::Executing;
+    _params->metrics->requestQueued();
     return Step::Execute;
 }
 
 ClassifyConnection::Step ClassifyConnection::execute() {
+    _taken = true;
+    _params->metrics->requestTaken();
     try {
         return _execute();
     } catch (const std::bad_alloc&) {
@@ -104,6 +113,8 @@ ClassifyConnection::Step ClassifyConnection::_answerWith(std::string text, Phase
     _answer = std::move(text);
     _phase = phase;
     _ready = Clock::now();
+    _params->metrics->answered(Metrics::statusOf(_answer), _ready - _complete);
+    _params->metrics->sent(_answer.size());
     return Step::Answer;
 }
 

@@ -48,6 +48,8 @@ private:
     const Clock::time_point _connected;
     Clock::time_point _lastByte;
     Clock::time_point _ready{};
+    Clock::time_point _complete{};  // when the whole request had arrived
+    bool _taken = false;            // a worker has begun executing the request
     Phase _phase = Phase::Reading;
     std::string _request;
     std::string _answer;

@@ -121,6 +121,7 @@ protected:
     ClassifyConnectionTest() {
         _params.maxInput = widenMaxInput(1 << 20);
         _params.log = &_log;
+        _params.metrics = &_metrics;
         _params.classifierFactory = &_classifiers;
         _params.errorResponseFactory = &_errors;
     }
@@ -158,6 +159,7 @@ protected:
     RecordingLog _log;
     FakeClassifierFactory _classifiers;
     ErrorResponseFactoryImpl _errors{"urn:quillmark:test", "1.00"};
+    Metrics _metrics;
     ConnectionParams _params;
     std::unique_ptr<RunningServer> _server;
 };
@@ -366,6 +368,7 @@ protected:
         ::setrlimit(RLIMIT_NOFILE, &files);
         _params.maxInput = widenMaxInput(1 << 20);
         _params.log = &_log;
+        _params.metrics = &_metrics;
         _params.classifierFactory = &_classifiers;
         _params.errorResponseFactory = &_errors;
         _params.idleTimeout = IdleTimeout;
@@ -433,6 +436,7 @@ protected:
     RecordingLog _log;
     HostileAnswerFactory _classifiers;
     ErrorResponseFactoryImpl _errors{"urn:quillmark:test", "1.00"};
+    Metrics _metrics;
     ConnectionParams _params;
     std::size_t _descriptors = 0;
     std::size_t _threads = 0;

@@ -80,6 +80,13 @@ ServerSettings ConfigurationFile::load(const std::string& configPath,
         settings.maxInput > 0 ? 8 * static_cast<std::uint64_t>(settings.maxInput) : 0;
     settings.maxOutput = static_cast<std::uint64_t>(util::parseInteger(
         optionalText(root, "qm:maxOutput", std::to_string(defaultMaxOutput)), 0, Int64Max));
+    // The self test needs no metrics, and several may run at once beside a running server.
+    const std::string metricsPort = optionalText(root, "qm:metricsPort", "");
+    if (!metricsPort.empty()) {
+        const auto port = static_cast<std::uint16_t>(util::parseInteger(metricsPort, 0, PortMax));
+        if (!testMode) settings.metricsPort = port;
+    }
+    settings.metricsAddress = optionalText(root, "qm:metricsAddress", "127.0.0.1");
 
     _log->log("Using config settings:\n" + config.getXml());
     return settings;

@@ -132,8 +132,9 @@ TEST_F(ConfigurationFileTest, LogFileBoundsAreOptionalAndChecked) {
                   .find("Problems validating the xml document.\r\n"));
 }
 
-// Who may connect and the answer bound came later still: optional, after the log bounds.
-TEST_F(ConfigurationFileTest, AccessAndAnswerBoundAreOptional) {
+// Who may connect, the answer bound and the metrics page came later still: optional, after the
+// log bounds; the self test never opens the metrics page.
+TEST_F(ConfigurationFileTest, AccessAnswerBoundAndMetricsAreOptional) {
     const auto withAccess = [](const std::string& access) {
         std::string text = document(Values());
         return text.insert(text.find("</quillmark>"), access);
@@ -142,14 +143,20 @@ TEST_F(ConfigurationFileTest, AccessAndAnswerBoundAreOptional) {
     EXPECT_EQ("", open.listenAddress);
     EXPECT_TRUE(open.allowedClients.empty());
     EXPECT_EQ(8u * 1048576, open.maxOutput);  // eight times maxInput
+    EXPECT_FALSE(open.metricsPort.has_value());
+    EXPECT_EQ("127.0.0.1", open.metricsAddress);
 
     const ServerSettings closed = load(withAccess(
         "<logFileCount>8</logFileCount><listenAddress>::1</listenAddress>"
-        "<allowedClients> 10.0.0.0/8,\n ::1 </allowedClients><maxOutput>0</maxOutput>"));
+        "<allowedClients> 10.0.0.0/8,\n ::1 </allowedClients><maxOutput>0</maxOutput>"
+        "<metricsPort>27183</metricsPort><metricsAddress>::1</metricsAddress>"));
     EXPECT_EQ("::1", closed.listenAddress);
     EXPECT_TRUE(closed.allowedClients.allows(boost::asio::ip::make_address("10.9.8.7")));
     EXPECT_FALSE(closed.allowedClients.allows(boost::asio::ip::make_address("11.0.0.1")));
     EXPECT_EQ(0u, closed.maxOutput);
+    EXPECT_EQ(27183, closed.metricsPort.value_or(0));
+    EXPECT_EQ("::1", closed.metricsAddress);
+    EXPECT_FALSE(load(withAccess("<metricsPort>27183</metricsPort>"), true).metricsPort);
 
     EXPECT_EQ("'10.0.0.0/40' is not an IPv4 or IPv6 address or network (address/prefix).",
               failure<net::socket::PreconditionException>(

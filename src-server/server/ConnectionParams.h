@@ -8,6 +8,7 @@
 
 #include "server/ErrorResponseFactory.h"
 #include "server/Log.h"
+#include "server/Metrics.h"
 #include "server/StringClassifierFactory.h"
 #include "server/TerminateHandler.h"
 
@@ -27,6 +28,8 @@ struct ConnectionParams {
     // Largest request in bytes; a longer one is drained and answered with status 4013.
     std::uint64_t maxInput = 0;
     Log* log = nullptr;
+    // Counts the connections, their bytes and their answers.
+    Metrics* metrics = nullptr;
     // Makes the request executor of each connection.
     const StringClassifierFactory* classifierFactory = nullptr;
     // Makes the error-document writer each connection keeps for its own failures.

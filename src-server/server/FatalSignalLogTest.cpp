@@ -44,7 +44,8 @@ TEST(FatalSignalLogTest, CrashInAThreadReachesTheLogFile) {
             io::filesystem::RotateFileImpl rotateFile;
             posix::debug::WriteDumpImpl writeDump;
             platform::memory::MemoryStatusImpl memory;
-            LogImpl log(&saveFile, &rotateFile, &writeDump, &memory, logFile, dumpFolder);
+            Metrics metrics;
+            LogImpl log(&saveFile, &rotateFile, &writeDump, &memory, &metrics, logFile, dumpFolder);
             log.setFileOutput(true);
             log.setConsoleOutput(false);
             SehExceptionMapperImpl mapper;

@@ -27,7 +27,8 @@ JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* cl
                                          const io::filesystem::ExistsFile* existsFile,
                                          const io::filesystem::SizeFile* sizeFile,
                                          const io::filesystem::RemoveFile* removeFile,
-                                         std::string lockFolder)
+                                         std::string lockFolder,
+                                         Metrics* metrics)
     : _classifierFactory(classifierFactory),
       _memoryStatus(memoryStatus),
       _loadFile(loadFile),
@@ -35,7 +36,8 @@ JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* cl
       _existsFile(existsFile),
       _sizeFile(sizeFile),
       _removeFile(removeFile),
-      _lockFolder(std::move(lockFolder)) {}
+      _lockFolder(std::move(lockFolder)),
+      _metrics(metrics) {}
 
 std::string JobDistributionImpl::fileKey(std::string_view key) {
     std::string lowered(key);
@@ -168,6 +170,8 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
     }
     auto loaded = newClassifier();
     loaded->classifier().setTrainingData(bytes);
+    loaded->setStoredBytes(bytes.size());
+    _metrics->classifierLoaded();
     return loaded;
 }
 
@@ -211,6 +215,7 @@ std::size_t JobDistributionImpl::evictOldest() {
         evicted = std::move(oldest->second);
         _evicted[oldest->first] = evicted;
         _classifiers.erase(oldest);
+        _metrics->classifierEvicted();
     }
     std::erase_if(_evicted, [](const auto& entry) { return entry.second.expired(); });
     return _classifiers.size();
@@ -219,6 +224,13 @@ std::size_t JobDistributionImpl::evictOldest() {
 std::size_t JobDistributionImpl::count() {
     AutoLock<MutexImpl> repositoryLock(&_mutex);
     return _classifiers.size();
+}
+
+Metrics::Repository JobDistributionImpl::usage() {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    Metrics::Repository usage{_classifiers.size(), 0};
+    for (const auto& entry : _classifiers) usage.storedBytes += entry.second->storedBytes();
+    return usage;
 }
 
 std::uint64_t JobDistributionImpl::size(const std::string& key) {
@@ -232,7 +244,9 @@ void JobDistributionImpl::save(const std::string& key, std::string_view bytes) {
     const std::string file = fileKey(key);
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
+    const auto began = std::chrono::steady_clock::now();
     _saveFile->save(file, bytes, io::filesystem::SaveMode::Replace);
+    _metrics->committed(std::chrono::steady_clock::now() - began);
 }
 
 void JobDistributionImpl::remove(const std::string& key) {

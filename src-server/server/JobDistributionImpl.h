@@ -17,6 +17,7 @@
 #include "platform/mutex/NamedMutexImpl.h"
 #include "posix/memory/MemoryStatus.h"
 #include "server/JobDistribution.h"
+#include "server/Metrics.h"
 
 namespace norvale::quillmark {
 
@@ -49,7 +50,8 @@ public:
                         const io::filesystem::SaveFile* saveFile,
                         const io::filesystem::ExistsFile* existsFile,
                         const io::filesystem::SizeFile* sizeFile,
-                        const io::filesystem::RemoveFile* removeFile, std::string lockFolder);
+                        const io::filesystem::RemoveFile* removeFile, std::string lockFolder,
+                        Metrics* metrics);
     JobDistributionImpl(const JobDistributionImpl&) = delete;
     JobDistributionImpl& operator=(const JobDistributionImpl&) = delete;
 
@@ -64,6 +66,8 @@ public:
     std::size_t evictOldest();
     // How many classifiers are in memory now.
     std::size_t count();
+    // How many classifiers are in memory now and the size of their files.
+    Metrics::Repository usage();
 
     // The key with its file-name part lower-cased (ASCII letters only).
     static std::string fileKey(std::string_view key);
@@ -114,6 +118,7 @@ private:
     const io::filesystem::SizeFile* _sizeFile;
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
+    Metrics* _metrics;
 
     platform::mutex::MutexImpl _mutex;  // guards _classifiers, _evicted and _loading
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;

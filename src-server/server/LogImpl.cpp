@@ -70,21 +70,22 @@ std::string withPrefix(const std::string& text, const char* prefix) {
 LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
                  const io::filesystem::RotateFile* rotateFile,
                  const posix::debug::WriteDump* writeDump,
-                 const platform::memory::MemoryStatus* memoryStatus)
-    : LogImpl(saveFile, rotateFile, writeDump, memoryStatus, product::LogFile,
+                 const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics)
+    : LogImpl(saveFile, rotateFile, writeDump, memoryStatus, metrics, product::LogFile,
               product::LogFolder) {}
 
 LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
                  const io::filesystem::RotateFile* rotateFile,
                  const posix::debug::WriteDump* writeDump,
-                 const platform::memory::MemoryStatus* memoryStatus, std::string logFilePath,
-                 std::string dumpFolder)
+                 const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics,
+                 std::string logFilePath, std::string dumpFolder)
     : _logFilePath(std::move(logFilePath)),
       _dumpFolder(std::move(dumpFolder)),
       _saveFile(saveFile),
       _rotateFile(rotateFile),
       _writeDump(writeDump),
-      _memoryStatus(memoryStatus) {}
+      _memoryStatus(memoryStatus),
+      _metrics(metrics) {}
 
 void LogImpl::setLevel(int level) {
     logLevelName(level);  // refuses a level that does not exist
@@ -182,6 +183,7 @@ std::string LogImpl::formatLine(int level, const std::string& message) const {
 }
 
 void LogImpl::writeLine(int level, const std::string& line) {
+    _metrics->logged(level);
     try {
         const std::string note = _fileOutput.load() ? appendToFile(line) : std::string();
         if (!_consoleOutput.load()) return;
@@ -255,6 +257,7 @@ std::string LogImpl::dumpNote(const std::string& message) {
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
+        _metrics->crashReportWritten();
         return note + "Dump is here: " + path + "\n";
     } catch (const posix::debug::WriteDumpException& e) {
         return note + "Failed to create dump (" + path + ") reason: " + e.what() + "\n";
@@ -266,6 +269,7 @@ std::string LogImpl::crashDumpNote() {
     const std::string path = newDumpPath();
     try {
         _writeDump->write(path);
+        _metrics->crashReportWritten();
         return note + "Crash dump here: " + path;
     } catch (const posix::debug::WriteDumpException& e) {
         return note + "Failed to create crash dump (" + path + ") reason: " + e.what();

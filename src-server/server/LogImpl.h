@@ -13,6 +13,7 @@
 #include "server/CrashReportBudget.h"
 #include "server/Log.h"
 #include "server/LogSettings.h"
+#include "server/Metrics.h"
 
 namespace norvale::quillmark {
 
@@ -39,12 +40,12 @@ class LogImpl : public Log,
 public:
     LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
             const posix::debug::WriteDump* writeDump,
-            const platform::memory::MemoryStatus* memoryStatus);
+            const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics);
     // For tests and tools that keep their log elsewhere; dumpFolder ends with "/".
     LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
             const posix::debug::WriteDump* writeDump,
-            const platform::memory::MemoryStatus* memoryStatus, std::string logFilePath,
-            std::string dumpFolder);
+            const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics,
+            std::string logFilePath, std::string dumpFolder);
 
     using Log::assertionFailed;
     using Log::error;
@@ -94,6 +95,7 @@ private:
     const io::filesystem::RotateFile* _rotateFile;
     const posix::debug::WriteDump* _writeDump;
     const platform::memory::MemoryStatus* _memoryStatus;
+    Metrics* _metrics;  // counts the lines and the crash reports
     platform::mutex::MutexImpl _lock;  // guards _inLog and the order of lines
     std::atomic<int> _level{0};
     std::atomic<bool> _consoleOutput{true};

@@ -42,7 +42,9 @@ TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     RecordingWriteDump dump;
     FixedMemoryStatus memory(5000000);
     const std::string path = (folder.path() / "log.txt").string();
-    LogImpl log(&saveFile, &rotateFile, &dump, &memory, path, folder.path().string() + "/");
+    Metrics metrics;
+    LogImpl log(&saveFile, &rotateFile, &dump, &memory, &metrics, path,
+                folder.path().string() + "/");
     log.setFileOutput(true);
     log.setLogMemory(true);
     log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped

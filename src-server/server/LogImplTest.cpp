@@ -48,7 +48,9 @@ protected:
     RecordingRotateFile _rotate;
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{1234567890};
-    LogImpl _log{&_file, &_rotate, &_dump, &_memory, "/var/qm/log.txt", "/var/qm/dumps/"};
+    Metrics _metrics;
+    LogImpl _log{&_file,    &_rotate,          &_dump, &_memory,
+                 &_metrics, "/var/qm/log.txt", "/var/qm/dumps/"};
 };
 
 // Each level's line: a one-line message follows the header after one space, any other (and
@@ -265,7 +267,8 @@ TEST(LogImplDumpTest, RealDumpFileLandsInTheDumpFolder) {
     RecordingRotateFile rotate;
     posix::debug::WriteDumpImpl dump;
     FixedMemoryStatus memory(0);
-    LogImpl log(&file, &rotate, &dump, &memory, "unused", folder.path().string() + "/");
+    Metrics metrics;
+    LogImpl log(&file, &rotate, &dump, &memory, &metrics, "unused", folder.path().string() + "/");
     log.setFileOutput(true);
     log.setConsoleOutput(false);
     log.setStartupComplete(true);
@@ -329,7 +332,8 @@ TEST_F(LogImplTest, FailureWhileProducingIsSwallowedAndTheGuardReset) {
         }
         std::uint64_t total() const override { return 0; }
     } memory;
-    LogImpl log(&_file, &_rotate, &_dump, &memory, "p", "d/");
+    Metrics metrics;
+    LogImpl log(&_file, &_rotate, &_dump, &memory, &metrics, "p", "d/");
     log.setFileOutput(true);
     log.setLogMemory(true);
     EXPECT_NO_THROW(log.log("lost"));

@@ -17,13 +17,14 @@ QuillmarkServer::SchemaFacts QuillmarkServer::addSchema(xml::SchemaCache& schema
     return facts;
 }
 
-QuillmarkServer::QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
+QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServerFiles& files,
                                  const platform::thread::ThreadFactory* threads,
                                  const QuillmarkServerSettings& settings)
     : _callbacks(log),
       _classifiers(&_callbacks),
       _repository(&_classifiers, files.memoryStatus, files.loadFile, files.saveFile,
-                  files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder),
+                  files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder,
+                  metrics),
       _request(addSchema(_schemas, settings.requestSchemaPath)),
       _response(addSchema(_schemas, settings.responseSchemaPath)),
       _responses(_response.targetNamespace, settings.maxOutput),
@@ -34,19 +35,35 @@ QuillmarkServer::QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
                                                             settings.archiveFolder,
                                                             files.diskSpace)),
       _requests(&_repository, &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
-                settings.classifierRoot, log),
-      _server(threads, settings.port, settings.limits, connectionParams(log, settings.connection),
-              settings.access) {}
+                settings.classifierRoot, log, metrics),
+      _server(threads, settings.port, settings.limits,
+              connectionParams(log, metrics, settings.connection), settings.access) {
+    if (settings.metricsPort) {
+        _metricsServer.emplace(threads, settings.metricsAddress, *settings.metricsPort,
+                               [this, metrics] { return metrics->page(_repository.usage()); });
+    }
+}
+
+void QuillmarkServer::start() {
+    _server.start();
+    if (_metricsServer) _metricsServer->start();
+}
+
+void QuillmarkServer::stop() {
+    if (_metricsServer) _metricsServer->stop();
+    _server.stop();
+}
 
 const XmlHookFactory* QuillmarkServer::hooks() const {
     if (_archive) return &*_archive;
     return &_noArchive;
 }
 
-const ConnectionParams* QuillmarkServer::connectionParams(Log* log,
+const ConnectionParams* QuillmarkServer::connectionParams(Log* log, Metrics* metrics,
                                                           const ConnectionParams& connection) {
     _params = connection;
     _params.log = log;
+    _params.metrics = metrics;
     _params.classifierFactory = &_requests;
     _params.errorResponseFactory = &_errors;
     return &_params;

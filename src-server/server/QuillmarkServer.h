@@ -3,9 +3,10 @@
 // The whole server over one classifier root, wired once for the server program, the in-process
 // test server, the benchmarks and the request fuzz target: the repository of classifiers on the
 // given file services, request execution validating against the request schema, the optional
-// request archive and the client road on an event server. Construction loads both schemas and
-// listens on the port; start runs the workers. Construct, start, stop and destroy on one thread;
-// the log, the file services and the thread factory are not owned and must outlive the server.
+// request archive, the client road on an event server and, when asked, the metrics page on a
+// port of its own. Construction loads both schemas and listens on the ports; start runs the
+// workers. Construct, start, stop and destroy on one thread; the log, the metrics, the file
+// services and the thread factory are not owned and must outlive the server.
 
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,8 @@
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/JobDistributionImpl.h"
 #include "server/Log.h"
+#include "server/Metrics.h"
+#include "server/MetricsServer.h"
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifierFactoryImpl.h"
 #include "server/XmlHookFactoryImpl.h"
@@ -60,6 +63,9 @@ struct QuillmarkServerSettings {
     net::server::EventServerLimits limits;
     // The listen address and the networks clients may come from.
     net::server::EventServerAccess access;
+    // The port of the metrics page (0: one the system picks); none: no metrics page.
+    std::optional<std::uint16_t> metricsPort;
+    std::string metricsAddress = "127.0.0.1";
     // The largest answer in bytes; 0: no bound.
     std::uint64_t maxOutput = 0;
     // Input limit, deadlines and terminate handler; the log and factories are the server's own.
@@ -68,15 +74,17 @@ struct QuillmarkServerSettings {
 
 class QuillmarkServer {
 public:
-    QuillmarkServer(Log* log, const QuillmarkServerFiles& files,
+    QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServerFiles& files,
                     const platform::thread::ThreadFactory* threads,
                     const QuillmarkServerSettings& settings);
     QuillmarkServer(const QuillmarkServer&) = delete;
     QuillmarkServer& operator=(const QuillmarkServer&) = delete;
 
-    void start() { _server.start(); }
-    void stop() { _server.stop(); }
+    void start();
+    void stop();
     std::uint16_t localPort() const { return _server.localPort(); }
+    // The port of the metrics page; 0 when there is none.
+    std::uint16_t metricsPort() const { return _metricsServer ? _metricsServer->localPort() : 0; }
 
     // Request execution without the network: what a connection runs for each request.
     const StringClassifierFactory* requests() const { return &_requests; }
@@ -91,7 +99,8 @@ private:
     };
     static SchemaFacts addSchema(xml::SchemaCache& schemas, const std::string& path);
     const XmlHookFactory* hooks() const;
-    const ConnectionParams* connectionParams(Log* log, const ConnectionParams& connection);
+    const ConnectionParams* connectionParams(Log* log, Metrics* metrics,
+                                             const ConnectionParams& connection);
 
     ClassifierCallbackFactoryImpl _callbacks;
     classifier::ClassifierFactoryImpl _classifiers;
@@ -106,6 +115,7 @@ private:
     XmlClassifierFactoryImpl _requests;
     ConnectionParams _params;
     ClassifyServer _server;
+    std::optional<MetricsServer> _metricsServer;
 };
 
 }  // namespace norvale::quillmark

@@ -178,7 +178,8 @@ protected:
     void restart() {
         _repository.reset();
         _repository = std::make_unique<JobDistributionImpl>(
-            &_factory, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile, &_removeFile, _locks);
+            &_factory, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile, &_removeFile, _locks,
+            &_metrics);
     }
     std::string key(const std::string& name) const { return _root + "/" + name + ".dat"; }
     bool exists(const std::string& lowerName) const { return std::filesystem::exists(key(lowerName)); }
@@ -205,6 +206,7 @@ protected:
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;
+    Metrics _metrics;
     std::unique_ptr<JobDistributionImpl> _repository;
 };
 

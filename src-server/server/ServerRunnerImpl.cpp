@@ -125,10 +125,16 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     wiring.limits.backlog = static_cast<std::uint32_t>(settings.clientQueueSize);
     wiring.access = {settings.listenAddress, settings.allowedClients};
     wiring.maxOutput = settings.maxOutput;
+    wiring.metricsPort = settings.metricsPort;
+    wiring.metricsAddress = settings.metricsAddress;
     wiring.connection.maxInput = widenMaxInput(settings.maxInput);
     wiring.connection.terminateHandler = terminateHandler;
-    QuillmarkServer server(log, files, _threads, wiring);
+    QuillmarkServer server(log, _services.metrics, files, _threads, wiring);
     log->log("Starting server on port " + std::to_string(settings.port) + ".");
+    if (settings.metricsPort) {
+        log->log("Serving metrics on " + settings.metricsAddress + " port " +
+                 std::to_string(server.metricsPort()) + ".");
+    }
 
     // Ctrl-C and SIGTERM end a console server in order; the service has its own stop control.
     // They are caught before the first client can be served: a client may signal the server

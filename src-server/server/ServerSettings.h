@@ -3,6 +3,7 @@
 // The operating parameters of the server as read from its configuration file.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "net/server/ClientNetworks.h"
@@ -24,6 +25,8 @@ struct ServerSettings {
     std::string listenAddress;                   // empty: every IPv4 interface
     net::server::ClientNetworks allowedClients;  // empty: every client
     std::uint64_t maxOutput = 0;                 // largest answer in bytes; 0: no bound
+    std::optional<std::uint16_t> metricsPort;    // none: no metrics page; never in test mode
+    std::string metricsAddress;
 };
 
 }  // namespace norvale::quillmark

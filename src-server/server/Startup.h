@@ -23,6 +23,7 @@
 #include "posix/memory/MemoryStatus.h"
 #include "server/Log.h"
 #include "server/LogSettings.h"
+#include "server/Metrics.h"
 #include "server/ServerRunner.h"
 #include "server/ServerService.h"
 #include "server/ServiceControl.h"
@@ -36,6 +37,7 @@ namespace norvale::quillmark {
 struct StartupServices {
     Log* log = nullptr;
     LogSettings* logSettings = nullptr;
+    Metrics* metrics = nullptr;
     const platform::memory::MemoryStatus* memoryStatus = nullptr;
     const platform::thread::SehExceptionMapper* sehMapper = nullptr;
     const io::filesystem::SaveFile* saveFile = nullptr;

@@ -32,7 +32,8 @@ protected:
 TEST_F(TerminateHandlerTest, LogsAndExitsWithMinusOne) {
     EXPECT_EXIT(
         {
-            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
+            Metrics metrics;
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, &metrics, "unused", "unused/");
             TerminateHandlerImpl handler(&log);
             handler.install();
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -47,7 +48,8 @@ TEST_F(TerminateHandlerTest, LogsAndExitsWithMinusOne) {
 TEST_F(TerminateHandlerTest, AnUncaughtExceptionOnAnyThreadEndsThere) {
     EXPECT_EXIT(
         {
-            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
+            Metrics metrics;
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, &metrics, "unused", "unused/");
             TerminateHandlerImpl handler(&log);
             handler.install();
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -60,7 +62,8 @@ TEST_F(TerminateHandlerTest, UninstallRestoresThePreviousHandler) {
     EXPECT_EXIT(
         {
             std::set_terminate(&previousHandler);
-            LogImpl log(&_file, &_rotate, &_dump, &_memory, "unused", "unused/");
+            Metrics metrics;
+            LogImpl log(&_file, &_rotate, &_dump, &_memory, &metrics, "unused", "unused/");
             {
                 TerminateHandlerImpl handler(&log);
                 handler.install();

@@ -29,6 +29,12 @@ public:
         _lastAccess.store(seconds, std::memory_order_relaxed);
     }
 
+    // The size of the file it was last loaded from or stored to; 0 before its first commit.
+    std::uint64_t storedBytes() const { return _storedBytes.load(std::memory_order_relaxed); }
+    void setStoredBytes(std::uint64_t bytes) {
+        _storedBytes.store(bytes, std::memory_order_relaxed);
+    }
+
     // Set by the repository's remove under the writer side; a write sequence that gets the
     // writer side afterwards must not store it again.
     void markRemoved() { _removed = true; }
@@ -36,6 +42,7 @@ public:
 
 private:
     std::atomic<std::int64_t> _lastAccess;
+    std::atomic<std::uint64_t> _storedBytes{0};
     bool _removed = false;  // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;
 };

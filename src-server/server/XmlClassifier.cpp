@@ -95,7 +95,7 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
                              const ErrorResponseFactory* errorResponseFactory,
                              std::unique_ptr<XmlHook> hook, const xml::SchemaCache* schemas,
                              const std::string& requestNamespace,
-                             const std::string& classifierRoot, Log* log)
+                             const std::string& classifierRoot, Log* log, Metrics* metrics)
     : _repository(repository),
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
@@ -103,6 +103,7 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
       _document(schemas),
       _hook(std::move(hook)),
       _log(log),
+      _metrics(metrics),
       _keyPrefix(classifierRoot.empty() ? "" : classifierRoot + "/") {
     _document.setSelectionNamespaces("xmlns:qm='" + _requestNamespace + "'");
 }
@@ -192,6 +193,7 @@ void XmlClassifier::runReadCalls(const RequestTexts& texts, const xml::Element& 
 
 void XmlClassifier::executeReadCall(const RequestTexts& texts, const xml::Element& call,
                                     const std::string& method) {
+    _metrics->called(method);
     if (method == "classify") {
         classify(texts, call);
     } else if (method == "classifyKeywords") {
@@ -260,6 +262,7 @@ void XmlClassifier::executeWriteCall(const RequestTexts& texts, const xml::Eleme
                                      const std::string& method,
                                      ClassifierTransaction& transaction,
                                      std::uint32_t sizeLimit) {
+    _metrics->called(method);
     if (method == "create") {
         transaction.create();
         _response->create(_callId);

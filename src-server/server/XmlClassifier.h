@@ -14,6 +14,7 @@
 #include "server/ErrorResponseFactory.h"
 #include "server/JobDistribution.h"
 #include "server/Log.h"
+#include "server/Metrics.h"
 #include "server/Response.h"
 #include "server/ResponseFactory.h"
 #include "server/StringClassifier.h"
@@ -37,7 +38,7 @@ public:
     XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
                   const ErrorResponseFactory* errorResponseFactory, std::unique_ptr<XmlHook> hook,
                   const xml::SchemaCache* schemas, const std::string& requestNamespace,
-                  const std::string& classifierRoot, Log* log);
+                  const std::string& classifierRoot, Log* log, Metrics* metrics);
 
     // The response or error document. Throws only what no error document can answer: standard
     // library failures (out of memory) and unknown ones, both logged first.
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<ErrorResponse> _errorResponse;
     std::unique_ptr<XmlHook> _hook;
     Log* _log;
+    Metrics* _metrics;
     std::string _keyPrefix;
 };
 

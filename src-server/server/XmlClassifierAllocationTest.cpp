@@ -57,7 +57,8 @@ protected:
         }
         return std::make_unique<JobDistributionImpl>(&_classifiers, &_memory, &_loadFile,
                                                      &saveFile, &_existsFile, &_sizeFile,
-                                                     &_removeFile, _folder.path("locks"));
+                                                     &_removeFile, _folder.path("locks"),
+                                                     &metrics);
     }
 
     // Runs the request with allocation allowed + 1 of process failing (allowed -1: none fails);
@@ -65,7 +66,7 @@ protected:
     Outcome runFailing(JobDistribution& classifiers, const std::string& body, long allowed,
                        bool once) {
         XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(), &_strict,
-                               xml::test::RequestNamespace, root, &log);
+                               xml::test::RequestNamespace, root, &log, &metrics);
         const std::string document = request(body);
         Outcome outcome;
         allocationsMade = 0;

@@ -10,7 +10,7 @@ XmlClassifierFactoryImpl::XmlClassifierFactoryImpl(
     JobDistribution* repository, const ResponseFactory* responseFactory,
     const ErrorResponseFactory* errorResponseFactory, const XmlHookFactory* hookFactory,
     const xml::SchemaCache* schemas, std::string requestNamespace, std::string classifierRoot,
-    Log* log)
+    Log* log, Metrics* metrics)
     : _repository(repository),
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
@@ -18,12 +18,13 @@ XmlClassifierFactoryImpl::XmlClassifierFactoryImpl(
       _schemas(schemas),
       _requestNamespace(std::move(requestNamespace)),
       _classifierRoot(std::move(classifierRoot)),
-      _log(log) {}
+      _log(log),
+      _metrics(metrics) {}
 
 std::unique_ptr<StringClassifier> XmlClassifierFactoryImpl::create() const {
     return std::make_unique<XmlClassifier>(_repository, _responseFactory, _errorResponseFactory,
                                            _hookFactory->create(), _schemas, _requestNamespace,
-                                           _classifierRoot, _log);
+                                           _classifierRoot, _log, _metrics);
 }
 
 }  // namespace norvale::quillmark

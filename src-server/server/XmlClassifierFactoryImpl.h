@@ -6,6 +6,7 @@
 #include "server/ErrorResponseFactory.h"
 #include "server/JobDistribution.h"
 #include "server/Log.h"
+#include "server/Metrics.h"
 #include "server/ResponseFactory.h"
 #include "server/StringClassifierFactory.h"
 #include "server/XmlHook.h"
@@ -25,7 +26,8 @@ public:
     XmlClassifierFactoryImpl(JobDistribution* repository, const ResponseFactory* responseFactory,
                              const ErrorResponseFactory* errorResponseFactory,
                              const XmlHookFactory* hookFactory, const xml::SchemaCache* schemas,
-                             std::string requestNamespace, std::string classifierRoot, Log* log);
+                             std::string requestNamespace, std::string classifierRoot, Log* log,
+                             Metrics* metrics);
 
     std::unique_ptr<StringClassifier> create() const override;
 
@@ -38,6 +40,7 @@ private:
     const std::string _requestNamespace;
     const std::string _classifierRoot;
     Log* _log;
+    Metrics* _metrics;
 };
 
 }  // namespace norvale::quillmark

@@ -128,7 +128,8 @@ protected:
     std::unique_ptr<StringClassifier> make(bool lax = false, const std::string& root = "/srv/qm") {
         return std::make_unique<XmlClassifier>(&repository, &_responses, &_errors,
                                                hooks.create(), lax ? &_lax : &_strict,
-                                               xml::test::RequestNamespace, root, &log);
+                                               xml::test::RequestNamespace, root, &log,
+                                               &metrics);
     }
 
     std::string run(const std::string& body, bool lax = false) {
@@ -137,6 +138,7 @@ protected:
 
     ScriptedRepository repository;
     RecordingLog log;
+    Metrics metrics;
     RecordingHookFactory hooks;
 
 private:

@@ -126,7 +126,8 @@ protected:
 
     std::string runOn(JobDistribution& classifiers, const std::string& body, bool lax = false) {
         XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(),
-                               lax ? &_lax : &_strict, xml::test::RequestNamespace, root, &log);
+                               lax ? &_lax : &_strict, xml::test::RequestNamespace, root, &log,
+                               &metrics);
         return executor.process(request(body));
     }
 
@@ -134,7 +135,7 @@ protected:
     std::string runAfterRestart(const std::string& body) {
         JobDistributionImpl restarted(&_classifiers, &_memory, &_loadFile, &saveFile,
                                       &_existsFile, &_sizeFile, &_removeFile,
-                                      _folder.path("locks"));
+                                      _folder.path("locks"), &metrics);
         return runOn(restarted, body);
     }
 
@@ -165,8 +166,10 @@ protected:
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;
     classifier::ClassifierFactoryImpl _classifiers{nullptr};
-    JobDistributionImpl repository{&_classifiers, &_memory,    &_loadFile,  &saveFile,
-                                   &_existsFile,  &_sizeFile, &_removeFile, _folder.path("locks")};
+    Metrics metrics;
+    JobDistributionImpl repository{&_classifiers, &_memory,    &_loadFile,
+                                   &saveFile,     &_existsFile, &_sizeFile,
+                                   &_removeFile,  _folder.path("locks"), &metrics};
     xml::SchemaCache _strict;
     xml::SchemaCache _lax;
     ResponseFactoryImpl _responses{ResponseNamespace};

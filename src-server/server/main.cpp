@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
     platform::memory::MemoryStatusImpl memoryStatus;
-    LogImpl log(&saveFile, &rotateFile, &writeDump, &memoryStatus);
+    Metrics metrics;
+    LogImpl log(&saveFile, &rotateFile, &writeDump, &memoryStatus, &metrics);
     SehExceptionMapperImpl sehMapper;
     posix::signals::FatalSignalHandlers fatalSignals(&sehMapper, &log);
 
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
     StartupServices services;
     services.log = &log;
     services.logSettings = &log;
+    services.metrics = &metrics;
     services.memoryStatus = &memoryStatus;
     services.sehMapper = &sehMapper;
     services.saveFile = &saveFile;
