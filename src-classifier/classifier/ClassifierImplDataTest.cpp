@@ -27,15 +27,6 @@ using util::database::DatabaseReader;
 const std::string Corrupt = "The data that the Classifier is being set with seems to be corrupt. ";
 const std::string NotThrown = "(nothing thrown)";
 
-std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ClassifierException& error) {
-        return error.what();
-    }
-    return NotThrown;
-}
-
 using Features = std::map<std::string, std::uint32_t>;
 
 // The features of one class and their counts, over all lanes.
