@@ -71,13 +71,6 @@ protected:
     RecordingCallbackFactory _callbacks;
 };
 
-TEST_F(ClassifierImplDataTest, NewClassifierWritesTheHeaderAndAnEmptyFeatureSet) {
-    const std::string data = make().getTrainingData();
-    EXPECT_EQ("\x05\0\0\0\x05\0\0\0\x9A\x99\x99\x99\x99\x99\xA9\x3F"s + u16(0) +
-                  std::string(32 * 4, '\0'),
-              data);
-}
-
 // For every extractor version: the loaded classifier tokenises with that version, and writing,
 // loading and writing again gives the same bytes and the same classifications.
 TEST_F(ClassifierImplDataTest, RoundTripIsByteIdenticalUnderEveryExtractorVersion) {
