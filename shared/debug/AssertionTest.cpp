@@ -21,33 +21,26 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-// Each test runs the failing check in a death-test child whose working directory is a fresh
-// folder and whose standard output goes to a file there, so both copies of the report can be read.
-class AssertionTest : public testing::Test {
-protected:
-    void SetUp() override {
-        _dir = fs::temp_directory_path() /
-               ("qm_assertion_" + std::to_string(::getpid()) + "_" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(_dir);
-        fs::create_directories(_dir);
-    }
-    void TearDown() override { fs::remove_all(_dir); }
-
-    void failInDir(const char* expression, const char* description, int line) const {
-        if (::chdir(_dir.c_str()) != 0) std::_Exit(3);
+// The failing checks run in death-test children whose working directory is a fresh folder and
+// whose standard output goes to a file there, so both copies of the report can be read. A second
+// report is appended; without a description its line is left out; the macro reports the text it
+// was given, and only when the condition fails.
+TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
+    const fs::path dir = fs::temp_directory_path() / ("qm_assertion_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const auto failInDir = [&](const char* expression, const char* description) {
+        if (::chdir(dir.c_str()) != 0) std::_Exit(3);
         const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(out, STDOUT_FILENO);
-        debug::assertion(expression, description, "storage/VectorLane.h", line);
-    }
+        debug::assertion(expression, description, "storage/VectorLane.h", 123);
+    };
+    int calls = 0;
+    QM_ASSERT(++calls == 1, "must hold");
+    EXPECT_EQ(1, calls);
 
-    fs::path _dir;
-};
-
-TEST_F(AssertionTest, ReportHasLabelledLinesAndEndsAbnormally) {
-    EXPECT_DEATH(failInDir("feature.size() == N", "A feature has other than lane size", 123),
-                 "false");
-    const std::string report = readFile(_dir / "stdout.txt");
+    EXPECT_DEATH(failInDir("feature.size() == N", "A feature has other than lane size"), "false");
+    const std::string report = readFile(dir / "stdout.txt");
     const std::regex layout(
         "----------------------------------------\n"
         "Assertion failed\\. Message: feature\\.size\\(\\) == N\n"
@@ -60,29 +53,24 @@ TEST_F(AssertionTest, ReportHasLabelledLinesAndEndsAbnormally) {
         "Thank you for helping us improve the software\\.\n"
         "----------------------------------------\n\n");
     EXPECT_TRUE(std::regex_match(report, layout)) << report;
-    EXPECT_EQ(report, readFile(_dir / "assertion.txt"));
-}
+    EXPECT_EQ(report, readFile(dir / "assertion.txt"));
 
-// A second report is appended; without a description its line is left out; the macro reports
-// the text it was given, and only when the condition fails.
-TEST_F(AssertionTest, ReportsAreAppendedAndTheMacroReportsOnlyFailures) {
-    int calls = 0;
-    QM_ASSERT(++calls == 1, "must hold");
-    EXPECT_EQ(1, calls);
-    EXPECT_DEATH(failInDir("!_hasQuit", nullptr, 7), "");
+    EXPECT_DEATH(failInDir("!_hasQuit", nullptr), "");
     EXPECT_DEATH(
         {
-            if (::chdir(_dir.c_str()) != 0) std::_Exit(3);
+            if (::chdir(dir.c_str()) != 0) std::_Exit(3);
             QM_ASSERT_TEXT(calls == 2, "_permaDeleted > 0", "Perma deleted is becomming zero.");
         },
         "");
-    const std::string log = readFile(_dir / "assertion.txt");
-    const auto first = log.find("Message: !_hasQuit\nFile: ");
-    const auto second =
+    const std::string log = readFile(dir / "assertion.txt");
+    EXPECT_EQ(0u, log.find(report));
+    const auto second = log.find("Message: !_hasQuit\nFile: ");
+    const auto third =
         log.find("Message: _permaDeleted > 0\nDescription: Perma deleted is becomming zero.\n");
-    ASSERT_NE(std::string::npos, first);
     ASSERT_NE(std::string::npos, second);
-    EXPECT_LT(first, second);
+    ASSERT_NE(std::string::npos, third);
+    EXPECT_LT(second, third);
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
 #pragma once
 
-// Helpers shared by the XML layer's tests: the staged schema files, a private temporary folder,
-// and the request and response documents the tests load.
+// Helpers shared by the XML layer's tests: the staged schema files and the namespaces of the
+// documents the tests load.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "xml/Document.h"
@@ -32,30 +29,6 @@ inline std::string addSchema(SchemaCache& cache, const std::string& relative) {
     cache.add(targetNamespace, schema);
     return targetNamespace;
 }
-
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qm_xml_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        _path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(_path, ignored);
-    }
-
-    std::string write(const std::string& name, const std::string& content) const {
-        const std::string path = (_path / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    const std::filesystem::path& path() const { return _path; }
-
-private:
-    std::filesystem::path _path;
-};
 
 // Runs `body`, which must throw E, and returns the message.
 template <typename E, typename Body>

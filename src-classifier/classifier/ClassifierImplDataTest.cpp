@@ -27,15 +27,6 @@ using util::database::DatabaseReader;
 const std::string Corrupt = "The data that the Classifier is being set with seems to be corrupt. ";
 const std::string NotThrown = "(nothing thrown)";
 
-std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ClassifierException& error) {
-        return error.what();
-    }
-    return NotThrown;
-}
-
 using Features = std::map<std::string, std::uint32_t>;
 
 // The features of one class and their counts, over all lanes.
@@ -79,13 +70,6 @@ protected:
 
     RecordingCallbackFactory _callbacks;
 };
-
-TEST_F(ClassifierImplDataTest, NewClassifierWritesTheHeaderAndAnEmptyFeatureSet) {
-    const std::string data = make().getTrainingData();
-    EXPECT_EQ("\x05\0\0\0\x05\0\0\0\x9A\x99\x99\x99\x99\x99\xA9\x3F"s + u16(0) +
-                  std::string(32 * 4, '\0'),
-              data);
-}
 
 // For every extractor version: the loaded classifier tokenises with that version, and writing,
 // loading and writing again gives the same bytes and the same classifications.

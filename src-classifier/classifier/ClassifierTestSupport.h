@@ -1,13 +1,15 @@
 #pragma once
 
 // Test doubles for the classifier's callback: every report is recorded, so tests can check
-// which internal checks failed and with what texts.
+// which internal checks failed and with what texts; and the message a refused call throws.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "classifier/CallbackFactory.h"
+#include "classifier/ClassifierException.h"
 
 namespace norvale::classifier {
 
@@ -35,16 +37,23 @@ private:
 class RecordingCallbackFactory : public CallbackFactory {
 public:
     std::unique_ptr<Callback> create() const override {
-        ++_created;
         return std::make_unique<RecordingCallback>(&_reports);
     }
 
     const std::vector<FailureReport>& reports() const { return _reports; }
-    int created() const { return _created; }
 
 private:
     mutable std::vector<FailureReport> _reports;
-    mutable int _created = 0;
 };
+
+// The message of the ClassifierException that `call` throws.
+inline std::string messageOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ClassifierException& error) {
+        return error.what();
+    }
+    return "(nothing thrown)";
+}
 
 }  // namespace norvale::classifier

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "classifier/ClassifierException.h"
 #include "classifier/FeatureExtractor.h"
 
 namespace norvale::classifier {
@@ -70,15 +69,6 @@ TEST(FeatureExtractorTest, FeaturesOfEachVersion) {
     FeatureCounts counts{{"zz", 7}, {"b", 1}};
     createFeatureExtractor(3)->extract("b c", counts);
     EXPECT_EQ(Features({{"zz", 7}, {"b", 2}, {"c", 1}}), Features(counts.begin(), counts.end()));
-}
-
-TEST(FeatureExtractorTest, FactoryKnowsVersionsThreeToSeven) {
-    for (std::uint32_t version = 3; version <= 7; ++version) {
-        EXPECT_EQ(30u, createFeatureExtractor(version)->maxTokenSize()) << version;
-    }
-    for (std::uint32_t version : {2u, 8u}) {
-        EXPECT_THROW(createFeatureExtractor(version), ClassifierException) << version;
-    }
 }
 
 }  // namespace

@@ -24,7 +24,6 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include "client/CommandRunner.h"
-#include "client/SocketRequestSender.h"
 #include "io/filesystem/TempFolder.h"
 #include "net/socket/ClientSocketFactoryImpl.h"
 #include "net/socket/ServerSocketFactoryImpl.h"
@@ -33,6 +32,7 @@
 #include "posix/net/SocketErrors.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "testing/InProcessServer.h"
+#include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
 #include "util/Base64DecoderImpl.h"
 
@@ -82,8 +82,7 @@ public:
     // Passes every request on to the server at `port`.
     static Answer forwardTo(std::uint16_t port) {
         return [port](const std::string& request) {
-            Sockets sockets;
-            return SocketRequestSender(&sockets.clients, "localhost", port).send(request);
+            return testing::LoopbackClient::ask(port, request);
         };
     }
 

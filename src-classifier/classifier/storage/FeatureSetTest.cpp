@@ -102,44 +102,6 @@ TEST(FeatureSetTest, ClassCountsFollowTrainingAndUntraining) {
     EXPECT_EQ(std::vector<Entry>({{"abc", 1, 1}}), records(set.lane(3)));
 }
 
-// The refusals of the classifier above are tested there; these are the set's own.
-TEST(FeatureSetTest, UnknownClassesAreRefusedAndNamesAreCaseSensitive) {
-    FeatureSet set;
-    set.addClass("Spam");
-    set.addClass("spam");
-    for (const auto& call : std::vector<std::function<void()>>{
-             [&] { set.getClass("SPAM"); }, [&] { set.add("SPAM", "f", 1); },
-             [&] { set.sub("SPAM", "f", 1); }}) {
-        EXPECT_EQ("Trying to get a nonexisting class with the name 'SPAM'.",
-                  messageOf<ClassifierException>(call));
-    }
-    EXPECT_EQ((ClassRecord{"spam", 1, 0, 0}), set.classAt(1));
-    set.compact();
-    EXPECT_TRUE(records(set.lane(1)).empty());
-}
-
-TEST(FeatureSetTest, CopyIsDeepAndKeepsWhatIsNotCompactedYet) {
-    FeatureSet original;
-    original.addClass("a");
-    original.add("a", "one", 1);
-    original.compact();
-    original.add("a", "two", 2);
-    original.sub("a", "one", 1);
-
-    FeatureSet copy(original);
-    copy.add("a", "three", 3);
-    copy.addClass("b");
-    copy.compact();
-    original.compact();
-    EXPECT_EQ(std::vector<Entry>({{"two", 0, 2}}), records(original.lane(3)));
-    EXPECT_TRUE(records(original.lane(5)).empty());
-    EXPECT_EQ(1u, original.classCount());
-    EXPECT_EQ((ClassRecord{"a", 0, 2, 1}), original.classAt(0));
-    EXPECT_EQ(std::vector<Entry>({{"two", 0, 2}}), records(copy.lane(3)));
-    EXPECT_EQ(std::vector<Entry>({{"three", 0, 3}}), records(copy.lane(5)));
-    EXPECT_EQ((ClassRecord{"a", 0, 5, 2}), copy.classAt(0));
-}
-
 // Two classes with records in lanes 0, 1 and 2, field by field: each field's bytes and the
 // reading method that hits the end when the payload is cut inside that field. Records of the
 // empty feature carry one filler byte, written as read.
