@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "classifier/ClassifierFactoryImpl.h"
@@ -27,7 +30,6 @@
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifier.h"
 #include "server/XmlHook.h"
-#include "util/StringHelper.h"
 #include "xml/Document.h"
 #include "xml/SchemaCache.h"
 #include "xml/XmlTestSupport.h"
@@ -93,11 +95,20 @@ inline std::string messageOf(const std::string& document) {
     const std::size_t start = document.find("\">", document.find("<status "));
     const std::size_t end = document.rfind("\t</status>");
     if (start == std::string::npos || end == std::string::npos || end < start) return "";
-    std::string message = document.substr(start + 2, end - start - 2);
-    util::StringHelper::replaceAll(message, "&quot;", "\"");
-    util::StringHelper::replaceAll(message, "&lt;", "<");
-    util::StringHelper::replaceAll(message, "&gt;", ">");
-    util::StringHelper::replaceAll(message, "&amp;", "&");
+    static const std::pair<std::string_view, char> Entities[] = {
+        {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}};
+    std::string message;
+    for (std::size_t at = start + 2; at < end;) {
+        const auto entity = std::find_if(std::begin(Entities), std::end(Entities), [&](const auto& e) {
+            return document.compare(at, e.first.size(), e.first) == 0;
+        });
+        if (entity == std::end(Entities)) {
+            message += document[at++];
+        } else {
+            message += entity->second;
+            at += entity->first.size();
+        }
+    }
     return message;
 }
 
