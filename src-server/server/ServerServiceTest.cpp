@@ -112,16 +112,4 @@ TEST_F(ServerServiceTest, FailingBodyIsReportedStoppedWithTheFailureExitCode) {
     EXPECT_EQ(987654u, server.status().exitCode);
 }
 
-TEST_F(ServerServiceTest, WithoutNotificationSocketTheServerNeverRuns) {
-    ScopedEnvironment unset("NOTIFY_SOCKET", std::nullopt);
-    FakeServer server(&_log);
-    _dispatcher.run(&server);
-    EXPECT_FALSE(server.ran);
-    EXPECT_EQ((Lines{"Log: An error occured when trying to run the service. Failed registering a "
-                     "service control handler using 'RegisterServiceCtrlHandlerEx'. The "
-                     "environment variable NOTIFY_SOCKET is not set."}),
-              _log.entries());
-    EXPECT_TRUE(_notify.receive(50).empty());
-}
-
 }  // namespace

@@ -234,8 +234,6 @@ TEST(StartupFailureTest, EveryKindOfFailureHasItsMessage) {
         {[]() -> int { throw SystemStartupException("The root training path 'x' doesn't exist."); },
          "Error: An exception occured when trying to startup the server. The root training path "
          "'x' doesn't exist."},
-        {[]() -> int { throw std::bad_alloc(); },
-         "Error: Caught a bad alloc exception. std::bad_alloc"},
         {[]() -> int { throw std::runtime_error("stoi"); }, "Error: Caught an exception. stoi"},
         {[]() -> int { throw 42; },
          "Error: A ... exception occured when trying to startup the server."},

@@ -65,15 +65,6 @@ TEST_F(ResponseReaderTest, ReadsAnErrorDocumentWithTheSchemaVersion) {
     EXPECT_TRUE(r.responses.empty());
 }
 
-TEST_F(ResponseReaderTest, ReadsTheNoCallsDocument) {
-    XmlResponseImpl writer(ResponseNamespace, RequestVersion("1.00", 1.0));
-    const ParsedResponse r = _reader.read(writer.getResponse());
-    EXPECT_FALSE(r.success);
-    EXPECT_EQ(5000, r.code);
-    EXPECT_EQ("No calls were found in the response.", r.errorMessage);
-    EXPECT_TRUE(r.responses.empty());
-}
-
 TEST_F(ResponseReaderTest, RefusesWhatIsNoValidResponse) {
     EXPECT_THROW(_reader.read(""), xml::DocumentException);
     EXPECT_THROW(_reader.read("<quillmark"), xml::DocumentException);
