@@ -10,6 +10,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -91,14 +92,30 @@ class MetricsServerTest(unittest.TestCase):
                  for name, text in (("bad", "a"), ("good", "b"), ("bad", "a"), ("good", "b"), ("bad", "a"))]
         load += [request(texts + calls("readCalls", "<classify id='r' classifierName='spam' textId='a'/>"))] * 4
         load += ["<not a request"]
-        answers = [re.search(r'statusCode="(\d+)"', ask(self.port, text))[1] for text in load]
+        url = f"http://127.0.0.1:{self.metrics}"
+
+        def scrape():
+            status, page = curl(url + "/metrics")
+            self.assertEqual("200 text/plain; version=0.0.4", status)
+            return {(s.name, tuple(sorted(s.labels.items()))): s.value
+                    for family in text_string_to_metric_families(page) for s in family.samples}
+
+        # Scraped while the load runs: every page parses and no counter goes back.
+        answers = []
+        loader = threading.Thread(target=lambda: answers.extend(
+            re.search(r'statusCode="(\d+)"', ask(self.port, text))[1] for text in load))
+        loader.start()
+        before = {}
+        while loader.is_alive():
+            during = scrape()
+            for key, counted in before.items():
+                if key[0].endswith("_total"):
+                    self.assertGreaterEqual(during[key], counted, key)
+            before = during
+        loader.join()
         self.assertEqual(["2000"] * 10 + ["4000"], answers)
 
-        url = f"http://127.0.0.1:{self.metrics}"
-        status, page = curl(url + "/metrics")
-        self.assertEqual("200 text/plain; version=0.0.4", status)
-        samples = {(s.name, tuple(sorted(s.labels.items()))): s.value
-                   for family in text_string_to_metric_families(page) for s in family.samples}
+        samples = scrape()
         def value(name, **labels):
             return samples[(name, tuple(sorted(labels.items())))]
         for call, count in (("create", 1), ("addClass", 2), ("train", 5), ("classify", 4), ("untrain", 0)):
