@@ -9,6 +9,7 @@
 
 #include "xml/Document.h"
 #include "xml/SchemaCache.h"
+#include "testing/MessageOf.h"
 
 namespace xml::test {
 
@@ -30,16 +31,6 @@ inline std::string addSchema(SchemaCache& cache, const std::string& relative) {
     return targetNamespace;
 }
 
-// Runs `body`, which must throw E, and returns the message.
-template <typename E, typename Body>
-std::string messageOf(Body body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "the expected exception was not thrown";
-    return "";
-}
+using norvale::quillmark::testing::messageOf;
 
 }  // namespace xml::test

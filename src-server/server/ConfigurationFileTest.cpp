@@ -12,11 +12,13 @@
 #include "testing/RecordingLog.h"
 #include "util/NumberParser.h"
 #include "xml/XMLExceptions.h"
+#include "testing/MessageOf.h"
 
 namespace {
 
 using namespace norvale::quillmark;
 using norvale::quillmark::testing::RecordingLog;
+using norvale::quillmark::testing::messageOf;
 
 const std::string SchemaPath = std::string(QM_SCHEMA_DIR) + "/config/ConfigSchema.xsd";
 const std::string Namespace = "http://quillmark.invalid/1/config/ConfigSchema";
@@ -53,17 +55,6 @@ protected:
         return _reader.load(_folder.write("config.xml", content), SchemaPath, testMode);
     }
     ServerSettings load(const Values& values) { return load(document(values)); }
-
-    template <typename E, typename Body>
-    static std::string messageOf(Body body) {
-        try {
-            body();
-        } catch (const E& e) {
-            return e.what();
-        }
-        ADD_FAILURE() << "no exception of the expected type";
-        return "";
-    }
 
     template <typename E>
     std::string failure(const std::string& content) {

@@ -15,6 +15,7 @@
 
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
+#include "testing/MessageOf.h"
 
 namespace {
 
@@ -34,12 +35,7 @@ std::string drain(SocketStream* stream) {
 }
 
 std::string messageOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const SocketException& e) {
-        return e.what();
-    }
-    return "no exception";
+    return norvale::quillmark::testing::messageOf<SocketException>(operation);
 }
 
 // The failures that are not system call failures carry the open descriptor twice and code 0.

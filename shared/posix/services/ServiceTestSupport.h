@@ -20,6 +20,7 @@
 
 #include "io/filesystem/TempFolder.h"
 #include "posix/file/Module.h"
+#include "testing/MessageOf.h"
 
 namespace posix::services::test {
 
@@ -131,17 +132,7 @@ private:
     int _socket = -1;
 };
 
-// The message of the E that body throws; a test failure when it throws none.
-template <typename E, typename Body>
-std::string messageOf(Body body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "the expected exception was not thrown";
-    return "";
-}
+using norvale::quillmark::testing::messageOf;
 
 class FixedModule : public file::Module {
 public:

@@ -12,6 +12,7 @@
 #include "classifier/ClassifierException.h"
 #include "util/database/DatabaseReader.h"
 #include "util/database/DatabaseWriter.h"
+#include "testing/MessageOf.h"
 
 namespace norvale::classifier::storage {
 namespace {
@@ -32,15 +33,7 @@ std::vector<Entry> records(const LaneBase& lane) {
     return result;
 }
 
-template <class Error>
-std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& error) {
-        return error.what();
-    }
-    return "(nothing thrown)";
-}
+using norvale::quillmark::testing::messageOf;
 
 std::string serialized(const FeatureSet& set) {
     std::string out;
