@@ -49,6 +49,13 @@ void sample(std::string& page, std::string_view name, std::string_view labels,
     page.append(" ").append(value).append("\n");
 }
 
+// A family of one sample without labels.
+void single(std::string& page, std::string_view name, std::string_view type,
+            std::string_view help, const std::string& value) {
+    family(page, name, type, help);
+    sample(page, name, "", value);
+}
+
 std::string label(std::string_view name, std::string_view value) {
     return std::string(name) + "=\"" + std::string(value) + "\"";
 }
@@ -123,30 +130,29 @@ std::string Metrics::page(const Repository& repository) const {
            seconds(_latencyNanoseconds.load(std::memory_order_relaxed)));
     sample(page, "quillmark_request_duration_seconds_count", "", std::to_string(cumulative));
 
-    family(page, "quillmark_received_bytes_total", "counter", "Request bytes received.");
-    sample(page, "quillmark_received_bytes_total", "", load(_bytesIn));
-    family(page, "quillmark_sent_bytes_total", "counter", "Answer bytes handed to clients.");
-    sample(page, "quillmark_sent_bytes_total", "", load(_bytesOut));
-    family(page, "quillmark_open_connections", "gauge", "Client connections open.");
-    sample(page, "quillmark_open_connections", "", load(_openConnections));
-    family(page, "quillmark_waiting_requests", "gauge", "Complete requests waiting for a worker.");
-    sample(page, "quillmark_waiting_requests", "", load(_waitingRequests));
+    single(page, "quillmark_received_bytes_total", "counter", "Request bytes received.",
+           load(_bytesIn));
+    single(page, "quillmark_sent_bytes_total", "counter", "Answer bytes handed to clients.",
+           load(_bytesOut));
+    single(page, "quillmark_open_connections", "gauge", "Client connections open.",
+           load(_openConnections));
+    single(page, "quillmark_waiting_requests", "gauge", "Complete requests waiting for a worker.",
+           load(_waitingRequests));
 
-    family(page, "quillmark_classifiers", "gauge", "Classifiers in memory.");
-    sample(page, "quillmark_classifiers", "", std::to_string(repository.classifiers));
-    family(page, "quillmark_classifiers_stored_bytes", "gauge",
-           "Size of the files the classifiers in memory were last loaded from or stored to.");
-    sample(page, "quillmark_classifiers_stored_bytes", "", std::to_string(repository.storedBytes));
-    family(page, "quillmark_classifier_loads_total", "counter", "Classifiers loaded from file.");
-    sample(page, "quillmark_classifier_loads_total", "", load(_loads));
-    family(page, "quillmark_classifier_evictions_total", "counter",
-           "Classifiers evicted from memory to make room.");
-    sample(page, "quillmark_classifier_evictions_total", "", load(_evictions));
-    family(page, "quillmark_commits_total", "counter", "Write sequences stored to their file.");
-    sample(page, "quillmark_commits_total", "", load(_commits));
-    family(page, "quillmark_commit_sync_seconds_total", "counter",
-           "Time spent storing write sequences to their files, synchronisation included.");
-    sample(page, "quillmark_commit_sync_seconds_total", "",
+    single(page, "quillmark_classifiers", "gauge", "Classifiers in memory.",
+           std::to_string(repository.classifiers));
+    single(page, "quillmark_classifiers_stored_bytes", "gauge",
+           "Size of the files the classifiers in memory were last loaded from or stored to.",
+           std::to_string(repository.storedBytes));
+    single(page, "quillmark_classifier_loads_total", "counter", "Classifiers loaded from file.",
+           load(_loads));
+    single(page, "quillmark_classifier_evictions_total", "counter",
+           "Classifiers evicted from memory to make room.",
+           load(_evictions));
+    single(page, "quillmark_commits_total", "counter", "Write sequences stored to their file.",
+           load(_commits));
+    single(page, "quillmark_commit_sync_seconds_total", "counter",
+           "Time spent storing write sequences to their files, synchronisation included.",
            seconds(_commitNanoseconds.load(std::memory_order_relaxed)));
 
     family(page, "quillmark_log_lines_total", "counter", "Log lines written, by level.");
@@ -154,8 +160,8 @@ std::string Metrics::page(const Repository& repository) const {
         sample(page, "quillmark_log_lines_total", label("level", LevelNames[i]),
                load(_logLines[i]));
     }
-    family(page, "quillmark_crash_reports_total", "counter", "Crash reports written.");
-    sample(page, "quillmark_crash_reports_total", "", load(_crashReports));
+    single(page, "quillmark_crash_reports_total", "counter", "Crash reports written.",
+           load(_crashReports));
     return page;
 }
 
