@@ -9,6 +9,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "net/server/ClientNetworks.h"
 #include "net/socket/SocketExceptions.h"
 #include "platform/thread/Runnable.h"
 #include "platform/thread/Thread.h"
@@ -27,16 +28,6 @@ constexpr const char* PageType = "text/plain; version=0.0.4";
 // A GET has no body; a small one is read so that other methods get their 405.
 constexpr std::uint64_t MaxBodyBytes = 1024;
 
-asio::ip::address addressOf(const std::string& text) {
-    boost::system::error_code failure;
-    const asio::ip::address address = asio::ip::make_address(text, failure);
-    if (failure) {
-        throw net::socket::PreconditionException("The metrics address '" + text +
-                                                 "' is not an IPv4 or IPv6 address.");
-    }
-    return address;
-}
-
 std::string_view pathOf(beast::string_view target) {
     return std::string_view(target.data(), target.size()).substr(0, target.find('?'));
 }
@@ -48,7 +39,7 @@ public:
     Road(const platform::thread::ThreadFactory* threads, const std::string& address,
          std::uint16_t port, std::function<std::string()> page)
         : _threads(threads), _page(std::move(page)), _acceptor(_io) {
-        listen(tcp::endpoint(addressOf(address), port));
+        listen(tcp::endpoint(net::server::addressOf(address, "metrics"), port));
     }
 
     void start() {

@@ -84,4 +84,14 @@ bool ClientNetworks::allows(const address& client) const {
     return false;
 }
 
+boost::asio::ip::address addressOf(const std::string& text, const std::string& role) {
+    boost::system::error_code failure;
+    const boost::asio::ip::address address = boost::asio::ip::make_address(text, failure);
+    if (failure) {
+        throw net::socket::PreconditionException("The " + role + " address '" + text +
+                                                 "' is not an IPv4 or IPv6 address.");
+    }
+    return address;
+}
+
 }  // namespace net::server

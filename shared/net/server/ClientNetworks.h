@@ -30,4 +30,8 @@ private:
     std::vector<Network> _networks;
 };
 
+// The IPv4 or IPv6 address written in `text`; `role` names it in the PreconditionException
+// thrown for anything else ("The listen address '...' is not ...").
+boost::asio::ip::address addressOf(const std::string& text, const std::string& role);
+
 }  // namespace net::server

@@ -67,13 +67,7 @@ private:
 // The address to listen on: every IPv4 interface when none is given.
 asio::ip::address listenAddressOf(const std::string& text) {
     if (text.empty()) return asio::ip::address_v4::any();
-    boost::system::error_code failure;
-    const asio::ip::address address = asio::ip::make_address(text, failure);
-    if (failure) {
-        throw net::socket::PreconditionException("The listen address '" + text +
-                                                 "' is not an IPv4 or IPv6 address.");
-    }
-    return address;
+    return addressOf(text, "listen");
 }
 
 void checkPort(const asio::ip::address& address, std::uint16_t port) {
