@@ -11,10 +11,10 @@ using testing::fake;
 using testing::fakeData;
 using State = ClassifierTransactionImpl::TransactionState;
 
-class ClassifierTransactionImplTest : public testing::RepositoryFixture {
+class ClassifierTransactionImplTest : public testing::RepositoryTest<> {
 protected:
     std::unique_ptr<ClassifierTransactionImpl> transaction(const std::string& name) {
-        return std::make_unique<ClassifierTransactionImpl>(_repository.get(), key(name));
+        return std::make_unique<ClassifierTransactionImpl>(repository.get(), key(name));
     }
 };
 
@@ -27,13 +27,13 @@ TEST_F(ClassifierTransactionImplTest, ChangesStayInTheCopyUntilCommitWritesFileT
     write->getClassifier().addClass("eggs");
     EXPECT_EQ(2, fake(copy).count("ham"));
     // One thread only, so the shared classifier may be looked at under our writer lock.
-    const auto shared = _repository->get(key("spam"));
+    const auto shared = repository->get(key("spam"));
     EXPECT_EQ(-1, fake(shared->classifier()).count("eggs"));
     write->commit();
     EXPECT_EQ(State::Committed, write->state());
     EXPECT_EQ(2, fake(shared->classifier()).count("ham"));
     EXPECT_EQ(fakeData({{"eggs", 0}, {"ham", 2}}), content("spam"));
-    EXPECT_EQ((std::vector<std::string>{"ham"}), _memory.destroyed());  // the old state
+    EXPECT_EQ((std::vector<std::string>{"ham"}), memory.destroyed());  // the old state
 }
 
 TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
@@ -42,8 +42,8 @@ TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
         write->create();
         EXPECT_THROW(write->getClassifier().train("ham", "x"), std::out_of_range);
     }
-    EXPECT_EQ(0u, _repository->count());
-    EXPECT_TRUE(std::filesystem::is_empty(_root));
+    EXPECT_EQ(0u, repository->count());
+    EXPECT_TRUE(std::filesystem::is_empty(root));
 
     store("spam", fakeData({{"ham", 4}}));
     {

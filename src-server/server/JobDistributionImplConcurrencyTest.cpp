@@ -9,6 +9,7 @@
 #include "platform/mutex/AutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
 #include "server/RepositoryTestSupport.h"
+#include "testing/MessageOf.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -16,10 +17,7 @@ namespace {
 using testing::fakeData;
 using namespace std::chrono_literals;
 
-class JobDistributionImplConcurrencyTest : public testing::RepositoryFixture {
-protected:
-    JobDistributionImplConcurrencyTest() : RepositoryFixture(3'000, 1'000) {}
-};
+using JobDistributionImplConcurrencyTest = testing::RepositoryTest<3'000, 1'000>;
 
 // Memory for only a couple of classifiers: readers of c2 and c3 keep evicting c0 and c1 while
 // writers hold them in open transactions. A second object loaded from the file beside a held one
@@ -40,7 +38,7 @@ TEST_F(JobDistributionImplConcurrencyTest, NoCommitIsLostWhileClassifiersAreEvic
     for (int w = 0; w < Writers; ++w) {
         writers.emplace_back([&, w] {
             for (int n = 0; n < Commits; ++n) {
-                ClassifierTransactionImpl write(_repository.get(), key(w % 2 ? "c1" : "C0"));
+                ClassifierTransactionImpl write(repository.get(), key(w % 2 ? "c1" : "C0"));
                 write.getClassifier().train("n", "x");
                 std::this_thread::sleep_for(1ms);
                 write.commit();
@@ -61,7 +59,7 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
     std::vector<std::thread> creators;
     for (int i = 0; i < 8; ++i) {
         creators.emplace_back([&, i] {
-            ClassifierTransactionImpl write(_repository.get(), key(i % 2 ? "NEW" : "new"));
+            ClassifierTransactionImpl write(repository.get(), key(i % 2 ? "NEW" : "new"));
             try {
                 write.create();
                 write.getClassifier().addClass("c" + std::to_string(i));
@@ -76,7 +74,7 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
     EXPECT_EQ(1, created.load());
     EXPECT_EQ(7, refused.load());
     restart();
-    EXPECT_EQ(1u, _repository->get(key("new"))->classifier().getInformation().size());
+    EXPECT_EQ(1u, repository->get(key("new"))->classifier().getInformation().size());
 }
 
 // A remove waits for the write sequence that holds the classifier, and a write sequence that
@@ -84,16 +82,16 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
 // neither may write the file back once it was deleted.
 TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
     store("x", fakeData({{"n", 0}}));
-    auto holder = std::make_unique<ClassifierTransactionImpl>(_repository.get(), key("x"));
+    auto holder = std::make_unique<ClassifierTransactionImpl>(repository.get(), key("x"));
     holder->getClassifier().train("n", "t");
     auto removing = std::async(std::launch::async, [&] {
-        ClassifierTransactionImpl remove(_repository.get(), key("X"));
+        ClassifierTransactionImpl remove(repository.get(), key("X"));
         remove.remove();
         remove.commit();
     });
     EXPECT_EQ(std::future_status::timeout, removing.wait_for(100ms)) << "the remove did not wait";
     auto late = std::async(std::launch::async, [&] {
-        ClassifierTransactionImpl write(_repository.get(), key("x"));
+        ClassifierTransactionImpl write(repository.get(), key("x"));
         try {
             write.getClassifier().train("n", "t");
             write.commit();
@@ -106,8 +104,8 @@ TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
     removing.get();
     late.get();
     EXPECT_FALSE(exists("x"));
-    EXPECT_EQ(0u, _repository->count());
-    EXPECT_THROW(_repository->get(key("x")), ClassifierNotFoundException);
+    EXPECT_EQ(0u, repository->count());
+    EXPECT_THROW(repository->get(key("x")), ClassifierNotFoundException);
 }
 
 // While a cold load reads its file, requests for other classifiers are answered, and every
@@ -133,12 +131,12 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         store("other", fakeData({{"n", 1}}));
         store("third", fakeData({{"n", 2}}));
         EXPECT_EQ(1, read("other", "n"));
-        _loadFile.hold(key("big"));
-        auto first = std::async(std::launch::async, [&] { return _repository->get(key("big")); });
-        _loadFile.awaitLoad();
-        auto second = std::async(std::launch::async, [&] { return _repository->get(key("BIG")); });
+        loadFile.hold(key("big"));
+        auto first = std::async(std::launch::async, [&] { return repository->get(key("big")); });
+        loadFile.awaitLoad();
+        auto second = std::async(std::launch::async, [&] { return repository->get(key("BIG")); });
         auto creating = std::async(std::launch::async, [&] {
-            return testing::failure<ClassifierExistsException>([&] { _repository->create(key("Big")); });
+            return testing::messageOf<ClassifierExistsException>([&] { repository->create(key("Big")); });
         });
         auto loaded = std::async(std::launch::async, [&] { return read("other", "n"); });
         EXPECT_EQ(std::future_status::ready, loaded.wait_for(LoadedBound)) << "a loaded one waited";
@@ -146,7 +144,7 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         EXPECT_EQ(std::future_status::ready, cold.wait_for(1s)) << "another cold load waited";
         EXPECT_EQ(std::future_status::timeout, second.wait_for(50ms)) << "the get did not wait";
         EXPECT_EQ(std::future_status::timeout, creating.wait_for(0ms)) << "the create did not wait";
-        _loadFile.release();
+        loadFile.release();
         EXPECT_EQ(1, loaded.get());
         EXPECT_EQ(2, cold.get());
         if (c.failure.empty()) {
@@ -157,10 +155,10 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
                       creating.get());
         } else {
             using classifier::ClassifierException;
-            EXPECT_EQ(c.failure, testing::failure<ClassifierException>([&] { first.get(); }));
-            EXPECT_EQ(c.failure, testing::failure<ClassifierException>([&] { second.get(); }));
-            EXPECT_EQ(c.failure, testing::failure<ClassifierException>(
-                                     [&] { _repository->get(key("big")); }))
+            EXPECT_EQ(c.failure, testing::messageOf<ClassifierException>([&] { first.get(); }));
+            EXPECT_EQ(c.failure, testing::messageOf<ClassifierException>([&] { second.get(); }));
+            EXPECT_EQ(c.failure, testing::messageOf<ClassifierException>(
+                                     [&] { repository->get(key("big")); }))
                 << "a failed load is tried again by the next request";
             creating.get();
         }
@@ -168,11 +166,11 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
 }
 
 TEST_F(JobDistributionImplConcurrencyTest, FileOperationsWaitForTheNamedLock) {
-    platform::mutex::NamedMutexImpl other(_locks, platform::mutex::classifierLockName(key("spam")));
+    platform::mutex::NamedMutexImpl other(locks, platform::mutex::classifierLockName(key("spam")));
     std::future<void> saving;
     {
         platform::mutex::AutoLock<platform::mutex::NamedMutexImpl> held(&other);
-        saving = std::async(std::launch::async, [&] { _repository->save(key("Spam"), "fake\n"); });
+        saving = std::async(std::launch::async, [&] { repository->save(key("Spam"), "fake\n"); });
         EXPECT_EQ(std::future_status::timeout, saving.wait_for(100ms)) << "the save did not wait";
         EXPECT_FALSE(exists("spam"));
     }

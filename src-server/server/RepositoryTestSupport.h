@@ -1,11 +1,13 @@
 #pragma once
 
-// Test doubles for the repository's tests (never linked into the product): a classifier whose
-// blob is readable text and whose live objects use up a fixed amount of memory, and a fixture over
-// a temporary classifier root whose save can be told to fail.
+// The one repository of the server's tests (never linked into the product): a JobDistributionImpl
+// over "<temp>/classifiers" with the real file services, a load that can be held, a save that can
+// be told to fail, and either the real classifiers or fake ones whose blob is readable text and
+// whose live objects use up a fixed amount of memory.
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -20,18 +22,16 @@
 #include "io/filesystem/ExistsFileImpl.h"
 #include "io/filesystem/LoadFileImpl.h"
 #include "io/filesystem/RemoveFileImpl.h"
-#include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/SizeFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/JobDistributionImpl.h"
 #include "server/LogTestSupport.h"
-#include "testing/RecordingLog.h"
 
 namespace norvale::quillmark::testing {
 
 // Each live FakeClassifier uses `each` bytes of `capacity`; the first class names of destroyed
-// ones are kept in the order they went.
+// ones are kept in the order they went, and the texts they classified.
 class MemoryAccount : public platform::memory::MemoryStatus {
 public:
     MemoryAccount(std::uint64_t capacity, std::uint64_t each) : _capacity(capacity), _each(each) {}
@@ -47,7 +47,9 @@ public:
 
     std::atomic<int> live{0};
     mutable std::mutex guard;
-    std::vector<std::string> gone;  // guarded by guard
+    std::vector<std::string> gone;   // guarded by guard
+    std::vector<std::string> texts;  // classified, guarded by guard
+    double threshold = -1.0;         // of the last keyword request
 
 private:
     const std::uint64_t _capacity, _each;
@@ -64,6 +66,7 @@ inline std::string fakeData(const Counts& counts, std::size_t padTo = 0) {
     return data;
 }
 
+// Also records the texts it is handed (into the account) and the last keyword threshold asked.
 class FakeClassifier : public classifier::Classifier {
 public:
     explicit FakeClassifier(MemoryAccount* account, Counts counts = {})
@@ -83,8 +86,16 @@ public:
     void train(std::string_view name, std::string_view) override { ++_counts.at(std::string(name)); }
     void untrain(std::string_view name, std::string_view) override { --_counts.at(std::string(name)); }
     void compact() override {}
-    void classify(std::string_view, classifier::Classification&) const override {}
-    void classifyKeywords(std::string_view, classifier::KeywordQueue&) const override {}
+    void classify(std::string_view text, classifier::Classification& out) const override {
+        if (_counts.empty()) throw classifier::ClassifierException("no classes");
+        seen(text);
+        for (const auto& entry : _counts) out.setProbability(entry.first, 0.5);
+        out.setTextCoverage(0.25);
+    }
+    void classifyKeywords(std::string_view text, classifier::KeywordQueue& queue) const override {
+        seen(text);
+        _account->threshold = queue.threshold();
+    }
     std::vector<classifier::ClassInformation> getInformation() const override {
         std::vector<classifier::ClassInformation> information;
         for (const auto& [name, count] : _counts) information.emplace_back(name, 0, count);
@@ -106,6 +117,11 @@ public:
     }
 
 private:
+    void seen(std::string_view text) const {
+        std::lock_guard lock(_account->guard);
+        _account->texts.emplace_back(text);
+    }
+
     MemoryAccount* _account;
     Counts _counts;
 };
@@ -125,10 +141,12 @@ private:
     MemoryAccount* _account;
 };
 
-// Loads files through LoadFileImpl; while a path is held, loads of it wait until release().
+// Loads files through LoadFileImpl; `failure` (when set) runs first; while a path is held,
+// loads of it wait until release().
 class GatedLoadFile : public io::filesystem::LoadFile {
 public:
     std::string load(const std::string& path, std::uint64_t byteCount) const override {
+        if (failure) failure();
         {
             std::unique_lock lock(_guard);
             if (path == _held) {
@@ -155,6 +173,8 @@ public:
         _changed.notify_all();
     }
 
+    std::function<void()> failure;
+
 private:
     io::filesystem::LoadFileImpl _real;
     mutable std::mutex _guard;
@@ -163,62 +183,64 @@ private:
     mutable int _waiting = 0;  // guarded by _guard
 };
 
-// A repository over "<temp>/classifiers" with the real file services and fake classifiers;
-// restart() replaces it by a fresh one over the same files.
-class RepositoryFixture : public ::testing::Test {
-protected:
-    explicit RepositoryFixture(std::uint64_t capacity = 1'000'000'000, std::uint64_t each = 1)
-        : _memory(capacity, each) {
-        std::filesystem::create_directories(_root);
-        std::filesystem::create_directories(_locks);
+// A repository over "<temp>/classifiers" made of the classifiers of `factory` (fake ones when
+// none is given); restart() replaces it by a fresh one over the same files.
+class TempRepository {
+public:
+    explicit TempRepository(const classifier::ClassifierFactory* factory = nullptr,
+                            std::uint64_t capacity = std::uint64_t(1) << 40, std::uint64_t each = 1)
+        : memory(capacity, each), _factory(factory != nullptr ? factory : &_fakes) {
+        std::filesystem::create_directories(root);
+        std::filesystem::create_directories(locks);
         restart();
     }
-    ~RepositoryFixture() override { _repository.reset(); }
 
-    void restart() {
-        _repository.reset();
-        _repository = std::make_unique<JobDistributionImpl>(
-            &_factory, &_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile, &_removeFile, _locks,
-            &_metrics);
+    std::unique_ptr<JobDistributionImpl> make() {
+        return std::make_unique<JobDistributionImpl>(_factory, &memory, &loadFile, &saveFile,
+                                                     &_existsFile, &_sizeFile, &_removeFile,
+                                                     locks, &metrics);
     }
-    std::string key(const std::string& name) const { return _root + "/" + name + ".dat"; }
+    void restart() {
+        repository.reset();
+        repository = make();
+    }
+    std::string key(const std::string& name) const { return root + "/" + name + ".dat"; }
     bool exists(const std::string& lowerName) const { return std::filesystem::exists(key(lowerName)); }
     std::string content(const std::string& lowerName) const {
         return io::filesystem::test::TempFolder::read(key(lowerName));
     }
     void store(const std::string& lowerName, const std::string& data) const {
-        _folder.write("classifiers/" + lowerName + ".dat", data);
+        folder.write("classifiers/" + lowerName + ".dat", data);
     }
-    // A read call: the class's count in the shared classifier, under its reader lock.
+    // A read call: the class's count in the shared fake classifier, under its reader lock.
     std::int64_t read(const std::string& name, const std::string& className) {
-        const auto classifier = _repository->get(key(name));
+        const auto classifier = repository->get(key(name));
         platform::mutex::ReaderAutoLock lock(classifier->reader());
         return fake(classifier->classifier()).count(className);
     }
 
-    io::filesystem::test::TempFolder _folder;
-    const std::string _root = _folder.path("classifiers");
-    const std::string _locks = _folder.path("locks");
-    MemoryAccount _memory;
-    FakeClassifierFactory _factory{&_memory};
-    GatedLoadFile _loadFile;
-    SwitchableSaveFile _saveFile;
+    io::filesystem::test::TempFolder folder;
+    const std::string root = folder.path("classifiers");
+    const std::string locks = folder.path("locks");
+    MemoryAccount memory;
+    GatedLoadFile loadFile;
+    SwitchableSaveFile saveFile;
+    Metrics metrics;
+    std::unique_ptr<JobDistributionImpl> repository;
+
+private:
+    FakeClassifierFactory _fakes{&memory};
+    const classifier::ClassifierFactory* _factory;
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;
-    Metrics _metrics;
-    std::unique_ptr<JobDistributionImpl> _repository;
 };
 
-// The message of the E that call throws.
-template <class E, class Call>
-std::string failure(Call call) {
-    try {
-        call();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "no exception";
-}
+// A test over a repository of fake classifiers: `Capacity` bytes of memory, `Each` a classifier.
+template <std::uint64_t Capacity = (std::uint64_t(1) << 40), std::uint64_t Each = 1>
+class RepositoryTest : public ::testing::Test, protected TempRepository {
+protected:
+    RepositoryTest() : TempRepository(nullptr, Capacity, Each) {}
+};
 
 }  // namespace norvale::quillmark::testing

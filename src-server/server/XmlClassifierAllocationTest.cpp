@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include "classifier/CountingOperatorNew.h"
@@ -23,11 +22,11 @@ namespace fs = std::filesystem;
 
 using Files = std::map<std::string, std::string>;
 
-// What one run of the request left: its answer, or that process gave up with bad_alloc.
+// What one run of the request left: its answer or bad_alloc, and whether it reached the
+// allocation made to fail.
 struct Outcome {
     std::string answer;
     bool outOfMemory = false;
-    // Whether the request reached the allocation made to fail.
     bool failed = false;
 };
 
@@ -35,16 +34,13 @@ class XmlClassifierAllocationTest : public StorageFixture {
 protected:
     XmlClassifierAllocationTest() {
         createSpam();
-        _snapshot = files();
+        _snapshot = stored();
     }
 
-    Files files() const {
+    Files stored() const {
         Files found;
         for (const auto& entry : fs::directory_iterator(root)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::ostringstream bytes;
-            bytes << in.rdbuf();
-            found[entry.path().filename().string()] = bytes.str();
+            found[entry.path().filename().string()] = io::filesystem::test::TempFolder::read(entry.path());
         }
         return found;
     }
@@ -52,21 +48,13 @@ protected:
     // The classifier folder as it was after set-up, and a repository that has loaded nothing.
     std::unique_ptr<JobDistributionImpl> restore() {
         for (const auto& entry : fs::directory_iterator(root)) fs::remove(entry.path());
-        for (const auto& [name, bytes] : _snapshot) {
-            std::ofstream(root + "/" + name, std::ios::binary) << bytes;
-        }
-        return std::make_unique<JobDistributionImpl>(&_classifiers, &_memory, &_loadFile,
-                                                     &saveFile, &_existsFile, &_sizeFile,
-                                                     &_removeFile, _folder.path("locks"),
-                                                     &metrics);
+        for (const auto& [name, bytes] : _snapshot) std::ofstream(root + "/" + name, std::ios::binary) << bytes;
+        return files.make();
     }
 
-    // Runs the request with allocation allowed + 1 of process failing (allowed -1: none fails);
-    // with `once`, the allocations after it succeed again.
-    Outcome runFailing(JobDistribution& classifiers, const std::string& body, long allowed,
-                       bool once) {
-        XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(), &_strict,
-                               xml::test::RequestNamespace, root, &log, &metrics);
+    // Runs the request with allocation allowed + 1 failing (allowed -1: none fails); with
+    // `once`, the allocations after it succeed again.
+    Outcome runFailing(JobDistribution& classifiers, const std::string& body, long allowed, bool once) {
         const std::string document = request(body);
         Outcome outcome;
         allocationsMade = 0;
@@ -74,10 +62,10 @@ protected:
         try {
             if (once) {
                 const FailOnceAfter failing(allowed);
-                outcome.answer = executor.process(document);
+                outcome.answer = process(document, false, &classifiers);
             } else {
                 const FailAfter failing(allowed);
-                outcome.answer = executor.process(document);
+                outcome.answer = process(document, false, &classifiers);
             }
         } catch (const std::bad_alloc&) {
             outcome.outOfMemory = true;
@@ -87,8 +75,8 @@ protected:
     }
 
     std::string informationIn(JobDistribution& classifiers, const std::string& name) {
-        return runOn(classifiers,
-                     readCalls(call("getInformation", "i", "classifierName=\"" + name + "\"")));
+        return process(request(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\""))),
+                       false, &classifiers);
     }
 
     Files _snapshot;
@@ -96,8 +84,7 @@ protected:
 
 bool wellFormed(const std::string& text) {
     try {
-        xml::Document document;
-        document.loadFromMemory(text);
+        xml::Document().loadFromMemory(text);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -139,7 +126,7 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
             ASSERT_EQ(2000, statusOf(runFailing(*classifiers, r.body, -1, once).answer));
             const long needed = allocationsMade;
             const std::string committed = informationIn(*classifiers, r.classifier);
-            const Files committedFiles = files();
+            const Files committedFiles = stored();
             ASSERT_NE(before, committed);
             ASSERT_GT(needed, 10);
 
@@ -162,12 +149,12 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
                     EXPECT_EQ(5030, statusOf(outcome.answer)) << outcome.answer;
                 }
                 const std::string after = informationIn(*classifiers, r.classifier);
-                if (after == committed && files() == committedFiles) {
+                if (after == committed && stored() == committedFiles) {
                     ++afterCommit;
                     EXPECT_TRUE(outcome.outOfMemory);
                     continue;
                 }
-                EXPECT_TRUE(files() == _snapshot);
+                EXPECT_TRUE(stored() == _snapshot);
                 if (!once && statusOf(before) == 4000 && statusOf(after) == 2000) {
                     ++leftInMemory;
                     continue;

@@ -16,14 +16,14 @@ namespace {
 
 using namespace test;
 
-class XmlClassifierConcurrencyTest : public StorageFixture {};
+using XmlClassifierConcurrencyTest = StorageFixture;
 
 TEST_F(XmlClassifierConcurrencyTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
     createSpam();
     std::promise<void> saving;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    saveFile.onSave = [&saving, released] {
+    files.saveFile.onSave = [&saving, released] {
         saving.set_value();
         released.wait();
     };

@@ -11,8 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "io/filesystem/FileDescriptor.h"
@@ -27,24 +26,18 @@ namespace fs = std::filesystem;
 // A tmpfs of `size` bytes mounted over a folder while the object lives.
 class ScopedTmpfs {
 public:
-    ScopedTmpfs(std::string folder, std::size_t size) : _folder(std::move(folder)) {
-        const std::string options = "size=" + std::to_string(size);
-        _mounted = ::mount("qm_full_disk", _folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        if (!_mounted) _error = std::strerror(errno);
-    }
+    ScopedTmpfs(std::string folder, std::size_t size)
+        : folder(std::move(folder)),
+          mounted(::mount("qm_full_disk", this->folder.c_str(), "tmpfs", 0,
+                          ("size=" + std::to_string(size)).c_str()) == 0) {}
     ScopedTmpfs(const ScopedTmpfs&) = delete;
     ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
     ~ScopedTmpfs() {
-        if (_mounted) ::umount2(_folder.c_str(), MNT_DETACH);
+        if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
     }
 
-    bool mounted() const { return _mounted; }
-    const std::string& error() const { return _error; }
-
-private:
-    std::string _folder;
-    bool _mounted = false;
-    std::string _error;
+    const std::string folder;
+    const bool mounted;
 };
 
 // Writes `path` until the file system refuses more; true when it ended full.
@@ -59,27 +52,14 @@ bool fill(const std::string& path) {
     }
 }
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-std::size_t entriesIn(const std::string& folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
-    return count;
-}
-
-class XmlClassifierFullDiskTest : public StorageFixture {};
+using XmlClassifierFullDiskTest = StorageFixture;
 
 TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     const ScopedTmpfs disk(root, 256 * 1024);
-    if (!disk.mounted()) GTEST_SKIP() << "could not mount a tmpfs: " << disk.error();
+    if (!disk.mounted) GTEST_SKIP() << "could not mount a tmpfs: " << std::strerror(errno);
     createSpam();
-    const std::string stored = bytesOf(file("spam"));
+    const std::string stored = files.content("spam");
     const std::string before = information();
     ASSERT_EQ(2000, statusOf(before));
     ASSERT_TRUE(fill(root + "/filler"));
@@ -102,9 +82,9 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
         EXPECT_EQ(0u, messageOf(answer).rfind(
                           "An error occurred when executing a classifier query.\n\n", 0))
             << answer;
-        EXPECT_EQ(stored, bytesOf(file("spam")));
+        EXPECT_EQ(stored, files.content("spam"));
         // No half-written file is left beside the stored one and the filler.
-        EXPECT_EQ(2u, entriesIn(root));
+        EXPECT_EQ(2, std::distance(fs::directory_iterator(root), fs::directory_iterator()));
         EXPECT_EQ(before, information());
         EXPECT_EQ(before, runAfterRestart(readCalls(
                               call("getInformation", "i", "classifierName=\"Spam\""))));
@@ -115,7 +95,7 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     fs::remove(root + "/filler");
     EXPECT_EQ(2000, statusOf(run(cases[0].body)));
     EXPECT_NE(before, information());
-    EXPECT_NE(stored, bytesOf(file("spam")));
+    EXPECT_NE(stored, files.content("spam"));
 }
 
 }  // namespace

@@ -1,172 +1,41 @@
-// Request execution against a scripted repository: which keys and texts reach the classifiers,
-// and how every kind of failure becomes an error document.
+// Request execution over fake classifiers: which classifiers and texts the calls reach, and how
+// every kind of failure becomes an error document.
 
 #include "server/XmlClassifier.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 
-#include "classifier/ClassifierException.h"
 #include "io/IOException.h"
-#include "server/ErrorResponseFactoryImpl.h"
-#include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifierTestSupport.h"
 
 namespace norvale::quillmark {
 namespace {
 
 using namespace test;
+using testing::fakeData;
 
-// Remembers what the request handed to it; its classes are fixed at construction.
-class ScriptedClassifier : public classifier::Classifier {
-public:
-    explicit ScriptedClassifier(std::vector<std::string> classes, std::vector<std::string>* texts)
-        : _classes(std::move(classes)), _texts(texts) {}
+class XmlClassifierTest : public ExecutorFixture {};
 
-    void swap(Classifier& other) override {
-        std::swap(_classes, dynamic_cast<ScriptedClassifier&>(other)._classes);
-    }
-    std::unique_ptr<Classifier> clone() const override {
-        return std::make_unique<ScriptedClassifier>(_classes, _texts);
-    }
-    bool classExists(std::string_view name) const override {
-        return std::find(_classes.begin(), _classes.end(), name) != _classes.end();
-    }
-    void addClass(std::string_view name) override {
-        if (classExists(name)) throw classifier::ClassifierException("class exists");
-        _classes.emplace_back(name);
-    }
-    void removeClass(std::string_view) override {}
-    void train(std::string_view, std::string_view text) override { _texts->emplace_back(text); }
-    void untrain(std::string_view, std::string_view text) override { _texts->emplace_back(text); }
-    void compact() override {}
-    void classify(std::string_view text, classifier::Classification& out) const override {
-        if (_classes.empty()) throw classifier::ClassifierException("no classes");
-        _texts->emplace_back(text);
-        for (const std::string& name : _classes) out.setProbability(name, 0.5);
-        out.setTextCoverage(0.25);
-    }
-    void classifyKeywords(std::string_view text, classifier::KeywordQueue& queue) const override {
-        _texts->emplace_back(text);
-        keywordThreshold = queue.threshold();
-    }
-    std::vector<classifier::ClassInformation> getInformation() const override {
-        std::vector<classifier::ClassInformation> information;
-        for (const std::string& name : _classes) information.push_back({name, 1, 2});
-        return information;
-    }
-    std::string getTrainingData() const override { return "blob"; }
-    void setTrainingData(std::string_view) override {}
-
-    mutable double keywordThreshold = -1.0;
-
-private:
-    std::vector<std::string> _classes;
-    std::vector<std::string>* _texts;
-};
-
-// Hands out classifiers added by the test under their exact key and records every key asked
-// for; `failure` (when set) runs at the start of every get.
-class ScriptedRepository : public JobDistribution {
-public:
-    ScriptedClassifier& add(const std::string& key, std::vector<std::string> classes) {
-        auto engine = std::make_unique<ScriptedClassifier>(std::move(classes), &texts);
-        ScriptedClassifier& result = *engine;
-        _classifiers[key] = std::make_shared<ThreadSafeClassifier>(std::move(engine), 0);
-        return result;
-    }
-
-    std::shared_ptr<ThreadSafeClassifier> create(const std::string& key) override {
-        keys.push_back("create " + key);
-        add(key, {});
-        return _classifiers[key];
-    }
-    std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override {
-        keys.push_back("get " + key);
-        if (failure) failure();
-        const auto found = _classifiers.find(key);
-        if (found == _classifiers.end()) {
-            throw ClassifierNotFoundException("The requested classifier could not be found. '" +
-                                              key + "'.");
-        }
-        return found->second;
-    }
-    std::uint64_t size(const std::string& key) override {
-        keys.push_back("size " + key);
-        return 0;
-    }
-    void save(const std::string& key, std::string_view) override { keys.push_back("save " + key); }
-    void remove(const std::string& key) override {
-        keys.push_back("remove " + key);
-        _classifiers.erase(key);
-    }
-
-    std::vector<std::string> keys;
-    std::vector<std::string> texts;
-    std::function<void()> failure;
-
-private:
-    std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
-};
-
-class XmlClassifierTest : public ::testing::Test {
-protected:
-    XmlClassifierTest() {
-        const std::string requestNamespace = xml::test::addSchema(_strict, "server/RequestSchema.xsd");
-        EXPECT_EQ(xml::test::RequestNamespace, requestNamespace);
-        addLaxSchema(_lax);
-    }
-
-    // A request executor validating against the real request schema, or against one that lets
-    // anything below the root through.
-    std::unique_ptr<StringClassifier> make(bool lax = false, const std::string& root = "/srv/qm") {
-        return std::make_unique<XmlClassifier>(&repository, &_responses, &_errors,
-                                               hooks.create(), lax ? &_lax : &_strict,
-                                               xml::test::RequestNamespace, root, &log,
-                                               &metrics);
-    }
-
-    std::string run(const std::string& body, bool lax = false) {
-        return make(lax)->process(request(body));
-    }
-
-    ScriptedRepository repository;
-    RecordingLog log;
-    Metrics metrics;
-    RecordingHookFactory hooks;
-
-private:
-    xml::SchemaCache _strict;
-    xml::SchemaCache _lax;
-    ResponseFactoryImpl _responses{ResponseNamespace};
-    ErrorResponseFactoryImpl _errors{ResponseNamespace, ErrorVersion};
-};
-
-TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierNamedByRootAndNameWithTheirTexts) {
-    repository.add("/srv/qm/Spam.dat", {"good", "bad"});
+TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) {
+    files.store("spam", fakeData({{"bad", 0}, {"good", 0}}));
     const std::string body =
         texts(text("a", "first a") + text("a", "second a") + text("both", "plain") +
               "<textBase64 id=\"both\">ZW5jb2RlZA==</textBase64>"
               "<textBase64 id=\"coded\">aGVsbG8gd29ybGQ=</textBase64>") +
         readCalls(call("classify", "c1", "classifierName=\"Spam\" textId=\"a\"") +
-                  call("classify", "c2", "classifierName=\"Spam\" textId=\"both\"") +
-                  call("classifyKeywords", "c3", "classifierName=\"Spam\" textId=\"coded\"") +
+                  call("classify", "c2", "classifierName=\"SPAM\" textId=\"both\"") +
+                  call("classifyKeywords", "c3", "classifierName=\"spam\" textId=\"coded\"") +
                   call("getInformation", "c4", "classifierName=\"Spam\""));
     // Repeated text ids pass only the lax schema.
     const std::string response = run(body, true);
-
     EXPECT_EQ(2000, statusOf(response)) << response;
-    EXPECT_EQ((std::vector<std::string>{"get /srv/qm/Spam.dat", "get /srv/qm/Spam.dat",
-                                        "get /srv/qm/Spam.dat", "get /srv/qm/Spam.dat"}),
-              repository.keys);
     // The first of two texts with one id; a plain text before an encoded one of the same id.
-    EXPECT_EQ((std::vector<std::string>{"first a", "plain", "hello world"}), repository.texts);
+    EXPECT_EQ((std::vector<std::string>{"first a", "plain", "hello world"}), files.memory.texts);
     const std::size_t c1 = response.find("<classify id=\"c1\">");
     const std::size_t c2 = response.find("<classify id=\"c2\">");
     const std::size_t c3 = response.find("<classifyKeywords id=\"c3\">");
@@ -174,23 +43,20 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierNamedByRootAndNameWithTheir
     ASSERT_NE(std::string::npos, c4) << response;
     EXPECT_TRUE(c1 < c2 && c2 < c3 && c3 < c4) << response;
     EXPECT_EQ(std::string::npos, response.find("textCoverage")) << "version 1.00";
-    EXPECT_TRUE(log.texts("Error").empty());
+    EXPECT_TRUE(log.entries().empty());
 
     // The declared version decides the response's version and its text coverage.
-    const std::string newer = make(true)->process(request(body, "1.010"));
+    const std::string newer = process(request(body, "1.010"), true);
     EXPECT_NE(std::string::npos, newer.find(" version=\"1.01\">")) << newer;
     EXPECT_NE(std::string::npos, newer.find("<classification textCoverage=\"0.25\">")) << newer;
-}
 
-// Text ids are compared as literal strings: a quote is an ordinary character, and an id written
-// as an XPath expression finds no other text. An encoded text must be written without prefix.
-TEST_F(XmlClassifierTest, TextIdsAreLiteralStrings) {
-    repository.add("/srv/qm/Spam.dat", {"good"});
+    // Text ids are literal strings: a quote is an ordinary character, and an id written as an
+    // XPath expression finds no other text. An encoded text must be written without prefix.
     const std::string elements = texts(
         text("say &quot;hi&quot;", "quoted") + text("b", "other") +
         "<textBase64 id=\"e\">ZW5j</textBase64><q:textBase64 xmlns:q=\"" +
         xml::test::RequestNamespace + "\" id=\"p\">cHJl</q:textBase64>");
-    const std::vector<std::pair<std::string, std::string>> cases = {
+    const std::pair<std::string, std::string> ids[] = {
         {"say &quot;hi&quot;", "quoted"},
         {"e", "enc"},
         {"a&quot;] | //*[@id=&quot;b", "No text with the id 'a\"] | //*[@id=\"b' was found."},
@@ -198,221 +64,170 @@ TEST_F(XmlClassifierTest, TextIdsAreLiteralStrings) {
          "No text with the id 'x\"] | namespace::* | qm:texts/*[@id=\"b' was found."},
         {"p", "Unrecognized text element name q:textBase64. textBase64 was expected."},
     };
-    for (const auto& [textId, expected] : cases) {
-        repository.texts.clear();
-        const std::string response = run(
-            elements + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"" +
-                                                           textId + "\"")),
+    for (const auto& [textId, expected] : ids) {
+        SCOPED_TRACE(textId);
+        files.memory.texts.clear();
+        const std::string answer = run(
+            elements + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"" + textId + "\"")),
             true);
-        if (statusOf(response) == 2000) {
-            EXPECT_EQ(std::vector<std::string>{expected}, repository.texts) << textId;
+        if (statusOf(answer) == 2000) {
+            EXPECT_EQ(std::vector<std::string>{expected}, files.memory.texts);
         } else {
-            EXPECT_EQ(4000, statusOf(response)) << textId;
-            EXPECT_EQ(0u, messageOf(response).find(expected + "\nCall id: c")) << response;
+            EXPECT_EQ(4000, statusOf(answer));
+            EXPECT_EQ(expected + "\nCall id: c\nReadCall: classify" + ReadCallsTail, messageOf(answer));
         }
     }
 }
 
 TEST_F(XmlClassifierTest, KeywordThresholdDependsOnTheNumberOfClasses) {
-    const std::vector<std::pair<std::vector<std::string>, double>> cases = {
-        {{"one"}, 0.0},
-        {{"one", "two"}, 1.8 / 3},
-        {{"one", "two", "three"}, 0.45},
-        {{"a", "b", "c", "d", "e"}, 0.3},
+    const std::pair<testing::Counts, double> cases[] = {
+        {{{"one", 1}}, 0.0},
+        {{{"one", 1}, {"two", 1}}, 1.8 / 3},
+        {{{"one", 1}, {"two", 1}, {"three", 1}}, 0.45},
+        {{{"a", 1}, {"b", 1}, {"c", 1}, {"d", 1}, {"e", 1}}, 0.3},
     };
     for (const auto& [classes, threshold] : cases) {
-        ScriptedClassifier& engine = repository.add("/srv/qm/k.dat", classes);
+        const std::string name = "k" + std::to_string(classes.size());
+        files.store(name, fakeData(classes));
         // The request schema lets the newer protocol version through.
-        const std::string response = make()->process(request(
+        const std::string response = process(request(
             texts(text("t", "some words")) +
-                readCalls(call("classifyKeywords", "k", "classifierName=\"k\" textId=\"t\"")),
+                readCalls(call("classifyKeywords", "k", "classifierName=\"" + name + "\" textId=\"t\"")),
             "1.01"));
         EXPECT_EQ(2000, statusOf(response)) << response;
-        EXPECT_DOUBLE_EQ(threshold, engine.keywordThreshold) << classes.size() << " classes";
+        EXPECT_DOUBLE_EQ(threshold, files.memory.threshold) << classes.size() << " classes";
     }
 }
 
-TEST_F(XmlClassifierTest, FailedReadCallStopsTheSequenceAndNamesTheCall) {
-    repository.add("/srv/qm/here.dat", {"good"});
-    const std::string body =
-        texts(text("t", "text")) +
-        readCalls(call("classify", "r1", "classifierName=\"here\" textId=\"t\"") +
-                  call("classify", "r2", "classifierName=\"missing\" textId=\"t\"") +
-                  call("getInformation", "r3", "classifierName=\"here\""));
-    const std::string response = run(body);
+// Each request fails on its own: the status, the message (whole when it ends with the tail of
+// its call sequence, else its start), and the start of the one log entry it leaves, if any.
+// Failures of a call are answered without a log line unless they are the server's own; every
+// request is archived first.
+TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
+    files.store("here", fakeData({{"good", 1}}));
+    files.store("empty", fakeData({}));
+    files.store("cold", fakeData({{"good", 1}}));  // fails to load while a failure is set
+    const std::string info = call("getInformation", "i", "classifierName=\"here\"");
+    const std::string cold = call("getInformation", "i", "classifierName=\"cold\"");
+    const std::string invalid = request(readCalls(call("frobnicate", "f")));
+    const struct {
+        const char* what;
+        std::string document;
+        std::function<void()> failure;
+        int status;
+        std::string message;
+        std::string logged;  // the start of the only log entry, "" for none
+    } cases[] = {
+        {"missing classifier", request(texts(text("t", "x")) + readCalls(
+             call("classify", "r1", "classifierName=\"here\" textId=\"t\"") +
+             call("classify", "r2", "classifierName=\"missing\" textId=\"t\"") + info)),
+         nullptr, 4000, "The requested classifier could not be found. '" + root +
+             "/missing.dat'.\nCall id: r2\nReadCall: classify" + ReadCallsTail, ""},
+        {"engine refusal", request(texts(text("t", "x")) +
+             readCalls(call("classify", "e", "classifierName=\"empty\" textId=\"t\""))),
+         nullptr, 4000, "no classes\nCall id: e\nReadCall: classify" + ReadCallsTail, ""},
+        {"input/output failure", request(readCalls(cold)),
+         [] { throw io::IOException("The disk is gone."); }, 5000,
+         "The disk is gone.\nCall id: i\nReadCall: getInformation" + ReadCallsTail,
+         "Error: Caught an exception while iterating calls. Method: getInformation. The disk is gone."},
+        {"system failure", request(readCalls(cold)), [] { throw xml::AtlException(ENOMEM); }, 5000,
+         "An ATL exception was caught. System error message: " + std::string(std::strerror(ENOMEM)),
+         "Error: An ATL exception was caught. System error message: "},
+        {"invalid", invalid, nullptr, 4000,
+         "Validation of an request failed, please verify your that your XML is correct."
+         "Problems validating the xml document.\r\n",
+         "Log: Validation of an request failed, please verify your that your XML is correct."
+         "Problems validating the xml document.\\r\\nError Code: "},
+        {"unreadable", "<quillmark", nullptr, 4000,
+         "Caught XMLException exception while trying to read xml parameters. Error when loading "
+         "the XML document from the memory.\n\n", ""},
+        {"version no number", request(readCalls(info), "one"), nullptr, 5000,
+         "An error occurred when executing a classifier query.\n\nError parsing the string [one]",
+         "Error: An error occurred when executing a classifier query.\n\nError parsing the string [one]"},
+        {"size no number", request(writeCalls("here", call("create", "w"), " maxSize=\"many\"")),
+         nullptr, 5000,
+         "An error occurred when executing a classifier query.\n\nError parsing the string [many]",
+         "Error: An error occurred when executing a classifier query.\n\nError parsing the string [many]"},
+        {"unknown read call", request(readCalls(info + call("frobnicate", "f", "classifierName=\"here\""))),
+         nullptr, 4000, "The method frobnicate is not supported in the readCalls sequence.\nCall id: "
+         "f\nReadCall: frobnicate" + ReadCallsTail, ""},
+        {"missing attribute", request(writeCalls("here", call("addClass", "w1", "className=\"n\"") +
+                                                             call("train", "w2", "className=\"n\""))),
+         nullptr, 4000, "The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" +
+             WriteCallsTail, ""},
+    };
+    std::vector<std::string> documents;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        files.loadFile.failure = c.failure;
+        const std::string answer = process(c.document, c.document != invalid);
+        documents.push_back(c.document);
+        EXPECT_EQ(c.status, statusOf(answer)) << answer;
+        EXPECT_EQ(0u, messageOf(answer).find(c.message)) << messageOf(answer);
+        if (c.message.ends_with("try again.\n")) {
+            EXPECT_EQ(c.message, messageOf(answer));
+        }
+        const auto entries = log.entries();
+        ASSERT_EQ(c.logged.empty() ? 0u : 1u, entries.size());
+        // The log's copy of a request quotes it on one line.
+        for (const std::string& entry : entries) {
+            EXPECT_EQ(0u, entry.find(c.logged)) << entry;
+            EXPECT_TRUE(entry[0] == 'E' || entry.find_first_of("\r\n") == std::string::npos);
+        }
+    }
+    EXPECT_EQ(documents, hooks.saved());
+    EXPECT_EQ(2u, files.repository->count()) << "only 'here' and 'empty' were loaded";
 
-    EXPECT_EQ(4000, statusOf(response));
-    EXPECT_EQ("The requested classifier could not be found. '/srv/qm/missing.dat'.\nCall id: "
-              "r2\nReadCall: classify" + ReadCallsTail,
-              messageOf(response));
-    EXPECT_EQ(std::string::npos, response.find("r1")) << "no result of the first call";
-    EXPECT_EQ((std::vector<std::string>{"get /srv/qm/here.dat", "get /srv/qm/missing.dat"}),
-              repository.keys);
-    EXPECT_TRUE(log.texts("Error").empty());
-    EXPECT_TRUE(log.texts("Log").empty());
-}
-
-TEST_F(XmlClassifierTest, FailuresInsideACallGetTheirStatusCode) {
-    repository.add("/srv/qm/empty.dat", {});
-    const std::string engineFailure =
-        run(texts(text("t", "x")) +
-            readCalls(call("classify", "e", "classifierName=\"empty\" textId=\"t\"")));
-    EXPECT_EQ(4000, statusOf(engineFailure));
-    EXPECT_EQ("no classes\nCall id: e\nReadCall: classify" + ReadCallsTail,
-              messageOf(engineFailure));
-    EXPECT_TRUE(log.texts("Error").empty()) << "engine refusals are not logged";
-
-    repository.failure = [] { throw io::IOException("The disk is gone."); };
-    const std::string ioFailure =
-        run(readCalls(call("getInformation", "i", "classifierName=\"empty\"")));
-    EXPECT_EQ(5000, statusOf(ioFailure));
-    EXPECT_EQ("The disk is gone.\nCall id: i\nReadCall: getInformation" + ReadCallsTail,
-              messageOf(ioFailure));
-    EXPECT_EQ(std::vector<std::string>{"Caught an exception while iterating calls. Method: "
-                                       "getInformation. The disk is gone."},
+    // What no error document can answer is logged and thrown on to the connection.
+    log.clear();
+    files.loadFile.failure = [] { throw std::bad_alloc(); };
+    EXPECT_THROW(run(readCalls(cold)), std::bad_alloc);
+    files.loadFile.failure = [] { throw 42; };
+    EXPECT_THROW(run(readCalls(cold)), int);
+    files.loadFile.failure = nullptr;
+    EXPECT_EQ((std::vector<std::string>{
+                  "A std exception occured when trying to read xml parameters, exception type: " +
+                      std::string(std::bad_alloc().what()),
+                  "An unknown ... exception was caught while trying to read xml parameters."}),
               log.texts("Error"));
 }
 
-TEST_F(XmlClassifierTest, FailuresOutsideTheCallFamiliesAreAnsweredOrRethrown) {
-    repository.add("/srv/qm/c.dat", {"good"});
-    const std::string body = readCalls(call("getInformation", "i", "classifierName=\"c\""));
-
-    repository.failure = [] { throw xml::AtlException(ENOMEM); };
-    const std::string atl = run(body);
-    EXPECT_EQ(5000, statusOf(atl));
-    const std::string atlMessage = "An ATL exception was caught. System error message: " +
-                                   std::string(std::strerror(ENOMEM));
-    EXPECT_EQ(0u, messageOf(atl).find(atlMessage)) << messageOf(atl);
-    ASSERT_EQ(1u, log.texts("Error").size());
-    EXPECT_EQ(messageOf(atl), log.texts("Error")[0]);
-
-    repository.failure = [] { throw std::bad_alloc(); };
-    EXPECT_THROW(run(body), std::bad_alloc);
-    ASSERT_EQ(2u, log.texts("Error").size());
-    EXPECT_EQ("A std exception occured when trying to read xml parameters, exception type: " +
-                  std::string(std::bad_alloc().what()),
-              log.texts("Error")[1]);
-
-    repository.failure = [] { throw 42; };
-    EXPECT_THROW(run(body), int);
-    ASSERT_EQ(3u, log.texts("Error").size());
-    EXPECT_EQ("An unknown ... exception was caught while trying to read xml parameters.",
-              log.texts("Error")[2]);
-}
-
-TEST_F(XmlClassifierTest, RequestsThatCannotBeReadAreArchivedAndRefused) {
-    const std::string invalid = request(readCalls(call("frobnicate", "f")));
-    const std::string refused = make()->process(invalid);
-    EXPECT_EQ(4000, statusOf(refused));
-    const std::string opening =
-        "Validation of an request failed, please verify your that your XML is correct."
-        "Problems validating the xml document.\r\n";
-    EXPECT_EQ(0u, messageOf(refused).find(opening)) << messageOf(refused);
-    // The log's copy quotes the request with its control characters escaped: one line.
-    ASSERT_EQ(1u, log.texts("Log").size());
-    EXPECT_EQ(0u, log.texts("Log")[0].find(
-                      "Validation of an request failed, please verify your that your XML is "
-                      "correct.Problems validating the xml document.\\r\\nError Code: "));
-    EXPECT_EQ(std::string::npos, log.texts("Log")[0].find_first_of("\r\n"));
-
-    const std::string broken = "<quillmark";
-    const std::string unreadable = make()->process(broken);
-    EXPECT_EQ(4000, statusOf(unreadable));
-    EXPECT_EQ(0u, messageOf(unreadable)
-                      .find("Caught XMLException exception while trying to read xml parameters. "
-                            "Error when loading the XML document from the memory.\n\n"))
-        << messageOf(unreadable);
-
-    EXPECT_EQ((std::vector<std::string>{invalid, broken}), hooks.saved());
-    EXPECT_TRUE(repository.keys.empty());
-    EXPECT_TRUE(log.texts("Error").empty());
-}
-
-// Requests the real schema would refuse, each refused on its own: the status and the start of
-// the message; failures before the calls are logged as errors, refusals of a call are not.
-TEST_F(XmlClassifierTest, RequestsRefusedBeforeOrAtACall) {
-    repository.add("/srv/qm/c.dat", {"good"});
-    const std::string info = call("getInformation", "a", "classifierName=\"c\"");
-    const struct {
-        std::string request;
-        int status;
-        std::string message;
-        bool logged;
-    } cases[] = {
-        {request(readCalls(info), "one"), 5000,
-         "An error occurred when executing a classifier query.\n\nError parsing the string [one]",
-         true},
-        {request(writeCalls("c", call("create", "w"), " maxSize=\"many\"")), 5000,
-         "An error occurred when executing a classifier query.\n\nError parsing the string [many]",
-         true},
-        {request(readCalls(info + call("frobnicate", "f", "classifierName=\"c\""))), 4000,
-         "The method frobnicate is not supported in the readCalls sequence.\nCall id: "
-         "f\nReadCall: frobnicate" + ReadCallsTail,
-         false},
-        {request(writeCalls("c", call("addClass", "w1", "className=\"n\"") +
-                                     call("train", "w2", "className=\"n\""))),
-         4000,
-         "The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" +
-             WriteCallsTail,
-         false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
-        log.clear();
-        const std::string answer = make(true)->process(c.request);
-        EXPECT_EQ(c.status, statusOf(answer));
-        EXPECT_EQ(0u, messageOf(answer).find(c.message)) << messageOf(answer);
-        EXPECT_EQ(c.logged ? std::vector<std::string>{messageOf(answer)}
-                           : std::vector<std::string>{},
-                  log.texts("Error"));
-        if (c.logged) {
-            EXPECT_TRUE(repository.keys.empty());
-        }
-    }
-}
-
 TEST_F(XmlClassifierTest, OnlyASingleSequenceElementIsExecuted) {
-    repository.add("/srv/qm/c.dat", {"good"});
-    const std::string twice = run(readCalls(call("getInformation", "a", "classifierName=\"c\"")) +
-                                      readCalls(call("getInformation", "b", "classifierName=\"c\"")),
-                                  true);
+    files.store("c", fakeData({{"good", 1}}));
+    const std::string info = call("getInformation", "a", "classifierName=\"c\"");
+    const std::string twice = run(readCalls(info) + readCalls(info), true);
     EXPECT_EQ(5000, statusOf(twice));
     EXPECT_NE(std::string::npos, twice.find(">No calls were found in the response.<")) << twice;
-    EXPECT_TRUE(repository.keys.empty());
+    EXPECT_EQ(0u, files.repository->count());
 
-    const std::string writesTwice =
-        run(readCalls(call("getInformation", "a", "classifierName=\"c\"")) +
-                writeCalls("c", call("addClass", "x", "className=\"n\"")) +
-                writeCalls("c", call("addClass", "y", "className=\"n\"")),
-            true);
+    const std::string writesTwice = run(readCalls(info) + writeCalls("c", call("addClass", "x", "className=\"n\"")) +
+                                            writeCalls("c", call("addClass", "y", "className=\"n\"")),
+                                        true);
     EXPECT_EQ(2000, statusOf(writesTwice)) << writesTwice;
-    EXPECT_EQ(std::vector<std::string>{"get /srv/qm/c.dat"}, repository.keys);
     EXPECT_EQ(std::string::npos, writesTwice.find("<writeCalls>"));
+    EXPECT_EQ(fakeData({{"good", 1}}), files.content("c"));
 }
 
 TEST_F(XmlClassifierTest, NamesThatAreNoPlainFileNamesNeverReachTheRepository) {
     const std::string tooLong(101, 'a');
     for (const std::string name : {"../x", "a\\b", ".hidden", "", "sp ace", tooLong.c_str()}) {
-        const std::string read = run(
-            readCalls(call("getInformation", "r", "classifierName=\"" + name + "\"")), true);
-        EXPECT_EQ(4000, statusOf(read)) << name;
-        EXPECT_EQ(0u, messageOf(read).find("The classifier name '" + name + "' is not allowed."))
-            << messageOf(read);
+        SCOPED_TRACE(name);
+        const std::string read = run(readCalls(call("getInformation", "r", "classifierName=\"" + name + "\"")), true);
+        EXPECT_EQ(4000, statusOf(read));
+        EXPECT_EQ(0u, messageOf(read).find("The classifier name '" + name + "' is not allowed."));
         EXPECT_NE(std::string::npos, messageOf(read).find("\nCall id: r\nReadCall: getInformation"));
-
         const std::string write = run(writeCalls(name, call("create", "w")), true);
-        EXPECT_EQ(4000, statusOf(write)) << name;
-        EXPECT_NE(std::string::npos, messageOf(write).find("\nCall id: w\nWriteCall: create"))
-            << messageOf(write);
+        EXPECT_EQ(4000, statusOf(write));
+        EXPECT_NE(std::string::npos, messageOf(write).find("\nCall id: w\nWriteCall: create"));
     }
-    EXPECT_TRUE(repository.keys.empty());
+    EXPECT_EQ(0u, files.repository->count());
+    EXPECT_TRUE(std::filesystem::is_empty(root));
 
     // The longest name allowed, of every kind of character allowed.
     const std::string longest = "A-z_0.9" + std::string(93, 'a');
-    repository.add("/srv/qm/" + longest + ".dat", {"good"});
-    const std::string plain =
-        run(readCalls(call("getInformation", "r", "classifierName=\"" + longest + "\"")), true);
-    EXPECT_EQ(2000, statusOf(plain)) << plain;
+    files.store("a-z_0.9" + std::string(93, 'a'), fakeData({{"good", 1}}));
+    EXPECT_EQ(2000, statusOf(information(longest)));
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 #pragma once
 
-// Fakes and helpers shared by the request execution tests (never linked into the product).
+// The request executor of the tests (never linked into the product): XmlClassifier over the
+// test repository, validating against the real request schema or a lax one.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,34 +14,22 @@
 #include <vector>
 
 #include "classifier/ClassifierFactoryImpl.h"
-#include "io/filesystem/SaveFileImpl.h"
-#include "io/filesystem/ExistsFileImpl.h"
-#include "io/filesystem/LoadFileImpl.h"
-#include "io/filesystem/RemoveFileImpl.h"
-#include "io/filesystem/SizeFileImpl.h"
-#include "io/filesystem/TempFolder.h"
 #include "server/ErrorResponseFactoryImpl.h"
-#include "server/JobDistributionImpl.h"
-#include "server/Log.h"
-#include "server/LogTestSupport.h"
-#include "testing/RecordingLog.h"
-#include "testing/Requests.h"
+#include "server/RepositoryTestSupport.h"
 #include "server/ResponseFactoryImpl.h"
 #include "server/XmlClassifier.h"
 #include "server/XmlHook.h"
+#include "testing/RecordingLog.h"
+#include "testing/Requests.h"
 #include "xml/Document.h"
 #include "xml/SchemaCache.h"
 #include "xml/XmlTestSupport.h"
 
 namespace norvale::quillmark::test {
 
-inline const std::string ResponseNamespace = "urn:quillmark:test:response";
-inline const std::string ErrorVersion = "1.00";
-
-using testing::RecordingLog;
-using testing::SwitchableSaveFile;
 using testing::call;
 using testing::readCalls;
+using testing::RecordingLog;
 using testing::request;
 using testing::statusOf;
 using testing::text;
@@ -53,7 +40,6 @@ using testing::writeCalls;
 class RecordingHookFactory : public XmlHookFactory {
 public:
     std::unique_ptr<XmlHook> create() const override { return std::make_unique<Hook>(this); }
-
     std::vector<std::string> saved() const {
         std::lock_guard<std::mutex> lock(_mutex);
         return _saved;
@@ -76,20 +62,6 @@ private:
     mutable std::vector<std::string> _saved;
 };
 
-// Adds the request schema accepting any content below the root, so that requests the real schema
-// refuses (unknown calls, repeated sequences, unsafe names) reach execution.
-inline void addLaxSchema(xml::SchemaCache& cache) {
-    xml::Document schema;
-    schema.loadFromMemory(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
-        xml::test::RequestNamespace +
-        "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
-        "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
-        "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType></xs:element></xs:schema>");
-    cache.add(xml::test::RequestNamespace, schema);
-}
-
 // The unescaped message of an error document.
 inline std::string messageOf(const std::string& document) {
     const std::size_t start = document.find("\">", document.find("<status "));
@@ -102,12 +74,8 @@ inline std::string messageOf(const std::string& document) {
         const auto entity = std::find_if(std::begin(Entities), std::end(Entities), [&](const auto& e) {
             return document.compare(at, e.first.size(), e.first) == 0;
         });
-        if (entity == std::end(Entities)) {
-            message += document[at++];
-        } else {
-            message += entity->second;
-            at += entity->first.size();
-        }
+        message += entity == std::end(Entities) ? document[at] : entity->second;
+        at += entity == std::end(Entities) ? 1 : entity->first.size();
     }
     return message;
 }
@@ -120,36 +88,46 @@ inline const std::string WriteCallsTail =
     "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
     "the error and try again.\n";
 
-// Request executors over a real repository with its files in a temporary folder; every run()
-// uses a new executor, so runs on several threads at once are fine.
-class StorageFixture : public ::testing::Test {
+inline const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
+
+// Request executors over the test repository; every run uses a new executor, so runs on several
+// threads at once are fine. The fake classifiers unless told to use the real ones.
+class ExecutorFixture : public ::testing::Test {
 protected:
-    StorageFixture() {
-        std::filesystem::create_directories(root);
-        std::filesystem::create_directories(_folder.path("locks"));
+    explicit ExecutorFixture(const classifier::ClassifierFactory* classifiers = nullptr)
+        : files(classifiers) {
         xml::test::addSchema(_strict, "server/RequestSchema.xsd");
-        addLaxSchema(_lax);
+        // Accepts any content below the root, so that requests the real schema refuses
+        // (unknown calls, repeated sequences, unsafe names) reach execution.
+        xml::Document schema;
+        schema.loadFromMemory(
+            "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
+            xml::test::RequestNamespace +
+            "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
+            "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
+            "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType>"
+            "</xs:element></xs:schema>");
+        _lax.add(xml::test::RequestNamespace, schema);
     }
 
-    std::string run(const std::string& body, bool lax = false) {
-        return runOn(repository, body, lax);
+    std::string process(const std::string& document, bool lax = false,
+                        JobDistribution* classifiers = nullptr) {
+        XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(),
+                               &_responses, &_errors, hooks.create(), lax ? &_lax : &_strict,
+                               xml::test::RequestNamespace, files.root, &log, &files.metrics);
+        return executor.process(document);
     }
-
-    std::string runOn(JobDistribution& classifiers, const std::string& body, bool lax = false) {
-        XmlClassifier executor(&classifiers, &_responses, &_errors, _hooks.create(),
-                               lax ? &_lax : &_strict, xml::test::RequestNamespace, root, &log,
-                               &metrics);
-        return executor.process(request(body));
-    }
-
+    std::string run(const std::string& body, bool lax = false) { return process(request(body), lax); }
     // The answer to `body` of a server started anew on the same classifier files.
     std::string runAfterRestart(const std::string& body) {
-        JobDistributionImpl restarted(&_classifiers, &_memory, &_loadFile, &saveFile,
-                                      &_existsFile, &_sizeFile, &_removeFile,
-                                      _folder.path("locks"), &metrics);
-        return runOn(restarted, body);
+        return process(request(body), false, files.make().get());
     }
+    std::string information(const std::string& name = "Spam") {
+        return run(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\"")));
+    }
+    std::string file(const std::string& name) const { return files.key(name); }
 
+    // Spam with the classes bad and good, one text trained into each.
     std::string createSpam() {
         const std::string response = run(
             texts(text("g", "cheap pills buy now") + text("h", "meeting agenda for monday")) +
@@ -161,31 +139,22 @@ protected:
         return response;
     }
 
-    std::string information(const std::string& name = "Spam") {
-        return run(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\"")));
-    }
-
-    std::string file(const std::string& name) const { return root + "/" + name + ".dat"; }
-
-    io::filesystem::test::TempFolder _folder;
-    const std::string root = _folder.path("classifiers");
+    testing::TempRepository files;
+    const std::string& root = files.root;
     RecordingLog log;
-    SwitchableSaveFile saveFile;
-    testing::FixedMemoryStatus _memory{std::uint64_t(1) << 40};
-    io::filesystem::LoadFileImpl _loadFile;
-    io::filesystem::ExistsFileImpl _existsFile;
-    io::filesystem::SizeFileImpl _sizeFile;
-    io::filesystem::RemoveFileImpl _removeFile;
-    classifier::ClassifierFactoryImpl _classifiers{nullptr};
-    Metrics metrics;
-    JobDistributionImpl repository{&_classifiers, &_memory,    &_loadFile,
-                                   &saveFile,     &_existsFile, &_sizeFile,
-                                   &_removeFile,  _folder.path("locks"), &metrics};
+    RecordingHookFactory hooks;
+
+private:
     xml::SchemaCache _strict;
     xml::SchemaCache _lax;
-    ResponseFactoryImpl _responses{ResponseNamespace};
-    ErrorResponseFactoryImpl _errors{ResponseNamespace, ErrorVersion};
-    RecordingHookFactory _hooks;
+    ResponseFactoryImpl _responses{"urn:quillmark:test:response"};
+    ErrorResponseFactoryImpl _errors{"urn:quillmark:test:response", "1.00"};
+};
+
+// The same over the real classifiers.
+class StorageFixture : public ExecutorFixture {
+protected:
+    StorageFixture() : ExecutorFixture(&RealClassifiers) {}
 };
 
 }  // namespace norvale::quillmark::test
