@@ -98,9 +98,4 @@ inline std::string headerPattern(const std::string& level,
            "\\] \\[ThreadId: " + std::to_string(threadId) + "\\]";
 }
 
-inline std::string escapeRegex(const std::string& text) {
-    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(text, special, R"(\$&)");
-}
-
 }  // namespace norvale::quillmark::testing

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "classifier/ClassInformation.h"
@@ -41,23 +43,11 @@ Classification twoClasses() {
 }
 
 // Offered as 0.5, 0.9, 0.3, 0.7, the heap stores them as 0.3, 0.7, 0.5, 0.9.
-struct OfferedKeyword {
-    const char* token;
-    double probability;
-    const char* className;
-};
-const OfferedKeyword Offered[] = {
-    {"cheap", 0.5, "spam"},
-    {"meeting", 0.9, "Ham & <eggs>"},
-    {"a&b<c>", 0.3, "spam"},
-    {"\xc3\xa9t\xc3\xa9", 0.7, "spam"},
-};
-
 KeywordQueue fourKeywords() {
     KeywordQueue queue(30, 0.0);
-    for (const OfferedKeyword& offered : Offered) {
-        queue.offer(Keyword(offered.token, std::char_traits<char>::length(offered.token),
-                            offered.probability, 1, offered.className));
+    for (const auto& [token, p, className] : {std::tuple{"cheap", 0.5, "spam"}, {"meeting", 0.9, "Ham & <eggs>"},
+                                              {"a&b<c>", 0.3, "spam"}, {"\xc3\xa9t\xc3\xa9", 0.7, "spam"}}) {
+        queue.offer(Keyword(token, std::char_traits<char>::length(token), p, 1, className));
     }
     return queue;
 }
@@ -127,72 +117,59 @@ protected:
     test::ResponseSchemaCheck _schema;
 };
 
-TEST_F(XmlResponseImplTest, SuccessDocumentWithEveryReadAndWriteResult) {
-    XmlResponseImpl response(Namespace, Version101);
+// The read section precedes the write section whatever the order of the results; a section
+// appears only with results; without any the document says so. Version 1.00 has no coverage.
+TEST_F(XmlResponseImplTest, DocumentsOfEachShapeByteForByte) {
     const KeywordQueue keywords = fourKeywords();
-    // Write results arrive first here; their section still follows the read section.
-    reportAllWriteResults(response);
-    response.classify("c&1", twoClasses());
-    response.classifyKeywords("k1", keywords);
-    response.getInformation("i1", twoClassInformation());
-
-    EXPECT_EQ(opening("1.01") +
-                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                  "\t<readCalls>\n" +
-                  ClassifyResult101 + KeywordsResult + InformationResult +
-                  "\t</readCalls>\n"
-                  "\t<writeCalls>\n" +
-                  WriteResults +
-                  "\t</writeCalls>\n"
-                  "</quillmark>",
-              written(response));
-}
-
-TEST_F(XmlResponseImplTest, VersionOneHundredHasNoTextCoverage) {
-    XmlResponseImpl response(Namespace, Version100);
-    response.classify("1", twoClasses());
-    EXPECT_EQ(opening("1.00") +
-                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                  "\t<readCalls>\n"
-                  "\t<classify id=\"1\">\n"
-                  "\t\t<classification>\n"
-                  "\t\t\t<class className=\"Ham &amp; &lt;eggs&gt;\" p=\"6.40511e-05\"/>\n"
-                  "\t\t\t<class className=\"spam\" p=\"0.999359\"/>\n"
-                  "\t\t</classification>\n"
-                  "\t</classify>\n"
-                  "\t</readCalls>\n"
-                  "</quillmark>",
-              written(response));
-}
-
-TEST_F(XmlResponseImplTest, SectionsAppearOnlyWithResults) {
-    XmlResponseImpl writesOnly(Namespace, Version100);
-    reportAllWriteResults(writesOnly);
-    EXPECT_EQ(opening("1.00") +
-                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                  "\t<writeCalls>\n" +
-                  WriteResults +
-                  "\t</writeCalls>\n"
-                  "</quillmark>",
-              written(writesOnly));
-
-    XmlResponseImpl emptyResults(Namespace, Version101);
-    emptyResults.classifyKeywords("k", KeywordQueue(30, 0.6));
-    emptyResults.getInformation("i", {});
-    EXPECT_EQ(opening("1.01") +
-                  "\t<status success=\"true\" statusCode=\"2000\"/>\n"
-                  "\t<readCalls>\n"
-                  "\t<classifyKeywords id=\"k\">\n"
-                  "\t\t<keywords>\n"
-                  "\t\t</keywords>\n"
-                  "\t</classifyKeywords>\n"
-                  "\t\t<getInformation id=\"i\">\n"
-                  "\t\t\t<classes>\n"
-                  "\t\t\t</classes>\n"
-                  "\t\t</getInformation>\n"
-                  "\t</readCalls>\n"
-                  "</quillmark>",
-              written(emptyResults));
+    const std::string success = "\t<status success=\"true\" statusCode=\"2000\"/>\n";
+    const std::string noCalls =
+        "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the response.</status>\n";
+    const auto classify = [](Response& r) { r.classify("c&1", twoClasses()); };
+    const struct {
+        const char* what;
+        const RequestVersion& version;
+        std::function<void(Response&)> build;
+        std::string body;
+    } cases[] = {
+        {"every result", Version101,
+         [&](Response& r) {
+             reportAllWriteResults(r);
+             classify(r);
+             r.classifyKeywords("k1", keywords);
+             r.getInformation("i1", twoClassInformation());
+         },
+         success + "\t<readCalls>\n" + ClassifyResult101 + KeywordsResult + InformationResult +
+             "\t</readCalls>\n\t<writeCalls>\n" + WriteResults + "\t</writeCalls>\n"},
+        {"no text coverage", Version100, classify,
+         success + "\t<readCalls>\n" +
+             std::string(ClassifyResult101).erase(ClassifyResult101.find(" textCoverage=\"0.75\""), 20) +
+             "\t</readCalls>\n"},
+        {"writes only", Version100, reportAllWriteResults,
+         success + "\t<writeCalls>\n" + WriteResults + "\t</writeCalls>\n"},
+        {"empty results", Version101,
+         [](Response& r) {
+             r.classifyKeywords("k", KeywordQueue(30, 0.6));
+             r.getInformation("i", {});
+         },
+         success + "\t<readCalls>\n\t<classifyKeywords id=\"k\">\n\t\t<keywords>\n\t\t</keywords>\n"
+                   "\t</classifyKeywords>\n\t\t<getInformation id=\"i\">\n\t\t\t<classes>\n"
+                   "\t\t\t</classes>\n\t\t</getInformation>\n\t</readCalls>\n"},
+        {"no calls", Version101, [](Response&) {}, noCalls},
+        {"no calls 1.00", Version100, [](Response&) {}, noCalls},
+        {"cleared", Version101,
+         [&](Response& r) {
+             classify(r);
+             reportAllWriteResults(r);
+             r.clear();
+         },
+         noCalls},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        XmlResponseImpl response(Namespace, c.version);
+        c.build(response);
+        EXPECT_EQ(opening(c.version.getText()) + c.body + "</quillmark>", written(response));
+    }
 }
 
 // Keywords are raw text bytes cut to a feature's length: a Base64 text may carry any byte, and
@@ -210,21 +187,6 @@ TEST_F(XmlResponseImplTest, KeywordBytesThatAreNoXmlCharactersBecomeQuestionMark
     const std::string document = written(response);
     EXPECT_NE(std::string::npos, document.find(">" + twoByteWord + "?</keyword>")) << document;
     EXPECT_NE(std::string::npos, document.find(">cheap?pills?</keyword>")) << document;
-}
-
-TEST_F(XmlResponseImplTest, NoCallsDocumentCarriesTheRequestVersion) {
-    const std::string noCalls =
-        "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the "
-        "response.</status>\n"
-        "</quillmark>";
-    EXPECT_EQ(opening("1.01") + noCalls, written(XmlResponseImpl(Namespace, Version101)));
-    EXPECT_EQ(opening("1.00") + noCalls, written(XmlResponseImpl(Namespace, Version100)));
-
-    XmlResponseImpl cleared(Namespace, Version101);
-    cleared.classify("1", twoClasses());
-    reportAllWriteResults(cleared);
-    cleared.clear();
-    EXPECT_EQ(opening("1.01") + noCalls, written(cleared));
 }
 
 // The bound counts the results held: a result that takes them past it is refused, reads and
