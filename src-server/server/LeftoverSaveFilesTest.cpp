@@ -18,24 +18,21 @@ namespace norvale::quillmark {
 namespace {
 
 using io::filesystem::TemporarySaveName;
-using io::filesystem::test::TempFolder;
+using Names = std::set<std::string>;
 
-// A pid no process has: a child that has exited and been reaped.
-pid_t deadPid() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
-}
-
-// A child that has exited but is not yet collected: a zombie until the test reaps it.
-pid_t zombiePid() {
+// A child that has exited; reaped (its pid belongs to no process) unless `zombie`.
+pid_t exitedChild(bool zombie) {
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
     siginfo_t info{};
-    ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | (zombie ? WNOWAIT : 0));
     return child;
+}
+
+Names namesIn(const std::string& folder) {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
 }
 
 class FailingRemoveFile : public io::filesystem::RemoveFile {
@@ -45,72 +42,49 @@ public:
     }
 };
 
-class LeftoverSaveFilesTest : public ::testing::Test {
-protected:
-    std::set<std::string> namesLeft() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(_folder.path(""))) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    TempFolder _folder;
-    testing::RecordingLog _log;
-    const io::filesystem::RemoveFileImpl _removeFile;
-};
-
-TEST_F(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
-    const pid_t dead = deadPid();
+// Save files of processes that are gone (or zombies) go, each logged; those of live processes,
+// other names, folders and what lies below them stay. A file that cannot be removed is an error
+// and the rest go on; a missing folder is no error.
+TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
+    io::filesystem::test::TempFolder folder;
+    const pid_t dead = exitedChild(false);
+    const pid_t zombie = exitedChild(true);
     ASSERT_GT(dead, 0);
-    const pid_t zombie = zombiePid();
     ASSERT_GT(zombie, 0);
     const std::string gone = TemporarySaveName::make("spam.dat", dead, 3);
     const std::string goneToo = TemporarySaveName::make("ham.dat", zombie, 18);
-    const std::vector<std::string> kept{
-        TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
-        TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
-        "a.dat", "a.tmp-x-1", "a.tmp-" + std::to_string(dead)};
-    for (const std::string& name : kept) _folder.write(name, "x");
-    _folder.write(gone, "half a classifier");
-    _folder.write(goneToo, "");
-    // Not a file, and a file below the folder: both out of reach.
+    Names kept{TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
+               TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
+               "a.dat", "a.tmp-x-1", "a.tmp-" + std::to_string(dead)};
+    for (const std::string& name : kept) folder.write(name, "x");
+    folder.write(gone, "half a classifier");
+    folder.write(goneToo, "");
     const std::string folderLike = TemporarySaveName::make("folder", dead, 1);
-    std::filesystem::create_directories(_folder.path(folderLike) + "/" + gone);
+    std::filesystem::create_directories(folder.path(folderLike) + "/" + gone);
+    kept.insert(folderLike);
+    io::filesystem::test::TempFolder failing;
+    failing.write(gone, "");
+    failing.write(goneToo, "");
 
-    LeftoverSaveFiles(&_removeFile, &_log).removeFrom(_folder.path(""));
+    testing::RecordingLog log;
+    const io::filesystem::RemoveFileImpl removeFile;
+    const FailingRemoveFile cannotRemove;
+    LeftoverSaveFiles(&removeFile, &log).removeFrom(folder.path(""));
+    LeftoverSaveFiles(&cannotRemove, &log).removeFrom(failing.path(""));
+    LeftoverSaveFiles(&removeFile, &log).removeFrom(folder.path("missing"));
     int status = 0;
     ::waitpid(zombie, &status, 0);
 
-    std::set<std::string> expected(kept.begin(), kept.end());
-    expected.insert(folderLike);
-    EXPECT_EQ(expected, namesLeft());
-    EXPECT_TRUE(std::filesystem::exists(_folder.path(folderLike) + "/" + gone));
-    const std::vector<std::string> logged = _log.texts("Log");
-    EXPECT_EQ((std::multiset<std::string>{
-                  "Removed the leftover save file '" + _folder.path(gone) + "'.",
-                  "Removed the leftover save file '" + _folder.path(goneToo) + "'."}),
-              std::multiset<std::string>(logged.begin(), logged.end()));
-    EXPECT_TRUE(_log.texts("Error").empty());
-}
-
-TEST_F(LeftoverSaveFilesTest, FileThatCannotBeRemovedIsAnErrorAndTheRestGoOn) {
-    const pid_t dead = deadPid();
-    const std::string first = TemporarySaveName::make("a.dat", dead, 1);
-    const std::string second = TemporarySaveName::make("b.dat", dead, 2);
-    _folder.write(first, "");
-    _folder.write(second, "");
-    const FailingRemoveFile failing;
-
-    LeftoverSaveFiles(&failing, &_log).removeFrom(_folder.path(""));
-    LeftoverSaveFiles(&_removeFile, &_log).removeFrom(_folder.path("missing"));
-
-    const std::vector<std::string> errors = _log.texts("Error");
-    EXPECT_EQ((std::set<std::string>{"cannot remove " + _folder.path(first),
-                                     "cannot remove " + _folder.path(second)}),
-              std::set<std::string>(errors.begin(), errors.end()));
-    EXPECT_TRUE(_log.texts("Log").empty());
-    EXPECT_EQ((std::set<std::string>{first, second}), namesLeft());
+    EXPECT_EQ(kept, namesIn(folder.path("")));
+    EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + gone));
+    EXPECT_EQ((Names{gone, goneToo}), namesIn(failing.path("")));
+    const std::vector<std::string> logged = log.texts("Log"), errors = log.texts("Error");
+    EXPECT_EQ((Names{"Removed the leftover save file '" + folder.path(gone) + "'.",
+                     "Removed the leftover save file '" + folder.path(goneToo) + "'."}),
+              Names(logged.begin(), logged.end()));
+    EXPECT_EQ((Names{"cannot remove " + failing.path(gone), "cannot remove " + failing.path(goneToo)}),
+              Names(errors.begin(), errors.end()));
+    EXPECT_EQ(4u, logged.size() + errors.size());
 }
 
 }  // namespace

@@ -130,15 +130,10 @@ inline const FakeClassifier& fake(const classifier::Classifier& classifier) {
     return dynamic_cast<const FakeClassifier&>(classifier);
 }
 
-class FakeClassifierFactory : public classifier::ClassifierFactory {
-public:
-    explicit FakeClassifierFactory(MemoryAccount* account) : _account(account) {}
-    std::unique_ptr<classifier::Classifier> create() const override {
-        return std::make_unique<FakeClassifier>(_account);
-    }
-
-private:
-    MemoryAccount* _account;
+struct FakeClassifierFactory : classifier::ClassifierFactory {
+    explicit FakeClassifierFactory(MemoryAccount* account) : account(account) {}
+    std::unique_ptr<classifier::Classifier> create() const override { return std::make_unique<FakeClassifier>(account); }
+    MemoryAccount* account;
 };
 
 // Loads files through LoadFileImpl; `failure` (when set) runs first; while a path is held,

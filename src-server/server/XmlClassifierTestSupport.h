@@ -41,25 +41,22 @@ class RecordingHookFactory : public XmlHookFactory {
 public:
     std::unique_ptr<XmlHook> create() const override { return std::make_unique<Hook>(this); }
     std::vector<std::string> saved() const {
-        std::lock_guard<std::mutex> lock(_mutex);
+        std::lock_guard lock(_mutex);
         return _saved;
     }
 
 private:
-    class Hook : public XmlHook {
-    public:
-        explicit Hook(const RecordingHookFactory* factory) : _factory(factory) {}
+    struct Hook : XmlHook {
+        explicit Hook(const RecordingHookFactory* factory) : factory(factory) {}
         void save(const std::string& request) override {
-            std::lock_guard<std::mutex> lock(_factory->_mutex);
-            _factory->_saved.push_back(request);
+            std::lock_guard lock(factory->_mutex);
+            factory->_saved.push_back(request);
         }
-
-    private:
-        const RecordingHookFactory* _factory;
+        const RecordingHookFactory* factory;
     };
 
     mutable std::mutex _mutex;
-    mutable std::vector<std::string> _saved;
+    mutable std::vector<std::string> _saved;  // guarded by _mutex
 };
 
 // The unescaped message of an error document.
