@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace norvale::classifier {
 namespace {
 
@@ -61,16 +60,12 @@ TEST(KeywordQueueTest, HeapKeepsItsStorageOrderThroughPushesAndReplacements) {
     }
 }
 
+// Of many random candidates a full queue keeps exactly the strongest ones, the weakest on top.
 TEST(KeywordQueueTest, KeepsExactlyTheStrongestCandidates) {
     std::mt19937 random(11);
-    std::uniform_real_distribution<double> share(0.0, 1.0);
-    std::vector<double> offered;
+    std::vector<double> offered(500);
     KeywordQueue queue(30, 0.45);
-    for (int i = 0; i < 500; ++i) {
-        offered.push_back(share(random));
-        queue.offer(Keyword("word", 4, offered.back(), 1, "c"));
-    }
-    ASSERT_EQ(30u, queue.size());
+    for (double& p : offered) queue.offer(Keyword("word", 4, p = random() / 4294967296.0, 1, "c"));
     std::sort(offered.rbegin(), offered.rend());
     offered.resize(30);
     std::vector<double> kept;
