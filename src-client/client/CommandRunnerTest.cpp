@@ -209,26 +209,6 @@ TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     }
 }
 
-// With requests in flight together, a job that one request could carry is cut into about four
-// per connection, so that the connections share the work; the output stays the same.
-TEST_F(CommandRunnerTest, ParallelJobsAreCutIntoSeveralRequestsPerConnection) {
-    createNews({"a", "b"});
-    ok({"train", "news", "a", "-"}, "alpha words here");
-    writeFolder(_temp, "corpus", 100, 6000);
-    std::vector<std::string> words = {"--parallel", "1", "classify", "news", _temp.path("corpus")};
-    const Relay one(Relay::forwardTo(_server.port()));
-    const ClientRun alone = runQuillmark(one.port(), words);
-    ASSERT_EQ(alone.status, 0) << alone.err;
-    words[1] = "2";
-    const Relay two(Relay::forwardTo(_server.port()));
-    const ClientRun parallel = runQuillmark(two.port(), words);
-    EXPECT_EQ(parallel.out, alone.out);
-    EXPECT_EQ(one.requests().size(), 1u);
-    // 820 KB of Base64 and calls in requests of about a hundred KB.
-    EXPECT_GE(two.requests().size(), 8u);
-    EXPECT_LE(two.requests().size(), 12u);
-}
-
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight
 // beside it, stay trained and are counted in the message.
 TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
