@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,21 +56,6 @@ TEST(KeywordQueueTest, HeapKeepsItsStorageOrderThroughPushesAndReplacements) {
         }
         EXPECT_EQ(c.expected, storage(queue));
     }
-}
-
-// Of many random candidates a full queue keeps exactly the strongest ones, the weakest on top.
-TEST(KeywordQueueTest, KeepsExactlyTheStrongestCandidates) {
-    std::mt19937 random(11);
-    std::vector<double> offered(500);
-    KeywordQueue queue(30, 0.45);
-    for (double& p : offered) queue.offer(Keyword("word", 4, p = random() / 4294967296.0, 1, "c"));
-    std::sort(offered.rbegin(), offered.rend());
-    offered.resize(30);
-    std::vector<double> kept;
-    for (const Keyword& k : queue) kept.push_back(k.probability());
-    std::sort(kept.rbegin(), kept.rend());
-    EXPECT_EQ(offered, kept);
-    EXPECT_EQ(offered.back(), queue.top().probability());
 }
 
 }  // namespace
