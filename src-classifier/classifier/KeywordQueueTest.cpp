@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
-
 
 namespace norvale::classifier {
 namespace {
@@ -59,25 +56,6 @@ TEST(KeywordQueueTest, HeapKeepsItsStorageOrderThroughPushesAndReplacements) {
         }
         EXPECT_EQ(c.expected, storage(queue));
     }
-}
-
-TEST(KeywordQueueTest, KeepsExactlyTheStrongestCandidates) {
-    std::mt19937 random(11);
-    std::uniform_real_distribution<double> share(0.0, 1.0);
-    std::vector<double> offered;
-    KeywordQueue queue(30, 0.45);
-    for (int i = 0; i < 500; ++i) {
-        offered.push_back(share(random));
-        queue.offer(Keyword("word", 4, offered.back(), 1, "c"));
-    }
-    ASSERT_EQ(30u, queue.size());
-    std::sort(offered.rbegin(), offered.rend());
-    offered.resize(30);
-    std::vector<double> kept;
-    for (const Keyword& k : queue) kept.push_back(k.probability());
-    std::sort(kept.rbegin(), kept.rend());
-    EXPECT_EQ(offered, kept);
-    EXPECT_EQ(offered.back(), queue.top().probability());
 }
 
 }  // namespace

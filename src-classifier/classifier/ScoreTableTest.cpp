@@ -15,37 +15,32 @@ namespace {
 
 using storage::LaneBase;
 
+// Rows follow lane order, so the 5-byte feature is the first to go past the budget; a row is
+// claimed once and found only once published.
 TEST(ScoreTableTest, KeepsRowsUpToTheBudgetAndLetsOneReaderFillEach) {
     storage::FeatureSet set;
     set.addClass("a");
     set.addClass("b");
     for (const char* feature : {"abc", "abd", "abcde"}) set.add("a", feature, 1);
     set.compact();
-    const std::size_t rowBytes = 2 * sizeof(double) + 1;
-    struct Feature {
-        std::size_t lane;
-        std::uint32_t ordinal;
-    };
-    // Rows follow lane order, so the 5-byte feature is the first to go.
-    const Feature features[] = {{3, set.lane(3).findFeature("abc")},
-                                {3, set.lane(3).findFeature("abd")},
-                                {5, set.lane(5).findFeature("abcde")}};
+    const std::pair<std::size_t, std::uint32_t> features[] = {
+        {3, set.lane(3).findFeature("abc")}, {3, set.lane(3).findFeature("abd")},
+        {5, set.lane(5).findFeature("abcde")}};
     for (const std::size_t budgetRows : {0u, 2u, 3u, 50u}) {
         SCOPED_TRACE(budgetRows);
-        ScoreTable table(set, budgetRows * rowBytes);
+        ScoreTable table(set, budgetRows * (2 * sizeof(double) + 1));
         ASSERT_EQ(std::min<std::size_t>(budgetRows, 3), table.rows());
         table.prefetch(3, LaneBase::NoFeature);
         EXPECT_EQ(nullptr, table.claim(3, LaneBase::NoFeature));
         for (std::size_t row = 0; row < 3; ++row) {
-            const Feature& f = features[row];
-            double* const claimed = table.claim(f.lane, f.ordinal);
+            const auto [lane, ordinal] = features[row];
+            double* const claimed = table.claim(lane, ordinal);
             EXPECT_EQ(row < table.rows(), claimed != nullptr) << row;
             if (claimed == nullptr) continue;
-            EXPECT_EQ(nullptr, table.claim(f.lane, f.ordinal)) << "claimed twice";
-            EXPECT_EQ(nullptr, table.find(f.lane, f.ordinal)) << "found before it was published";
-            claimed[0] = claimed[1] = static_cast<double>(row);
-            table.publish(f.lane, f.ordinal);
-            EXPECT_EQ(claimed, table.find(f.lane, f.ordinal));
+            EXPECT_EQ(nullptr, table.claim(lane, ordinal)) << "claimed twice";
+            EXPECT_EQ(nullptr, table.find(lane, ordinal)) << "found before it was published";
+            table.publish(lane, ordinal);
+            EXPECT_EQ(claimed, table.find(lane, ordinal));
         }
     }
 }
@@ -66,7 +61,9 @@ Result classifyWith(const Classifier& classifier, const std::string& text) {
 std::vector<Result> computedAfresh(const ClassifierImpl& classifier,
                                    const std::vector<std::string>& texts) {
     std::vector<Result> results;
-    for (const std::string& text : texts) results.push_back(classifyWith(*classifier.clone(), text));
+    for (const std::string& text : texts) {
+        results.push_back(classifyWith(*classifier.clone(), text));
+    }
     return results;
 }
 

@@ -35,8 +35,6 @@ public:
 
     virtual ~LaneBase() = default;
 
-    // True when other is a lane of the same kind and length holding the same packed records.
-    virtual bool equals(const LaneBase& other) const = 0;
     // Drops every record of classIndex and moves every higher class index down by one.
     virtual void removeClass(std::uint16_t classIndex) = 0;
     // Adds count (> 0); true when the pair had no non-zero count before.
@@ -48,8 +46,6 @@ public:
     // Merges what was trained since the last compaction into the sorted records.
     virtual void compact() = 0;
     virtual void clear() = 0;
-    // The pair's count, 0 when absent.
-    virtual std::uint32_t getCount(std::string_view feature, std::uint16_t classIndex) const = 0;
     // Resets accessor and fills it with the feature's counts per class.
     virtual ParameterAccessor& getParameters(std::string_view feature,
                                              ParameterAccessor& accessor) const = 0;

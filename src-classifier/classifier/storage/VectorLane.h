@@ -59,14 +59,12 @@ public:
     VectorLane(const VectorLane& other) = default;
     VectorLane& operator=(const VectorLane& other) = delete;
 
-    bool equals(const LaneBase& other) const override;
     void removeClass(std::uint16_t classIndex) override;
     bool add(std::string_view feature, std::uint16_t classIndex, std::uint32_t count) override;
     bool sub(std::string_view feature, std::uint16_t classIndex, std::uint32_t count,
              std::uint32_t& removed) override;
     void compact() override;
     void clear() override;
-    std::uint32_t getCount(std::string_view feature, std::uint16_t classIndex) const override;
     ParameterAccessor& getParameters(std::string_view feature,
                                      ParameterAccessor& accessor) const override;
     std::uint32_t getTotalCount() const override;
@@ -136,7 +134,6 @@ private:
     const Record* findFirst(const unsigned char* feature) const;
     Record* findPair(const unsigned char* feature, std::uint16_t classIndex);
     const Record* findPair(const unsigned char* feature, std::uint16_t classIndex) const;
-    bool recordsEqual(const Record& left, const Record& right) const;
 
     Records _permanent;
     Index _index;
@@ -321,25 +318,6 @@ typename VectorLane<N>::Record* VectorLane<N>::findPair(const unsigned char* fea
 }
 
 template <std::size_t N>
-bool VectorLane<N>::recordsEqual(const Record& left, const Record& right) const {
-    // The filler byte of the empty feature's records carries nothing and is skipped.
-    return Record::compareFeature(left.feature(), right.feature()) == 0 &&
-           std::memcmp(left._bytes + Record::ClassIndexOffset,
-                       right._bytes + Record::ClassIndexOffset, 6) == 0;
-}
-
-template <std::size_t N>
-bool VectorLane<N>::equals(const LaneBase& other) const {
-    checkCompact();
-    const auto* lane = dynamic_cast<const VectorLane<N>*>(&other);
-    if (lane == nullptr || lane->_permanent.size() != _permanent.size()) return false;
-    for (std::size_t i = 0; i < _permanent.size(); ++i) {
-        if (!recordsEqual(_permanent[i], lane->_permanent[i])) return false;
-    }
-    return true;
-}
-
-template <std::size_t N>
 void VectorLane<N>::removeClass(std::uint16_t classIndex) {
     checkCompact();
     // One pass that keeps every record not of classIndex in place order, which is what erasing
@@ -466,14 +444,6 @@ void VectorLane<N>::clear() {
     _pending.swap(fresh);
     _permaDeleted = 0;
     _inOrder = true;
-}
-
-template <std::size_t N>
-std::uint32_t VectorLane<N>::getCount(std::string_view feature, std::uint16_t classIndex) const {
-    checkFeature(feature);
-    checkCompact();
-    const Record* record = findPair(bytesOf(feature), classIndex);
-    return record != nullptr ? record->count() : 0;
 }
 
 template <std::size_t N>
