@@ -12,26 +12,11 @@
 #include "platform/errorresources/SystemErrorText.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadImpl.h"
-#include "posix/signals/ExceptionCode.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using posix::signals::exceptionCodeForSignal;
 using posix::signals::FatalSignalHandlers;
-
-TEST(ExceptionCodeTest, SignalsAndCodesMapToTheFaultCodes) {
-    const struct {
-        int signal;
-        int code;
-        std::uint32_t exceptionCode;
-    } cases[] = {{SIGSEGV, SEGV_ACCERR, 0xC0000005u}, {SIGFPE, FPE_INTDIV, 0xC0000094u},
-                 {SIGFPE, FPE_FLTINV, 0xC0000090u},   {SIGILL, ILL_ILLOPC, 0xC000001Du},
-                 {SIGBUS, BUS_ADRALN, 0x80000002u},   {SIGTERM, 0, 0u}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.exceptionCode, exceptionCodeForSignal(c.signal, c.code)) << c.signal;
-    }
-}
 
 class FakeLog : public posix::signals::FatalSignalLog {
 public:
@@ -172,14 +157,9 @@ TEST_F(FatalSignalHandlersTest, UncreatableReportIsExplainedInTheLine) {
             dereferenceNull();
         },
         ::testing::KilledBySignal(SIGSEGV), "");
-    const std::string line = logged();
-    const auto start = line.find("Failed to create dump (" + folder + "dump_threadid_");
-    ASSERT_NE(std::string::npos, start) << line;
-    const auto end = line.find(") reason: ", start);
-    const std::string path = line.substr(start + 23, end - start - 23);
-    EXPECT_EQ(line.substr(end),
-              ") reason: Couldn't create a file to write a dump file to with name " + path +
-                  ".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n");
+    EXPECT_NE(std::string::npos,
+              logged().find("Failed to create dump (" + folder + "dump_threadid_"));
+    EXPECT_NE(std::string::npos, logged().find(".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n"));
 }
 
 }  // namespace
