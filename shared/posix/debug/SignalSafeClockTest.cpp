@@ -26,14 +26,12 @@ std::string utcReference(std::time_t when) {
     return buffer;
 }
 
-TEST(SignalSafeClockTest, EdgesAndOffsets) {
+// The edges of the range, offsets, and the C library's UTC rendering over centuries.
+TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
     EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
     EXPECT_EQ("Wed Dec 31 23:00:00 1969", textOf(SignalSafeClock(-3600), 0));
     EXPECT_EQ("Fri Jan 01 05:30:00 2100", textOf(SignalSafeClock(19800), 4102444800));
-}
-
-TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     const SignalSafeClock utc(0);
     // A step that is prime and not a whole number of days visits every time of day and weekday.
     for (std::time_t when = -2208988800; when < 4200000000; when += 86400 * 13 + 3607) {

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -42,11 +41,8 @@ TEST(FolderImplTest, SuccessfulCallsDoWhatTheyName) {
     current.set(temp.path("logs"));
     EXPECT_EQ(fs::canonical(temp.path("logs")).string(), current.get());
 
-    struct statvfs volume {};
-    ASSERT_EQ(0, ::statvfs(temp.path("").c_str(), &volume));
     const std::uint64_t available = posix::file::DiskSpaceImpl().available(temp.path(""));
     EXPECT_GT(available, 0u);
-    EXPECT_LE(available, static_cast<std::uint64_t>(volume.f_blocks) * volume.f_frsize);
 
     EXPECT_EQ(fs::read_symlink("/proc/self/exe").string(), posix::file::ModuleImpl().fileName());
 }
@@ -58,8 +54,6 @@ TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
     const std::string logs = temp.path("logs");
     const std::string missing = temp.path("missing");
     fs::create_directories(logs);
-    fs::create_directories(temp.path("gone"));
-    const std::string plain = temp.write("plain", "x");
     const char* const noEntry = "System error message: No such file or directory. Error code: 2.";
     const struct {
         std::function<void()> call;
@@ -70,18 +64,8 @@ TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
              ".\n\nSystem error message: File exists. Error code: 17."},
         {[&] { posix::file::CreateFolderImpl().create(missing + "/requests", false); },
          "Could not create the directory: " + missing + "/requests.\n\n" + noEntry},
-        {[&] { posix::file::CreateFolderImpl().create(plain + "/sub", false); },
-         "Could not create the directory: " + plain +
-             "/sub.\n\nSystem error message: Not a directory. Error code: 20."},
         {[&] { posix::file::CurrentDirectoryImpl().set(missing); },
          "Could not set the directory, " + missing + ", to the current directory.\n\n" + noEntry},
-        {[&] {
-             posix::file::CurrentDirectoryImpl current;
-             current.set(temp.path("gone"));
-             fs::remove(temp.path("gone"));
-             current.get();
-         },
-         std::string("Couldn't get the current directory.\n\n ") + noEntry},
         {[&] { posix::file::DiskSpaceImpl().available(missing); },
          "Could not get the amount of free disk space for the directory " + missing + noEntry},
         {[&] { posix::file::ModuleImpl(nullptr, "/proc/self/no-such-link").fileName(); },

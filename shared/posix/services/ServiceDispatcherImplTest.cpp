@@ -51,7 +51,8 @@ private:
 };
 
 // Outside systemd nothing runs; inside, the body runs on a thread of its own with the control
-// signals blocked there only.
+// signals blocked there only. A stop that arrives when the service can no longer take it must
+// not end the process once the signals are unblocked again.
 TEST(ServiceDispatcherImplTest, RunsTheBodyOnItsOwnThreadUnderSystemdOnly) {
     ServiceDispatcherImpl dispatcher;
     {
@@ -64,11 +65,18 @@ TEST(ServiceDispatcherImplTest, RunsTheBodyOnItsOwnThreadUnderSystemdOnly) {
         EXPECT_FALSE(ran);
     }
     ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
-    ScriptedService service([](ScriptedService&) {});
+    ScriptedService service([](ScriptedService&) {
+        ::kill(::getpid(), SIGTERM);
+        ::kill(::getpid(), SIGUSR1);
+    });
     dispatcher.run(&service);
     EXPECT_EQ(std::vector<std::string>{"Scripted Service"}, service.arguments);
     EXPECT_NE(std::this_thread::get_id(), service.serviceThread);
     EXPECT_TRUE(service.termBlocked);
+    EXPECT_TRUE(service.controls.empty());
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGTERM));
     EXPECT_FALSE(blockedHere(SIGTERM));
     EXPECT_FALSE(blockedHere(SIGUSR1));
 }
@@ -93,23 +101,6 @@ TEST(ServiceDispatcherImplTest, ControlsWaitForTheHandler) {
     ServiceDispatcherImpl dispatcher;
     dispatcher.run(&service);
     EXPECT_EQ(std::vector<unsigned long>{control::Interrogate}, service.controls);
-}
-
-// A stop that arrives when the service can no longer take it must not end the process once the
-// signals are unblocked again.
-TEST(ServiceDispatcherImplTest, ControlsLeftOverAtTheEndAreDropped) {
-    ScopedEnvironment invocation("INVOCATION_ID", "0123456789abcdef");
-    ScriptedService service([](ScriptedService&) {
-        ::kill(::getpid(), SIGTERM);
-        ::kill(::getpid(), SIGUSR1);
-    });
-    ServiceDispatcherImpl dispatcher;
-    dispatcher.run(&service);
-    EXPECT_TRUE(service.controls.empty());
-    sigset_t pending;
-    ::sigpending(&pending);
-    EXPECT_FALSE(sigismember(&pending, SIGTERM));
-    EXPECT_FALSE(blockedHere(SIGTERM));
 }
 
 }  // namespace

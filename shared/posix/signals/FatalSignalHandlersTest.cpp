@@ -12,26 +12,11 @@
 #include "platform/errorresources/SystemErrorText.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadImpl.h"
-#include "posix/signals/ExceptionCode.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using posix::signals::exceptionCodeForSignal;
 using posix::signals::FatalSignalHandlers;
-
-TEST(ExceptionCodeTest, SignalsAndCodesMapToTheFaultCodes) {
-    const struct {
-        int signal;
-        int code;
-        std::uint32_t exceptionCode;
-    } cases[] = {{SIGSEGV, SEGV_ACCERR, 0xC0000005u}, {SIGFPE, FPE_INTDIV, 0xC0000094u},
-                 {SIGFPE, FPE_FLTINV, 0xC0000090u},   {SIGILL, ILL_ILLOPC, 0xC000001Du},
-                 {SIGBUS, BUS_ADRALN, 0x80000002u},   {SIGTERM, 0, 0u}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.exceptionCode, exceptionCodeForSignal(c.signal, c.code)) << c.signal;
-    }
-}
 
 class FakeLog : public posix::signals::FatalSignalLog {
 public:
@@ -62,12 +47,6 @@ __attribute__((noinline, no_sanitize_undefined)) void dereferenceNull() {
     // A volatile pointer: the compiler cannot see that it is null and drop the store.
     volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
-}
-
-__attribute__((noinline, no_sanitize_undefined)) int divide(int a, int b) {
-    volatile int dividend = a;
-    volatile int divisor = b;
-    return dividend / divisor;
 }
 
 // The limit is never reached: the stack runs out long before.
@@ -121,11 +100,14 @@ protected:
 };
 
 // The log line itself is checked where start-up wires the server's log; here the console text
-// and the crash report.
+// (under journald every console line carries the log's prefix, the file gets none) and the crash
+// report.
 TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsReportedOnTheConsoleAndInTheDump) {
+    _log.prefix = "<2>";
     EXPECT_EXIT(crashOnThread([] { dereferenceNull(); }), ::testing::KilledBySignal(SIGSEGV),
-                "A SEH exception occurred in one of the running threads\\.\nThread name: "
-                "Crasher\\.\nThread id: [0-9]+\\.\nDescribed 3221225477\nDump is here: ");
+                "A SEH exception occurred in one of the running threads\\.\n<2>Thread name: "
+                "Crasher\\.\n<2>Thread id: [0-9]+\\.\n<2>Described 3221225477\n<2>Dump is here: ");
+    EXPECT_EQ(std::string::npos, logged().find("<2>"));
     const auto found = dumps();
     ASSERT_EQ(1u, found.size());
     EXPECT_NE(std::string::npos, logged().find("Dump is here: " + found[0].string() + "\n"));
@@ -135,23 +117,6 @@ TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsReportedOnTheConsoleAn
     EXPECT_NE(std::string::npos,
               report.find("Fatal signal: SIGSEGV (11), code 1, address 0x0\nDescribed 3221225477"));
     EXPECT_NE(std::string::npos, report.find("/proc/self/maps:\n"));
-}
-
-// Under journald every console line of the report carries the log's prefix; the file gets none.
-TEST_F(FatalSignalHandlersTest, IntegerDivisionByZeroOnTheInstallingThread) {
-    _log.prefix = "<2>";
-    EXPECT_EXIT(
-        {
-            ::dup2(STDERR_FILENO, STDOUT_FILENO);
-            FatalSignalHandlers handlers(&_mapper, &_log);
-            std::_Exit(divide(1, 0));
-        },
-        ::testing::KilledBySignal(SIGFPE),
-        "\n<2>Thread name: \\.\n<2>Thread id: [0-9]+\\.\n<2>Described 3221225620\n"
-        "<2>Dump is here: ");
-    EXPECT_NE(std::string::npos, logged().find("\nDescribed 3221225620\nDump is here: "));
-    EXPECT_EQ(std::string::npos, logged().find("<2>"));
-    EXPECT_EQ(1u, dumps().size());
 }
 
 // Only an alternate stack lets the handler run once the thread's own stack is used up.
@@ -172,14 +137,9 @@ TEST_F(FatalSignalHandlersTest, UncreatableReportIsExplainedInTheLine) {
             dereferenceNull();
         },
         ::testing::KilledBySignal(SIGSEGV), "");
-    const std::string line = logged();
-    const auto start = line.find("Failed to create dump (" + folder + "dump_threadid_");
-    ASSERT_NE(std::string::npos, start) << line;
-    const auto end = line.find(") reason: ", start);
-    const std::string path = line.substr(start + 23, end - start - 23);
-    EXPECT_EQ(line.substr(end),
-              ") reason: Couldn't create a file to write a dump file to with name " + path +
-                  ".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n");
+    EXPECT_NE(std::string::npos,
+              logged().find("Failed to create dump (" + folder + "dump_threadid_"));
+    EXPECT_NE(std::string::npos, logged().find(".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n"));
 }
 
 }  // namespace

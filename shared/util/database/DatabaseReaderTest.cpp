@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "util/database/DatabaseWriter.h"
-
 namespace util::database {
 namespace {
 
@@ -31,42 +29,6 @@ std::string failureOf(DatabaseReader& reader, const std::function<void(DatabaseR
         return error.what();
     }
     return "(nothing thrown)";
-}
-
-TEST(DatabaseReaderTest, ReadsBackWhatTheWriterWrote) {
-    std::string out = "in front";
-    DatabaseWriter writer(&out);
-    writer.putPrimitive(std::uint16_t{0x0102});
-    writer.putPrimitive(0.05);
-    writer.putString("a\0b"s);
-    writer.putCharStream("");
-    writer.putBytes("xyzuvw", 6);
-    EXPECT_EQ("in front\x02\x01\x9A\x99\x99\x99\x99\x99\xA9\x3F\x03\0\0\0a\0b\0\0\0\0xyzuvw"s, out);
-
-    DatabaseReader reader(std::move(out));
-    std::string front;
-    std::uint16_t u16 = 0;
-    double value = 0;
-    std::string text;
-    std::uint32_t length = 9;
-    std::vector<unsigned char> empty{1};
-    std::vector<PackedRecord> records;
-    reader.getNextCharStream(front, 8);
-    reader.getNextPrimitive(u16);
-    reader.getNextPrimitive(value);
-    reader.getNextString(text);
-    reader.getNextPrimitive(length);
-    reader.getNextCharStream(empty, length);
-    reader.getNextRecords(records, 1);
-    reader.skipCharStream(3);
-    EXPECT_EQ("in front", front);
-    EXPECT_EQ(0x0102, u16);
-    EXPECT_EQ(0.05, value);
-    EXPECT_EQ("a\0b"s, text);
-    EXPECT_TRUE(empty.empty());
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ('z', records[0]._bytes[2]);
-    EXPECT_TRUE(reader.atEnd());
 }
 
 // Each method names itself when it hits the end, and nothing of the item is consumed (a

@@ -93,10 +93,6 @@ const std::string& ArgumentParser::getArgument(const std::string& name) const {
     return arguments.front();
 }
 
-const std::vector<std::string>& ArgumentParser::getArguments(const std::string& name) const {
-    return parsedArguments(name);
-}
-
 const std::vector<std::string>& ArgumentParser::parsedArguments(const std::string& name) const {
     const auto parsed = _parsed.find(name);
     if (parsed == _parsed.end()) {

@@ -39,9 +39,6 @@ public:
     // The one argument of a parsed flag (the server's "-config" file name).
     const std::string& getArgument(const std::string& name) const;
 
-    // All arguments of a parsed flag, in command-line order.
-    const std::vector<std::string>& getArguments(const std::string& name) const;
-
 private:
     struct FlagDefinition {
         int minArguments;
