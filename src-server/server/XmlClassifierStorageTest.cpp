@@ -196,7 +196,7 @@ TEST_F(XmlClassifierStorageTest, FailedStoreAtCommitChangesNothing) {
     // The writer lock was released: the next sequence on the classifier goes through.
     saveFile.failWith = nullptr;
     EXPECT_EQ(2000, statusOf(run(writeCalls("Spam", call("addClass", "a", "className=\"new\"")))));
-    EXPECT_NE(stored, io::filesystem::test::TempFolder::read(file("spam")));
+    EXPECT_NE(before, runAfterRestart(readCalls(call("getInformation", "i", "classifierName=\"Spam\""))));
 }
 
 }  // namespace

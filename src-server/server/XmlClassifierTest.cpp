@@ -102,6 +102,9 @@ public:
         return 0;
     }
     void save(const std::string& key, std::string_view) override { keys.push_back("save " + key); }
+    void append(const std::string& key, ThreadSafeClassifier&, std::string_view) override {
+        keys.push_back("append " + key);
+    }
     void remove(const std::string& key) override {
         keys.push_back("remove " + key);
         _classifiers.erase(key);
