@@ -1,8 +1,11 @@
 // libFuzzer target for the classifier-file loader: any byte string given to setTrainingData
 // either loads or throws ClassifierException, and what loads writes itself back to a blob that
 // loads again to the same bytes, and can then be classified and untrained with a text made of its
-// own stored features without tripping an engine check. Crashes, sanitizer reports, leaks and
-// allocations beyond libFuzzer's malloc limit are the findings.
+// own stored features without tripping an engine check. An input starting with 'J' is a journal
+// instead: its records, behind a header that matches a small trained classifier, and the input
+// itself as a whole journal, are read and replayed onto that classifier, which must then store
+// and load again to the same bytes. Crashes, sanitizer reports, leaks and allocations beyond
+// libFuzzer's malloc limit are the findings.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +16,7 @@
 #include "classifier/ClassifierException.h"
 #include "classifier/ClassifierImpl.h"
 #include "classifier/KeywordQueue.h"
+#include "server/ClassifierJournal.h"
 
 namespace {
 
@@ -75,9 +79,47 @@ void useLoaded(ClassifierImpl& classifier) {
     classifier.classify(text, result);
 }
 
+void reloadsToTheSameBytes(const ClassifierImpl& classifier) {
+    const std::string written = classifier.getTrainingData();
+    ClassifierImpl again(&callbacks, 0.05);
+    again.setTrainingData(written);
+    if (again.getTrainingData() != written) __builtin_trap();
+}
+
+void replayJournal(std::string_view journal) {
+    using norvale::quillmark::ClassifierJournal;
+    ClassifierImpl base(&callbacks, 0.05);
+    base.addClass("a");
+    base.addClass("b");
+    base.train("a", "buy now cheap");
+    base.train("b", "meeting at noon");
+    base.compact();
+    const std::string file = base.getTrainingData();
+    for (const std::string& whole : {ClassifierJournal::header(file) + std::string(journal),
+                                     std::string(journal)}) {
+        ClassifierImpl classifier(&callbacks, 0.05);
+        classifier.setTrainingData(file);
+        try {
+            const ClassifierJournal::Contents contents = ClassifierJournal::read(whole, file);
+            if (contents.validLength > whole.size()) __builtin_trap();
+            for (const auto& record : contents.records) ClassifierJournal::replay(record, classifier);
+        } catch (const ClassifierException&) {
+            // A damaged journal, or a call the classifier refuses: the load fails.
+            continue;
+        }
+        classifier.compact();
+        reloadsToTheSameBytes(classifier);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (!input.empty() && input[0] == 'J') {
+        replayJournal(input.substr(1));
+        return 0;
+    }
     ClassifierImpl classifier(&callbacks, 0.05);
     try {
         classifier.setTrainingData(std::string_view(reinterpret_cast<const char*>(data), size));

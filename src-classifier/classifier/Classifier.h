@@ -8,6 +8,7 @@
 // getTrainingData; removeClass compacts first by itself. Compacting once after many train calls
 // leaves the same counts and data as compacting after each.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,6 +47,8 @@ public:
     virtual std::vector<ClassInformation> getInformation() const = 0;
     // The whole classifier as a data blob in the current format (the content of a .dat file).
     virtual std::string getTrainingData() const = 0;
+    // The size of getTrainingData's blob, without making it.
+    virtual std::size_t trainingDataSize() const { return getTrainingData().size(); }
     // Replaces the whole content by the blob's; older formats are converted. A corrupt or
     // unsupported blob throws ClassifierException and leaves the classifier as it was.
     virtual void setTrainingData(std::string_view data) = 0;

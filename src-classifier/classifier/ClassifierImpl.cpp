@@ -505,6 +505,10 @@ std::string ClassifierImpl::getTrainingData() const {
     return out;
 }
 
+std::size_t ClassifierImpl::trainingDataSize() const {
+    return HeaderSize + _featureSet.serializedSize();
+}
+
 void ClassifierImpl::setTrainingData(std::string_view data) {
     if (data.empty()) throw ClassifierException("Trying to load classifier with empty training data.");
     try {

@@ -51,6 +51,7 @@ public:
     // The format 5 blob: format version 5 (u32), extractor version (u32), smoothing (double),
     // then the feature set's stored form. Needs a compacted classifier.
     std::string getTrainingData() const override;
+    std::size_t trainingDataSize() const override;
     // Accepts format 5 and converts formats 3 and 4. Data cut short throws ClassifierException
     // "The data that the Classifier is being set with seems to be corrupt. " and the reader's
     // message; so does a feature set whose records or class totals are inconsistent (out of

@@ -1,5 +1,7 @@
 #include "server/ClassifierTransactionImpl.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -7,8 +9,9 @@
 
 namespace norvale::quillmark {
 
-ClassifierTransactionImpl::ClassifierTransactionImpl(JobDistribution* repository, std::string key)
-    : _repository(repository), _key(std::move(key)) {}
+ClassifierTransactionImpl::ClassifierTransactionImpl(JobDistribution* repository, std::string key,
+                                                     std::uint64_t journalFloor)
+    : _repository(repository), _key(std::move(key)), _journalFloor(journalFloor) {}
 
 ClassifierTransactionImpl::~ClassifierTransactionImpl() {
     try {
@@ -56,7 +59,28 @@ void ClassifierTransactionImpl::create() {
     open(std::move(created), TransactionState::Created);
 }
 
-classifier::Classifier& ClassifierTransactionImpl::getClassifier() {
+void ClassifierTransactionImpl::addClass(std::string_view className) {
+    copy().addClass(className);
+    _calls.push_back({JournalCall::Kind::AddClass, std::string(className), {}});
+}
+
+void ClassifierTransactionImpl::removeClass(std::string_view className) {
+    copy().removeClass(className);
+    _calls.push_back({JournalCall::Kind::RemoveClass, std::string(className), {}});
+}
+
+void ClassifierTransactionImpl::train(std::string_view className, std::string_view text) {
+    // Not compacted here: removeClass and commit compact the copy once, when they need it.
+    copy().train(className, text);
+    _calls.push_back({JournalCall::Kind::Train, std::string(className), std::string(text)});
+}
+
+void ClassifierTransactionImpl::untrain(std::string_view className, std::string_view text) {
+    copy().untrain(className, text);
+    _calls.push_back({JournalCall::Kind::Untrain, std::string(className), std::string(text)});
+}
+
+classifier::Classifier& ClassifierTransactionImpl::copy() {
     if (_classifierInfo.state == TransactionState::Removed) {
         throw ClassifierNotFoundException(
             "Trying to get a classifier that has been marked for deletion '" + _key + "'.");
@@ -78,13 +102,29 @@ void ClassifierTransactionImpl::commit() {
     if (_classifierInfo.lock) {
         // The write calls leave their training uncompacted; it is merged once, here.
         _classifierInfo.copy->compact();
-        const std::string bytes = _classifierInfo.copy->getTrainingData();
-        _repository->save(_key, bytes);
-        _classifierInfo.classifier->setStoredBytes(bytes.size());
+        store();
         _classifierInfo.classifier->classifier().swap(*_classifierInfo.copy);
     }
     _classifierInfo.state = TransactionState::Committed;
     release();
+}
+
+void ClassifierTransactionImpl::store() {
+    ThreadSafeClassifier& shared = *_classifierInfo.classifier;
+    const classifier::Classifier& changed = *_classifierInfo.copy;
+    const std::uint64_t size = changed.trainingDataSize();
+    const bool whole = _classifierInfo.state == TransactionState::Created ||
+                       shared.journalBytes() >= std::max(_journalFloor, size / 2);
+    if (whole) {
+        const std::string bytes = changed.getTrainingData();
+        // Made first: once the file is written, nothing may fail for want of memory.
+        std::string header = ClassifierJournal::header(bytes);
+        _repository->save(_key, bytes);
+        shared.stored(bytes.size(), std::move(header));
+    } else {
+        _repository->append(_key, shared, ClassifierJournal::record(_calls));
+        shared.setStoredBytes(size);
+    }
 }
 
 void ClassifierTransactionImpl::drop() {

@@ -1,18 +1,22 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/mutex/WriterAutoLock.h"
+#include "server/ClassifierJournal.h"
 #include "server/ClassifierTransaction.h"
 #include "server/JobDistribution.h"
 
 namespace norvale::quillmark {
 
 // The write calls of one request on one classifier. The first call takes the shared
-// classifier's writer lock and a private copy; commit stores the copy's data to the file first
-// and swaps it into the shared classifier second, so a failing store changes nothing. Used by
-// one thread; the writer lock is released on that thread.
+// classifier's writer lock and a private copy; commit stores the change first and swaps the copy
+// into the shared classifier second, so a failing store changes nothing. A classifier created
+// here is stored whole; the calls on an existing one go to its journal as one record, and once
+// the journal has grown past half the classifier's size (and past a floor) the classifier is
+// stored whole again. Used by one thread; the writer lock is released on that thread.
 class ClassifierTransactionImpl : public ClassifierTransaction {
 public:
     enum class TransactionState {
@@ -23,8 +27,12 @@ public:
         Committed = 4,  // commit has run
     };
 
-    // repository must outlive the transaction.
-    ClassifierTransactionImpl(JobDistribution* repository, std::string key);
+    static constexpr std::uint64_t DefaultJournalFloor = 1 << 20;
+
+    // repository must outlive the transaction. A journal shorter than journalFloor is never
+    // folded into the classifier file.
+    ClassifierTransactionImpl(JobDistribution* repository, std::string key,
+                              std::uint64_t journalFloor = DefaultJournalFloor);
     ClassifierTransactionImpl(const ClassifierTransactionImpl&) = delete;
     ClassifierTransactionImpl& operator=(const ClassifierTransactionImpl&) = delete;
     // Rolls back unless committed: a classifier created here is taken out again.
@@ -33,8 +41,12 @@ public:
     // Creates the classifier in the repository (memory only) and opens it.
     void create() override;
     const std::string& getName() const override;
-    // Throws ClassifierNotFoundException after remove, or when the classifier does not exist.
-    classifier::Classifier& getClassifier() override;
+    // Each throws ClassifierNotFoundException after remove, or when the classifier does not
+    // exist.
+    void addClass(std::string_view className) override;
+    void removeClass(std::string_view className) override;
+    void train(std::string_view className, std::string_view text) override;
+    void untrain(std::string_view className, std::string_view text) override;
     // Drops the copy and the writer lock; the classifier is deleted at commit.
     void remove() override;
     void commit() override;
@@ -51,6 +63,10 @@ private:
         TransactionState state = TransactionState::None;
     };
 
+    classifier::Classifier& copy();
+    // The copy's calls go to the journal (or the classifier is stored whole) before it is
+    // swapped in.
+    void store();
     void open(std::shared_ptr<ThreadSafeClassifier> shared, TransactionState state);
     // Deletes the copy, then releases the writer lock, then the shared classifier.
     void drop();
@@ -58,7 +74,9 @@ private:
 
     JobDistribution* _repository;
     const std::string _key;
+    const std::uint64_t _journalFloor;
     ClassifierInfo _classifierInfo;
+    ClassifierJournal::Record _calls;
 };
 
 }  // namespace norvale::quillmark

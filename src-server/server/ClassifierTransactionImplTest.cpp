@@ -18,29 +18,31 @@ protected:
     }
 };
 
-TEST_F(ClassifierTransactionImplTest, ChangesStayInTheCopyUntilCommitWritesFileThenMemory) {
+TEST_F(ClassifierTransactionImplTest, ChangesStayInTheCopyUntilCommitJournalsThemThenSwaps) {
     store("spam", fakeData({{"ham", 1}}));
     auto write = transaction("Spam");
-    classifier::Classifier& copy = write->getClassifier();
+    write->train("ham", "x");
     EXPECT_EQ(State::Opened, write->state());
-    copy.train("ham", "x");
-    write->getClassifier().addClass("eggs");
-    EXPECT_EQ(2, fake(copy).count("ham"));
+    write->addClass("eggs");
     // One thread only, so the shared classifier may be looked at under our writer lock.
     const auto shared = repository->get(key("spam"));
     EXPECT_EQ(-1, fake(shared->classifier()).count("eggs"));
     write->commit();
     EXPECT_EQ(State::Committed, write->state());
     EXPECT_EQ(2, fake(shared->classifier()).count("ham"));
-    EXPECT_EQ(fakeData({{"eggs", 0}, {"ham", 2}}), content("spam"));
     EXPECT_EQ((std::vector<std::string>{"ham"}), memory.destroyed());  // the old state
+    // The file stays as it was; its journal brings a restarted repository to the same state.
+    EXPECT_EQ(fakeData({{"ham", 1}}), content("spam"));
+    restart();
+    EXPECT_EQ(fakeData({{"eggs", 0}, {"ham", 2}}),
+              repository->get(key("spam"))->classifier().getTrainingData());
 }
 
 TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
     {
         auto write = transaction("Spam");
         write->create();
-        EXPECT_THROW(write->getClassifier().train("ham", "x"), std::out_of_range);
+        EXPECT_THROW(write->train("ham", "x"), std::out_of_range);
     }
     EXPECT_EQ(0u, repository->count());
     EXPECT_TRUE(std::filesystem::is_empty(root));
@@ -51,7 +53,7 @@ TEST_F(ClassifierTransactionImplTest, RollbackUndoesOnlyWhatTheTransactionDid) {
         EXPECT_THROW(write->create(), ClassifierExistsException);
         EXPECT_EQ(State::None, write->state());
     }
-    transaction("spam")->getClassifier().train("ham", "x");
+    transaction("spam")->train("ham", "x");
     EXPECT_EQ(fakeData({{"ham", 4}}), content("spam"));
     // The writer lock went with the transactions, or this read would wait for ever.
     EXPECT_EQ(4, read("spam", "ham"));

@@ -34,11 +34,17 @@ public:
     // The classifier in memory, loaded from its file on first use (making room first).
     // Throws ClassifierNotFoundException when there is no file.
     virtual std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) = 0;
-    // Size in bytes of the stored file, 0 when there is none.
+    // Size in bytes of the stored classifier (its file with its journal replayed), 0 when there
+    // is none.
     virtual std::uint64_t size(const std::string& key) = 0;
-    // Replaces the stored file by bytes (atomically).
+    // Replaces the stored file by bytes (atomically), then drops the classifier's journal.
     virtual void save(const std::string& key, std::string_view bytes) = 0;
-    // Deletes the file (a missing one is fine) and forgets the classifier in memory.
+    // Appends one journal record (ClassifierJournal::record) to the journal of classifier, whose
+    // writer side the caller holds, and makes it durable; a failure leaves the journal as it was.
+    virtual void append(const std::string& key, ThreadSafeClassifier& classifier,
+                        std::string_view record) = 0;
+    // Deletes the file and its journal (missing ones are fine) and forgets the classifier in
+    // memory.
     virtual void remove(const std::string& key) = 0;
 };
 

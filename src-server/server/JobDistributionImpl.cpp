@@ -1,10 +1,12 @@
 #include "server/JobDistributionImpl.h"
 
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/WriterAutoLock.h"
+#include "server/ClassifierJournal.h"
 
 namespace norvale::quillmark {
 
@@ -49,6 +51,10 @@ std::string JobDistributionImpl::fileKey(std::string_view key) {
     return lowered;
 }
 
+std::string JobDistributionImpl::journalPath(const std::string& fileKey) {
+    return fileKey + ".journal";
+}
+
 std::unique_ptr<JobDistributionImpl::NamedLock> JobDistributionImpl::namedLock(
     const std::string& fileKey) const {
     return std::make_unique<NamedLock>(_lockFolder, platform::mutex::classifierLockName(fileKey));
@@ -90,6 +96,8 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::createLocked(const st
         throw ClassifierExistsException(
             "Trying to create a classifier that already exists (on disk) '" + key + "'.");
     }
+    // Left by a remove that stopped between the two files; it must not extend the new file.
+    _removeFile->remove(journalPath(file));
     auto created = newClassifier();
     _classifiers.emplace(file, created);
     return created;
@@ -161,16 +169,40 @@ void JobDistributionImpl::forgetLoad(const std::string& file) {
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
     const std::string& file, const std::string& key) const {
+    const std::string journalFile = journalPath(file);
     std::string bytes;
+    std::optional<std::string> journal;
     {
         const auto lock = namedLock(file);
         AutoLock<NamedLock> fileLock(lock.get());
         if (!_existsFile->exists(file)) throw notFound(key);
         bytes = _loadFile->load(file, 0);
+        if (_existsFile->exists(journalFile)) journal = _loadFile->load(journalFile, 0);
     }
     auto loaded = newClassifier();
     loaded->classifier().setTrainingData(bytes);
-    loaded->setStoredBytes(bytes.size());
+    loaded->stored(bytes.size(), ClassifierJournal::header(bytes));
+    if (journal) {
+        const ClassifierJournal::Contents contents = ClassifierJournal::read(*journal, bytes);
+        if (contents.extendsFile) {
+            for (const auto& record : contents.records) {
+                ClassifierJournal::replay(record, loaded->classifier());
+            }
+            loaded->classifier().compact();
+            loaded->setStoredBytes(loaded->classifier().trainingDataSize());
+            loaded->setJournalBytes(contents.validLength);
+        }
+        // A journal of an earlier file is dropped, a torn last append cut off, so that the next
+        // append follows the last whole record.
+        const auto lock = namedLock(file);
+        AutoLock<NamedLock> fileLock(lock.get());
+        if (!contents.extendsFile) {
+            dropJournal(journalFile);
+        } else if (contents.validLength < journal->size()) {
+            _saveFile->save(journalFile, std::string_view(*journal).substr(0, contents.validLength),
+                            io::filesystem::SaveMode::Replace);
+        }
+    }
     _metrics->classifierLoaded();
     return loaded;
 }
@@ -195,8 +227,14 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::held(const std::strin
     return evicted == _evicted.end() ? nullptr : evicted->second.lock();
 }
 
+std::uint64_t JobDistributionImpl::fileSize(const std::string& fileKey) const {
+    const auto lock = namedLock(fileKey);
+    AutoLock<NamedLock> fileLock(lock.get());
+    return _sizeFile->size(fileKey, false) + _sizeFile->size(journalPath(fileKey), false);
+}
+
 void JobDistributionImpl::makeRoom(const std::string& fileKey) {
-    const std::uint64_t need = 2 * size(fileKey);
+    const std::uint64_t need = 2 * fileSize(fileKey);
     std::uint64_t available = _memoryStatus->available();
     while (available < need) {
         if (evictOldest() == 0) return;
@@ -235,22 +273,64 @@ Metrics::Repository JobDistributionImpl::usage() {
 
 std::uint64_t JobDistributionImpl::size(const std::string& key) {
     const std::string file = fileKey(key);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
-    return _sizeFile->size(file, false);
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        const auto found = held(file);
+        if (found && found->journalBytes() != 0) return found->storedBytes();
+    }
+    bool journaled = false;
+    {
+        const auto lock = namedLock(file);
+        AutoLock<NamedLock> fileLock(lock.get());
+        journaled = _existsFile->exists(file) && _existsFile->exists(journalPath(file));
+        if (!journaled) return _sizeFile->size(file, false);
+    }
+    // The file alone is smaller than the classifier: only a load knows its size.
+    return get(key)->storedBytes();
 }
 
 void JobDistributionImpl::save(const std::string& key, std::string_view bytes) {
     const std::string file = fileKey(key);
+    const std::string journal = journalPath(file);
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
     const auto began = std::chrono::steady_clock::now();
     _saveFile->save(file, bytes, io::filesystem::SaveMode::Replace);
+    dropJournal(journal);
+    _metrics->committed(std::chrono::steady_clock::now() - began);
+}
+
+void JobDistributionImpl::dropJournal(const std::string& journal) const noexcept {
+    try {
+        _removeFile->remove(journal);
+    } catch (...) {
+        // Harmless when left: the header of a journal no longer matches a replaced file, so a
+        // load ignores it and the next append writes a new one over it; and create removes a
+        // journal without a file before it makes one.
+    }
+}
+
+void JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& classifier,
+                                 std::string_view record) {
+    const std::string journal = journalPath(fileKey(key));
+    const auto lock = namedLock(fileKey(key));
+    AutoLock<NamedLock> fileLock(lock.get());
+    const auto began = std::chrono::steady_clock::now();
+    if (classifier.journalBytes() == 0) {
+        // A new journal appears whole with its first record, or not at all.
+        const std::string started = classifier.journalHeader() + std::string(record);
+        _saveFile->save(journal, started, io::filesystem::SaveMode::Replace);
+        classifier.setJournalBytes(started.size());
+    } else {
+        _saveFile->save(journal, record, io::filesystem::SaveMode::DurableAppend);
+        classifier.setJournalBytes(classifier.journalBytes() + record.size());
+    }
     _metrics->committed(std::chrono::steady_clock::now() - began);
 }
 
 void JobDistributionImpl::remove(const std::string& key) {
     const std::string file = fileKey(key);
+    const std::string journal = journalPath(file);
     // The writer lock of the classifier in memory is taken without the repository mutex, so the
     // lookup is repeated until the classifier found is the one whose writer lock is held.
     std::shared_ptr<ThreadSafeClassifier> locked;
@@ -267,6 +347,7 @@ void JobDistributionImpl::remove(const std::string& key) {
                 const auto lock = namedLock(file);
                 AutoLock<NamedLock> fileLock(lock.get());
                 _removeFile->remove(file);
+                dropJournal(journal);
                 if (locked) locked->markRemoved();
                 _evicted.erase(file);
                 _classifiers.erase(file);

@@ -41,6 +41,10 @@ namespace norvale::quillmark {
 // while it lives enters that object again instead of loading or making a second one, so two
 // write sequences on one classifier always meet at its one writer lock and no commit is lost.
 //
+// A classifier's journal (see ClassifierJournal) lies beside its file, under the same named lock.
+// It is written only while the file exists: remove deletes the file first and the journal second,
+// and create deletes a journal left without its file before the new classifier's file is written.
+//
 // The collaborators are not owned and must outlive the repository.
 class JobDistributionImpl : public JobDistribution {
 public:
@@ -59,6 +63,8 @@ public:
     std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override;
     std::uint64_t size(const std::string& key) override;
     void save(const std::string& key, std::string_view bytes) override;
+    void append(const std::string& key, ThreadSafeClassifier& classifier,
+                std::string_view record) override;
     void remove(const std::string& key) override;
 
     // Forgets the least recently used classifier (on equal times the first in key order) and
@@ -71,6 +77,8 @@ public:
 
     // The key with its file-name part lower-cased (ASCII letters only).
     static std::string fileKey(std::string_view key);
+    // The path of the journal beside a classifier file.
+    static std::string journalPath(const std::string& fileKey);
 
 private:
     using NamedLock = platform::mutex::NamedMutexImpl;
@@ -95,11 +103,16 @@ private:
                                                          const std::string& key, Load& load);
     std::shared_ptr<ThreadSafeClassifier> awaitLoad(const Load& load, const std::string& key);
     void forgetLoad(const std::string& fileKey);
-    // The classifier of the file under its named lock; ClassifierNotFoundException when missing.
+    // The classifier of the file under its named lock, with its journal replayed;
+    // ClassifierNotFoundException when missing.
     std::shared_ptr<ThreadSafeClassifier> readClassifier(const std::string& fileKey,
                                                          const std::string& key) const;
 
     std::unique_ptr<NamedLock> namedLock(const std::string& fileKey) const;
+    // Removes a journal whose classifier file was just replaced or removed; a failure is left
+    // alone (see the definition).
+    void dropJournal(const std::string& journal) const noexcept;
+    // The bytes of the classifier file and its journal on disk.
     std::uint64_t fileSize(const std::string& fileKey) const;
     // Evicts until twice the file's size is available, or until nothing is left to evict.
     void makeRoom(const std::string& fileKey);

@@ -39,7 +39,7 @@ TEST_F(JobDistributionImplConcurrencyTest, NoCommitIsLostWhileClassifiersAreEvic
         writers.emplace_back([&, w] {
             for (int n = 0; n < Commits; ++n) {
                 ClassifierTransactionImpl write(repository.get(), key(w % 2 ? "c1" : "C0"));
-                write.getClassifier().train("n", "x");
+                write.train("n", "x");
                 std::this_thread::sleep_for(1ms);
                 write.commit();
             }
@@ -48,10 +48,10 @@ TEST_F(JobDistributionImplConcurrencyTest, NoCommitIsLostWhileClassifiersAreEvic
     for (auto& thread : writers) thread.join();
     writing = false;
     for (auto& thread : threads) thread.join();
-    for (const char* name : {"c0", "c1"}) {
-        EXPECT_EQ(Writers / 2 * Commits, read(name, "n"));
-        EXPECT_EQ(fakeData({{"n", Writers / 2 * Commits}}), content(name));
-    }
+    for (const char* name : {"c0", "c1"}) EXPECT_EQ(Writers / 2 * Commits, read(name, "n"));
+    // What reaches the files: the classifier file with its journal.
+    restart();
+    for (const char* name : {"c0", "c1"}) EXPECT_EQ(Writers / 2 * Commits, read(name, "n"));
 }
 
 TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) {
@@ -62,7 +62,7 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
             ClassifierTransactionImpl write(repository.get(), key(i % 2 ? "NEW" : "new"));
             try {
                 write.create();
-                write.getClassifier().addClass("c" + std::to_string(i));
+                write.addClass("c" + std::to_string(i));
                 write.commit();
                 ++created;
             } catch (const ClassifierExistsException&) {
@@ -83,7 +83,7 @@ TEST_F(JobDistributionImplConcurrencyTest, OneOfManyCreatesInDifferentCaseWins) 
 TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
     store("x", fakeData({{"n", 0}}));
     auto holder = std::make_unique<ClassifierTransactionImpl>(repository.get(), key("x"));
-    holder->getClassifier().train("n", "t");
+    holder->train("n", "t");
     auto removing = std::async(std::launch::async, [&] {
         ClassifierTransactionImpl remove(repository.get(), key("X"));
         remove.remove();
@@ -93,7 +93,7 @@ TEST_F(JobDistributionImplConcurrencyTest, RemoveWaitsForOpenWriteSequences) {
     auto late = std::async(std::launch::async, [&] {
         ClassifierTransactionImpl write(repository.get(), key("x"));
         try {
-            write.getClassifier().train("n", "t");
+            write.train("n", "t");
             write.commit();
         } catch (const ClassifierNotFoundException&) {
         }

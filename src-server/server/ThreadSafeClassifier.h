@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "classifier/Classifier.h"
 #include "platform/mutex/ReaderWriterLockImpl.h"
@@ -29,10 +31,26 @@ public:
         _lastAccess.store(seconds, std::memory_order_relaxed);
     }
 
-    // The size of the file it was last loaded from or stored to; 0 before its first commit.
+    // The size its file would have if it were written now: the file it was loaded from or stored
+    // to, with the journal's records; 0 before its first commit.
     std::uint64_t storedBytes() const { return _storedBytes.load(std::memory_order_relaxed); }
     void setStoredBytes(std::uint64_t bytes) {
         _storedBytes.store(bytes, std::memory_order_relaxed);
+    }
+
+    // Its file was loaded or written whole: the journal starts anew on top of it, with header
+    // (ClassifierJournal::header of the file).
+    void stored(std::uint64_t fileBytes, std::string header) noexcept {
+        setStoredBytes(fileBytes);
+        _journalHeader = std::move(header);
+        setJournalBytes(0);
+    }
+    // The header a new journal on top of its file starts with.
+    const std::string& journalHeader() const { return _journalHeader; }
+    // The length of its journal; 0 when it has none.
+    std::uint64_t journalBytes() const { return _journalBytes.load(std::memory_order_relaxed); }
+    void setJournalBytes(std::uint64_t bytes) {
+        _journalBytes.store(bytes, std::memory_order_relaxed);
     }
 
     // Set by the repository's remove under the writer side; a write sequence that gets the
@@ -43,6 +61,8 @@ public:
 private:
     std::atomic<std::int64_t> _lastAccess;
     std::atomic<std::uint64_t> _storedBytes{0};
+    std::atomic<std::uint64_t> _journalBytes{0};
+    std::string _journalHeader;  // guarded by the writer side
     bool _removed = false;  // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;
 };

@@ -270,12 +270,10 @@ void XmlClassifier::executeWriteCall(const RequestTexts& texts, const xml::Eleme
         transaction.remove();
         _response->remove(_callId);
     } else if (method == "addClass") {
-        classifier::Classifier& copy = transaction.getClassifier();
-        copy.addClass(requiredAttribute(call, "className"));
+        transaction.addClass(requiredAttribute(call, "className"));
         _response->addClass(_callId);
     } else if (method == "removeClass") {
-        classifier::Classifier& copy = transaction.getClassifier();
-        copy.removeClass(requiredAttribute(call, "className"));
+        transaction.removeClass(requiredAttribute(call, "className"));
         _response->removeClass(_callId);
     } else if (method == "train") {
         train(texts, call, transaction, sizeLimit);
@@ -294,17 +292,14 @@ void XmlClassifier::train(const RequestTexts& texts, const xml::Element& call,
                                     std::to_string(sizeLimit) + " bytes.");
     }
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
-    classifier::Classifier& copy = transaction.getClassifier();
-    // Not compacted here: removeClass and commit compact the copy once, when they need it.
-    copy.train(requiredAttribute(call, "className"), text);
+    transaction.train(requiredAttribute(call, "className"), text);
     _response->train(_callId);
 }
 
 void XmlClassifier::untrain(const RequestTexts& texts, const xml::Element& call,
                             ClassifierTransaction& transaction) {
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
-    classifier::Classifier& copy = transaction.getClassifier();
-    copy.untrain(requiredAttribute(call, "className"), text);
+    transaction.untrain(requiredAttribute(call, "className"), text);
     _response->untrain(_callId);
 }
 

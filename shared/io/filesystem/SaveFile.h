@@ -1,7 +1,8 @@
 #pragma once
 
 // Writes bytes to a file: Replace swaps in a complete new file atomically (classifier files, the
-// request archive), Append adds to the end, creating a missing file (the log). Created once at
+// request archive), Append adds to the end, creating a missing file (the log), DurableAppend adds
+// to the end of an existing file and syncs it. Created once at
 // start-up and shared by pointer; may be called from any thread, but concurrent saves to one
 // path must be serialised by the caller. Every failure message ends with the diagnostic tail.
 
@@ -26,6 +27,9 @@ enum class SaveMode {
     // After a crash at any moment the file holds either its old or its new content.
     Replace,
     Append,
+    // Append, made durable (fdatasync) before save returns; a failed save cuts the file back to
+    // its old length, so no partial write stays at its end (the classifier journals).
+    DurableAppend,
 };
 
 class SaveFile {

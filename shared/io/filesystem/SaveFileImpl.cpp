@@ -73,6 +73,8 @@ void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMod
     if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
     if (mode == SaveMode::Append) {
         append(path, bytes);
+    } else if (mode == SaveMode::DurableAppend) {
+        appendDurably(path, bytes);
     } else {
         replace(path, bytes);
     }
@@ -84,6 +86,21 @@ void SaveFileImpl::append(const std::string& path, std::string_view bytes) const
     if (!writeAll(file.get(), bytes.data(), bytes.size()) || !file.close()) {
         fail(WriteFailed, path, errno);
     }
+}
+
+void SaveFileImpl::appendDurably(const std::string& path, std::string_view bytes) const {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    struct stat before {};
+    if (::fstat(file.get(), &before) != 0) fail(OpenFailed, path, errno);
+    if (!writeAll(file.get(), bytes.data(), bytes.size()) || ::fdatasync(file.get()) != 0) {
+        const int error = errno;
+        // Whatever part reached the file goes again, so the next append starts where this one
+        // did.
+        if (::ftruncate(file.get(), before.st_size) == 0) ::fdatasync(file.get());
+        fail(WriteFailed, path, error);
+    }
+    if (!file.close()) fail(WriteFailed, path, errno);
 }
 
 void SaveFileImpl::replace(const std::string& path, std::string_view bytes) const {

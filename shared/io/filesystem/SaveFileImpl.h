@@ -15,6 +15,7 @@ public:
 private:
     void replace(const std::string& path, std::string_view bytes) const;
     void append(const std::string& path, std::string_view bytes) const;
+    void appendDurably(const std::string& path, std::string_view bytes) const;
 };
 
 }  // namespace io::filesystem

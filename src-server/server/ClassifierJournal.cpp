@@ -1,0 +1,144 @@
+#include "server/ClassifierJournal.h"
+
+#include <algorithm>
+#include <boost/crc.hpp>
+
+namespace norvale::quillmark {
+
+namespace {
+
+constexpr std::string_view Magic = "QMJ1";
+constexpr std::size_t FrameSize = 8;
+
+std::uint32_t crc32c(std::string_view bytes) {
+    boost::crc_optimal<32, 0x1EDC6F41, 0xFFFFFFFF, 0xFFFFFFFF, true, true> crc;
+    crc.process_bytes(bytes.data(), bytes.size());
+    return crc.checksum();
+}
+
+void put(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint64_t get(std::string_view in, std::size_t at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        value |= std::uint64_t{static_cast<unsigned char>(in[at + i])} << (8 * i);
+    }
+    return value;
+}
+
+bool hasText(JournalCall::Kind kind) {
+    return kind == JournalCall::Kind::Train || kind == JournalCall::Kind::Untrain;
+}
+
+// Reads one payload; false when it is not a well-formed list of calls.
+bool decode(std::string_view payload, ClassifierJournal::Record& calls) {
+    std::size_t at = 0;
+    const auto string = [&](std::string& out) {
+        if (payload.size() - at < 4) return false;
+        const std::uint64_t length = get(payload, at, 4);
+        at += 4;
+        if (payload.size() - at < length) return false;
+        out.assign(payload.substr(at, length));
+        at += length;
+        return true;
+    };
+    while (at < payload.size()) {
+        const auto kind = static_cast<JournalCall::Kind>(payload[at++]);
+        if (kind < JournalCall::Kind::AddClass || kind > JournalCall::Kind::Untrain) return false;
+        JournalCall& call = calls.emplace_back(JournalCall{kind, {}, {}});
+        if (!string(call.className)) return false;
+        if (hasText(kind) && !string(call.text)) return false;
+    }
+    return !calls.empty();
+}
+
+[[noreturn]] void damaged(std::size_t offset) {
+    throw JournalException("The journal of the classifier is damaged at byte " +
+                           std::to_string(offset) + ".");
+}
+
+}  // namespace
+
+std::string ClassifierJournal::header(std::string_view file) {
+    std::string out(Magic);
+    put(out, file.size(), 8);
+    put(out, crc32c(file), 4);
+    put(out, crc32c(out), 4);
+    return out;
+}
+
+std::string ClassifierJournal::record(const Record& calls) {
+    std::string payload;
+    for (const JournalCall& call : calls) {
+        payload.push_back(static_cast<char>(call.kind));
+        put(payload, call.className.size(), 4);
+        payload += call.className;
+        if (hasText(call.kind)) {
+            put(payload, call.text.size(), 4);
+            payload += call.text;
+        }
+    }
+    std::string out;
+    out.reserve(FrameSize + payload.size());
+    put(out, payload.size(), 4);
+    put(out, crc32c(payload), 4);
+    return out + payload;
+}
+
+ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
+                                                    std::string_view file) {
+    Contents contents;
+    if (journal.size() < HeaderSize) {
+        // A journal is made whole with its first record (see the repository), so a short one
+        // is damaged, not torn.
+        damaged(journal.size());
+    }
+    const std::string_view head = journal.substr(0, HeaderSize);
+    if (head.substr(0, 4) != Magic || get(head, 16, 4) != crc32c(head.substr(0, 16))) damaged(0);
+    contents.extendsFile = get(head, 4, 8) == file.size() && get(head, 12, 4) == crc32c(file);
+    if (!contents.extendsFile) return contents;
+
+    std::size_t at = HeaderSize;
+    while (at < journal.size()) {
+        const std::size_t left = journal.size() - at;
+        const std::uint64_t length = left >= FrameSize ? get(journal, at, 4) : 0;
+        if (left < FrameSize || length > left - FrameSize) break;  // the append was cut short
+        const std::string_view payload = journal.substr(at + FrameSize, length);
+        Record calls;
+        if (length == 0 || get(journal, at + 4, 4) != crc32c(payload) || !decode(payload, calls)) {
+            const std::string_view rest = journal.substr(at + FrameSize + length);
+            const bool last = rest.empty() ||
+                              std::all_of(journal.begin() + at, journal.end(),
+                                          [](char byte) { return byte == 0; });
+            if (last) break;
+            damaged(at);
+        }
+        contents.records.push_back(std::move(calls));
+        at += FrameSize + length;
+    }
+    contents.validLength = at;
+    return contents;
+}
+
+void ClassifierJournal::replay(const Record& calls, classifier::Classifier& classifier) {
+    for (const JournalCall& call : calls) {
+        switch (call.kind) {
+            case JournalCall::Kind::AddClass:
+                classifier.addClass(call.className);
+                break;
+            case JournalCall::Kind::RemoveClass:
+                classifier.removeClass(call.className);
+                break;
+            case JournalCall::Kind::Train:
+                classifier.train(call.className, call.text);
+                break;
+            case JournalCall::Kind::Untrain:
+                classifier.untrain(call.className, call.text);
+                break;
+        }
+    }
+}
+
+}  // namespace norvale::quillmark

@@ -1,0 +1,185 @@
+#include "server/ClassifierJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/ExistsFileImpl.h"
+#include "io/filesystem/LoadFileImpl.h"
+#include "io/filesystem/RemoveFileImpl.h"
+#include "io/filesystem/SaveFileImpl.h"
+#include "io/filesystem/SizeFileImpl.h"
+#include "io/filesystem/TempFolder.h"
+#include "posix/memory/MemoryStatusImpl.h"
+#include "server/ClassifierTransactionImpl.h"
+#include "server/JobDistributionImpl.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using Kind = JournalCall::Kind;
+
+const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""}, {Kind::Train, "spam", "buy now"}};
+const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"}, {Kind::RemoveClass, "ham", ""}};
+
+TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
+    const std::string file = "the classifier file";
+    const std::string head = ClassifierJournal::header(file);
+    const std::string first = head + ClassifierJournal::record(First);
+    const std::string whole = first + ClassifierJournal::record(Second);
+    std::string flipped = whole;
+    flipped.back() ^= 1;
+    const struct {
+        const char* what;
+        std::string journal;
+        std::size_t records;
+        std::size_t validLength;
+    } cases[] = {
+        {"whole", whole, 2, whole.size()},
+        {"no record", head, 0, head.size()},
+        {"cut in the frame", whole.substr(0, first.size() + 5), 1, first.size()},
+        {"cut in the payload", whole.substr(0, whole.size() - 1), 1, first.size()},
+        {"last payload damaged", flipped, 1, first.size()},
+        {"zeros after the last record", whole + std::string(4096, '\0'), 2, whole.size()},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        const auto contents = ClassifierJournal::read(row.journal, file);
+        EXPECT_TRUE(contents.extendsFile);
+        EXPECT_EQ(row.validLength, contents.validLength);
+        const std::vector<ClassifierJournal::Record> both{First, Second};
+        EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)),
+                  contents.records);
+    }
+    // A journal of another file (a checkpoint stopped before dropping it) is not read at all.
+    const auto stale = ClassifierJournal::read(whole, file + ".");
+    EXPECT_FALSE(stale.extendsFile);
+    EXPECT_TRUE(stale.records.empty());
+}
+
+TEST(ClassifierJournalTest, DamageBeforeTheEndRefusesTheJournal) {
+    const std::string file = "the classifier file";
+    const std::string whole = ClassifierJournal::header(file) + ClassifierJournal::record(First) +
+                              ClassifierJournal::record(Second);
+    const std::size_t firstPayload = ClassifierJournal::HeaderSize + 8;
+    for (const std::size_t at : {std::size_t{0}, std::size_t{7}, firstPayload, firstPayload + 3}) {
+        SCOPED_TRACE(at);
+        std::string damaged = whole;
+        damaged[at] ^= 0x20;
+        EXPECT_THROW(ClassifierJournal::read(damaged, file), JournalException);
+    }
+    EXPECT_THROW(ClassifierJournal::read(whole.substr(0, 10), file), JournalException);
+}
+
+// Random write requests on one classifier, committed through the journal with an early floor so
+// that checkpoints happen too, against a reference that applies each successful request to a
+// copy and swaps it in (what storing the classifier whole after every request keeps). After
+// every request the classifier in memory, and after each restart the one loaded from file and
+// journal, hold the reference's bytes.
+TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryRequest) {
+    io::filesystem::test::TempFolder folder;
+    std::filesystem::create_directories(folder.path("locks"));
+    const classifier::ClassifierFactoryImpl factory(nullptr);
+    const platform::memory::MemoryStatusImpl memory;
+    const io::filesystem::LoadFileImpl loadFile;
+    const io::filesystem::SaveFileImpl saveFile;
+    const io::filesystem::ExistsFileImpl existsFile;
+    const io::filesystem::SizeFileImpl sizeFile;
+    const io::filesystem::RemoveFileImpl removeFile;
+    Metrics metrics;
+    std::unique_ptr<JobDistributionImpl> repository;
+    const auto restart = [&] {
+        repository.reset();
+        repository = std::make_unique<JobDistributionImpl>(&factory, &memory, &loadFile, &saveFile,
+                                                           &existsFile, &sizeFile, &removeFile,
+                                                           folder.path("locks"), &metrics);
+    };
+    restart();
+    const std::string key = folder.path("Model.dat");
+
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    const std::vector<std::string> classes{"a", "b", "c", "d", "e"};
+    const std::vector<std::string> words{"buy", "now", "cheap", "hello", "meeting", "x", "qq",
+                                         "a-very-long-word-of-many-letters", "zz top"};
+    const auto text = [&] {
+        std::string out;
+        for (std::size_t n = 1 + pick(12); n > 0; --n) out += words[pick(words.size())] + " ";
+        return out;
+    };
+
+    std::unique_ptr<classifier::Classifier> reference;
+    std::size_t checkpoints = 0;
+    for (int request = 0; request < 400; ++request) {
+        SCOPED_TRACE("request " + std::to_string(request));
+        ClassifierTransactionImpl transaction(repository.get(), key, 0);
+        std::unique_ptr<classifier::Classifier> expected =
+            reference ? reference->clone() : nullptr;
+        const std::size_t calls = 1 + pick(6);
+        bool failed = false;
+        try {
+            if (!reference || pick(40) == 0) {
+                if (reference) {
+                    transaction.remove();
+                    transaction.commit();
+                    reference.reset();
+                    continue;
+                }
+                transaction.create();
+                expected = factory.create();
+            }
+            for (std::size_t call = 0; call < calls; ++call) {
+                const std::string& name = classes[pick(classes.size())];
+                const std::size_t kind = pick(10);
+                if (kind == 0) {
+                    if (expected->classExists(name)) continue;  // the call would fail; tried below
+                    transaction.addClass(name);
+                    expected->addClass(name);
+                } else if (kind == 1) {
+                    if (!expected->classExists(name)) continue;
+                    transaction.removeClass(name);
+                    expected->removeClass(name);
+                } else if (!expected->classExists(name)) {
+                    // A failing call rolls the whole request back.
+                    failed = pick(4) == 0;
+                    if (failed) transaction.train(name, text());
+                } else {
+                    const std::string sample = text();
+                    if (kind < 7) {
+                        transaction.train(name, sample);
+                        expected->train(name, sample);
+                    } else {
+                        transaction.untrain(name, sample);
+                        expected->untrain(name, sample);
+                    }
+                }
+                if (failed) break;
+            }
+            transaction.commit();
+        } catch (const classifier::ClassifierException&) {
+            ASSERT_TRUE(failed);
+            continue;
+        }
+        ASSERT_FALSE(failed);
+        expected->compact();
+        reference = std::move(expected);
+        const std::string bytes = reference->getTrainingData();
+        const auto shared = repository->get(key);
+        EXPECT_EQ(bytes, shared->classifier().getTrainingData());
+        EXPECT_EQ(bytes.size(), repository->size(key));
+        if (shared->journalBytes() == 0) ++checkpoints;
+        if (pick(10) == 0) {
+            restart();
+            EXPECT_EQ(bytes, repository->get(key)->classifier().getTrainingData());
+            EXPECT_EQ(bytes.size(), repository->size(key));
+        }
+    }
+    EXPECT_GT(checkpoints, 10u);
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
