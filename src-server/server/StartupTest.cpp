@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
