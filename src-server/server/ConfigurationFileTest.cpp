@@ -20,8 +20,8 @@ using norvale::quillmark::testing::RecordingLog;
 using Changes = std::vector<std::pair<std::string, std::string>>;
 
 // A configuration file: the eight settings in their order with valid values, `changes` replacing
-// some of them (a value of "-" leaves the setting out), and `tail` written after them.
-std::string document(const Changes& changes, const std::string& tail = "") {
+// some of them (a value of "-" leaves the setting out); a change of "tail" is written after them.
+std::string document(const Changes& changes) {
     Changes settings = {{"port", "8080"},
                         {"maxInput", "1048576"},
                         {"maxClients", "15"},
@@ -29,15 +29,19 @@ std::string document(const Changes& changes, const std::string& tail = "") {
                         {"classifierRootPath", "/srv/classifiers"},
                         {"logLevel", "error"},
                         {"logMemory", "false"},
-                        {"saveRequests", "1"}};
+                        {"saveRequests", "1"},
+                        {"tail", ""}};
     std::string body =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\""
         "http://quillmark.invalid/1/config/ConfigSchema\">\n";
     for (auto& [name, value] : settings) {
         for (const auto& [changed, to] : changes) value = changed == name ? to : value;
-        if (value != "-") body += "  <" + name + ">" + value + "</" + name + ">\n";
+        if (name == "tail")
+            body += value;
+        else if (value != "-")
+            body += "  <" + name + ">" + value + "</" + name + ">\n";
     }
-    return body + tail + "</quillmark>\n";
+    return body + "</quillmark>\n";
 }
 
 // Every setting read, in one line.
@@ -75,67 +79,40 @@ protected:
 TEST_F(ConfigurationFileTest, ReadsEverySettingAndAppliesTheLogSwitches) {
     const std::string base = "8080 1048576 15 5 [/srv/classifiers] ";
     const std::string open = " | 67108864 8 | [] 11 8388608 - 127.0.0.1";
-    const struct {
-        Changes changes;
-        std::string tail;
-        bool testMode;
-        std::string expected;
-    } cases[] = {
-        {{{"logMemory", "TRUE"}}, "", false, base + "1 1 1" + open},
+    const std::pair<Changes, std::string> cases[] = {
+        {{{"logMemory", "TRUE"}}, base + "1 1 1" + open},
         {{{"logMemory", "1"}, {"saveRequests", "tRuE"}, {"logLevel", "Log"}},
-         "",
-         false,
          base + "0 1 1" + open},
         {{{"logMemory", "yes"}, {"saveRequests", "0"}, {"logLevel", "failure"}},
-         "",
-         false,
          base + "2 0 0" + open},
         {{{"logMemory", " true"}, {"saveRequests", "1 "}, {"logLevel", "tEsT"}},
-         "",
-         false,
          base + "3 0 0" + open},
-        {{{"logMemory", "on"}, {"saveRequests", ""}}, "", false, base + "1 0 0" + open},
-        {{{"saveRequests", "true"}},
-         "<metricsPort>27183</metricsPort>",
-         true,
-         base + "1 0 0" + open},
+        {{{"logMemory", "on"}, {"saveRequests", ""}}, base + "1 0 0" + open},
         {{{"port", "0"}, {"classifierRootPath", ""}},
-         "",
-         false,
          "0 1048576 15 5 [./classifiers/] 1 0 1" + open},
-        {{{"port", "65535"}, {"classifierRootPath", " "}},
-         "",
-         false,
-         "65535 1048576 15 5 [ ] 1 0 1" + open},
+        {{{"port", "65535"}, {"classifierRootPath", " "}}, "65535 1048576 15 5 [ ] 1 0 1" + open},
         {{{"port", "8080x"},
           {"maxInput", "2147483647"},
           {"maxClients", "-2147483648"},
           {"clientQueueSize", " 12 clients"}},
-         "",
-         false,
          "8080 2147483647 -2147483648 12 [/srv/classifiers] 1 0 1 | 67108864 8 | [] 11 "
          "17179869176 - 127.0.0.1"},
-        {{},
-         "<logFileMaxBytes>1000</logFileMaxBytes>",
-         false,
+        {{{"tail", "<logFileMaxBytes>1000</logFileMaxBytes>"}},
          base + "1 0 1 | 1000 8 | [] 11 8388608 - 127.0.0.1"},
-        {{},
-         "<logFileCount>0</logFileCount>",
-         false,
+        {{{"tail", "<logFileCount>0</logFileCount>"}},
          base + "1 0 1 | 67108864 0 | [] 11 8388608 - 127.0.0.1"},
-        {{},
-         "<logFileMaxBytes>0</logFileMaxBytes><logFileCount>1000</logFileCount>"
-         "<listenAddress>::1</listenAddress><allowedClients> 10.0.0.0/8,\n ::1 </allowedClients>"
-         "<maxOutput>0</maxOutput><metricsPort>27183</metricsPort>"
-         "<metricsAddress>::1</metricsAddress>",
-         false,
+        {{{"tail",
+           "<logFileMaxBytes>0</logFileMaxBytes><logFileCount>1000</logFileCount>"
+           "<listenAddress>::1</listenAddress><allowedClients> 10.0.0.0/8,\n ::1 </allowedClients>"
+           "<maxOutput>0</maxOutput><metricsPort>27183</metricsPort>"
+           "<metricsAddress>::1</metricsAddress>"}},
          base + "1 0 1 | 0 1000 | [::1] 10 0 27183 ::1"},
     };
-    for (const auto& row : cases) {
-        const std::string text = document(row.changes, row.tail);
+    for (const auto& [changes, expected] : cases) {
+        const std::string text = document(changes);
         SCOPED_TRACE(text);
-        const ServerSettings settings = load(text, row.testMode);
-        EXPECT_EQ(row.expected, summary(settings));
+        const ServerSettings settings = load(text);
+        EXPECT_EQ(expected, summary(settings));
         const auto entries = _log.entries();
         ASSERT_EQ(4u, entries.size());
         EXPECT_EQ("setLevel " + std::to_string(settings.logLevel), entries[0]);
@@ -148,6 +125,10 @@ TEST_F(ConfigurationFileTest, ReadsEverySettingAndAppliesTheLogSwitches) {
                       std::regex_replace(text, std::regex("<(\\w+)></\\1>"), "<$1/>"),
                   entries[3]);
     }
+    EXPECT_EQ(base + "1 0 0" + open,
+              summary(load(document({{"saveRequests", "true"},
+                                     {"tail", "<metricsPort>27183</metricsPort>"}}),
+                           true)));
 }
 
 // A refused file stops the read where the fault is: a file the schema refuses (a setting
@@ -159,29 +140,29 @@ TEST_F(ConfigurationFileTest, RefusesBadFilesWithTheMessageOfTheLayerThatFoundIt
     const std::string small = "] to a number. The number is too small.";
     const struct {
         Changes changes;
-        std::string tail, message;
+        std::string message;
         std::size_t logged;
     } cases[] = {
-        {{{"port", "-"}}, "", validation, 0},
-        {{{"port", "-"}}, "<port>8080</port>", validation, 0},
-        {{}, "<logFileCount>2</logFileCount><logFileMaxBytes>9</logFileMaxBytes>", validation, 0},
-        {{{"port", "65536"}}, "", "Error converting [65536" + large, 0},
-        {{{"port", "-1"}}, "", "Error converting [-1" + small, 0},
-        {{{"maxInput", "2147483648"}}, "", "Error converting [2147483648" + large, 0},
-        {{{"maxClients", "-2147483649"}}, "", "Error converting [-2147483649" + small, 0},
+        {{{"port", "-"}}, validation, 0},
+        {{{"port", "-"}, {"tail", "<port>8080</port>"}}, validation, 0},
+        {{{"tail", "<logFileCount>2</logFileCount><logFileMaxBytes>9</logFileMaxBytes>"}},
+         validation,
+         0},
+        {{{"port", "65536"}}, "Error converting [65536" + large, 0},
+        {{{"port", "-1"}}, "Error converting [-1" + small, 0},
+        {{{"maxInput", "2147483648"}}, "Error converting [2147483648" + large, 0},
+        {{{"maxClients", "-2147483649"}}, "Error converting [-2147483649" + small, 0},
         {{{"logLevel", "warning"}},
-         "",
          "Couldn't convert the string log level warning to any existing level.",
          0},
-        {{}, "<logFileCount>1001</logFileCount>", "Error converting [1001" + large, 2},
-        {{}, "<logFileMaxBytes>-1</logFileMaxBytes>", "Error converting [-1" + small, 2},
-        {{},
-         "<allowedClients>10.0.0.0/40</allowedClients>",
+        {{{"tail", "<logFileCount>1001</logFileCount>"}}, "Error converting [1001" + large, 2},
+        {{{"tail", "<logFileMaxBytes>-1</logFileMaxBytes>"}}, "Error converting [-1" + small, 2},
+        {{{"tail", "<allowedClients>10.0.0.0/40</allowedClients>"}},
          "'10.0.0.0/40' is not an IPv4 or IPv6 address or network (address/prefix).",
          3},
     };
     for (const auto& row : cases) {
-        const std::string text = document(row.changes, row.tail);
+        const std::string text = document(row.changes);
         SCOPED_TRACE(text);
         const std::string message = messageOf<exceptions::Exception>([&] { load(text); });
         EXPECT_EQ(row.message, message.substr(0, row.message.size()));
