@@ -4,6 +4,7 @@
 // LogSettings, in one sequence, so a test can check what was logged and in which order. Any
 // thread may log; waitFor lets a test wait for a line another thread writes.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -40,11 +41,11 @@ public:
         std::lock_guard lock(_guard);
         _level = level;
     }
-    void setConsoleOutput(bool on) override { record(switchText("setConsoleOutput", on)); }
-    void setFileOutput(bool on) override { record(switchText("setFileOutput", on)); }
-    void setLogMemory(bool on) override { record(switchText("setLogMemory", on)); }
-    void setStartupComplete(bool on) override { record(switchText("setStartupComplete", on)); }
-    void setJournalPrefixes(bool on) override { record(switchText("setJournalPrefixes", on)); }
+    void setConsoleOutput(bool on) override { record("setConsoleOutput", on); }
+    void setFileOutput(bool on) override { record("setFileOutput", on); }
+    void setLogMemory(bool on) override { record("setLogMemory", on); }
+    void setStartupComplete(bool on) override { record("setStartupComplete", on); }
+    void setJournalPrefixes(bool on) override { record("setJournalPrefixes", on); }
     void setFileRotation(std::uint64_t maxBytes, int keepFiles) override {
         record("setFileRotation " + std::to_string(maxBytes) + " " + std::to_string(keepFiles));
     }
@@ -81,9 +82,7 @@ public:
     }
 
 private:
-    static std::string switchText(const char* name, bool on) {
-        return std::string(name) + (on ? " on" : " off");
-    }
+    void record(const char* name, bool on) { record(std::string(name) + (on ? " on" : " off")); }
     void record(std::string entry) {
         {
             std::lock_guard lock(_guard);
@@ -92,10 +91,7 @@ private:
         _added.notify_all();
     }
     bool containsLocked(const std::string& entry) const {
-        for (const std::string& e : _entries) {
-            if (e == entry) return true;
-        }
-        return false;
+        return std::find(_entries.begin(), _entries.end(), entry) != _entries.end();
     }
 
     mutable std::mutex _guard;  // guards _entries and _level

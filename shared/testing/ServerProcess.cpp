@@ -20,18 +20,18 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::st
     argv.push_back(nullptr);
     std::vector<char*> env;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string text = *variable;
-        if (text.rfind("INVOCATION_ID=", 0) == 0 || text.rfind("NOTIFY_SOCKET=", 0) == 0) continue;
-        env.push_back(*variable);
+        const std::string_view text = *variable;
+        if (!text.starts_with("INVOCATION_ID=") && !text.starts_with("NOTIFY_SOCKET=")) {
+            env.push_back(*variable);
+        }
     }
     env.push_back(nullptr);
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (const auto& [fd, path] : {std::pair{STDOUT_FILENO, &outPath}, {STDERR_FILENO, &errPath}}) {
+        posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
     posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) _pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -42,16 +42,13 @@ bool ServerProcess::signal(int number) const {
 }
 
 int ServerProcess::wait(std::chrono::seconds bound) {
-    if (_pid <= 0) return -2;
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (::waitpid(_pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill();
-            return -2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto deadline = std::chrono::steady_clock::now() + bound;
+         _pid > 0 && ::waitpid(_pid, &status, WNOHANG) == 0;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        if (std::chrono::steady_clock::now() > deadline) kill();
     }
+    if (_pid <= 0) return -2;
     _pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -59,8 +56,7 @@ int ServerProcess::wait(std::chrono::seconds bound) {
 void ServerProcess::kill() {
     if (_pid <= 0) return;
     ::kill(_pid, SIGKILL);
-    int status = 0;
-    ::waitpid(_pid, &status, 0);
+    ::waitpid(_pid, nullptr, 0);
     _pid = -1;
 }
 

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
-#include "platform/PlatformTestSupport.h"
+#include "io/filesystem/TempFolder.h"
 #include "platform/thread/LoggingThreadFactoryImpl.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "posix/debug/WriteDumpImpl.h"
@@ -16,10 +16,10 @@
 #include "server/LogImpl.h"
 #include "server/QuillmarkThreadLog.h"
 #include "server/SehExceptionMapperImpl.h"
+#include "server/TerminateHandlerImpl.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace norvale::quillmark;
 
 __attribute__((noinline, no_sanitize_undefined)) void dereferenceNull() {
@@ -32,56 +32,75 @@ public:
     void run() override { dereferenceNull(); }
 };
 
-// The process objects as start-up wires them: a null dereference on a logging thread leaves the
-// log line with the table's text and a crash report beside the log file, and ends the process.
-TEST(FatalSignalLogTest, CrashInAThreadReachesTheLogFile) {
-    platform::testing::TempFolder folder;
-    const std::string logFile = (folder.path() / "log.txt").string();
-    const std::string dumpFolder = folder.path().string() + "/";
+// The process objects as start-up wires them, with the log in `folder`/log.txt.
+struct WiredProcess {
+    explicit WiredProcess(const io::filesystem::test::TempFolder& folder)
+        : log(&saveFile, &rotateFile, &writeDump, &memory, &metrics, folder.path("log.txt"),
+              folder.path("")) {
+        log.setFileOutput(true);
+        log.setConsoleOutput(false);
+        terminateHandler.install();
+        log.log("Waiting for connections...");
+    }
+
+    io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::RotateFileImpl rotateFile;
+    posix::debug::WriteDumpImpl writeDump;
+    platform::memory::MemoryStatusImpl memory;
+    Metrics metrics;
+    LogImpl log;
+    SehExceptionMapperImpl mapper;
+    posix::signals::FatalSignalHandlers handlers{&mapper, &log};
+    TerminateHandlerImpl terminateHandler{&log};
+    platform::thread::OsInfoImpl osInfo;
+    QuillmarkThreadLog threadLog{&log};
+    platform::thread::LoggingThreadFactoryImpl factory{&osInfo, &threadLog};
+};
+
+// A null dereference on a logging thread and an exception nobody catches on any thread each end
+// the process and leave their lines in the log file after the lines before, the fault also a
+// crash report beside it.
+TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFile) {
+    const io::filesystem::test::TempFolder folder;
     EXPECT_EXIT(
         {
-            io::filesystem::SaveFileImpl saveFile;
-            io::filesystem::RotateFileImpl rotateFile;
-            posix::debug::WriteDumpImpl writeDump;
-            platform::memory::MemoryStatusImpl memory;
-            Metrics metrics;
-            LogImpl log(&saveFile, &rotateFile, &writeDump, &memory, &metrics, logFile, dumpFolder);
-            log.setFileOutput(true);
-            log.setConsoleOutput(false);
-            SehExceptionMapperImpl mapper;
-            posix::signals::FatalSignalHandlers handlers(&mapper, &log);
-            log.log("Waiting for connections...");
-
-            platform::thread::OsInfoImpl osInfo;
-            QuillmarkThreadLog threadLog(&log);
-            platform::thread::LoggingThreadFactoryImpl factory(&osInfo, &threadLog);
+            WiredProcess process(folder);
             Crasher crasher;
-            auto thread = factory.create(&crasher);
+            auto thread = process.factory.create(&crasher);
             thread->setName("Connection 1");
             thread->start();
             thread->join();
             std::_Exit(0);
         },
         ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT(
+        {
+            WiredProcess process(folder);
+            std::thread([] { throw 42; }).join();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(255), "");
 
-    const std::string logged = platform::testing::readFile(logFile);
-    const std::regex shape(
-        "[^\n]* \\[Log\\] [^\n]* Waiting for connections\\.\\.\\.\n"
+    const std::string logged = io::filesystem::test::TempFolder::read(folder.path("log.txt"));
+    const std::string errorLine =
         "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} \\[Error\\] "
-        "\\[ThreadId: ([0-9]+)\\]\n"
+        "\\[ThreadId: ([0-9]+)\\]\n";
+    const std::string waiting = "[^\n]* \\[Log\\] [^\n]* Waiting for connections\\.\\.\\.\n";
+    const std::regex shape(
+        waiting + errorLine +
         "A SEH exception occurred in one of the running threads\\.\n"
         "Thread name: Connection 1\\.\nThread id: ([0-9]+)\\.\n"
         "The thread tried to read from or write to a virtual address that it does not have "
         "appropriate access to\\. \\(EXCEPTION_ACCESS_VIOLATION\\)\n"
-        "Dump is here: ([^\n]*)\n\n");
+        "Dump is here: ([^\n]*)\n\n" +
+        waiting + errorLine + "The termination handler was called\\.\n\n");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(logged, match, shape)) << logged;
     EXPECT_EQ(match[1], match[2]);
-    const fs::path dump = match[3].str();
-    EXPECT_EQ(folder.path(), dump.parent_path());
-    EXPECT_EQ(0u, dump.filename().string().find("dump_threadid_" + match[1].str() + "_time_"));
+    const std::string dump = match[3].str();
+    EXPECT_EQ(0u, dump.find(folder.path("dump_threadid_" + match[1].str() + "_time_")));
     EXPECT_NE(std::string::npos,
-              platform::testing::readFile(dump).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
+              io::filesystem::test::TempFolder::read(dump).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -32,150 +34,132 @@ namespace {
 namespace fs = std::filesystem;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
-using norvale::quillmark::testing::LoopbackClient;
-using norvale::quillmark::testing::ServerProcess;
 using namespace norvale::quillmark::testing;
 using namespace std::chrono_literals;
 
-struct Outcome {
-    int exitCode = -1;  // -1 when the child ended by a signal
-    std::string out;
-    std::string err;
-};
-
-// A socket bound to a free loopback port; listening when asked, closed with the object.
+// A loopback port the system picks, bound (and listening when asked) while the object lives.
 class PortHolder {
 public:
-    explicit PortHolder(bool listen) : _socket(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit PortHolder(bool listen) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (::bind(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::getsockname(_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            (listen && ::listen(_socket, 4) != 0)) {
-            ADD_FAILURE() << "no free port: " << std::strerror(errno);
+        EXPECT_EQ(0, ::bind(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        EXPECT_EQ(0, ::getsockname(_socket, reinterpret_cast<sockaddr*>(&address), &length));
+        if (listen) {
+            EXPECT_EQ(0, ::listen(_socket, 4));
         }
-        _port = ntohs(address.sin_port);
+        port = ntohs(address.sin_port);
     }
     ~PortHolder() { ::close(_socket); }
 
-    std::uint16_t port() const { return _port; }
+    std::uint16_t port = 0;
 
 private:
-    int _socket;
-    std::uint16_t _port = 0;
+    int _socket = ::socket(AF_INET, SOCK_STREAM, 0);
 };
-
-std::uint16_t freePort() {
-    return PortHolder(false).port();
-}
-
-std::string ask(std::uint16_t port, const std::string& request) {
-    return LoopbackClient::ask(port, request);
-}
 
 class QuillmarkServerTest : public ::testing::Test {
 protected:
-    QuillmarkServerTest() : _root(_folder.path("server")) {
-        fs::create_directories(_root / "xml/schemas/config");
-        fs::create_directories(_root / "xml/schemas/server");
+    QuillmarkServerTest() {
         for (const char* schema :
              {"config/ConfigSchema.xsd", "server/RequestSchema.xsd", "server/ResponseSchema.xsd"}) {
+            fs::create_directories(fs::path(_root / "xml/schemas" / schema).parent_path());
             fs::copy_file(fs::path(QM_SCHEMA_DIR) / schema, _root / "xml/schemas" / schema);
         }
         std::error_code linkFailed;
         fs::create_hard_link(QM_SERVER_EXECUTABLE, executable(), linkFailed);
         if (linkFailed) fs::copy_file(QM_SERVER_EXECUTABLE, executable());
-        writeConfig(freePort());
     }
 
     std::string executable() const { return (_root / "quillmarkserver").string(); }
 
-    void writeConfig(std::uint16_t port, const std::string& classifierRoot = "./classifiers/",
+    // A configuration on `port`, a free one when 0; the log file of earlier runs goes.
+    void writeConfig(std::uint16_t port = 0, const std::string& classifierRoot = "./classifiers/",
                      const std::string& saveRequests = "false") {
-        _port = port;
-        const std::string text =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<quillmark xmlns=\"http://quillmark.invalid/1/config/ConfigSchema\">\n<port>" +
-            std::to_string(port) +
-            "</port><maxInput>1048576</maxInput><maxClients>20</maxClients>"
-            "<clientQueueSize>20</clientQueueSize><classifierRootPath>" +
-            classifierRoot + "</classifierRootPath><logLevel>log</logLevel>"
-            "<logMemory>false</logMemory><saveRequests>" + saveRequests +
-            "</saveRequests>\n</quillmark>\n";
-        _folder.write("server/config.xml", text);
+        _port = port != 0 ? port : PortHolder(false).port;
+        _folder.write("server/config.xml",
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\""
+                      "http://quillmark.invalid/1/config/ConfigSchema\">\n<port>" +
+                          std::to_string(_port) +
+                          "</port><maxInput>1048576</maxInput><maxClients>20</maxClients>"
+                          "<clientQueueSize>20</clientQueueSize><classifierRootPath>" +
+                          classifierRoot +
+                          "</classifierRootPath><logLevel>log</logLevel><logMemory>false"
+                          "</logMemory><saveRequests>" +
+                          saveRequests + "</saveRequests>\n</quillmark>\n");
+        std::error_code ignored;
+        fs::remove(_root / "logs/log.txt", ignored);
     }
 
     // Starts the executable from "/" with its output in files.
-    ServerProcess spawn(const std::vector<std::string>& args) {
-        std::vector<std::string> words = {executable()};
-        words.insert(words.end(), args.begin(), args.end());
-        return ServerProcess(words, _folder.path("out.txt"), _folder.path("err.txt"));
+    ServerProcess spawn(std::vector<std::string> args) {
+        args.insert(args.begin(), executable());
+        return ServerProcess(args, _folder.path("out.txt"), _folder.path("err.txt"));
     }
-
-    // Waits for the child (killing it after five minutes) and collects its output.
-    Outcome finish(ServerProcess& child) {
-        Outcome outcome;
-        outcome.exitCode = child.wait();
-        EXPECT_NE(-2, outcome.exitCode) << "the server did not end";
-        outcome.out = TempFolder::read(_folder.path("out.txt"));
-        outcome.err = TempFolder::read(_folder.path("err.txt"));
-        return outcome;
+    // Waits for the child, killing it after five minutes: its exit code, -1 after a signal.
+    int finish(ServerProcess& child) {
+        const int exitCode = child.wait();
+        EXPECT_NE(-2, exitCode) << "the server did not end";
+        return exitCode;
     }
-
-    Outcome run(const std::vector<std::string>& args) {
-        ServerProcess child = spawn(args);
-        return finish(child);
-    }
-
+    std::string output(const char* name) const { return TempFolder::read(_folder.path(name)); }
     std::string logText() const { return TempFolder::read((_root / "logs/log.txt").string()); }
 
     // Waits until the log holds `text`, at most two minutes.
     bool waitForLog(const std::string& text) const {
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (logText().find(text) == std::string::npos) {
+        for (const auto deadline = std::chrono::steady_clock::now() + 120s;
+             logText().find(text) == std::string::npos; std::this_thread::sleep_for(20ms)) {
             if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
         }
         return true;
     }
 
     TempFolder _folder;
-    fs::path _root;
+    const fs::path _root = _folder.path("server");
     std::uint16_t _port = 0;
 };
 
 // Start-ups that fail: each ends with 1 before the server starts, with its message in the log
 // file after the lines listed before it, and on the console, which is on until the command line
 // has been read (also with -quiet) and is the journal under -scm. The texts of each command-line
-// refusal are StartupTest's; here two of them run the process.
+// refusal are StartupTest's; here one of them runs the process.
 TEST_F(QuillmarkServerTest, FailedStartupsAreLoggedInOrderAndExitWithOne) {
     const PortHolder busy(true);
-    const std::string port = std::to_string(busy.port());
+    const std::string port = std::to_string(busy.port);
     const std::string failed = "An exception occured when trying to startup the server. ";
     const struct {
         std::vector<std::string> args;
         std::string classifierRoot;
-        bool busyPort;
+        std::uint16_t port;
         std::vector<std::string> logged;  // in this order
         std::string console;
     } cases[] = {
-        {{}, "./classifiers/", false,
-         {"[Error] [ThreadId: ", "No arguments specified.", "\nFlags:\n-config\t\t",
-          "\nquillmarkserver -config config.xml\n"},
-         "No arguments specified."},
-        {{"-config", "config.xml", "-quiet", "-quiet"}, "./classifiers/", false,
-         {"[Error] [ThreadId: ", "The flag -quiet was used more than once.", "\nFlags:\n"},
+        {{"-config", "config.xml", "-quiet", "-quiet"},
+         "./classifiers/",
+         0,
+         {"[Error] [ThreadId: ", "The flag -quiet was used more than once.",
+          "\nFlags:\n-config\t\t", "\nquillmarkserver -config config.xml\n"},
          "The flag -quiet was used more than once."},
-        {{"-config", "missing.xml"}, "./classifiers/", false,
-         {failed + "Error when loading the XML document"}, failed},
-        {{"-scm", "-config", "config.xml"}, "./classifiers/", false,
-         {failed + "Could not start service dispatcher"}, "\n<3>" + failed},
-        {{"-config", "config.xml"}, "./classifiers/", true,
+        {{"-config", "missing.xml"},
+         "./classifiers/",
+         0,
+         {failed + "Error when loading the XML document"},
+         failed},
+        {{"-scm", "-config", "config.xml"},
+         "./classifiers/",
+         0,
+         {failed + "Could not start service dispatcher"},
+         "\n<3>" + failed},
+        {{"-config", "config.xml"},
+         "./classifiers/",
+         busy.port,
          {failed + "The port, " + port + ", is already in use."},
          failed + "The port, " + port + ", is already in use."},
-        {{"-config", "config.xml"}, "/nonexistent/quillmark/classifiers/", false,
+        {{"-config", "config.xml"},
+         "/nonexistent/quillmark/classifiers/",
+         0,
          {"Initializing server v2.40", "Using config settings:\n",
           "System settings:\nTotal physical memory: ", "MB\nAvailable disk space on /: ",
           failed + "The root training path '/nonexistent/quillmark/classifiers/' doesn't "
@@ -184,18 +168,16 @@ TEST_F(QuillmarkServerTest, FailedStartupsAreLoggedInOrderAndExitWithOne) {
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
-        std::error_code ignored;
-        fs::remove(_root / "logs/log.txt", ignored);
-        writeConfig(row.busyPort ? busy.port() : freePort(), row.classifierRoot);
-        const Outcome outcome = run(row.args);
-        EXPECT_EQ(1, outcome.exitCode) << outcome.out << outcome.err;
+        writeConfig(row.port, row.classifierRoot);
+        ServerProcess child = spawn(row.args);
+        EXPECT_EQ(1, finish(child)) << output("out.txt") << output("err.txt");
         const std::string log = logText();
         std::size_t at = 0;
         for (const std::string& line : row.logged) {
             at = log.find(line, at);
             ASSERT_NE(std::string::npos, at) << line << "\n" << log;
         }
-        EXPECT_NE(std::string::npos, outcome.out.find(row.console)) << outcome.out;
+        EXPECT_NE(std::string::npos, output("out.txt").find(row.console)) << output("out.txt");
         EXPECT_EQ(std::string::npos, log.find("Starting server")) << log;
         EXPECT_EQ(std::string::npos, log.find("<3>")) << log;  // no journal prefix in the file
     }
@@ -203,10 +185,10 @@ TEST_F(QuillmarkServerTest, FailedStartupsAreLoggedInOrderAndExitWithOne) {
 
 // Quiet: nothing on the console while the log file gets every line.
 TEST_F(QuillmarkServerTest, QuietSelfTestPassesWithTheDefaultRootAndArchivesNothing) {
-    writeConfig(freePort(), "", "true");
-    const Outcome outcome = run({"-quiet", "-test", "-config", "config.xml"});
-    ASSERT_EQ(0, outcome.exitCode) << outcome.out << outcome.err;
-    EXPECT_EQ("", outcome.out);
+    writeConfig(0, "", "true");
+    ServerProcess child = spawn({"-quiet", "-test", "-config", "config.xml"});
+    ASSERT_EQ(0, finish(child)) << output("out.txt") << output("err.txt");
+    EXPECT_EQ("", output("out.txt"));
     const std::string log = logText();
     EXPECT_NE(std::string::npos, log.find("Executing " + executable() + " -quiet -test"));
     EXPECT_NE(std::string::npos,
@@ -221,29 +203,6 @@ TEST_F(QuillmarkServerTest, QuietSelfTestPassesWithTheDefaultRootAndArchivesNoth
     EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
 }
 
-class QuillmarkServerSignalTest : public QuillmarkServerTest,
-                                  public ::testing::WithParamInterface<int> {};
-
-// A classifier of 1000 classes, and a request for its information 100 times over: an answer of
-// several megabytes, far more than the kernel buffers for a client that does not read.
-std::string largeAnswerRequest(std::uint16_t port) {
-    const std::string head =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark "
-        "xmlns=\"http://quillmark.invalid/1/server/RequestSchema\" version=\"1.01\">";
-    std::string create = head + "<writeCalls classifierName=\"wide\"><create id=\"c\"/>";
-    for (int i = 0; i < 1000; ++i) {
-        create += "<addClass id=\"a" + std::to_string(i) + "\" className=\"class_with_a_long_name_" +
-                  std::to_string(i) + "\"/>";
-    }
-    const std::string created = LoopbackClient::ask(port, create + "</writeCalls></quillmark>");
-    EXPECT_NE(std::string::npos, created.find("statusCode=\"2000\"")) << created;
-    std::string information = head + "<readCalls>";
-    for (int i = 0; i < 100; ++i) {
-        information += "<getInformation id=\"i" + std::to_string(i) + "\" classifierName=\"wide\"/>";
-    }
-    return information + "</readCalls></quillmark>";
-}
-
 // The answer the README shows for the command that sends `example`: the xml block after it.
 std::string documentedAnswer(const std::string& example) {
     const std::string readme = TempFolder::read(std::string(QM_SOURCE_DIR) + "/README.md");
@@ -253,6 +212,9 @@ std::string documentedAnswer(const std::string& example) {
     const std::size_t begin = start + command.size();
     return readme.substr(begin, readme.find("\n```", begin) - begin);
 }
+
+class QuillmarkServerSignalTest : public QuillmarkServerTest,
+                                  public ::testing::WithParamInterface<int> {};
 
 // A console server: start-up removes the save files of servers that are gone (and only theirs),
 // the README examples get their documented answers, and with idle, trickling and never-reading
@@ -268,54 +230,52 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerServesAndClosesInOrderOnTheSignal
     _folder.write("server/classifiers/" + leftover, "half");
     _folder.write("server/classifiers/" + inProgress, "half");
 
+    writeConfig();
     ServerProcess child = spawn({"-config", "config.xml"});
-    const bool waiting = waitForLog("Waiting for connections...");
-    std::string answers[2];
-    const char* examples[2] = {"train.xml", "classify.xml"};
-    std::vector<std::unique_ptr<LoopbackClient>> hostile;
-    if (waiting) {
-        for (int i = 0; i < 2; ++i) {
-            answers[i] = LoopbackClient::ask(
-                _port, TempFolder::read(std::string(QM_SOURCE_DIR) + "/examples/" + examples[i]));
-        }
-        const std::string large = largeAnswerRequest(_port);
-        for (int i = 0; i < 38; ++i) {
-            hostile.push_back(std::make_unique<LoopbackClient>(_port, 4096));
-            if (i < 8) hostile.back()->request(large);          // never reads its answer
-            if (i >= 28) hostile.back()->send("<quill");         // never ends its request
-        }
-        EXPECT_TRUE(waitForLog("Running connection " + std::to_string(3 + hostile.size()) + "."));
-        std::this_thread::sleep_for(500ms);  // the large answers are under way
+    ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
+    for (const char* example : {"train.xml", "classify.xml"}) {
+        EXPECT_EQ(documentedAnswer(example),
+                  LoopbackClient::ask(_port, TempFolder::read(std::string(QM_SOURCE_DIR) +
+                                                              "/examples/" + example)));
     }
+    // A classifier of 1000 classes and a request for its information 100 times over: an answer
+    // of several megabytes, far more than the kernel buffers for a client that does not read.
+    std::vector<std::string> classes;
+    for (int i = 0; i < 1000; ++i) classes.push_back("class_with_a_long_name_" + std::to_string(i));
+    ASSERT_EQ(2000, statusOf(LoopbackClient::ask(_port, createRequest("wide", classes))));
+    std::string calls;
+    for (int i = 0; i < 100; ++i) {
+        calls += call("getInformation", "i" + std::to_string(i), "classifierName=\"wide\"");
+    }
+    std::vector<std::unique_ptr<LoopbackClient>> hostile;
+    for (int i = 0; i < 38; ++i) {
+        hostile.push_back(std::make_unique<LoopbackClient>(_port, 4096));
+        if (i < 8) hostile.back()->request(request(readCalls(calls)));  // never reads its answer
+        if (i >= 28) hostile.back()->send("<quill");                    // never ends its request
+    }
+    EXPECT_TRUE(waitForLog("Running connection " + std::to_string(3 + hostile.size()) + "."));
+    std::this_thread::sleep_for(500ms);  // the large answers are under way
+
     const auto signalled = std::chrono::steady_clock::now();
     ASSERT_TRUE(child.signal(GetParam()));
-    const Outcome outcome = finish(child);
-    const auto took = std::chrono::steady_clock::now() - signalled;
-    hostile.clear();
-    ASSERT_TRUE(waiting) << logText();
+    EXPECT_EQ(0, finish(child)) << output("err.txt");
     // Sanitizer builds run requests several times slower, and a request still running at the
     // stop is let finish: the large answers above are still being built there.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(took, 15s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 15s);
 #else
-    EXPECT_LT(took, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
 #endif
-    EXPECT_EQ(0, outcome.exitCode) << outcome.err;
-    EXPECT_EQ(documentedAnswer("train.xml"), answers[0]);
-    EXPECT_EQ(documentedAnswer("classify.xml"), answers[1]);
     EXPECT_FALSE(fs::exists(_root / "classifiers" / leftover));
     EXPECT_TRUE(fs::exists(_root / "classifiers" / inProgress));
     const std::string log = logText();
     EXPECT_NE(std::string::npos,
-              log.find("Removed the leftover save file './classifiers/" + leftover + "'."))
-        << log;
+              log.find("Removed the leftover save file './classifiers/" + leftover + "'."));
     const std::string last = "Closing server.\n";
-    ASSERT_GE(log.size(), last.size());
-    EXPECT_EQ(last, log.substr(log.size() - last.size())) << log;
+    EXPECT_EQ(last, log.substr(log.size() - std::min(log.size(), last.size()))) << log;
     EXPECT_EQ(std::string::npos, log.find("Dump is here")) << log;
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(_root / "logs")) ++files;
-    EXPECT_EQ(2u, files);  // log.txt and the request archive folder
+    // log.txt and the request archive folder, nothing else.
+    EXPECT_EQ(2, std::distance(fs::directory_iterator(_root / "logs"), fs::directory_iterator()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, QuillmarkServerSignalTest, ::testing::Values(SIGINT, SIGTERM),
@@ -323,116 +283,94 @@ INSTANTIATE_TEST_SUITE_P(Signals, QuillmarkServerSignalTest, ::testing::Values(S
                              return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
 
-// Kill rounds in the test command; QM_KILL_ROUNDS asks for more (scripts/soak.sh).
-unsigned killRounds() {
-    const char* rounds = std::getenv("QM_KILL_ROUNDS");
-    return rounds != nullptr && std::atoi(rounds) > 0 ? static_cast<unsigned>(std::atoi(rounds))
-                                                      : 50;
-}
-
-// Trainings of one class of one classifier: those answered with success, and those whose
-// answer the kill cut off (they may or may not have been committed).
-struct Ledger {
-    long committed = 0;
-    long acknowledged = 0;
-    long unanswered = 0;
-};
-
 // A commit writes the file before it answers, and a killed server never leaves a half-written
-// file: after every kill, the restarted server removes the dead one's save files, every file
-// loads and every class holds its acknowledged trainings, plus at most the ones in flight.
+// file: after every kill -9 amid a burst of trainings, the restarted server removes the dead
+// one's save files, every file loads and every class holds its acknowledged trainings, plus at
+// most the ones whose answer the kill cut off. QM_KILL_ROUNDS asks for more rounds
+// (scripts/soak.sh).
 TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
-    constexpr unsigned Clients = 6;
-    const std::vector<std::string> names{"burst0", "burst1", "burst2"};
-    const std::vector<std::string> classes{"a", "b"};
+    const char* roundsAsked = std::getenv("QM_KILL_ROUNDS");
+    const unsigned rounds = roundsAsked != nullptr && std::atoi(roundsAsked) > 0
+                                ? static_cast<unsigned>(std::atoi(roundsAsked))
+                                : 50;
+    const std::vector<std::string> names{"burst0", "burst1", "burst2"}, classes{"a", "b"};
     const unsigned seed = std::random_device()();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    const fs::path classifiers = _root / "classifiers";
-    std::atomic<unsigned> next{1};
+    // Per class of each classifier: trainings committed before the round, acknowledged in it,
+    // and cut off by the kill (they may or may not have been committed).
+    struct Ledger {
+        long committed = 0, acknowledged = 0, unanswered = 0;
+    };
     std::vector<Ledger> ledgers(names.size() * classes.size());
-    long perText = 0;
-    long acknowledgedInAll = 0;
-    long acknowledgedAtLeast = 0;
+    std::atomic<unsigned> next{1};
+    long perText = 0, acknowledgedInAll = 0, acknowledgedAtLeast = 0;
     std::atomic<int> otherAnswers{0};
 
-    // No save file of a killed server is left, every file loads and every class is within its
-    // ledger; the counts become the new base.
-    auto checkRestarted = [&](pid_t pid, std::uint16_t port) {
-        for (const auto& entry : fs::directory_iterator(classifiers)) {
-            const auto owner =
-                io::filesystem::TemporarySaveName::owner(entry.path().filename().string());
-            EXPECT_TRUE(!owner || *owner == pid) << entry.path();
-            if (entry.path().extension() != ".dat") continue;
-            const std::string answer =
-                ask(port, informationRequest(entry.path().stem().string()));
-            EXPECT_EQ(2000, statusOf(answer)) << entry.path() << "\n" << answer;
-        }
-        for (std::size_t n = 0; n < names.size(); ++n) {
-            const std::string information = ask(port, informationRequest(names[n]));
-            for (std::size_t k = 0; k < classes.size(); ++k) {
-                Ledger& ledger = ledgers[n * classes.size() + k];
-                const long total = totalCountOf(information, classes[k]);
-                ASSERT_EQ(0, total % perText) << names[n] << " " << classes[k] << " " << total;
-                EXPECT_LE(ledger.committed + ledger.acknowledged, total / perText)
-                    << names[n] << " " << classes[k];
-                EXPECT_GE(ledger.committed + ledger.acknowledged + ledger.unanswered,
-                          total / perText)
-                    << names[n] << " " << classes[k];
-                acknowledgedInAll += ledger.acknowledged;
-                ledger = Ledger{total / perText, 0, 0};
-            }
-        }
-    };
-
-    for (unsigned round = 0; round <= killRounds(); ++round) {
+    for (unsigned round = 0; round <= rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::error_code ignored;
-        fs::remove(_root / "logs/log.txt", ignored);
-        writeConfig(freePort());
+        writeConfig();
         ServerProcess child = spawn({"-config", "config.xml"});
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
         const std::uint16_t port = _port;
+        const auto ask = [port](const std::string& request) {
+            return LoopbackClient::ask(port, request);
+        };
         if (round == 0) {
             for (const std::string& name : names) {
-                ASSERT_EQ(2000, statusOf(ask(port, createRequest(name, classes))));
+                ASSERT_EQ(2000, statusOf(ask(createRequest(name, classes))));
             }
-            ASSERT_EQ(2000, statusOf(ask(port, createRequest("unit", {"a"}))));
-            ASSERT_EQ(2000, statusOf(ask(port, trainRequest("unit", "a", {distinctText(0)}))));
-            perText = totalCountOf(ask(port, informationRequest("unit")), "a");
+            ASSERT_EQ(2000, statusOf(ask(createRequest("unit", {"a"}))));
+            ASSERT_EQ(2000, statusOf(ask(trainRequest("unit", "a", {distinctText(0)}))));
+            perText = totalCountOf(ask(informationRequest("unit")), "a");
             ASSERT_GT(perText, 0);
         } else {
-            checkRestarted(child.pid(), port);
-            if (HasFatalFailure()) return;
+            // No save file of a killed server is left, every file loads and every class is
+            // within its ledger; the counts become the new base.
+            for (const auto& entry : fs::directory_iterator(_root / "classifiers")) {
+                const auto owner = TemporarySaveName::owner(entry.path().filename().string());
+                EXPECT_TRUE(!owner || *owner == child.pid()) << entry.path();
+                if (entry.path().extension() != ".dat") continue;
+                const std::string answer = ask(informationRequest(entry.path().stem().string()));
+                EXPECT_EQ(2000, statusOf(answer)) << entry.path() << "\n" << answer;
+            }
+            for (std::size_t n = 0; n < names.size(); ++n) {
+                const std::string information = ask(informationRequest(names[n]));
+                for (std::size_t k = 0; k < classes.size(); ++k) {
+                    SCOPED_TRACE(names[n] + " " + classes[k]);
+                    Ledger& ledger = ledgers[n * classes.size() + k];
+                    const long total = totalCountOf(information, classes[k]);
+                    ASSERT_EQ(0, total % perText) << total;
+                    EXPECT_LE(ledger.committed + ledger.acknowledged, total / perText);
+                    EXPECT_GE(ledger.committed + ledger.acknowledged + ledger.unanswered,
+                              total / perText);
+                    acknowledgedInAll += ledger.acknowledged;
+                    ledger = Ledger{total / perText, 0, 0};
+                }
+            }
         }
-        if (round == killRounds()) break;
+        if (round == rounds) break;
 
         std::mutex ledgerMutex;
         std::atomic<long> acknowledgedInRound{0};
         std::vector<std::thread> clients;
-        for (unsigned c = 0; c < Clients; ++c) {
-            const unsigned clientSeed = random();
-            clients.emplace_back([&, clientSeed] {
-                std::mt19937 pick(clientSeed);
-                for (;;) {
-                    const std::size_t n = pick() % names.size();
-                    const std::size_t k = pick() % classes.size();
-                    const std::string answer = ask(
-                        port, trainRequest(names[n], classes[k], {distinctText(next++)}));
-                    const int status = statusOf(answer);
+        for (unsigned c = 0; c < 6; ++c) {
+            clients.emplace_back([&, clientSeed = random()] {
+                for (std::mt19937 pick(clientSeed);;) {
+                    const std::size_t n = pick() % names.size(), k = pick() % classes.size();
+                    const std::string answer =
+                        ask(trainRequest(names[n], classes[k], {distinctText(next++)}));
                     std::lock_guard lock(ledgerMutex);
                     Ledger& ledger = ledgers[n * classes.size() + k];
-                    if (status == 2000) {
+                    if (statusOf(answer) == 2000) {
                         ++ledger.acknowledged;
                         ++acknowledgedInRound;
-                        continue;
-                    }
-                    if (!answer.empty()) {
+                    } else if (!answer.empty()) {
                         ++otherAnswers;
-                        continue;
+                    } else {
+                        ++ledger.unanswered;  // the server is gone
+                        return;
                     }
-                    ++ledger.unanswered;  // the server is gone
-                    return;
                 }
             });
         }
@@ -440,8 +378,8 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
         // the other clients' requests in flight.
         const long target = static_cast<long>(random() % 8);
         acknowledgedAtLeast += target;
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (acknowledgedInRound.load() < target && std::chrono::steady_clock::now() < deadline) {
+        for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+             acknowledgedInRound.load() < target && std::chrono::steady_clock::now() < deadline;) {
             std::this_thread::sleep_for(1ms);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
@@ -449,12 +387,7 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
         for (std::thread& client : clients) client.join();
     }
     EXPECT_EQ(0, otherAnswers.load());
-    int leftovers = 0;
-    for (const auto& entry : fs::directory_iterator(classifiers)) {
-        if (entry.is_regular_file() && entry.path().extension() != ".dat") ++leftovers;
-    }
-    std::printf("%u kills, %ld trainings acknowledged, %d files other than .dat left behind\n",
-                killRounds(), acknowledgedInAll, leftovers);
+    std::printf("%u kills, %ld trainings acknowledged\n", rounds, acknowledgedInAll);
     EXPECT_GE(acknowledgedInAll, acknowledgedAtLeast);
 }
 

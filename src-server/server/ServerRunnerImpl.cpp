@@ -12,7 +12,7 @@
 #include "server/LogLevel.h"
 #include "server/Product.h"
 #include "server/QuillmarkServer.h"
-#include "server/test/SystemTest.h"
+#include "server/test/SelfTestRun.h"
 
 namespace norvale::quillmark {
 
@@ -163,7 +163,7 @@ void ServerRunnerImpl::runSystemTests(QuillmarkServer& server) {
     log->log("Running system tests.");
     const int level = _services.logSettings->level();
     _services.logSettings->setLevel(loglevel::Failure);
-    const int passed = test::SystemTest(log, server.localPort(), _threads).run();
+    const int passed = test::SelfTestRun(log, server.localPort(), _threads).run();
     server.stop();
     _services.logSettings->setLevel(level);
     log->test(std::to_string(passed) + " tests passed!");

@@ -12,71 +12,50 @@
 
 namespace {
 
-using norvale::quillmark::RequestVersion;
-using norvale::quillmark::XmlErrorResponseImpl;
-using norvale::quillmark::XmlResponseImpl;
-using norvale::quillmark::test::ParsedResponse;
-using norvale::quillmark::test::ResponseReader;
-
-std::string schemaFolder() {
-    return std::string(QM_SCHEMA_DIR) + "/server/";
-}
+using namespace norvale::quillmark;
+using test::ParsedResponse;
 
 const std::string ResponseNamespace = "http://quillmark.invalid/1/server/ResponseSchema";
 
-class ResponseReaderTest : public ::testing::Test {
-protected:
-    ResponseReader _reader{schemaFolder()};
-};
+// The facts of an answer in one line: success, code, version, message and the results.
+std::string summary(const ParsedResponse& r) {
+    std::string text = std::to_string(r.success) + " " + std::to_string(r.code) + " " + r.version +
+                       " [" + r.errorMessage + "]";
+    for (const auto& call : r.responses) text += " " + call.name + ":" + call.id;
+    return text;
+}
 
-TEST_F(ResponseReaderTest, ReadsTheResultsOfASuccessDocumentInOrder) {
+// Read calls come before write calls in an answer; an error document carries the schema's
+// version whatever the request's was.
+TEST(ResponseReaderTest, ReadsValidAnswersAndRefusesEverythingElse) {
+    const test::ResponseReader reader(std::string(QM_SCHEMA_DIR) + "/server/");
     XmlResponseImpl writer(ResponseNamespace, RequestVersion("1.01", 1.01));
     norvale::classifier::Classification classification;
     classification.setProbability("eng", 0.25);
-    classification.setProbability("swe", 0.75);
     writer.classify("r1", classification);
     writer.create("w1");
     writer.train("w2");
     writer.classify("r2", classification);
+    EXPECT_EQ("1 2000 1.01 [] classify:r1 classify:r2 create:w1 train:w2",
+              summary(reader.read(writer.getResponse())));
+    EXPECT_EQ("1.00", reader.schemaVersion());
+    EXPECT_EQ(
+        "0 4000 1.00 [The requested classifier <x> & co.]",
+        summary(reader.read(XmlErrorResponseImpl(ResponseNamespace, "1.00")
+                                .getErrorResponse(4000, "The requested classifier <x> & co."))));
 
-    const ParsedResponse r = _reader.read(writer.getResponse());
-    EXPECT_TRUE(r.success);
-    EXPECT_EQ(2000, r.code);
-    EXPECT_EQ("1.01", r.version);
-    EXPECT_EQ("", r.errorMessage);
-    ASSERT_EQ(4u, r.responses.size());
-    EXPECT_EQ("classify", r.responses[0].name);
-    EXPECT_EQ("r1", r.responses[0].id);
-    EXPECT_EQ("r2", r.responses[1].id);
-    EXPECT_EQ("create", r.responses[2].name);
-    EXPECT_EQ("train", r.responses[3].name);
-    EXPECT_EQ("w2", r.responses[3].id);
-}
-
-TEST_F(ResponseReaderTest, ReadsAnErrorDocumentWithTheSchemaVersion) {
-    EXPECT_EQ("1.00", _reader.schemaVersion());
-    const std::string text = XmlErrorResponseImpl(ResponseNamespace, _reader.schemaVersion())
-                                 .getErrorResponse(4000, "The requested classifier <x> & co.");
-    const ParsedResponse r = _reader.read(text);
-    EXPECT_FALSE(r.success);
-    EXPECT_EQ(4000, r.code);
-    EXPECT_EQ("The requested classifier <x> & co.", r.errorMessage);
-    EXPECT_EQ("1.00", r.version);
-    EXPECT_TRUE(r.responses.empty());
-}
-
-TEST_F(ResponseReaderTest, RefusesWhatIsNoValidResponse) {
-    EXPECT_THROW(_reader.read(""), xml::DocumentException);
-    EXPECT_THROW(_reader.read("<quillmark"), xml::DocumentException);
-    // Well-formed, but without the status element the schema requires.
-    EXPECT_THROW(_reader.read("<quillmark xmlns=\"" + ResponseNamespace + "\" version=\"1.00\"/>"),
-                 xml::ValidateException);
-    // A request document is in another namespace.
-    EXPECT_THROW(_reader.read("<quillmark xmlns=\"http://quillmark.invalid/1/server/"
-                              "RequestSchema\" version=\"1.00\"><readCalls/></quillmark>"),
-                 xml::XMLException);
-    // A missing schema folder fails already at construction.
-    EXPECT_THROW(ResponseReader("/nonexistent/folder/"), xml::XMLException);
+    for (const std::string& refused : {
+             std::string(),
+             std::string("<quillmark"),
+             // Well-formed, but without the status element the schema requires.
+             "<quillmark xmlns=\"" + ResponseNamespace + "\" version=\"1.00\"/>",
+             // A request document is in another namespace.
+             std::string("<quillmark xmlns=\"http://quillmark.invalid/1/server/RequestSchema\" "
+                         "version=\"1.00\"><readCalls/></quillmark>"),
+         }) {
+        EXPECT_THROW(reader.read(refused), xml::XMLException) << refused;
+    }
+    EXPECT_THROW(test::ResponseReader("/nonexistent/folder/"), xml::XMLException);
 }
 
 }  // namespace

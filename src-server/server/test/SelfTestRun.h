@@ -18,13 +18,13 @@
 
 namespace norvale::quillmark::test {
 
-class SystemTest {
+class SelfTestRun {
 public:
     static constexpr int ConcurrentClients = 15;
 
     // The log and the thread factory are not owned and must outlive the driver.
-    SystemTest(Log* log, std::uint16_t port, const platform::thread::ThreadFactory* threads,
-               std::string schemaFolder = TestCaseClient::DefaultSchemaFolder);
+    SelfTestRun(Log* log, std::uint16_t port, const platform::thread::ThreadFactory* threads,
+                std::string schemaFolder = TestCaseClient::DefaultSchemaFolder);
 
     // The number of tests that passed.
     int run();

@@ -1,4 +1,4 @@
-#include "server/test/SystemTest.h"
+#include "server/test/SelfTestRun.h"
 
 #include <memory>
 #include <random>
@@ -12,11 +12,11 @@
 
 namespace norvale::quillmark::test {
 
-SystemTest::SystemTest(Log* log, std::uint16_t port, const platform::thread::ThreadFactory* threads,
-                       std::string schemaFolder)
+SelfTestRun::SelfTestRun(Log* log, std::uint16_t port,
+                         const platform::thread::ThreadFactory* threads, std::string schemaFolder)
     : _log(log), _port(port), _threads(threads), _schemaFolder(std::move(schemaFolder)) {}
 
-int SystemTest::run() {
+int SelfTestRun::run() {
     int passed = 0;
     try {
         _log->test("Testing connecting a client and not sending any data...");
@@ -37,26 +37,26 @@ int SystemTest::run() {
     return passed;
 }
 
-void SystemTest::connectAndSendNothing() {
+void SelfTestRun::connectAndSendNothing() {
     TestClient client(_threads, &_sockets, TestCaseClient::Host, _port, "");
     client.start();
     client.join();
 }
 
-void SystemTest::connectAndSendRandomData() {
+void SelfTestRun::connectAndSendRandomData() {
     std::mt19937 random(std::random_device{}());
     TestClient client(_threads, &_sockets, TestCaseClient::Host, _port, randomBytes(random, 1000));
     client.start();
     client.join();
 }
 
-void SystemTest::runTestCases() {
+void SelfTestRun::runTestCases() {
     TestCaseClient client(_threads, &_sockets, _port, _schemaFolder);
     client.start();
     client.join();
 }
 
-void SystemTest::runConcurrentTestCases() {
+void SelfTestRun::runConcurrentTestCases() {
     std::vector<std::unique_ptr<TestCaseClient>> clients;
     for (int i = 0; i < ConcurrentClients; ++i) {
         clients.push_back(
