@@ -202,7 +202,7 @@ MUTANTS = [
       ["RepositoryTest"], what="memory pressure evicts the most recently used classifier"),
     M("repo-room-needed", "server", "number changed",
       "src-server/server/JobDistributionImpl.cpp",
-      "const std::uint64_t need = 2 * size(fileKey);", "const std::uint64_t need = size(fileKey);",
+      "const std::uint64_t need = 2 * fileSize(fileKey);", "const std::uint64_t need = fileSize(fileKey);",
       ["RepositoryTest"], what="a load makes room for once instead of twice the file size"),
     M("repo-file-key-case", "server", "bound off by one",
       "src-server/server/JobDistributionImpl.cpp",
