@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The long fault runs, for a soak by hand or a nightly job (the test command runs short versions):
 #   bash scripts/soak.sh [rounds]
-# builds build/release's end-to-end test and runs its server-kill case for `rounds` kill rounds
-# (default 1000; QM_KILL_ROUNDS is what the test reads), then, when scripts/fuzz-soak.sh exists,
-# the fuzz soak. Stops at the first failure.
+# builds build/release's whole-process server test and runs its server-kill case for `rounds`
+# kill rounds (default 1000; QM_KILL_ROUNDS is what the test reads), then, when
+# scripts/fuzz-soak.sh exists, the fuzz soak. Stops at the first failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -11,10 +11,10 @@ rounds=${1:-${QM_KILL_ROUNDS:-1000}}
 jobs=$(nproc)
 
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build/release" -j "$jobs" --target ClassifyConnectionEndToEndTest
+cmake --build "$root/build/release" -j "$jobs" --target QuillmarkServerTest
 
 echo "== server killed during concurrent training: $rounds rounds"
-QM_KILL_ROUNDS=$rounds "$root/build/release/src-server/server/ClassifyConnectionEndToEndTest" \
+QM_KILL_ROUNDS=$rounds "$root/build/release/src-server/server/QuillmarkServerTest" \
   --gtest_filter='*KilledServerRestartsFromACommittedState*'
 
 if [[ -f "$root/scripts/fuzz-soak.sh" ]]; then
