@@ -9,7 +9,9 @@
 //   large     about --large-mb MB of generated features in two classes (0: left out)
 // For each, with 1 and 8 client threads, each client sends train requests of one corpus text
 // (about 100 bytes) for --seconds; printed: requests/s, p50 and p99 in milliseconds, and the
-// rate against the bare loop's. Exits with 1 when a request is not answered with status 2000.
+// rate against the bare loop's. Last, the time of the first request to a classifier stored as the
+// language file with a journal of 100,000 single-text train records: a restart's replay. Exits
+// with 1 when a request is not answered with status 2000.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +33,7 @@
 #include "load/LatencySummary.h"
 #include "load/LoopbackClient.h"
 #include "load/ServerProcess.h"
+#include "server/ClassifierJournal.h"
 #include "util/Base64EncoderImpl.h"
 
 namespace {
@@ -72,7 +75,8 @@ std::string largeClassifier(std::size_t bytes) {
             text.clear();
             for (int w = 0; w < 50; ++w) {
                 std::uint64_t bits = random();
-                for (int c = 0; c < 8; ++c, bits >>= 5) text.push_back(static_cast<char>('a' + bits % 26));
+                for (int c = 0; c < 8; ++c, bits >>= 5)
+                    text.push_back(static_cast<char>('a' + bits % 26));
                 text.push_back(' ');
             }
             classifier->train(t % 2 == 0 ? "a" : "b", text);
@@ -124,7 +128,8 @@ Rate trainRequests(std::uint16_t port, const std::vector<std::string>& requests,
                 if (answer.find("statusCode=\"2000\"") == std::string::npos) {
                     fail("unexpected answer: " + answer.substr(0, 2000));
                 }
-                latencies[c].add(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+                latencies[c].add(
+                    std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
                 ++answered;
             }
         });
@@ -143,7 +148,8 @@ int main(int argc, char** argv) {
     const std::string corpus = option(argc, argv, "corpus", "");
     if (corpus.empty()) fail("--corpus=FOLDER is required");
     const double seconds = std::atof(option(argc, argv, "seconds", "5").c_str());
-    const std::size_t largeMb = std::strtoul(option(argc, argv, "large-mb", "100").c_str(), nullptr, 10);
+    const std::size_t largeMb =
+        std::strtoul(option(argc, argv, "large-mb", "100").c_str(), nullptr, 10);
     const fs::path stage = option(argc, argv, "stage", QM_STAGE_DIR);
 
     std::string pattern = (fs::temp_directory_path() / "qm_durable_XXXXXX").string();
@@ -151,14 +157,28 @@ int main(int argc, char** argv) {
     const fs::path folder = pattern;
     fs::create_directories(folder / "classifiers");
 
-    const auto train = bench::corpus::readCorpusFile((fs::path(corpus) / "language/train.tsv").string());
-    const auto test = bench::corpus::readCorpusFile((fs::path(corpus) / "language/test.tsv").string());
+    const auto train =
+        bench::corpus::readCorpusFile((fs::path(corpus) / "language/train.tsv").string());
+    const auto test =
+        bench::corpus::readCorpusFile((fs::path(corpus) / "language/test.tsv").string());
     const auto labels = bench::corpus::corpusLabels(train);
     std::vector<std::pair<std::string, std::size_t>> classifiers;
+    constexpr std::size_t Replayed = 100'000;
     {
-        const std::string bytes = bench::corpus::trainCorpusClassifier(labels, train)->getTrainingData();
+        const std::string bytes =
+            bench::corpus::trainCorpusClassifier(labels, train)->getTrainingData();
         writeFile(folder / "classifiers/language.dat", bytes);
         classifiers.emplace_back("language", bytes.size());
+        using norvale::quillmark::ClassifierJournal;
+        using norvale::quillmark::JournalCall;
+        writeFile(folder / "classifiers/replayed.dat", bytes);
+        std::string journal = ClassifierJournal::header(bytes);
+        for (std::size_t n = 0; n < Replayed; ++n) {
+            const bench::corpus::LabelledText& text = train[n % train.size()];
+            journal += ClassifierJournal::record(
+                {{JournalCall::Kind::Train, text.label, text.text.substr(0, 100)}});
+        }
+        writeFile(folder / "classifiers/replayed.dat.journal", journal);
     }
     if (largeMb > 0) {
         const std::string bytes = largeClassifier(largeMb << 20);
@@ -183,12 +203,13 @@ int main(int argc, char** argv) {
             const bench::corpus::LabelledText& text = test[n];
             const bool isLarge = name == "large";
             const bench::corpus::LabelledText one{isLarge ? (n % 2 == 0 ? "a" : "b") : text.label,
-                                                 text.text.substr(0, 100)};
+                                                  text.text.substr(0, 100)};
             singles.push_back(requests.train(name, std::span(&one, 1)));
         }
         // The first request loads the classifier; it is not timed.
-        if (bench::load::LoopbackClient(server.port()).exchange(singles.front()).find(
-                "statusCode=\"2000\"") == std::string::npos) {
+        if (bench::load::LoopbackClient(server.port())
+                .exchange(singles.front())
+                .find("statusCode=\"2000\"") == std::string::npos) {
             fail("the first train request into " + name + " failed");
         }
         for (const int clients : {1, 8}) {
@@ -198,6 +219,14 @@ int main(int argc, char** argv) {
                         rate.p99, 100 * rate.perSecond / bare);
         }
     }
+    const auto loading = Clock::now();
+    const std::string information =
+        bench::load::LoopbackClient(server.port()).exchange(requests.getInformation("replayed"));
+    if (information.find("statusCode=\"2000\"") == std::string::npos) {
+        fail("the replayed classifier did not load: " + information.substr(0, 2000));
+    }
+    std::printf("first request to a classifier with a journal of %zu records: %.2f s\n", Replayed,
+                std::chrono::duration<double>(Clock::now() - loading).count());
     server.stop();
     fs::remove_all(folder);
     return 0;

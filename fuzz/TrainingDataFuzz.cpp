@@ -29,7 +29,9 @@ using norvale::classifier::ClassifierImpl;
 class IgnoringCallback : public Callback {
 public:
     void onFailure(const std::string&, const std::string&, const std::string&, int) override {}
-    std::unique_ptr<Callback> clone() const override { return std::make_unique<IgnoringCallback>(); }
+    std::unique_ptr<Callback> clone() const override {
+        return std::make_unique<IgnoringCallback>();
+    }
 };
 
 class IgnoringCallbackFactory : public CallbackFactory {
@@ -95,14 +97,15 @@ void replayJournal(std::string_view journal) {
     base.train("b", "meeting at noon");
     base.compact();
     const std::string file = base.getTrainingData();
-    for (const std::string& whole : {ClassifierJournal::header(file) + std::string(journal),
-                                     std::string(journal)}) {
+    for (const std::string& whole :
+         {ClassifierJournal::header(file) + std::string(journal), std::string(journal)}) {
         ClassifierImpl classifier(&callbacks, 0.05);
         classifier.setTrainingData(file);
         try {
             const ClassifierJournal::Contents contents = ClassifierJournal::read(whole, file);
             if (contents.validLength > whole.size()) __builtin_trap();
-            for (const auto& record : contents.records) ClassifierJournal::replay(record, classifier);
+            for (const auto& record : contents.records)
+                ClassifierJournal::replay(record, classifier);
         } catch (const ClassifierException&) {
             // A damaged journal, or a call the classifier refuses: the load fails.
             continue;

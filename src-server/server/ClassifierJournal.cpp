@@ -109,9 +109,8 @@ ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
         Record calls;
         if (length == 0 || get(journal, at + 4, 4) != crc32c(payload) || !decode(payload, calls)) {
             const std::string_view rest = journal.substr(at + FrameSize + length);
-            const bool last = rest.empty() ||
-                              std::all_of(journal.begin() + at, journal.end(),
-                                          [](char byte) { return byte == 0; });
+            const bool last = rest.empty() || std::all_of(journal.begin() + at, journal.end(),
+                                                          [](char byte) { return byte == 0; });
             if (last) break;
             damaged(at);
         }

@@ -21,8 +21,10 @@ namespace {
 
 using Kind = JournalCall::Kind;
 
-const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""}, {Kind::Train, "spam", "buy now"}};
-const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"}, {Kind::RemoveClass, "ham", ""}};
+const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""},
+                                      {Kind::Train, "spam", "buy now"}};
+const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"},
+                                       {Kind::RemoveClass, "ham", ""}};
 
 TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
     const std::string file = "the classifier file";
@@ -104,8 +106,9 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     std::mt19937 random(seed);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     const std::vector<std::string> classes{"a", "b", "c", "d", "e"};
-    const std::vector<std::string> words{"buy", "now", "cheap", "hello", "meeting", "x", "qq",
-                                         "a-very-long-word-of-many-letters", "zz top"};
+    const std::vector<std::string> words{
+        "buy",   "now", "cheap", "hello", "meeting", "x", "qq", "a-very-long-word-of-many-letters",
+        "zz top"};
     const auto text = [&] {
         std::string out;
         for (std::size_t n = 1 + pick(12); n > 0; --n) out += words[pick(words.size())] + " ";
@@ -117,8 +120,7 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     for (int request = 0; request < 400; ++request) {
         SCOPED_TRACE("request " + std::to_string(request));
         ClassifierTransactionImpl transaction(repository.get(), key, 0);
-        std::unique_ptr<classifier::Classifier> expected =
-            reference ? reference->clone() : nullptr;
+        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : nullptr;
         const std::size_t calls = 1 + pick(6);
         bool failed = false;
         try {
