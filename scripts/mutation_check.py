@@ -188,7 +188,7 @@ MUTANTS = [
     M("journal-stale-replayed", "server", "check skipped",
       "src-server/server/ClassifierJournal.cpp",
       "contents.extendsFile = get(head, 4, 8) == file.size() && get(head, 12, 4) == crc32c(file);",
-      "contents.extendsFile = true;",
+      "contents.extendsFile = !file.empty();",
       ["RepositoryTest"], what="a journal left by a checkpoint is replayed onto the file that holds it"),
     M("journal-untrain-not-recorded", "server", "statement dropped",
       "src-server/server/ClassifierTransactionImpl.cpp",
