@@ -181,6 +181,13 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
         }
     }
     EXPECT_GT(checkpoints, 10u);
+    // At an orderly stop the file alone comes to hold the classifier.
+    repository->checkpoint();
+    const std::string file = folder.path("model.dat");
+    EXPECT_FALSE(std::filesystem::exists(file + ".journal"));
+    if (reference) {
+        EXPECT_EQ(reference->getTrainingData(), io::filesystem::test::TempFolder::read(file));
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "server/JobDistributionImpl.h"
 
 #include <chrono>
+#include <new>
+#include <vector>
 #include <optional>
 #include <utility>
 
@@ -252,11 +254,44 @@ std::size_t JobDistributionImpl::evictOldest() {
     if (oldest != _classifiers.end()) {
         evicted = std::move(oldest->second);
         _evicted[oldest->first] = evicted;
+        if (evicted->journalBytes() != 0) _evictedWithJournal.insert(oldest->first);
         _classifiers.erase(oldest);
         _metrics->classifierEvicted();
     }
     std::erase_if(_evicted, [](const auto& entry) { return entry.second.expired(); });
     return _classifiers.size();
+}
+
+void JobDistributionImpl::checkpoint() {
+    std::vector<std::pair<std::string, std::shared_ptr<ThreadSafeClassifier>>> journaled;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        for (const auto& [file, classifier] : _classifiers) journaled.emplace_back(file, classifier);
+        for (const std::string& file : _evictedWithJournal) {
+            if (!_classifiers.contains(file)) journaled.emplace_back(file, nullptr);
+        }
+        _evictedWithJournal.clear();
+    }
+    for (auto& [file, classifier] : journaled) {
+        try {
+            // An evicted one is loaded again, with its journal replayed; a missing one is gone.
+            if (!classifier) classifier = get(file);
+            checkpoint(file, *classifier);
+        } catch (const exceptions::Exception&) {
+            // The journal stays, and the next load replays it.
+        } catch (const std::bad_alloc&) {
+            // The same.
+        }
+    }
+}
+
+void JobDistributionImpl::checkpoint(const std::string& file, ThreadSafeClassifier& classifier) {
+    platform::mutex::WriterAutoLock writer(classifier.writer());
+    if (classifier.removed() || classifier.journalBytes() == 0) return;
+    const std::string bytes = classifier.classifier().getTrainingData();
+    std::string header = ClassifierJournal::header(bytes);
+    save(file, bytes);
+    classifier.stored(bytes.size(), std::move(header));
 }
 
 std::size_t JobDistributionImpl::count() {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <future>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,6 +73,10 @@ public:
     std::size_t evictOldest();
     // How many classifiers are in memory now.
     std::size_t count();
+    // Writes whole every classifier whose journal holds records, in memory or evicted since it
+    // last had records, and drops its journal, so that its file alone holds it (an orderly
+    // stop). A classifier that fails keeps its journal, which its next load replays.
+    void checkpoint();
     // How many classifiers are in memory now and the size of their files.
     Metrics::Repository usage();
 
@@ -122,6 +127,8 @@ private:
     std::shared_ptr<ThreadSafeClassifier> inMemory(const std::string& fileKey);
     // The same without entering an evicted one again.
     std::shared_ptr<ThreadSafeClassifier> held(const std::string& fileKey) const;
+    // Writes the classifier whole under its writer lock when its journal holds records.
+    void checkpoint(const std::string& fileKey, ThreadSafeClassifier& classifier);
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;
@@ -133,10 +140,12 @@ private:
     const std::string _lockFolder;
     Metrics* _metrics;
 
-    platform::mutex::MutexImpl _mutex;  // guards _classifiers, _evicted and _loading
+    // guards _classifiers, _evicted, _loading and _evictedWithJournal
+    platform::mutex::MutexImpl _mutex;
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
     std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
     std::map<std::string, std::shared_ptr<Load>> _loading;
+    std::set<std::string> _evictedWithJournal;
 };
 
 }  // namespace norvale::quillmark

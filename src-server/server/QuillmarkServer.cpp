@@ -52,6 +52,8 @@ void QuillmarkServer::start() {
 void QuillmarkServer::stop() {
     if (_metricsServer) _metricsServer->stop();
     _server.stop();
+    // Every request has ended: each classifier file is made to hold its journal's records.
+    _repository.checkpoint();
 }
 
 const XmlHookFactory* QuillmarkServer::hooks() const {
