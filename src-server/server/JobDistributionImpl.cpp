@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <new>
-#include <vector>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/WriterAutoLock.h"
@@ -347,8 +347,9 @@ void JobDistributionImpl::dropJournal(const std::string& journal) const noexcept
 
 void JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& classifier,
                                  std::string_view record) {
-    const std::string journal = journalPath(fileKey(key));
-    const auto lock = namedLock(fileKey(key));
+    const std::string file = fileKey(key);
+    const std::string journal = journalPath(file);
+    const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
     const auto began = std::chrono::steady_clock::now();
     if (classifier.journalBytes() == 0) {
