@@ -84,7 +84,8 @@ std::string ClassifierJournal::record(const Record& calls) {
     out.reserve(FrameSize + payload.size());
     put(out, payload.size(), 4);
     put(out, crc32c(payload), 4);
-    return out + payload;
+    out += payload;
+    return out;
 }
 
 ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
