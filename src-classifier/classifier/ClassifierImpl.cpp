@@ -497,7 +497,7 @@ std::vector<ClassInformation> ClassifierImpl::getInformation() const {
 std::string ClassifierImpl::getTrainingData() const {
     std::string out;
     util::database::DatabaseWriter writer(&out);
-    writer.reserve(HeaderSize + _featureSet.serializedSize());
+    writer.reserve(trainingDataSize());
     writer.putPrimitive(DataVersion);
     writer.putPrimitive(_extractorVersion);
     writer.putPrimitive(_smoothing);
