@@ -4,9 +4,10 @@
 // untrained with texts and asked for class probabilities and keywords of a text. The engine
 // holds no lock: the read operations (classExists, classify, classifyKeywords, getInformation)
 // may run at once on one classifier while no write runs; every other operation needs exclusive
-// access. After train or untrain, compact must run before classify, classifyKeywords or
-// getTrainingData; removeClass compacts first by itself. Compacting once after many train calls
-// leaves the same counts and data as compacting after each.
+// access. Training collects beside the sorted counts until compact merges it; every read and
+// getTrainingData see the same counts and bytes before compaction as after, and compacting once
+// after many train calls leaves the same as compacting after each. removeClass compacts first by
+// itself.
 
 #include <cstddef>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "classifier/ClassInformation.h"
 #include "classifier/Classification.h"
 #include "classifier/KeywordQueue.h"
+#include "classifier/UndoLog.h"
 
 namespace norvale::classifier {
 
@@ -37,7 +39,16 @@ public:
     virtual void train(std::string_view className, std::string_view text) = 0;
     // Takes the text's features away from the class, never below zero.
     virtual void untrain(std::string_view className, std::string_view text) = 0;
+    // The same, noting in undo what takes the call back.
+    virtual void train(std::string_view className, std::string_view text, UndoLog& undo) = 0;
+    virtual void untrain(std::string_view className, std::string_view text, UndoLog& undo) = 0;
+    // Takes back every change noted in undo, newest first, and empties it. Nothing but noted
+    // train and untrain calls may have changed the classifier since the oldest of them.
+    virtual void undo(UndoLog& undo) noexcept = 0;
     virtual void compact() = 0;
+    // Compacts only where the changes since the last compaction have grown large, so that its
+    // cost per change stays constant.
+    virtual void compactBacklog() { compact(); }
     // Sets the text coverage and one probability per class in out.
     virtual void classify(std::string_view text, Classification& out) const = 0;
     // Fills queue (capacity and threshold set by the caller) with the text's strongest words.

@@ -164,12 +164,19 @@ struct ProbedFeature {
 };
 
 // Adds the feature's stored logarithms, or computes them and stores them for the next
-// classification; false when no class has the feature.
+// classification; false when no class has the feature. A feature trained since the lane's last
+// compaction has no ordinal yet: its logarithms are computed every time.
 bool scoreFromTable(ScoreTable& table, const ProbedFeature& probed, ParameterAccessor& parameters,
                     ClassScores& scores) {
     const std::size_t laneIndex = probed.feature.size();
     const std::uint32_t ordinal = probed.lane->findFeature(probed.feature, probed.probe);
-    if (ordinal == storage::LaneBase::NoFeature) return false;
+    if (ordinal == storage::LaneBase::NoFeature) {
+        if (!probed.lane->hasPending()) return false;
+        probed.lane->getParameters(probed.feature, parameters);
+        if (parameters.classCount() == 0) return false;
+        scores.addFeature(parameters, probed.m);
+        return true;
+    }
     if (const double* logs = table.find(laneIndex, ordinal)) {
         scores.addLogs(logs, probed.m);
         return true;
@@ -339,7 +346,36 @@ bool ClassifierImpl::extractForTraining(std::string_view className, std::string_
     return true;
 }
 
+namespace {
+
+// Room in undo for one change per feature.
+void reserveChanges(const FeatureCounts& features, UndoLog* undo) {
+    if (undo == nullptr) return;
+    std::size_t bytes = 0;
+    for (const auto& entry : features) bytes += entry.first.size();
+    undo->reserve(features.size(), bytes);
+}
+
+}  // namespace
+
 void ClassifierImpl::train(std::string_view className, std::string_view text) {
+    trainNoted(className, text, nullptr);
+}
+
+void ClassifierImpl::train(std::string_view className, std::string_view text, UndoLog& undo) {
+    trainNoted(className, text, &undo);
+}
+
+void ClassifierImpl::untrain(std::string_view className, std::string_view text) {
+    untrainNoted(className, text, nullptr);
+}
+
+void ClassifierImpl::untrain(std::string_view className, std::string_view text, UndoLog& undo) {
+    untrainNoted(className, text, &undo);
+}
+
+void ClassifierImpl::trainNoted(std::string_view className, std::string_view text,
+                                UndoLog* undo) {
     FeatureCounts features;
     if (!extractForTraining(
             className, text, features,
@@ -347,21 +383,27 @@ void ClassifierImpl::train(std::string_view className, std::string_view text) {
             "Trying to train on a class that doesn't exist. Class name '")) {
         return;
     }
+    const std::uint16_t classIndex = _featureSet.getClass(className)._classIndex;
+    reserveChanges(features, undo);
     dropScoreTable();
     auto next = features.begin();
     try {
-        for (; next != features.end(); ++next)
-            _featureSet.add(className, next->first, next->second);
+        for (; next != features.end(); ++next) {
+            _featureSet.addAt(classIndex, next->first, next->second);
+        }
     } catch (const std::bad_alloc&) {
         // Subtracting allocates nothing, so the counts are restored before the failure goes on.
         for (auto added = features.begin(); added != next; ++added) {
-            _featureSet.sub(className, added->first, added->second);
+            _featureSet.subAt(classIndex, added->first, added->second);
         }
         throw;
     }
+    if (undo == nullptr) return;
+    for (const auto& [feature, m] : features) undo->note(feature, classIndex, m, true);
 }
 
-void ClassifierImpl::untrain(std::string_view className, std::string_view text) {
+void ClassifierImpl::untrainNoted(std::string_view className, std::string_view text,
+                                  UndoLog* undo) {
     FeatureCounts features;
     if (!extractForTraining(
             className, text, features,
@@ -369,13 +411,38 @@ void ClassifierImpl::untrain(std::string_view className, std::string_view text) 
             "Trying to untrain on a class that doesn't exist. Class name '")) {
         return;
     }
+    const std::uint16_t classIndex = _featureSet.getClass(className)._classIndex;
+    reserveChanges(features, undo);
     dropScoreTable();
-    for (const auto& [feature, m] : features) _featureSet.sub(className, feature, m);
+    for (const auto& [feature, m] : features) {
+        const std::uint32_t removed = _featureSet.subAt(classIndex, feature, m);
+        if (undo != nullptr && removed != 0) undo->note(feature, classIndex, removed, false);
+    }
+}
+
+void ClassifierImpl::undo(UndoLog& undo) noexcept {
+    dropScoreTable();
+    const auto& changes = undo.changes();
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+        // An untrained pair keeps its place until compaction, so adding it back allocates nothing.
+        if (change->trained) {
+            _featureSet.subAt(change->classIndex, undo.feature(*change), change->amount);
+        } else {
+            _featureSet.addAt(change->classIndex, undo.feature(*change), change->amount);
+        }
+    }
+    undo.clear();
 }
 
 void ClassifierImpl::compact() {
     dropScoreTable();
     _featureSet.compact();
+}
+
+void ClassifierImpl::compactBacklog() {
+    // The stored logarithms are numbered by the sorted records, which compaction moves.
+    dropScoreTable();
+    _featureSet.compactBacklog();
 }
 
 void ClassifierImpl::classify(std::string_view text, Classification& out) const {

@@ -44,7 +44,11 @@ public:
     void removeClass(std::string_view className) override;
     void train(std::string_view className, std::string_view text) override;
     void untrain(std::string_view className, std::string_view text) override;
+    void train(std::string_view className, std::string_view text, UndoLog& undo) override;
+    void untrain(std::string_view className, std::string_view text, UndoLog& undo) override;
+    void undo(UndoLog& undo) noexcept override;
     void compact() override;
+    void compactBacklog() override;
     void classify(std::string_view text, Classification& out) const override;
     void classifyKeywords(std::string_view text, KeywordQueue& queue) const override;
     std::vector<ClassInformation> getInformation() const override;
@@ -80,6 +84,9 @@ private:
     bool extractForTraining(std::string_view className, std::string_view text,
                             FeatureCounts& features, const char* emptyName,
                             const char* unknownClass) const;
+    // train and untrain, noting their changes in undo when it is given.
+    void trainNoted(std::string_view className, std::string_view text, UndoLog* undo);
+    void untrainNoted(std::string_view className, std::string_view text, UndoLog* undo);
     // The classification core shared by classify and classifyKeywords; its per-class arrays
     // come from scratch, the call's own arena.
     void classifyFeatures(const FeatureCounts& features, Classification& out, KeywordQueue& queue,

@@ -5,9 +5,9 @@
 
 namespace norvale::quillmark {
 
-// The write calls of one request on one classifier: they change a private copy, which commit
-// stores and swaps in. Destruction without commit rolls everything back. The first change takes
-// the classifier's writer lock; each throws what the classifier's own operation throws.
+// The write calls of one request on one classifier: commit stores them and makes them visible
+// together. Destruction without commit rolls everything back. The first change takes the
+// classifier's writer lock; each throws what the classifier's own operation throws.
 class ClassifierTransaction {
 public:
     virtual ~ClassifierTransaction() = default;

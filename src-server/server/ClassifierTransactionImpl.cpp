@@ -39,17 +39,18 @@ const std::string& ClassifierTransactionImpl::getName() const {
 
 void ClassifierTransactionImpl::open(std::shared_ptr<ThreadSafeClassifier> shared,
                                      TransactionState state) {
-    QM_ASSERT_TEXT(!_classifierInfo.copy, "!_classifierInfo.copy",
-                   "A transaction opened a classifier while it already held a copy.");
+    QM_ASSERT_TEXT(!_classifierInfo.classifier, "!_classifierInfo.classifier",
+                   "A transaction opened a classifier while it already held one.");
     auto lock = std::make_shared<platform::mutex::WriterAutoLock>(shared->writer());
     if (shared->removed()) {
         throw ClassifierNotFoundException("The requested classifier could not be found. '" + _key +
                                           "'.");
     }
-    auto copy = shared->classifier().clone();
+    // A created classifier is empty, so its copy costs nothing; taking it out again then leaves
+    // the shared one untouched for anyone who looked it up meanwhile.
+    if (state == TransactionState::Created) _classifierInfo.copy = shared->classifier().clone();
     _classifierInfo.classifier = std::move(shared);
     _classifierInfo.lock = std::move(lock);
-    _classifierInfo.copy = std::move(copy);
     _classifierInfo.state = state;
 }
 
@@ -70,22 +71,42 @@ void ClassifierTransactionImpl::removeClass(std::string_view className) {
 }
 
 void ClassifierTransactionImpl::train(std::string_view className, std::string_view text) {
-    // Not compacted here: removeClass and commit compact the copy once, when they need it.
-    copy().train(className, text);
+    openForWriting();
+    if (_classifierInfo.copy) {
+        _classifierInfo.copy->train(className, text);
+    } else {
+        _classifierInfo.classifier->classifier().train(className, text, _classifierInfo.undo);
+    }
     _calls.push_back({JournalCall::Kind::Train, std::string(className), std::string(text)});
 }
 
 void ClassifierTransactionImpl::untrain(std::string_view className, std::string_view text) {
-    copy().untrain(className, text);
+    openForWriting();
+    if (_classifierInfo.copy) {
+        _classifierInfo.copy->untrain(className, text);
+    } else {
+        _classifierInfo.classifier->classifier().untrain(className, text, _classifierInfo.undo);
+    }
     _calls.push_back({JournalCall::Kind::Untrain, std::string(className), std::string(text)});
 }
 
-classifier::Classifier& ClassifierTransactionImpl::copy() {
+void ClassifierTransactionImpl::openForWriting() {
     if (_classifierInfo.state == TransactionState::Removed) {
         throw ClassifierNotFoundException(
             "Trying to get a classifier that has been marked for deletion '" + _key + "'.");
     }
-    if (!_classifierInfo.copy) open(_repository->get(_key), TransactionState::Opened);
+    if (!_classifierInfo.classifier) open(_repository->get(_key), TransactionState::Opened);
+}
+
+classifier::Classifier& ClassifierTransactionImpl::copy() {
+    openForWriting();
+    if (!_classifierInfo.copy) {
+        // The undo log names classes by index, which class changes move: the copy takes the
+        // calls so far with it, and the shared classifier goes back to where it was.
+        classifier::Classifier& shared = _classifierInfo.classifier->classifier();
+        _classifierInfo.copy = shared.clone();
+        shared.undo(_classifierInfo.undo);
+    }
     return *_classifierInfo.copy;
 }
 
@@ -100,18 +121,27 @@ void ClassifierTransactionImpl::commit() {
         return;
     }
     if (_classifierInfo.lock) {
-        // The write calls leave their training uncompacted; it is merged once, here.
-        _classifierInfo.copy->compact();
-        store();
-        _classifierInfo.classifier->classifier().swap(*_classifierInfo.copy);
+        classifier::Classifier& shared = _classifierInfo.classifier->classifier();
+        if (_classifierInfo.copy) {
+            _classifierInfo.copy->compact();
+            store(*_classifierInfo.copy);
+            shared.swap(*_classifierInfo.copy);
+        } else {
+            store(shared);
+            _classifierInfo.undo.clear();
+            try {
+                shared.compactBacklog();
+            } catch (const std::bad_alloc&) {
+                // Reads see the same counts uncompacted; the next commit tries again.
+            }
+        }
     }
     _classifierInfo.state = TransactionState::Committed;
     release();
 }
 
-void ClassifierTransactionImpl::store() {
+void ClassifierTransactionImpl::store(const classifier::Classifier& changed) {
     ThreadSafeClassifier& shared = *_classifierInfo.classifier;
-    const classifier::Classifier& changed = *_classifierInfo.copy;
     const std::uint64_t size = changed.trainingDataSize();
     const bool whole = _classifierInfo.state == TransactionState::Created ||
                        shared.journalBytes() >= std::max(_journalFloor, size / 2);
@@ -127,7 +157,10 @@ void ClassifierTransactionImpl::store() {
     }
 }
 
-void ClassifierTransactionImpl::drop() {
+void ClassifierTransactionImpl::drop() noexcept {
+    if (_classifierInfo.classifier && !_classifierInfo.undo.empty()) {
+        _classifierInfo.classifier->classifier().undo(_classifierInfo.undo);
+    }
     _classifierInfo.copy.reset();
     _classifierInfo.lock.reset();
     _classifierInfo.classifier.reset();

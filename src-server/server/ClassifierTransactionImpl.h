@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "classifier/UndoLog.h"
 #include "platform/mutex/WriterAutoLock.h"
 #include "server/ClassifierJournal.h"
 #include "server/ClassifierTransaction.h"
@@ -12,11 +13,14 @@
 namespace norvale::quillmark {
 
 // The write calls of one request on one classifier. The first call takes the shared
-// classifier's writer lock and a private copy; commit stores the change first and swaps the copy
-// into the shared classifier second, so a failing store changes nothing. A classifier created
-// here is stored whole; the calls on an existing one go to its journal as one record, and once
-// the journal has grown past half the classifier's size (and past a floor) the classifier is
-// stored whole again. Used by one thread; the writer lock is released on that thread.
+// classifier's writer lock, which keeps readers out until commit or rollback. train and untrain
+// change the shared classifier in place and note in an undo log what takes them back; a class
+// change (and a create) works on a private copy instead, made from the classifier as the calls
+// so far left it, which commit swaps in. commit stores the change first, so a failing store
+// changes nothing. A classifier created here is stored whole; the calls on an existing one go to
+// its journal as one record, and once the journal has grown past half the classifier's size (and
+// past a floor) the classifier is stored whole again. Used by one thread; the writer lock is
+// released on that thread.
 class ClassifierTransactionImpl : public ClassifierTransaction {
 public:
     enum class TransactionState {
@@ -59,17 +63,23 @@ private:
         // shared classifier.
         std::shared_ptr<ThreadSafeClassifier> classifier;
         std::shared_ptr<platform::mutex::WriterAutoLock> lock;
+        // Null while the calls change the shared classifier in place.
         std::unique_ptr<classifier::Classifier> copy;
+        // What the in-place calls changed; taken back unless committed.
+        classifier::UndoLog undo;
         TransactionState state = TransactionState::None;
     };
 
+    // Opens the classifier for writing unless open; throws after remove.
+    void openForWriting();
+    // The private copy, made when the first class change comes.
     classifier::Classifier& copy();
-    // The copy's calls go to the journal (or the classifier is stored whole) before it is
-    // swapped in.
-    void store();
+    // The calls go to the journal (or changed is stored whole) before it is swapped in.
+    void store(const classifier::Classifier& changed);
     void open(std::shared_ptr<ThreadSafeClassifier> shared, TransactionState state);
-    // Deletes the copy, then releases the writer lock, then the shared classifier.
-    void drop();
+    // Takes back the in-place changes, deletes the copy, then releases the writer lock, then
+    // the shared classifier.
+    void drop() noexcept;
     void release();
 
     JobDistribution* _repository;

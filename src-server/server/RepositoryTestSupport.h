@@ -85,6 +85,25 @@ public:
     void removeClass(std::string_view name) override { _counts.erase(std::string(name)); }
     void train(std::string_view name, std::string_view) override { ++_counts.at(std::string(name)); }
     void untrain(std::string_view name, std::string_view) override { --_counts.at(std::string(name)); }
+    // Notes the class name as the feature of a one-count change.
+    void train(std::string_view name, std::string_view text, classifier::UndoLog& undo) override {
+        undo.reserve(1, name.size());
+        train(name, text);
+        undo.note(name, 0, 1, true);
+    }
+    void untrain(std::string_view name, std::string_view text, classifier::UndoLog& undo) override {
+        undo.reserve(1, name.size());
+        untrain(name, text);
+        undo.note(name, 0, 1, false);
+    }
+    void undo(classifier::UndoLog& undo) noexcept override {
+        const auto& changes = undo.changes();
+        for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+            std::uint32_t& count = _counts.find(std::string(undo.feature(*change)))->second;
+            change->trained ? --count : ++count;
+        }
+        undo.clear();
+    }
     void compact() override {}
     void classify(std::string_view text, classifier::Classification& out) const override {
         if (_counts.empty()) throw classifier::ClassifierException("no classes");

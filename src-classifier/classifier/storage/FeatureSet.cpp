@@ -126,8 +126,15 @@ void FeatureSet::addTo(ClassRecord& record, std::string_view feature, std::uint3
 }
 
 void FeatureSet::sub(std::string_view className, std::string_view feature, std::uint32_t count) {
+    subAt(findRecord(className)._classIndex, feature, count);
+}
+
+std::uint32_t FeatureSet::subAt(std::size_t classIndex, std::string_view feature,
+                                std::uint32_t count) {
     checkFeatureSize(feature);
-    ClassRecord& record = findRecord(className);
+    QM_ASSERT_TEXT(classIndex < _classes.size(), "classIndex < _classes.size()",
+                   "Taking from a class index that does not exist");
+    ClassRecord& record = _classes[classIndex];
     std::uint32_t removed = 0;
     if (_lanes[feature.size()]->sub(feature, record._classIndex, count, removed)) {
         QM_ASSERT_TEXT(record._unique > 0, "_unique > 0", "Removing unique below zero.");
@@ -136,10 +143,15 @@ void FeatureSet::sub(std::string_view className, std::string_view feature, std::
     QM_ASSERT_TEXT(removed <= record._count, "count <= _count",
                    "Removing more count than current count");
     record._count -= removed;
+    return removed;
 }
 
 void FeatureSet::compact() {
     for (const auto& lane : _lanes) lane->compact();
+}
+
+void FeatureSet::compactBacklog() {
+    for (const auto& lane : _lanes) lane->compactBacklog();
 }
 
 void FeatureSet::clear() {
@@ -164,11 +176,7 @@ void FeatureSet::serialize(util::database::DatabaseWriter& writer) const {
 std::size_t FeatureSet::serializedSize() const {
     std::size_t size = sizeof(std::uint16_t);
     for (const ClassRecord& record : _classes) size += MinClassRecordSize + record._name.size();
-    for (const auto& lane : _lanes) {
-        // The iterators walk the packed records, so their distance is the lane's byte size.
-        const LaneIterator first = lane->begin();
-        size += LaneHeaderSize + static_cast<std::size_t>(lane->end().record() - first.record());
-    }
+    for (const auto& lane : _lanes) size += LaneHeaderSize + lane->recordBytes();
     return size;
 }
 

@@ -2,8 +2,8 @@
 
 // The whole trained state of one classifier: its classes in the order they were added and, in 32
 // lanes by feature length (0 to 31 bytes), how often each feature was trained into each class.
-// The owning classifier decides when to compact; lookups, removeClass and serialisation need
-// compacted lanes. Not synchronised: concurrent readers are fine on a compacted set while no
+// The owning classifier decides when to compact; removeClass needs compacted lanes, while lookups
+// and serialisation see the same counts before compaction as after. Not synchronised: concurrent readers are fine on a compacted set while no
 // writer runs, writers need exclusive access.
 
 #include <cstddef>
@@ -52,15 +52,19 @@ public:
     void addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
     // Takes away up to count (> 0) occurrences; taking more than present takes what is present.
     void sub(std::string_view className, std::string_view feature, std::uint32_t count);
+    // The same for the class at classIndex; returns the amount taken.
+    std::uint32_t subAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
 
     // Merges every lane's training since the last compaction into its sorted records.
     void compact();
+    // The same for the lanes whose changes since then have grown large (see
+    // LaneBase::compactBacklog); reads and serialisation do not need it.
+    void compactBacklog();
     // Empties every lane and the class table.
     void clear();
 
     // Appends the stored form: the class count (u16), one record per class in class order (name
     // as a string, u16 class index, u32 count, u32 unique), then the 32 lanes in length order.
-    // Needs compacted lanes.
     void serialize(util::database::DatabaseWriter& writer) const;
     // The number of bytes serialize appends.
     std::size_t serializedSize() const;

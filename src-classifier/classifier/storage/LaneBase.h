@@ -1,9 +1,10 @@
 #pragma once
 
 // A lane stores, for every feature of one fixed byte length and every class, how often the
-// feature was trained into the class. Writes (add, sub) may leave the lane uncompacted; every
-// read and removeClass need a compacted lane. A lane is not synchronised: concurrent readers
-// are fine on a compacted lane while no writer runs, writers need exclusive access.
+// feature was trained into the class. Writes (add, sub) may leave the lane uncompacted; lookups
+// and serialisation see the same counts either way, while removeClass, the iterators and the
+// totals need a compacted lane. A lane is not synchronised: concurrent readers are fine while no
+// writer runs, writers need exclusive access.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,14 @@ public:
                      std::uint32_t& removed) = 0;
     // Merges what was trained since the last compaction into the sorted records.
     virtual void compact() = 0;
+    // Whether pairs trained since the last compaction wait outside the sorted records (those
+    // findFeature knows nothing of).
+    virtual bool hasPending() const = 0;
+    // Compacts once the changes since the last compaction come to an eighth of the records:
+    // compacting costs the lane's size, so the cost per change stays constant.
+    virtual void compactBacklog() = 0;
+    // Bytes of the packed records serialize writes.
+    virtual std::size_t recordBytes() const = 0;
     virtual void clear() = 0;
     // Resets accessor and fills it with the feature's counts per class.
     virtual ParameterAccessor& getParameters(std::string_view feature,
@@ -56,7 +65,8 @@ public:
     // each feature once all the same). Needs a compacted lane.
     virtual std::uint32_t featureCount() const = 0;
     // The feature's ordinal: a number below featureCount() that stays the feature's own until
-    // the lane next changes; NoFeature when the lane does not hold it. Needs a compacted lane.
+    // the lane next changes; NoFeature when the sorted records do not hold it (it may still be
+    // pending, see hasPending).
     virtual std::uint32_t findFeature(std::string_view feature) const = 0;
     virtual void startProbe(std::string_view feature, Probe& probe) const = 0;
     virtual void advanceProbe(Probe& probe) const = 0;
@@ -66,7 +76,7 @@ public:
     virtual LaneIterator begin() const = 0;
     virtual LaneIterator end() const = 0;
     // Appends the lane's stored form: the record count (u32), then the packed records in
-    // feature order, byte for byte. Needs a compacted lane.
+    // feature order, byte for byte, as compaction would leave them.
     virtual void serialize(util::database::DatabaseWriter& writer) const = 0;
     // Replaces the content with a stored form read at the reader's cursor, taken as it is: record
     // order, duplicates, class indexes and zero counts are not checked. A record count the data

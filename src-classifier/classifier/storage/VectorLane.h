@@ -1,9 +1,10 @@
 #pragma once
 
-// The lane for features of exactly N bytes (N = 0..31). Reads use _permanent, a vector of packed
-// records sorted by feature bytes (unsigned) and then class index; training since the last
-// compaction collects in the hash map _pending, and a pair untrained to zero stays in
-// _permanent with count 0 until compact() drops it. _index finds a feature's ordinal (its place
+// The lane for features of exactly N bytes (N = 0..31). _permanent is a vector of packed records
+// sorted by feature bytes (unsigned) and then class index; training since the last compaction
+// collects in the hash map _pending (and the feature in _pendingFeatures), and a pair untrained to
+// zero keeps its record or its _pending entry with count 0 until compact() drops it, so that
+// training it again allocates nothing. Reads see _permanent and _pending together. _index finds a feature's ordinal (its place
 // among the distinct features) by hashing: an open-addressing table; _starts holds the position
 // of each ordinal's first record in _permanent. Both are built whenever the records move
 // (compaction, load, removeClass) and never stored. Not synchronised (see LaneBase).
@@ -12,6 +13,7 @@
 #include <array>
 #include <boost/container_hash/hash.hpp>
 #include <boost/unordered_map.hpp>
+#include <boost/unordered_set.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -54,8 +56,13 @@ public:
     };
 
     using PendingMap = boost::unordered_map<PendingKey, std::uint32_t, PendingHash>;
+    using Feature = std::array<unsigned char, N>;
+    struct FeatureHash {
+        std::size_t operator()(const Feature& feature) const { return hashFeature(feature.data()); }
+    };
+    using PendingFeatures = boost::unordered_set<Feature, FeatureHash>;
 
-    VectorLane() : _pending(makePending()) {}
+    VectorLane() : _pending(makePending()), _pendingFeatures(makePendingFeatures()) {}
     VectorLane(const VectorLane& other) = default;
     VectorLane& operator=(const VectorLane& other) = delete;
 
@@ -67,6 +74,12 @@ public:
     void clear() override;
     ParameterAccessor& getParameters(std::string_view feature,
                                      ParameterAccessor& accessor) const override;
+    bool hasPending() const override { return !_pending.empty(); }
+    std::size_t recordBytes() const override { return compactedSize() * Record::Size; }
+    void compactBacklog() override {
+        const std::size_t backlog = _pending.size() + static_cast<std::size_t>(_permaDeleted);
+        if (backlog != 0 && backlog * BacklogShare >= _permanent.size()) compact();
+    }
     std::uint32_t getTotalCount() const override;
     std::uint32_t getUniqueCount() const override;
     std::uint32_t featureCount() const override {
@@ -87,6 +100,7 @@ public:
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
     // Records untrained to zero and pairs trained into _pending since the last compaction.
     std::int32_t permaDeletedCount() const { return _permaDeleted; }
+    std::size_t pendingDeletedCount() const { return _pendingDeleted; }
     std::size_t pendingCount() const { return _pending.size(); }
     const PendingMap& pending() const { return _pending; }
     // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
@@ -98,11 +112,18 @@ private:
 
     // The bucket count asked for a fresh map; Boost may round it up to its next bucket size.
     static constexpr std::size_t InitialBuckets = 11;
+    // compactBacklog waits for changes of 1/BacklogShare of the records.
+    static constexpr std::size_t BacklogShare = 8;
 
     static PendingMap makePending() {
         PendingMap pending(InitialBuckets);
         pending.max_load_factor(1.0f);
         return pending;
+    }
+    static PendingFeatures makePendingFeatures() {
+        PendingFeatures features(InitialBuckets);
+        features.max_load_factor(1.0f);
+        return features;
     }
     static const unsigned char* bytesOf(std::string_view feature) {
         return reinterpret_cast<const unsigned char*>(feature.data());
@@ -128,6 +149,16 @@ private:
     static void fillIndex(const Records& records, Index& index, Starts& starts);
     // The index and starts for records, sized for their distinct features.
     static void buildIndex(const Records& records, Index& index, Starts& starts);
+    // The number of records compaction leaves.
+    std::size_t compactedSize() const {
+        return _permanent.size() - static_cast<std::size_t>(_permaDeleted) + _pending.size() -
+               _pendingDeleted;
+    }
+    // What compaction leaves: the records without the zero counts, merged with the non-zero
+    // pairs of _pending, in feature order.
+    Records merged() const;
+    // Fills accessor with the feature's non-zero counts in _pending.
+    void addPending(const unsigned char* feature, ParameterAccessor& accessor) const;
     // The ordinal of the feature of this hash, or NoFeature.
     std::uint32_t findOrdinal(const unsigned char* feature, std::uint64_t hash) const;
     // The first record of the feature, or null.
@@ -139,7 +170,9 @@ private:
     Index _index;
     Starts _starts;
     PendingMap _pending;
+    PendingFeatures _pendingFeatures;
     std::int32_t _permaDeleted = 0;
+    std::size_t _pendingDeleted = 0;  // entries of _pending with count 0
     // False while _permanent holds records loaded out of feature order; compact() sorts them.
     bool _inOrder = true;
 };
@@ -264,7 +297,6 @@ const typename VectorLane<N>::Record* VectorLane<N>::findFirst(const unsigned ch
 template <std::size_t N>
 std::uint32_t VectorLane<N>::findFeature(std::string_view feature) const {
     checkFeature(feature);
-    checkCompact();
     return findOrdinal(bytesOf(feature), hashFeature(bytesOf(feature)));
 }
 
@@ -292,7 +324,6 @@ void VectorLane<N>::advanceProbe(Probe& probe) const {
 template <std::size_t N>
 std::uint32_t VectorLane<N>::findFeature(std::string_view feature, const Probe& probe) const {
     checkFeature(feature);
-    checkCompact();
     return findOrdinal(bytesOf(feature), probe._hash);
 }
 
@@ -354,9 +385,13 @@ bool VectorLane<N>::add(std::string_view feature, std::uint16_t classIndex, std:
     }
     const PendingKey key = makeKey(feature, classIndex);
     if (const auto entry = _pending.find(key); entry != _pending.end()) {
+        const bool revived = entry->second == 0;
+        if (revived) --_pendingDeleted;
         entry->second += count;
-        return false;
+        return revived;
     }
+    // Should the pair's insertion fail, the feature is listed without a pair, which reads ignore.
+    _pendingFeatures.insert(key._feature);
     _pending.emplace(key, count);
     return true;
 }
@@ -377,27 +412,23 @@ bool VectorLane<N>::sub(std::string_view feature, std::uint16_t classIndex, std:
         return true;
     }
     const auto entry = _pending.find(makeKey(feature, classIndex));
-    if (entry == _pending.end()) return false;
-    if (count < entry->second) {
-        entry->second -= count;
-        removed = count;
-        return false;
-    }
-    removed = entry->second;
-    _pending.erase(entry);
+    if (entry == _pending.end() || entry->second == 0) return false;
+    removed = std::min(entry->second, count);
+    entry->second -= removed;
+    if (entry->second != 0) return false;
+    ++_pendingDeleted;
     return true;
 }
 
 template <std::size_t N>
-void VectorLane<N>::compact() {
-    if (isCompact()) return;
-    const std::size_t newSize = _permanent.size() - _permaDeleted + _pending.size();
+typename VectorLane<N>::Records VectorLane<N>::merged() const {
     // Only the pairs trained since the last compaction get sorted; they are merged into the
     // sorted records in one pass that also drops the records untrained to zero. The keys of
     // _pending are never in _permanent (add revives those in place), so no two compare equal.
     Records trained;
-    trained.reserve(_pending.size());
+    trained.reserve(_pending.size() - _pendingDeleted);
     for (const auto& [key, count] : _pending) {
+        if (count == 0) continue;
         Record& record = trained.emplace_back();
         record.setFeature(key._feature.data());
         record.setClassIndex(key._classIndex);
@@ -408,7 +439,7 @@ void VectorLane<N>::compact() {
     };
     std::sort(trained.begin(), trained.end(), inFeatureOrder);
     Records tmp;
-    tmp.reserve(newSize);
+    tmp.reserve(compactedSize());
     auto next = trained.cbegin();
     for (const Record& record : _permanent) {
         if (record.count() == 0) continue;
@@ -418,31 +449,44 @@ void VectorLane<N>::compact() {
         tmp.push_back(record);
     }
     tmp.insert(tmp.end(), next, trained.cend());
-    QM_ASSERT(tmp.size() == newSize, "Unexpected size on new feature vector.");
+    QM_ASSERT(tmp.size() == compactedSize(), "Unexpected size on new feature vector.");
     // Records loaded out of order are put in order once, by a sort of everything.
     if (!_inOrder) std::sort(tmp.begin(), tmp.end(), inFeatureOrder);
+    return tmp;
+}
+
+template <std::size_t N>
+void VectorLane<N>::compact() {
+    if (isCompact()) return;
+    Records tmp = merged();
     Index index;
     Starts starts;
     buildIndex(tmp, index, starts);
+    PendingMap fresh = makePending();
+    PendingFeatures freshFeatures = makePendingFeatures();
 
     // Everything that can fail is done; from here on nothing throws.
-    PendingMap fresh = makePending();
     _permanent.swap(tmp);
     _index.swap(index);
     _starts.swap(starts);
     _pending.swap(fresh);
+    _pendingFeatures.swap(freshFeatures);
     _permaDeleted = 0;
+    _pendingDeleted = 0;
     _inOrder = true;
 }
 
 template <std::size_t N>
 void VectorLane<N>::clear() {
     PendingMap fresh = makePending();
+    PendingFeatures freshFeatures = makePendingFeatures();
     _permanent.clear();
     _index.clear();
     _starts.clear();
     _pending.swap(fresh);
+    _pendingFeatures.swap(freshFeatures);
     _permaDeleted = 0;
+    _pendingDeleted = 0;
     _inOrder = true;
 }
 
@@ -450,26 +494,45 @@ template <std::size_t N>
 ParameterAccessor& VectorLane<N>::getParameters(std::string_view feature,
                                                 ParameterAccessor& accessor) const {
     checkFeature(feature);
-    checkCompact();
     accessor.reset();
     const unsigned char* key = bytesOf(feature);
-    const Record* parameter = findFirst(key);
-    if (parameter == nullptr) return accessor;
-    const char* featurePtr = reinterpret_cast<const char*>(parameter->feature());
-    QM_ASSERT(featurePtr != nullptr, "Setting null feature ptr");
-    accessor.setFeaturePtr(featurePtr);
-    const Record* const end = _permanent.data() + _permanent.size();
-    for (; parameter != end && sameFeature(parameter->feature(), key); ++parameter) {
-        const std::uint16_t classIndex = parameter->classIndex();
-        QM_ASSERT_TEXT(classIndex < accessor.parameters().size(),
-                       "parameter.classIndex() < _parameters.size()",
-                       "The parameter accessor array is to short");
-        QM_ASSERT_TEXT(accessor.parameter(classIndex) == 0,
-                       "_parameters[parameter.classIndex()] == 0",
-                       "Overwriting a parameter accessor count");
-        accessor.setParameter(classIndex, parameter->count());
+    if (const Record* parameter = findFirst(key)) {
+        const char* featurePtr = reinterpret_cast<const char*>(parameter->feature());
+        QM_ASSERT(featurePtr != nullptr, "Setting null feature ptr");
+        accessor.setFeaturePtr(featurePtr);
+        const Record* const end = _permanent.data() + _permanent.size();
+        for (; parameter != end && sameFeature(parameter->feature(), key); ++parameter) {
+            const std::uint16_t classIndex = parameter->classIndex();
+            QM_ASSERT_TEXT(classIndex < accessor.parameters().size(),
+                           "parameter.classIndex() < _parameters.size()",
+                           "The parameter accessor array is to short");
+            QM_ASSERT_TEXT(accessor.parameter(classIndex) == 0,
+                           "_parameters[parameter.classIndex()] == 0",
+                           "Overwriting a parameter accessor count");
+            // A record untrained to zero since the last compaction is not there for readers.
+            if (parameter->count() != 0) accessor.setParameter(classIndex, parameter->count());
+        }
     }
+    if (!_pending.empty()) addPending(key, accessor);
     return accessor;
+}
+
+template <std::size_t N>
+void VectorLane<N>::addPending(const unsigned char* feature, ParameterAccessor& accessor) const {
+    Feature bytes{};
+    if constexpr (N > 0) std::memcpy(bytes.data(), feature, N);
+    if (_pendingFeatures.find(bytes) == _pendingFeatures.end()) return;
+    const std::size_t classes = accessor.parameters().size();
+    for (std::size_t classIndex = 0; classIndex < classes; ++classIndex) {
+        const auto entry = _pending.find(PendingKey{bytes, static_cast<std::uint16_t>(classIndex)});
+        if (entry == _pending.end() || entry->second == 0) continue;
+        if (accessor.featurePtr() == nullptr) {
+            accessor.setFeaturePtr(reinterpret_cast<const char*>(entry->first._feature.data()));
+        }
+        QM_ASSERT_TEXT(accessor.parameter(classIndex) == 0, "_parameters[classIndex] == 0",
+                       "A pair is both stored and pending");
+        accessor.setParameter(static_cast<std::uint16_t>(classIndex), entry->second);
+    }
 }
 
 template <std::size_t N>
@@ -512,11 +575,13 @@ LaneIterator VectorLane<N>::end() const {
 
 template <std::size_t N>
 void VectorLane<N>::serialize(util::database::DatabaseWriter& writer) const {
-    checkCompact();
-    QM_ASSERT_TEXT(_permanent.size() <= UINT32_MAX, "_permanent.size() <= UINT32_MAX",
+    // An uncompacted lane is written as compaction would leave it.
+    const Records compacted = isCompact() ? Records() : merged();
+    const Records& records = isCompact() ? _permanent : compacted;
+    QM_ASSERT_TEXT(records.size() <= UINT32_MAX, "records.size() <= UINT32_MAX",
                    "A lane holds more records than its stored form can count");
-    writer.putPrimitive(static_cast<std::uint32_t>(_permanent.size()));
-    writer.putBytes(_permanent.data(), _permanent.size() * Record::Size);
+    writer.putPrimitive(static_cast<std::uint32_t>(records.size()));
+    writer.putBytes(records.data(), records.size() * Record::Size);
 }
 
 template <std::size_t N>
