@@ -18,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(ClassifierTransactionImplTest, ChangesStayInTheCopyUntilCommitJournalsThemThenSwaps) {
+TEST_F(ClassifierTransactionImplTest, ClassChangesMoveTheCallsToACopyThatCommitJournalsAndSwapsIn) {
     store("spam", fakeData({{"ham", 1}}));
     auto write = transaction("Spam");
     write->train("ham", "x");

@@ -116,6 +116,10 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
              writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
                                     call("addClass", "w2", "className=\"third\"") +
                                     call("untrain", "w3", "className=\"good\" textId=\"t\""))},
+        {"training in place on a stored classifier", "Spam",
+         texts(text("t", trainText) + text("u", "meeting notes for monday")) +
+             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+                                    call("untrain", "w2", "className=\"good\" textId=\"u\""))},
     };
     for (const bool once : {true, false}) {
         for (const WriteRequest& r : requests) {
@@ -141,6 +145,12 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
                     // This run needed fewer allocations than the counted one (names of
                     // temporary files grow by a digit now and then).
                     EXPECT_EQ(2000, statusOf(outcome.answer));
+                    continue;
+                }
+                if (!outcome.outOfMemory && statusOf(outcome.answer) == 2000) {
+                    // Compaction after the commit may fail: the lanes are read uncompacted.
+                    EXPECT_EQ(committed, informationIn(*classifiers, r.classifier));
+                    EXPECT_TRUE(stored() == committedFiles);
                     continue;
                 }
                 if (!outcome.outOfMemory) {
