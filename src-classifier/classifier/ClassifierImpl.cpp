@@ -172,7 +172,7 @@ bool scoreFromTable(ScoreTable& table, const ProbedFeature& probed, ParameterAcc
     const std::uint32_t ordinal = probed.lane->findFeature(probed.feature, probed.probe);
     if (ordinal == storage::LaneBase::NoFeature) {
         if (!probed.lane->hasPending()) return false;
-        probed.lane->getParameters(probed.feature, parameters);
+        probed.lane->getPendingParameters(probed.feature, parameters);
         if (parameters.classCount() == 0) return false;
         scores.addFeature(parameters, probed.m);
         return true;

@@ -58,6 +58,9 @@ public:
     // Resets accessor and fills it with the feature's counts per class.
     virtual ParameterAccessor& getParameters(std::string_view feature,
                                              ParameterAccessor& accessor) const = 0;
+    // The same for a feature findFeature does not know: only its pending counts.
+    virtual ParameterAccessor& getPendingParameters(std::string_view feature,
+                                                    ParameterAccessor& accessor) const = 0;
     virtual std::uint32_t getTotalCount() const = 0;
     // Number of distinct features.
     virtual std::uint32_t getUniqueCount() const = 0;

@@ -74,6 +74,13 @@ public:
     void clear() override;
     ParameterAccessor& getParameters(std::string_view feature,
                                      ParameterAccessor& accessor) const override;
+    ParameterAccessor& getPendingParameters(std::string_view feature,
+                                            ParameterAccessor& accessor) const override {
+        checkFeature(feature);
+        accessor.reset();
+        if (!_pending.empty()) addPending(bytesOf(feature), accessor);
+        return accessor;
+    }
     bool hasPending() const override { return !_pending.empty(); }
     std::size_t recordBytes() const override { return compactedSize() * Record::Size; }
     void compactBacklog() override {
