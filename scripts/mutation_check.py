@@ -180,8 +180,12 @@ MUTANTS = [
       what="the classifier in memory changes before the save that may fail"),
     M("txn-undo-dropped-before-save", "server", "rollback skipped",
       "src-server/server/ClassifierTransactionImpl.cpp",
-      "            store(shared);\n            _classifierInfo.undo.clear();\n",
-      "            _classifierInfo.undo.clear();\n            store(shared);\n",
+      "            store(shared);\n"
+      "            const std::size_t changes = _classifierInfo.undo.changes().size();\n"
+      "            _classifierInfo.undo.clear();\n",
+      "            const std::size_t changes = _classifierInfo.undo.changes().size();\n"
+      "            _classifierInfo.undo.clear();\n"
+      "            store(shared);\n",
       ["RepositoryTest", "XmlClassifierTest"],
       what="training in place is kept in memory when its save fails"),
     M("txn-in-place-not-undone", "server", "statement dropped",

@@ -439,10 +439,10 @@ void ClassifierImpl::compact() {
     _featureSet.compact();
 }
 
-void ClassifierImpl::compactBacklog() {
+void ClassifierImpl::compactBacklog(std::size_t changes) {
     // The stored logarithms are numbered by the sorted records, which compaction moves.
     dropScoreTable();
-    _featureSet.compactBacklog();
+    _featureSet.compactBacklog(changes);
 }
 
 void ClassifierImpl::classify(std::string_view text, Classification& out) const {

@@ -48,7 +48,7 @@ public:
     void untrain(std::string_view className, std::string_view text, UndoLog& undo) override;
     void undo(UndoLog& undo) noexcept override;
     void compact() override;
-    void compactBacklog() override;
+    void compactBacklog(std::size_t changes) override;
     void classify(std::string_view text, Classification& out) const override;
     void classifyKeywords(std::string_view text, KeywordQueue& queue) const override;
     std::vector<ClassInformation> getInformation() const override;

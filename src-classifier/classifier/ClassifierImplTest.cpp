@@ -248,7 +248,7 @@ TEST(ClassifierImplTest, UncompactedAndUndoneTrainingReadsAsCompactedTraining) {
                 ASSERT_TRUE(undo.changes().empty());
                 ASSERT_EQ(before, lazy.getTrainingData()) << "step " << step;
             } else {
-                lazy.compactBacklog();
+                lazy.compactBacklog(random() % 4);
             }
             expectSame(text, step);
         }

@@ -128,9 +128,10 @@ void ClassifierTransactionImpl::commit() {
             shared.swap(*_classifierInfo.copy);
         } else {
             store(shared);
+            const std::size_t changes = _classifierInfo.undo.changes().size();
             _classifierInfo.undo.clear();
             try {
-                shared.compactBacklog();
+                shared.compactBacklog(changes);
             } catch (const std::bad_alloc&) {
                 // Reads see the same counts uncompacted; the next commit tries again.
             }

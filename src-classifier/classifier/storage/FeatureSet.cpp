@@ -150,7 +150,13 @@ void FeatureSet::compact() {
     for (const auto& lane : _lanes) lane->compact();
 }
 
-void FeatureSet::compactBacklog() {
+void FeatureSet::compactBacklog(std::size_t changes) {
+    std::size_t records = 0;
+    for (const auto& lane : _lanes) records += lane->recordCount();
+    if (changes * LaneBase::BacklogShare >= records) {
+        compact();
+        return;
+    }
     for (const auto& lane : _lanes) lane->compactBacklog();
 }
 

@@ -57,9 +57,11 @@ public:
 
     // Merges every lane's training since the last compaction into its sorted records.
     void compact();
-    // The same for the lanes whose changes since then have grown large (see
-    // LaneBase::compactBacklog); reads and serialisation do not need it.
-    void compactBacklog();
+    // The same where it is worth it: everywhere when changes (what the caller just changed)
+    // come to an eighth of the records, so that compacting costs at most a multiple of the
+    // change; else in the lanes whose own backlog has grown that large (see
+    // LaneBase::compactBacklog). Reads and serialisation do not need it.
+    void compactBacklog(std::size_t changes);
     // Empties every lane and the class table.
     void clear();
 

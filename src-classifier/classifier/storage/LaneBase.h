@@ -34,6 +34,9 @@ public:
         bool _advanced = false;
     };
 
+    // Compaction waits for changes of 1/BacklogShare of the records (see compactBacklog).
+    static constexpr std::size_t BacklogShare = 8;
+
     virtual ~LaneBase() = default;
 
     // Drops every record of classIndex and moves every higher class index down by one.
@@ -52,7 +55,8 @@ public:
     // Compacts once the changes since the last compaction come to an eighth of the records:
     // compacting costs the lane's size, so the cost per change stays constant.
     virtual void compactBacklog() = 0;
-    // Bytes of the packed records serialize writes.
+    // The records serialize writes, and their bytes.
+    virtual std::size_t recordCount() const = 0;
     virtual std::size_t recordBytes() const = 0;
     virtual void clear() = 0;
     // Resets accessor and fills it with the feature's counts per class.

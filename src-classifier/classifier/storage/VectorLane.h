@@ -2,11 +2,12 @@
 
 // The lane for features of exactly N bytes (N = 0..31). _permanent is a vector of packed records
 // sorted by feature bytes (unsigned) and then class index; training since the last compaction
-// collects in the hash map _pending (and the feature in _pendingFeatures), and a pair untrained to
-// zero keeps its record or its _pending entry with count 0 until compact() drops it, so that
-// training it again allocates nothing. Reads see _permanent and _pending together. _index finds a feature's ordinal (its place
-// among the distinct features) by hashing: an open-addressing table; _starts holds the position
-// of each ordinal's first record in _permanent. Both are built whenever the records move
+// collects in the hash map _pending (and the feature in _pendingFeatures), and a pair untrained
+// to zero keeps its record or its _pending entry with count 0 until compact() drops it, so that
+// training it again allocates nothing. Reads see _permanent and _pending together. _index finds
+// a feature's ordinal (its place among the distinct features of _permanent) by hashing: an
+// open-addressing table; _starts holds the position of each ordinal's first record in
+// _permanent. Both are built whenever the records move
 // (compaction, load, removeClass) and never stored. Not synchronised (see LaneBase).
 
 #include <algorithm>
@@ -82,6 +83,7 @@ public:
         return accessor;
     }
     bool hasPending() const override { return !_pending.empty(); }
+    std::size_t recordCount() const override { return compactedSize(); }
     std::size_t recordBytes() const override { return compactedSize() * Record::Size; }
     void compactBacklog() override {
         const std::size_t backlog = _pending.size() + static_cast<std::size_t>(_permaDeleted);
@@ -107,7 +109,6 @@ public:
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
     // Records untrained to zero and pairs trained into _pending since the last compaction.
     std::int32_t permaDeletedCount() const { return _permaDeleted; }
-    std::size_t pendingDeletedCount() const { return _pendingDeleted; }
     std::size_t pendingCount() const { return _pending.size(); }
     const PendingMap& pending() const { return _pending; }
     // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
@@ -119,8 +120,6 @@ private:
 
     // The bucket count asked for a fresh map; Boost may round it up to its next bucket size.
     static constexpr std::size_t InitialBuckets = 11;
-    // compactBacklog waits for changes of 1/BacklogShare of the records.
-    static constexpr std::size_t BacklogShare = 8;
 
     static PendingMap makePending() {
         PendingMap pending(InitialBuckets);
