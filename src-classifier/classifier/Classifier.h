@@ -47,8 +47,8 @@ public:
     virtual void undo(UndoLog& undo) noexcept = 0;
     virtual void compact() = 0;
     // Compacts only where it costs at most a multiple of the changes: everywhere after changes
-    // (the number of changes the caller just made, e.g. UndoLog::changes) of at least an eighth
-    // of the classifier, else where the changes since the last compaction have grown that large.
+    // (the number of changes the caller just made, e.g. UndoLog::changes) of at least a small
+    // share of the classifier, else where the changes since the last compaction have grown large.
     virtual void compactBacklog(std::size_t /*changes*/) { compact(); }
     // Sets the text coverage and one probability per class in out.
     virtual void classify(std::string_view text, Classification& out) const = 0;

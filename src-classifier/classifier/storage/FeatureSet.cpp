@@ -153,7 +153,7 @@ void FeatureSet::compact() {
 void FeatureSet::compactBacklog(std::size_t changes) {
     std::size_t records = 0;
     for (const auto& lane : _lanes) records += lane->recordCount();
-    if (changes * LaneBase::BacklogShare >= records) {
+    if (changes * RequestShare >= records) {
         compact();
         return;
     }

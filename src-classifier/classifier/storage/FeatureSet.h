@@ -25,6 +25,7 @@ namespace norvale::classifier::storage {
 class FeatureSet {
 public:
     using Classes = std::vector<ClassRecord>;
+    static constexpr std::size_t RequestShare = 64;
 
     // No classes and 32 empty lanes.
     FeatureSet();
@@ -58,9 +59,10 @@ public:
     // Merges every lane's training since the last compaction into its sorted records.
     void compact();
     // The same where it is worth it: everywhere when changes (what the caller just changed)
-    // come to an eighth of the records, so that compacting costs at most a multiple of the
-    // change; else in the lanes whose own backlog has grown that large (see
-    // LaneBase::compactBacklog). Reads and serialisation do not need it.
+    // come to 1/RequestShare of the records, so that compacting costs at most a multiple of the
+    // change; else in the lanes whose own backlog has grown large (see
+    // LaneBase::compactBacklog). Reads and serialisation do not need it, but reads of pending
+    // pairs cost more.
     void compactBacklog(std::size_t changes);
     // Empties every lane and the class table.
     void clear();
