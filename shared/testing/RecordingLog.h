@@ -60,21 +60,16 @@ public:
         const std::string prefix = level + ": ";
         std::vector<std::string> found;
         for (const std::string& entry : entries()) {
-            if (entry.compare(0, prefix.size(), prefix) == 0) {
-                found.push_back(entry.substr(prefix.size()));
-            }
+            if (entry.starts_with(prefix)) found.push_back(entry.substr(prefix.size()));
         }
         return found;
-    }
-    bool contains(const std::string& entry) const {
-        std::lock_guard lock(_guard);
-        return containsLocked(entry);
     }
     // Waits at most 20 s until `entry` ("<Level>: <message>") was written.
     bool waitFor(const std::string& entry) const {
         std::unique_lock lock(_guard);
-        return _added.wait_for(lock, std::chrono::seconds(20),
-                               [&] { return containsLocked(entry); });
+        return _added.wait_for(lock, std::chrono::seconds(20), [&] {
+            return std::find(_entries.begin(), _entries.end(), entry) != _entries.end();
+        });
     }
     void clear() {
         std::lock_guard lock(_guard);
@@ -89,9 +84,6 @@ private:
             _entries.push_back(std::move(entry));
         }
         _added.notify_all();
-    }
-    bool containsLocked(const std::string& entry) const {
-        return std::find(_entries.begin(), _entries.end(), entry) != _entries.end();
     }
 
     mutable std::mutex _guard;  // guards _entries and _level

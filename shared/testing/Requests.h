@@ -90,14 +90,6 @@ inline int statusOf(const std::string& document) {
     return std::atoi(document.c_str() + start + label.size());
 }
 
-// The getInformation part of a response, from the first class on: what tests compare.
-inline std::string classesOf(const std::string& document) {
-    const std::size_t start = document.find("<classes>");
-    const std::size_t end = document.find("</classes>");
-    if (start == std::string::npos || end == std::string::npos) return "";
-    return document.substr(start, end - start);
-}
-
 // The totalCount of one class in a getInformation response, -1 when it is missing.
 inline long totalCountOf(const std::string& document, const std::string& className) {
     const std::size_t at = document.find("<classInformation className=\"" + className + "\">");

@@ -6,7 +6,6 @@
 #include "server/ClassifyConnection.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -63,16 +62,6 @@ private:
     ClassifyServer _server;
 };
 
-// Entries of the log whose message matches pattern, at level ("Log", "Error").
-int linesMatching(const testing::RecordingLog& log, const std::string& level,
-                  const std::string& pattern) {
-    const std::regex expression(pattern);
-    const std::vector<std::string> texts = log.texts(level);
-    return static_cast<int>(std::count_if(texts.begin(), texts.end(), [&](const std::string& text) {
-        return std::regex_search(text, expression);
-    }));
-}
-
 // "processed <size> <FNV-1a digest>", so that a large request is known to have arrived whole.
 std::string expectedAnswer(const std::string& request) {
     std::uint64_t hash = 14695981039346656037ull;
@@ -82,45 +71,34 @@ std::string expectedAnswer(const std::string& request) {
 
 // Answers expectedAnswer, "large" with 6 MiB; a few request texts make it fail in a chosen way.
 class FakeClassifierFactory : public StringClassifierFactory {
-public:
-    std::unique_ptr<StringClassifier> create() const override {
-        return std::make_unique<Fake>(this);
-    }
-    mutable std::atomic<int> processed{0};
-
-private:
-    class Fake : public StringClassifier {
-    public:
-        explicit Fake(const FakeClassifierFactory* factory) : _factory(factory) {}
+    struct Fake : StringClassifier {
+        explicit Fake(std::atomic<int>* processed) : processed(processed) {}
         std::string process(const std::string& request) override {
-            ++_factory->processed;
+            ++*processed;
             if (request == "exception") throw exceptions::Exception("The classifier failed.");
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
             if (request == "memory") throw std::bad_alloc();
-            if (request == "large") return std::string(6 << 20, 'x');
-            return expectedAnswer(request);
+            return request == "large" ? std::string(6 << 20, 'x') : expectedAnswer(request);
         }
-
-    private:
-        const FakeClassifierFactory* _factory;
+        std::atomic<int>* processed;
     };
+
+public:
+    std::unique_ptr<StringClassifier> create() const override {
+        return std::make_unique<Fake>(&processed);
+    }
+    mutable std::atomic<int> processed{0};
 };
 
-std::size_t entries(const char* folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
-
-// An ended thread can stay listed for a moment after its join.
-bool settlesAt(const char* folder, std::size_t expected) {
-    const auto deadline = Clock::now() + 20s;
-    while (entries(folder) != expected) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
+// The entries of a /proc folder, given up to 20 s to come down to `atMost` (an ended thread can
+// stay listed a moment after its join).
+std::size_t entries(const char* folder, std::size_t atMost = SIZE_MAX) {
+    for (const auto giveUp = Clock::now() + 20s;; std::this_thread::sleep_for(10ms)) {
+        const auto count = static_cast<std::size_t>(std::distance(
+            std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
+        if (count <= atMost || Clock::now() > giveUp) return count;
     }
-    return true;
 }
 
 // Whether the server has closed the connection, reading what it sent on the way; a connection
@@ -128,8 +106,7 @@ bool settlesAt(const char* folder, std::size_t expected) {
 // few seconds.
 bool closedByServer(int fd) {
     char buffer[65536];
-    const auto giveUp = Clock::now() + 5s;
-    for (;;) {
+    for (const auto giveUp = Clock::now() + 5s;;) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return true;
@@ -153,6 +130,17 @@ protected:
     bool finished(std::uint32_t id) {
         return _log.waitFor("Log: Finished connection with id " + std::to_string(id));
     }
+    // The lines logged at `level` ("Log", "Error") that match `pattern`, summing the number
+    // each one's first group holds when `sum` is set.
+    int matching(const std::string& level, const std::string& pattern, bool sum = false) {
+        const std::regex expression(pattern);
+        int count = 0;
+        std::smatch match;
+        for (const std::string& text : _log.texts(level)) {
+            if (std::regex_search(text, match, expression)) count += sum ? std::stoi(match[1]) : 1;
+        }
+        return count;
+    }
 
     testing::RecordingLog _log;
     FakeClassifierFactory _classifiers;
@@ -172,20 +160,16 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     const RunningServer server(&_params, 2, 2,
                                {"127.0.0.1", net::server::ClientNetworks::parse("127.0.0.1")});
     const std::uint16_t port = server.port();
-    const std::string failures[] = {
+    const std::vector<std::string> failures = {
         "An Exception when running a connection with id 1.The classifier failed.",
         "An ComInitializerException occured when running a connection with id 2. No XML library.",
         "An SocketException when running a connection with id 3. The socket failed.",
         "Out of memory."};
-    const std::pair<std::string, std::string> asked[] = {
-        {"exception", errorDocument(statusCode::SERVER_ERROR, failures[0])},
-        {"com", errorDocument(statusCode::SERVER_ERROR, failures[1])},
-        {"socket", ""},
-        {"memory", errorDocument(statusCode::OUT_OF_MEMORY, "")},
-    };
-    for (const auto& [request, answer] : asked) {
-        EXPECT_EQ(answer, LoopbackClient::ask(port, request)) << request;
-    }
+    EXPECT_EQ(errorDocument(statusCode::SERVER_ERROR, failures[0]),
+              LoopbackClient::ask(port, "exception"));
+    EXPECT_EQ(errorDocument(statusCode::SERVER_ERROR, failures[1]), LoopbackClient::ask(port, "com"));
+    EXPECT_EQ("", LoopbackClient::ask(port, "socket"));
+    EXPECT_EQ(errorDocument(statusCode::OUT_OF_MEMORY, ""), LoopbackClient::ask(port, "memory"));
     std::string request;
     for (std::uint64_t i = 0; i < _params.maxInput; ++i) request += static_cast<char>('a' + i % 23);
     EXPECT_EQ(expectedAnswer(request), LoopbackClient::ask(port, request));
@@ -204,54 +188,43 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
 
     // Every 127.x.y.z address is this machine's own, so 127.0.0.2 is a client from outside.
     const int outside = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(0x7f000002);
+    sockaddr_in address{AF_INET, 0, {htonl(0x7f000002)}, {}};
     ASSERT_EQ(0, ::bind(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     ASSERT_EQ(0, ::connect(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
     ::send(outside, "hello", 5, MSG_NOSIGNAL);
-    ::shutdown(outside, SHUT_WR);
     EXPECT_TRUE(closedByServer(outside));
     ::close(outside);
     EXPECT_TRUE(
         _log.waitFor("Log: Refused 1 connections from clients outside the allowed networks."));
 
-    LoopbackClient first(port);
-    LoopbackClient second(port);
+    LoopbackClient first(port), second(port);
     ASSERT_TRUE(_log.waitFor("Log: Running connection 8."));
-    std::vector<std::unique_ptr<LoopbackClient>> refused;
     for (int i = 0; i < 5; ++i) {
-        refused.push_back(std::make_unique<LoopbackClient>(port));
-        ASSERT_TRUE(refused.back()->readable(5s));
-        EXPECT_EQ("", refused.back()->answer());
+        LoopbackClient refused(port);
+        ASSERT_TRUE(refused.readable(5s));
+        EXPECT_EQ("", refused.answer());
     }
     first.abort();
     second.abort();
     ASSERT_TRUE(finished(7) && finished(8));
     EXPECT_EQ(expectedAnswer("welcome"), LoopbackClient::ask(port, "welcome"));
-    const std::regex refusal(
-        "Refused ([0-9]+) connections: the limit of 2 open connections was reached\\.");
-    int counted = 0;
-    for (const auto start = Clock::now(); counted < 5 && Clock::now() - start < 10s;) {
-        counted = 0;
-        for (const std::string& line : _log.texts("Log")) {
-            std::smatch count;
-            if (std::regex_match(line, count, refusal)) counted += std::stoi(count[1]);
-        }
+    const std::string refusal =
+        "^Refused ([0-9]+) connections: the limit of 2 open connections was reached\\.$";
+    for (const auto giveUp = Clock::now() + 10s;
+         matching("Log", refusal, true) < 5 && Clock::now() < giveUp;) {
         std::this_thread::sleep_for(50ms);
     }
-    EXPECT_EQ(5, counted);
+    EXPECT_EQ(5, matching("Log", refusal, true));
     ASSERT_TRUE(finished(9));
-    EXPECT_FALSE(_log.contains("Log: Creating connection with id 10"));
+    EXPECT_EQ(0, matching("Log", "^Creating connection with id 10"));
     EXPECT_EQ(6, _classifiers.processed.load());
-    EXPECT_EQ(6, linesMatching(_log, "Log", "^Received a request "));
+    EXPECT_EQ(6, matching("Log", "^Received a request "));
     // The two connections that went with a reset come last.
     std::vector<std::string> errors = _log.texts("Error");
     ASSERT_EQ(6u, errors.size());
     errors.resize(4);
-    EXPECT_EQ(std::vector<std::string>(std::begin(failures), std::end(failures)), errors);
+    EXPECT_EQ(failures, errors);
 }
 
 // Against few workers and short deadlines, clients that never read their large answer, idle
@@ -264,7 +237,8 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
 #else
     constexpr int Slowdown = 1;
 #endif
-    const std::chrono::milliseconds idleTimeout{2500 * Slowdown}, requestTimeout{3500 * Slowdown};
+    _params.idleTimeout = std::chrono::milliseconds(2500 * Slowdown);
+    _params.requestTimeout = _params.sendTimeout = std::chrono::milliseconds(3500 * Slowdown);
     constexpr int NeverReading = 32, Idle = 200, Trickling = 50;
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -273,12 +247,9 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
     // Runtimes that add a helper thread at the first thread start (ThreadSanitizer does) have
     // done so before the baseline is taken.
     std::thread([] {}).join();
-    const std::size_t descriptors = entries("/proc/self/fd");
-    const std::size_t threads = entries("/proc/self/task");
-    _params.idleTimeout = idleTimeout;
-    _params.requestTimeout = _params.sendTimeout = requestTimeout;
+    const std::size_t descriptors = entries("/proc/self/fd"), threads = entries("/proc/self/task");
     const std::string sendDeadline = "^The client with id [0-9]+ did not read its answer within " +
-                                     std::to_string(requestTimeout.count()) +
+                                     std::to_string(_params.sendTimeout.count()) +
                                      " milliseconds; the connection was dropped\\.$";
     Clients neverReading, idle, trickling;
     {
@@ -299,10 +270,9 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         // One byte a second from each trickling client, on a thread of its own: no wait of the
         // test (slow under sanitizers) may leave a gap that the idle deadline takes for silence.
         const std::jthread trickler([&](const std::stop_token& stop) {
-            while (!stop.stop_requested()) {
-                for (int tick = 0; tick < 10 && !stop.stop_requested(); ++tick) {
-                    std::this_thread::sleep_for(100ms);
-                }
+            for (int tick = 1; !stop.stop_requested(); ++tick) {
+                std::this_thread::sleep_for(100ms);
+                if (tick % 10 != 0) continue;
                 for (const auto& client : trickling) {
                     ::send(client->fd(), "<", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
                 }
@@ -311,7 +281,7 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         // All of them accepted and every large answer under way.
         ASSERT_TRUE(_log.waitFor("Log: Running connection " +
                                  std::to_string(NeverReading + Idle + Trickling) + "."));
-        while (linesMatching(_log, "Log", "^Received a request") < NeverReading) {
+        while (matching("Log", "^Received a request") < NeverReading) {
             std::this_thread::sleep_for(100ms);
         }
 
@@ -331,7 +301,7 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         bool allClosed = false;
         for (const auto giveUp = Clock::now() + 20s; !allClosed && Clock::now() < giveUp;) {
             std::this_thread::sleep_for(200ms);
-            allClosed = linesMatching(_log, "Log", sendDeadline) == NeverReading;
+            allClosed = matching("Log", sendDeadline) == NeverReading;
             for (const auto* group : {&idle, &trickling}) {
                 for (const auto& client : *group) allClosed &= closedByServer(client->fd());
             }
@@ -339,21 +309,18 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         EXPECT_TRUE(allClosed);
         for (const auto& client : neverReading) EXPECT_TRUE(closedByServer(client->fd()));
     }
-    EXPECT_EQ(Idle, linesMatching(_log, "Error",
-                                  "sent nothing for " + std::to_string(idleTimeout.count()) +
-                                      " milliseconds\\.$"));
-    EXPECT_EQ(Trickling, linesMatching(_log, "Error",
-                                       "did not finish sending its request within " +
-                                           std::to_string(requestTimeout.count()) +
-                                           " milliseconds of connecting\\.$"));
-    EXPECT_EQ(NeverReading, linesMatching(_log, "Log", sendDeadline));
+    EXPECT_EQ(Idle, matching("Error", "sent nothing for " +
+                                          std::to_string(_params.idleTimeout.count()) +
+                                          " milliseconds\\.$"));
+    EXPECT_EQ(Trickling, matching("Error", "did not finish sending its request within " +
+                                               std::to_string(_params.requestTimeout.count()) +
+                                               " milliseconds of connecting\\.$"));
+    EXPECT_EQ(NeverReading, matching("Log", sendDeadline));
     neverReading.clear();
     idle.clear();
     trickling.clear();
-    EXPECT_TRUE(settlesAt("/proc/self/fd", descriptors))
-        << entries("/proc/self/fd") << " descriptors, " << descriptors << " before";
-    EXPECT_TRUE(settlesAt("/proc/self/task", threads))
-        << entries("/proc/self/task") << " threads, " << threads << " before";
+    EXPECT_EQ(descriptors, entries("/proc/self/fd", descriptors));
+    EXPECT_EQ(threads, entries("/proc/self/task", threads));
 }
 
 }  // namespace

@@ -21,27 +21,31 @@
 namespace {
 
 using namespace norvale::quillmark;
+using io::filesystem::test::TempFolder;
 
 __attribute__((noinline, no_sanitize_undefined)) void dereferenceNull() {
     volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
-class Crasher : public platform::thread::Runnable {
-public:
-    void run() override { dereferenceNull(); }
-};
-
-// The process objects as start-up wires them, with the log in `folder`/log.txt.
-struct WiredProcess {
-    explicit WiredProcess(const io::filesystem::test::TempFolder& folder)
+// The process objects as start-up wires them, with the log in `folder`/log.txt, running `crash`
+// on a logging thread named "Connection 1".
+struct WiredProcess : platform::thread::Runnable {
+    WiredProcess(const TempFolder& folder, void (*crash)())
         : log(&saveFile, &rotateFile, &writeDump, &memory, &metrics, folder.path("log.txt"),
-              folder.path("")) {
+              folder.path("")),
+          crash(crash) {
         log.setFileOutput(true);
         log.setConsoleOutput(false);
         terminateHandler.install();
         log.log("Waiting for connections...");
+        auto thread = factory.create(this);
+        thread->setName("Connection 1");
+        thread->start();
+        thread->join();
+        std::_Exit(0);
     }
+    void run() override { crash(); }
 
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
@@ -55,33 +59,19 @@ struct WiredProcess {
     platform::thread::OsInfoImpl osInfo;
     QuillmarkThreadLog threadLog{&log};
     platform::thread::LoggingThreadFactoryImpl factory{&osInfo, &threadLog};
+    void (*crash)();
 };
 
 // A null dereference on a logging thread and an exception nobody catches on any thread each end
 // the process and leave their lines in the log file after the lines before, the fault also a
 // crash report beside it.
 TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFile) {
-    const io::filesystem::test::TempFolder folder;
-    EXPECT_EXIT(
-        {
-            WiredProcess process(folder);
-            Crasher crasher;
-            auto thread = process.factory.create(&crasher);
-            thread->setName("Connection 1");
-            thread->start();
-            thread->join();
-            std::_Exit(0);
-        },
-        ::testing::KilledBySignal(SIGSEGV), "");
-    EXPECT_EXIT(
-        {
-            WiredProcess process(folder);
-            std::thread([] { throw 42; }).join();
-            std::_Exit(0);
-        },
-        ::testing::ExitedWithCode(255), "");
+    const TempFolder folder;
+    EXPECT_EXIT((WiredProcess(folder, dereferenceNull)), ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT((WiredProcess(folder, [] { std::thread([] { throw 42; }).join(); })),
+                ::testing::ExitedWithCode(255), "");
 
-    const std::string logged = io::filesystem::test::TempFolder::read(folder.path("log.txt"));
+    const std::string logged = TempFolder::read(folder.path("log.txt"));
     const std::string errorLine =
         "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} \\[Error\\] "
         "\\[ThreadId: ([0-9]+)\\]\n";
@@ -99,8 +89,7 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFile) {
     EXPECT_EQ(match[1], match[2]);
     const std::string dump = match[3].str();
     EXPECT_EQ(0u, dump.find(folder.path("dump_threadid_" + match[1].str() + "_time_")));
-    EXPECT_NE(std::string::npos,
-              io::filesystem::test::TempFolder::read(dump).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
+    EXPECT_NE(std::string::npos, TempFolder::read(dump).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
 }
 
 }  // namespace

@@ -3,14 +3,12 @@
 // child is started from "/" so that it has to find its files beside its executable.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
+#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,32 +30,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace ip = boost::asio::ip;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
 using namespace norvale::quillmark::testing;
 using namespace std::chrono_literals;
 
-// A loopback port the system picks, bound (and listening when asked) while the object lives.
-class PortHolder {
-public:
-    explicit PortHolder(bool listen) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        EXPECT_EQ(0, ::bind(_socket, reinterpret_cast<sockaddr*>(&address), sizeof address));
-        EXPECT_EQ(0, ::getsockname(_socket, reinterpret_cast<sockaddr*>(&address), &length));
-        if (listen) {
-            EXPECT_EQ(0, ::listen(_socket, 4));
-        }
-        port = ntohs(address.sin_port);
-    }
-    ~PortHolder() { ::close(_socket); }
-
-    std::uint16_t port = 0;
-
-private:
-    int _socket = ::socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port the system picks, listening while the object lives.
+struct ListeningPort {
+    boost::asio::io_context io;
+    ip::tcp::acceptor acceptor{io, {ip::address_v4::loopback(), 0}};
+    std::uint16_t port() const { return acceptor.local_endpoint().port(); }
 };
 
 class QuillmarkServerTest : public ::testing::Test {
@@ -69,36 +52,31 @@ protected:
             fs::copy_file(fs::path(QM_SCHEMA_DIR) / schema, _root / "xml/schemas" / schema);
         }
         std::error_code linkFailed;
-        fs::create_hard_link(QM_SERVER_EXECUTABLE, executable(), linkFailed);
-        if (linkFailed) fs::copy_file(QM_SERVER_EXECUTABLE, executable());
+        fs::create_hard_link(QM_SERVER_EXECUTABLE, _executable, linkFailed);
+        if (linkFailed) fs::copy_file(QM_SERVER_EXECUTABLE, _executable);
     }
 
-    std::string executable() const { return (_root / "quillmarkserver").string(); }
-
-    // A configuration on `port`, a free one when 0; the log file of earlier runs goes.
-    void writeConfig(std::uint16_t port = 0, const std::string& classifierRoot = "./classifiers/",
-                     const std::string& saveRequests = "false") {
-        _port = port != 0 ? port : PortHolder(false).port;
+    // Starts the executable from "/" on a configuration with `port` (a free one when 0); the log
+    // file of earlier runs goes.
+    ServerProcess start(std::vector<std::string> args, std::uint16_t port = 0,
+                        const std::string& root = "./classifiers/",
+                        const std::string& saveRequests = "false") {
+        _port = port != 0 ? port : ListeningPort().port();
         _folder.write("server/config.xml",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\""
-                      "http://quillmark.invalid/1/config/ConfigSchema\">\n<port>" +
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\"http://"
+                      "quillmark.invalid/1/config/ConfigSchema\">\n<port>" +
                           std::to_string(_port) +
                           "</port><maxInput>1048576</maxInput><maxClients>20</maxClients>"
                           "<clientQueueSize>20</clientQueueSize><classifierRootPath>" +
-                          classifierRoot +
-                          "</classifierRootPath><logLevel>log</logLevel><logMemory>false"
-                          "</logMemory><saveRequests>" +
+                          root + "</classifierRootPath><logLevel>log</logLevel><logMemory>false"
+                                 "</logMemory><saveRequests>" +
                           saveRequests + "</saveRequests>\n</quillmark>\n");
         std::error_code ignored;
         fs::remove(_root / "logs/log.txt", ignored);
-    }
-
-    // Starts the executable from "/" with its output in files.
-    ServerProcess spawn(std::vector<std::string> args) {
-        args.insert(args.begin(), executable());
+        args.insert(args.begin(), _executable.string());
         return ServerProcess(args, _folder.path("out.txt"), _folder.path("err.txt"));
     }
-    // Waits for the child, killing it after five minutes: its exit code, -1 after a signal.
+    // The child's exit code, -1 after a signal; it is killed after five minutes.
     int finish(ServerProcess& child) {
         const int exitCode = child.wait();
         EXPECT_NE(-2, exitCode) << "the server did not end";
@@ -106,70 +84,55 @@ protected:
     }
     std::string output(const char* name) const { return TempFolder::read(_folder.path(name)); }
     std::string logText() const { return TempFolder::read((_root / "logs/log.txt").string()); }
-
-    // Waits until the log holds `text`, at most two minutes.
     bool waitForLog(const std::string& text) const {
-        for (const auto deadline = std::chrono::steady_clock::now() + 120s;
+        for (const auto giveUp = std::chrono::steady_clock::now() + 120s;
              logText().find(text) == std::string::npos; std::this_thread::sleep_for(20ms)) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (std::chrono::steady_clock::now() > giveUp) return false;
         }
         return true;
+    }
+    std::string ask(const std::string& request) {
+        ++_asked;
+        return LoopbackClient::ask(_port, request);
     }
 
     TempFolder _folder;
     const fs::path _root = _folder.path("server");
+    const fs::path _executable = _root / "quillmarkserver";
     std::uint16_t _port = 0;
+    std::atomic<unsigned> _asked{0};  // connections made by ask
 };
 
-// Start-ups that fail: each ends with 1 before the server starts, with its message in the log
-// file after the lines listed before it, and on the console, which is on until the command line
-// has been read (also with -quiet) and is the journal under -scm. The texts of each command-line
-// refusal are StartupTest's; here one of them runs the process.
-TEST_F(QuillmarkServerTest, FailedStartupsAreLoggedInOrderAndExitWithOne) {
-    const PortHolder busy(true);
-    const std::string port = std::to_string(busy.port);
+// Start-ups that fail end with 1 before the server starts, their message in the log file after
+// the lines listed before it and on the console, which is on until the command line has been read
+// (also with -quiet). The self test passes quietly: nothing on the console, every line in the log
+// file, the empty root meaning ./classifiers/ beside the executable, no request archived.
+TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) {
+    const ListeningPort busy;
     const std::string failed = "An exception occured when trying to startup the server. ";
+    const std::string inUse = failed + "The port, " + std::to_string(busy.port()) +
+                              ", is already in use.";
     const struct {
         std::vector<std::string> args;
-        std::string classifierRoot;
         std::uint16_t port;
-        std::vector<std::string> logged;  // in this order
+        std::string root;
         std::string console;
+        std::vector<std::string> logged;  // in this order
     } cases[] = {
-        {{"-config", "config.xml", "-quiet", "-quiet"},
-         "./classifiers/",
-         0,
+        {{"-config", "config.xml", "-quiet", "-quiet"}, 0, "./classifiers/",
+         "The flag -quiet was used more than once.",
          {"[Error] [ThreadId: ", "The flag -quiet was used more than once.",
-          "\nFlags:\n-config\t\t", "\nquillmarkserver -config config.xml\n"},
-         "The flag -quiet was used more than once."},
-        {{"-config", "missing.xml"},
-         "./classifiers/",
-         0,
-         {failed + "Error when loading the XML document"},
-         failed},
-        {{"-scm", "-config", "config.xml"},
-         "./classifiers/",
-         0,
-         {failed + "Could not start service dispatcher"},
-         "\n<3>" + failed},
-        {{"-config", "config.xml"},
-         "./classifiers/",
-         busy.port,
-         {failed + "The port, " + port + ", is already in use."},
-         failed + "The port, " + port + ", is already in use."},
-        {{"-config", "config.xml"},
-         "/nonexistent/quillmark/classifiers/",
-         0,
+          "\nquillmarkserver -config config.xml\n"}},
+        {{"-config", "config.xml"}, busy.port(), "./classifiers/", inUse, {inUse}},
+        {{"-config", "config.xml"}, 0, "/nonexistent/qm/", failed + "The root training path",
          {"Initializing server v2.40", "Using config settings:\n",
           "System settings:\nTotal physical memory: ", "MB\nAvailable disk space on /: ",
-          failed + "The root training path '/nonexistent/quillmark/classifiers/' doesn't "
-                   "exist. Make sure you create it!"},
-         failed + "The root training path"},
+          failed + "The root training path '/nonexistent/qm/' doesn't exist. Make sure you "
+                   "create it!"}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
-        writeConfig(row.port, row.classifierRoot);
-        ServerProcess child = spawn(row.args);
+        ServerProcess child = start(row.args, row.port, row.root);
         EXPECT_EQ(1, finish(child)) << output("out.txt") << output("err.txt");
         const std::string log = logText();
         std::size_t at = 0;
@@ -179,27 +142,23 @@ TEST_F(QuillmarkServerTest, FailedStartupsAreLoggedInOrderAndExitWithOne) {
         }
         EXPECT_NE(std::string::npos, output("out.txt").find(row.console)) << output("out.txt");
         EXPECT_EQ(std::string::npos, log.find("Starting server")) << log;
-        EXPECT_EQ(std::string::npos, log.find("<3>")) << log;  // no journal prefix in the file
     }
-}
 
-// Quiet: nothing on the console while the log file gets every line.
-TEST_F(QuillmarkServerTest, QuietSelfTestPassesWithTheDefaultRootAndArchivesNothing) {
-    writeConfig(0, "", "true");
-    ServerProcess child = spawn({"-quiet", "-test", "-config", "config.xml"});
+    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, 0, "", "true");
     ASSERT_EQ(0, finish(child)) << output("out.txt") << output("err.txt");
     EXPECT_EQ("", output("out.txt"));
     const std::string log = logText();
-    EXPECT_NE(std::string::npos, log.find("Executing " + executable() + " -quiet -test"));
-    EXPECT_NE(std::string::npos,
-              log.find("Starting server on port " + std::to_string(_port) + "."));
-    EXPECT_NE(std::string::npos, log.find("Running system tests."));
-    EXPECT_NE(std::string::npos, log.find("4 tests passed!")) << log;
-    EXPECT_LT(log.find("4 tests passed!"), log.rfind("Closing server.")) << log;
-    // The empty root means ./classifiers/ beside the executable, created on the way.
+    std::size_t at = 0;
+    for (const std::string& line :
+         {"Executing " + _executable.string() + " -quiet -test",
+          "Starting server on port " + std::to_string(_port) + ".",
+          std::string("Running system tests."), std::string("4 tests passed!"),
+          std::string("Closing server.")}) {
+        at = log.find(line, at);
+        ASSERT_NE(std::string::npos, at) << line << "\n" << log;
+    }
     EXPECT_TRUE(fs::exists(_root / "classifiers/test_engswe.dat"));
     EXPECT_FALSE(fs::exists(_root / "classifiers/stresstest_cls1.dat"));
-    EXPECT_TRUE(fs::is_directory(_root / "logs/requests"));
     EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
 }
 
@@ -213,14 +172,12 @@ std::string documentedAnswer(const std::string& example) {
     return readme.substr(begin, readme.find("\n```", begin) - begin);
 }
 
-class QuillmarkServerSignalTest : public QuillmarkServerTest,
-                                  public ::testing::WithParamInterface<int> {};
-
 // A console server: start-up removes the save files of servers that are gone (and only theirs),
-// the README examples get their documented answers, and with idle, trickling and never-reading
-// clients connected the signal still ends it within five seconds, in order, without an error
-// line or a crash report.
-TEST_P(QuillmarkServerSignalTest, ConsoleServerServesAndClosesInOrderOnTheSignal) {
+// the README examples get their documented answers, trainers that each commit their own request
+// on one classifier lose no update while readers classify it, and with idle, trickling and
+// never-reading clients connected SIGTERM still ends it within five seconds, in order, without
+// an error line, a crash report or (in sanitizer builds) a report of the sanitizer.
+TEST_F(QuillmarkServerTest, ConsoleServerServesAndClosesInOrderOnTheSignal) {
     const pid_t gonePid = ::fork();
     if (gonePid == 0) ::_exit(0);
     ::waitpid(gonePid, nullptr, 0);
@@ -230,19 +187,35 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerServesAndClosesInOrderOnTheSignal
     _folder.write("server/classifiers/" + leftover, "half");
     _folder.write("server/classifiers/" + inProgress, "half");
 
-    writeConfig();
-    ServerProcess child = spawn({"-config", "config.xml"});
+    ServerProcess child = start({"-config", "config.xml"});
     ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
     for (const char* example : {"train.xml", "classify.xml"}) {
         EXPECT_EQ(documentedAnswer(example),
-                  LoopbackClient::ask(_port, TempFolder::read(std::string(QM_SOURCE_DIR) +
-                                                              "/examples/" + example)));
+                  ask(TempFolder::read(std::string(QM_SOURCE_DIR) + "/examples/" + example)));
     }
+    ASSERT_EQ(2000, statusOf(ask(createRequest("shared", {"a"}))));
+    ASSERT_EQ(2000, statusOf(ask(trainRequest("shared", "a", {distinctText(0)}))));
+    const long perText = totalCountOf(ask(informationRequest("shared")), "a");
+    std::atomic<unsigned> next{1}, trained{1};
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 12; ++t) {
+        threads.emplace_back([&, t] {
+            for (unsigned n; (n = next++) < 96;) {
+                const bool train = t % 3 != 0;
+                EXPECT_EQ(2000, statusOf(ask(train ? trainRequest("shared", "a", {distinctText(n)})
+                                                   : classifyRequest("shared", distinctText(n)))));
+                trained += train;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(trained * perText, totalCountOf(ask(informationRequest("shared")), "a"));
+
     // A classifier of 1000 classes and a request for its information 100 times over: an answer
     // of several megabytes, far more than the kernel buffers for a client that does not read.
     std::vector<std::string> classes;
     for (int i = 0; i < 1000; ++i) classes.push_back("class_with_a_long_name_" + std::to_string(i));
-    ASSERT_EQ(2000, statusOf(LoopbackClient::ask(_port, createRequest("wide", classes))));
+    ASSERT_EQ(2000, statusOf(ask(createRequest("wide", classes))));
     std::string calls;
     for (int i = 0; i < 100; ++i) {
         calls += call("getInformation", "i" + std::to_string(i), "classifierName=\"wide\"");
@@ -253,11 +226,11 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerServesAndClosesInOrderOnTheSignal
         if (i < 8) hostile.back()->request(request(readCalls(calls)));  // never reads its answer
         if (i >= 28) hostile.back()->send("<quill");                    // never ends its request
     }
-    EXPECT_TRUE(waitForLog("Running connection " + std::to_string(3 + hostile.size()) + "."));
+    EXPECT_TRUE(waitForLog("Running connection " + std::to_string(_asked + hostile.size()) + "."));
     std::this_thread::sleep_for(500ms);  // the large answers are under way
 
     const auto signalled = std::chrono::steady_clock::now();
-    ASSERT_TRUE(child.signal(GetParam()));
+    ASSERT_TRUE(child.signal(SIGTERM));
     EXPECT_EQ(0, finish(child)) << output("err.txt");
     // Sanitizer builds run requests several times slower, and a request still running at the
     // stop is let finish: the large answers above are still being built there.
@@ -271,17 +244,11 @@ TEST_P(QuillmarkServerSignalTest, ConsoleServerServesAndClosesInOrderOnTheSignal
     const std::string log = logText();
     EXPECT_NE(std::string::npos,
               log.find("Removed the leftover save file './classifiers/" + leftover + "'."));
-    const std::string last = "Closing server.\n";
-    EXPECT_EQ(last, log.substr(log.size() - std::min(log.size(), last.size()))) << log;
-    EXPECT_EQ(std::string::npos, log.find("Dump is here")) << log;
+    EXPECT_TRUE(log.ends_with("Closing server.\n")) << log;
+    EXPECT_EQ(std::string::npos, log.find("[Error]")) << log;
     // log.txt and the request archive folder, nothing else.
     EXPECT_EQ(2, std::distance(fs::directory_iterator(_root / "logs"), fs::directory_iterator()));
 }
-
-INSTANTIATE_TEST_SUITE_P(Signals, QuillmarkServerSignalTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
-                         });
 
 // A commit writes the file before it answers, and a killed server never leaves a half-written
 // file: after every kill -9 amid a burst of trainings, the restarted server removes the dead
@@ -290,87 +257,73 @@ INSTANTIATE_TEST_SUITE_P(Signals, QuillmarkServerSignalTest, ::testing::Values(S
 // (scripts/soak.sh).
 TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
     const char* roundsAsked = std::getenv("QM_KILL_ROUNDS");
-    const unsigned rounds = roundsAsked != nullptr && std::atoi(roundsAsked) > 0
-                                ? static_cast<unsigned>(std::atoi(roundsAsked))
-                                : 50;
-    const std::vector<std::string> names{"burst0", "burst1", "burst2"}, classes{"a", "b"};
+    const int rounds = roundsAsked != nullptr && std::atoi(roundsAsked) > 0 ? std::atoi(roundsAsked)
+                                                                           : 50;
     const unsigned seed = std::random_device()();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    // Per class of each classifier: trainings committed before the round, acknowledged in it,
-    // and cut off by the kill (they may or may not have been committed).
+    // Per classifier: trainings committed before the round, acknowledged in it, and cut off by
+    // the kill (they may or may not have been committed).
     struct Ledger {
         long committed = 0, acknowledged = 0, unanswered = 0;
     };
-    std::vector<Ledger> ledgers(names.size() * classes.size());
+    Ledger ledgers[3];
+    std::mutex ledgerMutex;
     std::atomic<unsigned> next{1};
+    std::atomic<long> acknowledgedInRound{0}, otherAnswers{0};
     long perText = 0, acknowledgedInAll = 0, acknowledgedAtLeast = 0;
-    std::atomic<int> otherAnswers{0};
-
-    for (unsigned round = 0; round <= rounds; ++round) {
+    for (int round = 0; round <= rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        writeConfig();
-        ServerProcess child = spawn({"-config", "config.xml"});
+        ServerProcess child = start({"-config", "config.xml"});
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
-        const std::uint16_t port = _port;
-        const auto ask = [port](const std::string& request) {
-            return LoopbackClient::ask(port, request);
-        };
         if (round == 0) {
-            for (const std::string& name : names) {
-                ASSERT_EQ(2000, statusOf(ask(createRequest(name, classes))));
+            for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {
+                ASSERT_EQ(2000, statusOf(ask(createRequest(name, {"a"}))));
             }
-            ASSERT_EQ(2000, statusOf(ask(createRequest("unit", {"a"}))));
             ASSERT_EQ(2000, statusOf(ask(trainRequest("unit", "a", {distinctText(0)}))));
             perText = totalCountOf(ask(informationRequest("unit")), "a");
             ASSERT_GT(perText, 0);
-        } else {
-            // No save file of a killed server is left, every file loads and every class is
-            // within its ledger; the counts become the new base.
-            for (const auto& entry : fs::directory_iterator(_root / "classifiers")) {
-                const auto owner = TemporarySaveName::owner(entry.path().filename().string());
-                EXPECT_TRUE(!owner || *owner == child.pid()) << entry.path();
-                if (entry.path().extension() != ".dat") continue;
-                const std::string answer = ask(informationRequest(entry.path().stem().string()));
-                EXPECT_EQ(2000, statusOf(answer)) << entry.path() << "\n" << answer;
-            }
-            for (std::size_t n = 0; n < names.size(); ++n) {
-                const std::string information = ask(informationRequest(names[n]));
-                for (std::size_t k = 0; k < classes.size(); ++k) {
-                    SCOPED_TRACE(names[n] + " " + classes[k]);
-                    Ledger& ledger = ledgers[n * classes.size() + k];
-                    const long total = totalCountOf(information, classes[k]);
-                    ASSERT_EQ(0, total % perText) << total;
-                    EXPECT_LE(ledger.committed + ledger.acknowledged, total / perText);
-                    EXPECT_GE(ledger.committed + ledger.acknowledged + ledger.unanswered,
-                              total / perText);
-                    acknowledgedInAll += ledger.acknowledged;
-                    ledger = Ledger{total / perText, 0, 0};
-                }
-            }
+        }
+        // No save file of a killed server is left, every file loads and every classifier is
+        // within its ledger; the counts become the new base.
+        for (const auto& entry : fs::directory_iterator(_root / "classifiers")) {
+            const auto owner = TemporarySaveName::owner(entry.path().filename().string());
+            EXPECT_TRUE(!owner || *owner == child.pid()) << entry.path();
+            if (entry.path().extension() != ".dat") continue;
+            const std::string answer = ask(informationRequest(entry.path().stem().string()));
+            EXPECT_EQ(2000, statusOf(answer)) << entry.path() << "\n" << answer;
+        }
+        for (int n = 0; n < 3; ++n) {
+            Ledger& ledger = ledgers[n];
+            const long total = totalCountOf(ask(informationRequest("burst" + std::to_string(n))), "a");
+            ASSERT_EQ(0, total % perText) << total;
+            EXPECT_LE(ledger.committed + ledger.acknowledged, total / perText) << n;
+            EXPECT_GE(ledger.committed + ledger.acknowledged + ledger.unanswered, total / perText)
+                << n;
+            acknowledgedInAll += ledger.acknowledged;
+            ledger = Ledger{total / perText, 0, 0};
         }
         if (round == rounds) break;
 
-        std::mutex ledgerMutex;
-        std::atomic<long> acknowledgedInRound{0};
+        acknowledgedInRound = 0;
         std::vector<std::thread> clients;
         for (unsigned c = 0; c < 6; ++c) {
             clients.emplace_back([&, clientSeed = random()] {
                 for (std::mt19937 pick(clientSeed);;) {
-                    const std::size_t n = pick() % names.size(), k = pick() % classes.size();
-                    const std::string answer =
-                        ask(trainRequest(names[n], classes[k], {distinctText(next++)}));
+                    const unsigned n = pick() % 3;
+                    const std::string answer = ask(
+                        trainRequest("burst" + std::to_string(n), "a", {distinctText(next++)}));
                     std::lock_guard lock(ledgerMutex);
-                    Ledger& ledger = ledgers[n * classes.size() + k];
-                    if (statusOf(answer) == 2000) {
-                        ++ledger.acknowledged;
-                        ++acknowledgedInRound;
-                    } else if (!answer.empty()) {
-                        ++otherAnswers;
-                    } else {
-                        ++ledger.unanswered;  // the server is gone
+                    if (answer.empty()) {
+                        ++ledgers[n].unanswered;  // the server is gone
                         return;
                     }
+                    if (statusOf(answer) != 2000) {
+                        ++otherAnswers;
+                        continue;
+                    }
+                    ++ledgers[n].acknowledged;
+                    ++acknowledgedInRound;
                 }
             });
         }
@@ -378,16 +331,16 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
         // the other clients' requests in flight.
         const long target = static_cast<long>(random() % 8);
         acknowledgedAtLeast += target;
-        for (const auto deadline = std::chrono::steady_clock::now() + 30s;
-             acknowledgedInRound.load() < target && std::chrono::steady_clock::now() < deadline;) {
+        for (const auto giveUp = std::chrono::steady_clock::now() + 30s;
+             acknowledgedInRound < target && std::chrono::steady_clock::now() < giveUp;) {
             std::this_thread::sleep_for(1ms);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         child.kill();
         for (std::thread& client : clients) client.join();
     }
-    EXPECT_EQ(0, otherAnswers.load());
-    std::printf("%u kills, %ld trainings acknowledged\n", rounds, acknowledgedInAll);
+    EXPECT_EQ(0, otherAnswers);
+    std::printf("%d kills, %ld trainings acknowledged\n", rounds, acknowledgedInAll);
     EXPECT_GE(acknowledgedInAll, acknowledgedAtLeast);
 }
 

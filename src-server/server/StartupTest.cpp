@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "testing/MessageOf.h"
 #include "testing/RecordingLog.h"
 
 namespace norvale::quillmark {
 namespace {
 
-using testing::RecordingLog;
 using Lines = std::vector<std::string>;
 
 // The executable's folder and the modes start-up runs: every call is recorded in `calls`, and a
@@ -75,27 +75,41 @@ protected:
         return std::make_unique<Startup>(static_cast<int>(args.size()), args.data(), services,
                                          &_machine, &_machine);
     }
-    // The message of the ArgStartupException the command line ends with, "accepted" without.
-    std::string refusal(std::vector<const char*> args) {
+    // What start-up makes of a command line: its refusal, or the call of its mode ("service"
+    // added when it runs as one) and what it logged after the log file was switched on, the
+    // command line itself shortened to "Executing".
+    std::string outcome(const std::vector<const char*>& args) {
+        std::string text, executing = "Log: Executing quillmarkserver";
+        for (const char* arg : args) executing += std::string(" ") + arg;
         try {
-            startup(std::move(args));
+            auto mode = startup(args);
+            EXPECT_EQ(0, mode->run());
+            text = _machine.calls.at(1) + (mode->serviceMode() ? " service" : "");
+            for (const std::string& entry : _log.entries()) {
+                text += "; " + (entry == executing ? "Executing" : entry);
+            }
         } catch (const ArgStartupException& e) {
-            return e.what();
+            text = e.what();
         }
-        return "accepted";
+        // The executable's folder is entered and the log file is on before the words are read.
+        EXPECT_EQ("cd /opt/quillmark/", _machine.calls.at(0));
+        EXPECT_EQ("setFileOutput on", _log.entries().at(0));
+        EXPECT_EQ(_machine.outside, std::get_terminate());
+        return text;
     }
 
-    RecordingLog _log;
+    testing::RecordingLog _log;
     Machine _machine;
 };
 
-// The first mode word found decides, wherever it stands; each mode takes only its own flags.
-TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlags) {
+// The first mode word found decides, wherever it stands; each mode takes only its own flags and
+// runs with its settings; under systemd the console is the journal, with priority prefixes;
+// -quiet silences the console. Without a log folder nothing starts.
+TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlagsAndRunsWithItsSettings) {
     const std::string noConfig = "The non optional flag -config was not found.";
-    const struct {
-        std::vector<const char*> args;
-        std::string refusal;
-    } cases[] = {
+    const std::string console = "; setFileOutput on; setConsoleOutput on; setJournalPrefixes off";
+    const std::string quiet = "; setFileOutput on; setConsoleOutput off; setJournalPrefixes off";
+    const std::pair<std::vector<const char*>, std::string> cases[] = {
         {{}, "No arguments specified."},
         {{"-config"}, "Not enough arguments for the flag -config. 1 is required."},
         {{"-install"}, noConfig},
@@ -108,94 +122,54 @@ TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlags) {
         {{"-config", "c.xml", "-quiet", "-quiet"}, "The flag -quiet was used more than once."},
         {{"-install", "-scm", "-config", "c"}, "The flag -install is not allowed"},
         {{"-test", "-start"}, "The flag -test is not allowed"},
-        {{"-start", "-quiet"}, "accepted"},
-        {{"-quiet", "-config", "c.xml", "-test"}, "accepted"},
+        {{"-config", "console.xml"}, "run console.xml handler" + console + "; Executing"},
+        {{"-quiet", "-config", "t.xml", "-test"}, "run t.xml test handler" + quiet + "; Executing"},
+        {{"-config", "s.xml", "-scm", "-quiet"},
+         "run s.xml service handler service; setFileOutput on; setConsoleOutput off; "
+         "setJournalPrefixes on; Executing"},
+        {{"-install", "-config", "rel/config.xml"},
+         "install rel/config.xml" + console + "; Executing; Log: Successfully installed the service."},
+        {{"-uninstall"}, "uninstall" + console + "; Executing; Log: Successfully uninstalled the service."},
+        {{"-start"}, "start" + console + "; Executing; Log: Successfully started the service."},
+        {{"-stop", "-quiet"}, "stop" + quiet + "; Executing; Log: Successfully stopped the service."},
     };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.refusal);
-        EXPECT_EQ(row.refusal, refusal(row.args));
-        // The executable's folder is entered and the log file is on before the words are read.
-        EXPECT_EQ(Lines{"cd /opt/quillmark/"}, _machine.calls);
-        EXPECT_EQ("setFileOutput on", _log.entries().at(0));
+    for (const auto& [args, expected] : cases) {
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(expected, outcome(args));
     }
     _machine.logFolder = false;
-    try {
-        startup({"-config", "config.xml"});
-        ADD_FAILURE() << "accepted without a log folder";
-    } catch (const SystemStartupException& e) {
-        EXPECT_EQ(std::string("The directory './logs/' doesn't exist. Make sure you create it!"),
-                  e.what());
-    }
+    EXPECT_EQ("The directory './logs/' doesn't exist. Make sure you create it!",
+              testing::messageOf<SystemStartupException>([&] { startup({"-config", "c.xml"}); }));
     EXPECT_TRUE(_log.entries().empty());
-}
-
-// Under systemd the console is the journal, with priority prefixes; -quiet silences it.
-TEST_F(StartupTest, EachModeRunsWithItsSettingsAndLogsItsSuccess) {
-    const struct {
-        std::vector<const char*> args;
-        std::string console, journal, call, success;
-    } cases[] = {
-        {{"-config", "console.xml"}, "on", "off", "run console.xml handler", ""},
-        {{"-test", "-config", "test.xml"}, "on", "off", "run test.xml test handler", ""},
-        {{"-config", "s.xml", "-scm", "-quiet"}, "off", "on", "run s.xml service handler", ""},
-        {{"-install", "-config", "rel/config.xml"},
-         "on",
-         "off",
-         "install rel/config.xml",
-         "installed"},
-        {{"-uninstall"}, "on", "off", "uninstall", "uninstalled"},
-        {{"-start"}, "on", "off", "start", "started"},
-        {{"-stop", "-quiet"}, "off", "off", "stop", "stopped"},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.call);
-        auto mode = startup(row.args);
-        EXPECT_EQ(row.journal == "on", mode->serviceMode());
-        EXPECT_EQ(0, mode->run());
-        std::string command = "quillmarkserver";
-        for (const char* arg : row.args) command += std::string(" ") + arg;
-        Lines expected{"setFileOutput on", "setConsoleOutput " + row.console,
-                       "setJournalPrefixes " + row.journal, "Log: Executing " + command};
-        if (!row.success.empty()) {
-            expected.push_back("Log: Successfully " + row.success + " the service.");
-        }
-        EXPECT_EQ(expected, _log.entries());
-        EXPECT_EQ((Lines{"cd /opt/quillmark/", row.call}), _machine.calls);
-        EXPECT_EQ(_machine.outside, std::get_terminate());
-    }
 }
 
 // Whatever escapes a mode is logged by its kind and ends start-up with 1.
 TEST_F(StartupTest, EveryKindOfFailureIsLoggedAndEndsWithOne) {
-    const std::string startupFailed =
-        "Error: An exception occured when trying to startup the server. ";
-    const struct {
-        std::function<void()> failure;
-        Lines logged;
-    } cases[] = {
+    const std::string failed = "Error: An exception occured when trying to startup the server. ";
+    const std::pair<std::function<void()>, Lines> cases[] = {
         {[] { throw ArgStartupException("No arguments specified."); },
          {"Error: No arguments specified.", "Log: " + Startup::usageText()}},
-        {[] { throw exceptions::Exception("The service is not installed."); },
-         {startupFailed + "The service is not installed."}},
+        {[] { throw exceptions::Exception("Not installed."); }, {failed + "Not installed."}},
         {[] { throw std::bad_alloc(); }, {"Error: Caught a bad alloc exception. std::bad_alloc"}},
         {[] { throw std::runtime_error("stoi"); }, {"Error: Caught an exception. stoi"}},
         {[] { throw 42; }, {"Error: A ... exception occured when trying to startup the server."}},
     };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.logged.front());
-        for (const std::vector<const char*>& mode : {std::vector{"-stop"}, {"-config", "c"}}) {
-            auto failing = startup(mode);
-            _machine.failure = row.failure;
-            _log.clear();
-            EXPECT_EQ(1, failing->run()) << mode[0];
-            _machine.failure = nullptr;
-            EXPECT_EQ(row.logged, _log.entries()) << mode[0];
-            EXPECT_EQ(_machine.outside, std::get_terminate());
-        }
+    for (const auto& [failure, logged] : cases) {
+        _log.clear();
+        EXPECT_EQ(1, Startup::reportFailures(&_log, [&] { return failure(), 0; }));
+        EXPECT_EQ(logged, _log.entries());
     }
-    RecordingLog log;
-    EXPECT_EQ(7, Startup::reportFailures(&log, [] { return 7; }));
-    EXPECT_TRUE(log.entries().empty());
+    _log.clear();
+    EXPECT_EQ(7, Startup::reportFailures(&_log, [] { return 7; }));
+    EXPECT_TRUE(_log.entries().empty());
+    // Each mode runs inside it, and start-up's terminate handler goes again.
+    for (const std::vector<const char*>& mode : {std::vector{"-stop"}, {"-config", "c"}}) {
+        auto failing = startup(mode);
+        _machine.failure = [] { throw std::bad_alloc(); };
+        EXPECT_EQ(1, failing->run()) << mode[0];
+        EXPECT_EQ("Error: Caught a bad alloc exception. std::bad_alloc", _log.entries().back());
+        EXPECT_EQ(_machine.outside, std::get_terminate());
+    }
 }
 
 }  // namespace
