@@ -24,13 +24,13 @@ TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) 
                                      "<addClass id=\"w3\"/>\n\t\t<train id=\"w4\"/>\n\t\t<train "
                                      "id=\"w5\"/>\n\t</writeCalls>"));
     // The file name is the lower-cased classifier name.
-    ASSERT_TRUE(fs::exists(file("spam")));
+    ASSERT_TRUE(files.exists("spam"));
     const std::string classify =
         texts(text("t", "buy cheap pills")) + readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\""));
     const std::string classified = run(classify);
     EXPECT_NE(std::string::npos, classified.find("<class className=\"bad\" p=\"")) << classified;
     // What was committed is what a restarted server loads from the file.
-    EXPECT_EQ(classified, runAfterRestart(classify));
+    EXPECT_EQ(classified, process(request(classify), false, files.make().get()));
 
     // Read calls run before the write calls of their request and do not see them.
     const std::string before = information();
@@ -111,7 +111,7 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     EXPECT_TRUE(log.entries().empty());
 
     EXPECT_NE(std::string::npos, run(writeCalls("Spam", call("remove", "r"))).find("<remove id=\"r\"/>"));
-    EXPECT_FALSE(fs::exists(file("spam")));
+    EXPECT_FALSE(files.exists("spam"));
     EXPECT_EQ(4000, statusOf(information()));
     EXPECT_EQ(2000, statusOf(run(writeCalls("Never", call("remove", "r")))));
     EXPECT_TRUE(fs::is_empty(root));
@@ -119,7 +119,7 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
 
 TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
     createSpam();
-    const std::string size = std::to_string(fs::file_size(file("spam")));
+    const std::string size = std::to_string(fs::file_size(files.key("spam")));
     const auto limited = [&](const std::string& name, const std::string& calls, const std::string& max) {
         return run(texts(text("t", "x")) + writeCalls(name, calls, " maxSize=\"" + max + "\""));
     };
@@ -133,29 +133,6 @@ TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
     EXPECT_EQ(2000, statusOf(limited("New", call("create", "c") + call("addClass", "a", "className=\"n\"") +
                                                  call("train", "t", "className=\"n\" textId=\"t\""),
                                      "1")));
-}
-
-TEST_F(XmlClassifierStorageTest, FailedStoreAtCommitChangesNothing) {
-    createSpam();
-    const std::string stored = files.content("spam");
-    const std::string before = information();
-    files.saveFile.failWith = "The disk is full.";
-    const std::string failed = run(writeCalls("Spam", call("addClass", "a", "className=\"new\"")));
-    EXPECT_EQ(5000, statusOf(failed));
-    const std::string message = "An error occurred when executing a classifier query.\n\nThe disk is full.";
-    EXPECT_EQ(message, messageOf(failed));
-    EXPECT_EQ(std::vector<std::string>{message}, log.texts("Error"));
-    EXPECT_EQ(before, information());
-    EXPECT_EQ(stored, files.content("spam"));
-    // A classifier created by the sequence is taken out of memory again.
-    EXPECT_EQ(5000, statusOf(run(writeCalls("Fresh", call("create", "c")))));
-    EXPECT_EQ(1u, files.repository->count());
-    EXPECT_FALSE(fs::exists(file("fresh")));
-
-    // The writer lock was released: the next sequence on the classifier goes through.
-    files.saveFile.failWith = nullptr;
-    EXPECT_EQ(2000, statusOf(run(writeCalls("Spam", call("addClass", "a", "className=\"new\"")))));
-    EXPECT_NE(before, runAfterRestart(readCalls(call("getInformation", "i", "classifierName=\"Spam\""))));
 }
 
 }  // namespace
