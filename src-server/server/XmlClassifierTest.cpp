@@ -1,16 +1,25 @@
-// Request execution over fake classifiers: which classifiers and texts the calls reach, and how
-// every kind of failure becomes an error document.
+// Request execution: over fake classifiers, which classifiers and texts the calls reach, and how
+// every kind of failure becomes an error document; over the real repository, classifiers and
+// files, what a committed, a failed and a removed write sequence leave in memory and on disk,
+// also when the disk is full (a small tmpfs, which needs root; skipped otherwise).
 
 #include "server/XmlClassifier.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <new>
+#include <random>
 
 #include "io/IOException.h"
+#include "io/filesystem/FileDescriptor.h"
 #include "server/XmlClassifierTestSupport.h"
 
 namespace norvale::quillmark {
@@ -18,6 +27,7 @@ namespace {
 
 using namespace test;
 using Texts = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 class XmlClassifierTest : public ExecutorFixture {};
 
@@ -195,6 +205,191 @@ TEST_F(XmlClassifierTest, RepeatedSequencesAndUnsafeNamesAreRefused) {
     // The longest name allowed, of every kind of character allowed.
     files.store("a-z_0.9" + std::string(93, 'a'), fakeData({{"good", 1}}));
     EXPECT_EQ(2000, statusOf(information("A-z_0.9" + std::string(93, 'a'))));
+}
+
+using XmlClassifierStorageTest = StorageFixture;
+
+TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) {
+    EXPECT_NE(std::string::npos, createSpam().find(
+                                     "\t<writeCalls>\n\t\t<create id=\"w1\"/>\n\t\t<addClass id=\"w2\"/>\n\t\t"
+                                     "<addClass id=\"w3\"/>\n\t\t<train id=\"w4\"/>\n\t\t<train "
+                                     "id=\"w5\"/>\n\t</writeCalls>"));
+    // The file name is the lower-cased classifier name.
+    ASSERT_TRUE(files.exists("spam"));
+    const std::string classify =
+        texts(text("t", "buy cheap pills")) + readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\""));
+    const std::string classified = run(classify);
+    EXPECT_NE(std::string::npos, classified.find("<class className=\"bad\" p=\"")) << classified;
+    // What was committed is what a restarted server loads from the file.
+    EXPECT_EQ(classified, process(request(classify), false, files.make().get()));
+
+    // Read calls run before the write calls of their request and do not see them.
+    const std::string before = information();
+    const std::string both = run(texts(text("t", "more words here")) +
+                                 readCalls(call("getInformation", "i", "classifierName=\"Spam\"")) +
+                                 writeCalls("spam", call("train", "w", "className=\"good\" textId=\"t\"")));
+    EXPECT_EQ(2000, statusOf(both)) << both;
+    EXPECT_EQ(before.substr(0, before.find("</readCalls>")), both.substr(0, both.find("</readCalls>")));
+    EXPECT_NE(before, information());
+
+    EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + root +
+                  "/sPaM.dat'.\nCall id: c\nWriteCall: create" + WriteCallsTail,
+              messageOf(run(writeCalls("sPaM", call("create", "c")))));
+}
+
+// A request of many texts and calls, a class removed between its trains, stores the bytes that
+// the same calls store when every train and untrain is compacted at once.
+TEST_F(XmlClassifierStorageTest, BulkRequestStoresWhatCompactingEveryCallStores) {
+    const auto reference = RealClassifiers.create();
+    std::vector<std::string> classes = {"a", "b", "c"};
+    std::string textElements;
+    std::string calls = call("create", "create");
+    for (const std::string& name : classes) {
+        calls += call("addClass", "add" + name, "className=\"" + name + "\"");
+        reference->addClass(name);
+    }
+    std::mt19937 random(7);
+    std::vector<std::string> written;
+    for (int i = 0; i < 1200; ++i) {
+        std::string words = "w" + std::to_string(random() % 40);
+        for (unsigned more = random() % 8; more > 0; --more) words += " w" + std::to_string(random() % 40);
+        textElements += text("t" + std::to_string(i), words);
+        written.push_back(words);
+        if (i == 500) {
+            calls += call("removeClass", "remove", "className=\"b\"");
+            reference->removeClass("b");
+            classes.erase(classes.begin() + 1);
+        }
+        const std::string name = classes[random() % classes.size()];
+        const bool untrain = i % 5 == 4;
+        const std::size_t used = untrain ? random() % written.size() : written.size() - 1;
+        calls += call(untrain ? "untrain" : "train", "call" + std::to_string(i),
+                      "className=\"" + name + "\" textId=\"t" + std::to_string(used) + "\"");
+        untrain ? reference->untrain(name, written[used]) : reference->train(name, written[used]);
+        reference->compact();
+    }
+    ASSERT_EQ(2000, statusOf(run(texts(textElements) + writeCalls("Bulk", calls))));
+    EXPECT_EQ(reference->getTrainingData(), files.content("bulk"));
+}
+
+// A failing call undoes the calls before it, on a new classifier and on a stored one; a remove
+// takes effect only when its sequence commits.
+TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
+    const std::string failed = run(
+        texts(text("g", "cheap pills")) +
+        writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
+                                call("train", "w3", "className=\"bad\" textId=\"g\"") +
+                                call("addClass", "w4", "className=\"bad\"")));
+    EXPECT_EQ(4000, statusOf(failed));
+    EXPECT_NE(std::string::npos, messageOf(failed).find("\nCall id: w4\nWriteCall: addClass" + WriteCallsTail));
+    EXPECT_EQ(0u, files.repository->count());
+    EXPECT_TRUE(fs::is_empty(root));
+    EXPECT_EQ(4000, statusOf(information("Fresh")));
+
+    createSpam();
+    const std::string stored = files.content("spam");
+    const std::string before = information();
+    const std::string undone = run(writeCalls("Spam", call("addClass", "a1", "className=\"other\"") +
+                                                          call("removeClass", "a2", "className=\"good\"") +
+                                                          call("addClass", "a3", "className=\"bad\"")));
+    EXPECT_NE(std::string::npos, messageOf(undone).find("\nCall id: a3\nWriteCall: addClass\n"));
+    const std::string marked = run(writeCalls("Spam", call("remove", "r") + call("addClass", "a", "className=\"o\"")));
+    EXPECT_EQ("Trying to get a classifier that has been marked for deletion '" + root +
+                  "/Spam.dat'.\nCall id: a\nWriteCall: addClass" + WriteCallsTail,
+              messageOf(marked));
+    EXPECT_EQ(before, information());
+    EXPECT_EQ(stored, files.content("spam"));
+    EXPECT_TRUE(log.entries().empty());
+
+    EXPECT_NE(std::string::npos, run(writeCalls("Spam", call("remove", "r"))).find("<remove id=\"r\"/>"));
+    EXPECT_FALSE(files.exists("spam"));
+    EXPECT_EQ(4000, statusOf(information()));
+    EXPECT_EQ(2000, statusOf(run(writeCalls("Never", call("remove", "r")))));
+    EXPECT_TRUE(fs::is_empty(root));
+}
+
+TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
+    createSpam();
+    const std::string size = std::to_string(fs::file_size(files.key("spam")));
+    const auto limited = [&](const std::string& name, const std::string& calls, const std::string& max) {
+        return run(texts(text("t", "x")) + writeCalls(name, calls, " maxSize=\"" + max + "\""));
+    };
+    const std::string train = call("train", "t1", "className=\"bad\" textId=\"t\"");
+    EXPECT_EQ("The classifier has reached the maximum allowed size of " + size +
+                  " bytes.\nCall id: t1\nWriteCall: train" + WriteCallsTail,
+              messageOf(limited("Spam", train, size)));
+    EXPECT_EQ(2000, statusOf(limited("Spam", train, std::to_string(std::stoul(size) + 1))));
+    // Untraining is never limited, nor a classifier created in the same request.
+    EXPECT_EQ(2000, statusOf(limited("Spam", call("untrain", "u", "className=\"bad\" textId=\"t\""), "1")));
+    EXPECT_EQ(2000, statusOf(limited("New", call("create", "c") + call("addClass", "a", "className=\"n\"") +
+                                                 call("train", "t", "className=\"n\" textId=\"t\""),
+                                     "1")));
+}
+
+// A tmpfs of `size` bytes mounted over a folder while the object lives.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(std::string folder, std::size_t size)
+        : folder(std::move(folder)),
+          mounted(::mount("qm_full_disk", this->folder.c_str(), "tmpfs", 0,
+                          ("size=" + std::to_string(size)).c_str()) == 0) {}
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+    ~ScopedTmpfs() {
+        if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+    }
+
+    const std::string folder;
+    const bool mounted;
+};
+
+// Writes `path` until the file system refuses more; true when it ended full.
+bool fill(const std::string& path) {
+    io::filesystem::FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file.valid()) return false;
+    const std::string block(4096, 'f');
+    for (;;) {
+        const ssize_t written = ::write(file.get(), block.data(), block.size());
+        if (written < 0) return errno == ENOSPC;
+    }
+}
+
+using XmlClassifierFullDiskTest = StorageFixture;
+
+// The failure is the server's own, so it is logged; the writer lock goes with the failed
+// sequence, so the same write succeeds once there is room again.
+TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const ScopedTmpfs disk(root, 256 * 1024);
+    if (!disk.mounted) GTEST_SKIP() << "could not mount a tmpfs: " << std::strerror(errno);
+    createSpam();
+    const std::string stored = files.content("spam");
+    const std::string before = information();
+    ASSERT_TRUE(fill(root + "/filler"));
+    const std::string train = texts(text("t", "a long new text with many words never trained before")) +
+                              writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""));
+    for (const std::string& body : {train, writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
+        SCOPED_TRACE(body);
+        log.clear();
+        const std::string answer = run(body);
+        EXPECT_EQ(5000, statusOf(answer)) << answer;
+        const std::string lead = "An error occurred when executing a classifier query.\n\n";
+        EXPECT_EQ(lead, messageOf(answer).substr(0, lead.size())) << answer;
+        ASSERT_EQ(1u, log.texts("Error").size());
+        EXPECT_EQ(lead, log.texts("Error")[0].substr(0, lead.size()));
+        EXPECT_EQ(stored, files.content("spam"));
+        // No half-written file is left beside the stored one and the filler.
+        EXPECT_EQ(2, std::distance(fs::directory_iterator(root), fs::directory_iterator()));
+        EXPECT_EQ(before, information());
+        EXPECT_EQ(before, informationAfterRestart());
+        EXPECT_EQ(4000, statusOf(information("Other")));
+        EXPECT_EQ(1u, files.repository->count());
+    }
+    fs::remove(root + "/filler");
+    EXPECT_EQ(2000, statusOf(run(train)));
+    EXPECT_NE(before, information());
+    EXPECT_EQ(information(), informationAfterRestart());
 }
 
 }  // namespace
