@@ -6,7 +6,7 @@
 #include <string>
 
 #include "server/ErrorResponseFactoryImpl.h"
-#include "server/ResponseSchemaCheck.h"
+#include "server/ResponseSchemaTestSupport.h"
 #include "server/StatusCode.h"
 
 namespace norvale::quillmark {

@@ -12,7 +12,7 @@
 #include "classifier/Classification.h"
 #include "classifier/KeywordQueue.h"
 #include "server/ResponseFactoryImpl.h"
-#include "server/ResponseSchemaCheck.h"
+#include "server/ResponseSchemaTestSupport.h"
 
 namespace norvale::quillmark {
 namespace {

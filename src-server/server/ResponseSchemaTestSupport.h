@@ -1,6 +1,6 @@
 #pragma once
 
-// Test helper: checks a written document against the staged response schema with the XML layer
+// Test helper (never linked into the product): checks a written document against the staged response schema with the XML layer
 // the server uses (whose validation has tests of its own).
 
 #include <string>
