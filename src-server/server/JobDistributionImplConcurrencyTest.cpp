@@ -123,7 +123,7 @@ constexpr std::chrono::milliseconds LoadedBound{100};
 #endif
 
 TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnClassifier) {
-    for (const std::string data : {fakeData({{"n", 3}}), std::string("corrupt")}) {
+    for (const std::string& data : {fakeData({{"n", 3}}), std::string("corrupt")}) {
         SCOPED_TRACE(data);
         restart();
         store("big", data);
@@ -131,19 +131,20 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         store("third", fakeData({{"n", 2}}));
         EXPECT_EQ(1, read("other", "n"));
         loadFile.hold(key("big"));
-        // The count and the address of the classifier got, or the failure.
-        const auto get = [&](const char* name) -> std::string {
+        // The count and the address of the classifier fetched, or the failure; read here, on
+        // the test's thread.
+        const auto outcome = [&](auto fetch) -> std::string {
             try {
-                const auto got = repository->get(key(name));
+                const auto got = fetch();
                 return std::to_string(fake(got->classifier()).count("n")) + " at " +
                        std::to_string(reinterpret_cast<std::uintptr_t>(got.get()));
             } catch (const classifier::ClassifierException& e) {
                 return e.what();
             }
         };
-        auto first = async([&] { return get("big"); });
+        auto first = async([&] { return repository->get(key("big")); });
         loadFile.awaitLoad();
-        auto second = async([&] { return get("BIG"); });
+        auto second = async([&] { return repository->get(key("BIG")); });
         auto creating = async([&] { return messageOf<ClassifierExistsException>([&] { repository->create(key("Big")); }); });
         auto loaded = async([&] { return read("other", "n"); });
         EXPECT_EQ(future_status::ready, loaded.wait_for(LoadedBound)) << "a loaded one waited";
@@ -154,10 +155,10 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         loadFile.release();
         EXPECT_EQ(1, loaded.get());
         EXPECT_EQ(2, cold.get());
-        const std::string got = first.get();
+        const std::string got = outcome([&] { return first.get(); });
         EXPECT_EQ(data == "corrupt" ? "Not fake data." : "3 at ", got.substr(0, data == "corrupt" ? 14 : 5));
-        EXPECT_EQ(got, second.get());
-        EXPECT_EQ(got, get("big"));
+        EXPECT_EQ(got, outcome([&] { return second.get(); }));
+        EXPECT_EQ(got, outcome([&] { return repository->get(key("big")); }));
         const std::string refused = creating.get();
         if (data != "corrupt") {
             EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.", refused);
