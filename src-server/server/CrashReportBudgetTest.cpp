@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/PlatformTestSupport.h"
@@ -15,13 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Errors of one kind differ only in the details a client causes (a connection's id and what
+// follows it); the kinds within one interval are bounded.
 TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
     CrashReportBudget budget;
-    const struct {
-        const char* message;
-        std::time_t at;
-        bool admitted;
-    } steps[] = {
+    const std::tuple<const char*, std::time_t, bool> steps[] = {
         {"An SocketException when running a connection with id 7. reset", 1000, true},
         {"An SocketException when running a connection with id 8. timeout", 1009, false},
         {"Out of memory.", 1009, true},
@@ -31,11 +30,7 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
         {"Out of memory.", 1018, false},
         {"Out of memory.", 1019, true},
     };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(std::string(step.message) + " at " + std::to_string(step.at));
-        EXPECT_EQ(step.admitted, budget.admitError(step.message, step.at));
-    }
-    // The kinds within one interval are bounded.
+    for (const auto& [message, at, admitted] : steps) EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
     CrashReportBudget full;
     for (std::size_t n = 0; n < CrashReportBudget::MaxKinds; ++n) {
         ASSERT_TRUE(full.admitError({'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
@@ -44,29 +39,25 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
     EXPECT_TRUE(full.admitError("one kind too many", 510));
 }
 
+// The oldest reports go until both the count and the byte bound hold; other files stay.
 TEST(CrashReportBudgetTest, OldestReportsGoFirstAndOtherFilesStay) {
     platform::testing::TempFolder folder;
     const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
     const auto report = [&](const std::string& name, int age, std::uintmax_t bytes = 6) {
         const fs::path path = folder.path() / name;
         std::ofstream(path) << "report";
-        fs::resize_file(path, bytes);
+        fs::resize_file(path, bytes);  // sparse: costs no disk
         fs::last_write_time(path, past - std::chrono::seconds(age));
         return path.string();
     };
-    // One report too large for the byte bound by itself, a sparse file that costs no disk.
     const std::string huge = report("dump_threadid_1_time_5.dmp", 5, CrashReportBudget::MaxBytes);
     const std::string oldest = report("dump_threadid_1_time_9.dmp", 9);
-    for (std::size_t n = 0; n + 2 < CrashReportBudget::MaxFiles; ++n) {
-        report("dump_threadid_2_time_" + std::to_string(n) + ".dmp", 0);
-    }
+    for (std::size_t n = 0; n + 2 < CrashReportBudget::MaxFiles; ++n) report("dump_threadid_2_time_" + std::to_string(n) + ".dmp", 0);
     report("quillmark.log", 100);
     report("dump_notes.txt", 100);
-
     EXPECT_EQ((std::vector<std::string>{oldest, huge}), CrashReportBudget::makeRoom(folder.path()));
     EXPECT_TRUE(CrashReportBudget::makeRoom(folder.path()).empty());
-    EXPECT_TRUE(fs::exists(folder.path() / "quillmark.log"));
-    EXPECT_TRUE(fs::exists(folder.path() / "dump_notes.txt"));
+    EXPECT_TRUE(fs::exists(folder.path() / "quillmark.log") && fs::exists(folder.path() / "dump_notes.txt"));
     EXPECT_TRUE(CrashReportBudget::makeRoom((folder.path() / "missing").string()).empty());
 }
 

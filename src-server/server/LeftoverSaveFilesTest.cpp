@@ -35,36 +35,32 @@ Names namesIn(const std::string& folder) {
     return names;
 }
 
-class FailingRemoveFile : public io::filesystem::RemoveFile {
-public:
-    void remove(const std::string& path) const override {
-        throw io::filesystem::RemoveFileException("cannot remove " + path);
-    }
+struct FailingRemoveFile : io::filesystem::RemoveFile {
+    void remove(const std::string& path) const override { throw io::filesystem::RemoveFileException("cannot remove " + path); }
 };
 
 // Save files of processes that are gone (or zombies) go, each logged; those of live processes,
 // other names, folders and what lies below them stay. A file that cannot be removed is an error
 // and the rest go on; a missing folder is no error.
 TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
-    io::filesystem::test::TempFolder folder;
-    const pid_t dead = exitedChild(false);
-    const pid_t zombie = exitedChild(true);
-    ASSERT_GT(dead, 0);
-    ASSERT_GT(zombie, 0);
-    const std::string gone = TemporarySaveName::make("spam.dat", dead, 3);
-    const std::string goneToo = TemporarySaveName::make("ham.dat", zombie, 18);
-    Names kept{TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
-               TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
-               "a.dat", "a.tmp-x-1", "a.tmp-" + std::to_string(dead)};
-    for (const std::string& name : kept) folder.write(name, "x");
-    folder.write(gone, "half a classifier");
-    folder.write(goneToo, "");
+    io::filesystem::test::TempFolder folder, failing;
+    const pid_t dead = exitedChild(false), zombie = exitedChild(true);
+    ASSERT_TRUE(dead > 0 && zombie > 0);
+    const Names gone{TemporarySaveName::make("spam.dat", dead, 3), TemporarySaveName::make("ham.dat", zombie, 18)};
     const std::string folderLike = TemporarySaveName::make("folder", dead, 1);
-    std::filesystem::create_directories(folder.path(folderLike) + "/" + gone);
-    kept.insert(folderLike);
-    io::filesystem::test::TempFolder failing;
-    failing.write(gone, "");
-    failing.write(goneToo, "");
+    const Names kept{TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
+                     TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
+                     "a.dat", "a.tmp-x-1", "a.tmp-" + std::to_string(dead), folderLike};
+    for (const std::string& name : kept) folder.write(name, "x");
+    std::filesystem::remove(folder.path(folderLike));
+    std::filesystem::create_directories(folder.path(folderLike) + "/" + *gone.begin());
+    Names removed, errors;
+    for (const std::string& name : gone) {
+        folder.write(name, "half a classifier");
+        failing.write(name, "");
+        removed.insert("Removed the leftover save file '" + folder.path(name) + "'.");
+        errors.insert("cannot remove " + failing.path(name));
+    }
 
     testing::RecordingLog log;
     const io::filesystem::RemoveFileImpl removeFile;
@@ -76,15 +72,12 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     ::waitpid(zombie, &status, 0);
 
     EXPECT_EQ(kept, namesIn(folder.path("")));
-    EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + gone));
-    EXPECT_EQ((Names{gone, goneToo}), namesIn(failing.path("")));
-    const std::vector<std::string> logged = log.texts("Log"), errors = log.texts("Error");
-    EXPECT_EQ((Names{"Removed the leftover save file '" + folder.path(gone) + "'.",
-                     "Removed the leftover save file '" + folder.path(goneToo) + "'."}),
-              Names(logged.begin(), logged.end()));
-    EXPECT_EQ((Names{"cannot remove " + failing.path(gone), "cannot remove " + failing.path(goneToo)}),
-              Names(errors.begin(), errors.end()));
-    EXPECT_EQ(4u, logged.size() + errors.size());
+    EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + *gone.begin()));
+    EXPECT_EQ(gone, namesIn(failing.path("")));
+    const std::vector<std::string> logged = log.texts("Log"), failed = log.texts("Error");
+    EXPECT_EQ(removed, Names(logged.begin(), logged.end()));
+    EXPECT_EQ(errors, Names(failed.begin(), failed.end()));
+    EXPECT_EQ(4u, log.entries().size());
 }
 
 }  // namespace

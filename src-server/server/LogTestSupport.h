@@ -15,13 +15,15 @@
 
 namespace norvale::quillmark::testing {
 
-// Keeps what was appended; can be told to fail or to run something from inside save.
+// Keeps what was appended, or, with `store`, stores files for real; can be told to fail or to run
+// something from inside save (on the saving thread).
 class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
-    void save(const std::string& path, std::string_view bytes,
-              io::filesystem::SaveMode mode) const override {
+    explicit RecordingSaveFile(bool store = false) : _store(store) {}
+    void save(const std::string& path, std::string_view bytes, io::filesystem::SaveMode mode) const override {
         if (onSave) onSave();
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        if (_store) return _real.save(path, bytes, mode);
         paths.push_back(path);
         modes.push_back(mode);
         content.append(bytes);
@@ -32,23 +34,9 @@ public:
     mutable std::vector<std::string> paths;
     mutable std::vector<io::filesystem::SaveMode> modes;
     mutable std::string content;
-};
-
-// Stores files for real until told to fail; can run something from inside save.
-class SwitchableSaveFile : public io::filesystem::SaveFile {
-public:
-    void save(const std::string& path, std::string_view bytes,
-              io::filesystem::SaveMode mode) const override {
-        if (onSave) onSave();
-        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        _real.save(path, bytes, mode);
-    }
-
-    const char* failWith = nullptr;
-    // Runs at the start of every save, on the saving thread.
-    std::function<void()> onSave;
 
 private:
+    const bool _store;
     io::filesystem::SaveFileImpl _real;
 };
 

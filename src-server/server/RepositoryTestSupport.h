@@ -156,40 +156,35 @@ struct FakeClassifierFactory : classifier::ClassifierFactory {
 };
 
 // Loads files through LoadFileImpl; `failure` (when set) runs first; while a path is held,
-// loads of it wait until release().
+// loads of it wait until release(), and awaitLoad() returns once one waits.
 class GatedLoadFile : public io::filesystem::LoadFile {
 public:
     std::string load(const std::string& path, std::uint64_t byteCount) const override {
         if (failure) failure();
-        {
-            std::unique_lock lock(_guard);
-            if (path == _held) {
-                ++_waiting;
-                _changed.notify_all();
-                _changed.wait(lock, [&] { return _held.empty(); });
-            }
-        }
+        std::unique_lock lock(_guard);
+        _waiting += path == _held ? 1 : 0;
+        _changed.notify_all();
+        _changed.wait(lock, [&] { return path != _held; });
+        lock.unlock();
         return _real.load(path, byteCount);
     }
-    void hold(const std::string& path) {
-        const std::lock_guard lock(_guard);
-        _held = path;
-        _waiting = 0;
-    }
-    // Returns once a load of the held path waits.
+    void hold(const std::string& path) { set(path, 0); }
     void awaitLoad() {
         std::unique_lock lock(_guard);
         _changed.wait(lock, [&] { return _waiting > 0; });
     }
-    void release() {
-        const std::lock_guard lock(_guard);
-        _held.clear();
-        _changed.notify_all();
-    }
+    void release() { set("", _waiting); }
 
     std::function<void()> failure;
 
 private:
+    void set(const std::string& held, int waiting) {
+        const std::lock_guard lock(_guard);
+        _held = held;
+        _waiting = waiting;
+        _changed.notify_all();
+    }
+
     io::filesystem::LoadFileImpl _real;
     mutable std::mutex _guard;
     mutable std::condition_variable _changed;
@@ -238,7 +233,7 @@ public:
     const std::string locks = folder.path("locks");
     MemoryAccount memory;
     GatedLoadFile loadFile;
-    SwitchableSaveFile saveFile;
+    RecordingSaveFile saveFile{true};
     Metrics metrics;
     std::unique_ptr<JobDistributionImpl> repository;
 

@@ -19,24 +19,10 @@ namespace {
 
 using namespace test;
 namespace fs = std::filesystem;
-
 using Files = std::map<std::string, std::string>;
-
-// What one run of the request left: its answer or bad_alloc, and whether it reached the
-// allocation made to fail.
-struct Outcome {
-    std::string answer;
-    bool outOfMemory = false;
-    bool failed = false;
-};
 
 class XmlClassifierAllocationTest : public StorageFixture {
 protected:
-    XmlClassifierAllocationTest() {
-        createSpam();
-        _snapshot = stored();
-    }
-
     Files stored() const {
         Files found;
         for (const auto& entry : fs::directory_iterator(root)) {
@@ -44,139 +30,91 @@ protected:
         }
         return found;
     }
-
-    // The classifier folder as it was after set-up, and a repository that has loaded nothing.
-    std::unique_ptr<JobDistributionImpl> restore() {
+    // The classifier folder as `files` has it, and a repository that has loaded nothing.
+    std::unique_ptr<JobDistributionImpl> restore(const Files& content) {
         for (const auto& entry : fs::directory_iterator(root)) fs::remove(entry.path());
-        for (const auto& [name, bytes] : _snapshot) std::ofstream(root + "/" + name, std::ios::binary) << bytes;
+        for (const auto& [name, bytes] : content) std::ofstream(root + "/" + name, std::ios::binary) << bytes;
         return files.make();
     }
-
-    // Runs the request with allocation allowed + 1 failing (allowed -1: none fails); with
+    // The answer with allocation allowed + 1 failing (-1: none fails), "" for bad_alloc; with
     // `once`, the allocations after it succeed again.
-    Outcome runFailing(JobDistribution& classifiers, const std::string& body, long allowed, bool once) {
-        const std::string document = request(body);
-        Outcome outcome;
+    std::string runFailing(JobDistribution& classifiers, const std::string& body, long allowed, bool once) {
         allocationsMade = 0;
         allocationsFailed = 0;
         try {
             if (once) {
                 const FailOnceAfter failing(allowed);
-                outcome.answer = process(document, false, &classifiers);
-            } else {
-                const FailAfter failing(allowed);
-                outcome.answer = process(document, false, &classifiers);
+                return process(request(body), false, &classifiers);
             }
+            const FailAfter failing(allowed);
+            return process(request(body), false, &classifiers);
         } catch (const std::bad_alloc&) {
-            outcome.outOfMemory = true;
+            return "";
         }
-        outcome.failed = allocationsFailed > 0;
-        return outcome;
     }
-
-    std::string informationIn(JobDistribution& classifiers, const std::string& name) {
-        return process(request(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\""))),
-                       false, &classifiers);
-    }
-
-    Files _snapshot;
 };
 
-bool wellFormed(const std::string& text) {
-    try {
-        xml::Document().loadFromMemory(text);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-struct WriteRequest {
-    const char* what;
-    const char* classifier;
-    std::string body;
-};
-
-// An answer is an error document saying the server ran out of memory; where process gives up
-// with bad_alloc, its connection sends that document. A failure after the commit (only the
-// success document is left to build) leaves the committed state; any other leaves everything as
-// it was. When every allocation after the failing one fails too, a classifier created by the
-// request cannot always be taken out of memory again (it never reaches the disk).
+// An answer is a well-formed error document saying the server ran out of memory; where process
+// gives up with bad_alloc, its connection sends that document. A failure after the commit (only
+// the success document is left to build) leaves the committed state; any other leaves
+// everything as it was. When every allocation after the failing one fails too, a classifier
+// created by the request cannot always be taken out of memory again (it never reaches the disk).
 TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothing) {
-    const std::string trainText = "cheap offer for the meeting on monday buy now pills";
-    const WriteRequest requests[] = {
-        {"a new classifier", "Fresh",
-         texts(text("t", trainText)) +
-             writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"x\"") +
-                                     call("addClass", "w3", "className=\"y\"") +
-                                     call("train", "w4", "className=\"x\" textId=\"t\"") +
-                                     call("train", "w5", "className=\"y\" textId=\"t\""))},
-        {"a stored classifier loaded by the request", "Spam",
-         texts(text("t", trainText)) +
-             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
-                                    call("addClass", "w2", "className=\"third\"") +
-                                    call("untrain", "w3", "className=\"good\" textId=\"t\""))},
-        {"training in place on a stored classifier", "Spam",
-         texts(text("t", trainText) + text("u", "meeting notes for monday")) +
-             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
-                                    call("untrain", "w2", "className=\"good\" textId=\"u\""))},
+    createSpam();
+    const Files snapshot = stored();
+    const std::string trainText = texts(text("t", "cheap offer for the meeting on monday buy now pills"));
+    const std::pair<const char*, std::string> requests[] = {
+        {"Fresh", trainText + writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"x\"") +
+                                                      call("addClass", "w3", "className=\"y\"") +
+                                                      call("train", "w4", "className=\"x\" textId=\"t\"") +
+                                                      call("train", "w5", "className=\"y\" textId=\"t\""))},
+        {"Spam", trainText + writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+                                                    call("addClass", "w2", "className=\"third\"") +
+                                                    call("untrain", "w3", "className=\"good\" textId=\"t\""))},
+        // Training in place, with its undo log.
+        {"Spam", texts(text("t", "cheap offer for the meeting on monday buy now pills") +
+                       text("u", "meeting notes for monday")) +
+                     writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+                                            call("untrain", "w2", "className=\"good\" textId=\"u\""))},
     };
     for (const bool once : {true, false}) {
-        for (const WriteRequest& r : requests) {
-            SCOPED_TRACE(std::string(r.what) + (once ? ", one allocation fails" : ", all fail"));
-            std::unique_ptr<JobDistributionImpl> classifiers = restore();
-            const std::string before = informationIn(*classifiers, r.classifier);
-            classifiers = restore();
-            ASSERT_EQ(2000, statusOf(runFailing(*classifiers, r.body, -1, once).answer));
+        for (const auto& [name, body] : requests) {
+            SCOPED_TRACE(std::string(name) + (once ? ", one allocation fails" : ", all fail"));
+            const std::string before = information(name, restore(snapshot).get());
+            std::unique_ptr<JobDistributionImpl> classifiers = restore(snapshot);
+            ASSERT_EQ(2000, statusOf(runFailing(*classifiers, body, -1, once)));
             const long needed = allocationsMade;
-            const std::string committed = informationIn(*classifiers, r.classifier);
+            const std::string committed = information(name, classifiers.get());
             const Files committedFiles = stored();
             ASSERT_NE(before, committed);
             ASSERT_GT(needed, 10);
-
-            int answered = 0;
-            int afterCommit = 0;
-            int leftInMemory = 0;
             for (long n = 1; n <= needed; ++n) {
                 SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(needed));
-                classifiers = restore();
-                const Outcome outcome = runFailing(*classifiers, r.body, n - 1, once);
-                if (!outcome.failed) {
-                    // This run needed fewer allocations than the counted one (names of
-                    // temporary files grow by a digit now and then).
-                    EXPECT_EQ(2000, statusOf(outcome.answer));
+                classifiers = restore(snapshot);
+                const std::string answer = runFailing(*classifiers, body, n - 1, once);
+                if (allocationsFailed == 0) {
+                    // Fewer allocations than counted (names of temporary files grow a digit).
+                    EXPECT_EQ(2000, statusOf(answer));
                     continue;
                 }
-                if (!outcome.outOfMemory && statusOf(outcome.answer) == 2000) {
+                if (!answer.empty() && statusOf(answer) == 2000) {
                     // Compaction after the commit may fail: the lanes are read uncompacted.
-                    EXPECT_EQ(committed, informationIn(*classifiers, r.classifier));
+                    EXPECT_EQ(committed, information(name, classifiers.get()));
                     EXPECT_TRUE(stored() == committedFiles);
                     continue;
                 }
-                if (!outcome.outOfMemory) {
-                    ++answered;
-                    EXPECT_TRUE(wellFormed(outcome.answer)) << outcome.answer;
-                    EXPECT_EQ(5030, statusOf(outcome.answer)) << outcome.answer;
+                if (!answer.empty()) {
+                    EXPECT_NO_THROW(xml::Document().loadFromMemory(answer)) << answer;
+                    EXPECT_EQ(5030, statusOf(answer)) << answer;
                 }
-                const std::string after = informationIn(*classifiers, r.classifier);
+                const std::string after = information(name, classifiers.get());
                 if (after == committed && stored() == committedFiles) {
-                    ++afterCommit;
-                    EXPECT_TRUE(outcome.outOfMemory);
+                    EXPECT_EQ("", answer) << "only the success document was left to build";
                     continue;
                 }
-                EXPECT_TRUE(stored() == _snapshot);
-                if (!once && statusOf(before) == 4000 && statusOf(after) == 2000) {
-                    ++leftInMemory;
-                    continue;
-                }
+                EXPECT_TRUE(stored() == snapshot);
+                if (!once && statusOf(before) == 4000 && statusOf(after) == 2000) continue;
                 EXPECT_EQ(before, after);
-            }
-            std::printf("%s, %s: %ld allocations, %d answered, %d after the commit, %d left in "
-                        "memory\n",
-                        r.what, once ? "one fails" : "all fail", needed, answered, afterCommit,
-                        leftInMemory);
-            if (once) {
-                EXPECT_EQ(0, leftInMemory);
             }
         }
     }

@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <future>
-#include <thread>
 
 #include "server/XmlClassifierTestSupport.h"
 
@@ -15,50 +12,28 @@ namespace norvale::quillmark {
 namespace {
 
 using namespace test;
-
 using XmlClassifierConcurrencyTest = StorageFixture;
 
 TEST_F(XmlClassifierConcurrencyTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
     createSpam();
-    std::promise<void> saving;
-    std::promise<void> release;
+    std::promise<void> saving, release;
     std::shared_future<void> released = release.get_future().share();
     files.saveFile.onSave = [&saving, released] {
         saving.set_value();
         released.wait();
     };
-
-    std::string written;
-    std::thread writer([&] {
-        written = run(writeCalls("Spam", call("addClass", "a", "className=\"late\"")));
-    });
-    // The writer now holds the classifier's writer lock inside its commit.
+    auto written = std::async(std::launch::async, [&] { return run(writeCalls("Spam", call("addClass", "a", "className=\"late\""))); });
+    // The writer now holds the classifier's writer lock inside its commit; both kinds of read
+    // call wait for it.
     saving.get_future().wait();
-
-    // Both kinds of read call: getInformation and classify.
-    std::atomic<int> readsDone{0};
-    std::string read;
-    std::string classified;
-    std::thread reader([&] {
-        read = information();
-        ++readsDone;
-    });
-    std::thread classifier([&] {
-        classified = run(texts(text("t", "cheap pills")) +
-                         readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\"")));
-        ++readsDone;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(0, readsDone.load()) << "a read call did not wait for the write sequence";
-
+    auto read = std::async(std::launch::async, [&] { return information(); });
+    auto classified = std::async(std::launch::async, [&] { return run(texts(text("t", "cheap pills")) + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\""))); });
+    EXPECT_EQ(std::future_status::timeout, read.wait_for(std::chrono::milliseconds(100)));
+    EXPECT_EQ(std::future_status::timeout, classified.wait_for(std::chrono::milliseconds(0)));
     release.set_value();
-    writer.join();
-    reader.join();
-    classifier.join();
-    EXPECT_EQ(2000, statusOf(written)) << written;
-    EXPECT_EQ(2000, statusOf(classified)) << classified;
-    EXPECT_EQ(2000, statusOf(read)) << read;
-    EXPECT_NE(std::string::npos, read.find("<classInformation className=\"late\">")) << read;
+    EXPECT_EQ(2000, statusOf(written.get()));
+    EXPECT_EQ(2000, statusOf(classified.get()));
+    EXPECT_NE(std::string::npos, read.get().find("<classInformation className=\"late\">"));
 }
 
 }  // namespace

@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,14 +26,7 @@
 
 namespace norvale::quillmark::test {
 
-using testing::call;
-using testing::readCalls;
-using testing::RecordingLog;
-using testing::request;
-using testing::statusOf;
-using testing::text;
-using testing::texts;
-using testing::writeCalls;
+using namespace testing;
 
 // Every hook it makes appends the requests it is given to one list.
 class RecordingHookFactory : public XmlHookFactory {
@@ -54,7 +46,6 @@ private:
         }
         const RecordingHookFactory* factory;
     };
-
     mutable std::mutex _mutex;
     mutable std::vector<std::string> _saved;  // guarded by _mutex
 };
@@ -64,15 +55,11 @@ inline std::string messageOf(const std::string& document) {
     const std::size_t start = document.find("\">", document.find("<status "));
     const std::size_t end = document.rfind("\t</status>");
     if (start == std::string::npos || end == std::string::npos || end < start) return "";
-    static const std::pair<std::string_view, char> Entities[] = {
-        {"&quot;", '"'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}};
-    std::string message;
-    for (std::size_t at = start + 2; at < end;) {
-        const auto entity = std::find_if(std::begin(Entities), std::end(Entities), [&](const auto& e) {
-            return document.compare(at, e.first.size(), e.first) == 0;
-        });
-        message += entity == std::end(Entities) ? document[at] : entity->second;
-        at += entity == std::end(Entities) ? 1 : entity->first.size();
+    std::string message = document.substr(start + 2, end - start - 2);
+    for (const auto& [entity, plain] : {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
+        for (std::size_t at = 0; (at = message.find(entity, at)) != std::string::npos; ++at) {
+            message.replace(at, std::strlen(entity), plain);
+        }
     }
     return message;
 }
@@ -99,30 +86,26 @@ protected:
         xml::Document schema;
         schema.loadFromMemory(
             "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
-            xml::test::RequestNamespace +
+            RequestNamespace +
             "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
             "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
             "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType>"
             "</xs:element></xs:schema>");
-        _lax.add(xml::test::RequestNamespace, schema);
+        _lax.add(RequestNamespace, schema);
     }
 
-    std::string process(const std::string& document, bool lax = false,
-                        JobDistribution* classifiers = nullptr) {
-        XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(),
-                               &_responses, &_errors, hooks.create(), lax ? &_lax : &_strict,
-                               xml::test::RequestNamespace, files.root, &log, &files.metrics);
+    std::string process(const std::string& document, bool lax = false, JobDistribution* classifiers = nullptr) {
+        XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(), &_responses,
+                               &_errors, hooks.create(), lax ? &_lax : &_strict, RequestNamespace,
+                               files.root, &log, &files.metrics);
         return executor.process(document);
     }
     std::string run(const std::string& body, bool lax = false) { return process(request(body), lax); }
-    // The answer to `body` of a server started anew on the same classifier files.
-    std::string runAfterRestart(const std::string& body) {
-        return process(request(body), false, files.make().get());
+    std::string information(const std::string& name = "Spam", JobDistribution* classifiers = nullptr) {
+        return process(informationRequest(name), false, classifiers);
     }
-    std::string information(const std::string& name = "Spam") {
-        return run(readCalls(call("getInformation", "i", "classifierName=\"" + name + "\"")));
-    }
-    std::string file(const std::string& name) const { return files.key(name); }
+    // What a server started anew on the same classifier files answers about Spam.
+    std::string informationAfterRestart() { return information("Spam", files.make().get()); }
 
     // Spam with the classes bad and good, one text trained into each.
     std::string createSpam() {
@@ -136,14 +119,13 @@ protected:
         return response;
     }
 
-    testing::TempRepository files;
+    TempRepository files;
     const std::string& root = files.root;
     RecordingLog log;
     RecordingHookFactory hooks;
 
 private:
-    xml::SchemaCache _strict;
-    xml::SchemaCache _lax;
+    xml::SchemaCache _strict, _lax;
     ResponseFactoryImpl _responses{"urn:quillmark:test:response"};
     ErrorResponseFactoryImpl _errors{"urn:quillmark:test:response", "1.00"};
 };
