@@ -1,26 +1,30 @@
 #include "io/filesystem/SaveFileImpl.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
+#include "io/filesystem/TemporarySaveName.h"
 
 namespace {
 
 using io::filesystem::SaveMode;
-using io::filesystem::test::expectedTail;
+using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
+using io::filesystem::test::expectedTail;
 
 class SaveFileImplTest : public testing::Test {
 protected:
@@ -129,6 +133,20 @@ TEST_F(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
     _save.save(path, "after", SaveMode::Replace);
     EXPECT_EQ("after", TempFolder::read(path));
     RecordProperty("roundsEndingWithNewContent", sawNew);
+}
+
+// The temporary name of a save names the saving process; look-alikes name nobody.
+TEST(TemporarySaveNameTest, OwnerReadsBackWhatMakeWrote) {
+    EXPECT_EQ("/root/spam.dat.tmp-4321-7", TemporarySaveName::make("/root/spam.dat", 4321, 7));
+    EXPECT_EQ(std::optional<pid_t>(4321), TemporarySaveName::owner("spam.dat.tmp-4321-7"));
+    EXPECT_EQ(std::optional<pid_t>(12),
+              TemporarySaveName::owner("a.tmp-3-4.tmp-12-18446744073709551615"));
+    for (const char* name :
+         {"a.dat", "a.tmp-12", "a.tmp-12-", "a.tmp--12-1", "a.tmp-x-1", "a.tmp-1-x", "a.tmp-1-2-3",
+          "a.tmp-+1-2", "a.tmp-1-+2", "a.tmp-0-1", "a.tmp-99999999999-1", "a.tmp-1-2 ", ".tmp-12-1",
+          "a.TMP-12-1", "a_tmp-12-1", "a.tmp-12-99999999999999999999"}) {
+        EXPECT_EQ(std::nullopt, TemporarySaveName::owner(name)) << name;
+    }
 }
 
 }  // namespace

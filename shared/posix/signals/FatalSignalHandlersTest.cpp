@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "platform/PlatformTestSupport.h"
 #include "platform/errorresources/SystemErrorText.h"
@@ -116,7 +118,15 @@ TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsReportedOnTheConsoleAn
     EXPECT_NE(std::string::npos, report.find("\nThread name: Crasher\n"));
     EXPECT_NE(std::string::npos,
               report.find("Fatal signal: SIGSEGV (11), code 1, address 0x0\nDescribed 3221225477"));
-    EXPECT_NE(std::string::npos, report.find("/proc/self/maps:\n"));
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nTime: [A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} "
+                                                     "[0-9:]{8} [0-9]{4}\n")));
+    // The backtrace holds at least the crashing function and the frames above it.
+    const auto backtrace = report.find("Backtrace of the thread:\n");
+    const auto status = report.find("\n/proc/self/status:\nName:");
+    const auto maps = report.find("\n/proc/self/maps:\n");
+    ASSERT_TRUE(backtrace < status && status < maps && maps != std::string::npos) << report;
+    EXPECT_GT(std::count(report.begin() + backtrace, report.begin() + status, '\n'), 3);
+    EXPECT_NE(std::string::npos, report.find("PosixSignalsTest", maps));
 }
 
 // Only an alternate stack lets the handler run once the thread's own stack is used up.

@@ -1,7 +1,8 @@
 #include "posix/signals/StopSignals.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,8 +10,11 @@
 
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "posix/signals/HangUpSignal.h"
 
 namespace {
+
+using posix::signals::HangUpSignal;
 
 // An event that counts how often it was set.
 class CountingEvent : public platform::event::Event {
@@ -55,6 +59,34 @@ TEST(StopSignalsTest, SignalsSetTheStopEventWhileInstalled) {
         EXPECT_TRUE(event.reaches(4));
     }
     signal(SIGTERM, SIG_DFL);
+}
+
+class CountingTarget : public posix::signals::ReopenRequest {
+public:
+    void requestReopen() noexcept override { ++requests; }
+    std::atomic<int> requests{0};
+};
+
+// SIGHUP reaches the target instead of ending the process; afterwards the disposition that was
+// there before (here: ignore) is back, and the signal no longer reaches the target.
+TEST(HangUpSignalTest, SignalReachesTheTargetWhileInstalled) {
+    struct sigaction ignore {
+    }, before{}, after{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(0, ::sigaction(SIGHUP, &ignore, &before));
+    CountingTarget target;
+    {
+        HangUpSignal hangUp(&target);
+        ASSERT_EQ(0, ::raise(SIGHUP));
+        ASSERT_EQ(0, ::raise(SIGHUP));
+        EXPECT_EQ(2, target.requests.load());
+    }
+    ASSERT_EQ(0, ::sigaction(SIGHUP, nullptr, &after));
+    EXPECT_EQ(SIG_IGN, after.sa_handler);
+    ASSERT_EQ(0, ::raise(SIGHUP));  // ignored: the test process goes on
+    EXPECT_EQ(2, target.requests.load());
+    ASSERT_EQ(0, ::sigaction(SIGHUP, &before, nullptr));
 }
 
 }  // namespace

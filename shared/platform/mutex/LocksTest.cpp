@@ -1,3 +1,4 @@
+// Who waits for whom: the event, the mutex, the reader-writer lock and the named file lock.
 #include "platform/mutex/NamedMutexImpl.h"
 
 #include <fcntl.h>
@@ -10,21 +11,100 @@
 
 #include <cerrno>
 #include <fstream>
+#include <functional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-#include <string>
 
 #include "platform/PlatformTestSupport.h"
+#include "platform/event/EventImpl.h"
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/MutexException.h"
+#include "platform/mutex/MutexImpl.h"
+#include "platform/mutex/ReaderAutoLock.h"
+#include "platform/mutex/ReaderWriterLockImpl.h"
+#include "platform/mutex/WriterAutoLock.h"
 
 namespace {
 
 using platform::mutex::AutoLock;
 using platform::mutex::MutexException;
+using platform::mutex::MutexImpl;
 using platform::mutex::NamedMutexImpl;
+using platform::mutex::ReaderAutoLock;
+using platform::mutex::ReaderWriterLockImpl;
+using platform::mutex::WriterAutoLock;
 using platform::testing::Background;
+
+// A manual-reset event releases every waiter and stays set until reset. (The auto-reset event
+// is the token of the reader-writer lock and tested there.)
+TEST(EventImplTest, ManualResetReleasesEveryWaiterUntilReset) {
+    platform::event::EventImpl event;
+    Background first([&] { event.wait(); });
+    Background second([&] { event.wait(); });
+    EXPECT_TRUE(first.stillBlocked());
+    event.set();
+    EXPECT_TRUE(first.finishesWithin());
+    EXPECT_TRUE(second.finishesWithin());
+    event.wait();
+    event.reset();
+    Background third([&] { event.wait(); });
+    EXPECT_TRUE(third.stillBlocked());
+    event.set();
+}
+
+// The owner may lock again and releases after the last unlock; nobody else may unlock; a scope
+// lock releases when an exception leaves its scope.
+TEST(MutexImplTest, OnlyTheOwnersLastUnlockReleases) {
+    MutexImpl mutex;
+    EXPECT_THROW(mutex.unlock(), MutexException);
+    mutex.lock();
+    mutex.lock();
+    mutex.unlock();
+    std::thread([&] { EXPECT_THROW(mutex.unlock(), MutexException); }).join();
+    {
+        Background other([&] { AutoLock lock(&mutex); });
+        EXPECT_TRUE(other.stillBlocked());
+        mutex.unlock();
+        EXPECT_TRUE(other.finishesWithin());
+    }
+    try {
+        AutoLock lock(&mutex);
+        throw MutexException("leaving");
+    } catch (const MutexException&) {
+    }
+    Background other([&] { AutoLock lock(&mutex); });
+    EXPECT_TRUE(other.finishesWithin());
+}
+
+// Readers share the lock; a writer waits for the last reader and excludes readers and writers.
+TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter) {
+    ReaderWriterLockImpl lock;
+    lock.reader()->lock();
+    lock.reader()->lock();
+    {
+        Background reader([&] { ReaderAutoLock held(&lock); });
+        EXPECT_TRUE(reader.finishesWithin());
+    }
+    {
+        Background writer([&] { WriterAutoLock held(&lock); });
+        EXPECT_TRUE(writer.stillBlocked());
+        lock.reader()->unlock();
+        EXPECT_TRUE(writer.stillBlocked());
+        lock.reader()->unlock();
+        EXPECT_TRUE(writer.finishesWithin());
+    }
+    const std::function<void()> others[] = {[&] { ReaderAutoLock held(&lock); },
+                                            [&] { WriterAutoLock held(&lock); }};
+    for (const auto& other : others) {
+        lock.writer()->lock();
+        Background waiter(other);
+        EXPECT_TRUE(waiter.stillBlocked());
+        lock.writer()->unlock();
+        EXPECT_TRUE(waiter.finishesWithin());
+    }
+}
 
 constexpr const char* Name = ".:classifiers::spam.dat";
 
