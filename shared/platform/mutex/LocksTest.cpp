@@ -54,30 +54,6 @@ TEST(EventImplTest, ManualResetReleasesEveryWaiterUntilReset) {
     event.set();
 }
 
-// The owner may lock again and releases after the last unlock; nobody else may unlock; a scope
-// lock releases when an exception leaves its scope.
-TEST(MutexImplTest, OnlyTheOwnersLastUnlockReleases) {
-    MutexImpl mutex;
-    EXPECT_THROW(mutex.unlock(), MutexException);
-    mutex.lock();
-    mutex.lock();
-    mutex.unlock();
-    std::thread([&] { EXPECT_THROW(mutex.unlock(), MutexException); }).join();
-    {
-        Background other([&] { AutoLock lock(&mutex); });
-        EXPECT_TRUE(other.stillBlocked());
-        mutex.unlock();
-        EXPECT_TRUE(other.finishesWithin());
-    }
-    try {
-        AutoLock lock(&mutex);
-        throw MutexException("leaving");
-    } catch (const MutexException&) {
-    }
-    Background other([&] { AutoLock lock(&mutex); });
-    EXPECT_TRUE(other.finishesWithin());
-}
-
 // Readers share the lock; a writer waits for the last reader and excludes readers and writers.
 TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter) {
     ReaderWriterLockImpl lock;
@@ -152,36 +128,46 @@ TEST_F(NamedMutexImplTest, WaitsForAnotherProcessAndIsFreedWhenThatProcessIsKill
     AutoLock lock(&mutex);
 }
 
-// Threads exclude each other whether they share one object or hold their own.
-TEST_F(NamedMutexImplTest, ExcludesOtherThreads) {
-    NamedMutexImpl first(_folder.path().string(), Name);
-    NamedMutexImpl second(_folder.path().string(), Name);
-    for (NamedMutexImpl* other : {&first, &second}) {
+// The holder may lock again and releases after its last unlock; nobody else may unlock; other
+// threads wait, whether they share the object or (named lock) hold their own. A scope lock
+// releases when an exception leaves its scope.
+TEST_F(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
+    MutexImpl plain;
+    NamedMutexImpl named(_folder.path().string(), Name);
+    NamedMutexImpl namedOther(_folder.path().string(), Name);
+    const struct {
+        const char* what;
+        platform::mutex::Mutex* held;
+        platform::mutex::Mutex* other;
+    } cases[] = {{"mutex", &plain, &plain},
+                 {"named, one object", &named, &named},
+                 {"named, two objects", &named, &namedOther}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_THROW(c.held->unlock(), MutexException);
+        c.held->lock();
+        c.held->lock();
+        c.held->unlock();
+        std::thread([&] { EXPECT_THROW(c.held->unlock(), MutexException); }).join();
         std::atomic<bool> released{false};
-        first.lock();
         Background waiter([&] {
-            AutoLock lock(other);
+            AutoLock lock(c.other);
             EXPECT_TRUE(released.load());
         });
         EXPECT_TRUE(waiter.stillBlocked());
+        EXPECT_EQ(c.held == &named, heldElsewhere());
         released.store(true);
-        first.unlock();
+        c.held->unlock();
         EXPECT_TRUE(waiter.finishesWithin());
     }
     EXPECT_FALSE(heldElsewhere());
-}
-
-// The holder may lock again and releases after the last unlock; nobody else may unlock.
-TEST_F(NamedMutexImplTest, OnlyTheLastUnlockOfTheHolderReleases) {
-    NamedMutexImpl mutex(_folder.path().string(), Name);
-    mutex.lock();
-    mutex.lock();
-    mutex.unlock();
-    EXPECT_TRUE(heldElsewhere());
-    std::thread([&] { EXPECT_THROW(mutex.unlock(), MutexException); }).join();
-    EXPECT_TRUE(heldElsewhere());
-    mutex.unlock();
-    EXPECT_FALSE(heldElsewhere());
+    try {
+        AutoLock lock(&plain);
+        throw MutexException("leaving");
+    } catch (const MutexException&) {
+    }
+    Background other([&] { AutoLock lock(&plain); });
+    EXPECT_TRUE(other.finishesWithin());
 }
 
 // A lock file that cannot be opened fails the lock, and nothing is held afterwards.

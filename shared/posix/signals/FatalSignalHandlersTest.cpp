@@ -20,21 +20,14 @@ namespace {
 namespace fs = std::filesystem;
 using posix::signals::FatalSignalHandlers;
 
-class FakeLog : public posix::signals::FatalSignalLog {
-public:
-    FakeLog(std::string file, std::string folder)
-        : _file(std::move(file)), _folder(std::move(folder)) {}
+struct FakeLog : posix::signals::FatalSignalLog {
     bool errorsToConsole() const noexcept override { return true; }
     bool errorsToFile() const noexcept override { return true; }
-    const char* logFilePath() const noexcept override { return _file.c_str(); }
-    const char* dumpFolder() const noexcept override { return _folder.c_str(); }
+    const char* logFilePath() const noexcept override { return file.c_str(); }
+    const char* dumpFolder() const noexcept override { return folder.c_str(); }
     const char* consoleErrorPrefix() const noexcept override { return prefix; }
-
+    std::string file, folder;
     const char* prefix = "";
-
-private:
-    std::string _file;
-    std::string _folder;
 };
 
 class FakeMapper : public platform::thread::SehExceptionMapper {
@@ -97,7 +90,11 @@ protected:
     }
 
     platform::testing::TempFolder _folder;
-    FakeLog _log{(_folder.path() / "log.txt").string(), _folder.path().string() + "/"};
+    FakeLog _log;
+    void SetUp() override {
+        _log.file = (_folder.path() / "log.txt").string();
+        _log.folder = _folder.path().string() + "/";
+    }
     FakeMapper _mapper;
 };
 
@@ -140,10 +137,10 @@ TEST_F(FatalSignalHandlersTest, StackOverflowInAThreadIsStillReported) {
 TEST_F(FatalSignalHandlersTest, UncreatableReportIsExplainedInTheLine) {
     std::ofstream(_folder.path() / "plain") << "x";
     const std::string folder = (_folder.path() / "plain").string() + "/";
-    FakeLog log((_folder.path() / "log.txt").string(), folder);
+    _log.folder = folder;
     EXPECT_EXIT(
         {
-            FatalSignalHandlers handlers(&_mapper, &log);
+            FatalSignalHandlers handlers(&_mapper, &_log);
             dereferenceNull();
         },
         ::testing::KilledBySignal(SIGSEGV), "");

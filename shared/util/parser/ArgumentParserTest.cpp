@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "testing/MessageOf.h"
+
 namespace {
 
+using norvale::quillmark::testing::messageOf;
 using util::parser::ArgumentParser;
 using util::parser::IllegalArgumentException;
 
@@ -34,26 +37,15 @@ TEST(ArgumentParserTest, ParsesFlagsAndNamesWhatIsWrong) {
         {{"-a", "x"}, "No arguments for the flag -a are allowed"},  // before "-config"'s absence
     };
     for (const auto& [words, message] : cases) {
-        try {
-            parser.parse(words);
-            ADD_FAILURE() << message;
-        } catch (const IllegalArgumentException& e) {
-            EXPECT_EQ(message, e.what());
-        }
+        EXPECT_EQ(message, messageOf<IllegalArgumentException>([&] { parser.parse(words); }));
     }
     parser.parse({"-config", "c.xml", "-pair", "a", "b"});
     EXPECT_FALSE(parser.isParsed("-quiet"));
     EXPECT_EQ("c.xml", parser.getArgument("-config"));
-    for (const auto& [flag, message] :
-         {std::pair{"-quiet", "The flag: -quiet was not parsed"},
-          std::pair{"-pair", "The flag: -pair has multiple arguments."}}) {
-        try {
-            parser.getArgument(flag);
-            ADD_FAILURE() << message;
-        } catch (const IllegalArgumentException& e) {
-            EXPECT_EQ(std::string(message), e.what());
-        }
-    }
+    EXPECT_EQ("The flag: -quiet was not parsed",
+              messageOf<IllegalArgumentException>([&] { parser.getArgument("-quiet"); }));
+    EXPECT_EQ("The flag: -pair has multiple arguments.",
+              messageOf<IllegalArgumentException>([&] { parser.getArgument("-pair"); }));
 }
 
 }  // namespace
