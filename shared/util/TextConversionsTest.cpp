@@ -1,4 +1,5 @@
-// Conversions of text: numbers, Base64, case folding and XML escaping.
+// Conversions of text (numbers, Base64, case folding, XML escaping), the command-line parser and
+// the exception that carries every message.
 #include "util/NumberParser.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +10,19 @@
 #include <utility>
 #include <vector>
 
+#include "exceptions/Exception.h"
+#include "testing/MessageOf.h"
 #include "util/Base64DecoderImpl.h"
 #include "util/Base64EncoderImpl.h"
 #include "util/EscapeXml.h"
 #include "util/StringHelper.h"
+#include "util/parser/ArgumentParser.h"
 
 namespace {
+
+using norvale::quillmark::testing::messageOf;
+using util::parser::ArgumentParser;
+using util::parser::IllegalArgumentException;
 
 // The value, or the message of the NumberFormatException.
 template <class Parse>
@@ -88,6 +96,53 @@ TEST(StringHelperTest, FoldingEscapingAndNarrowing) {
     EXPECT_EQ("a &amp; b &quot;c&quot; &lt;d&gt; it's &amp;amp;",
               util::escapeXml("a & b \"c\" <d> it's &amp;"));
     EXPECT_EQ(std::string("\0\x01\xC3\xA9\xFF", 5), util::escapeXml(std::string("\0\x01\xC3\xA9\xFF", 5)));
+}
+
+// The flag set of the server's console mode plus a flag that takes up to two arguments. Each
+// parse starts afresh; the texts are those the console shows for a wrong command line that the
+// start-up tests do not reach, and flags are checked in name order.
+TEST(ArgumentParserTest, ParsesFlagsAndNamesWhatIsWrong) {
+    ArgumentParser parser('-');
+    parser.addFlag("-config", 1, 1, false);
+    parser.addFlag("-quiet", 0, 0, true);
+    parser.addFlag("-pair", 0, 2, true);
+    parser.addFlag("-a", 0, 0, true);
+    EXPECT_THROW(parser.addFlag("-config", 0, 0, true), IllegalArgumentException);
+    EXPECT_THROW(parser.addFlag("-range", 2, 1, true), util::parser::RuntimeException);
+    const char* argv[] = {"-quiet", "-config", "config.xml", "-pair", "a", "b"};
+    parser.parse(6, argv);
+    EXPECT_TRUE(parser.isParsed("-quiet"));
+    EXPECT_EQ("config.xml", parser.getArgument("-config"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-config", "", "x"}, "The empty string is not a flag or an argument."},
+        {{"config.xml", "-config"}, "The argument line should start with a flag"},
+        {{"-config", "a.xml", "b.xml"},
+         "Too many arguments for the flag -config. No more than 1 arguments allowed"},
+        {{"-config", "a.xml", "-quiet", "loud"}, "No arguments for the flag -quiet are allowed"},
+        {{"-a", "x"}, "No arguments for the flag -a are allowed"},  // before "-config"'s absence
+    };
+    for (const auto& [words, message] : cases) {
+        EXPECT_EQ(message, messageOf<IllegalArgumentException>([&] { parser.parse(words); }));
+    }
+    parser.parse({"-config", "c.xml", "-pair", "a", "b"});
+    EXPECT_FALSE(parser.isParsed("-quiet"));
+    EXPECT_EQ("c.xml", parser.getArgument("-config"));
+    EXPECT_EQ("The flag: -quiet was not parsed",
+              messageOf<IllegalArgumentException>([&] { parser.getArgument("-quiet"); }));
+    EXPECT_EQ("The flag: -pair has multiple arguments.",
+              messageOf<IllegalArgumentException>([&] { parser.getArgument("-pair"); }));
+}
+
+TEST(ExceptionTest, KeepsItsOwnCopyOfAtMost4095Characters) {
+    std::string longer(5000, 'b');
+    longer[4094] = 'x';
+    const exceptions::Exception cut(longer);
+    longer.clear();
+    EXPECT_EQ(std::string(4094, 'b') + "x", cut.what());
+    const exceptions::Exception copy = cut;
+    EXPECT_EQ(4095u, std::string(copy.what()).size());
+    EXPECT_EQ(std::string(4095, 'a'), exceptions::Exception(std::string(4095, 'a')).what());
+    EXPECT_STREQ("ab", exceptions::Exception(std::string_view("ab\0cd", 5)).what());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "net/socket/SocketStreamImpl.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,12 +18,15 @@
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketInitializerImpl.h"
 #include "net/socket/SocketTestSupport.h"
+#include "platform/errorresources/SystemErrorText.h"
+#include "posix/net/SocketErrors.h"
 #include "testing/MessageOf.h"
 
 namespace {
 
 using namespace net::socket;
 using norvale::quillmark::testing::messageOf;
+using platform::errorresources::systemErrorText;
 using test_support::LoopbackPair;
 using test_support::drain;
 
@@ -118,6 +122,37 @@ TEST(SocketCloserTest, ClosesOnceAndForgetsTheDescriptor) {
     EXPECT_EQ(reused, SocketCloser(reused).release());
     EXPECT_TRUE(isOpen(reused));
     ::close(reused);
+}
+
+// Constructing the table is itself a check: a code entered twice (EAGAIN and EWOULDBLOCK are one
+// value on Linux) ends the process. The system's own text comes first; the table only fills its
+// gaps (getaddrinfo's codes), and a code nobody knows still gets a sentence.
+TEST(SocketErrorsTest, SystemTextComesFirstAndTheTableFillsItsGaps) {
+    const posix::net::SocketErrors errors;
+    std::string text = "unchanged";
+    EXPECT_FALSE(errors.lookup(0, text));
+    EXPECT_FALSE(errors.lookup(123456, text));
+    EXPECT_EQ("unchanged", text);
+    std::string lookupText;
+    ASSERT_TRUE(errors.lookup(EAI_NONAME, lookupText));
+    EXPECT_EQ(0u, lookupText.find("Host not found. "));
+    const struct {
+        int code;
+        const posix::net::SocketErrors* mapper;
+        std::string text;
+    } cases[] = {
+        {ENOENT, nullptr, "No such file or directory"},
+        {ECONNREFUSED, &errors, "Connection refused"},
+        {EAI_NONAME, &errors, lookupText},
+        {10049, &errors, "Error message not found"},
+        {10049, nullptr, "Error message not found"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ("System error message: " + c.text + ". Error code: " + std::to_string(c.code) + ".",
+                  systemErrorText(c.code, c.mapper));
+    }
+    errno = EADDRINUSE;
+    EXPECT_EQ(systemErrorText(EADDRINUSE), platform::errorresources::lastSystemErrorText());
 }
 
 }  // namespace
