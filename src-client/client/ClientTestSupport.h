@@ -46,27 +46,23 @@ struct Sockets {
 };
 
 // The server's request road on a port the system picks, its classifier files in a temporary
-// folder.
+// folder. The port stays the same after stop, which refuses later connections.
 class ConnectionServer {
 public:
-    ConnectionServer() {
-        std::filesystem::create_directories(_temp.path("classifiers"));
-        std::filesystem::create_directories(_temp.path("locks"));
-        _server = std::make_unique<testing::InProcessServer>(_temp.path("classifiers"),
-                                                           _temp.path("locks"), &_log);
-        _port = _server->port();
-    }
-
-    // Stays the same after stop.
     std::uint16_t port() const { return _port; }
-    // Stops listening: later connections are refused.
     void stop() { _server.reset(); }
 
 private:
+    std::string folder(const char* name) {
+        std::filesystem::create_directories(_temp.path(name));
+        return _temp.path(name);
+    }
+
     io::filesystem::test::TempFolder _temp;
     testing::RecordingLog _log;
-    std::unique_ptr<testing::InProcessServer> _server;
-    std::uint16_t _port = 0;
+    std::unique_ptr<testing::InProcessServer> _server =
+        std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"), &_log);
+    std::uint16_t _port = _server->port();
 };
 
 // Accepts connections on a port the system picks and serves each on a thread of its own: reads

@@ -296,7 +296,9 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
                                                                         std::to_string(relay.port()));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
-        if (c.words[0] == "send") EXPECT_EQ(relay.requests().at(0), notXml);
+        if (c.words[0] == "send") {
+            EXPECT_EQ(relay.requests().at(0), notXml);
+        }
     }
     EXPECT_EQ(runQuillmark(_server.port(), {"--help"}).status, exitStatus::Success);
     const Json missing = parseJson(runQuillmark(_server.port(), {"--json", "info", "nothere"}).out);

@@ -196,31 +196,22 @@ std::string textOf(const SignalSafeClock& clock, std::time_t when) {
     return buffer;
 }
 
-// The C library's UTC rendering, as reference for every second the loop below picks.
-std::string utcReference(std::time_t when) {
-    std::tm utc{};
-    gmtime_r(&when, &utc);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%a %b %d %H:%M:%S %Y", &utc);
-    return buffer;
-}
-
-// The edges of the range, offsets, and the C library's UTC rendering over centuries.
+// The edges of the range, offsets, and the C library's UTC rendering over centuries; the local
+// clock agrees with the log's own time text (the C library's local time, the day with its
+// leading zero).
 TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
     EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
     EXPECT_EQ("Wed Dec 31 23:00:00 1969", textOf(SignalSafeClock(-3600), 0));
     EXPECT_EQ("Fri Jan 01 05:30:00 2100", textOf(SignalSafeClock(19800), 4102444800));
     const SignalSafeClock utc(0);
+    char reference[64];
     // A step that is prime and not a whole number of days visits every time of day and weekday.
     for (std::time_t when = -2208988800; when < 4200000000; when += 86400 * 13 + 3607) {
-        ASSERT_EQ(utcReference(when), textOf(utc, when)) << when;
+        std::tm fields{};
+        std::strftime(reference, sizeof reference, "%a %b %d %H:%M:%S %Y", gmtime_r(&when, &fields));
+        ASSERT_EQ(reference, textOf(utc, when)) << when;
     }
-}
-
-// The log's own time text (debug::timeText) is the C library's local time; the day keeps its
-// leading zero.
-TEST(SignalSafeClockTest, LocalClockAgreesWithTheLogsTimeText) {
     const SignalSafeClock local;
     for (const std::time_t when : {SignalSafeClock::now(), std::time_t{1796530913}}) {
         EXPECT_EQ(debug::timeText(when), textOf(local, when));
@@ -231,42 +222,6 @@ TEST(SignalSafeClockTest, LocalClockAgreesWithTheLogsTimeText) {
     char tooSmall[24];
     EXPECT_FALSE(local.timeText(0, tooSmall, sizeof tooSmall));
     EXPECT_FALSE(debug::formatTimeText(0, tooSmall, sizeof tooSmall));
-}
-
-// The report's content is checked where the fatal-signal handler writes it
-// (FatalSignalHandlersTest). Here: an existing file is replaced, and a file-size limit makes the
-// writes fail half-way, as a full disk would: the half-written report is removed and the reason
-// given. Runs in a child so the limit dies with it.
-TEST(WriteDumpImplTest, ReplacesAnOldFileAndDeletesAHalfWrittenOne) {
-    const platform::testing::TempFolder folder;
-    const std::string path = (folder.path() / "cut.dmp").string();
-    const std::string result = (folder.path() / "result.txt").string();
-    std::ofstream(path) << std::string(2000000, 'x');
-    posix::debug::WriteDumpImpl().write(path);
-    const std::string report = platform::testing::readFile(path);
-    EXPECT_EQ(0u, report.find("Crash report\n"));
-    EXPECT_LT(report.size(), 2000000u);
-    rlimit small{}, unlimited{};
-    small.rlim_cur = 300;
-    small.rlim_max = unlimited.rlim_cur = unlimited.rlim_max = RLIM_INFINITY;
-    EXPECT_EXIT(
-        {
-            ::signal(SIGXFSZ, SIG_IGN);
-            ::setrlimit(RLIMIT_FSIZE, &small);
-            std::string message = "no exception";
-            try {
-                posix::debug::WriteDumpImpl().write(path);
-            } catch (const posix::debug::WriteDumpException& e) {
-                message = e.what();
-            }
-            ::setrlimit(RLIMIT_FSIZE, &unlimited);
-            std::ofstream(result) << message;
-            std::_Exit(0);
-        },
-        testing::ExitedWithCode(0), "");
-    EXPECT_EQ("Couldn't write dump.\n\n" + platform::errorresources::systemErrorText(EFBIG),
-              platform::testing::readFile(result));
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
