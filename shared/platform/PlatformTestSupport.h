@@ -4,16 +4,14 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 #include <string>
-#include <thread>
 
 namespace platform::testing {
 
@@ -64,38 +62,21 @@ inline void enterFolder(const std::filesystem::path& folder) {
 class Background {
 public:
     explicit Background(std::function<void()> step)
-        : _thread([this, step = std::move(step)] {
-              step();
-              _done.store(true);
-          }) {}
-    Background(const Background&) = delete;
-    Background& operator=(const Background&) = delete;
+        : _done(std::async(std::launch::async, std::move(step))) {}
     ~Background() {
-        if (!finishesWithin(std::chrono::seconds(20))) {
-            std::fputs("A background step never finished.\n", stderr);
-            std::abort();
-        }
-        _thread.join();
+        if (!finishesWithin(std::chrono::seconds(20))) std::abort();
     }
 
     // Gives the step time to get through if nothing holds it back.
     bool stillBlocked() const {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        return !_done.load();
+        return _done.wait_for(std::chrono::milliseconds(150)) == std::future_status::timeout;
     }
-
     bool finishesWithin(std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!_done.load()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return _done.wait_for(limit) == std::future_status::ready;
     }
 
 private:
-    std::atomic<bool> _done{false};
-    std::thread _thread;
+    std::future<void> _done;
 };
 
 }  // namespace platform::testing

@@ -71,10 +71,6 @@ TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
          FromMemory + "Error Code: 76\nLine: 3\nRow: 7\n"
                       "Description: Opening and ending tag mismatch: b line 2 and a\n"
                       "Error line:   </a>\n"},
-        {[&] { other.loadFromMemory("<!DOCTYPE r [<!ENTITY s SYSTEM \"file:///etc/passwd\">]><r>&s;</r>"); },
-         FromMemory + "Error Code: 111\nLine: 1\nRow: 13\n"
-                      "Description: DTD is not allowed. A document type declaration was found.\n"
-                      "Error line: <!DOCTYPE r [<!ENTITY s SYSTEM \"file:///etc/passwd\">]><r>&s;</r>\n"},
         {[&] { other.loadFromFile(missing); },
          "Error when loading the XML document " + missing +
              "\n\nError Code: N/A\nLine: N/A\nRow: N/A\n"
@@ -162,7 +158,8 @@ TEST(DocumentTest, HostileDocumentsAreRefusedBeforeTheyCost) {
           std::string("<!DOCTYPE r [<!ENTITY % p SYSTEM \"file:///etc/passwd\"> %p;]><r/>")}) {
         const std::string message =
             messageOf<DocumentException>([&] { Document().loadFromMemory(text); });
-        EXPECT_NE(std::string::npos, message.find("Description: DTD is not allowed.")) << message;
+        EXPECT_NE(std::string::npos, message.find("Description: DTD is not allowed. A document type "
+                                                  "declaration was found.\n")) << message;
         EXPECT_EQ(std::string::npos, message.find("root:")) << message;
     }
     rusage after{};

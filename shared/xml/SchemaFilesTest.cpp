@@ -1,9 +1,12 @@
-// The staged schema files against the documents the server reads and writes.
+// The staged request schema against the requests the server reads, alone and by many threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "xml/ComInitializer.h"
 #include "xml/Document.h"
 #include "xml/SchemaCache.h"
 #include "xml/XmlTestSupport.h"
@@ -23,11 +26,6 @@ std::string request(const std::string& body) { return request("1.00", body); }
 std::string readClassify(const std::string& classifierName) {
     return request("<texts><text id=\"t\">x</text></texts><readCalls><classify id=\"1\" "
                    "classifierName=\"" + classifierName + "\" textId=\"t\"/></readCalls>\n");
-}
-
-std::string config(const std::string& settings) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<quillmark xmlns=\"" +
-           test::ConfigNamespace + "\">\n" + settings + "</quillmark>\n";
 }
 
 // The three staged schemas in one cache, as the server loads them; the valid documents pass, the
@@ -118,32 +116,58 @@ TEST_F(SchemaFilesTest, Requests) {
         messageOf<ValidateException>([&] { validate(request("2.00", "<texts/>")); }));
 }
 
-// Responses are checked against their schema wherever the server's answers are tested.
-TEST_F(SchemaFilesTest, ConfigurationNeedsEveryElementOnceInOrder) {
-    const std::vector<std::pair<std::string, std::string>> settings = {
-        {"port", "8080"},          {"maxInput", "1000000"},    {"maxClients", "20"},
-        {"clientQueueSize", "10"}, {"classifierRootPath", ""}, {"logLevel", "ERROR"},
-        {"logMemory", "True"},     {"saveRequests", "0"},
-    };
-    const auto without = [&](const std::string& skipped) {
-        std::string body;
-        for (const auto& [name, value] : settings) {
-            if (name != skipped) body += "<" + name + ">" + value + "</" + name + ">\n";
-        }
-        return body;
-    };
-    std::vector<std::string> invalid = {
-        config("<maxInput>1</maxInput>" + without("maxInput")),
-        config(without("") + "<saveRequests>1</saveRequests>"),
-    };
-    for (const auto& [missing, value] : settings) invalid.push_back(config(without(missing)));
-    // Values out of range reach the server, which names them in its own messages.
-    expectValid(
-        {config(without("")),
-         config("<port>70000</port><maxInput>-1</maxInput><maxClients>8080a</maxClients>"
-                "<clientQueueSize/><classifierRootPath>/srv</classifierRootPath><logLevel>warning"
-                "</logLevel><logMemory>yes</logMemory><saveRequests></saveRequests>")},
-        invalid);
+// Responses are checked against their schema wherever the server's answers are tested, the
+// configuration where the server reads it (ConfigurationFileTest).
+
+std::string request(int thread, int round, const std::string& version) {
+    return request(version, "<texts><text id=\"t\">" + std::to_string(thread) +
+                                "</text></texts>\n<readCalls><classify id=\"" +
+                                std::to_string(round) +
+                                "\" classifierName=\"c\" textId=\"t\"/></readCalls>\n");
+}
+
+// Connection threads parse and validate requests at the same time against one schema cache;
+// reports of one thread must never leak into another's. Each round: a valid request (its own
+// values read back), an invalid one (its own version in the report), a malformed one (its own
+// line in the report).
+void serve(const SchemaCache* cache, int thread, std::atomic<int>* failures) {
+    ComInitializer com;
+    Document document(cache);
+    document.setSelectionNamespaces("xmlns:qm='" + test::RequestNamespace + "'");
+    const std::string badVersion = std::to_string(thread + 2) + ".00";
+    const std::string marker = "<unclosed" + std::to_string(thread) + ">";
+    for (int round = 0; round < 150; ++round) {
+        document.loadFromMemory(request(thread, round, "1.01"));
+        document.validate();
+        const Element root = document.selectExactlyOne("qm:quillmark");
+        const bool own =
+            root.selectExactlyOne("qm:readCalls/qm:classify").getAttribute("id") ==
+                std::to_string(round) &&
+            root.selectExactlyOne("qm:texts/qm:text").getText() == std::to_string(thread);
+        document.loadFromMemory(request(thread, round, badVersion));
+        const bool invalid = messageOf<ValidateException>([&] { document.validate(); })
+                                 .find("'" + badVersion + "'") != std::string::npos;
+        const bool malformed =
+            messageOf<DocumentException>([&] { document.loadFromMemory("<a>\n" + marker + "</a>"); })
+                .find("Error line: " + marker) != std::string::npos;
+        if (!(own && invalid && malformed)) ++*failures;
+    }
+}
+
+TEST_F(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 8; ++thread) {
+        threads.emplace_back([&, thread] {
+            try {
+                serve(&_cache, thread, &failures);
+            } catch (const exceptions::Exception& e) {
+                ADD_FAILURE() << e.what();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(0, failures.load());
 }
 
 }  // namespace

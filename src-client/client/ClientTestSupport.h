@@ -26,9 +26,9 @@
 #include "client/CommandRunner.h"
 #include "io/filesystem/TempFolder.h"
 #include "net/socket/ClientSocketFactoryImpl.h"
-#include "net/socket/ServerSocketFactoryImpl.h"
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketStreamFactoryImpl.h"
+#include "net/socket/SocketTestSupport.h"
 #include "posix/net/SocketErrors.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "testing/InProcessServer.h"
@@ -42,32 +42,27 @@ namespace norvale::quillmark::client::test {
 struct Sockets {
     posix::net::SocketErrors errors;
     net::socket::SocketStreamFactoryImpl streams{&errors};
-    net::socket::ServerSocketFactoryImpl servers{&errors, &streams};
     net::socket::ClientSocketFactoryImpl clients{&errors, &streams};
 };
 
 // The server's request road on a port the system picks, its classifier files in a temporary
-// folder.
+// folder. The port stays the same after stop, which refuses later connections.
 class ConnectionServer {
 public:
-    ConnectionServer() {
-        std::filesystem::create_directories(_temp.path("classifiers"));
-        std::filesystem::create_directories(_temp.path("locks"));
-        _server = std::make_unique<testing::InProcessServer>(_temp.path("classifiers"),
-                                                           _temp.path("locks"), &_log);
-        _port = _server->port();
-    }
-
-    // Stays the same after stop.
     std::uint16_t port() const { return _port; }
-    // Stops listening: later connections are refused.
     void stop() { _server.reset(); }
 
 private:
+    std::string folder(const char* name) {
+        std::filesystem::create_directories(_temp.path(name));
+        return _temp.path(name);
+    }
+
     io::filesystem::test::TempFolder _temp;
     testing::RecordingLog _log;
-    std::unique_ptr<testing::InProcessServer> _server;
-    std::uint16_t _port = 0;
+    std::unique_ptr<testing::InProcessServer> _server =
+        std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"), &_log);
+    std::uint16_t _port = _server->port();
 };
 
 // Accepts connections on a port the system picks and serves each on a thread of its own: reads
@@ -89,16 +84,15 @@ public:
     explicit Relay(Answer answer, bool swapAnswers = false)
         : _answer(std::move(answer)),
           _swap(swapAnswers),
-          _socket(_sockets.servers.create(0, 16)),
           _thread([this] { serve(); }) {}
 
     ~Relay() {
-        _socket->close();
+        _listener.stop();
         _thread.join();
         for (std::thread& connection : _connections) connection.join();
     }
 
-    std::uint16_t port() const { return _socket->localPort(); }
+    std::uint16_t port() const { return _listener.port(); }
 
     std::vector<std::string> requests() const {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -107,13 +101,9 @@ public:
 
 private:
     void serve() {
-        for (;;) {
-            std::shared_ptr<net::socket::SocketStream> stream;
-            try {
-                stream = _socket->accept();
-            } catch (const net::socket::SocketException&) {
-                return;  // closed by the destructor
-            }
+        // accept fails once the destructor stops the listener.
+        for (int fd; (fd = _listener.accept()) >= 0;) {
+            std::shared_ptr<net::socket::SocketStream> stream = _sockets.streams.create(fd);
             _connections.emplace_back([this, stream] { reply(*stream); });
         }
     }
@@ -152,7 +142,7 @@ private:
     Answer _answer;
     const bool _swap;
     Sockets _sockets;
-    std::unique_ptr<net::socket::ServerSocket> _socket;
+    net::socket::test_support::Listener _listener;
     mutable std::mutex _mutex;
     std::condition_variable _sent;
     // Guarded by _mutex.

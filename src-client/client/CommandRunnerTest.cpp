@@ -18,7 +18,6 @@ namespace norvale::quillmark::client {
 namespace {
 
 using test::ClientRun;
-using test::item;
 using test::Json;
 using test::parseJson;
 using test::Relay;
@@ -137,29 +136,23 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
                                                       _temp.path("corpus"), bigFile});
     ASSERT_EQ(run.status, exitStatus::Success) << run.err;
 
+    // Filled: three of these texts fit under the bound. The big text overflows any bound and
+    // travels alone.
     const std::vector<std::string> requests = relay.requests();
-    std::size_t sizeOfAll = 0;
+    ASSERT_EQ(requests.size(), 60u / 3 + 1);
     std::vector<std::string> texts;
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        if (i + 1 < requests.size()) {
-            EXPECT_LE(requests[i].size(), bound);
-            sizeOfAll += requests[i].size();
-        }
+        EXPECT_EQ(requests[i].size() <= bound, i + 1 < requests.size()) << i;
         for (const std::string& text : test::textsOf(requests[i])) texts.push_back(text);
     }
-    // The big text overflows any bound and travels alone.
-    EXPECT_GT(requests.back().size(), bound);
     EXPECT_EQ(test::textsOf(requests.back()).size(), 1u);
-    // Filled: three of these texts fit under the bound, and requests are nearly full.
-    EXPECT_EQ(requests.size() - 1, 60u / 3);
-    EXPECT_GT(sizeOfAll, (requests.size() - 2) * bound * 3 / 4);
-
     // Path order: the sub-folder sorts after the top-level files.
     std::vector<std::string> expected;
-    for (int i = 0; i < 60; ++i)
-        if (i % 3 != 0) expected.push_back(contents[i]);
-    for (int i = 0; i < 60; ++i)
-        if (i % 3 == 0) expected.push_back(contents[i]);
+    for (const bool top : {true, false}) {
+        for (int i = 0; i < 60; ++i) {
+            if ((i % 3 != 0) == top) expected.push_back(contents[i]);
+        }
+    }
     expected.push_back(big);
     EXPECT_EQ(texts, expected);
     EXPECT_EQ(run.out, "Trained 61 texts (22.6 KB) into class 'sport' of classifier 'news' in " +
@@ -249,43 +242,62 @@ TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
     }
 }
 
-// Error documents reach the user whole with status 1, or as JSON; no server or no response
-// document ends with status 3.
-TEST_F(CommandRunnerTest, FailedExchangesEndWithTheirStatusAndMessage) {
+// Error documents reach the user whole with status 1; no server or no response document ends
+// with status 3; usage errors and unreadable files with status 2, before anything is sent. Send
+// passes its document as it is.
+TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
+    std::filesystem::create_directories(_temp.path("empty/sub"));
+    const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
+    const std::string answered = "the server answered with status ";
+    const std::string notXml = "<not even=\"xml\"\x01\xff";
+    const std::string validation = test::errorDocument(4000, "Validation of an request failed.");
+    const std::vector<std::string> create = {"create", "news"};
+    const struct {
+        std::vector<std::string> words;
+        std::string answer;  // the relay's, to every request
+        int status;
+        std::string err;  // the start of standard error after "quillmark: "
+    } cases[] = {
+        {create, "", exitStatus::Unreachable,
+         "the server at localhost:PORT closed the connection without an answer.\n"},
+        {create, "HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
+         "the server at localhost:PORT gave no response document.\n"},
+        {create, test::errorDocument(4000, longMessage), exitStatus::ErrorDocument,
+         answered + "4000:\n" + longMessage + "\n"},
+        // A success document without the results the request asked for.
+        {create,
+         XmlResponseImpl("http://quillmark.invalid/1/server/ResponseSchema",
+                         RequestVersion::parse("1.01"))
+             .getResponse(),
+         exitStatus::ErrorDocument, answered + "5000:\nNo calls were found in the response.\n"},
+        {{"send", "-"}, validation, exitStatus::ErrorDocument,
+         answered + "4000:\nValidation of an request failed.\n"},
+        {{"classify"}, "", exitStatus::Usage,
+         "Wrong number of arguments for classify. Usage: quillmark classify NAME [FILE...|-]\n"
+         "Try 'quillmark --help'.\n"},
+        {{"train", "news", "a", "/nonexistent/x.txt"}, "", exitStatus::Usage,
+         "Cannot read '/nonexistent/x.txt': No such file or directory.\n"},
+        {{"classify", "news", _temp.path("empty")}, "", exitStatus::Usage,
+         "The folder '" + _temp.path("empty") + "' holds no files.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        const Relay relay([&](const std::string&) { return c.answer; });
+        const ClientRun run = runQuillmark(relay.port(), c.words, notXml);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.words[0] == "send" ? validation + "\n" : "");
+        const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
+                                                                        std::to_string(relay.port()));
+        EXPECT_EQ(run.err.substr(0, expected.size()), expected);
+        EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
+        if (c.words[0] == "send") {
+            EXPECT_EQ(relay.requests().at(0), notXml);
+        }
+    }
+    EXPECT_EQ(runQuillmark(_server.port(), {"--help"}).status, exitStatus::Success);
     const Json missing = parseJson(runQuillmark(_server.port(), {"--json", "info", "nothere"}).out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
-
-    const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
-    const struct {
-        std::string answer;
-        int status;
-        std::string err;  // after "quillmark: "
-    } cases[] = {
-        {"", exitStatus::Unreachable, "the server at localhost:PORT closed the connection "
-                                      "without an answer.\n"},
-        {"HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
-         "the server at localhost:PORT gave no response document.\n"},
-        {test::errorDocument(4000, longMessage), exitStatus::ErrorDocument,
-         "the server answered with status 4000:\n" + longMessage + "\n"},
-        // A success document without the results the request asked for.
-        {XmlResponseImpl("http://quillmark.invalid/1/server/ResponseSchema",
-                         RequestVersion::parse("1.01"))
-             .getResponse(),
-         exitStatus::ErrorDocument,
-         "the server answered with status 5000:\nNo calls were found in the response.\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer.substr(0, 40));
-        const Relay relay([&](const std::string&) { return c.answer; });
-        const ClientRun run = runQuillmark(relay.port(), {"create", "news"});
-        EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(run.out, "");
-        // The message, then (for an answer that is no document) the parser's report.
-        const std::string expected =
-            "quillmark: " + std::regex_replace(c.err, std::regex("PORT"), std::to_string(relay.port()));
-        EXPECT_EQ(run.err.substr(0, expected.size()), expected);
-    }
 
     _server.stop();
     const ClientRun refused = runQuillmark(_server.port(), {"info", "news"});
@@ -293,52 +305,6 @@ TEST_F(CommandRunnerTest, FailedExchangesEndWithTheirStatusAndMessage) {
     EXPECT_EQ(refused.err, "quillmark: cannot connect to the server at localhost:" +
                                std::to_string(_server.port()) +
                                ": Connection refused. Error code: 111.\n");
-}
-
-TEST_F(CommandRunnerTest, UsageErrorsAndUnreadableFilesEndWithStatusTwoAndSendNothing) {
-    std::filesystem::create_directories(_temp.path("empty/sub"));
-    const Relay relay([](const std::string&) { return std::string(); });
-    const struct {
-        std::vector<std::string> words;
-        std::string err;
-    } cases[] = {
-        {{"classify"},
-         "Wrong number of arguments for classify. Usage: quillmark classify NAME [FILE...|-]\n"
-         "Try 'quillmark --help'."},
-        {{"train", "news", "a", "/nonexistent/x.txt"},
-         "Cannot read '/nonexistent/x.txt': No such file or directory."},
-        {{"classify", "news", _temp.path("empty")},
-         "The folder '" + _temp.path("empty") + "' holds no files."},
-    };
-    for (const auto& c : cases) {
-        const ClientRun run = runQuillmark(relay.port(), c.words);
-        EXPECT_EQ(run.status, exitStatus::Usage);
-        EXPECT_EQ(run.err, "quillmark: " + c.err + "\n");
-    }
-    EXPECT_TRUE(relay.requests().empty());
-    EXPECT_EQ(runQuillmark(relay.port(), {"--help"}).status, exitStatus::Success);
-}
-
-TEST_F(CommandRunnerTest, SendPassesTheDocumentAsItIs) {
-    const std::string request = "<not even=\"xml\"\x01\xff";
-    const std::string answer = test::errorDocument(4000, "Validation of an request failed.");
-    const Relay relay([&](const std::string&) { return answer; });
-    const ClientRun run = runQuillmark(relay.port(), {"send", "-"}, request);
-    EXPECT_EQ(relay.requests(), std::vector<std::string>{request});
-    EXPECT_EQ(run.status, exitStatus::ErrorDocument);
-    EXPECT_EQ(run.out, answer + "\n");
-    EXPECT_EQ(run.err,
-              "quillmark: the server answered with status 4000:\nValidation of an request "
-              "failed.\n");
-
-    RequestBuilder builder("1.01", nullptr);
-    builder.setWriteClassifier("news");
-    builder.create();
-    const Json json = parseJson(
-        ok({"--json", "send", _temp.write("request.xml", builder.build())}));
-    EXPECT_TRUE(json.get<bool>("success"));
-    EXPECT_EQ(item(json.get_child("writeCalls"), 0).get<std::string>("call"), "create");
-    EXPECT_EQ(item(json.get_child("writeCalls"), 0).get<std::string>("id"), "c1");
 }
 
 }  // namespace

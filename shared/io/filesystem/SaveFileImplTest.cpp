@@ -1,52 +1,41 @@
 #include "io/filesystem/SaveFileImpl.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
+#include "io/filesystem/TemporarySaveName.h"
 
 namespace {
 
 using io::filesystem::SaveMode;
-using io::filesystem::test::expectedTail;
+using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
+using io::filesystem::test::expectedTail;
 
 class SaveFileImplTest : public testing::Test {
 protected:
-    std::string saveError(const std::string& path, std::string_view bytes, SaveMode mode) const {
-        try {
-            _save.save(path, bytes, mode);
-        } catch (const io::filesystem::SaveFileExceptionImpl& e) {
-            return e.what();
-        }
-        return "no exception";
-    }
-
-    std::size_t entries() const {
-        std::size_t count = 0;
-        for ([[maybe_unused]] const auto& entry :
-             std::filesystem::directory_iterator(_folder.path(""))) {
-            ++count;
-        }
-        return count;
-    }
-
     TempFolder _folder;
     const io::filesystem::SaveFileImpl _save;
 };
 
-TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAndAppendAddsToIt) {
+// Replace keeps the file's mode and leaves no other file; append adds. A failure names the path
+// and the system error, in both modes; a size beyond 2^31 - 1 is refused before any byte is read
+// (the bytes are address space only, never touched) and leaves no file.
+TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath) {
     const std::string path = _folder.path("spam.dat");
     _save.save(path, "first content", SaveMode::Replace);
     ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
@@ -55,39 +44,39 @@ TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAndAppendAddsToIt) {
     struct stat status {};
     ASSERT_EQ(0, ::stat(path.c_str(), &status));
     EXPECT_EQ(0640u, status.st_mode & 07777);
-    EXPECT_EQ(1u, entries());
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(_folder.path("")), {}));
     const std::string log = _folder.path("log.txt");
     _save.save(log, "line 1\n", SaveMode::Append);
     _save.save(log, "line 2\n", SaveMode::Append);
     EXPECT_EQ("line 1\nline 2\n", TempFolder::read(log));
-}
 
-TEST_F(SaveFileImplTest, FailuresNameThePathAndTheSystemError) {
-    const std::string open = "An error occurred when trying to open the file for writing.";
     const std::string belowFile = _folder.write("plain", "x") + "/c.dat";
-    const std::string success = "System error message: Success. Error code: 0.";
-    // Address space only, never touched: the size is refused before any byte is read.
     const std::size_t size = 2147483648u;
     void* reserved =
         ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(MAP_FAILED, reserved);
     const std::string big = _folder.path("big.dat");
-    struct Case {
+    const struct {
         std::string path;
         std::string_view bytes;
         std::string message;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {belowFile, "data",
-         open + expectedTail(belowFile, "System error message: Not a directory. Error code: 20.")},
+         "An error occurred when trying to open the file for writing." +
+             expectedTail(belowFile, "System error message: Not a directory. Error code: 20.")},
         {big, std::string_view(static_cast<const char*>(reserved), size),
          "Could not save the file because the data size was too big. The data size is "
          "2147483648. The data cannot be bigger than 2147483647 bytes." +
-             expectedTail(big, success)},
+             expectedTail(big, "System error message: Success. Error code: 0.")},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         for (const SaveMode mode : {SaveMode::Replace, SaveMode::Append}) {
-            EXPECT_EQ(c.message, saveError(c.path, c.bytes, mode));
+            try {
+                _save.save(c.path, c.bytes, mode);
+                ADD_FAILURE() << c.message;
+            } catch (const io::filesystem::SaveFileExceptionImpl& e) {
+                EXPECT_EQ(c.message, e.what());
+            }
         }
     }
     ::munmap(reserved, size);
@@ -129,6 +118,20 @@ TEST_F(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
     _save.save(path, "after", SaveMode::Replace);
     EXPECT_EQ("after", TempFolder::read(path));
     RecordProperty("roundsEndingWithNewContent", sawNew);
+}
+
+// The temporary name of a save names the saving process; look-alikes name nobody.
+TEST(TemporarySaveNameTest, OwnerReadsBackWhatMakeWrote) {
+    EXPECT_EQ("/root/spam.dat.tmp-4321-7", TemporarySaveName::make("/root/spam.dat", 4321, 7));
+    EXPECT_EQ(std::optional<pid_t>(4321), TemporarySaveName::owner("spam.dat.tmp-4321-7"));
+    EXPECT_EQ(std::optional<pid_t>(12),
+              TemporarySaveName::owner("a.tmp-3-4.tmp-12-18446744073709551615"));
+    for (const char* name :
+         {"a.dat", "a.tmp-12", "a.tmp-12-", "a.tmp--12-1", "a.tmp-x-1", "a.tmp-1-x", "a.tmp-1-2-3",
+          "a.tmp-+1-2", "a.tmp-1-+2", "a.tmp-0-1", "a.tmp-99999999999-1", "a.tmp-1-2 ", ".tmp-12-1",
+          "a.TMP-12-1", "a_tmp-12-1", "a.tmp-12-99999999999999999999"}) {
+        EXPECT_EQ(std::nullopt, TemporarySaveName::owner(name)) << name;
+    }
 }
 
 }  // namespace

@@ -11,11 +11,6 @@ public:
     using io::IOException::IOException;
 };
 
-class AcceptException : public SocketException {
-public:
-    using SocketException::SocketException;
-};
-
 class ChangeStateException : public SocketException {
 public:
     using SocketException::SocketException;
@@ -27,11 +22,6 @@ public:
 };
 
 class ConnectException : public SocketException {
-public:
-    using SocketException::SocketException;
-};
-
-class GeneralException : public SocketException {
 public:
     using SocketException::SocketException;
 };

@@ -1,28 +1,34 @@
 #include "net/socket/SocketStreamImpl.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
+#include "net/socket/SocketCloser.h"
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketInitializerImpl.h"
 #include "net/socket/SocketTestSupport.h"
+#include "platform/errorresources/SystemErrorText.h"
+#include "posix/net/SocketErrors.h"
 #include "testing/MessageOf.h"
 
 namespace {
 
 using namespace net::socket;
-using test_support::drain;
-using test_support::LoopbackPair;
 using norvale::quillmark::testing::messageOf;
+using platform::errorresources::systemErrorText;
+using test_support::LoopbackPair;
+using test_support::drain;
 
 void send(SocketStream* stream, const std::string& text) {
     stream->write(text.data(), static_cast<std::uint32_t>(text.size()));
@@ -59,33 +65,92 @@ TEST(SocketStreamImplTest, ShutdownAndClosedPeers) {
     EXPECT_EQ(SIG_IGN, signal(SIGPIPE, previous));
 }
 
-// Built over a descriptor of our own so the test knows its number: closing twice and then
-// destroying closes nothing else, and every use after close names the call and the descriptor.
-TEST(SocketStreamImplTest, UseAfterCloseFailsAndClosesNothingElse) {
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(descriptor, 0);
-    auto stream = std::make_unique<SocketStreamImpl>(descriptor, nullptr);
-    stream->close();
-    stream->close();
-    const std::string detail = "Detailed information\nSocket fd: " + std::to_string(descriptor) +
-                               "\nsocketCloser fd: -1\nSystem error message: Bad file "
-                               "descriptor. Error code: " + std::to_string(EBADF) + ".";
-    char byte = 'x';
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        {[&] { stream->readSome(&byte, 1); },
-         "Error reading data from the socket. Failed using the 'recv' system call. "},
-        {[&] { stream->write(&byte, 1); },
-         "Could not write data on the socket. Failed using the send system call. "},
-        {[&] { stream->shutdown(SocketStream::Both); },
-         "Failed to shut down the socket with the shutdown call. Trying to close both ends. "},
-    };
-    for (const auto& [use, message] : cases) EXPECT_EQ(message + detail, messageOf<SocketException>(use));
+// The peer's socket buffers are far smaller than the text, so the send blocks and goes out in
+// pieces while the reader runs.
+TEST(SocketStreamImplTest, LargeWriteArrivesWhole) {
+    LoopbackPair pair;
+    std::string text(8 << 20, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(i * 7 + i / 251);
+    auto received = std::async(std::launch::async, [&] { return drain(pair.accepted.get()); });
+    send(pair.client, text);
+    pair.client->shutdown(SocketStream::Send);
+    EXPECT_TRUE(received.get() == text);
+}
 
+// A failed connect names its target and the system's reason, and leaves the socket unconnected,
+// so it may try again. A failed lookup's own code is negative; its description comes from the
+// socket error table.
+TEST(ClientSocketImplTest, FailedConnectsNameTheTargetAndMayBeRetried) {
+    LoopbackPair pair;
+    const std::uint16_t port = test_support::Listener().port();  // closed again: unused
+    auto client = pair.clients.create();
+    const std::string refused =
+        messageOf<ConnectException>([&] { client->connect("127.0.0.1", port); });
+    EXPECT_EQ(0u, refused.find("Error connecting socket.\nFailed using the 'connect' system call.\n"
+                               "Trying to connect to 127.0.0.1:" + std::to_string(port) + ".\n"));
+    EXPECT_NE(std::string::npos, refused.find("Connection refused. Error code: 111."));
+    EXPECT_NE(nullptr, client->connect("127.0.0.1", pair.listener.port()));
+    const std::string message =
+        messageOf<ConnectException>([&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
+    EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP address.\n"
+                               "Failed using the 'gethostbyname' system call.\n"))
+        << message;
+    EXPECT_EQ(std::string::npos, message.find("Error message not found.")) << message;
+}
+
+bool isOpen(int descriptor) { return ::fcntl(descriptor, F_GETFD) != -1; }
+
+// The number of a closed descriptor comes back for the next open: a second close must leave that
+// file alone, as must a failed close, which forgets the descriptor as well.
+TEST(SocketCloserTest, ClosesOnceAndForgetsTheDescriptor) {
+    const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(descriptor, 0);
+    SocketCloser closer(descriptor);
+    EXPECT_EQ(descriptor, closer.descriptor());
+    closer.close();
+    EXPECT_FALSE(isOpen(descriptor));
+    EXPECT_EQ(SocketCloser::InvalidDescriptor, closer.descriptor());
+    SocketCloser stale(descriptor);
+    EXPECT_THROW(stale.close(), net::socket::CloseException);
+    EXPECT_EQ(SocketCloser::InvalidDescriptor, stale.descriptor());
     const int reused = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(descriptor, reused);
-    stream.reset();
-    EXPECT_NE(-1, ::fcntl(reused, F_GETFD));
+    closer.close();
+    EXPECT_TRUE(isOpen(reused));
+    EXPECT_EQ(reused, SocketCloser(reused).release());
+    EXPECT_TRUE(isOpen(reused));
     ::close(reused);
+}
+
+// Constructing the table is itself a check: a code entered twice (EAGAIN and EWOULDBLOCK are one
+// value on Linux) ends the process. The system's own text comes first; the table only fills its
+// gaps (getaddrinfo's codes), and a code nobody knows still gets a sentence.
+TEST(SocketErrorsTest, SystemTextComesFirstAndTheTableFillsItsGaps) {
+    const posix::net::SocketErrors errors;
+    std::string text = "unchanged";
+    EXPECT_FALSE(errors.lookup(0, text));
+    EXPECT_FALSE(errors.lookup(123456, text));
+    EXPECT_EQ("unchanged", text);
+    std::string lookupText;
+    ASSERT_TRUE(errors.lookup(EAI_NONAME, lookupText));
+    EXPECT_EQ(0u, lookupText.find("Host not found. "));
+    const struct {
+        int code;
+        const posix::net::SocketErrors* mapper;
+        std::string text;
+    } cases[] = {
+        {ENOENT, nullptr, "No such file or directory"},
+        {ECONNREFUSED, &errors, "Connection refused"},
+        {EAI_NONAME, &errors, lookupText},
+        {10049, &errors, "Error message not found"},
+        {10049, nullptr, "Error message not found"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ("System error message: " + c.text + ". Error code: " + std::to_string(c.code) + ".",
+                  systemErrorText(c.code, c.mapper));
+    }
+    errno = EADDRINUSE;
+    EXPECT_EQ(systemErrorText(EADDRINUSE), platform::errorresources::lastSystemErrorText());
 }
 
 }  // namespace

@@ -1,29 +1,62 @@
 #pragma once
 
-// Helpers of the socket tests.
+// Helpers of the socket tests and the client's tests: a listening socket on plain system calls
+// and a connected pair built from the production factories.
 
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "net/socket/ClientSocketFactoryImpl.h"
-#include "net/socket/ServerSocketFactoryImpl.h"
 #include "net/socket/SocketStreamFactoryImpl.h"
 #include "posix/net/SocketErrors.h"
 
 namespace net::socket::test_support {
 
-// A listening socket on a port the system picks and one connection to it over 127.0.0.1, built
-// from the production factories. No thread is needed: the connection completes in the listen
-// backlog before accept is called.
+// Listens on 127.0.0.1 at a port the system picks. stop() makes a blocked accept return -1.
+class Listener {
+public:
+    Listener() : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        if (::bind(_fd, generic, length) != 0 || ::listen(_fd, 16) != 0 ||
+            ::getsockname(_fd, generic, &length) != 0) {
+            ADD_FAILURE() << "cannot listen";
+        }
+        _port = ntohs(address.sin_port);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    ~Listener() { ::close(_fd); }
+
+    std::uint16_t port() const { return _port; }
+    int accept() const { return ::accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC); }
+    void stop() const { ::shutdown(_fd, SHUT_RDWR); }
+
+private:
+    int _fd;
+    std::uint16_t _port = 0;
+};
+
+// The production factories, and one connection over 127.0.0.1 to a listener. No thread is
+// needed: the connection completes in the listen backlog before accept is called.
 struct LoopbackPair {
     posix::net::SocketErrors errors;
     SocketStreamFactoryImpl streams{&errors};
-    ServerSocketFactoryImpl servers{&errors, &streams};
     ClientSocketFactoryImpl clients{&errors, &streams};
-    std::unique_ptr<ServerSocket> server = servers.create(0, 16);
+    Listener listener;
     std::unique_ptr<ClientSocket> clientSocket = clients.create();
-    SocketStream* client = clientSocket->connect("127.0.0.1", server->localPort());
-    std::unique_ptr<SocketStream> accepted = server->accept();
+    SocketStream* client = clientSocket->connect("127.0.0.1", listener.port());
+    std::unique_ptr<SocketStream> accepted = streams.create(listener.accept());
 };
 
 // Everything until the peer ends its sending side.

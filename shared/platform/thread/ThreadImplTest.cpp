@@ -4,20 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <regex>
+#include <stdexcept>
 
+#include "exceptions/Exception.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/event/EventImpl.h"
 #include "platform/thread/CurrentThread.h"
+#include "platform/thread/LoggingThreadImpl.h"
 #include "platform/thread/OsInfoImpl.h"
 
 namespace {
 
-using platform::event::EventImpl;
-using platform::thread::currentThreadId;
-using platform::thread::currentThreadName;
-using platform::thread::OsInfoImpl;
+using platform::thread::LoggingThreadImpl;
 using platform::thread::ThreadImpl;
+using platform::thread::currentThreadId;
 
 class FunctionRunnable : public platform::thread::Runnable {
 public:
@@ -28,62 +31,107 @@ private:
     std::function<void()> _body;
 };
 
-class ThreadImplTest : public testing::Test {
-protected:
-    OsInfoImpl _osInfo;
-};
-
-TEST_F(ThreadImplTest, RunsTheRunnableOnAThreadOfItsOwn) {
+// The body runs on a thread of its own, named and current there. A timed join of a running
+// thread gives up and leaves it joinable; joining a thread that is not running (never started,
+// already joined) returns at once.
+TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
+    const platform::thread::OsInfoImpl osInfo;
+    platform::event::EventImpl release;
     std::uint32_t bodyId = 0;
     std::string bodyName;
     bool currentInside = false;
     ThreadImpl* self = nullptr;
     FunctionRunnable runnable([&] {
         bodyId = currentThreadId();
-        bodyName = currentThreadName();
+        bodyName = platform::thread::currentThreadName();
         currentInside = self->isCurrent();
+        release.wait();
     });
-    ThreadImpl thread(&_osInfo, &runnable, "Worker");
+    ThreadImpl thread(&osInfo, &runnable, "Worker");
     self = &thread;
-    EXPECT_EQ(ThreadImpl::CREATED, thread.state());
-    thread.start();
-    EXPECT_FALSE(thread.isCurrent());
-    thread.join();
-    EXPECT_EQ(ThreadImpl::DELETED, thread.state());
-    EXPECT_TRUE(currentInside);
-    EXPECT_EQ("Worker", bodyName);
-    EXPECT_STREQ("", currentThreadName());
-    EXPECT_NE(0u, bodyId);
-    EXPECT_NE(currentThreadId(), bodyId);
-    EXPECT_EQ(static_cast<std::uint32_t>(::gettid()), currentThreadId());
-}
-
-// A timed join of a running thread gives up and leaves it joinable; joining a thread that is
-// not running (never started, already joined) returns at once.
-TEST_F(ThreadImplTest, JoinWaitsOnlyForARunningThread) {
-    EventImpl release;
-    FunctionRunnable runnable([&] { release.wait(); });
-    ThreadImpl thread(&_osInfo, &runnable, "Waiter");
     EXPECT_FALSE(thread.join(0));
     thread.start();
+    EXPECT_FALSE(thread.isCurrent());
     EXPECT_FALSE(thread.join(30));
     EXPECT_EQ(ThreadImpl::STARTED, thread.state());
     release.set();
     EXPECT_TRUE(thread.join(10000));
+    EXPECT_EQ(ThreadImpl::DELETED, thread.state());
     EXPECT_FALSE(thread.join(0));
+    EXPECT_TRUE(currentInside);
+    EXPECT_EQ("Worker", bodyName);
+    EXPECT_STREQ("", platform::thread::currentThreadName());
+    EXPECT_NE(currentThreadId(), bodyId);
+    EXPECT_EQ(static_cast<std::uint32_t>(::gettid()), currentThreadId());
 }
 
-TEST_F(ThreadImplTest, TerminateEndsABlockedThread) {
+// Writes what it is told into "threadlog.txt" in the working directory, preceded by the id of the
+// reporting thread, so the test can read it after the process has ended.
+class FileThreadLog : public platform::thread::ThreadLog {
+public:
+    void report(const char* text) override {
+        std::ofstream("threadlog.txt") << currentThreadId() << "|" << text;
+    }
+};
+
+// Whatever a logging thread throws is logged with the thread's name and id, and then ends the
+// process through an assertion that carries the same text.
+TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
+    const platform::testing::TempFolder folder;
+    const struct {
+        std::function<void()> body;
+        std::string logged;  // around the thread id
+    } cases[] = {
+        {[] { throw exceptions::Exception("The classifier file is corrupt."); },
+         "An Exception occurred in one of the running threads.\nThread name: Worker.\nThread id: "
+         "ID.\nThe classifier file is corrupt."},
+        {[] { throw std::runtime_error("vector too long"); },
+         "A std exception occurred in one of the running threads.\nThread name: Worker.\nThread "
+         "id: ID.\nvector too long"},
+        {[] { throw 42; },
+         "A running thread threw a ... exception.\nThread name: Worker.\nThread id: ID."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        std::filesystem::remove(folder.path() / "assertion.txt");
+        EXPECT_DEATH(
+            {
+                platform::testing::enterFolder(folder.path());
+                const platform::thread::OsInfoImpl osInfo;
+                FileThreadLog log;
+                FunctionRunnable runnable(c.body);
+                LoggingThreadImpl thread(&osInfo, &runnable, "Worker", &log);
+                thread.start();
+                thread.join();
+                std::_Exit(0);
+            },
+            "");
+        const std::string logged = platform::testing::readFile(folder.path() / "threadlog.txt");
+        const std::string id = logged.substr(0, logged.find('|'));
+        const std::string text = logged.substr(logged.find('|') + 1);
+        EXPECT_EQ(std::regex_replace(c.logged, std::regex("ID"), id), text);
+        EXPECT_NE(std::string::npos,
+                  platform::testing::readFile(folder.path() / "assertion.txt")
+                      .find("Assertion failed. Message: false\nDescription: " + text + "\nFile: "));
+    }
+}
+
+// Terminate ends a blocked thread; the unwinding of a cancelled logging thread passes the body's
+// handlers, and a report would end the process.
+TEST(LoggingThreadImplTest, TerminateEndsABlockedThreadWithoutAReport) {
     if (platform::testing::cancellationUnderAddressSanitizer) {
         GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
     }
+    const platform::thread::OsInfoImpl osInfo;
+    FileThreadLog log;
     FunctionRunnable runnable([] {
         for (;;) ::pause();
     });
-    ThreadImpl thread(&_osInfo, &runnable, "Stuck");
+    LoggingThreadImpl thread(&osInfo, &runnable, "Stuck", &log);
     thread.start();
     thread.terminate();
     EXPECT_EQ(ThreadImpl::DELETED, thread.state());
+    EXPECT_FALSE(std::filesystem::exists("threadlog.txt"));
 }
 
 }  // namespace

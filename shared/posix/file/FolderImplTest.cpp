@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -16,44 +14,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Restores the working folder the test started in.
-class KeepWorkingFolder {
-public:
-    KeepWorkingFolder() : _fd(::open(".", O_RDONLY | O_DIRECTORY)) {}
-    ~KeepWorkingFolder() {
-        EXPECT_EQ(0, ::fchdir(_fd));
-        ::close(_fd);
-    }
-
-private:
-    int _fd;
-};
-
-TEST(FolderImplTest, SuccessfulCallsDoWhatTheyName) {
+// The folder services start-up uses: each does what it names, or fails naming what was asked
+// for and the system's reason.
+TEST(FolderImplTest, CallsDoWhatTheyNameOrNameThePathAndTheSystemText) {
     const io::filesystem::test::TempFolder temp;
-    const KeepWorkingFolder keep;
-    const posix::file::CreateFolderImpl createFolder;
-    createFolder.create(temp.path("logs"), false);
-    createFolder.create(temp.path("logs"), false);  // already there: accepted
-    EXPECT_TRUE(fs::is_directory(temp.path("logs")));
-
-    posix::file::CurrentDirectoryImpl current;
-    current.set(temp.path("logs"));
-    EXPECT_EQ(fs::canonical(temp.path("logs")).string(), current.get());
-
-    const std::uint64_t available = posix::file::DiskSpaceImpl().available(temp.path(""));
-    EXPECT_GT(available, 0u);
-
-    EXPECT_EQ(fs::read_symlink("/proc/self/exe").string(), posix::file::ModuleImpl().fileName());
-}
-
-// Each failure names what was asked for and the system's reason.
-TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
-    const io::filesystem::test::TempFolder temp;
-    const KeepWorkingFolder keep;
+    const fs::path workingFolder = fs::current_path();
     const std::string logs = temp.path("logs");
     const std::string missing = temp.path("missing");
-    fs::create_directories(logs);
+    posix::file::CreateFolderImpl().create(logs, false);
+    posix::file::CreateFolderImpl().create(logs, false);  // already there: accepted
+    EXPECT_TRUE(fs::is_directory(logs));
+    posix::file::CurrentDirectoryImpl current;
+    current.set(logs);
+    EXPECT_EQ(fs::canonical(logs).string(), current.get());
+    fs::current_path(workingFolder);
+    EXPECT_GT(posix::file::DiskSpaceImpl().available(temp.path("")), 0u);
+    EXPECT_EQ(fs::read_symlink("/proc/self/exe").string(), posix::file::ModuleImpl().fileName());
+
     const char* const noEntry = "System error message: No such file or directory. Error code: 2.";
     const struct {
         std::function<void()> call;
@@ -72,14 +49,14 @@ TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
          std::string("Could not get the module filename: ") + noEntry},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
         try {
             c.call();
-            ADD_FAILURE() << "no exception";
+            ADD_FAILURE() << c.message;
         } catch (const exceptions::Exception& e) {
             EXPECT_EQ(c.message, e.what());
         }
     }
+    EXPECT_EQ(workingFolder, fs::current_path());
 }
 
 }  // namespace

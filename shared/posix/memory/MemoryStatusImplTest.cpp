@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
+#include "testing/MessageOf.h"
 
 namespace {
 
@@ -60,14 +61,10 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
          {std::pair{folder.path("missing"), "No such file or directory. Error code: 2."},
           std::pair{folder.write("short", "MemTotal: 100 kB\n"), "No data available. Error code: 61."}}) {
         files.meminfo = meminfo;
-        try {
-            MemoryStatusImpl(files).available();
-            ADD_FAILURE() << "no exception";
-        } catch (const platform::memory::MemoryStatusException& e) {
-            EXPECT_EQ(std::string("Failed to get memory status using 'GlobalMemoryStatusEx'. "
-                                  "System error message: ") + reason,
-                      e.what());
-        }
+        EXPECT_EQ(std::string("Failed to get memory status using 'GlobalMemoryStatusEx'. System "
+                              "error message: ") + reason,
+                  norvale::quillmark::testing::messageOf<platform::memory::MemoryStatusException>(
+                      [&] { MemoryStatusImpl(files).available(); }));
     }
     const MemoryStatusImpl machine;
     EXPECT_GT(machine.total(), 0u);

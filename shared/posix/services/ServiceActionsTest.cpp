@@ -1,11 +1,13 @@
 #include "posix/services/ServiceActions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 
 #include "io/filesystem/TempFolder.h"
+#include "posix/file/ModuleImpl.h"
 #include "posix/services/SCManagerFactoryImpl.h"
 #include "posix/services/ServiceImpl.h"
 #include "posix/services/ServiceTestSupport.h"
@@ -47,7 +49,9 @@ protected:
     ScopedEnvironment _unitFolder{"QUILLMARK_UNIT_DIR", _units.path("")};
     FakeSystemctl _systemctl{_tools};
     SCManagerFactoryImpl _managers;
-    FixedModule _executable{"/opt/quillmark/quillmarkserver"};
+    // The executable is named by a link, as /proc/self/exe names it.
+    const int _link = ::symlink("/opt/quillmark/quillmarkserver", _tools.path("exe").c_str());
+    posix::file::ModuleImpl _executable{nullptr, _tools.path("exe")};
     ServiceActions _actions{&_managers, &_executable, "Quillmark Server",
                             "Manages text classification requests."};
 };

@@ -1,20 +1,25 @@
 #include "posix/services/ServiceDispatcherImpl.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "io/filesystem/TempFolder.h"
+#include "posix/services/ServiceMain.h"
 #include "posix/services/ServiceTestSupport.h"
 
 namespace {
 
-using namespace posix::services;
-using namespace posix::services::test;
 using io::filesystem::test::TempFolder;
+using namespace posix::services::test;
+using namespace posix::services;
 
 bool blockedHere(int signal) {
     sigset_t mask;
@@ -101,6 +106,38 @@ TEST(ServiceDispatcherImplTest, ControlsWaitForTheHandler) {
     ServiceDispatcherImpl dispatcher;
     dispatcher.run(&service);
     EXPECT_EQ(std::vector<unsigned long>{control::Interrogate}, service.controls);
+}
+
+// Registration needs a reachable notification socket; a report that cannot be delivered fails
+// and the status is kept.
+TEST(ServiceMainTest, UndeliverableReportsFailWithTheReason) {
+    TempFolder folder;
+    const std::string registering =
+        "Failed registering a service control handler using 'RegisterServiceCtrlHandlerEx'. ";
+    const std::string reporting = "Failed setting service status using 'SetServiceStatus'. ";
+    ScriptedService service([](ScriptedService&) {});
+    const auto report = [&] {
+        return messageOf<ServiceMainException>(
+            [&] { service.setStatus(state::Running, control::AcceptStop, 0, 0, 0); });
+    };
+    for (const auto& [socket, message] : std::vector<std::pair<std::string, std::string>>{
+             {folder.path("nobody-listens"),
+              "System error message: No such file or directory. Error code: 2."},
+             {"/" + std::string(200, 'x'), ""}}) {
+        ScopedEnvironment variable("NOTIFY_SOCKET", socket);
+        EXPECT_EQ(0u, messageOf<ServiceMainException>([&] { service.registerHandler(); })
+                          .find(registering + message));
+    }
+    EXPECT_FALSE(service.handlerRegistered());
+    EXPECT_EQ(reporting + "System error message: Transport endpoint is not connected. Error "
+                          "code: 107.",
+              report());
+    NotifySocket socket(folder);
+    service.registerHandler();
+    EXPECT_TRUE(service.handlerRegistered());
+    socket.close();
+    EXPECT_EQ(0u, report().find(reporting + "System error message: Connection refused."));
+    EXPECT_EQ(state::Running, service.status().currentState);
 }
 
 }  // namespace

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "io/filesystem/TempFolder.h"
-#include "posix/file/Module.h"
 #include "testing/MessageOf.h"
 
 namespace posix::services::test {
@@ -133,14 +132,5 @@ private:
 };
 
 using norvale::quillmark::testing::messageOf;
-
-class FixedModule : public file::Module {
-public:
-    explicit FixedModule(std::string path) : _path(std::move(path)) {}
-    std::string fileName() const override { return _path; }
-
-private:
-    std::string _path;
-};
 
 }  // namespace posix::services::test

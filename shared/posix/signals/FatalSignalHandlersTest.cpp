@@ -1,38 +1,49 @@
+// The crash report of a fatal signal, and its parts: text in fixed buffers, the signal-safe clock,
+// the dump file's name and the report file itself.
 #include "posix/signals/FatalSignalHandlers.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <regex>
+#include <string>
 
+#include "debug/TimeText.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/errorresources/SystemErrorText.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadImpl.h"
+#include "posix/debug/CrashReportWriter.h"
+#include "posix/debug/DumpFileName.h"
+#include "posix/debug/FixedText.h"
+#include "posix/debug/SignalSafeClock.h"
+#include "posix/debug/WriteDumpImpl.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using posix::debug::FixedText;
+using posix::debug::SignalSafeClock;
 using posix::signals::FatalSignalHandlers;
 
-class FakeLog : public posix::signals::FatalSignalLog {
-public:
-    FakeLog(std::string file, std::string folder)
-        : _file(std::move(file)), _folder(std::move(folder)) {}
+struct FakeLog : posix::signals::FatalSignalLog {
     bool errorsToConsole() const noexcept override { return true; }
     bool errorsToFile() const noexcept override { return true; }
-    const char* logFilePath() const noexcept override { return _file.c_str(); }
-    const char* dumpFolder() const noexcept override { return _folder.c_str(); }
+    const char* logFilePath() const noexcept override { return file.c_str(); }
+    const char* dumpFolder() const noexcept override { return folder.c_str(); }
     const char* consoleErrorPrefix() const noexcept override { return prefix; }
-
+    std::string file, folder;
     const char* prefix = "";
-
-private:
-    std::string _file;
-    std::string _folder;
 };
 
 class FakeMapper : public platform::thread::SehExceptionMapper {
@@ -95,7 +106,11 @@ protected:
     }
 
     platform::testing::TempFolder _folder;
-    FakeLog _log{(_folder.path() / "log.txt").string(), _folder.path().string() + "/"};
+    FakeLog _log;
+    void SetUp() override {
+        _log.file = (_folder.path() / "log.txt").string();
+        _log.folder = _folder.path().string() + "/";
+    }
     FakeMapper _mapper;
 };
 
@@ -116,7 +131,15 @@ TEST_F(FatalSignalHandlersTest, NullDereferenceInAThreadIsReportedOnTheConsoleAn
     EXPECT_NE(std::string::npos, report.find("\nThread name: Crasher\n"));
     EXPECT_NE(std::string::npos,
               report.find("Fatal signal: SIGSEGV (11), code 1, address 0x0\nDescribed 3221225477"));
-    EXPECT_NE(std::string::npos, report.find("/proc/self/maps:\n"));
+    EXPECT_TRUE(std::regex_search(report, std::regex("\nTime: [A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} "
+                                                     "[0-9:]{8} [0-9]{4}\n")));
+    // The backtrace holds at least the crashing function and the frames above it.
+    const auto backtrace = report.find("Backtrace of the thread:\n");
+    const auto status = report.find("\n/proc/self/status:\nName:");
+    const auto maps = report.find("\n/proc/self/maps:\n");
+    ASSERT_TRUE(backtrace < status && status < maps && maps != std::string::npos) << report;
+    EXPECT_GT(std::count(report.begin() + backtrace, report.begin() + status, '\n'), 3);
+    EXPECT_NE(std::string::npos, report.find("PosixSignalsTest", maps));
 }
 
 // Only an alternate stack lets the handler run once the thread's own stack is used up.
@@ -130,16 +153,75 @@ TEST_F(FatalSignalHandlersTest, StackOverflowInAThreadIsStillReported) {
 TEST_F(FatalSignalHandlersTest, UncreatableReportIsExplainedInTheLine) {
     std::ofstream(_folder.path() / "plain") << "x";
     const std::string folder = (_folder.path() / "plain").string() + "/";
-    FakeLog log((_folder.path() / "log.txt").string(), folder);
+    _log.folder = folder;
     EXPECT_EXIT(
         {
-            FatalSignalHandlers handlers(&_mapper, &log);
+            FatalSignalHandlers handlers(&_mapper, &_log);
             dereferenceNull();
         },
         ::testing::KilledBySignal(SIGSEGV), "");
     EXPECT_NE(std::string::npos,
               logged().find("Failed to create dump (" + folder + "dump_threadid_"));
     EXPECT_NE(std::string::npos, logged().find(".\n\n" + platform::errorresources::systemErrorText(ENOTDIR) + "\n\n"));
+}
+
+// Numbers at their limits; an overflow cuts and stays terminated; a dump name keeps seconds
+// beyond 32 bits exact, and one that does not fit is refused.
+TEST(FixedTextTest, NumbersAtTheirLimitsAndOverflow) {
+    char buffer[128];
+    FixedText text(buffer, sizeof buffer);
+    text.appendDecimal(std::uint64_t{0}).append("|");
+    text.appendDecimal(std::numeric_limits<std::uint64_t>::max()).append("|");
+    text.appendDecimal(std::numeric_limits<std::int64_t>::min()).append("|");
+    text.appendHex(0).append("|").appendHex(0xC0000005u);
+    EXPECT_STREQ("0|18446744073709551615|-9223372036854775808|0x0|0xc0000005", text.text());
+    EXPECT_FALSE(text.truncated());
+
+    FixedText small(buffer, 6);
+    small.append("abc").append("defgh").appendDecimal(std::uint64_t{42});
+    EXPECT_STREQ("abcde", small.text());
+    EXPECT_EQ(5u, small.length());
+    EXPECT_TRUE(small.truncated());
+    EXPECT_TRUE(small.contains('e'));
+    EXPECT_FALSE(small.contains('f'));
+
+    EXPECT_EQ("/tmp/x/dump_threadid_4294967295_time_5000000000.dmp",
+              posix::debug::dumpFileName("/tmp/x/", 4294967295u, 5000000000));
+    EXPECT_FALSE(posix::debug::formatDumpFileName("./logs/", 1, 2, buffer, 16));
+}
+
+std::string textOf(const SignalSafeClock& clock, std::time_t when) {
+    char buffer[32];
+    EXPECT_TRUE(clock.timeText(when, buffer, sizeof buffer));
+    return buffer;
+}
+
+// The edges of the range, offsets, and the C library's UTC rendering over centuries; the local
+// clock agrees with the log's own time text (the C library's local time, the day with its
+// leading zero).
+TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
+    EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
+    EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
+    EXPECT_EQ("Wed Dec 31 23:00:00 1969", textOf(SignalSafeClock(-3600), 0));
+    EXPECT_EQ("Fri Jan 01 05:30:00 2100", textOf(SignalSafeClock(19800), 4102444800));
+    const SignalSafeClock utc(0);
+    char reference[64];
+    // A step that is prime and not a whole number of days visits every time of day and weekday.
+    for (std::time_t when = -2208988800; when < 4200000000; when += 86400 * 13 + 3607) {
+        std::tm fields{};
+        std::strftime(reference, sizeof reference, "%a %b %d %H:%M:%S %Y", gmtime_r(&when, &fields));
+        ASSERT_EQ(reference, textOf(utc, when)) << when;
+    }
+    const SignalSafeClock local;
+    for (const std::time_t when : {SignalSafeClock::now(), std::time_t{1796530913}}) {
+        EXPECT_EQ(debug::timeText(when), textOf(local, when));
+    }
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ("Sun Dec 06 04:21:53 2026", debug::timeText(1796530913));
+    char tooSmall[24];
+    EXPECT_FALSE(local.timeText(0, tooSmall, sizeof tooSmall));
+    EXPECT_FALSE(debug::formatTimeText(0, tooSmall, sizeof tooSmall));
 }
 
 }  // namespace

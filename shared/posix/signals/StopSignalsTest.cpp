@@ -1,7 +1,10 @@
+// The signals that reach the server as requests: SIGINT and SIGTERM stop it, SIGHUP reopens its
+// log (whose delivery is tested with the log, LogImplConcurrencyTest).
 #include "posix/signals/StopSignals.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +12,7 @@
 
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "posix/signals/HangUpSignal.h"
 
 namespace {
 
@@ -27,34 +31,46 @@ public:
     std::atomic<int> sets{0};
 };
 
+class CountingTarget : public posix::signals::ReopenRequest {
+public:
+    void requestReopen() noexcept override { ++requests; }
+    std::atomic<int> requests{0};
+};
+
 void noteSignal(int) {}
 
-// While installed, SIGINT and SIGTERM set the stop event and the process goes on; afterwards the
-// previous handlers are back and a second object may be installed.
-TEST(StopSignalsTest, SignalsSetTheStopEventWhileInstalled) {
+// While installed, the signals reach their target and the process goes on; afterwards the
+// previous handlers are back (and a signal no longer reaches the target), and a second object
+// may be installed.
+TEST(StopSignalsTest, SignalsReachTheirTargetOnlyWhileInstalled) {
     platform::thread::OsInfoImpl os;
     platform::thread::ThreadFactoryImpl threads{&os};
     CountingEvent event;
-    signal(SIGINT, noteSignal);
-    signal(SIGTERM, noteSignal);
+    CountingTarget target;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, noteSignal);
     {
         posix::signals::StopSignals signals(&event, &threads);
+        posix::signals::HangUpSignal hangUp(&target);
         int sets = 0;
         for (const int stop : {SIGTERM, SIGINT, SIGTERM}) {
-            ASSERT_EQ(0, raise(stop));
+            ASSERT_EQ(0, ::raise(stop));
             ASSERT_TRUE(event.reaches(++sets));
         }
+        ASSERT_EQ(0, ::raise(SIGHUP));
+        EXPECT_EQ(1, target.requests.load());
     }
-    EXPECT_EQ(noteSignal, signal(SIGINT, SIG_DFL));
-    EXPECT_EQ(noteSignal, signal(SIGTERM, noteSignal));
-    raise(SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        EXPECT_EQ(noteSignal, ::signal(signal, noteSignal));
+        ::raise(signal);
+    }
     EXPECT_EQ(3, event.sets.load());
+    EXPECT_EQ(1, target.requests.load());
     {
         posix::signals::StopSignals again(&event, &threads);
-        raise(SIGINT);
+        ::raise(SIGINT);
         EXPECT_TRUE(event.reaches(4));
     }
-    signal(SIGTERM, SIG_DFL);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
 }
 
 }  // namespace
