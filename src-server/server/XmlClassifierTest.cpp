@@ -369,7 +369,12 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     ASSERT_TRUE(fill(root + "/filler"));
     const std::string train = texts(text("t", "a long new text with many words never trained before")) +
                               writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""));
-    for (const std::string& body : {train, writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
+    // A class change works on a copy of the classifier, plain training in place.
+    const std::string classChange = texts(text("t", "a long new text with many words never trained before")) +
+                                    writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\"") +
+                                                           call("addClass", "w2", "className=\"third\""));
+    for (const std::string& body :
+         {train, classChange, writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
         SCOPED_TRACE(body);
         log.clear();
         const std::string answer = run(body);
