@@ -21,7 +21,7 @@ TEST(ScoreTableTest, KeepsRowsUpToTheBudgetAndLetsOneReaderFillEach) {
     storage::FeatureSet set;
     set.addClass("a");
     set.addClass("b");
-    for (const char* feature : {"abc", "abd", "abcde"}) set.add("a", feature, 1);
+    for (const char* feature : {"abc", "abd", "abcde"}) set.addAt(0, feature, 1);
     set.compact();
     const std::pair<std::size_t, std::uint32_t> features[] = {
         {3, set.lane(3).findFeature("abc")}, {3, set.lane(3).findFeature("abd")},

@@ -86,10 +86,6 @@ const ClassRecord& FeatureSet::getClass(std::string_view name) const {
     return *record;
 }
 
-ClassRecord& FeatureSet::findRecord(std::string_view className) {
-    return const_cast<ClassRecord&>(std::as_const(*this).getClass(className));
-}
-
 void FeatureSet::removeClass(std::string_view name) {
     const auto found = findClass(name);
     if (found == _classes.end()) {
@@ -108,25 +104,13 @@ void FeatureSet::checkFeatureSize(std::string_view feature) const {
     QM_ASSERT(feature.size() < _lanes.size(), "Add with feature bigger than max allowed size (32)");
 }
 
-void FeatureSet::add(std::string_view className, std::string_view feature, std::uint32_t count) {
-    checkFeatureSize(feature);
-    addTo(findRecord(className), feature, count);
-}
-
 void FeatureSet::addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count) {
     checkFeatureSize(feature);
     QM_ASSERT_TEXT(classIndex < _classes.size(), "classIndex < _classes.size()",
                    "Adding to a class index that does not exist");
-    addTo(_classes[classIndex], feature, count);
-}
-
-void FeatureSet::addTo(ClassRecord& record, std::string_view feature, std::uint32_t count) {
+    ClassRecord& record = _classes[classIndex];
     if (_lanes[feature.size()]->add(feature, record._classIndex, count)) ++record._unique;
     record._count += count;
-}
-
-void FeatureSet::sub(std::string_view className, std::string_view feature, std::uint32_t count) {
-    subAt(findRecord(className)._classIndex, feature, count);
 }
 
 std::uint32_t FeatureSet::subAt(std::size_t classIndex, std::string_view feature,

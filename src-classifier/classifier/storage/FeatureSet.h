@@ -47,13 +47,11 @@ public:
     // lanes; throws ClassifierException when there is no such class.
     void removeClass(std::string_view name);
 
-    // Adds count (> 0) occurrences of feature (at most 31 bytes) to the class.
-    void add(std::string_view className, std::string_view feature, std::uint32_t count);
-    // The same for the class at classIndex (< classCount()), without a lookup by name.
+    // Adds count (> 0) occurrences of feature (at most 31 bytes) to the class at classIndex
+    // (< classCount()).
     void addAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
-    // Takes away up to count (> 0) occurrences; taking more than present takes what is present.
-    void sub(std::string_view className, std::string_view feature, std::uint32_t count);
-    // The same for the class at classIndex; returns the amount taken.
+    // Takes away up to count (> 0) occurrences from the class at classIndex; taking more than
+    // present takes what is present. Returns the amount taken.
     std::uint32_t subAt(std::size_t classIndex, std::string_view feature, std::uint32_t count);
 
     // Merges every lane's training since the last compaction into its sorted records.
@@ -87,8 +85,6 @@ public:
     const LaneBase& lane(std::size_t featureSize) const { return *_lanes[featureSize]; }
 
 private:
-    ClassRecord& findRecord(std::string_view className);
-    void addTo(ClassRecord& record, std::string_view feature, std::uint32_t count);
     void checkFeatureSize(std::string_view feature) const;
 
     Classes _classes;

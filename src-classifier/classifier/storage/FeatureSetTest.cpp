@@ -51,10 +51,10 @@ std::string record(std::string_view feature, std::uint16_t classIndex, std::uint
 TEST(FeatureSetTest, ClassCountsFollowTrainingUntrainingAndRemoval) {
     FeatureSet set;
     for (const char* name : {"c", "d", "e"}) set.addClass(name);
-    set.add("d", "abc", 1);
-    set.add("e", "abc", 3);
-    set.add("e", "", 4);
-    set.add("e", "long feature", 5);
+    set.addAt(1, "abc", 1);
+    set.addAt(2, "abc", 3);
+    set.addAt(2, "", 4);
+    set.addAt(2, "long feature", 5);
     const struct {
         int sign;
         const char* feature;
@@ -70,7 +70,11 @@ TEST(FeatureSetTest, ClassCountsFollowTrainingUntrainingAndRemoval) {
         {-1, "ab", 1, true, 0, 0},      {+1, "ab", 1, false, 1, 1},   // trained after compaction
     };
     for (const auto& s : steps) {
-        s.sign > 0 ? set.add("c", s.feature, s.count) : set.sub("c", s.feature, s.count);
+        if (s.sign > 0) {
+            set.addAt(0, s.feature, s.count);
+        } else {
+            set.subAt(0, s.feature, s.count);
+        }
         if (s.compactAfter) set.compact();
         EXPECT_EQ((ClassRecord{"c", 0, s.total, s.unique}), set.getClass("c"))
             << s.feature << " " << s.sign * int(s.count);
@@ -99,12 +103,12 @@ TEST(FeatureSetTest, StoredLayoutRoundTripsAndEveryCutIsRefused) {
     FeatureSet original;
     original.addClass("ab");
     original.addClass("bin\0ary"s);
-    original.add("ab", "", 2);
-    original.add("ab", "x", 1);
-    original.add("bin\0ary"s, "x\xFF", 2);
-    original.add("ab", "gone", 4);
+    original.addAt(0, "", 2);
+    original.addAt(0, "x", 1);
+    original.addAt(1, "x\xFF", 2);
+    original.addAt(0, "gone", 4);
     original.compact();
-    original.sub("ab", "gone", 4);
+    original.subAt(0, "gone", 4);
     original.compact();
     ASSERT_EQ(payload, serialized(original));
 
