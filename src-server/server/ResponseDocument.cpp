@@ -1,6 +1,6 @@
 #include "server/ResponseDocument.h"
 
-#include <cstdio>
+#include <charconv>
 
 #include "util/EscapeXml.h"
 
@@ -65,10 +65,12 @@ std::string xmlCharacters(std::string_view text) {
     return result;
 }
 
+// The text printf's "%.6g" writes, without printf's cost.
 std::string number(double value) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.6g", value);
-    return buffer;
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+    return std::string(buffer, written.ptr);
 }
 
 }  // namespace norvale::quillmark::responseDocument
