@@ -190,11 +190,11 @@ void Document::load(std::string text, const char* url, const std::string& failur
     _tree = std::make_shared<const LoadedTree>(std::move(document), _namespaces);
 }
 
-void Document::validate() const {
+void Document::validate(IdentityConstraints constraints) const {
     static const std::string opening = "Problems validating the xml document.\r\n";
     ParseError error;
     const std::string target = _tree ? validationTarget(document()) : "";
-    xmlSchema* schema = _schemas != nullptr ? _schemas->find(target) : nullptr;
+    xmlSchema* schema = _schemas != nullptr ? _schemas->find(target, constraints) : nullptr;
     if (!_tree) {
         error.record(0, 0, 0, "No document is loaded.");
     } else if (schema == nullptr) {

@@ -7,6 +7,7 @@
 
 #include "xml/Element.h"
 #include "xml/NodeList.h"
+#include "xml/SchemaCache.h"
 #include "xml/XMLExceptions.h"
 
 struct _xmlDoc;
@@ -14,7 +15,6 @@ struct _xmlDoc;
 namespace xml {
 
 class LoadedTree;
-class SchemaCache;
 class SelectionNamespaces;
 
 // One parsed XML document (a request, a configuration file, a schema). A document is used by
@@ -47,9 +47,10 @@ public:
     void loadFromMemory(std::string_view text);
     void loadFromFile(const std::string& path);
 
-    // Checks the document against the schema of its root's namespace in the schema cache.
-    // Throws ValidateException with the parse-error text of the first violation.
-    void validate() const;
+    // Checks the document against the schema of its root's namespace in the schema cache, with
+    // or without the schema's identity constraints. Throws ValidateException with the
+    // parse-error text of the first violation.
+    void validate(IdentityConstraints constraints = IdentityConstraints::Checked) const;
 
     // The one element matching `xpath` (relative to the document); DocumentException otherwise.
     Element selectExactlyOne(const std::string& xpath) const;

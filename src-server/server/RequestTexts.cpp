@@ -14,17 +14,48 @@ void keepFirst(std::optional<xml::Element>& slot, const xml::Element& element) {
 
 }  // namespace
 
-RequestTexts::RequestTexts(const xml::Element& root, const std::string& requestNamespace) {
+RequestTexts::RequestTexts(const xml::Element& root, const std::string& requestNamespace)
+    : _namespace(requestNamespace) {
     for (const xml::Element& texts : root.childElements()) {
         if (!texts.isNamed(requestNamespace, "texts")) continue;
         for (const xml::Element& text : texts.childElements()) {
             const bool plain = text.isNamed(requestNamespace, "text");
             if (!plain && !text.isNamed(requestNamespace, "textBase64")) continue;
             if (!text.attributeExists("id")) continue;
-            Texts& found = _byId[text.getAttribute("id")];
-            keepFirst(plain ? found.plain : found.encoded, text);
+            const auto [found, added] = _byId.try_emplace(text.getAttribute("id"));
+            if (!added) _repeatedId = true;
+            keepFirst(plain ? found->second.plain : found->second.encoded, text);
         }
     }
+}
+
+bool RequestTexts::coversConstraints(const std::vector<xml::IdentityConstraint>& constraints,
+                                     const std::string& requestNamespace) {
+    const std::string qm = "{" + requestNamespace + "}";
+    const std::vector<xml::IdentityConstraint> covered = {
+        {"key", "textIds", "", "quillmark", qm + "texts/" + qm + "text | " + qm + "texts/" + qm +
+         "textBase64", {"@id"}},
+        {"keyref", "textReferences", qm + "textIds", "quillmark",
+         qm + "readCalls/" + qm + "classify | " + qm + "readCalls/" + qm + "classifyKeywords | " +
+             qm + "writeCalls/" + qm + "train | " + qm + "writeCalls/" + qm + "untrain",
+         {"@textId"}},
+    };
+    return constraints == covered;
+}
+
+bool RequestTexts::referencesResolve(const xml::Element& root) const {
+    if (_repeatedId) return false;
+    for (const xml::Element& calls : root.childElements()) {
+        if (!calls.isNamed(_namespace, "readCalls") && !calls.isNamed(_namespace, "writeCalls")) {
+            continue;
+        }
+        for (const xml::Element& call : calls.childElements()) {
+            if (call.attributeExists("textId") && !_byId.contains(call.getAttribute("textId"))) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 std::string RequestTexts::lookup(const std::string& textId) const {

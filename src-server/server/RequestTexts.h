@@ -9,14 +9,27 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "xml/Element.h"
+#include "xml/SchemaCache.h"
 
 namespace norvale::quillmark {
 
 class RequestTexts {
 public:
     RequestTexts(const xml::Element& root, const std::string& requestNamespace);
+
+    // True when `constraints` are exactly the request schema's text id rules, which
+    // referencesResolve() checks: a key on the ids of `text` and `textBase64`, and a key
+    // reference from the textId of every text call. Then a request may be validated without
+    // them.
+    static bool coversConstraints(const std::vector<xml::IdentityConstraint>& constraints,
+                                  const std::string& requestNamespace);
+
+    // False when two texts share an id or a call of the root's `readCalls` or `writeCalls` has
+    // a textId that no text has.
+    bool referencesResolve(const xml::Element& root) const;
 
     // The text with this id: the content of its `text` element or, without one, of its
     // `textBase64` element Base64-decoded. Throws InternalCallException when no element has the
@@ -29,7 +42,9 @@ private:
         std::optional<xml::Element> encoded;
     };
 
+    std::string _namespace;
     std::unordered_map<std::string, Texts> _byId;
+    bool _repeatedId = false;
 };
 
 }  // namespace norvale::quillmark

@@ -100,6 +100,9 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
       _requestNamespace(requestNamespace),
+      _textIdsCheckedHere(schemas != nullptr &&
+                          RequestTexts::coversConstraints(
+                              schemas->identityConstraints(requestNamespace), requestNamespace)),
       _document(schemas),
       _hook(std::move(hook)),
       _log(log),
@@ -121,16 +124,30 @@ std::string XmlClassifier::process(const std::string& request) {
 
 std::string XmlClassifier::execute(const std::string& request) {
     _document.loadFromMemory(request);
-    _document.validate();
+    validate();
     const xml::Element root = _document.selectExactlyOne("qm:quillmark");
+    const RequestTexts texts(root, _requestNamespace);
+    // What the validator left out refuses the request: its report says why.
+    if (_textIdsCheckedHere && !texts.referencesResolve(root)) _document.validate();
     _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
 
-    const RequestTexts texts(root, _requestNamespace);
     const xml::NodeList readCalls = root.selectNodes("qm:readCalls");
     if (readCalls.count() == 1) runReadCalls(texts, readCalls.item(0));
     const xml::NodeList writeCalls = root.selectNodes("qm:writeCalls");
     if (writeCalls.count() == 1) runWriteCalls(texts, writeCalls.item(0));
     return _response->getResponse();
+}
+
+// Validates the loaded request, leaving the text id rules to RequestTexts when it checks them.
+// A refused request is validated again in full, so that the report is the validator's own.
+void XmlClassifier::validate() const {
+    if (!_textIdsCheckedHere) return _document.validate();
+    try {
+        _document.validate(xml::IdentityConstraints::LeftOut);
+    } catch (const xml::ValidateException&) {
+        _document.validate();
+        throw;
+    }
 }
 
 // Called inside a catch handler: answers the failure being handled, or logs and rethrows what

@@ -45,6 +45,7 @@ public:
     std::string process(const std::string& request) override;
 
 private:
+    void validate() const;
     std::string execute(const std::string& request);
     std::string answerFailure();
 
@@ -70,6 +71,8 @@ private:
     const ResponseFactory* _responseFactory;
     const ErrorResponseFactory* _errorResponseFactory;
     std::string _requestNamespace;
+    // The request schema's text id rules are checked by RequestTexts rather than the validator.
+    bool _textIdsCheckedHere;
     xml::Document _document;
     std::string _callId;
     std::unique_ptr<Response> _response;

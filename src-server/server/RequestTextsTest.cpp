@@ -1,0 +1,131 @@
+// The request schema's text id rules are left out of validation only when they are exactly the
+// rules RequestTexts checks, and a request is then refused, with the validator's own report,
+// exactly when full validation refuses it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "server/RequestTexts.h"
+#include "server/XmlClassifierTestSupport.h"
+
+namespace norvale::quillmark::test {
+namespace {
+
+using xml::IdentityConstraints;
+
+std::string shippedSchema() {
+    std::ifstream file(xml::test::schemaPath("server/RequestSchema.xsd"));
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(RequestTextsTest, OnlyTheShippedTextIdRulesAreLeftOutOfValidation) {
+    const std::string shipped = shippedSchema();
+    const std::string keyref =
+        shipped.substr(shipped.find("<xs:keyref"),
+                       shipped.find("</xs:keyref>") + 12 - shipped.find("<xs:keyref"));
+    const struct {
+        const char* what;
+        std::string from, to;
+        bool covered;
+    } rows[] = {
+        {"as shipped", "", "", true},
+        {"key without textBase64", " | qm:texts/qm:textBase64\"", "\"", false},
+        {"key on another field", "xpath=\"@id\"", "xpath=\"@textId\"", false},
+        {"qm rebound on the key", "<xs:key name=\"textIds\">",
+         "<xs:key name=\"textIds\" xmlns:qm=\"urn:other\">", false},
+        {"a third constraint", "</xs:keyref>",
+         "</xs:keyref><xs:unique name=\"ids\"><xs:selector xpath=\"qm:readCalls/*\"/>"
+         "<xs:field xpath=\"@id\"/></xs:unique>",
+         false},
+        {"no key reference", keyref, "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string text = shipped;
+        if (!row.from.empty()) {
+            ASSERT_NE(text.find(row.from), std::string::npos);
+            text.replace(text.find(row.from), row.from.size(), row.to);
+        }
+        xml::Document schema;
+        schema.loadFromMemory(text);
+        xml::SchemaCache cache;
+        cache.add(RequestNamespace, schema);
+        EXPECT_EQ(RequestTexts::coversConstraints(cache.identityConstraints(RequestNamespace),
+                                                  RequestNamespace),
+                  row.covered);
+    }
+}
+
+class RequestTextsRefusalTest : public ExecutorFixture {};
+
+TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThem) {
+    xml::SchemaCache cache;
+    xml::test::addSchema(cache, "server/RequestSchema.xsd");
+    ASSERT_TRUE(RequestTexts::coversConstraints(cache.identityConstraints(RequestNamespace),
+                                                RequestNamespace));
+    const std::string classifyA = call("classify", "c", "classifierName=\"n\" textId=\"a\"");
+    const std::string encodedA = "<textBase64 id=\"a\">eA==</textBase64>";
+    const struct {
+        const char* what;
+        std::string body;
+        bool refused;
+    } rows[] = {
+        {"calls naming their texts",
+         texts(text("a", "x") + "<textBase64 id=\"b\">eA==</textBase64>") +
+             readCalls(classifyA +
+                       call("classifyKeywords", "k", "classifierName=\"n\" textId=\"b\"")) +
+             writeCalls("n", call("train", "t", "className=\"k\" textId=\"a\"")),
+         false},
+        {"no text calls", readCalls(call("getInformation", "g", "classifierName=\"n\"")), false},
+        {"ids that differ in case", texts(text("a", "x") + text("A", "y")) + readCalls(classifyA),
+         false},
+        {"two texts of one id", texts(text("a", "x") + text("a", "y")) + readCalls(classifyA),
+         true},
+        {"a text and an encoded text of one id", texts(text("a", "x") + encodedA), true},
+        {"one id in two texts elements", texts(text("a", "x")) + texts(encodedA), true},
+        {"a read call naming no text", texts(text("b", "x")) + readCalls(classifyA), true},
+        {"a write call naming no text",
+         texts(text("a", "x")) + writeCalls("n", call("untrain", "u", "className=\"k\" textId=\"z\"")),
+         true},
+        {"a repeated id and a foreign element", texts(text("a", "x") + text("a", "y")) + "<bogus/>",
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        xml::Document document(&cache);
+        document.setSelectionNamespaces("xmlns:qm='" + RequestNamespace + "'");
+        document.loadFromMemory(request(row.body));
+        std::string report;
+        try {
+            document.validate();
+        } catch (const xml::ValidateException& e) {
+            report = e.what();
+        }
+        EXPECT_EQ(!report.empty(), row.refused);
+
+        bool refusedHere = true;
+        try {
+            document.validate(IdentityConstraints::LeftOut);
+            const xml::Element root = document.selectExactlyOne("qm:quillmark");
+            refusedHere = !RequestTexts(root, RequestNamespace).referencesResolve(root);
+        } catch (const xml::ValidateException&) {
+        }
+        EXPECT_EQ(refusedHere, row.refused);
+
+        const std::string answer = run(row.body);
+        if (row.refused) {
+            EXPECT_EQ(messageOf(answer),
+                      "Validation of an request failed, please verify your that your XML is "
+                      "correct." + report);
+        } else {
+            EXPECT_EQ(messageOf(answer).find("Validation"), std::string::npos) << answer;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace norvale::quillmark::test
