@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "platform/errorresources/SystemErrorText.h"
@@ -27,13 +28,39 @@ std::string qualifiedName(const xmlNode* node) {
     return name;
 }
 
+// Whether `node` is named `name` as written, prefix included.
+bool hasQualifiedName(const xmlNode* node, std::string_view name) {
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+        const std::string_view prefix = text(node->ns->prefix);
+        if (name.size() <= prefix.size() || !name.starts_with(prefix) ||
+            name[prefix.size()] != ':') {
+            return false;
+        }
+        name.remove_prefix(prefix.size() + 1);
+    }
+    return name == text(node->name);
+}
+
 // Attributes are matched by their name as written, prefix included, as callers spell them.
 const xmlAttr* findAttribute(const xmlNode* element, const std::string& name) {
     for (const xmlAttr* attribute = element->properties; attribute != nullptr;
          attribute = attribute->next) {
-        if (qualifiedName(reinterpret_cast<const xmlNode*>(attribute)) == name) return attribute;
+        if (hasQualifiedName(reinterpret_cast<const xmlNode*>(attribute), name)) return attribute;
     }
     return nullptr;
+}
+
+// The text of `first` and the nodes after it when they are all text or CDATA, as the library
+// would join it; nothing when another kind of node needs the library's own walk.
+std::optional<std::string> plainText(const xmlNode* first) {
+    std::string joined;
+    for (const xmlNode* node = first; node != nullptr; node = node->next) {
+        if (node->type != XML_TEXT_NODE && node->type != XML_CDATA_SECTION_NODE) {
+            return std::nullopt;
+        }
+        if (node->content != nullptr) joined += text(node->content);
+    }
+    return joined;
 }
 
 }  // namespace
@@ -44,6 +71,7 @@ std::string Element::getAttribute(const std::string& name) const {
         throw ElementException("Error when getting the attribute '" + name + "' from an element.");
     }
     if (attribute->children == nullptr) return "";
+    if (std::optional<std::string> value = plainText(attribute->children)) return std::move(*value);
     const XmlString value(xmlNodeListGetString(_node->doc, attribute->children, 1));
     if (!value) throw AtlException(ENOMEM);
     return text(value.get());
@@ -62,6 +90,9 @@ bool Element::getBooleanAttribute(const std::string& name) const {
 }
 
 std::string Element::getText() const {
+    if (std::optional<std::string> content = plainText(_node->children)) {
+        return std::move(*content);
+    }
     const XmlString content(xmlNodeGetContent(_node));
     if (!content) {
         throw ElementException(
