@@ -68,26 +68,15 @@ __attribute__((noinline)) int recurseForever(long depth) {
     return recurseForever(depth + 1) + frame[(depth + 1) % sizeof frame];
 }
 
-template <class Body>
-class Call : public platform::thread::Runnable {
-public:
-    explicit Call(Body body) : _body(body) {}
-    void run() override { _body(); }
-
-private:
-    Body _body;
-};
-
 class FatalSignalHandlersTest : public ::testing::Test {
 protected:
     // In the dying child: install the handlers and run body on a thread named "Crasher", with
     // standard output sent where the death test reads.
-    template <class Body>
-    void crashOnThread(Body body) {
+    void crashOnThread(std::function<void()> body) {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
         FatalSignalHandlers handlers(&_mapper, &_log);
         platform::thread::OsInfoImpl osInfo;
-        Call<Body> call(body);
+        platform::testing::Call call(std::move(body));
         platform::thread::ThreadImpl thread(&osInfo, &call, "Crasher");
         thread.start();
         thread.join();
@@ -182,8 +171,6 @@ TEST(FixedTextTest, NumbersAtTheirLimitsAndOverflow) {
     EXPECT_STREQ("abcde", small.text());
     EXPECT_EQ(5u, small.length());
     EXPECT_TRUE(small.truncated());
-    EXPECT_TRUE(small.contains('e'));
-    EXPECT_FALSE(small.contains('f'));
 
     EXPECT_EQ("/tmp/x/dump_threadid_4294967295_time_5000000000.dmp",
               posix::debug::dumpFileName("/tmp/x/", 4294967295u, 5000000000));
