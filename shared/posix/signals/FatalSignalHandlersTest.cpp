@@ -37,6 +37,8 @@ using posix::debug::SignalSafeClock;
 using posix::signals::FatalSignalHandlers;
 
 struct FakeLog : posix::signals::FatalSignalLog {
+    explicit FakeLog(const fs::path& logs)
+        : file((logs / "log.txt").string()), folder(logs.string() + "/") {}
     bool errorsToConsole() const noexcept override { return true; }
     bool errorsToFile() const noexcept override { return true; }
     const char* logFilePath() const noexcept override { return file.c_str(); }
@@ -95,11 +97,7 @@ protected:
     }
 
     platform::testing::TempFolder _folder;
-    FakeLog _log;
-    void SetUp() override {
-        _log.file = (_folder.path() / "log.txt").string();
-        _log.folder = _folder.path().string() + "/";
-    }
+    FakeLog _log{_folder.path()};
     FakeMapper _mapper;
 };
 
