@@ -181,9 +181,8 @@ std::string textOf(const SignalSafeClock& clock, std::time_t when) {
     return buffer;
 }
 
-// The edges of the range, offsets, and the C library's UTC rendering over centuries; the local
-// clock agrees with the log's own time text (the C library's local time, the day with its
-// leading zero).
+// The edges of the range, offsets, and the C library's UTC rendering over centuries (the day
+// with its leading zero); the local clock agrees with the log's own time text.
 TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
     EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
@@ -201,9 +200,6 @@ TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     for (const std::time_t when : {SignalSafeClock::now(), std::time_t{1796530913}}) {
         EXPECT_EQ(debug::timeText(when), textOf(local, when));
     }
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    EXPECT_EQ("Sun Dec 06 04:21:53 2026", debug::timeText(1796530913));
     char tooSmall[24];
     EXPECT_FALSE(local.timeText(0, tooSmall, sizeof tooSmall));
     EXPECT_FALSE(debug::formatTimeText(0, tooSmall, sizeof tooSmall));
