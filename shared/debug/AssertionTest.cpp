@@ -4,33 +4,25 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
+
+#include "platform/PlatformTestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using platform::testing::enterFolder;
+using platform::testing::readFile;
 
 // The failing checks run in death-test children whose working directory is a fresh folder and
 // whose standard output goes to a file there, so both copies of the report can be read. A second
 // report is appended; without a description its line is left out; the macro reports the text it
 // was given, and only when the condition fails.
 TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
-    const fs::path dir = fs::temp_directory_path() / ("qm_assertion_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const platform::testing::TempFolder folder;
+    const auto dir = folder.path();
     const auto failInDir = [&](const char* expression, const char* description) {
-        if (::chdir(dir.c_str()) != 0) std::_Exit(3);
+        enterFolder(dir);
         const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(out, STDOUT_FILENO);
         debug::assertion(expression, description, "storage/VectorLane.h", 123);
@@ -58,7 +50,7 @@ TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
     EXPECT_DEATH(failInDir("!_hasQuit", nullptr), "");
     EXPECT_DEATH(
         {
-            if (::chdir(dir.c_str()) != 0) std::_Exit(3);
+            enterFolder(dir);
             QM_ASSERT_TEXT(calls == 2, "_permaDeleted > 0", "Perma deleted is becomming zero.");
         },
         "");
@@ -70,7 +62,6 @@ TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
     ASSERT_NE(std::string::npos, second);
     ASSERT_NE(std::string::npos, third);
     EXPECT_LT(second, third);
-    fs::remove_all(dir);
 }
 
 }  // namespace

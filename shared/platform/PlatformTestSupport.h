@@ -13,7 +13,19 @@
 #include <sstream>
 #include <string>
 
+#include "platform/thread/Runnable.h"
+
 namespace platform::testing {
+
+// A thread body that runs a function.
+class Call : public thread::Runnable {
+public:
+    explicit Call(std::function<void()> body) : _body(std::move(body)) {}
+    void run() override { _body(); }
+
+private:
+    std::function<void()> _body;
+};
 
 // AddressSanitizer does not clear the shadow of the frames that the forced unwinding of a
 // cancelled thread leaves, and then reports that thread's own exit as a stack-buffer-underflow.

@@ -25,11 +25,8 @@
 
 #include "client/CommandRunner.h"
 #include "io/filesystem/TempFolder.h"
-#include "net/socket/ClientSocketFactoryImpl.h"
 #include "net/socket/SocketExceptions.h"
-#include "net/socket/SocketStreamFactoryImpl.h"
 #include "net/socket/SocketTestSupport.h"
-#include "posix/net/SocketErrors.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
@@ -38,12 +35,7 @@
 
 namespace norvale::quillmark::client::test {
 
-// Socket factories over the production implementations.
-struct Sockets {
-    posix::net::SocketErrors errors;
-    net::socket::SocketStreamFactoryImpl streams{&errors};
-    net::socket::ClientSocketFactoryImpl clients{&errors, &streams};
-};
+using net::socket::test_support::Sockets;
 
 // The server's request road on a port the system picks, its classifier files in a temporary
 // folder. The port stays the same after stop, which refuses later connections.
@@ -208,11 +200,6 @@ inline Json parseJson(const std::string& text) {
     Json json;
     boost::property_tree::read_json(in, json);
     return json;
-}
-
-inline const Json& item(const Json& array, std::size_t index) {
-    if (index >= array.size()) throw std::out_of_range("no item " + std::to_string(index));
-    return std::next(array.begin(), static_cast<std::ptrdiff_t>(index))->second;
 }
 
 }  // namespace norvale::quillmark::client::test

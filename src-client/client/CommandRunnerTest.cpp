@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -23,16 +22,9 @@ using test::parseJson;
 using test::Relay;
 using test::runQuillmark;
 
-std::string allBytes() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-    return bytes;
-}
-
 // A folder of `count` files of about `size` bytes, named so that path order is creation order.
 std::vector<std::string> writeFolder(const io::filesystem::test::TempFolder& temp,
                                      const std::string& folder, int count, std::size_t size) {
-    std::filesystem::create_directories(temp.path(folder + "/sub"));
     std::vector<std::string> contents;
     for (int i = 0; i < count; ++i) {
         char name[32];
@@ -53,18 +45,6 @@ protected:
         const ClientRun run = runQuillmark(_server.port(), words, input);
         EXPECT_EQ(run.status, exitStatus::Success) << words.front() << ": " << run.err;
         return run.out;
-    }
-
-    // class name -> "unique features/total count", read with info --json.
-    std::map<std::string, std::string> counts(const std::string& classifier) {
-        std::map<std::string, std::string> result;
-        const Json info = parseJson(ok({"--json", "info", classifier}));
-        for (const auto& entry : info.get_child("classes")) {
-            result[entry.second.get<std::string>("className")] =
-                entry.second.get<std::string>("uniqueFeatures") + "/" +
-                entry.second.get<std::string>("totalCount");
-        }
-        return result;
     }
 
     void createNews(std::vector<std::string> classes) {
@@ -94,10 +74,10 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
               "Removed class 'a&b' from classifier 'news'.\n");
     const std::string sport = _temp.write("sport.txt", SportText);
     const std::string politics = _temp.write("politics.txt", PoliticsText);
+    ok({"train", "news", "politics", "-"}, PoliticsText);
+    const std::string politicsOnly = ok({"--json", "info", "news"});
     EXPECT_EQ(ok({"train", "news", "sport", sport}),
               "Trained 1 text (148 B) into class 'sport' of classifier 'news' in 1 request.\n");
-    ok({"train", "news", "politics", "-"}, PoliticsText);
-    const auto trained = counts("news");
 
     // Several texts are headed by their names; version 1.00 answers without the text coverage.
     EXPECT_EQ(ok({"--version", "1.00", "classify", "news", politics, sport}),
@@ -115,8 +95,8 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
 
     // Untraining the same text takes exactly its counts back out.
     ok({"untrain", "news", "sport", sport});
-    EXPECT_EQ(counts("news"), (std::map<std::string, std::string>{
-                                  {"politics", trained.at("politics")}, {"sport", "0/0"}}));
+    EXPECT_EQ(ok({"--json", "info", "news"}), politicsOnly);
+    EXPECT_EQ(parseJson(politicsOnly).get_child("classes").size(), 2u);
     ok({"remove", "news"});
     EXPECT_EQ(runQuillmark(_server.port(), {"info", "news"}).status, exitStatus::ErrorDocument);
 }
@@ -125,8 +105,8 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
 // bytes unchanged.
 TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     const std::vector<std::string> contents = writeFolder(_temp, "corpus", 60, 300);
-    std::string big;
-    while (big.size() < 5000) big += allBytes();
+    std::string big(5120, '\0');  // every byte value, 20 times
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
     const std::string bigFile = _temp.write("big.txt", big);
     createNews({"sport"});
     const Relay relay(Relay::forwardTo(_server.port()));

@@ -144,10 +144,7 @@ TEST(FileServicesTest, RotationShiftsTheNumberedCopiesAndDropsTheOldest) {
     };
     for (const auto& c : cases) {
         TempFolder folder;
-        for (const auto& [name, content] : c.before) {
-            std::filesystem::create_directories(std::filesystem::path(folder.path(name)).parent_path());
-            folder.write(name, content);
-        }
+        for (const auto& [name, content] : c.before) folder.write(name, content);
         const std::string failure =
             failureOf([&] { io::filesystem::RotateFileImpl().rotate(folder.path("log.txt"), c.keep); });
         EXPECT_EQ(c.after.count("log.txt") == 0, failure == "no exception") << failure;

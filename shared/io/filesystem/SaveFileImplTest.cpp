@@ -18,6 +18,7 @@
 
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
+#include "testing/MessageOf.h"
 
 namespace {
 
@@ -71,12 +72,8 @@ TEST_F(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePa
     };
     for (const auto& c : cases) {
         for (const SaveMode mode : {SaveMode::Replace, SaveMode::Append}) {
-            try {
-                _save.save(c.path, c.bytes, mode);
-                ADD_FAILURE() << c.message;
-            } catch (const io::filesystem::SaveFileExceptionImpl& e) {
-                EXPECT_EQ(c.message, e.what());
-            }
+            EXPECT_EQ(c.message, norvale::quillmark::testing::messageOf<io::filesystem::SaveFileExceptionImpl>(
+                                     [&] { _save.save(c.path, c.bytes, mode); }));
         }
     }
     ::munmap(reserved, size);

@@ -25,6 +25,7 @@ std::string TempFolder::path(std::string_view name) const {
 
 std::string TempFolder::write(std::string_view name, std::string_view content) const {
     const std::string file = path(name);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
     std::ofstream out(file, std::ios::binary);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     return file;

@@ -16,6 +16,7 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     std::string path(std::string_view name) const;
+    // Creates the folders on the way.
     std::string write(std::string_view name, std::string_view content) const;
     static std::string read(const std::string& path);
 

@@ -47,12 +47,16 @@ private:
     std::uint16_t _port = 0;
 };
 
-// The production factories, and one connection over 127.0.0.1 to a listener. No thread is
-// needed: the connection completes in the listen backlog before accept is called.
-struct LoopbackPair {
+// The production factories.
+struct Sockets {
     posix::net::SocketErrors errors;
     SocketStreamFactoryImpl streams{&errors};
     ClientSocketFactoryImpl clients{&errors, &streams};
+};
+
+// One connection over 127.0.0.1 to a listener. No thread is needed: the connection completes in
+// the listen backlog before accept is called.
+struct LoopbackPair : Sockets {
     Listener listener;
     std::unique_ptr<ClientSocket> clientSocket = clients.create();
     SocketStream* client = clientSocket->connect("127.0.0.1", listener.port());

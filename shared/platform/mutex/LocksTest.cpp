@@ -1,4 +1,5 @@
-// Who waits for whom: the event, the mutex, the reader-writer lock and the named file lock.
+// Who waits for whom: the mutex, the reader-writer lock and the named file lock. (The stop event
+// is waited for wherever the server stops: QuillmarkServerTest, ServerServiceTest.)
 #include "platform/mutex/NamedMutexImpl.h"
 
 #include <fcntl.h>
@@ -18,7 +19,6 @@
 #include <vector>
 
 #include "platform/PlatformTestSupport.h"
-#include "platform/event/EventImpl.h"
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/MutexException.h"
 #include "platform/mutex/MutexImpl.h"
@@ -36,23 +36,6 @@ using platform::mutex::ReaderAutoLock;
 using platform::mutex::ReaderWriterLockImpl;
 using platform::mutex::WriterAutoLock;
 using platform::testing::Background;
-
-// A manual-reset event releases every waiter and stays set until reset. (The auto-reset event
-// is the token of the reader-writer lock and tested there.)
-TEST(EventImplTest, ManualResetReleasesEveryWaiterUntilReset) {
-    platform::event::EventImpl event;
-    Background first([&] { event.wait(); });
-    Background second([&] { event.wait(); });
-    EXPECT_TRUE(first.stillBlocked());
-    event.set();
-    EXPECT_TRUE(first.finishesWithin());
-    EXPECT_TRUE(second.finishesWithin());
-    event.wait();
-    event.reset();
-    Background third([&] { event.wait(); });
-    EXPECT_TRUE(third.stillBlocked());
-    event.set();
-}
 
 // Readers share the lock; a writer waits for the last reader and excludes readers and writers.
 TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter) {
@@ -130,7 +113,7 @@ TEST_F(NamedMutexImplTest, WaitsForAnotherProcessAndIsFreedWhenThatProcessIsKill
 
 // The holder may lock again and releases after its last unlock; nobody else may unlock; other
 // threads wait, whether they share the object or (named lock) hold their own. A scope lock
-// releases when an exception leaves its scope.
+// releases when an exception leaves its scope; a lock file that cannot be opened fails the lock.
 TEST_F(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
     MutexImpl plain;
     NamedMutexImpl named(_folder.path().string(), Name);
@@ -168,15 +151,12 @@ TEST_F(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
     }
     Background other([&] { AutoLock lock(&plain); });
     EXPECT_TRUE(other.finishesWithin());
-}
 
-// A lock file that cannot be opened fails the lock, and nothing is held afterwards.
-TEST_F(NamedMutexImplTest, AFolderThatCannotExistFailsTheLock) {
-    const auto file = _folder.path() / "plain-file";
-    std::ofstream(file) << "x";
-    NamedMutexImpl mutex(file.string(), Name);
-    EXPECT_THROW(mutex.lock(), MutexException);
-    EXPECT_THROW(mutex.unlock(), MutexException);
+    // A lock file that cannot be opened fails the lock, and nothing is held afterwards.
+    std::ofstream(_folder.path() / "plain-file") << "x";
+    NamedMutexImpl below((_folder.path() / "plain-file").string(), Name);
+    EXPECT_THROW(below.lock(), MutexException);
+    EXPECT_THROW(below.unlock(), MutexException);
 }
 
 }  // namespace

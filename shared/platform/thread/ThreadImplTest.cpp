@@ -22,15 +22,6 @@ using platform::thread::LoggingThreadImpl;
 using platform::thread::ThreadImpl;
 using platform::thread::currentThreadId;
 
-class FunctionRunnable : public platform::thread::Runnable {
-public:
-    explicit FunctionRunnable(std::function<void()> body) : _body(std::move(body)) {}
-    void run() override { _body(); }
-
-private:
-    std::function<void()> _body;
-};
-
 // The body runs on a thread of its own, named and current there. A timed join of a running
 // thread gives up and leaves it joinable; joining a thread that is not running (never started,
 // already joined) returns at once.
@@ -41,7 +32,7 @@ TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
     std::string bodyName;
     bool currentInside = false;
     ThreadImpl* self = nullptr;
-    FunctionRunnable runnable([&] {
+    platform::testing::Call runnable([&] {
         bodyId = currentThreadId();
         bodyName = platform::thread::currentThreadName();
         currentInside = self->isCurrent();
@@ -99,7 +90,7 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
                 platform::testing::enterFolder(folder.path());
                 const platform::thread::OsInfoImpl osInfo;
                 FileThreadLog log;
-                FunctionRunnable runnable(c.body);
+                platform::testing::Call runnable(c.body);
                 LoggingThreadImpl thread(&osInfo, &runnable, "Worker", &log);
                 thread.start();
                 thread.join();
@@ -124,7 +115,7 @@ TEST(LoggingThreadImplTest, TerminateEndsABlockedThreadWithoutAReport) {
     }
     const platform::thread::OsInfoImpl osInfo;
     FileThreadLog log;
-    FunctionRunnable runnable([] {
+    platform::testing::Call runnable([] {
         for (;;) ::pause();
     });
     LoggingThreadImpl thread(&osInfo, &runnable, "Stuck", &log);

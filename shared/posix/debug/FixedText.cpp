@@ -68,8 +68,4 @@ FixedText& FixedText::appendSystemErrorText(int code) noexcept {
     return append(".");
 }
 
-bool FixedText::contains(char c) const noexcept {
-    return std::memchr(_buffer, c, _length) != nullptr;
-}
-
 }  // namespace posix::debug

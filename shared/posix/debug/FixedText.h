@@ -29,7 +29,6 @@ public:
     const char* text() const noexcept { return _buffer; }
     std::size_t length() const noexcept { return _length; }
     bool truncated() const noexcept { return _truncated; }
-    bool contains(char c) const noexcept;
 
 private:
     char* _buffer;

@@ -9,6 +9,7 @@
 #include "posix/file/CurrentDirectoryImpl.h"
 #include "posix/file/DiskSpaceImpl.h"
 #include "posix/file/ModuleImpl.h"
+#include "testing/MessageOf.h"
 
 namespace {
 
@@ -49,12 +50,7 @@ TEST(FolderImplTest, CallsDoWhatTheyNameOrNameThePathAndTheSystemText) {
          std::string("Could not get the module filename: ") + noEntry},
     };
     for (const auto& c : cases) {
-        try {
-            c.call();
-            ADD_FAILURE() << c.message;
-        } catch (const exceptions::Exception& e) {
-            EXPECT_EQ(c.message, e.what());
-        }
+        EXPECT_EQ(c.message, norvale::quillmark::testing::messageOf<exceptions::Exception>(c.call));
     }
     EXPECT_EQ(workingFolder, fs::current_path());
 }

@@ -109,7 +109,7 @@ TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
         if (c.installed) _units.write(Unit, Installed);
         _systemctl.failOn(c.failingVerb);
         EXPECT_EQ(c.message, messageOf<exceptions::Exception>([&] { c.action(_actions); }));
-        _systemctl.succeedOn(c.failingVerb);
+        _systemctl.failOn("");
         EXPECT_EQ(c.installed, unitExists());
     }
 

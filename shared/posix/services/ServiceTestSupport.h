@@ -52,17 +52,18 @@ private:
 
 // A shell script named "systemctl" in `folder`/bin, first on PATH while the object lives. It
 // appends its arguments as one line to `folder`/systemctl.log and exits with 3 (after a line on
-// standard error) when a file "fail-<first argument>" exists in `folder`.
+// standard error) when its first argument is the verb given to failOn.
 class FakeSystemctl {
 public:
     explicit FakeSystemctl(const io::filesystem::test::TempFolder& folder)
         : _folder(folder),
-          _path("PATH", binFolder(folder) + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")) {
-        const std::string script = folder.write(
-            "bin/systemctl", "#!/bin/sh\necho \"$*\" >> '" + folder.path("systemctl.log") +
-                                 "'\nif [ -e '" + folder.path("fail-") +
-                                 "'\"$1\" ]; then echo refused >&2; exit 3; fi\nexit 0\n");
-        ::chmod(script.c_str(), 0755);
+          _script(folder.write("bin/systemctl",
+                               "#!/bin/sh\necho \"$*\" >> '" + folder.path("systemctl.log") +
+                                   "'\nif [ \"$1\" = \"$(cat '" + folder.path("fail") +
+                                   "')\" ]; then echo refused >&2; exit 3; fi\n")),
+          _path("PATH", folder.path("bin") + ":" + std::getenv("PATH")) {
+        ::chmod(_script.c_str(), 0755);
+        failOn("");
     }
 
     std::vector<std::string> calls() const {
@@ -71,18 +72,11 @@ public:
         for (std::string line; std::getline(log, line);) lines.push_back(line);
         return lines;
     }
-    void failOn(const std::string& verb) const { _folder.write("fail-" + verb, ""); }
-    void succeedOn(const std::string& verb) const {
-        ::unlink(_folder.path("fail-" + verb).c_str());
-    }
+    void failOn(const std::string& verb) const { _folder.write("fail", verb); }
 
 private:
-    static std::string binFolder(const io::filesystem::test::TempFolder& folder) {
-        ::mkdir(folder.path("bin").c_str(), 0755);
-        return folder.path("bin");
-    }
-
     const io::filesystem::test::TempFolder& _folder;
+    std::string _script;
     ScopedEnvironment _path;
 };
 

@@ -37,6 +37,8 @@ using posix::debug::SignalSafeClock;
 using posix::signals::FatalSignalHandlers;
 
 struct FakeLog : posix::signals::FatalSignalLog {
+    explicit FakeLog(const fs::path& logs)
+        : file((logs / "log.txt").string()), folder(logs.string() + "/") {}
     bool errorsToConsole() const noexcept override { return true; }
     bool errorsToFile() const noexcept override { return true; }
     const char* logFilePath() const noexcept override { return file.c_str(); }
@@ -68,26 +70,15 @@ __attribute__((noinline)) int recurseForever(long depth) {
     return recurseForever(depth + 1) + frame[(depth + 1) % sizeof frame];
 }
 
-template <class Body>
-class Call : public platform::thread::Runnable {
-public:
-    explicit Call(Body body) : _body(body) {}
-    void run() override { _body(); }
-
-private:
-    Body _body;
-};
-
 class FatalSignalHandlersTest : public ::testing::Test {
 protected:
     // In the dying child: install the handlers and run body on a thread named "Crasher", with
     // standard output sent where the death test reads.
-    template <class Body>
-    void crashOnThread(Body body) {
+    void crashOnThread(std::function<void()> body) {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
         FatalSignalHandlers handlers(&_mapper, &_log);
         platform::thread::OsInfoImpl osInfo;
-        Call<Body> call(body);
+        platform::testing::Call call(std::move(body));
         platform::thread::ThreadImpl thread(&osInfo, &call, "Crasher");
         thread.start();
         thread.join();
@@ -106,11 +97,7 @@ protected:
     }
 
     platform::testing::TempFolder _folder;
-    FakeLog _log;
-    void SetUp() override {
-        _log.file = (_folder.path() / "log.txt").string();
-        _log.folder = _folder.path().string() + "/";
-    }
+    FakeLog _log{_folder.path()};
     FakeMapper _mapper;
 };
 
@@ -182,8 +169,6 @@ TEST(FixedTextTest, NumbersAtTheirLimitsAndOverflow) {
     EXPECT_STREQ("abcde", small.text());
     EXPECT_EQ(5u, small.length());
     EXPECT_TRUE(small.truncated());
-    EXPECT_TRUE(small.contains('e'));
-    EXPECT_FALSE(small.contains('f'));
 
     EXPECT_EQ("/tmp/x/dump_threadid_4294967295_time_5000000000.dmp",
               posix::debug::dumpFileName("/tmp/x/", 4294967295u, 5000000000));
@@ -196,9 +181,8 @@ std::string textOf(const SignalSafeClock& clock, std::time_t when) {
     return buffer;
 }
 
-// The edges of the range, offsets, and the C library's UTC rendering over centuries; the local
-// clock agrees with the log's own time text (the C library's local time, the day with its
-// leading zero).
+// The edges of the range, offsets, and the C library's UTC rendering over centuries (the day
+// with its leading zero); the local clock agrees with the log's own time text.
 TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     EXPECT_EQ("Wed Dec 31 23:59:59 1969", textOf(SignalSafeClock(0), -1));
     EXPECT_EQ("Fri Dec 31 23:59:59 9999", textOf(SignalSafeClock(0), 253402300799));
@@ -216,9 +200,6 @@ TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     for (const std::time_t when : {SignalSafeClock::now(), std::time_t{1796530913}}) {
         EXPECT_EQ(debug::timeText(when), textOf(local, when));
     }
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    EXPECT_EQ("Sun Dec 06 04:21:53 2026", debug::timeText(1796530913));
     char tooSmall[24];
     EXPECT_FALSE(local.timeText(0, tooSmall, sizeof tooSmall));
     EXPECT_FALSE(debug::formatTimeText(0, tooSmall, sizeof tooSmall));
