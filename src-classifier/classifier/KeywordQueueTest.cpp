@@ -2,32 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
 #include <vector>
 
 namespace norvale::classifier {
 namespace {
 
-using Kept = std::vector<std::pair<double, std::uint32_t>>;  // probability, count
-
-Kept storage(const KeywordQueue& queue) {
-    Kept result;
-    for (const Keyword& kept : queue) result.emplace_back(kept.probability(), kept.count());
-    return result;
-}
-
 // The heap's storage order is the order keywords are answered in, so it is pinned exactly.
 // The count tells apart keywords of equal probability.
 TEST(KeywordQueueTest, HeapKeepsItsStorageOrderThroughPushesAndReplacements) {
-    struct Case {
+    using Kept = std::vector<std::pair<double, std::uint32_t>>;  // probability, count
+    const struct {
         const char* what;
         std::size_t capacity;
         Kept offers;
         std::vector<bool> taken;
         Kept expected;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"pushes move up while the parent is strictly greater", 5,
          {{0.5, 1}, {0.3, 1}, {0.4, 1}, {0.1, 1}, {0.2, 1}},
          {true, true, true, true, true},
@@ -45,16 +36,17 @@ TEST(KeywordQueueTest, HeapKeepsItsStorageOrderThroughPushesAndReplacements) {
          {{0.3, 20}, {0.3, 10}, {0.6, 1}, {0.7, 1}}},
         {"no capacity", 0, {{1.0, 1}}, {false}, {}},
     };
-    const std::string token = "word";
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         KeywordQueue queue(c.capacity, 0.0);
-        for (std::size_t i = 0; i < c.offers.size(); ++i) {
-            const auto [probability, count] = c.offers[i];
-            EXPECT_EQ(c.taken[i], queue.offer(Keyword(token.data(), 4, probability, count, "c")))
-                << i;
+        std::vector<bool> taken;
+        for (const auto& [probability, count] : c.offers) {
+            taken.push_back(queue.offer(Keyword("word", 4, probability, count, "c")));
         }
-        EXPECT_EQ(c.expected, storage(queue));
+        Kept kept;
+        for (const Keyword& k : queue) kept.emplace_back(k.probability(), k.count());
+        EXPECT_EQ(c.taken, taken);
+        EXPECT_EQ(c.expected, kept);
     }
 }
 

@@ -89,8 +89,6 @@ public:
         const std::size_t backlog = _pending.size() + static_cast<std::size_t>(_permaDeleted);
         if (backlog != 0 && backlog * BacklogShare >= _permanent.size()) compact();
     }
-    std::uint32_t getTotalCount() const override;
-    std::uint32_t getUniqueCount() const override;
     std::uint32_t featureCount() const override {
         return static_cast<std::uint32_t>(_starts.size());
     }
@@ -539,29 +537,6 @@ void VectorLane<N>::addPending(const unsigned char* feature, ParameterAccessor& 
                        "A pair is both stored and pending");
         accessor.setParameter(static_cast<std::uint16_t>(classIndex), entry->second);
     }
-}
-
-template <std::size_t N>
-std::uint32_t VectorLane<N>::getTotalCount() const {
-    checkCompact();
-    std::uint32_t total = 0;
-    for (const Record& record : _permanent) total += record.count();
-    return total;
-}
-
-template <std::size_t N>
-std::uint32_t VectorLane<N>::getUniqueCount() const {
-    checkCompact();
-    std::uint32_t unique = 0;
-    const Record* previous = nullptr;
-    for (const Record& record : _permanent) {
-        if (previous == nullptr ||
-            Record::compareFeature(previous->feature(), record.feature()) != 0) {
-            ++unique;
-        }
-        previous = &record;
-    }
-    return unique;
 }
 
 template <std::size_t N>
