@@ -19,10 +19,6 @@ using namespace blobtest;
 // Damaged blobs may leave bytes over, which is reported.
 RecordingCallbacks callbacks;
 
-std::string currentData(const std::string& first, const std::string& second) {
-    return trainedOn(&callbacks, {{"x", first}, {"y", second}})->getTrainingData();
-}
-
 std::string legacyData() {
     std::string tokens;
     for (char c = 'a'; c <= 'z'; ++c) tokens += c + u32(c - 'a');
@@ -55,18 +51,19 @@ std::string sweep(const ClassifierImpl& original, const std::function<void(Class
 }
 
 TEST(ClassifierAllocationTest, FailedTrainingOrLoadLeavesTheClassifierAsItWas) {
-    const auto original = trainedOn(&callbacks, {{"x", "words of another class"},
-                                                 {"y", "known words already stored before training"}});
+    const auto original = trainedOn(
+        &callbacks, {{"x", "words of another class"}, {"y", "known words already stored before"}});
     // Known and new features, long enough to grow the lane's pending map more than once.
     std::string text = "known words already stored again";
     for (int i = 0; i < 40; ++i) text += " new" + std::to_string(i);
     EXPECT_NE(original->getTrainingData(),
               sweep(*original, [&](Classifier& c) { c.train("y", text); }));
 
-    for (const std::string& data :
-         {currentData("words of the first class, some of them twice: words",
-                      "the second class has other words and a tail"),
-          legacyData()}) {
+    const std::string current =
+        trainedOn(&callbacks, {{"x", "words of the first class, some of them twice: words"},
+                               {"y", "the second class has other words and a tail"}})
+            ->getTrainingData();
+    for (const std::string& data : {current, legacyData()}) {
         ClassifierImpl fresh(&callbacks, 0.05);
         fresh.setTrainingData(data);
         EXPECT_EQ(fresh.getTrainingData(),
@@ -85,7 +82,8 @@ TEST(ClassifierAllocationTest, NoLoadAsksForMemoryOutOfProportionToTheBlob) {
         hugeLane + std::string(64, 'r'), header(5) + u16(0xFFFF) + u32(0xFFFFFFF0),
         legacyBlob(4, 65535, legacyClass("a", u32(0xFFFFFFFF) + u32(0))),
         legacyBlob(3, 1, legacyClass("a", u32(1) + u32(0xFFFFFFFF) + "abcd")),
-        currentData("first words", "and the second"), legacyData()};
+        trainedOn(&callbacks, {{"x", "first words"}, {"y", "and the second"}})->getTrainingData(),
+        legacyData()};
     std::size_t loaded = 0;
     for (const std::string& blob : blobs) {
         ClassifierImpl target(&callbacks, 0.05);

@@ -7,7 +7,6 @@
 #include <map>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "classifier/ClassifierFactoryImpl.h"
@@ -20,7 +19,6 @@ namespace {
 
 using namespace blobtest;
 using namespace std::string_literals;
-using storage::LaneIterator;
 using util::database::DatabaseReader;
 using Features = std::map<std::string, std::uint32_t>;
 
@@ -34,12 +32,8 @@ TEST(ClassifierImplTest, WorkedExamples) {
     const Training unknown = {{"a", "x x y"}, {"b", ""}, {"c", ""}};
     const Training disjoint = {{"a", "x"}, {"b", "y"}, {"c", "z"}};
     const struct {
-        const char* what;
-        double smoothing;
-        Training training;
-        std::string text;
-        Probabilities expected;
-        double coverage;
+        const char* what; double smoothing; Training training; std::string text;
+        Probabilities expected; double coverage;
     } cases[] = {
         {"two classes", 0.05, twoClasses, "f", {{"first", 0.999359}, {"second", 0.000641}}, 1.0},
         // The smaller class's count is scaled up to the larger class's size.
@@ -79,44 +73,33 @@ TEST(ClassifierImplTest, WorkedExamples) {
               callbacks._reports[1]);
 }
 
-// Each known word of the text with its best class, that class's share e_j / E and the word's
-// count in the text; a word qualifies with a share strictly above the threshold, and of classes
-// with equal shares the first one wins.
+// Each known word of the text with its best class, that class's share e_j / E (to 6 places) and
+// the word's count in the text; a word qualifies with a share strictly above the threshold, and
+// of classes with equal shares the first one wins. Here a: (2, 0, 0), b: (1, 1, 0), E of a =
+// 1.791653 + 0.156618 + 0.179456, E of b = 0.333036 + 0.470580 + 0.252392.
 TEST(ClassifierImplTest, KeywordsWorkedExample) {
-    using Kept = std::vector<std::tuple<std::string, std::string, double, std::uint32_t>>;
     const Training threeClasses = {{"first", "a a b"}, {"second", "b"}, {"third", ""}};
     const struct {
-        Training training;
-        std::uint32_t capacity;
-        double threshold;
-        std::string text;
-        Kept expected;
+        Training training; std::uint32_t capacity; double threshold; std::string text;
+        std::vector<std::string> expected;
     } cases[] = {
-        {threeClasses, 30, 0.0, "a b b z",
-         {{"a", "first", 1.791653 / (1.791653 + 0.156618 + 0.179456), 1},
-          {"b", "second", 0.470580 / (0.333036 + 0.470580 + 0.252392), 2}}},
-        {threeClasses, 30, 1.8 / 4, "A, b. b z", {{"a", "first", 0.842050, 1}}},
+        {threeClasses, 30, 0.0, "a b b z", {"a first 0.842050 1", "b second 0.445622 2"}},
+        {threeClasses, 30, 1.8 / 4, "A, b. b z", {"a first 0.842050 1"}},
         {threeClasses, 0, 0.0, "a b b z", {}},
         {threeClasses, 30, 0.0, "z y don't", {}},
-        {{{"x", "q"}, {"y", "q"}}, 30, 0.0, "q", {{"q", "x", 0.5, 1}}},
+        {{{"x", "q"}, {"y", "q"}}, 30, 0.0, "q", {"q x 0.500000 1"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         KeywordQueue queue(c.capacity, c.threshold);
         const auto classifier = trainedOn(nullptr, c.training);  // holds the keywords' bytes
         classifier->classifyKeywords(c.text, queue);
-        Kept kept;
+        std::vector<std::string> kept;
         for (const Keyword& k : queue) {
-            kept.emplace_back(k.tokenView(), k.className(), k.probability(), k.count());
+            kept.push_back(std::string(k.tokenView()) + ' ' + k.className() + ' ' +
+                           std::to_string(k.probability()) + ' ' + std::to_string(k.count()));
         }
         std::sort(kept.begin(), kept.end());
-        ASSERT_EQ(c.expected.size(), kept.size());
-        for (std::size_t i = 0; i < kept.size(); ++i) {
-            const auto& [word, name, p, count] = c.expected[i];
-            EXPECT_EQ(std::tie(word, name, count),
-                      std::tie(std::get<0>(kept[i]), std::get<1>(kept[i]), std::get<3>(kept[i])));
-            EXPECT_NEAR(p, std::get<2>(kept[i]), 1e-6) << word;
-        }
+        EXPECT_EQ(c.expected, kept) << c.text;
     }
 }
 
@@ -146,27 +129,17 @@ TEST(ClassifierImplTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
     EXPECT_TRUE(classifier.getInformation().empty());
     classifier.addClass("c");
     EXPECT_FALSE(classifier.classExists("C"));  // names are case-sensitive
-}
-
-// Format 5, extractor version 5, smoothing 0.05, no classes, byte for byte.
-TEST(ClassifierFactoryImplTest, MakesVersionFiveClassifiersWithTheServerSmoothing) {
-    RecordingCallbacks callbacks;
+    // The server's classifiers: format 5, extractor version 5, smoothing 0.05, no classes.
     EXPECT_EQ(header(5) + emptyPayload(),
-              ClassifierFactoryImpl(&callbacks).create()->getTrainingData());
+              ClassifierFactoryImpl(nullptr).create()->getTrainingData());
 }
 
 // A class's total and unique counts follow every way a feature appears or goes; removing a class
 // leaves the classifier as if it had never had the class.
 TEST(ClassifierImplTest, ClassTotalsFollowTrainingAndRemovalForgetsTheClass) {
-    const Training others = {{"d", "abc"}, {"e", "abc abc abc"}, {"e", "x y z a"}};
-    Training all = {{"c", ""}};
-    all.insert(all.end(), others.begin(), others.end());
-    const auto classifier = trainedOn(nullptr, all);
+    const auto classifier = trainedOn(nullptr, {{"c", ""}, {"d", "abc"}, {"e", "abc abc x y a"}});
     const struct {
-        bool untrain;
-        const char* text;
-        bool compactAfter;
-        std::uint32_t total, unique;
+        bool untrain; const char* text; bool compactAfter; std::uint32_t total, unique;
     } steps[] = {
         {false, "a a", false, 2, 1},   {false, "a a a", true, 5, 1}, {false, "b b b", true, 8, 2},
         {true, "b b b b b", false, 5, 1},  // at most what is there
@@ -181,22 +154,23 @@ TEST(ClassifierImplTest, ClassTotalsFollowTrainingAndRemovalForgetsTheClass) {
         EXPECT_EQ(ClassInformation("c", s.unique, s.total), classifier->getInformation()[0])
             << (s.untrain ? "untrain " : "train ") << s.text;
     }
-    classifier->compact();
     classifier->removeClass("c");
-    const auto never = trainedOn(nullptr, others);
+    const auto never = trainedOn(nullptr, {{"d", "abc"}, {"e", "abc abc x y a"}});
     EXPECT_EQ(never->getTrainingData(), classifier->getTrainingData());
     EXPECT_EQ(readings(*never, "abc a x q"), readings(*classifier, "abc a x q"));
 }
 
 // Training collects beside the sorted counts until a compaction, which may come after every call
-// or seldom; a batch of calls noted in an undo log may be taken back. Random call sequences, run
-// on a classifier that compacts after every call and one that compacts only when its backlog has
-// grown, must agree on every refusal, reading, stored byte and size at every step; a batch taken
-// back must leave every reading and byte as before it.
+// or seldom; a batch of calls noted in an undo log may be taken back; a classifier may load what
+// another wrote. Random call sequences under each extractor version, run on a classifier that
+// compacts after every call and on one that compacts only when its backlog has grown and now and
+// then loads the other's bytes, must agree on every refusal, reading, stored byte and size at
+// every step; a batch taken back must leave the bytes as before it.
 TEST(ClassifierImplTest, UncompactedAndUndoneTrainingReadsAsCompactedTraining) {
-    const std::vector<std::string> words = {"a", "b", "cc", "ddd", "hello", "world", "longerword",
-                                            "again", "x y", "spam"};
-    const std::vector<std::string> names = {"red", "green", "blue", "grey"};
+    const std::vector<std::string> words = {"a",     "b",   "cc",   "ddd",    "hello", "world",
+                                            "World,", "longerword", "again", "x y", "spam",
+                                            "\xC3\xA9t\xC3\xA9"};
+    const std::vector<std::string> names = {"red", "green", "blue", "gr\xC3\xA9y"};
     for (unsigned seed = 1; seed <= 20; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
@@ -208,16 +182,16 @@ TEST(ClassifierImplTest, UncompactedAndUndoneTrainingReadsAsCompactedTraining) {
             for (unsigned more = random() % 6; more > 0; --more) text += " " + pick(words);
             return text;
         };
-        ClassifierImpl eager(nullptr, 0.05);
-        ClassifierImpl lazy(nullptr, 0.05);
+        const auto eager = trainedOn(nullptr, {}, 0.05, 3 + seed % 5);
+        const auto lazy = trainedOn(nullptr, {}, 0.05, 3 + seed % 5);
         for (int step = 0; step < 300; ++step) {
             SCOPED_TRACE(step);
             const std::string name = pick(names);
             const std::string text = textOf();
-            const unsigned operation = random() % 20;
+            const unsigned operation = random() % 21;
             const auto both = [&](const std::function<void(Classifier&, bool)>& call) {
-                ASSERT_EQ(messageOf([&] { call(eager, true); }),
-                          messageOf([&] { call(lazy, false); }));
+                ASSERT_EQ(messageOf([&] { call(*eager, true); }),
+                          messageOf([&] { call(*lazy, false); }));
             };
             if (operation < 2) {
                 both([&](Classifier& c, bool) { c.addClass(name); });
@@ -230,26 +204,28 @@ TEST(ClassifierImplTest, UncompactedAndUndoneTrainingReadsAsCompactedTraining) {
                 });
             } else if (operation < 18) {
                 // A batch applied to the lazy one with an undo log, then taken back.
-                const std::string before = lazy.getTrainingData();
+                const std::string before = lazy->getTrainingData();
                 UndoLog undo;
                 for (unsigned call = random() % 8; call > 0; --call) {
                     const std::string className = pick(names);
-                    if (!lazy.classExists(className)) continue;
-                    random() % 3 == 0 ? lazy.untrain(className, textOf(), undo)
-                                      : lazy.train(className, textOf(), undo);
+                    if (!lazy->classExists(className)) continue;
+                    random() % 3 == 0 ? lazy->untrain(className, textOf(), undo)
+                                      : lazy->train(className, textOf(), undo);
                 }
-                lazy.undo(undo);
+                lazy->undo(undo);
                 ASSERT_TRUE(undo.changes().empty());
-                ASSERT_EQ(before, lazy.getTrainingData());
+                ASSERT_EQ(before, lazy->getTrainingData());
+            } else if (operation < 20) {
+                lazy->compactBacklog(random() % 4);
             } else {
-                lazy.compactBacklog(random() % 4);
+                lazy->setTrainingData(eager->getTrainingData());
             }
-            const std::string data = eager.getTrainingData();
-            ASSERT_EQ(data, lazy.getTrainingData());
-            ASSERT_EQ(data.size(), eager.trainingDataSize());
-            ASSERT_EQ(data.size(), lazy.trainingDataSize());
-            if (eager.featureSet().classCount() == 0) continue;
-            ASSERT_EQ(readings(eager, text), readings(lazy, text));
+            const std::string data = eager->getTrainingData();
+            ASSERT_EQ(data, lazy->getTrainingData());
+            ASSERT_EQ(data.size(), eager->trainingDataSize());
+            ASSERT_EQ(data.size(), lazy->trainingDataSize());
+            if (eager->getInformation().empty()) continue;
+            ASSERT_EQ(readings(*eager, text), readings(*lazy, text));
         }
     }
 }
@@ -259,59 +235,11 @@ Features featuresOf(const ClassifierImpl& classifier, std::uint16_t classIndex) 
     Features features;
     const storage::FeatureSet& set = classifier.featureSet();
     for (std::size_t k = 0; k < set.laneCount(); ++k) {
-        for (LaneIterator it = set.lane(k).begin(); it != set.lane(k).end(); ++it) {
+        for (storage::LaneIterator it = set.lane(k).begin(); it != set.lane(k).end(); ++it) {
             if (it.classIndex() == classIndex) features[std::string(it.feature())] = it.count();
         }
     }
     return features;
-}
-
-Features extracted(std::uint32_t version, std::string_view text) {
-    FeatureCounts counts;
-    createFeatureExtractor(version)->extract(text, counts);
-    return Features(counts.begin(), counts.end());
-}
-
-// Three classes, one of them with a non-ASCII name, trained and untrained under an extractor.
-std::unique_ptr<ClassifierImpl> trained(std::uint32_t extractorVersion) {
-    auto classifier = trainedOn(
-        nullptr,
-        {{"spam", "Buy cheap pills now! Cheap, CHEAP offers; click here."},
-         {"ham", "Meeting notes: the quarterly report is due on Friday."},
-         {"\xC3\xA9t\xC3\xA9", "soleil plage vacances \xC3\xA9t\xC3\xA9 chaud"},
-         {"spam", "a b c d e f g h i j k l m n o p q r s t u v w x y z"}},
-        0.05, extractorVersion);
-    classifier->untrain("spam", "click here");
-    classifier->compact();
-    return classifier;
-}
-
-// For every extractor version: the loaded classifier tokenises with that version, and writing,
-// loading and writing again gives the same bytes and the same readings.
-TEST(ClassifierImplDataTest, RoundTripIsByteIdenticalUnderEveryExtractorVersion) {
-    const std::string text = "Cheap report, pills on Friday! \xC3\xA9t\xC3\xA9 soleil";
-    for (std::uint32_t version = 3; version <= 7; ++version) {
-        SCOPED_TRACE(version);
-        const std::unique_ptr<ClassifierImpl> original = trained(version);
-        EXPECT_EQ(extracted(version, "Meeting notes: the quarterly report is due on Friday."),
-                  featuresOf(*original, 1));
-        const std::string data = original->getTrainingData();
-        EXPECT_EQ(header(version), data.substr(0, 16));
-        ClassifierImpl loaded(nullptr, 0.05);
-        loaded.setTrainingData(data);
-        EXPECT_EQ(data, loaded.getTrainingData());
-        EXPECT_EQ(version, loaded.extractorVersion());
-        EXPECT_EQ(readings(*original, text), readings(loaded, text));
-    }
-
-    // Trailing bytes are reported once and the load completes.
-    RecordingCallbacks callbacks;
-    const std::string data = trained(6)->getTrainingData();
-    ClassifierImpl loaded(&callbacks, 0.05);
-    loaded.setTrainingData(data + "x");
-    EXPECT_EQ(std::vector<std::string>{"There should exist no more training data at this point."},
-              callbacks._reports);
-    EXPECT_EQ(data, loaded.getTrainingData());
 }
 
 // A format 5 blob of extractor version 3 with the classes "a" and "b\0n" whose only non-empty
@@ -328,10 +256,12 @@ std::string twoClassBlob(std::uint16_t secondIndex, std::uint32_t firstTotal,
 // later train would stop on. A successful load replaces everything, and the bytes it loaded
 // are the bytes a classifier trained to the same state writes.
 TEST(ClassifierImplDataTest, RefusedBlobsThrowTheirMessagesAndChangeNothing) {
-    const std::unique_ptr<ClassifierImpl> classifier = trained(7);
+    RecordingCallbacks callbacks;
+    const auto classifier = trainedOn(&callbacks, {{"spam", "Cheap!"}, {"ham", "Notes"}}, 0.05, 7);
     const std::string before = classifier->getTrainingData();
     const std::string block = distributionBlock({"" + u32(1)});
-    const std::string corrupt = "The data that the Classifier is being set with seems to be corrupt. ";
+    const std::string corrupt =
+        "The data that the Classifier is being set with seems to be corrupt. ";
     const std::string primitive = corrupt + std::string(DatabaseReader::PrimitiveCorrupt);
     const std::string legacy = legacyBlob(4, 1, legacyClass("name", block));
     const std::string good = record("aa", 0, 3) + record("aa", 1, 9) + record("zz", 0, 4);
@@ -368,34 +298,31 @@ TEST(ClassifierImplDataTest, RefusedBlobsThrowTheirMessagesAndChangeNothing) {
         {twoClassBlob(1, 6, good, 3),
          inconsistent + "a class total is below the counts stored for the class."},
     };
-    const auto expectUnchanged = [&] {
-        EXPECT_EQ(before, classifier->getTrainingData());
-        EXPECT_EQ(7u, classifier->extractorVersion());
-        EXPECT_EQ(0.05, classifier->smoothing());
-    };
     for (const auto& [data, message] : cases) {
         SCOPED_TRACE(message);
         EXPECT_EQ(message, messageOf([&] { classifier->setTrainingData(data); }));
-        expectUnchanged();
+        EXPECT_EQ(before, classifier->getTrainingData());
     }
     const std::string loaded = twoClassBlob(1, 7, good, 3);
     for (std::size_t cut = 0; cut < loaded.size(); ++cut) {
         SCOPED_TRACE(cut);
         EXPECT_NE("(nothing thrown)",
                   messageOf([&] { classifier->setTrainingData(loaded.substr(0, cut)); }));
-        expectUnchanged();
+        EXPECT_EQ(before, classifier->getTrainingData());
     }
 
     classifier->setTrainingData(loaded);
-    EXPECT_EQ((std::vector<ClassInformation>{{"a", 2, 7}, {"b\0n"s, 1, 9}}),
-              classifier->getInformation());
-    EXPECT_EQ(3u, classifier->extractorVersion());
-    EXPECT_EQ(0.125, classifier->smoothing());
     EXPECT_EQ(loaded, classifier->getTrainingData());
     EXPECT_EQ(loaded, trainedOn(nullptr, {{"a", "aa aa aa zz zz zz zz"},
                                           {"b\0n"s, "aa aa aa aa aa aa aa aa aa"}},
                                 0.125, 3)
                           ->getTrainingData());
+
+    // Trailing bytes are reported once and the load completes.
+    classifier->setTrainingData(before + "x");
+    EXPECT_EQ(std::vector<std::string>{"There should exist no more training data at this point."},
+              callbacks._reports);
+    EXPECT_EQ(before, classifier->getTrainingData());
 }
 
 // Old blobs: zero counts are dropped, repeated tokens of a class add up, whole records only,
@@ -414,10 +341,8 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
                                 legacyClass("second", distributionBlock({"", "b" + u32(7)}));
     for (const std::uint32_t version : {3u, 4u}) {
         SCOPED_TRACE(version);
-        const std::unique_ptr<ClassifierImpl> classifier = trained(7);
+        const auto classifier = trainedOn(nullptr, {{"spam", "Cheap pills!"}}, 0.05, 7);
         classifier->setTrainingData(legacyBlob(version, 3, classes));
-        EXPECT_EQ(version, classifier->extractorVersion());
-        EXPECT_EQ(0.05, classifier->smoothing());
         EXPECT_EQ((std::vector<ClassInformation>{{"first", 4, 14}, {"empty", 0, 0},
                                                   {"second", 1, 7}}),
                   classifier->getInformation());
@@ -425,7 +350,7 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
                   featuresOf(*classifier, 0));
         EXPECT_EQ((Features{{"b", 7}}), featuresOf(*classifier, 2));
 
-        // It is written in the current format and reads back as it is.
+        // It is written in the current format, with its extractor, and reads back as it is.
         const std::string data = classifier->getTrainingData();
         EXPECT_EQ(header(version), data.substr(0, 16));
         ClassifierImpl reloaded(nullptr, 0.05);
@@ -435,11 +360,12 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
         // Trained further, it uses the old tokenisation.
         classifier->train("empty", "alpha beta, gamma");
         classifier->compact();
-        EXPECT_EQ(extracted(version, "alpha beta, gamma"), featuresOf(*classifier, 1));
+        FeatureCounts expected;
+        createFeatureExtractor(version)->extract("alpha beta, gamma", expected);
+        EXPECT_EQ(Features(expected.begin(), expected.end()), featuresOf(*classifier, 1));
     }
 
-    RecordingCallbacks callbacks;
-    ClassifierImpl classifier(&callbacks, 0.05);
+    ClassifierImpl classifier(nullptr, 0.05);  // bytes left over would be reported
     classifier.setTrainingData(legacyBlob(4, 0, ""));
     EXPECT_TRUE(classifier.getInformation().empty());
     const std::string block = distributionBlock({"" + u32(4)});
@@ -447,7 +373,6 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
     EXPECT_EQ(ClassInformation("b", 0, 0), classifier.getInformation()[1]);
     classifier.setTrainingData(legacyBlob(4, 1, legacyClass("a", block) + "trailing"));
     EXPECT_EQ((Features{{"", 4}}), featuresOf(classifier, 0));
-    EXPECT_TRUE(callbacks._reports.empty());
 
     // A record of the empty feature carries a filler byte in front of its class index (the
     // last lane record before 31 empty lanes); whatever it holds is written back as read.

@@ -31,7 +31,6 @@ inline std::string le(std::uint64_t value, int size) {
 }
 inline std::string u16(std::uint16_t value) { return le(value, 2); }
 inline std::string u32(std::uint32_t value) { return le(value, 4); }
-inline std::string f64(double value) { return le(std::bit_cast<std::uint64_t>(value), 8); }
 inline std::string str(std::string_view text) {
     return u32(static_cast<std::uint32_t>(text.size())) + std::string(text);
 }
@@ -39,7 +38,8 @@ inline std::string str(std::string_view text) {
 // The 16 bytes in front of a format 5 feature set.
 inline std::string header(std::uint32_t extractorVersion, double smoothing = 0.05,
                           std::uint32_t formatVersion = 5) {
-    return u32(formatVersion) + u32(extractorVersion) + f64(smoothing);
+    return u32(formatVersion) + u32(extractorVersion) +
+           le(std::bit_cast<std::uint64_t>(smoothing), 8);
 }
 
 // A feature set without classes: a u16 zero and 32 empty lanes.
@@ -103,10 +103,8 @@ inline std::unique_ptr<ClassifierImpl> trainedOn(const CallbackFactory* callback
                                                  const Training& training, double smoothing = 0.05,
                                                  std::uint32_t extractorVersion = 5) {
     auto classifier = std::make_unique<ClassifierImpl>(callbacks, smoothing);
-    if (extractorVersion != 5) {
-        classifier->setTrainingData(blobtest::header(extractorVersion, smoothing) +
-                                    blobtest::emptyPayload());
-    }
+    classifier->setTrainingData(blobtest::header(extractorVersion, smoothing) +
+                                blobtest::emptyPayload());
     for (const auto& [name, text] : training) {
         if (!classifier->classExists(name)) classifier->addClass(name);
         classifier->train(name, text);

@@ -18,8 +18,7 @@ using storage::LaneBase;
 // claimed once and found only once published.
 TEST(ScoreTableTest, KeepsRowsUpToTheBudgetAndLetsOneReaderFillEach) {
     storage::FeatureSet set;
-    set.addClass("a");
-    set.addClass("b");
+    for (const char* name : {"a", "b"}) set.addClass(name);
     for (const char* feature : {"abc", "abd", "abcde"}) set.addAt(0, feature, 1);
     set.compact();
     for (const std::size_t budgetRows : {0u, 2u, 50u}) {
@@ -52,7 +51,9 @@ TEST(ScoreTableConcurrencyTest, ReadersShareOneTableAndEveryChangeDropsIt) {
                                                 {"x", texts[3]}, {"z", "fox fox dog"}, {"w", ""}});
     const auto readAll = [&] {
         std::vector<std::string> expected;
-        for (const std::string& text : texts) expected.push_back(readings(*classifier->clone(), text));
+        for (const std::string& text : texts) {
+            expected.push_back(readings(*classifier->clone(), text));  // nothing stored yet
+        }
         std::vector<std::thread> readers;
         for (std::size_t r = 0; r < 4; ++r) {
             readers.emplace_back([&, r] {

@@ -105,13 +105,6 @@ public:
     void deserialize(util::database::DatabaseReader& reader) override;
 
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
-    // Records untrained to zero and pairs trained into _pending since the last compaction.
-    std::int32_t permaDeletedCount() const { return _permaDeleted; }
-    std::size_t pendingCount() const { return _pending.size(); }
-    const PendingMap& pending() const { return _pending; }
-    // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
-    // an empty lane): 4 bytes each, besides 4 bytes per distinct feature in _starts.
-    std::size_t indexSlots() const { return _index.size(); }
 
 private:
     using Records = std::vector<Record>;
