@@ -11,8 +11,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)
-small_targets=(qm_storage FeatureSetTest)
-release_targets=(qm_storage FeatureSetTest qm_classifier)
+small_targets=(qm_storage VectorLaneTest)
+release_targets=(qm_storage VectorLaneTest qm_classifier)
 
 build_type() {
   local compiler=$1 type=$2; shift 2

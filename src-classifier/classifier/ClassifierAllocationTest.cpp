@@ -7,11 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "classifier/BlobTestSupport.h"
-#include "classifier/ClassifierException.h"
-#include "classifier/ClassifierImpl.h"
 #include "classifier/ClassifierTestSupport.h"
 #include "classifier/CountingOperatorNew.h"
 
@@ -21,25 +17,14 @@ namespace {
 using namespace blobtest;
 
 // Damaged blobs may leave bytes over, which is reported.
-RecordingCallbackFactory callbacks;
-
-std::unique_ptr<ClassifierImpl> trainedOn(const std::vector<std::string>& texts) {
-    auto classifier = std::make_unique<ClassifierImpl>(&callbacks, 0.05);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        classifier->addClass("class" + std::to_string(i));
-        classifier->train("class" + std::to_string(i), texts[i]);
-    }
-    classifier->compact();
-    return classifier;
-}
+RecordingCallbacks callbacks;
 
 std::string legacyData() {
     std::string tokens;
-    for (char c = 'a'; c <= 'z'; ++c) tokens += tokenRecord(std::string(1, c), c - 'a');
+    for (char c = 'a'; c <= 'z'; ++c) tokens += c + u32(c - 'a');
     return legacyBlob(4, 2,
-                      legacyClass("x", distributionBlock({tokenRecord("", 3), tokens,
-                                                          tokenRecord("pq", 2)})) +
-                          legacyClass("y", distributionBlock({"", tokenRecord("q", 5)})));
+                      legacyClass("x", distributionBlock({"" + u32(3), tokens, "pq" + u32(2)})) +
+                          legacyClass("y", distributionBlock({"", "q" + u32(5)})));
 }
 
 // Runs change on a fresh copy of original with the k-th allocation failing, k = 0, 1, ... until
@@ -66,17 +51,18 @@ std::string sweep(const ClassifierImpl& original, const std::function<void(Class
 }
 
 TEST(ClassifierAllocationTest, FailedTrainingOrLoadLeavesTheClassifierAsItWas) {
-    const auto original =
-        trainedOn({"words of another class", "known words already stored before the training"});
+    const auto original = trainedOn(
+        &callbacks, {{"x", "words of another class"}, {"y", "known words already stored before"}});
     // Known and new features, long enough to grow the lane's pending map more than once.
     std::string text = "known words already stored again";
     for (int i = 0; i < 40; ++i) text += " new" + std::to_string(i);
     EXPECT_NE(original->getTrainingData(),
-              sweep(*original, [&](Classifier& c) { c.train("class1", text); }));
+              sweep(*original, [&](Classifier& c) { c.train("y", text); }));
 
-    const std::string current = trainedOn({"words of the first class, some of them twice: words",
-                                           "the second class has other words and a tail"})
-                                    ->getTrainingData();
+    const std::string current =
+        trainedOn(&callbacks, {{"x", "words of the first class, some of them twice: words"},
+                               {"y", "the second class has other words and a tail"}})
+            ->getTrainingData();
     for (const std::string& data : {current, legacyData()}) {
         ClassifierImpl fresh(&callbacks, 0.05);
         fresh.setTrainingData(data);
@@ -96,7 +82,8 @@ TEST(ClassifierAllocationTest, NoLoadAsksForMemoryOutOfProportionToTheBlob) {
         hugeLane + std::string(64, 'r'), header(5) + u16(0xFFFF) + u32(0xFFFFFFF0),
         legacyBlob(4, 65535, legacyClass("a", u32(0xFFFFFFFF) + u32(0))),
         legacyBlob(3, 1, legacyClass("a", u32(1) + u32(0xFFFFFFFF) + "abcd")),
-        trainedOn({"first words", "and the second"})->getTrainingData(), legacyData()};
+        trainedOn(&callbacks, {{"x", "first words"}, {"y", "and the second"}})->getTrainingData(),
+        legacyData()};
     std::size_t loaded = 0;
     for (const std::string& blob : blobs) {
         ClassifierImpl target(&callbacks, 0.05);

@@ -36,7 +36,6 @@ public:
     // Asks the processor for the row (any ordinal, even NoFeature, is fine) ahead of find.
     void prefetch(std::size_t laneIndex, std::uint32_t ordinal) const;
 
-    std::size_t rows() const { return _rows; }
     // Bytes this table may come to occupy.
     std::size_t bytes() const;
 

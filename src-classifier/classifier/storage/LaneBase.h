@@ -65,11 +65,8 @@ public:
     // The same for a feature findFeature does not know: only its pending counts.
     virtual ParameterAccessor& getPendingParameters(std::string_view feature,
                                                     ParameterAccessor& accessor) const = 0;
-    virtual std::uint32_t getTotalCount() const = 0;
-    // Number of distinct features.
-    virtual std::uint32_t getUniqueCount() const = 0;
-    // The same from what the lookups keep (a stored form whose records are out of order counts
-    // each feature once all the same). Needs a compacted lane.
+    // Number of distinct features, from what the lookups keep (a stored form whose records are out
+    // of order counts each feature once all the same). Needs a compacted lane.
     virtual std::uint32_t featureCount() const = 0;
     // The feature's ordinal: a number below featureCount() that stays the feature's own until
     // the lane next changes; NoFeature when the sorted records do not hold it (it may still be

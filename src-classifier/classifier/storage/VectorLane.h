@@ -89,8 +89,6 @@ public:
         const std::size_t backlog = _pending.size() + static_cast<std::size_t>(_permaDeleted);
         if (backlog != 0 && backlog * BacklogShare >= _permanent.size()) compact();
     }
-    std::uint32_t getTotalCount() const override;
-    std::uint32_t getUniqueCount() const override;
     std::uint32_t featureCount() const override {
         return static_cast<std::uint32_t>(_starts.size());
     }
@@ -107,13 +105,6 @@ public:
     void deserialize(util::database::DatabaseReader& reader) override;
 
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
-    // Records untrained to zero and pairs trained into _pending since the last compaction.
-    std::int32_t permaDeletedCount() const { return _permaDeleted; }
-    std::size_t pendingCount() const { return _pending.size(); }
-    const PendingMap& pending() const { return _pending; }
-    // Slots of the feature index (a power of two, at least twice the distinct features; 0 for
-    // an empty lane): 4 bytes each, besides 4 bytes per distinct feature in _starts.
-    std::size_t indexSlots() const { return _index.size(); }
 
 private:
     using Records = std::vector<Record>;
@@ -539,29 +530,6 @@ void VectorLane<N>::addPending(const unsigned char* feature, ParameterAccessor& 
                        "A pair is both stored and pending");
         accessor.setParameter(static_cast<std::uint16_t>(classIndex), entry->second);
     }
-}
-
-template <std::size_t N>
-std::uint32_t VectorLane<N>::getTotalCount() const {
-    checkCompact();
-    std::uint32_t total = 0;
-    for (const Record& record : _permanent) total += record.count();
-    return total;
-}
-
-template <std::size_t N>
-std::uint32_t VectorLane<N>::getUniqueCount() const {
-    checkCompact();
-    std::uint32_t unique = 0;
-    const Record* previous = nullptr;
-    for (const Record& record : _permanent) {
-        if (previous == nullptr ||
-            Record::compareFeature(previous->feature(), record.feature()) != 0) {
-            ++unique;
-        }
-        previous = &record;
-    }
-    return unique;
 }
 
 template <std::size_t N>

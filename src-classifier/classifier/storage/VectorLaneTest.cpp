@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <map>
-#include <numeric>
 #include <random>
 #include <string>
 #include <tuple>
@@ -15,14 +14,6 @@ namespace {
 
 using Entry = std::tuple<std::string, std::uint16_t, std::uint32_t>;
 constexpr std::uint16_t Classes = 4;
-
-std::vector<Entry> records(const LaneBase& lane) {
-    std::vector<Entry> result;
-    for (LaneIterator it = lane.begin(); it != lane.end(); ++it) {
-        result.emplace_back(std::string(it.feature()), it.classIndex(), it.count());
-    }
-    return result;
-}
 
 // Distinct features of N bytes for i < 65536 that differ in the first and in the last bytes, so
 // both the word compare and the compare of the bytes after the last whole word decide.
@@ -47,16 +38,16 @@ void expectLaneMatches(const VectorLane<N>& lane, const Model& model,
                        const std::vector<std::string>& absent) {
     std::vector<Entry> wanted;
     std::map<std::string, std::vector<std::uint32_t>> counts;
-    std::uint32_t total = 0;
     for (const auto& [key, count] : model) {
         if (count == 0) continue;
         wanted.emplace_back(key.first, key.second, count);
         counts.try_emplace(key.first, Classes).first->second[key.second] = count;
-        total += count;
     }
-    ASSERT_EQ(wanted, records(lane));
-    ASSERT_EQ(total, lane.getTotalCount());
-    ASSERT_EQ(counts.size(), lane.getUniqueCount());
+    std::vector<Entry> held;
+    for (LaneIterator it = lane.begin(); it != lane.end(); ++it) {
+        held.emplace_back(std::string(it.feature()), it.classIndex(), it.count());
+    }
+    ASSERT_EQ(wanted, held);
     ASSERT_EQ(counts.size(), lane.featureCount());
     ParameterAccessor accessor(Classes);
     std::vector<bool> ordinalSeen(counts.size());
@@ -72,9 +63,6 @@ void expectLaneMatches(const VectorLane<N>& lane, const Model& model,
         ordinalSeen[ordinal] = true;
         lane.getParameters(feature, accessor);
         ASSERT_EQ(expected, accessor.parameters());
-        ASSERT_EQ(std::accumulate(expected.begin(), expected.end(), 0u), accessor.total());
-        ASSERT_EQ(Classes - std::count(expected.begin(), expected.end(), 0u),
-                  accessor.classCount());
         ASSERT_EQ(feature, std::string(accessor.featurePtr(), N));
     }
     for (const std::string& feature : absent) {
@@ -88,7 +76,7 @@ void expectLaneMatches(const VectorLane<N>& lane, const Model& model,
 // Random adds and subs over `count` features of N bytes (and 16 with the bytes 0x00, 0x7F, 0x80
 // and 0xFF at the front and back, so signed and unsigned order differ) and 4 classes, compacted
 // after each round and compared with an ordered model; then every other way the records move:
-// removing a class, copy, store and load, clear.
+// removing a class, copy, clear. (Storing and loading are followed by ClassifierImplTest.)
 template <std::size_t N>
 void checkLaneAgainstModel(std::size_t count, int rounds) {
     SCOPED_TRACE(N);
@@ -107,8 +95,6 @@ void checkLaneAgainstModel(std::size_t count, int rounds) {
     Model model;
     VectorLane<N> lane;
     std::mt19937 random(N);
-    int revived = 0;
-    int dropped = 0;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE(round);
         // Some rounds touch many features at once, so that the lookups are rebuilt in bulk.
@@ -119,9 +105,7 @@ void checkLaneAgainstModel(std::size_t count, int rounds) {
             const auto amount = static_cast<std::uint32_t>(1 + random() % 3);
             std::uint32_t& expected = model[{feature, classIndex}];
             if (random() % 5 < 3) {
-                const int deletedBefore = lane.permaDeletedCount();
                 ASSERT_EQ(expected == 0, lane.add(feature, classIndex, amount));
-                revived += deletedBefore - lane.permaDeletedCount();
                 expected += amount;
             } else {
                 std::uint32_t removed = 0;
@@ -131,14 +115,9 @@ void checkLaneAgainstModel(std::size_t count, int rounds) {
                 expected -= removed;
             }
         }
-        dropped += lane.permaDeletedCount();
         lane.compact();
         expectLaneMatches(lane, model, absent);
     }
-    // The rounds went through both ways a record comes back or goes away.
-    EXPECT_GT(revived, 0);
-    EXPECT_GT(dropped, 0);
-
     // Dropping class 0 renumbers the others and leaves some features without records.
     lane.removeClass(0);
     Model renumbered;
@@ -147,17 +126,8 @@ void checkLaneAgainstModel(std::size_t count, int rounds) {
     }
     expectLaneMatches(lane, renumbered, absent);
     expectLaneMatches(VectorLane<N>(lane), renumbered, absent);
-
-    std::string stored;
-    util::database::DatabaseWriter writer(&stored);
-    lane.serialize(writer);
-    VectorLane<N> loaded;
-    util::database::DatabaseReader reader(stored);
-    loaded.deserialize(reader);
-    expectLaneMatches(loaded, renumbered, absent);
-
-    loaded.clear();
-    expectLaneMatches(loaded, {}, features);
+    lane.clear();
+    expectLaneMatches(lane, {}, features);
 }
 
 TEST(VectorLaneTest, RecordsAndLookupsMatchAnOrderedModelThroughEveryChange) {
