@@ -1,3 +1,6 @@
+// The log's lines, rotation and crash reports, the budget of crash reports and the escaping of
+// client text.
+
 #include "server/LogImpl.h"
 
 #include <gtest/gtest.h>
@@ -6,11 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/PlatformTestSupport.h"
 #include "server/LogLevel.h"
 #include "server/LogTestSupport.h"
+#include "server/LogText.h"
 
 namespace {
 
@@ -202,18 +208,14 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
 // A line logged from inside a write is dropped; a failure while a line is produced is swallowed.
 // Either way the guard is down again afterwards.
 TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
-    int nested = 0;
     _file.onSave = [&] {
-        ++nested;
         _log.log("nested log");
         _log.error("nested error");
         _log.assertionFailed("nested", "x", "y", 1);
     };
     _log.log("outer");
-    EXPECT_EQ(1, nested);
-    EXPECT_TRUE(_dump.paths.empty());
     _file.onSave = nullptr;
-
+    EXPECT_TRUE(_dump.paths.empty());
     struct ThrowingMemoryStatus : platform::memory::MemoryStatus {
         std::uint64_t available() const override { throw platform::memory::MemoryStatusException("no figures"); }
         std::uint64_t total() const override { return 0; }
@@ -225,10 +227,66 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
     log.setLogMemory(false);
     log.log("found");
     _log.log("later");
-    EXPECT_EQ(std::string::npos, _file.content.find("nested"));
-    EXPECT_EQ(std::string::npos, _file.content.find("lost"));
-    EXPECT_NE(std::string::npos, _file.content.find(" found\n"));
-    EXPECT_NE(std::string::npos, _file.content.find(" later\n"));
+    for (const auto& [part, kept] : {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}, {" later\n", true}}) {
+        EXPECT_EQ(kept, _file.content.find(part) != std::string::npos) << part;
+    }
+}
+
+// A client's text cannot forge a log line: control characters are escaped, and so is the
+// backslash, so that a backslash sent cannot pass for an escape.
+TEST(LogTextTest, ControlCharactersAreEscapedAndNothingElse) {
+    for (const auto& [text, escaped] : {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9", "plain 'name' <x/> \xc3\xa9"}, {"a\nMon Dec 07 00:00:00 2026 [Error] forged", "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
+                                        {"\r\t", "\\r\\t"},
+                                        {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"},
+                                        {"C:\\n", "C:\\\\n"}}) {
+        EXPECT_EQ(escaped, escapedForLog(text)) << text;
+    }
+}
+
+
+// Errors of one kind differ only in the details a client causes (a connection's id and what
+// follows it); the kinds within one interval are bounded.
+TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
+    CrashReportBudget budget;
+    const std::tuple<const char*, std::time_t, bool> steps[] = {
+        {"An SocketException when running a connection with id 7. reset", 1000, true},
+        {"An SocketException when running a connection with id 8. timeout", 1009, false},
+        {"Out of memory.", 1009, true},
+        {"Caught an exception while iterating calls. Method: 'a'", 1009, true},
+        {"Caught an exception while iterating calls. Method: 'b'", 1009, false},
+        {"An SocketException when running a connection with id 9. reset", 1010, true},
+        {"Out of memory.", 1018, false},
+        {"Out of memory.", 1019, true},
+    };
+    for (const auto& [message, at, admitted] : steps) EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
+    CrashReportBudget full;
+    for (std::size_t n = 0; n < CrashReportBudget::MaxKinds; ++n) {
+        ASSERT_TRUE(full.admitError({'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
+    }
+    EXPECT_FALSE(full.admitError("one kind too many", 505));
+    EXPECT_TRUE(full.admitError("one kind too many", 510));
+}
+
+// The oldest reports go until both the count and the byte bound hold; other files stay.
+TEST(CrashReportBudgetTest, OldestReportsGoFirstAndOtherFilesStay) {
+    platform::testing::TempFolder folder;
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto report = [&](const std::string& name, int age, std::uintmax_t bytes = 6) {
+        const fs::path path = folder.path() / name;
+        std::ofstream(path) << "report";
+        fs::resize_file(path, bytes);  // sparse: costs no disk
+        fs::last_write_time(path, past - std::chrono::seconds(age));
+        return path.string();
+    };
+    const std::string huge = report("dump_threadid_1_time_5.dmp", 5, CrashReportBudget::MaxBytes);
+    const std::string oldest = report("dump_threadid_1_time_9.dmp", 9);
+    for (std::size_t n = 0; n + 2 < CrashReportBudget::MaxFiles; ++n) report("dump_threadid_2_time_" + std::to_string(n) + ".dmp", 0);
+    report("quillmark.log", 100);
+    report("dump_notes.txt", 100);
+    EXPECT_EQ((std::vector<std::string>{oldest, huge}), CrashReportBudget::makeRoom(folder.path()));
+    EXPECT_TRUE(CrashReportBudget::makeRoom(folder.path()).empty());
+    EXPECT_TRUE(fs::exists(folder.path() / "quillmark.log") && fs::exists(folder.path() / "dump_notes.txt"));
+    EXPECT_TRUE(CrashReportBudget::makeRoom((folder.path() / "missing").string()).empty());
 }
 
 }  // namespace
