@@ -74,9 +74,8 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     std::mt19937 random(seed);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     const std::vector<std::string> classes{"a", "b", "c", "d", "e"};
-    const std::vector<std::string> words{
-        "buy",   "now", "cheap", "hello", "meeting", "x", "qq", "a-very-long-word-of-many-letters",
-        "zz top"};
+    const std::vector<std::string> words{"buy", "now", "cheap", "hello", "meeting", "x", "qq",
+                                         "a-very-long-word-of-many-letters", "zz top"};
     const auto text = [&] {
         std::string out;
         for (std::size_t n = 1 + pick(12); n > 0; --n) out += words[pick(words.size())] + " ";
@@ -88,46 +87,34 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     for (int request = 0; request < 400; ++request) {
         SCOPED_TRACE("request " + std::to_string(request));
         ClassifierTransactionImpl transaction(repository.get(), key, 0);
-        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : nullptr;
-        const std::size_t calls = 1 + pick(6);
+        if (reference && pick(40) == 0) {
+            transaction.remove();
+            transaction.commit();
+            reference.reset();
+            continue;
+        }
+        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : factory.create();
         bool failed = false;
         try {
-            if (!reference || pick(40) == 0) {
-                if (reference) {
-                    transaction.remove();
-                    transaction.commit();
-                    reference.reset();
-                    continue;
-                }
-                transaction.create();
-                expected = factory.create();
-            }
-            for (std::size_t call = 0; call < calls; ++call) {
+            if (!reference) transaction.create();
+            for (std::size_t call = 1 + pick(6); call > 0 && !failed; --call) {
                 const std::string& name = classes[pick(classes.size())];
                 const std::size_t kind = pick(10);
-                if (kind == 0) {
-                    if (expected->classExists(name)) continue;  // the call would fail; tried below
+                const bool exists = expected->classExists(name);
+                if (kind == 0 && !exists) {
                     transaction.addClass(name);
                     expected->addClass(name);
-                } else if (kind == 1) {
-                    if (!expected->classExists(name)) continue;
+                } else if (kind == 1 && exists) {
                     transaction.removeClass(name);
                     expected->removeClass(name);
-                } else if (!expected->classExists(name)) {
-                    // A failing call rolls the whole request back.
-                    failed = pick(4) == 0;
-                    if (failed) transaction.train(name, text());
-                } else {
+                } else if (kind > 1 && exists) {
                     const std::string sample = text();
-                    if (kind < 7) {
-                        transaction.train(name, sample);
-                        expected->train(name, sample);
-                    } else {
-                        transaction.untrain(name, sample);
-                        expected->untrain(name, sample);
-                    }
+                    kind < 7 ? transaction.train(name, sample) : transaction.untrain(name, sample);
+                    kind < 7 ? expected->train(name, sample) : expected->untrain(name, sample);
+                } else if (kind > 1 && pick(4) == 0) {
+                    failed = true;  // a failing call rolls the whole request back
+                    transaction.train(name, text());
                 }
-                if (failed) break;
             }
             transaction.commit();
         } catch (const classifier::ClassifierException&) {

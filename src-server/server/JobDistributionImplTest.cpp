@@ -82,9 +82,9 @@ TEST_F(JobDistributionImplEvictionTest, OldestFirstThenInKeyOrderUntilEnoughIsFr
         const auto held = c.holdB ? repository->get(key("b")) : nullptr;
         if (held) held->setLastAccess(c.b);
         repository->get(key("a"))->setLastAccess(c.a);
-        EXPECT_TRUE(memory.destroyed().empty());
+        EXPECT_TRUE(memory.gone.empty());
         repository->get(key("d"));
-        EXPECT_EQ(c.destroyed, memory.destroyed());
+        EXPECT_EQ(c.destroyed, memory.gone);
         EXPECT_EQ(4 - c.destroyed.size() - (c.holdB ? 1 : 0), repository->count());
         if (held) {
             EXPECT_THROW(repository->create(key("B")), ClassifierExistsException);

@@ -165,7 +165,7 @@ TEST_F(LogImplTest, UnderJournaldEachConsoleLineStartsWithItsPriority) {
 
 // One crash report per kind of error and interval, none before start-up is complete; an
 // assertion always leaves one, with its dump written first; a dump that fails is named. The
-// oldest report makes room when the folder is full.
+// oldest reports make room until both the count and the byte bound hold; other files stay.
 TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     _log.setConsoleOutput(false);
     _log.error("before start-up");
@@ -185,6 +185,8 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
         std::ofstream(old) << "old";
         fs::last_write_time(old, past + std::chrono::seconds(n));
     }
+    std::ofstream(_dumps.path() / "quillmark.log") << "not a report";
+    fs::last_write_time(_dumps.path() / "quillmark.log", past - std::chrono::hours(1));
     _file.content.clear();
     _log.assertionFailed("Expression", static_cast<const char*>(nullptr), "Classifier.cpp", 42);
     ASSERT_EQ(3u, _dump.paths.size());
@@ -196,13 +198,22 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
                   (_dumps.path() / "dump_threadid_0_time_0.dmp").string() + ".\nCrash dump here: " + _dump.paths[2] + "\n\n",
               afterHeader(_file.content, "Failure"));
     _file.content.clear();
+    const fs::path huge = _dumps.path() / "dump_threadid_0_time_3.dmp";
+    fs::resize_file(huge, CrashReportBudget::MaxBytes);  // sparse: costs no disk
+    fs::last_write_time(huge, past + std::chrono::seconds(3));
     _dump.failWith = "Couldn't create a file to write a dump file to with name x.";
     _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"), std::string("f"), -1);
-    for (const std::string& part : {std::string("Description: Classifier failure: bad\n"), std::string("Line: -1\n"),
-                                    "Failed to create crash dump (" + _dump.paths[3] +
-                                        ") reason: Couldn't create a file to write a dump file to with name x.\n\n"}) {
-        EXPECT_NE(std::string::npos, _file.content.find(part)) << part;
+    std::string removed;
+    for (int n = 1; n <= 3; ++n) {
+        removed += "Removed the old crash report " + (_dumps.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp")).string() + ".\n";
     }
+    for (const std::string& part : {std::string("Description: Classifier failure: bad\n"), std::string("Line: -1\n"),
+                                    "\n\n" + removed + "Failed to create crash dump (" + _dump.paths[3] +
+                                        ") reason: Couldn't create a file to write a dump file to with name x.\n\n"}) {
+        EXPECT_NE(std::string::npos, _file.content.find(part)) << part << _file.content;
+    }
+    EXPECT_TRUE(fs::exists(_dumps.path() / "quillmark.log"));
+    EXPECT_TRUE(CrashReportBudget::makeRoom((_dumps.path() / "missing").string()).empty());
 }
 
 // A line logged from inside a write is dropped; a failure while a line is produced is swallowed.
@@ -235,14 +246,12 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
 // A client's text cannot forge a log line: control characters are escaped, and so is the
 // backslash, so that a backslash sent cannot pass for an escape.
 TEST(LogTextTest, ControlCharactersAreEscapedAndNothingElse) {
-    for (const auto& [text, escaped] : {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9", "plain 'name' <x/> \xc3\xa9"}, {"a\nMon Dec 07 00:00:00 2026 [Error] forged", "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
-                                        {"\r\t", "\\r\\t"},
-                                        {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"},
-                                        {"C:\\n", "C:\\\\n"}}) {
+    for (const auto& [text, escaped] : {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9", "plain 'name' <x/> \xc3\xa9"},
+                                        {"a\nMon Dec 07 00:00:00 2026 [Error] forged", "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
+                                        {"\r\t", "\\r\\t"}, {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"}, {"C:\\n", "C:\\\\n"}}) {
         EXPECT_EQ(escaped, escapedForLog(text)) << text;
     }
 }
-
 
 // Errors of one kind differ only in the details a client causes (a connection's id and what
 // follows it); the kinds within one interval are bounded.
@@ -265,28 +274,6 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
     }
     EXPECT_FALSE(full.admitError("one kind too many", 505));
     EXPECT_TRUE(full.admitError("one kind too many", 510));
-}
-
-// The oldest reports go until both the count and the byte bound hold; other files stay.
-TEST(CrashReportBudgetTest, OldestReportsGoFirstAndOtherFilesStay) {
-    platform::testing::TempFolder folder;
-    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    const auto report = [&](const std::string& name, int age, std::uintmax_t bytes = 6) {
-        const fs::path path = folder.path() / name;
-        std::ofstream(path) << "report";
-        fs::resize_file(path, bytes);  // sparse: costs no disk
-        fs::last_write_time(path, past - std::chrono::seconds(age));
-        return path.string();
-    };
-    const std::string huge = report("dump_threadid_1_time_5.dmp", 5, CrashReportBudget::MaxBytes);
-    const std::string oldest = report("dump_threadid_1_time_9.dmp", 9);
-    for (std::size_t n = 0; n + 2 < CrashReportBudget::MaxFiles; ++n) report("dump_threadid_2_time_" + std::to_string(n) + ".dmp", 0);
-    report("quillmark.log", 100);
-    report("dump_notes.txt", 100);
-    EXPECT_EQ((std::vector<std::string>{oldest, huge}), CrashReportBudget::makeRoom(folder.path()));
-    EXPECT_TRUE(CrashReportBudget::makeRoom(folder.path()).empty());
-    EXPECT_TRUE(fs::exists(folder.path() / "quillmark.log") && fs::exists(folder.path() / "dump_notes.txt"));
-    EXPECT_TRUE(CrashReportBudget::makeRoom((folder.path() / "missing").string()).empty());
 }
 
 }  // namespace

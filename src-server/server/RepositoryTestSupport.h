@@ -31,7 +31,8 @@
 namespace norvale::quillmark::testing {
 
 // Each live FakeClassifier uses `each` bytes of `capacity`; the first class names of destroyed
-// ones are kept in the order they went, and the texts they classified.
+// ones are kept in the order they went (read them while no other thread runs), and the texts
+// they classified.
 class MemoryAccount : public platform::memory::MemoryStatus {
 public:
     MemoryAccount(std::uint64_t capacity, std::uint64_t each) : _capacity(capacity), _each(each) {}
@@ -40,10 +41,6 @@ public:
         return used >= _capacity ? 0 : _capacity - used;
     }
     std::uint64_t total() const override { return _capacity; }
-    std::vector<std::string> destroyed() const {
-        std::lock_guard lock(guard);
-        return gone;
-    }
 
     std::atomic<int> live{0};
     mutable std::mutex guard;

@@ -96,8 +96,6 @@ protected:
     std::string information(const std::string& name = "Spam", JobDistribution* classifiers = nullptr) {
         return process(informationRequest(name), false, classifiers);
     }
-    // What a server started anew on the same classifier files answers about Spam.
-    std::string informationAfterRestart() { return information("Spam", files.make().get()); }
 
     // Spam with the classes bad and good, one text trained into each.
     std::string createSpam() {
