@@ -213,7 +213,7 @@ MUTANTS = [
       "    platform::mutex::ReaderAutoLock lock(shared->reader());\n"
       "    classifier::Classification classification;\n",
       "    classifier::Classification classification;\n",
-      ["XmlClassifierConcurrencyTest"], what="classify reads the classifier without its reader lock"),
+      ["XmlClassifierTest"], what="classify reads the classifier without its reader lock"),
     M("repo-save-file-lock-dropped", "server", "lock released early",
       "src-server/server/JobDistributionImpl.cpp",
       "    AutoLock<NamedLock> fileLock(lock.get());\n"

@@ -6,15 +6,8 @@
 #include <random>
 
 #include "classifier/ClassifierFactoryImpl.h"
-#include "io/filesystem/ExistsFileImpl.h"
-#include "io/filesystem/LoadFileImpl.h"
-#include "io/filesystem/RemoveFileImpl.h"
-#include "io/filesystem/SaveFileImpl.h"
-#include "io/filesystem/SizeFileImpl.h"
-#include "io/filesystem/TempFolder.h"
-#include "posix/memory/MemoryStatusImpl.h"
 #include "server/ClassifierTransactionImpl.h"
-#include "server/JobDistributionImpl.h"
+#include "server/RepositoryTestSupport.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -26,53 +19,43 @@ const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""},
 const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"},
                                        {Kind::RemoveClass, "ham", ""}};
 
+// A torn or damaged last append is cut off; damage before it refuses the journal. A journal of
+// another file (a checkpoint stopped before dropping it) is not read at all.
 TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
     const std::string file = "the classifier file";
     const std::string head = ClassifierJournal::header(file);
     const std::string first = head + ClassifierJournal::record(First);
     const std::string whole = first + ClassifierJournal::record(Second);
-    std::string flipped = whole;
-    flipped.back() ^= 1;
+    const auto flipped = [&](std::size_t at) { std::string damaged = whole; damaged[at] ^= 0x20; return damaged; };
+    const std::size_t firstPayload = ClassifierJournal::HeaderSize + 8, refused = std::size_t(-1);
     const struct {
-        const char* what;
         std::string journal;
-        std::size_t records;
-        std::size_t validLength;
+        std::size_t records, validLength;
     } cases[] = {
-        {"whole", whole, 2, whole.size()},
-        {"no record", head, 0, head.size()},
-        {"cut in the frame", whole.substr(0, first.size() + 5), 1, first.size()},
-        {"cut in the payload", whole.substr(0, whole.size() - 1), 1, first.size()},
-        {"last payload damaged", flipped, 1, first.size()},
-        {"zeros after the last record", whole + std::string(4096, '\0'), 2, whole.size()},
+        {whole, 2, whole.size()},
+        {head, 0, head.size()},
+        {whole.substr(0, first.size() + 5), 1, first.size()},
+        {whole.substr(0, whole.size() - 1), 1, first.size()},
+        {flipped(whole.size() - 1), 1, first.size()},
+        {whole + std::string(4096, '\0'), 2, whole.size()},
+        {flipped(0), 0, refused}, {flipped(7), 0, refused}, {flipped(firstPayload), 0, refused},
+        {flipped(firstPayload + 3), 0, refused}, {whole.substr(0, 10), 0, refused},
     };
+    const std::vector<ClassifierJournal::Record> both{First, Second};
     for (const auto& row : cases) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(&row - cases);
+        if (row.validLength == refused) {
+            EXPECT_THROW(ClassifierJournal::read(row.journal, file), JournalException);
+            continue;
+        }
         const auto contents = ClassifierJournal::read(row.journal, file);
         EXPECT_TRUE(contents.extendsFile);
         EXPECT_EQ(row.validLength, contents.validLength);
-        const std::vector<ClassifierJournal::Record> both{First, Second};
-        EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)),
-                  contents.records);
+        EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)), contents.records);
     }
-    // A journal of another file (a checkpoint stopped before dropping it) is not read at all.
     const auto stale = ClassifierJournal::read(whole, file + ".");
     EXPECT_FALSE(stale.extendsFile);
     EXPECT_TRUE(stale.records.empty());
-}
-
-TEST(ClassifierJournalTest, DamageBeforeTheEndRefusesTheJournal) {
-    const std::string file = "the classifier file";
-    const std::string whole = ClassifierJournal::header(file) + ClassifierJournal::record(First) +
-                              ClassifierJournal::record(Second);
-    const std::size_t firstPayload = ClassifierJournal::HeaderSize + 8;
-    for (const std::size_t at : {std::size_t{0}, std::size_t{7}, firstPayload, firstPayload + 3}) {
-        SCOPED_TRACE(at);
-        std::string damaged = whole;
-        damaged[at] ^= 0x20;
-        EXPECT_THROW(ClassifierJournal::read(damaged, file), JournalException);
-    }
-    EXPECT_THROW(ClassifierJournal::read(whole.substr(0, 10), file), JournalException);
 }
 
 // Random write requests on one classifier, committed through the journal with an early floor so
@@ -81,34 +64,18 @@ TEST(ClassifierJournalTest, DamageBeforeTheEndRefusesTheJournal) {
 // every request the classifier in memory, and after each restart the one loaded from file and
 // journal, hold the reference's bytes.
 TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryRequest) {
-    io::filesystem::test::TempFolder folder;
-    std::filesystem::create_directories(folder.path("locks"));
     const classifier::ClassifierFactoryImpl factory(nullptr);
-    const platform::memory::MemoryStatusImpl memory;
-    const io::filesystem::LoadFileImpl loadFile;
-    const io::filesystem::SaveFileImpl saveFile;
-    const io::filesystem::ExistsFileImpl existsFile;
-    const io::filesystem::SizeFileImpl sizeFile;
-    const io::filesystem::RemoveFileImpl removeFile;
-    Metrics metrics;
-    std::unique_ptr<JobDistributionImpl> repository;
-    const auto restart = [&] {
-        repository.reset();
-        repository = std::make_unique<JobDistributionImpl>(&factory, &memory, &loadFile, &saveFile,
-                                                           &existsFile, &sizeFile, &removeFile,
-                                                           folder.path("locks"), &metrics);
-    };
-    restart();
-    const std::string key = folder.path("Model.dat");
+    testing::TempRepository files(&factory);
+    auto& repository = files.repository;
+    const std::string key = files.key("Model");
 
     const unsigned seed = std::random_device()();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     const std::vector<std::string> classes{"a", "b", "c", "d", "e"};
-    const std::vector<std::string> words{
-        "buy",   "now", "cheap", "hello", "meeting", "x", "qq", "a-very-long-word-of-many-letters",
-        "zz top"};
+    const std::vector<std::string> words{"buy", "now", "cheap", "hello", "meeting", "x", "qq",
+                                         "a-very-long-word-of-many-letters", "zz top"};
     const auto text = [&] {
         std::string out;
         for (std::size_t n = 1 + pick(12); n > 0; --n) out += words[pick(words.size())] + " ";
@@ -120,46 +87,34 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     for (int request = 0; request < 400; ++request) {
         SCOPED_TRACE("request " + std::to_string(request));
         ClassifierTransactionImpl transaction(repository.get(), key, 0);
-        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : nullptr;
-        const std::size_t calls = 1 + pick(6);
+        if (reference && pick(40) == 0) {
+            transaction.remove();
+            transaction.commit();
+            reference.reset();
+            continue;
+        }
+        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : factory.create();
         bool failed = false;
         try {
-            if (!reference || pick(40) == 0) {
-                if (reference) {
-                    transaction.remove();
-                    transaction.commit();
-                    reference.reset();
-                    continue;
-                }
-                transaction.create();
-                expected = factory.create();
-            }
-            for (std::size_t call = 0; call < calls; ++call) {
+            if (!reference) transaction.create();
+            for (std::size_t call = 1 + pick(6); call > 0 && !failed; --call) {
                 const std::string& name = classes[pick(classes.size())];
                 const std::size_t kind = pick(10);
-                if (kind == 0) {
-                    if (expected->classExists(name)) continue;  // the call would fail; tried below
+                const bool exists = expected->classExists(name);
+                if (kind == 0 && !exists) {
                     transaction.addClass(name);
                     expected->addClass(name);
-                } else if (kind == 1) {
-                    if (!expected->classExists(name)) continue;
+                } else if (kind == 1 && exists) {
                     transaction.removeClass(name);
                     expected->removeClass(name);
-                } else if (!expected->classExists(name)) {
-                    // A failing call rolls the whole request back.
-                    failed = pick(4) == 0;
-                    if (failed) transaction.train(name, text());
-                } else {
+                } else if (kind > 1 && exists) {
                     const std::string sample = text();
-                    if (kind < 7) {
-                        transaction.train(name, sample);
-                        expected->train(name, sample);
-                    } else {
-                        transaction.untrain(name, sample);
-                        expected->untrain(name, sample);
-                    }
+                    kind < 7 ? transaction.train(name, sample) : transaction.untrain(name, sample);
+                    kind < 7 ? expected->train(name, sample) : expected->untrain(name, sample);
+                } else if (kind > 1 && pick(4) == 0) {
+                    failed = true;  // a failing call rolls the whole request back
+                    transaction.train(name, text());
                 }
-                if (failed) break;
             }
             transaction.commit();
         } catch (const classifier::ClassifierException&) {
@@ -175,7 +130,7 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
         EXPECT_EQ(bytes.size(), repository->size(key));
         if (shared->journalBytes() == 0) ++checkpoints;
         if (pick(10) == 0) {
-            restart();
+            files.restart();
             EXPECT_EQ(bytes, repository->get(key)->classifier().getTrainingData());
             EXPECT_EQ(bytes.size(), repository->size(key));
         }
@@ -183,11 +138,8 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     EXPECT_GT(checkpoints, 10u);
     // At an orderly stop the file alone comes to hold the classifier.
     repository->checkpoint();
-    const std::string file = folder.path("model.dat");
-    EXPECT_FALSE(std::filesystem::exists(file + ".journal"));
-    if (reference) {
-        EXPECT_EQ(reference->getTrainingData(), io::filesystem::test::TempFolder::read(file));
-    }
+    EXPECT_FALSE(std::filesystem::exists(files.key("model") + ".journal"));
+    EXPECT_EQ(reference ? reference->getTrainingData() : "", reference ? files.content("model") : "");
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// The log's lines, rotation and crash reports, the budget of crash reports and the escaping of
+// client text.
+
 #include "server/LogImpl.h"
 
 #include <gtest/gtest.h>
@@ -6,11 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/PlatformTestSupport.h"
 #include "server/LogLevel.h"
 #include "server/LogTestSupport.h"
+#include "server/LogText.h"
 
 namespace {
 
@@ -159,7 +165,7 @@ TEST_F(LogImplTest, UnderJournaldEachConsoleLineStartsWithItsPriority) {
 
 // One crash report per kind of error and interval, none before start-up is complete; an
 // assertion always leaves one, with its dump written first; a dump that fails is named. The
-// oldest report makes room when the folder is full.
+// oldest reports make room until both the count and the byte bound hold; other files stay.
 TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     _log.setConsoleOutput(false);
     _log.error("before start-up");
@@ -179,6 +185,8 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
         std::ofstream(old) << "old";
         fs::last_write_time(old, past + std::chrono::seconds(n));
     }
+    std::ofstream(_dumps.path() / "quillmark.log") << "not a report";
+    fs::last_write_time(_dumps.path() / "quillmark.log", past - std::chrono::hours(1));
     _file.content.clear();
     _log.assertionFailed("Expression", static_cast<const char*>(nullptr), "Classifier.cpp", 42);
     ASSERT_EQ(3u, _dump.paths.size());
@@ -190,30 +198,35 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
                   (_dumps.path() / "dump_threadid_0_time_0.dmp").string() + ".\nCrash dump here: " + _dump.paths[2] + "\n\n",
               afterHeader(_file.content, "Failure"));
     _file.content.clear();
+    const fs::path huge = _dumps.path() / "dump_threadid_0_time_3.dmp";
+    fs::resize_file(huge, CrashReportBudget::MaxBytes);  // sparse: costs no disk
+    fs::last_write_time(huge, past + std::chrono::seconds(3));
     _dump.failWith = "Couldn't create a file to write a dump file to with name x.";
     _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"), std::string("f"), -1);
-    for (const std::string& part : {std::string("Description: Classifier failure: bad\n"), std::string("Line: -1\n"),
-                                    "Failed to create crash dump (" + _dump.paths[3] +
-                                        ") reason: Couldn't create a file to write a dump file to with name x.\n\n"}) {
-        EXPECT_NE(std::string::npos, _file.content.find(part)) << part;
+    std::string removed;
+    for (int n = 1; n <= 3; ++n) {
+        removed += "Removed the old crash report " + (_dumps.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp")).string() + ".\n";
     }
+    for (const std::string& part : {std::string("Description: Classifier failure: bad\n"), std::string("Line: -1\n"),
+                                    "\n\n" + removed + "Failed to create crash dump (" + _dump.paths[3] +
+                                        ") reason: Couldn't create a file to write a dump file to with name x.\n\n"}) {
+        EXPECT_NE(std::string::npos, _file.content.find(part)) << part << _file.content;
+    }
+    EXPECT_TRUE(fs::exists(_dumps.path() / "quillmark.log"));
+    EXPECT_TRUE(CrashReportBudget::makeRoom((_dumps.path() / "missing").string()).empty());
 }
 
 // A line logged from inside a write is dropped; a failure while a line is produced is swallowed.
 // Either way the guard is down again afterwards.
 TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
-    int nested = 0;
     _file.onSave = [&] {
-        ++nested;
         _log.log("nested log");
         _log.error("nested error");
         _log.assertionFailed("nested", "x", "y", 1);
     };
     _log.log("outer");
-    EXPECT_EQ(1, nested);
-    EXPECT_TRUE(_dump.paths.empty());
     _file.onSave = nullptr;
-
+    EXPECT_TRUE(_dump.paths.empty());
     struct ThrowingMemoryStatus : platform::memory::MemoryStatus {
         std::uint64_t available() const override { throw platform::memory::MemoryStatusException("no figures"); }
         std::uint64_t total() const override { return 0; }
@@ -225,10 +238,42 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
     log.setLogMemory(false);
     log.log("found");
     _log.log("later");
-    EXPECT_EQ(std::string::npos, _file.content.find("nested"));
-    EXPECT_EQ(std::string::npos, _file.content.find("lost"));
-    EXPECT_NE(std::string::npos, _file.content.find(" found\n"));
-    EXPECT_NE(std::string::npos, _file.content.find(" later\n"));
+    for (const auto& [part, kept] : {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}, {" later\n", true}}) {
+        EXPECT_EQ(kept, _file.content.find(part) != std::string::npos) << part;
+    }
+}
+
+// A client's text cannot forge a log line: control characters are escaped, and so is the
+// backslash, so that a backslash sent cannot pass for an escape.
+TEST(LogTextTest, ControlCharactersAreEscapedAndNothingElse) {
+    for (const auto& [text, escaped] : {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9", "plain 'name' <x/> \xc3\xa9"},
+                                        {"a\nMon Dec 07 00:00:00 2026 [Error] forged", "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
+                                        {"\r\t", "\\r\\t"}, {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"}, {"C:\\n", "C:\\\\n"}}) {
+        EXPECT_EQ(escaped, escapedForLog(text)) << text;
+    }
+}
+
+// Errors of one kind differ only in the details a client causes (a connection's id and what
+// follows it); the kinds within one interval are bounded.
+TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
+    CrashReportBudget budget;
+    const std::tuple<const char*, std::time_t, bool> steps[] = {
+        {"An SocketException when running a connection with id 7. reset", 1000, true},
+        {"An SocketException when running a connection with id 8. timeout", 1009, false},
+        {"Out of memory.", 1009, true},
+        {"Caught an exception while iterating calls. Method: 'a'", 1009, true},
+        {"Caught an exception while iterating calls. Method: 'b'", 1009, false},
+        {"An SocketException when running a connection with id 9. reset", 1010, true},
+        {"Out of memory.", 1018, false},
+        {"Out of memory.", 1019, true},
+    };
+    for (const auto& [message, at, admitted] : steps) EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
+    CrashReportBudget full;
+    for (std::size_t n = 0; n < CrashReportBudget::MaxKinds; ++n) {
+        ASSERT_TRUE(full.admitError({'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
+    }
+    EXPECT_FALSE(full.admitError("one kind too many", 505));
+    EXPECT_TRUE(full.admitError("one kind too many", 510));
 }
 
 }  // namespace

@@ -31,7 +31,8 @@
 namespace norvale::quillmark::testing {
 
 // Each live FakeClassifier uses `each` bytes of `capacity`; the first class names of destroyed
-// ones are kept in the order they went, and the texts they classified.
+// ones are kept in the order they went (read them while no other thread runs), and the texts
+// they classified.
 class MemoryAccount : public platform::memory::MemoryStatus {
 public:
     MemoryAccount(std::uint64_t capacity, std::uint64_t each) : _capacity(capacity), _each(each) {}
@@ -40,10 +41,6 @@ public:
         return used >= _capacity ? 0 : _capacity - used;
     }
     std::uint64_t total() const override { return _capacity; }
-    std::vector<std::string> destroyed() const {
-        std::lock_guard lock(guard);
-        return gone;
-    }
 
     std::atomic<int> live{0};
     mutable std::mutex guard;
@@ -86,16 +83,8 @@ public:
     void train(std::string_view name, std::string_view) override { ++_counts.at(std::string(name)); }
     void untrain(std::string_view name, std::string_view) override { --_counts.at(std::string(name)); }
     // Notes the class name as the feature of a one-count change.
-    void train(std::string_view name, std::string_view text, classifier::UndoLog& undo) override {
-        undo.reserve(1, name.size());
-        train(name, text);
-        undo.note(name, 0, 1, true);
-    }
-    void untrain(std::string_view name, std::string_view text, classifier::UndoLog& undo) override {
-        undo.reserve(1, name.size());
-        untrain(name, text);
-        undo.note(name, 0, 1, false);
-    }
+    void train(std::string_view name, std::string_view, classifier::UndoLog& undo) override { change(name, undo, true); }
+    void untrain(std::string_view name, std::string_view, classifier::UndoLog& undo) override { change(name, undo, false); }
     void undo(classifier::UndoLog& undo) noexcept override {
         const auto& changes = undo.changes();
         for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
@@ -131,11 +120,14 @@ public:
         _counts.swap(counts);
     }
     // Texts trained into a class, -1 when there is no such class.
-    std::int64_t count(const std::string& name) const {
-        return _counts.count(name) ? static_cast<std::int64_t>(_counts.at(name)) : -1;
-    }
+    std::int64_t count(const std::string& name) const { return _counts.count(name) ? std::int64_t{_counts.at(name)} : -1; }
 
 private:
+    void change(std::string_view name, classifier::UndoLog& undo, bool trained) {
+        undo.reserve(1, name.size());
+        trained ? ++_counts.at(std::string(name)) : --_counts.at(std::string(name));
+        undo.note(name, 0, 1, trained);
+    }
     void seen(std::string_view text) const {
         std::lock_guard lock(_account->guard);
         _account->texts.emplace_back(text);

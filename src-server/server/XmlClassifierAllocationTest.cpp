@@ -39,8 +39,7 @@ protected:
     // The answer with allocation allowed + 1 failing (-1: none fails), "" for bad_alloc; with
     // `once`, the allocations after it succeed again.
     std::string runFailing(JobDistribution& classifiers, const std::string& body, long allowed, bool once) {
-        allocationsMade = 0;
-        allocationsFailed = 0;
+        allocationsMade = allocationsFailed = 0;
         try {
             if (once) {
                 const FailOnceAfter failing(allowed);
@@ -72,8 +71,7 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
                                                     call("addClass", "w2", "className=\"third\"") +
                                                     call("untrain", "w3", "className=\"good\" textId=\"t\""))},
         // Training in place, with its undo log.
-        {"Spam", texts(text("t", "cheap offer for the meeting on monday buy now pills") +
-                       text("u", "meeting notes for monday")) +
+        {"Spam", texts(text("t", "cheap offer for the meeting on monday buy now pills") + text("u", "meeting notes for monday")) +
                      writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
                                             call("untrain", "w2", "className=\"good\" textId=\"u\""))},
     };
@@ -97,20 +95,16 @@ TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothin
                     EXPECT_EQ(2000, statusOf(answer));
                     continue;
                 }
-                if (!answer.empty() && statusOf(answer) == 2000) {
-                    // Compaction after the commit may fail: the lanes are read uncompacted.
-                    EXPECT_EQ(committed, information(name, classifiers.get()));
-                    EXPECT_TRUE(stored() == committedFiles);
+                const std::string after = information(name, classifiers.get());
+                if (after == committed && stored() == committedFiles) {
+                    // Compaction after the commit may fail (the lanes are read uncompacted), or
+                    // only the success document was left to build.
+                    EXPECT_TRUE(answer.empty() || statusOf(answer) == 2000) << answer;
                     continue;
                 }
                 if (!answer.empty()) {
                     EXPECT_NO_THROW(xml::Document().loadFromMemory(answer)) << answer;
                     EXPECT_EQ(5030, statusOf(answer)) << answer;
-                }
-                const std::string after = information(name, classifiers.get());
-                if (after == committed && stored() == committedFiles) {
-                    EXPECT_EQ("", answer) << "only the success document was left to build";
-                    continue;
                 }
                 EXPECT_TRUE(stored() == snapshot);
                 if (!once && statusOf(before) == 4000 && statusOf(after) == 2000) continue;

@@ -28,26 +28,18 @@ namespace norvale::quillmark::test {
 
 using namespace testing;
 
-// Every hook it makes appends the requests it is given to one list.
-class RecordingHookFactory : public XmlHookFactory {
-public:
-    std::unique_ptr<XmlHook> create() const override { return std::make_unique<Hook>(this); }
-    std::vector<std::string> saved() const {
-        std::lock_guard lock(_mutex);
-        return _saved;
-    }
-
-private:
+// Keeps the requests its hooks are given, from any thread.
+struct RecordingHooks {
     struct Hook : XmlHook {
-        explicit Hook(const RecordingHookFactory* factory) : factory(factory) {}
+        explicit Hook(RecordingHooks* hooks) : hooks(hooks) {}
         void save(const std::string& request) override {
-            std::lock_guard lock(factory->_mutex);
-            factory->_saved.push_back(request);
+            std::lock_guard lock(hooks->mutex);
+            hooks->saved.push_back(request);
         }
-        const RecordingHookFactory* factory;
+        RecordingHooks* hooks;
     };
-    mutable std::mutex _mutex;
-    mutable std::vector<std::string> _saved;  // guarded by _mutex
+    std::mutex mutex;
+    std::vector<std::string> saved;  // guarded by mutex
 };
 
 // The unescaped message of an error document.
@@ -96,7 +88,7 @@ protected:
 
     std::string process(const std::string& document, bool lax = false, JobDistribution* classifiers = nullptr) {
         XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(), &_responses,
-                               &_errors, hooks.create(), lax ? &_lax : &_strict, RequestNamespace,
+                               &_errors, std::make_unique<RecordingHooks::Hook>(&hooks), lax ? &_lax : &_strict, RequestNamespace,
                                files.root, &log, &files.metrics);
         return executor.process(document);
     }
@@ -104,8 +96,6 @@ protected:
     std::string information(const std::string& name = "Spam", JobDistribution* classifiers = nullptr) {
         return process(informationRequest(name), false, classifiers);
     }
-    // What a server started anew on the same classifier files answers about Spam.
-    std::string informationAfterRestart() { return information("Spam", files.make().get()); }
 
     // Spam with the classes bad and good, one text trained into each.
     std::string createSpam() {
@@ -122,7 +112,7 @@ protected:
     TempRepository files;
     const std::string& root = files.root;
     RecordingLog log;
-    RecordingHookFactory hooks;
+    RecordingHooks hooks;
 
 private:
     xml::SchemaCache _strict, _lax;

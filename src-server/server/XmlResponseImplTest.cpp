@@ -12,7 +12,11 @@
 #include "classifier/Classification.h"
 #include "classifier/KeywordQueue.h"
 #include "server/ResponseFactoryImpl.h"
-#include "server/ResponseSchemaTestSupport.h"
+#include "server/StatusCode.h"
+#include "server/XmlErrorResponseImpl.h"
+#include "xml/Document.h"
+#include "xml/SchemaCache.h"
+#include "xml/XmlTestSupport.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -22,7 +26,21 @@ using classifier::ClassInformation;
 using classifier::Keyword;
 using classifier::KeywordQueue;
 
-const std::string Namespace = "http://quillmark.invalid/1/server/ResponseSchema";
+const std::string& Namespace = xml::test::ResponseNamespace;
+
+// Checks a written document against the staged response schema.
+bool valid(const std::string& document) {
+    xml::SchemaCache schemas;
+    xml::test::addSchema(schemas, "server/ResponseSchema.xsd");
+    try {
+        xml::Document parsed(&schemas);
+        parsed.loadFromMemory(document);
+        parsed.validate();
+        return true;
+    } catch (const xml::XMLException&) {
+        return false;
+    }
+}
 
 // Two classes whose names need escaping; the name map puts "Ham & <eggs>" before "spam".
 // Numbers are written with six significant digits and no trailing zeros.
@@ -89,7 +107,6 @@ void reportAllWriteResults(Response& response) {
 // appears only with results; without any the document says so. Only a version attribute of
 // exactly 1.01 selects the newer protocol, whose classifications carry the text coverage.
 TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
-    const test::ResponseSchemaCheck schema;
     const std::string success = "\t<status success=\"true\" statusCode=\"2000\"/>\n";
     const std::string noCalls =
         "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the response.</status>\n";
@@ -144,10 +161,10 @@ TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
         EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" + Namespace + "\" version=\"" +
                       c.version + "\">\n" + c.body + "</quillmark>",
                   document);
-        EXPECT_TRUE(schema.valid(document)) << document;
+        EXPECT_TRUE(valid(document)) << document;
     }
     std::string broken = XmlResponseImpl(Namespace, RequestVersion::parse("1.00")).getResponse();
-    EXPECT_FALSE(schema.valid(broken.replace(broken.find("5000"), 4, "many"))) << "the check checks";
+    EXPECT_FALSE(valid(broken.replace(broken.find("5000"), 4, "many"))) << "the check checks";
 }
 
 // The bound counts the results held: a result that takes them past it is refused, reads and
@@ -163,6 +180,52 @@ TEST(XmlResponseImplTest, ResultsPastTheBoundAreRefused) {
               testing::messageOf<AnswerTooLargeException>([&] { response->train("t1"); }));
     XmlResponseImpl reads(Namespace, RequestVersion::parse("1.01"), ClassifyResult.size() - 1);
     EXPECT_THROW(reads.classify("c&1", twoClasses()), AnswerTooLargeException);
+}
+
+// The message stands between the status tags, escaped except for the apostrophe; a parse
+// error's quoted source line (between "Error line: " and "System error message: ") is cut, and
+// bytes that are no XML characters become question marks.
+TEST(XmlErrorResponseImplTest, MessagesAreEscapedCutAndCleanedBetweenTheStatusTags) {
+    const struct {
+        int code;
+        std::string message;
+        std::string content;  // "" when it is the message unchanged
+    } cases[] = {
+        {statusCode::BAD_REQUEST, "The requested classifier could not be found. './classifiers//spam.dat'.\nCall id: 2\n", ""},
+        {statusCode::SERVER_ERROR, "a & b <c> \"d\" 'e'", "a &amp; b &lt;c&gt; &quot;d&quot; 'e'"},
+        {statusCode::BAD_REQUEST,
+         "Problems validating the xml document.\r\nLine: 3\nDescription: Element 'bogus'.\n"
+         "Error line: <readCalls><bogus id=\"1\"/></readCalls>\n\n"
+         "System error message: Invalid argument. Error code: 22.",
+         "Problems validating the xml document.\r\nLine: 3\nDescription: Element 'bogus'.\n"
+         "System error message: Invalid argument. Error code: 22."},
+        // Without both markers in this order the message is sent whole.
+        {statusCode::BAD_REQUEST, "Line: 1\nError line: <quillmark>\n",
+         "Line: 1\nError line: &lt;quillmark&gt;\n"},
+        {statusCode::SERVER_ERROR, "System error message: x. Error line: y", ""},
+        {statusCode::BAD_REQUEST,
+         std::string("Error line: a\x01\x1f\tb\r\n") + "\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80 " +
+             "\xc3 \xc0\x80 \xed\xa0\x80 \xef\xbf\xbe \xf4\x90\x80\x80 " + "\x80\xff" +
+             std::string(1, '\0') + "\xe2\x82",
+         std::string("Error line: a??\tb\r\n") + "\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80 " +
+             "? ?? ??? ??? ???? ?????"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const std::string document = XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(c.code, c.message);
+        EXPECT_TRUE(valid(document)) << document;
+        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+                  "<quillmark xmlns=\"" + Namespace + "\" version=\"1.00\">\n"
+                  "\t<status success=\"false\" statusCode=\"" + std::to_string(c.code) + "\">" +
+                      (c.content.empty() ? c.message : c.content) + "\t</status>\n</quillmark>",
+                  document);
+    }
+    // Whatever the code and the bytes of the message, the document is valid.
+    std::string everyByte = "Error line: ";
+    for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(255 - i);
+    for (int code : {statusCode::BAD_REQUEST, statusCode::REQUEST_TOO_LARGE, statusCode::SERVER_ERROR, statusCode::OUT_OF_MEMORY}) {
+        EXPECT_TRUE(valid(XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(code, everyByte))) << code;
+    }
 }
 
 }  // namespace
