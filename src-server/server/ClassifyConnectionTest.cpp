@@ -5,9 +5,7 @@
 // QuillmarkServerTest shows on the whole process.
 #include "server/ClassifyConnection.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,13 +115,6 @@ bool closedByServer(int fd) {
 
 class ClassifyConnectionTest : public ::testing::Test {
 protected:
-    ClassifyConnectionTest() {
-        _params.maxInput = widenMaxInput(1 << 20);
-        _params.log = &_log;
-        _params.metrics = &_metrics;
-        _params.classifierFactory = &_classifiers;
-        _params.errorResponseFactory = &_errors;
-    }
     std::string errorDocument(int code, const std::string& message) {
         return _errors.create()->getErrorResponse(code, message);
     }
@@ -146,7 +137,11 @@ protected:
     FakeClassifierFactory _classifiers;
     ErrorResponseFactoryImpl _errors{"urn:quillmark:test", "1.00"};
     Metrics _metrics;
-    ConnectionParams _params;
+    ConnectionParams _params{.maxInput = widenMaxInput(1 << 20),
+                             .log = &_log,
+                             .metrics = &_metrics,
+                             .classifierFactory = &_classifiers,
+                             .errorResponseFactory = &_errors};
 };
 
 // One server, clients one after the other: failures around process answered and logged by
@@ -167,7 +162,8 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
         "Out of memory."};
     EXPECT_EQ(errorDocument(statusCode::SERVER_ERROR, failures[0]),
               LoopbackClient::ask(port, "exception"));
-    EXPECT_EQ(errorDocument(statusCode::SERVER_ERROR, failures[1]), LoopbackClient::ask(port, "com"));
+    EXPECT_EQ(errorDocument(statusCode::SERVER_ERROR, failures[1]),
+              LoopbackClient::ask(port, "com"));
     EXPECT_EQ("", LoopbackClient::ask(port, "socket"));
     EXPECT_EQ(errorDocument(statusCode::OUT_OF_MEMORY, ""), LoopbackClient::ask(port, "memory"));
     std::string request;
@@ -187,14 +183,10 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     ASSERT_TRUE(finished(6));
 
     // Every 127.x.y.z address is this machine's own, so 127.0.0.2 is a client from outside.
-    const int outside = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(0x7f000002)}, {}};
-    ASSERT_EQ(0, ::bind(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    ASSERT_EQ(0, ::connect(outside, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ::send(outside, "hello", 5, MSG_NOSIGNAL);
-    EXPECT_TRUE(closedByServer(outside));
-    ::close(outside);
+    LoopbackClient outside(port, 0, 0x7f000002);
+    ASSERT_TRUE(outside.connected());
+    outside.send("hello");  // may meet the close already
+    EXPECT_TRUE(closedByServer(outside.fd()));
     EXPECT_TRUE(
         _log.waitFor("Log: Refused 1 connections from clients outside the allowed networks."));
 
@@ -240,10 +232,6 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
     _params.idleTimeout = std::chrono::milliseconds(2500 * Slowdown);
     _params.requestTimeout = _params.sendTimeout = std::chrono::milliseconds(3500 * Slowdown);
     constexpr int NeverReading = 32, Idle = 200, Trickling = 50;
-    rlimit files{};
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
     // Runtimes that add a helper thread at the first thread start (ThreadSanitizer does) have
     // done so before the baseline is taken.
     std::thread([] {}).join();
@@ -309,9 +297,9 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         EXPECT_TRUE(allClosed);
         for (const auto& client : neverReading) EXPECT_TRUE(closedByServer(client->fd()));
     }
-    EXPECT_EQ(Idle, matching("Error", "sent nothing for " +
-                                          std::to_string(_params.idleTimeout.count()) +
-                                          " milliseconds\\.$"));
+    EXPECT_EQ(Idle,
+              matching("Error", "sent nothing for " + std::to_string(_params.idleTimeout.count()) +
+                                    " milliseconds\\.$"));
     EXPECT_EQ(Trickling, matching("Error", "did not finish sending its request within " +
                                                std::to_string(_params.requestTimeout.count()) +
                                                " milliseconds of connecting\\.$"));
