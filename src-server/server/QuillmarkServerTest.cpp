@@ -120,26 +120,24 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
         failed + "The port, " + std::to_string(busy.port()) + ", is already in use.";
     const struct {
         std::vector<std::string> args;
-        std::uint16_t port;
-        std::string root;
         std::string console;
         std::vector<std::string> logged;  // in this order
+        std::uint16_t port = 0;
+        std::string root = "./classifiers/";
     } cases[] = {
         {{"-config", "config.xml", "-quiet", "-quiet"},
-         0,
-         "./classifiers/",
          "The flag -quiet was used more than once.",
          {"[Error] [ThreadId: ", "The flag -quiet was used more than once.",
           "\nquillmarkserver -config config.xml\n"}},
-        {{"-config", "config.xml"}, busy.port(), "./classifiers/", inUse, {inUse}},
+        {{"-config", "config.xml"}, inUse, {inUse}, busy.port()},
         {{"-config", "config.xml"},
-         0,
-         "/nonexistent/qm/",
          failed + "The root training path",
          {"Initializing server v2.40", "Using config settings:\n",
           "System settings:\nTotal physical memory: ", "MB\nAvailable disk space on /: ",
           failed + "The root training path '/nonexistent/qm/' doesn't exist. Make sure you "
-                   "create it!"}},
+                   "create it!"},
+         0,
+         "/nonexistent/qm/"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
@@ -296,12 +294,10 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
                         ++ledgers[n].unanswered;  // the server is gone
                         return;
                     }
-                    if (statusOf(answer) != 2000) {
-                        ++otherAnswers;
-                        continue;
-                    }
-                    ++ledgers[n].acknowledged;
-                    ++acknowledgedInRound;
+                    const bool acknowledged = statusOf(answer) == 2000;
+                    otherAnswers += !acknowledged;
+                    ledgers[n].acknowledged += acknowledged;
+                    acknowledgedInRound += acknowledged;
                 }
             });
         }
