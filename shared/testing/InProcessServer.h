@@ -36,8 +36,10 @@ class InProcessServer {
 public:
     InProcessServer(const std::string& classifierRoot, const std::string& lockFolder, Log* log,
                     const InProcessOptions& options = {})
-        : _server(log, &_metrics, files(), &_threads,
-                  settings(classifierRoot, lockFolder, options)) {
+        : _server(
+              log, &_metrics,
+              {&_memory, &_loadFile, &_saveFile, &_existsFile, &_sizeFile, &_removeFile, nullptr},
+              &_threads, settings(classifierRoot, lockFolder, options)) {
         if (options.serve) _server.start();
     }
     InProcessServer(const InProcessServer&) = delete;
@@ -50,30 +52,20 @@ public:
     const std::string& requestNamespace() const { return _server.requestNamespace(); }
 
 private:
-    QuillmarkServerFiles files() {
-        QuillmarkServerFiles files;
-        files.memoryStatus = &_memory;
-        files.loadFile = &_loadFile;
-        files.saveFile = &_saveFile;
-        files.existsFile = &_existsFile;
-        files.sizeFile = &_sizeFile;
-        files.removeFile = &_removeFile;
-        return files;
-    }
-
     static QuillmarkServerSettings settings(const std::string& classifierRoot,
                                             const std::string& lockFolder,
                                             const InProcessOptions& options) {
         QuillmarkServerSettings settings;
         settings.classifierRoot = classifierRoot;
         settings.lockFolder = lockFolder;
-        settings.requestSchemaPath = std::string(QM_SCHEMA_DIR) + "/server/RequestSchema.xsd";
-        settings.responseSchemaPath = std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd";
+        const std::string schemas = std::string(QM_SCHEMA_DIR) + "/server/";
+        settings.requestSchemaPath = schemas + "RequestSchema.xsd";
+        settings.responseSchemaPath = schemas + "ResponseSchema.xsd";
         settings.limits = {options.maxClients, 128, options.maxConnections};
         settings.connection.maxInput = widenMaxInput(-1);
         if (options.readDeadline.count() > 0) {
-            settings.connection.idleTimeout = options.readDeadline;
-            settings.connection.requestTimeout = options.readDeadline;
+            settings.connection.idleTimeout = settings.connection.requestTimeout =
+                options.readDeadline;
         }
         return settings;
     }

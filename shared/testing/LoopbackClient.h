@@ -20,18 +20,19 @@ namespace norvale::quillmark::testing {
 
 class LoopbackClient {
 public:
-    // A receiveBuffer above 0 sets the socket's receive buffer size.
-    explicit LoopbackClient(std::uint16_t port, int receiveBuffer = 0)
+    // A receiveBuffer above 0 sets the socket's receive buffer size; the connection comes from
+    // `from`, another address of this machine (127.x.y.z), when it is not 127.0.0.1.
+    explicit LoopbackClient(std::uint16_t port, int receiveBuffer = 0,
+                            std::uint32_t from = INADDR_LOOPBACK)
         : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         if (receiveBuffer > 0) {
             ::setsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        _connected = _fd >= 0 && ::connect(_fd, reinterpret_cast<sockaddr*>(&address),
-                                           sizeof address) == 0;
+        sockaddr_in address{AF_INET, 0, {htonl(from)}, {}};
+        const auto* raw = reinterpret_cast<sockaddr*>(&address);
+        _connected = _fd >= 0 && (from == INADDR_LOOPBACK || ::bind(_fd, raw, sizeof address) == 0);
+        address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        _connected = _connected && ::connect(_fd, raw, sizeof address) == 0;
     }
     LoopbackClient(const LoopbackClient&) = delete;
     LoopbackClient& operator=(const LoopbackClient&) = delete;

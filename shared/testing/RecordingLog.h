@@ -5,6 +5,7 @@
 // thread may log; waitFor lets a test wait for a line another thread writes.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -32,13 +33,9 @@ public:
                std::to_string(line));
     }
 
-    int level() const override {
-        std::lock_guard lock(_guard);
-        return _level;
-    }
+    int level() const override { return _level; }
     void setLevel(int level) override {
         record("setLevel " + std::to_string(level));
-        std::lock_guard lock(_guard);
         _level = level;
     }
     void setConsoleOutput(bool on) override { record("setConsoleOutput", on); }
@@ -86,10 +83,10 @@ private:
         _added.notify_all();
     }
 
-    mutable std::mutex _guard;  // guards _entries and _level
+    mutable std::mutex _guard;  // guards _entries
     mutable std::condition_variable _added;
     std::vector<std::string> _entries;
-    int _level = 0;
+    std::atomic<int> _level{0};
 };
 
 }  // namespace norvale::quillmark::testing

@@ -2,8 +2,8 @@
 
 // The child-process launcher of the tests: runs an executable with its standard output and error
 // in files, from a working folder of its choosing, in an environment without the variables that
-// would make a server believe it runs under systemd. A child still running when the object goes
-// is killed.
+// would make a server believe it runs under systemd (they are removed from this process's own).
+// A child still running when the object goes is killed.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,23 +26,18 @@ public:
     // args[0] is the executable. pid() is -1 when it could not be started.
     ServerProcess(std::vector<std::string> args, const std::string& outPath,
                   const std::string& errPath, const std::string& workingFolder = "/") {
-        std::vector<char*> argv, env;
+        std::vector<char*> argv;
         for (std::string& word : args) argv.push_back(word.data());
-        for (char** variable = environ; *variable != nullptr; ++variable) {
-            const std::string_view text = *variable;
-            if (!text.starts_with("INVOCATION_ID=") && !text.starts_with("NOTIFY_SOCKET=")) {
-                env.push_back(*variable);
-            }
-        }
         argv.push_back(nullptr);
-        env.push_back(nullptr);
+        ::unsetenv("INVOCATION_ID");
+        ::unsetenv("NOTIFY_SOCKET");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         const int flags = O_WRONLY | O_CREAT | O_TRUNC;
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), flags, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), flags, 0644);
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
-        if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) _pid = -1;
+        if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) _pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ServerProcess(const ServerProcess&) = delete;

@@ -72,9 +72,7 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFile) {
                 ::testing::ExitedWithCode(255), "");
 
     const std::string logged = TempFolder::read(folder.path("log.txt"));
-    const std::string errorLine =
-        "[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} \\[Error\\] "
-        "\\[ThreadId: ([0-9]+)\\]\n";
+    const std::string errorLine = "[^\n]* \\[Error\\] \\[ThreadId: ([0-9]+)\\]\n";
     const std::string waiting = "[^\n]* \\[Log\\] [^\n]* Waiting for connections\\.\\.\\.\n";
     const std::regex shape(
         waiting + errorLine +
@@ -87,9 +85,9 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFile) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(logged, match, shape)) << logged;
     EXPECT_EQ(match[1], match[2]);
-    const std::string dump = match[3].str();
-    EXPECT_EQ(0u, dump.find(folder.path("dump_threadid_" + match[1].str() + "_time_")));
-    EXPECT_NE(std::string::npos, TempFolder::read(dump).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
+    EXPECT_EQ(0u, match[3].str().find(folder.path("dump_threadid_" + match[1].str() + "_time_")));
+    EXPECT_NE(std::string::npos,
+              TempFolder::read(match[3].str()).find("(EXCEPTION_ACCESS_VIOLATION)\n"));
 }
 
 }  // namespace

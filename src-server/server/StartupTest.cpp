@@ -65,13 +65,9 @@ protected:
         _log.clear();
         _machine.calls.clear();
         args.insert(args.begin(), "quillmarkserver");
-        StartupServices services;
-        services.log = &_log;
-        services.logSettings = &_log;
-        services.createFolder = &_machine;
-        services.existsDir = &_machine;
-        services.currentDirectory = &_machine;
-        services.executable = &_machine;
+        const StartupServices services{.log = &_log, .logSettings = &_log, .existsDir = &_machine,
+                                       .createFolder = &_machine, .currentDirectory = &_machine,
+                                       .executable = &_machine};
         return std::make_unique<Startup>(static_cast<int>(args.size()), args.data(), services,
                                          &_machine, &_machine);
     }
