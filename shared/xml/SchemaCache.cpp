@@ -65,7 +65,7 @@ std::string attribute(const xmlNode* node, const char* name) {
 }
 
 // `text` with each "prefix:local" written "{namespace}local" as declared at `node`; a prefix
-// that is not declared stays as it is.
+// that is not declared stays as it is, and so does an axis ("child::").
 std::string resolvePrefixes(const xmlNode* node, const std::string& text) {
     static const std::regex prefixed("([A-Za-z_][A-Za-z0-9_.\\-]*):(?!:)");
     std::string resolved;
@@ -73,7 +73,6 @@ std::string resolvePrefixes(const xmlNode* node, const std::string& text) {
     for (auto match = std::sregex_iterator(text.begin(), text.end(), prefixed);
          match != std::sregex_iterator(); ++match) {
         const std::size_t at = static_cast<std::size_t>(match->position(0));
-        if (at > 0 && text[at - 1] == ':') continue;
         const xmlNs* ns = xmlSearchNs(node->doc, const_cast<xmlNode*>(node),
                                       BAD_CAST match->str(1).c_str());
         if (ns == nullptr || ns->href == nullptr) continue;
@@ -162,8 +161,13 @@ void SchemaCache::add(const std::string& targetNamespace, const Document& schema
     findIdentityConstraints(reinterpret_cast<xmlNode*>(schema.document()), constraints);
     for (const xmlNode* constraint : constraints) entry->constraints.push_back(describe(constraint));
     if (!constraints.empty()) {
-        entry->withoutConstraints = std::make_unique<Compiled>();
-        compile(schema._source, schema.document(), true, *entry->withoutConstraints);
+        // A schema that does not compile without them is only ever validated in full.
+        try {
+            entry->withoutConstraints = std::make_unique<Compiled>();
+            compile(schema._source, schema.document(), true, *entry->withoutConstraints);
+        } catch (const SchemaCacheException&) {
+            entry->withoutConstraints.reset();
+        }
     }
     _schemas[targetNamespace] = std::move(entry);
 }
