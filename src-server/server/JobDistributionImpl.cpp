@@ -32,7 +32,7 @@ JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* cl
                                          const io::filesystem::SizeFile* sizeFile,
                                          const io::filesystem::RemoveFile* removeFile,
                                          std::string lockFolder,
-                                         Metrics* metrics)
+                                         Metrics* metrics, Log* log)
     : _classifierFactory(classifierFactory),
       _memoryStatus(memoryStatus),
       _loadFile(loadFile),
@@ -41,7 +41,8 @@ JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* cl
       _sizeFile(sizeFile),
       _removeFile(removeFile),
       _lockFolder(std::move(lockFolder)),
-      _metrics(metrics) {}
+      _metrics(metrics),
+      _log(log) {}
 
 std::string JobDistributionImpl::fileKey(std::string_view key) {
     std::string lowered(key);
@@ -195,14 +196,23 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
             loaded->setJournalBytes(contents.validLength);
         }
         // A journal of an earlier file is dropped, a torn last append cut off, so that the next
-        // append follows the last whole record.
-        const auto lock = namedLock(file);
-        AutoLock<NamedLock> fileLock(lock.get());
-        if (!contents.extendsFile) {
-            dropJournal(journalFile);
-        } else if (contents.validLength < journal->size()) {
-            _saveFile->save(journalFile, std::string_view(*journal).substr(0, contents.validLength),
-                            io::filesystem::SaveMode::Replace);
+        // append follows the last whole record. The cut is logged: it is seen only once.
+        std::size_t cut = 0;
+        {
+            const auto lock = namedLock(file);
+            AutoLock<NamedLock> fileLock(lock.get());
+            if (!contents.extendsFile) {
+                dropJournal(journalFile);
+            } else if (contents.validLength < journal->size()) {
+                _saveFile->save(journalFile,
+                                std::string_view(*journal).substr(0, contents.validLength),
+                                io::filesystem::SaveMode::Replace);
+                cut = journal->size() - contents.validLength;
+            }
+        }
+        if (cut > 0) {
+            _log->log("The journal " + journalFile + " ended in an incomplete record, a write cut "
+                      "short; its last " + std::to_string(cut) + " bytes were cut off.");
         }
     }
     _metrics->classifierLoaded();

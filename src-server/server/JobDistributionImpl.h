@@ -18,6 +18,7 @@
 #include "platform/mutex/NamedMutexImpl.h"
 #include "posix/memory/MemoryStatus.h"
 #include "server/JobDistribution.h"
+#include "server/Log.h"
 #include "server/Metrics.h"
 
 namespace norvale::quillmark {
@@ -56,7 +57,7 @@ public:
                         const io::filesystem::ExistsFile* existsFile,
                         const io::filesystem::SizeFile* sizeFile,
                         const io::filesystem::RemoveFile* removeFile, std::string lockFolder,
-                        Metrics* metrics);
+                        Metrics* metrics, Log* log);
     JobDistributionImpl(const JobDistributionImpl&) = delete;
     JobDistributionImpl& operator=(const JobDistributionImpl&) = delete;
 
@@ -139,6 +140,7 @@ private:
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
     Metrics* _metrics;
+    Log* _log;
 
     // guards _classifiers, _evicted, _loading and _evictedWithJournal
     platform::mutex::MutexImpl _mutex;

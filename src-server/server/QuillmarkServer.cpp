@@ -24,7 +24,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
       _classifiers(&_callbacks),
       _repository(&_classifiers, files.memoryStatus, files.loadFile, files.saveFile,
                   files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder,
-                  metrics),
+                  metrics, log),
       _request(addSchema(_schemas, settings.requestSchemaPath)),
       _response(addSchema(_schemas, settings.responseSchemaPath)),
       _responses(_response.targetNamespace, settings.maxOutput),

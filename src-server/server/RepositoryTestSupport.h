@@ -27,6 +27,7 @@
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/JobDistributionImpl.h"
 #include "server/LogTestSupport.h"
+#include "testing/RecordingLog.h"
 
 namespace norvale::quillmark::testing {
 
@@ -199,7 +200,7 @@ public:
     std::unique_ptr<JobDistributionImpl> make() {
         return std::make_unique<JobDistributionImpl>(_factory, &memory, &loadFile, &saveFile,
                                                      &_existsFile, &_sizeFile, &_removeFile,
-                                                     locks, &metrics);
+                                                     locks, &metrics, &log);
     }
     void restart() {
         repository.reset();
@@ -227,6 +228,7 @@ public:
     GatedLoadFile loadFile;
     RecordingSaveFile saveFile{true};
     Metrics metrics;
+    testing::RecordingLog log;
     std::unique_ptr<JobDistributionImpl> repository;
 
 private:
