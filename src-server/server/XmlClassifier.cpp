@@ -127,7 +127,7 @@ std::string XmlClassifier::execute(const std::string& request) {
     validate();
     const xml::Element root = _document.selectExactlyOne("qm:quillmark");
     const RequestTexts texts(root, _requestNamespace);
-    // What the validator left out refuses the request: its report says why.
+    // A broken text id rule: validation in full refuses the request with its own report.
     if (_textIdsCheckedHere && !texts.referencesResolve(root)) _document.validate();
     _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
 
