@@ -131,7 +131,8 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         store("third", fakeData({{"n", 2}}));
         EXPECT_EQ(1, read("other", "n"));
         loadFile.hold(key("big"));
-        // The count and the address of the classifier fetched, or the failure.
+        // The count and the address of the classifier fetched, or the failure; read on the
+        // test's thread, since the loaders share one exception object.
         const auto outcome = [&](auto fetch) -> std::string {
             try {
                 const auto got = fetch();
@@ -140,9 +141,9 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
                 return e.what();
             }
         };
-        auto first = async([&] { return outcome([&] { return repository->get(key("big")); }); });
+        auto first = async([&] { return repository->get(key("big")); });
         loadFile.awaitLoad();
-        auto second = async([&] { return outcome([&] { return repository->get(key("BIG")); }); });
+        auto second = async([&] { return repository->get(key("BIG")); });
         auto creating = async([&] { return messageOf<ClassifierExistsException>([&] { repository->create(key("Big")); }); });
         auto loaded = async([&] { return read("other", "n"); });
         EXPECT_EQ(future_status::ready, loaded.wait_for(LoadedBound)) << "a loaded one waited";
@@ -152,9 +153,9 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         EXPECT_EQ(future_status::timeout, creating.wait_for(0ms)) << "the create did not wait";
         loadFile.release();
         EXPECT_EQ(std::pair(std::int64_t{1}, std::int64_t{2}), std::pair(loaded.get(), cold.get()));
-        const std::string got = first.get();
+        const std::string got = outcome([&] { return first.get(); });
         EXPECT_EQ(data == "corrupt" ? "Not fake data." : "3 at ", got.substr(0, data == "corrupt" ? 14 : 5));
-        EXPECT_EQ(got, second.get());
+        EXPECT_EQ(got, outcome([&] { return second.get(); }));
         EXPECT_EQ(got, outcome([&] { return repository->get(key("big")); }));
         EXPECT_EQ(data == "corrupt" ? "" : "Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.",
                   creating.get().substr(0, data == "corrupt" ? 0 : std::string::npos));
