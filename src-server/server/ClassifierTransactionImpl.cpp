@@ -102,7 +102,9 @@ classifier::Classifier& ClassifierTransactionImpl::copy() {
     openForWriting();
     if (!_classifierInfo.copy) {
         // The undo log names classes by index, which class changes move: the copy takes the
-        // calls so far with it, and the shared classifier goes back to where it was.
+        // calls so far with it, and the shared classifier goes back to where it was. Records of
+        // other writers waiting for their sync end first, since a failed sync takes them back.
+        _classifierInfo.classifier->awaitDrained(&_classifierInfo.undo);
         classifier::Classifier& shared = _classifierInfo.classifier->classifier();
         _classifierInfo.copy = shared.clone();
         shared.undo(_classifierInfo.undo);
@@ -121,41 +123,82 @@ void ClassifierTransactionImpl::commit() {
         return;
     }
     if (_classifierInfo.lock) {
-        classifier::Classifier& shared = _classifierInfo.classifier->classifier();
+        ThreadSafeClassifier& shared = *_classifierInfo.classifier;
         if (_classifierInfo.copy) {
             _classifierInfo.copy->compact();
-            store(*_classifierInfo.copy);
-            shared.swap(*_classifierInfo.copy);
-        } else {
-            store(shared);
-            const std::size_t changes = _classifierInfo.undo.changes().size();
+            storeCopy(*_classifierInfo.copy);
+            shared.classifier().swap(*_classifierInfo.copy);
+        } else if (const std::uint64_t ticket = storeInPlace()) {
+            // The next writer goes on while this one waits for the sync it shares with it.
+            _classifierInfo.lock.reset();
+            shared.awaitSync(
+                ticket, [this] { _repository->syncJournal(_key); },
+                [this](std::uint64_t length) { _repository->cutJournal(_key, length); });
             _classifierInfo.undo.clear();
-            try {
-                shared.compactBacklog(changes);
-            } catch (const std::bad_alloc&) {
-                // Reads see the same counts uncompacted; the next commit tries again.
-            }
         }
     }
     _classifierInfo.state = TransactionState::Committed;
     release();
 }
 
-void ClassifierTransactionImpl::store(const classifier::Classifier& changed) {
+bool ClassifierTransactionImpl::journalFull(std::uint64_t size) const {
+    return _classifierInfo.state == TransactionState::Created ||
+           _classifierInfo.classifier->journalBytes() >= std::max(_journalFloor, size / 2);
+}
+
+void ClassifierTransactionImpl::storeWhole(const classifier::Classifier& changed) {
+    ThreadSafeClassifier& shared = *_classifierInfo.classifier;
+    shared.awaitDrained(_classifierInfo.copy ? nullptr : &_classifierInfo.undo);
+    const std::string bytes = changed.getTrainingData();
+    // Made first: once the file is written, nothing may fail for want of memory.
+    std::string header = ClassifierJournal::header(bytes);
+    _repository->save(_key, bytes);
+    shared.stored(bytes.size(), std::move(header));
+}
+
+void ClassifierTransactionImpl::storeCopy(const classifier::Classifier& changed) {
     ThreadSafeClassifier& shared = *_classifierInfo.classifier;
     const std::uint64_t size = changed.trainingDataSize();
-    const bool whole = _classifierInfo.state == TransactionState::Created ||
-                       shared.journalBytes() >= std::max(_journalFloor, size / 2);
-    if (whole) {
-        const std::string bytes = changed.getTrainingData();
-        // Made first: once the file is written, nothing may fail for want of memory.
-        std::string header = ClassifierJournal::header(bytes);
-        _repository->save(_key, bytes);
-        shared.stored(bytes.size(), std::move(header));
+    if (journalFull(size)) return storeWhole(changed);
+    // Synced here, under the writer lock: the copy is swapped in only once it is durable.
+    const std::uint64_t before = shared.journalBytes();
+    if (!_repository->append(_key, shared, ClassifierJournal::record(_calls))) {
+        try {
+            _repository->syncJournal(_key);
+        } catch (...) {
+            try {
+                _repository->cutJournal(_key, before);
+                shared.setJournalBytes(before);
+            } catch (...) {
+                shared.setJournalBytes(ThreadSafeClassifier::UnknownJournal);
+            }
+            throw;
+        }
+    }
+    shared.setStoredBytes(size);
+}
+
+std::uint64_t ClassifierTransactionImpl::storeInPlace() {
+    ThreadSafeClassifier& shared = *_classifierInfo.classifier;
+    classifier::Classifier& changed = shared.classifier();
+    const std::uint64_t size = changed.trainingDataSize();
+    const std::size_t changes = _classifierInfo.undo.changes().size();
+    if (journalFull(size)) {
+        storeWhole(changed);
     } else {
-        _repository->append(_key, shared, ClassifierJournal::record(_calls));
+        shared.reserveSync();
+        if (!_repository->append(_key, shared, ClassifierJournal::record(_calls))) {
+            return shared.joinSync(_classifierInfo.undo, changes, size);
+        }
         shared.setStoredBytes(size);
     }
+    _classifierInfo.undo.clear();
+    try {
+        changed.compactBacklog(changes);
+    } catch (const std::bad_alloc&) {
+        // Reads see the same counts uncompacted; the next commit tries again.
+    }
+    return 0;
 }
 
 void ClassifierTransactionImpl::drop() noexcept {

@@ -19,7 +19,9 @@ namespace norvale::quillmark {
 // so far left it, which commit swaps in. commit stores the change first, so a failing store
 // changes nothing. A classifier created here is stored whole; the calls on an existing one go to
 // its journal as one record, and once the journal has grown past half the classifier's size (and
-// past a floor) the classifier is stored whole again. Used by one thread; the writer lock is
+// past a floor) the classifier is stored whole again. A record is appended under the writer lock
+// and synced after it, together with the records of the writers that followed (see
+// ThreadSafeClassifier); commit returns once it is durable. Used by one thread; the writer lock is
 // released on that thread.
 class ClassifierTransactionImpl : public ClassifierTransaction {
 public:
@@ -74,8 +76,15 @@ private:
     void openForWriting();
     // The private copy, made when the first class change comes.
     classifier::Classifier& copy();
-    // The calls go to the journal (or changed is stored whole) before it is swapped in.
-    void store(const classifier::Classifier& changed);
+    // Whether the journal has grown enough that a classifier of size is stored whole instead.
+    bool journalFull(std::uint64_t size) const;
+    // Writes changed whole once no other writer's record waits for its sync.
+    void storeWhole(const classifier::Classifier& changed);
+    // Stores the calls that made the copy changed: one durable record, or changed whole.
+    void storeCopy(const classifier::Classifier& changed);
+    // Stores the in-place calls: appends their record to the journal (or writes the classifier
+    // whole). Returns the ticket of the sync the record waits for, 0 when it is durable already.
+    std::uint64_t storeInPlace();
     void open(std::shared_ptr<ThreadSafeClassifier> shared, TransactionState state);
     // Takes back the in-place changes, deletes the copy, then releases the writer lock, then
     // the shared classifier.

@@ -40,9 +40,14 @@ public:
     // Replaces the stored file by bytes (atomically), then drops the classifier's journal.
     virtual void save(const std::string& key, std::string_view bytes) = 0;
     // Appends one journal record (ClassifierJournal::record) to the journal of classifier, whose
-    // writer side the caller holds, and makes it durable; a failure leaves the journal as it was.
-    virtual void append(const std::string& key, ThreadSafeClassifier& classifier,
+    // writer side the caller holds; a failure leaves the journal as it was. Returns true when the
+    // record is durable already (it started a new journal); otherwise syncJournal makes it so.
+    virtual bool append(const std::string& key, ThreadSafeClassifier& classifier,
                         std::string_view record) = 0;
+    // Makes every record appended so far durable.
+    virtual void syncJournal(const std::string& key) = 0;
+    // Cuts the journal back to length bytes (the records a failed sync leaves behind).
+    virtual void cutJournal(const std::string& key, std::uint64_t length) = 0;
     // Deletes the file and its journal (missing ones are fine) and forgets the classifier in
     // memory.
     virtual void remove(const std::string& key) = 0;

@@ -297,6 +297,7 @@ void JobDistributionImpl::checkpoint() {
 
 void JobDistributionImpl::checkpoint(const std::string& file, ThreadSafeClassifier& classifier) {
     platform::mutex::WriterAutoLock writer(classifier.writer());
+    classifier.awaitDrained(nullptr);
     if (classifier.removed() || classifier.journalBytes() == 0) return;
     const std::string bytes = classifier.classifier().getTrainingData();
     std::string header = ClassifierJournal::header(bytes);
@@ -355,23 +356,40 @@ void JobDistributionImpl::dropJournal(const std::string& journal) const noexcept
     }
 }
 
-void JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& classifier,
+bool JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& classifier,
                                  std::string_view record) {
     const std::string file = fileKey(key);
     const std::string journal = journalPath(file);
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());
     const auto began = std::chrono::steady_clock::now();
-    if (classifier.journalBytes() == 0) {
+    const bool started = classifier.journalBytes() == 0;
+    if (started) {
         // A new journal appears whole with its first record, or not at all.
-        const std::string started = classifier.journalHeader() + std::string(record);
-        _saveFile->save(journal, started, io::filesystem::SaveMode::Replace);
-        classifier.setJournalBytes(started.size());
+        const std::string first = classifier.journalHeader() + std::string(record);
+        _saveFile->save(journal, first, io::filesystem::SaveMode::Replace);
+        classifier.setJournalBytes(first.size());
     } else {
-        _saveFile->save(journal, record, io::filesystem::SaveMode::DurableAppend);
+        _saveFile->save(journal, record, io::filesystem::SaveMode::AppendWhole);
         classifier.setJournalBytes(classifier.journalBytes() + record.size());
     }
     _metrics->committed(std::chrono::steady_clock::now() - began);
+    return started;
+}
+
+void JobDistributionImpl::syncJournal(const std::string& key) {
+    // Without the named lock: the next writer appends while this sync runs. The journal stays
+    // in place meanwhile, since remove and checkpoints wait until no record waits for its sync.
+    const auto began = std::chrono::steady_clock::now();
+    _saveFile->sync(journalPath(fileKey(key)));
+    _metrics->committed(std::chrono::steady_clock::now() - began, 0);
+}
+
+void JobDistributionImpl::cutJournal(const std::string& key, std::uint64_t length) {
+    const std::string file = fileKey(key);
+    const auto lock = namedLock(file);
+    AutoLock<NamedLock> fileLock(lock.get());
+    _saveFile->truncate(journalPath(file), length);
 }
 
 void JobDistributionImpl::remove(const std::string& key) {
@@ -408,6 +426,8 @@ void JobDistributionImpl::remove(const std::string& key) {
         }
         locked = std::move(current);
         writer = std::make_unique<platform::mutex::WriterAutoLock>(locked->writer());
+        // Records of the classifier waiting for their sync end first, durable or taken back.
+        locked->awaitDrained(nullptr);
     }
 }
 

@@ -65,8 +65,10 @@ public:
     std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override;
     std::uint64_t size(const std::string& key) override;
     void save(const std::string& key, std::string_view bytes) override;
-    void append(const std::string& key, ThreadSafeClassifier& classifier,
+    bool append(const std::string& key, ThreadSafeClassifier& classifier,
                 std::string_view record) override;
+    void syncJournal(const std::string& key) override;
+    void cutJournal(const std::string& key, std::uint64_t length) override;
     void remove(const std::string& key) override;
 
     // Forgets the least recently used classifier (on equal times the first in key order) and

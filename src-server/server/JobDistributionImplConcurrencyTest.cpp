@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
@@ -160,6 +161,58 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         EXPECT_EQ(data == "corrupt" ? "" : "Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.",
                   creating.get().substr(0, data == "corrupt" ? 0 : std::string::npos));
     }
+}
+
+// Writers queued on one classifier share a sync: the first waits in its own, the two behind it
+// append meanwhile and one more sync makes both durable. Readers wait until then, so none sees a
+// change that a failed sync takes back; a failed sync fails the whole group, takes its changes
+// back and cuts the journal back to its last durable record.
+TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneTakesTheGroupBack) {
+    store("g", fakeData({{"n", 0}}));
+    const auto commit = [&] {
+        ClassifierTransactionImpl write(repository.get(), key("g"));
+        write.train("n", "t");
+        write.commit();
+    };
+    commit();  // starts the journal, durable on its own
+    const std::string journal = JobDistributionImpl::journalPath(key("g"));
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failing sync" : "sync");
+        const std::int64_t before = read("g", "n");
+        const auto journalBefore = std::filesystem::file_size(journal);
+        std::promise<void> gate;
+        std::shared_future<void> open = gate.get_future().share();
+        std::atomic<int> saves{0}, syncs{0};
+        saveFile.onSave = [&] { ++saves; };
+        saveFile.onSync = [&] {
+            if (syncs++ == 0) open.wait();
+        };
+        auto first = async(commit);
+        while (syncs == 0) std::this_thread::sleep_for(1ms);
+        auto second = async(commit), third = async(commit);
+        while (saves < 3) std::this_thread::sleep_for(1ms);
+        auto reader = async([&] { return read("g", "n"); });
+        EXPECT_EQ(future_status::timeout, reader.wait_for(50ms)) << "a reader saw records not yet durable";
+        if (fails) saveFile.failWith = "the disk is gone";
+        gate.set_value();
+        for (auto* writer : {&first, &second, &third}) {
+            if (fails) {
+                EXPECT_EQ("the disk is gone", messageOf<io::filesystem::SaveFileException>([&] { writer->get(); }));
+            } else {
+                EXPECT_NO_THROW(writer->get());
+            }
+        }
+        EXPECT_EQ(fails ? before : before + 3, reader.get());
+        EXPECT_EQ(fails ? 1 : 2, syncs.load());
+        saveFile.failWith = nullptr;
+        saveFile.onSave = saveFile.onSync = nullptr;
+        EXPECT_EQ(fails, journalBefore == std::filesystem::file_size(journal));
+        restart();
+        EXPECT_EQ(fails ? before : before + 3, read("g", "n"));
+    }
+    commit();
+    restart();
+    EXPECT_EQ(5, read("g", "n"));
 }
 
 }  // namespace

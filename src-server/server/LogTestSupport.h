@@ -16,7 +16,7 @@
 namespace norvale::quillmark::testing {
 
 // Keeps what was appended, or, with `store`, stores files for real; can be told to fail or to run
-// something from inside save (on the saving thread).
+// something from inside save or sync (on the calling thread).
 class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
     explicit RecordingSaveFile(bool store = false) : _store(store) {}
@@ -28,9 +28,17 @@ public:
         modes.push_back(mode);
         content.append(bytes);
     }
+    void sync(const std::string& path) const override {
+        if (onSync) onSync();
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        if (_store) _real.sync(path);
+    }
+    void truncate(const std::string& path, std::uint64_t length) const override {
+        if (_store) _real.truncate(path, length);
+    }
 
     const char* failWith = nullptr;
-    std::function<void()> onSave;
+    std::function<void()> onSave, onSync;
     mutable std::vector<std::string> paths;
     mutable std::vector<io::filesystem::SaveMode> modes;
     mutable std::string content;

@@ -83,8 +83,8 @@ void Metrics::answered(int status, std::chrono::steady_clock::duration latency) 
     add(_latencyNanoseconds, spent);
 }
 
-void Metrics::committed(std::chrono::steady_clock::duration sync) {
-    add(_commits, 1);
+void Metrics::committed(std::chrono::steady_clock::duration sync, int sequences) {
+    add(_commits, sequences);
     add(_commitNanoseconds, nanoseconds(sync));
 }
 

@@ -37,8 +37,9 @@ public:
     void requestTaken() { _waitingRequests.fetch_sub(1, std::memory_order_relaxed); }
     void classifierLoaded() { add(_loads, 1); }
     void classifierEvicted() { add(_evictions, 1); }
-    // A write sequence was stored to its file; `sync` is how long the save took.
-    void committed(std::chrono::steady_clock::duration sync);
+    // `sequences` write sequences were stored to their file (0 for a sync shared by sequences
+    // counted when they were written); `sync` is how long the save or the sync took.
+    void committed(std::chrono::steady_clock::duration sync, int sequences = 1);
     // A line of loglevel::Log .. loglevel::Test was written.
     void logged(int level);
     void crashReportWritten() { add(_crashReports, 1); }

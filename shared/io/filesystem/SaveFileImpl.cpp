@@ -73,8 +73,8 @@ void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMod
     if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
     if (mode == SaveMode::Append) {
         append(path, bytes);
-    } else if (mode == SaveMode::DurableAppend) {
-        appendDurably(path, bytes);
+    } else if (mode == SaveMode::AppendWhole) {
+        appendWhole(path, bytes);
     } else {
         replace(path, bytes);
     }
@@ -88,12 +88,12 @@ void SaveFileImpl::append(const std::string& path, std::string_view bytes) const
     }
 }
 
-void SaveFileImpl::appendDurably(const std::string& path, std::string_view bytes) const {
+void SaveFileImpl::appendWhole(const std::string& path, std::string_view bytes) const {
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (!file.valid()) fail(OpenFailed, path, errno);
     struct stat before {};
     if (::fstat(file.get(), &before) != 0) fail(OpenFailed, path, errno);
-    if (!writeAll(file.get(), bytes.data(), bytes.size()) || ::fdatasync(file.get()) != 0) {
+    if (!writeAll(file.get(), bytes.data(), bytes.size())) {
         const int error = errno;
         // Whatever part reached the file goes again, so the next append starts where this one
         // did.
@@ -101,6 +101,21 @@ void SaveFileImpl::appendDurably(const std::string& path, std::string_view bytes
         fail(WriteFailed, path, error);
     }
     if (!file.close()) fail(WriteFailed, path, errno);
+}
+
+void SaveFileImpl::sync(const std::string& path) const {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    if (::fdatasync(file.get()) != 0 || !file.close()) fail(WriteFailed, path, errno);
+}
+
+void SaveFileImpl::truncate(const std::string& path, std::uint64_t length) const {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    if (::ftruncate(file.get(), static_cast<off_t>(length)) != 0 || ::fdatasync(file.get()) != 0 ||
+        !file.close()) {
+        fail(WriteFailed, path, errno);
+    }
 }
 
 void SaveFileImpl::replace(const std::string& path, std::string_view bytes) const {
