@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -40,6 +41,7 @@ public:
         if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) _pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
+    ServerProcess(ServerProcess&& other) noexcept : _pid(std::exchange(other._pid, -1)) {}
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { kill(); }
