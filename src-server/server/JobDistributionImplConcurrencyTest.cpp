@@ -185,7 +185,9 @@ TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneT
         std::atomic<int> saves{0}, syncs{0};
         saveFile.onSave = [&] { ++saves; };
         saveFile.onSync = [&] {
-            if (syncs++ == 0) open.wait();
+            if (syncs++ != 0) return;
+            open.wait();
+            if (fails) throw io::filesystem::SaveFileExceptionImpl("the disk is gone");
         };
         auto first = async(commit);
         while (syncs == 0) std::this_thread::sleep_for(1ms);
@@ -193,7 +195,6 @@ TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneT
         while (saves < 3) std::this_thread::sleep_for(1ms);
         auto reader = async([&] { return read("g", "n"); });
         EXPECT_EQ(future_status::timeout, reader.wait_for(50ms)) << "a reader saw records not yet durable";
-        if (fails) saveFile.failWith = "the disk is gone";
         gate.set_value();
         for (auto* writer : {&first, &second, &third}) {
             if (fails) {
@@ -204,7 +205,6 @@ TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneT
         }
         EXPECT_EQ(fails ? before : before + 3, reader.get());
         EXPECT_EQ(fails ? 1 : 2, syncs.load());
-        saveFile.failWith = nullptr;
         saveFile.onSave = saveFile.onSync = nullptr;
         EXPECT_EQ(fails, journalBefore == std::filesystem::file_size(journal));
         restart();
