@@ -40,10 +40,19 @@ struct Schemas {
     SchemaCache cache;
 };
 
+// The whole report on a request of an unknown version.
+std::string versionRefused(const std::string& version) {
+    return "Problems validating the xml document.\r\nError Code: 1840\nLine: 2\nRow: N/A\n"
+           "Description: Element '{" + test::RequestNamespace + "}quillmark', attribute 'version': "
+           "[facet 'enumeration'] The value '" + version + "' is not an element of the set "
+           "{'1.0', '1.01'}.\nError line: <quillmark xmlns=\"" + test::RequestNamespace +
+           "\" version=\"" + version + "\">\n";
+}
+
 // Connection threads parse and validate requests at the same time against one schema cache;
 // reports of one thread must never leak into another's. Each round: a valid request (its own
 // values read back; calls may come in any order, texts last), an invalid one (its own version in
-// the report), a refused shape of the table and a malformed one (its own line in the report).
+// the whole report), a refused shape of the table and a malformed one (its own line in the report).
 TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
     const std::string refusedShapes[] = {
         // Call elements of another namespace, unknown calls, missing attributes.
@@ -80,8 +89,8 @@ TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
                             .getAttribute("id") == id &&
                     document.selectExactlyOne("qm:quillmark/qm:texts/qm:text").getText() == own;
                 document.loadFromMemory(request(body, own + "2.00"));
-                const bool invalid = messageOf<ValidateException>([&] { document.validate(); })
-                                         .find("'" + own + "2.00'") != std::string::npos;
+                const bool invalid = messageOf<ValidateException>([&] { document.validate(); }) ==
+                                     versionRefused(own + "2.00");
                 const std::string& refused = refusedShapes[round % std::size(refusedShapes)];
                 const bool shape = schemas.failure(refused).find(
                                        "Problems validating the xml document.\r\nError Code: ") == 0;
@@ -97,15 +106,6 @@ TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
     Document empty(&schemas.cache);  // no call sequence at all: answered with the no-calls document
     empty.loadFromMemory(request(""));
     EXPECT_NO_THROW(empty.validate());
-    EXPECT_EQ(
-        "Problems validating the xml document.\r\n"
-        "Error Code: 1840\nLine: 2\nRow: N/A\n"
-        "Description: Element '{http://quillmark.invalid/1/server/RequestSchema}quillmark', "
-        "attribute 'version': [facet 'enumeration'] The value '2.00' is not an element of the "
-        "set {'1.0', '1.01'}.\n"
-        "Error line: <quillmark xmlns=\"http://quillmark.invalid/1/server/RequestSchema\" "
-        "version=\"2.00\">\n",
-        schemas.failure(request("<texts/>", "2.00")));
 }
 
 }  // namespace

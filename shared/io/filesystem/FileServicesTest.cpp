@@ -27,53 +27,36 @@ using io::filesystem::test::TempFolder;
 using norvale::quillmark::testing::messageOf;
 
 // "loop" is a symbolic link to itself: examining it fails with ELOOP although something is there.
+// A sparse file of 2^31 bytes costs no disk space: its first bytes can be read, the whole is too
+// big. The size of a file that must exist fails like a load; one that need not counts as empty.
 // Removing a missing file is accepted; removing a folder is refused and leaves it.
-TEST(FileServicesTest, ExistenceAndRemoval) {
+TEST(FileServicesTest, ExistenceLoadSizeAndRemovalNameEveryFailure) {
     TempFolder folder;
-    const std::string file = folder.write("file.dat", "data"), loop = folder.path("loop");
+    const std::string bytes("\0\x01payload\xFF", 10), dir = folder.path("");
+    const std::string path = folder.write("c.dat", bytes), huge = folder.write("huge.dat", "");
+    const std::string loop = folder.path("loop"), missing = folder.path("missing.dat");
     ASSERT_EQ(0, ::symlink(loop.c_str(), loop.c_str()));
     const io::filesystem::ExistsFileImpl existsFile;
     const io::filesystem::ExistsDirImpl existsDir;
     // path, is a file, is a folder
-    for (const auto& [path, isFile, isDir] : std::vector<std::tuple<std::string, bool, bool>>{
-             {file, true, false},
-             {folder.path(""), false, true},
-             {folder.path("missing/x.dat"), false, false},
-             {file + "/x.dat", false, false},
-             {"", false, false},
+    for (const auto& [name, isFile, isDir] : std::vector<std::tuple<std::string, bool, bool>>{
+             {path, true, false}, {dir, false, true}, {folder.path("missing/x.dat"), false, false},
+             {path + "/x.dat", false, false}, {"", false, false},
              {std::string(5000, 'n'), false, false}}) {
-        EXPECT_EQ(isFile, existsFile.exists(path)) << path;
-        EXPECT_EQ(isDir, existsDir.exists(path)) << path;
+        EXPECT_EQ(isFile, existsFile.exists(name)) << name;
+        EXPECT_EQ(isDir, existsDir.exists(name)) << name;
     }
     EXPECT_TRUE(existsFile.exists(loop));  // cannot be examined, so it counts as present
     EXPECT_THROW(existsDir.exists(loop), io::filesystem::ExistsDirException);
 
-    const io::filesystem::RemoveFileImpl removeFile;
-    removeFile.remove(file);
-    removeFile.remove(file);
-    EXPECT_FALSE(existsFile.exists(file));
-    EXPECT_EQ("Couldn't delete the file '" + folder.path("") +
-                  "' file using the 'DeleteFile' system call.\nSystem error message: Is a "
-                  "directory. Error code: 21.",
-              messageOf<io::IOException>([&] { removeFile.remove(folder.path("")); }));
-    EXPECT_TRUE(existsDir.exists(folder.path("")));
-}
-
-// A sparse file of 2^31 bytes costs no disk space: its first bytes can be read, the whole is too
-// big. The size of a file that must exist fails like a load; one that need not counts as empty.
-TEST(FileServicesTest, LoadsTheWholeFileOrItsFirstBytesAndNamesEveryFailure) {
-    TempFolder folder;
     const io::filesystem::LoadFileImpl load;
     const io::filesystem::SizeFileImpl size;
-    const std::string bytes("\0\x01payload\xFF", 10);
-    const std::string path = folder.write("c.dat", bytes), huge = folder.write("huge.dat", "");
+    const io::filesystem::RemoveFileImpl removeFile;
     EXPECT_EQ(bytes, load.load(path, 0));
     EXPECT_EQ(bytes.substr(0, 3), load.load(path, 3));
     EXPECT_EQ("", load.load(folder.write("empty.dat", ""), 0));
     ASSERT_EQ(0, ::truncate(huge.c_str(), 2147483648LL));
     EXPECT_EQ(std::string(16, '\0'), load.load(huge, 16));
-
-    const std::string missing = folder.path("missing.dat"), dir = folder.path("");
     const std::string success = "System error message: Success. Error code: 0.";
     const std::string noEntry = "System error message: No such file or directory. Error code: 2.";
     const std::string isDirectory = "System error message: Is a directory. Error code: 21.";
@@ -93,11 +76,18 @@ TEST(FileServicesTest, LoadsTheWholeFileOrItsFirstBytesAndNamesEveryFailure) {
         {[&] { size.size(dir, true); },
          "Failed to open '" + dir + "' while getting file size.\n" + isDirectory +
              expectedTail(dir, isDirectory)},
+        {[&] { removeFile.remove(dir); },
+         "Couldn't delete the file '" + dir + "' file using the 'DeleteFile' system call.\n" +
+             isDirectory},
     };
     for (const auto& [call, message] : failures) EXPECT_EQ(message, messageOf<io::IOException>(call));
     EXPECT_EQ(0u, size.size(missing, false));
     ASSERT_EQ(0, ::truncate(huge.c_str(), 5000000000LL));
     EXPECT_EQ(5000000000u, size.size(huge, true));
+    EXPECT_TRUE(existsDir.exists(dir));
+    removeFile.remove(path);
+    removeFile.remove(path);
+    EXPECT_FALSE(existsFile.exists(path));
 }
 
 // The last row: a copy that cannot be dropped (a folder that is not empty) stops the rotation.

@@ -34,9 +34,9 @@ void send(SocketStream* stream, const std::string& text) {
     stream->write(text.data(), static_cast<std::uint32_t>(text.size()));
 }
 
-// Reads end at the peer's shutdown while the other direction still works. The peer's socket
-// buffers are far smaller than the large text, so its send blocks and goes out in pieces while the
-// reader runs. A write to a peer that closed fails without SIGPIPE, whose default action would end
+// The peer's socket buffers are far smaller than the text, so its send blocks and goes out in
+// pieces while the reader runs; reads end at the peer's shutdown (an answer's way back is read in
+// the client's tests). A write to a peer that closed fails without SIGPIPE, whose default action would end
 // the process (the send flags alone must prevent it; the socket initializer ignores the signal
 // besides).
 TEST(SocketStreamImplTest, LargeWritesArriveWholeUntilThePeerCloses) {
@@ -48,9 +48,8 @@ TEST(SocketStreamImplTest, LargeWritesArriveWholeUntilThePeerCloses) {
     send(pair.client, text);
     pair.client->shutdown(SocketStream::Send);
     EXPECT_TRUE(received.get() == text);
-    send(pair.accepted.get(), "answer");
     pair.accepted->shutdown(SocketStream::Both);
-    EXPECT_EQ("answer", drain(pair.client));
+    EXPECT_EQ("", drain(pair.client));
 
     const auto previous = signal(SIGPIPE, SIG_DFL);
     pair.accepted.reset();
@@ -70,25 +69,25 @@ TEST(SocketStreamImplTest, LargeWritesArriveWholeUntilThePeerCloses) {
     EXPECT_EQ(SIG_IGN, signal(SIGPIPE, previous));
 }
 
-// A failed connect names its target and the system's reason, and leaves the socket unconnected,
-// so it may try again. A failed lookup's own code is negative; its description comes from the
-// socket error table.
-TEST(ClientSocketImplTest, FailedConnectsNameTheTargetAndMayBeRetried) {
+// A failed connect leaves the socket unconnected, so it may try again (the client shows the
+// system's reason of a refused connect, CommandRunnerTest). A failed lookup's own code is negative;
+// its description comes from the socket error table, which fills the system's gaps; a code nobody
+// knows still gets a sentence. Constructing the table is itself a check: a code entered twice
+// (EAGAIN and EWOULDBLOCK are one value on Linux) ends the process.
+TEST(ClientSocketImplTest, FailedConnectsMayBeRetriedAndEveryCodeHasAText) {
     LoopbackPair pair;
     const std::uint16_t port = test_support::Listener().port();  // closed again: unused
     auto client = pair.clients.create();
-    const std::string refused =
-        messageOf<ConnectException>([&] { client->connect("127.0.0.1", port); });
-    EXPECT_EQ(0u, refused.find("Error connecting socket.\nFailed using the 'connect' system call.\n"
-                               "Trying to connect to 127.0.0.1:" + std::to_string(port) + ".\n"));
-    EXPECT_NE(std::string::npos, refused.find("Connection refused. Error code: 111."));
+    EXPECT_THROW(client->connect("127.0.0.1", port), ConnectException);
     EXPECT_NE(nullptr, client->connect("127.0.0.1", pair.listener.port()));
     const std::string message =
         messageOf<ConnectException>([&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
-    EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP address.\n"
-                               "Failed using the 'gethostbyname' system call.\n"))
+    EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP address.\n"))
         << message;
     EXPECT_EQ(std::string::npos, message.find("Error message not found.")) << message;
+    const std::string unknown = "System error message: Error message not found. Error code: 10049.";
+    EXPECT_EQ(0u, systemErrorText(10049, &pair.errors).find(unknown));
+    EXPECT_EQ(0u, systemErrorText(10049).find(unknown));
 }
 
 // The number of a closed descriptor comes back for the next open: a second close must leave that
@@ -107,19 +106,6 @@ TEST(SocketCloserTest, ClosesOnceAndForgetsTheDescriptor) {
     EXPECT_EQ(descriptor, SocketCloser(descriptor).release());
     EXPECT_TRUE(isOpen(descriptor));
     ::close(descriptor);
-}
-
-// Constructing the table is itself a check: a code entered twice (EAGAIN and EWOULDBLOCK are one
-// value on Linux) ends the process. The table fills the system's gaps (getaddrinfo's codes; the
-// system's own texts are read in the connect failures above), and a code nobody knows still gets
-// a sentence.
-TEST(SocketErrorsTest, TheTableFillsTheSystemsGaps) {
-    const posix::net::SocketErrors errors;
-    EXPECT_EQ(0u, systemErrorText(EAI_NONAME, &errors).find("System error message: Host not found. "));
-    for (const posix::net::SocketErrors* mapper : {&errors, static_cast<decltype(&errors)>(nullptr)}) {
-        EXPECT_EQ(0u, systemErrorText(10049, mapper)
-                          .find("System error message: Error message not found. Error code: 10049."));
-    }
 }
 
 }  // namespace

@@ -36,13 +36,8 @@ TEST(DatabaseReaderTest, ReadsPastTheEndThrowTheMessageOfTheirMethod) {
         std::size_t moves;
     } cases[] = {
         {small, [&](DatabaseReader& r) { r.getNextPrimitive(wide); }, P, 0},
-        {small, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
-        {small, [&](DatabaseReader& r) { r.getNextCharStream(out, 8); }, C, 0},
-        {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, 8); }, C, 0},
-        {small, [&](DatabaseReader& r) { r.getNextRecords(records, 3); }, C, 0},
-        {small, [&](DatabaseReader& r) { r.skipCharStream(8); }, C, 0},
         {"\xFF\xFF\xFF\xFFxy"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
-        {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
+        {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},  // one byte short
         {small, [&](DatabaseReader& r) { r.getNextCharStream(out, max); }, C, 0},
         {small, [&](DatabaseReader& r) { r.skipCharStream(max - 1); }, C, 0},
         {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, std::uint64_t{1} << 63); }, C, 0},
