@@ -79,9 +79,10 @@ TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
             for (int round = 0; round < 150; ++round) {
                 const std::string id = std::to_string(round);
                 const std::string body =
-                    "<writeCalls classifierName=\"w\" maxSize=\"1000\"><create id=\"0\"/></writeCalls>"
-                    "<readCalls><classify id=\"" + id + "\" classifierName=\"c\" textId=\"t\"/>"
-                    "</readCalls>\n<texts><text id=\"t\">" + own + "</text></texts>\n";
+                    "<writeCalls classifierName=\"w\" maxSize=\"1000\"><create id=\"0\"/>"
+                    "</writeCalls><readCalls><classify id=\"" + id + "\" classifierName=\"c\" "
+                    "textId=\"t\"/></readCalls>\n<texts><text id=\"t\">" + own +
+                    "</text></texts>\n";
                 document.loadFromMemory(request(body, "1.01"));
                 document.validate();
                 const bool read =
@@ -92,8 +93,8 @@ TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
                 const bool invalid = messageOf<ValidateException>([&] { document.validate(); }) ==
                                      versionRefused(own + "2.00");
                 const std::string& refused = refusedShapes[round % std::size(refusedShapes)];
-                const bool shape = schemas.failure(refused).find(
-                                       "Problems validating the xml document.\r\nError Code: ") == 0;
+                const bool shape = schemas.failure(refused).find("Problems validating the xml "
+                                                                 "document.\r\nError Code: ") == 0;
                 const bool malformed = messageOf<DocumentException>([&] {
                                            document.loadFromMemory("<a>\n" + marker + "</a>");
                                        }).find("Error line: " + marker) != std::string::npos;

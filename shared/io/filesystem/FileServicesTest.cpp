@@ -80,7 +80,9 @@ TEST(FileServicesTest, ExistenceLoadSizeAndRemovalNameEveryFailure) {
          "Couldn't delete the file '" + dir + "' file using the 'DeleteFile' system call.\n" +
              isDirectory},
     };
-    for (const auto& [call, message] : failures) EXPECT_EQ(message, messageOf<io::IOException>(call));
+    for (const auto& [call, message] : failures) {
+        EXPECT_EQ(message, messageOf<io::IOException>(call));
+    }
     EXPECT_EQ(0u, size.size(missing, false));
     ASSERT_EQ(0, ::truncate(huge.c_str(), 5000000000LL));
     EXPECT_EQ(5000000000u, size.size(huge, true));

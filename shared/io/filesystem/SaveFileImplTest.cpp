@@ -14,7 +14,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
@@ -52,17 +51,19 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     void* reserved =
         ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     ASSERT_NE(MAP_FAILED, reserved);
-    const std::string belowFile = folder.write("plain", "x") + "/c.dat", big = folder.path("big.dat");
+    const std::string belowFile = folder.write("plain", "x") + "/c.dat";
+    const std::string big = folder.path("big.dat");
     for (const SaveMode mode : {SaveMode::Replace, SaveMode::Append}) {
         EXPECT_EQ("An error occurred when trying to open the file for writing." +
-                      expectedTail(belowFile, "System error message: Not a directory. Error code: 20."),
+                      expectedTail(belowFile,
+                                   "System error message: Not a directory. Error code: 20."),
                   messageOf<io::filesystem::SaveFileExceptionImpl>(
                       [&] { save.save(belowFile, "data", mode); }));
         EXPECT_EQ("Could not save the file because the data size was too big. The data size is "
                   "2147483648. The data cannot be bigger than 2147483647 bytes." +
                       expectedTail(big, "System error message: Success. Error code: 0."),
                   messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
-                      save.save(big, std::string_view(static_cast<const char*>(reserved), size), mode);
+                      save.save(big, {static_cast<const char*>(reserved), size}, mode);
                   }));
     }
     ::munmap(reserved, size);
@@ -75,8 +76,7 @@ TEST(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
     TempFolder folder;
     const io::filesystem::SaveFileImpl save;
     const std::string path = folder.path("classifier.dat");
-    const std::string oldContent(6 * 1024 * 1024, 'o');
-    const std::string newContent(2 * 1024 * 1024 + 7, 'n');
+    const std::string oldContent(6 * 1024 * 1024, 'o'), newContent(2 * 1024 * 1024 + 7, 'n');
     save.save(path, oldContent, SaveMode::Replace);
 
     std::mt19937 random(std::random_device{}());
@@ -89,8 +89,8 @@ TEST(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
         int status = 0;
-        ASSERT_TRUE(::kill(child, SIGKILL) == 0 && ::waitpid(child, &status, 0) == child);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(::kill(child, SIGKILL) == 0 && ::waitpid(child, &status, 0) == child &&
+                    WIFSIGNALED(status));
         const std::string content = TempFolder::read(path);
         ASSERT_TRUE(content == oldContent || content == newContent)
             << "round " << round << ": " << content.size() << " bytes";

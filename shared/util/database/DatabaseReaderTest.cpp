@@ -37,7 +37,8 @@ TEST(DatabaseReaderTest, ReadsPastTheEndThrowTheMessageOfTheirMethod) {
     } cases[] = {
         {small, [&](DatabaseReader& r) { r.getNextPrimitive(wide); }, P, 0},
         {"\xFF\xFF\xFF\xFFxy"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
-        {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},  // one byte short
+        // One byte more than the data holds.
+        {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
         {small, [&](DatabaseReader& r) { r.getNextCharStream(out, max); }, C, 0},
         {small, [&](DatabaseReader& r) { r.skipCharStream(max - 1); }, C, 0},
         {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, std::uint64_t{1} << 63); }, C, 0},
