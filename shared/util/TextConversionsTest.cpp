@@ -21,8 +21,8 @@
 namespace {
 
 using norvale::quillmark::testing::messageOf;
-using util::parser::ArgumentParser;
 using util::parser::IllegalArgumentException;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 // The value, or the message of the NumberFormatException.
 template <class Parse>
@@ -35,62 +35,53 @@ std::string resultOf(Parse parse) {
 }
 
 // The C library's conversion: leading white space and a sign, trailing text ignored; then the
-// range is checked at both ends (the messages of a number out of range are checked where the
-// configuration is read). Beyond 64 bits the conversion saturates.
+// range is checked at both ends (the port's bounds, trailing text and the messages of a number out
+// of range are checked where the configuration is read). Beyond 64 bits the conversion saturates.
 TEST(NumberParserTest, IntegersAndDoubles) {
     const std::int64_t min32 = std::numeric_limits<std::int32_t>::min();
     const std::int64_t max32 = std::numeric_limits<std::int32_t>::max();
-    const struct {
-        std::string text;
-        std::int64_t minimum, maximum;
-        std::string result;
-    } integers[] = {
-        {" 42", 0, 65535, "42"},
-        {"8080x", 0, 65535, "8080"},
-        {"65535", 0, 65535, "65535"},
-        {"\t-17", min32, max32, "-17"},
-        {"-2147483648", min32, max32, "-2147483648"},
-        {"2147483647", min32, max32, "2147483647"},
-        {"", 0, 65535, "The empty string cannot be parsed into an integer"},
-        {"abc", 0, 65535, "Error parsing the string [abc] to a number"},
-        {"99999999999999999999", min32, max32,
-         "Error converting [99999999999999999999] to a number. The number is too large."},
-    };
-    for (const auto& c : integers) {
-        EXPECT_EQ(c.result, resultOf([&] { return util::parseInteger(c.text, c.minimum, c.maximum); }))
-            << c.text;
+    for (const auto& [text, expected] :
+         Pairs{{"\t-17", "-17"},
+               {"-2147483648", "-2147483648"},
+               {"2147483647", "2147483647"},
+               {"", "The empty string cannot be parsed into an integer"},
+               {"abc", "Error parsing the string [abc] to a number"},
+               {"99999999999999999999",
+                "Error converting [99999999999999999999] to a number. The number is too large."}}) {
+        EXPECT_EQ(expected, resultOf([&] { return util::parseInteger(text, min32, max32); }))
+            << text;
     }
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>>{
-             {" 0.25", "0.250000"},
-             {"-3x", "-3.000000"},
-             {"abc", "Error parsing the string [abc] to a double."},
-             {"1e-400", "Error parsing the string [1e-400] to a double."},
-             {"1e400", "Overflow when converting [1e400] to a double. "},
-             {"-inf", "Overflow when converting [-inf] to a double. "}}) {
+    for (const auto& [text, expected] :
+         Pairs{{" 0.25", "0.250000"},
+               {"-3x", "-3.000000"},
+               {"abc", "Error parsing the string [abc] to a double."},
+               {"1e-400", "Error parsing the string [1e-400] to a double."},
+               {"1e400", "Overflow when converting [1e400] to a double. "},
+               {"-inf", "Overflow when converting [-inf] to a double. "}}) {
         EXPECT_EQ(expected, resultOf([&] { return util::parseDouble(text); })) << text;
     }
 }
 
+// Round trips; then what only decoding meets: characters outside the alphabet are skipped, a
+// final partial group gives its whole bytes, and decoding stops at NUL.
 TEST(Base64Test, EncodesAndDecodes) {
     const util::Base64EncoderImpl encoder;
     const util::Base64DecoderImpl decoder;
-    for (const auto& [bytes, text] : std::vector<std::pair<std::string, std::string>>{
-             {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foobar", "Zm9vYmFy"}, {"\xFB\xFF", "+/8="}}) {
+    for (const auto& [bytes, text] :
+         Pairs{{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foobar", "Zm9vYmFy"},
+               {"\xFB\xFF", "+/8="}}) {
         EXPECT_EQ(text, encoder.encode(bytes));
         EXPECT_EQ(bytes, decoder.decode(text));
     }
-    // Characters outside the alphabet are skipped, a final partial group gives its whole bytes,
-    // and decoding stops at NUL.
-    const std::vector<std::pair<std::string, std::string>> decoded = {
-        {"YW Jj", "abc"}, {"Zm9v\r\nYmFy\n", "foobar"}, {"Z*g==", "f"}, {"====", ""},
-        {"Zg", "f"}, {"Zm8", "fo"}, {"YWJjY", "abc"},
-        {std::string("YWJj\0Zm9v", 9), "abc"}, {std::string("\0YWJj", 5), ""},
-    };
-    for (const auto& [text, bytes] : decoded) EXPECT_EQ(bytes, decoder.decode(text)) << text;
-
+    for (const auto& [text, bytes] :
+         Pairs{{"YW Jj", "abc"}, {"Zm9v\r\nYmFy\n", "foobar"}, {"Z*g==", "f"}, {"====", ""},
+               {"Zg", "f"}, {"Zm8", "fo"}, {"YWJjY", "abc"},
+               {std::string("YWJj\0Zm9v", 9), "abc"}, {std::string("\0YWJj", 5), ""}}) {
+        EXPECT_EQ(bytes, decoder.decode(text)) << text;
+    }
 }
 
-TEST(StringHelperTest, FoldingEscapingAndNarrowing) {
+TEST(StringHelperTest, FoldingAndEscaping) {
     EXPECT_EQ("\xC3\x89t\xC3\xa9@[`{spam.dat",
               util::StringHelper::toLower("\xC3\x89T\xC3\xa9@[`{SpAm.DAT"));
     EXPECT_EQ("a &amp; b &quot;c&quot; &lt;d&gt; it's &amp;amp;",
@@ -98,39 +89,26 @@ TEST(StringHelperTest, FoldingEscapingAndNarrowing) {
     EXPECT_EQ(std::string("\0\x01\xC3\xA9\xFF", 5), util::escapeXml(std::string("\0\x01\xC3\xA9\xFF", 5)));
 }
 
-// The flag set of the server's console mode plus a flag that takes up to two arguments. Each
-// parse starts afresh; the texts are those the console shows for a wrong command line that the
-// start-up tests do not reach, and flags are checked in name order.
+// The texts the console shows for a wrong command line that the start-up tests do not reach
+// (they read the arguments of every mode); flags are checked in name order.
 TEST(ArgumentParserTest, ParsesFlagsAndNamesWhatIsWrong) {
-    ArgumentParser parser('-');
+    util::parser::ArgumentParser parser('-');
     parser.addFlag("-config", 1, 1, false);
     parser.addFlag("-quiet", 0, 0, true);
-    parser.addFlag("-pair", 0, 2, true);
     parser.addFlag("-a", 0, 0, true);
-    EXPECT_THROW(parser.addFlag("-config", 0, 0, true), IllegalArgumentException);
-    EXPECT_THROW(parser.addFlag("-range", 2, 1, true), util::parser::RuntimeException);
-    const char* argv[] = {"-quiet", "-config", "config.xml", "-pair", "a", "b"};
-    parser.parse(6, argv);
-    EXPECT_TRUE(parser.isParsed("-quiet"));
-    EXPECT_EQ("config.xml", parser.getArgument("-config"));
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"-config", "", "x"}, "The empty string is not a flag or an argument."},
-        {{"config.xml", "-config"}, "The argument line should start with a flag"},
-        {{"-config", "a.xml", "b.xml"},
-         "Too many arguments for the flag -config. No more than 1 arguments allowed"},
-        {{"-config", "a.xml", "-quiet", "loud"}, "No arguments for the flag -quiet are allowed"},
-        {{"-a", "x"}, "No arguments for the flag -a are allowed"},  // before "-config"'s absence
-    };
-    for (const auto& [words, message] : cases) {
+    using Words = std::vector<std::string>;
+    for (const auto& [words, message] : std::vector<std::pair<Words, std::string>>{
+             {{"-config", "", "x"}, "The empty string is not a flag or an argument."},
+             {{"config.xml", "-config"}, "The argument line should start with a flag"},
+             {{"-config", "a.xml", "b.xml"},
+              "Too many arguments for the flag -config. No more than 1 arguments allowed"},
+             {{"-config", "a.xml", "-quiet", "loud"},
+              "No arguments for the flag -quiet are allowed"},
+             // Checked before "-config"'s absence.
+             {{"-a", "x"}, "No arguments for the flag -a are allowed"},
+         }) {
         EXPECT_EQ(message, messageOf<IllegalArgumentException>([&] { parser.parse(words); }));
     }
-    parser.parse({"-config", "c.xml", "-pair", "a", "b"});
-    EXPECT_FALSE(parser.isParsed("-quiet"));
-    EXPECT_EQ("c.xml", parser.getArgument("-config"));
-    EXPECT_EQ("The flag: -quiet was not parsed",
-              messageOf<IllegalArgumentException>([&] { parser.getArgument("-quiet"); }));
-    EXPECT_EQ("The flag: -pair has multiple arguments.",
-              messageOf<IllegalArgumentException>([&] { parser.getArgument("-pair"); }));
 }
 
 TEST(ExceptionTest, KeepsItsOwnCopyOfAtMost4095Characters) {
@@ -138,10 +116,8 @@ TEST(ExceptionTest, KeepsItsOwnCopyOfAtMost4095Characters) {
     longer[4094] = 'x';
     const exceptions::Exception cut(longer);
     longer.clear();
-    EXPECT_EQ(std::string(4094, 'b') + "x", cut.what());
     const exceptions::Exception copy = cut;
-    EXPECT_EQ(4095u, std::string(copy.what()).size());
-    EXPECT_EQ(std::string(4095, 'a'), exceptions::Exception(std::string(4095, 'a')).what());
+    EXPECT_EQ(std::string(4094, 'b') + "x", copy.what());
     EXPECT_STREQ("ab", exceptions::Exception(std::string_view("ab\0cd", 5)).what());
 }
 

@@ -7,7 +7,6 @@
 #include <optional>
 #include <vector>
 
-#include "io/filesystem/TempFolder.h"
 #include "xml/NodeList.h"
 #include "xml/ParseError.h"
 #include "xml/XmlTestSupport.h"
@@ -20,42 +19,30 @@ using test::messageOf;
 const std::string Request =
     "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"
     "<quillmark xmlns=\"http://quillmark.invalid/1/server/RequestSchema\" version=\"1.01\">\n"
-    "<texts>\n"
-    "<textBase64 id=\"t1\">aGVq</textBase64>\n"
-    "<text id=\"t1\">hej &amp; h\xC3\xA5</text>\n"
-    "<text id=\"t2\">second</text>\n"
-    "</texts>\n"
-    "<readCalls>\n"
-    "<getInformation id=\"c2\" classifierName=\"spam\" flag=\"TRUE\" off=\"false\" odd=\"yes\""
-    " empty=\"\"/>\n"
-    "</readCalls>\n"
-    "</quillmark>";
+    "<texts>\n<textBase64 id=\"t1\">aGVq</textBase64>\n<text id=\"t1\">hej &amp; h\xC3\xA5</text>\n"
+    "<text id=\"t2\">second</text>\n</texts>\n<readCalls>\n"
+    "<getInformation id=\"c2\" classifierName=\"spam\" flag=\"TRUE\" off=\"false\" odd=\"yes\"/>\n"
+    "</readCalls>\n</quillmark>";
 
 const std::string FromMemory = "Error when loading the XML document from the memory.\n\n";
 
-// Selections with the bound prefix in document order, attributes, and the texts a client reads
-// in its error document when something fails.
+// Selections with the bound prefix in document order and attributes (their text is read in
+// ElementTest), the texts a client reads in its error document when something fails, and the
+// configuration as the log shows it. Every proper prefix of a well-formed document is malformed:
+// each is refused with a located report and leaves no document behind.
 TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
     Document document;
     document.setSelectionNamespaces("xmlns:qm='" + test::RequestNamespace + "'");
     document.loadFromMemory(Request);
     const Element root = document.selectExactlyOne("qm:quillmark");
-    EXPECT_EQ("1.01", root.getAttribute("version"));
     const NodeList texts = root.selectNodes("qm:texts/*");
     ASSERT_EQ(3u, texts.count());
-    EXPECT_EQ("textBase64", texts.item(0).getTagName());
     EXPECT_EQ("second", texts.item(2).getText());
-    EXPECT_EQ("hej & h\xC3\xA5",
-              root.selectExactlyOne("qm:texts/qm:text[@id = \"t1\"]").getText());
-    EXPECT_EQ(0u, root.selectNodes("texts").count());  // XPath 1.0 has no default namespace
     const Element information = root.selectExactlyOne("qm:readCalls/qm:getInformation");
-    EXPECT_FALSE(information.attributeExists("textId"));
-    EXPECT_EQ("", information.getAttribute("empty"));
     EXPECT_TRUE(information.getBooleanAttribute("flag"));
     EXPECT_FALSE(information.getBooleanAttribute("off"));
 
-    io::filesystem::test::TempFolder folder;
-    const std::string missing = folder.write("plain", "x") + "/below-a-file.xml";
+    const std::string missing = "/dev/null/below-a-file.xml";
     Document other;
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
         {[&] { root.selectExactlyOne("qm:texts/qm:text"); },
@@ -82,6 +69,16 @@ TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
     for (const auto& [call, message] : cases) {
         EXPECT_EQ(message, messageOf<exceptions::Exception>(call));
     }
+    for (std::size_t length = 0; length < Request.size(); ++length) {
+        const std::string message = messageOf<DocumentException>(
+            [&] { other.loadFromMemory(Request.substr(0, length)); });
+        EXPECT_EQ(0u, message.find(FromMemory + "Error Code: ")) << message;
+        EXPECT_NE(std::string::npos, message.find("\nError line: ")) << message;
+    }
+    EXPECT_EQ("", other.getXml());
+    other.loadFromMemory("<c xmlns='urn:c'><port>8080</port><n>\xC3\xA5 &amp; &lt;</n></c>");
+    EXPECT_NE(std::string::npos, other.getXml().find("<c xmlns=\"urn:c\"><port>8080</port><n>"
+                                                     "\xC3\xA5 &amp; &lt;</n></c>"));
 }
 
 // Node lists and elements own what they point into (the nodes a namespace-axis selection makes
@@ -119,22 +116,6 @@ TEST(DocumentTest, SelectionsOutliveTheirDocumentAndStayIndependent) {
     EXPECT_THROW(document.selectExactlyOne("a:r"), DocumentException);
 }
 
-// Every proper prefix of a well-formed document is malformed: each is refused with a located
-// report and leaves no document behind.
-TEST(DocumentTest, MalformedInputIsRefusedAndLeavesNoDocument) {
-    Document document;
-    for (std::size_t length = 0; length < Request.size(); ++length) {
-        const std::string message = messageOf<DocumentException>(
-            [&] { document.loadFromMemory(Request.substr(0, length)); });
-        EXPECT_EQ(0u, message.find(FromMemory + "Error Code: ")) << message;
-        EXPECT_NE(std::string::npos, message.find("\nError line: ")) << message;
-    }
-    EXPECT_EQ("", document.getXml());
-    document.loadFromMemory("<c xmlns='urn:c'><port>8080</port><n>\xC3\xA5 &amp; &lt;</n></c>");
-    EXPECT_NE(std::string::npos,
-              document.getXml().find("<c xmlns=\"urn:c\"><port>8080</port><n>\xC3\xA5 &amp; &lt;</n></c>"));
-}
-
 // Document types are refused before any entity is read (a billion laughs costs nothing), and an
 // element with more attributes than any document here may have is refused before it parses
 // (the parser's cost grows with their square); only attributes of start tags count.
@@ -145,11 +126,11 @@ TEST(DocumentTest, HostileDocumentsAreRefusedBeforeTheyCost) {
         for (int i = 0; i < 10; ++i) bomb += "&l" + std::to_string(level - 1) + ";";
         bomb += "\">\n";
     }
-    bomb += "]>\n<lolz>&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;</lolz>";
-    rusage before{};
+    rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
     for (const std::string& text :
-         {bomb, std::string("<!DOCTYPE r SYSTEM \"/etc/passwd\">\n<r>&secret;</r>"),
+         {bomb + "]>\n<lolz>&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;&l9;</lolz>",
+          std::string("<!DOCTYPE r SYSTEM \"/etc/passwd\">\n<r>&secret;</r>"),
           std::string("<!DOCTYPE r [<!ENTITY % p SYSTEM \"file:///etc/passwd\"> %p;]><r/>")}) {
         const std::string message =
             messageOf<DocumentException>([&] { Document().loadFromMemory(text); });
@@ -157,7 +138,6 @@ TEST(DocumentTest, HostileDocumentsAreRefusedBeforeTheyCost) {
                                                   "declaration was found.\n")) << message;
         EXPECT_EQ(std::string::npos, message.find("root:")) << message;
     }
-    rusage after{};
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes grown";
 

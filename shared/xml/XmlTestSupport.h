@@ -15,7 +15,6 @@ namespace xml::test {
 
 inline const std::string RequestNamespace = "http://quillmark.invalid/1/server/RequestSchema";
 inline const std::string ResponseNamespace = "http://quillmark.invalid/1/server/ResponseSchema";
-inline const std::string ConfigNamespace = "http://quillmark.invalid/1/config/ConfigSchema";
 
 inline std::string schemaPath(const std::string& relative) {
     return std::string(QM_SCHEMA_DIR) + "/" + relative;

@@ -9,6 +9,7 @@
 namespace net::server {
 namespace {
 
+// One address inside and one outside are served and refused in ClassifyConnectionTest.
 TEST(ClientNetworksTest, ClientsInsideTheNetworksOnlyAndNoOtherEntries) {
     const struct {
         const char* networks;
@@ -16,8 +17,6 @@ TEST(ClientNetworksTest, ClientsInsideTheNetworksOnlyAndNoOtherEntries) {
         bool allowed;
     } cases[] = {
         {"", "203.0.113.9", true},
-        {"127.0.0.1", "127.0.0.1", true},
-        {"127.0.0.1", "127.0.0.2", false},
         {"10.0.0.0/8, 192.168.1.0/24", "10.200.3.4", true},
         {"10.0.0.0/8, 192.168.1.0/24", "192.168.2.1", false},
         {"192.168.1.128/25", "192.168.1.127", false},

@@ -1,13 +1,10 @@
 #include "net/socket/SocketStreamImpl.h"
 
 #include <fcntl.h>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -19,7 +16,6 @@
 #include "net/socket/SocketInitializerImpl.h"
 #include "net/socket/SocketTestSupport.h"
 #include "platform/errorresources/SystemErrorText.h"
-#include "posix/net/SocketErrors.h"
 #include "testing/MessageOf.h"
 
 namespace {
@@ -30,34 +26,29 @@ using platform::errorresources::systemErrorText;
 using test_support::LoopbackPair;
 using test_support::drain;
 
-void send(SocketStream* stream, const std::string& text) {
-    stream->write(text.data(), static_cast<std::uint32_t>(text.size()));
-}
-
-// Reads end at the peer's shutdown while the other direction still works; a write to a peer that
-// closed fails without SIGPIPE, whose default action would end the process (the send flags alone
-// must prevent it; the socket initializer ignores the signal besides).
-TEST(SocketStreamImplTest, ShutdownAndClosedPeers) {
+// The peer's socket buffers are far smaller than the text, so its send blocks and goes out in
+// pieces while the reader runs; reads end at the peer's shutdown (an answer's way back is read in
+// the client's tests). A write to a peer that closed fails without SIGPIPE, whose default action
+// would end the process (the send flags alone must prevent it; the socket initializer ignores the
+// signal besides).
+TEST(SocketStreamImplTest, LargeWritesArriveWholeUntilThePeerCloses) {
     LoopbackPair pair;
+    std::string text(8 << 20, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(i * 7 + i / 251);
+    auto received = std::async(std::launch::async, [&] { return drain(pair.accepted.get()); });
     pair.client->write(nullptr, 0);
-    send(pair.client, "hello");
+    pair.client->write(text.data(), static_cast<std::uint32_t>(text.size()));
     pair.client->shutdown(SocketStream::Send);
-    EXPECT_EQ("hello", drain(pair.accepted.get()));
-    send(pair.accepted.get(), "answer");
-    pair.accepted->shutdown(SocketStream::Both);
-    EXPECT_EQ("answer", drain(pair.client));
+    EXPECT_TRUE(received.get() == text);
 
     const auto previous = signal(SIGPIPE, SIG_DFL);
     pair.accepted.reset();
-    std::string failure;
-    for (int attempt = 0; attempt < 2000 && failure.empty(); ++attempt) {
-        try {
-            send(pair.client, "x");
+    const std::string failure = messageOf<WriteException>([&] {
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            pair.client->write("x", 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } catch (const WriteException& e) {
-            failure = e.what();
         }
-    }
+    });
     EXPECT_EQ(0u, failure.find("Could not write data on the socket. Failed using the send system "
                                "call. Detailed information\nSocket fd: "))
         << failure;
@@ -65,87 +56,42 @@ TEST(SocketStreamImplTest, ShutdownAndClosedPeers) {
     EXPECT_EQ(SIG_IGN, signal(SIGPIPE, previous));
 }
 
-// The peer's socket buffers are far smaller than the text, so the send blocks and goes out in
-// pieces while the reader runs.
-TEST(SocketStreamImplTest, LargeWriteArrivesWhole) {
-    LoopbackPair pair;
-    std::string text(8 << 20, '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(i * 7 + i / 251);
-    auto received = std::async(std::launch::async, [&] { return drain(pair.accepted.get()); });
-    send(pair.client, text);
-    pair.client->shutdown(SocketStream::Send);
-    EXPECT_TRUE(received.get() == text);
-}
-
-// A failed connect names its target and the system's reason, and leaves the socket unconnected,
-// so it may try again. A failed lookup's own code is negative; its description comes from the
-// socket error table.
-TEST(ClientSocketImplTest, FailedConnectsNameTheTargetAndMayBeRetried) {
+// A failed connect leaves the socket unconnected, so it may try again (the client shows the
+// system's reason of a refused connect, CommandRunnerTest). A failed lookup's own code is negative;
+// its description comes from the socket error table, which fills the system's gaps; a code nobody
+// knows still gets a sentence. Constructing the table is itself a check: a code entered twice
+// (EAGAIN and EWOULDBLOCK are one value on Linux) ends the process.
+TEST(ClientSocketImplTest, FailedConnectsMayBeRetriedAndEveryCodeHasAText) {
     LoopbackPair pair;
     const std::uint16_t port = test_support::Listener().port();  // closed again: unused
     auto client = pair.clients.create();
-    const std::string refused =
-        messageOf<ConnectException>([&] { client->connect("127.0.0.1", port); });
-    EXPECT_EQ(0u, refused.find("Error connecting socket.\nFailed using the 'connect' system call.\n"
-                               "Trying to connect to 127.0.0.1:" + std::to_string(port) + ".\n"));
-    EXPECT_NE(std::string::npos, refused.find("Connection refused. Error code: 111."));
+    EXPECT_THROW(client->connect("127.0.0.1", port), ConnectException);
     EXPECT_NE(nullptr, client->connect("127.0.0.1", pair.listener.port()));
     const std::string message =
         messageOf<ConnectException>([&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
-    EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP address.\n"
-                               "Failed using the 'gethostbyname' system call.\n"))
+    EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP "
+                               "address.\n"))
         << message;
     EXPECT_EQ(std::string::npos, message.find("Error message not found.")) << message;
+    const std::string unknown = "System error message: Error message not found. Error code: 10049.";
+    EXPECT_EQ(0u, systemErrorText(10049, &pair.errors).find(unknown));
+    EXPECT_EQ(0u, systemErrorText(10049).find(unknown));
 }
-
-bool isOpen(int descriptor) { return ::fcntl(descriptor, F_GETFD) != -1; }
 
 // The number of a closed descriptor comes back for the next open: a second close must leave that
 // file alone, as must a failed close, which forgets the descriptor as well.
 TEST(SocketCloserTest, ClosesOnceAndForgetsTheDescriptor) {
     const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(descriptor, 0);
     SocketCloser closer(descriptor);
-    EXPECT_EQ(descriptor, closer.descriptor());
     closer.close();
-    EXPECT_FALSE(isOpen(descriptor));
-    EXPECT_EQ(SocketCloser::InvalidDescriptor, closer.descriptor());
     SocketCloser stale(descriptor);
     EXPECT_THROW(stale.close(), net::socket::CloseException);
     EXPECT_EQ(SocketCloser::InvalidDescriptor, stale.descriptor());
-    const int reused = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(descriptor, reused);
+    ASSERT_EQ(descriptor, ::open("/dev/null", O_RDONLY | O_CLOEXEC));
     closer.close();
-    EXPECT_TRUE(isOpen(reused));
-    EXPECT_EQ(reused, SocketCloser(reused).release());
-    EXPECT_TRUE(isOpen(reused));
-    ::close(reused);
-}
-
-// Constructing the table is itself a check: a code entered twice (EAGAIN and EWOULDBLOCK are one
-// value on Linux) ends the process. The system's own text comes first; the table only fills its
-// gaps (getaddrinfo's codes), and a code nobody knows still gets a sentence.
-TEST(SocketErrorsTest, SystemTextComesFirstAndTheTableFillsItsGaps) {
-    const posix::net::SocketErrors errors;
-    std::string text = "unchanged";
-    EXPECT_FALSE(errors.lookup(0, text) || errors.lookup(123456, text) || text != "unchanged");
-    const struct {
-        int code;
-        const posix::net::SocketErrors* mapper;
-        std::string text;
-    } cases[] = {
-        {ENOENT, nullptr, "No such file or directory. "},
-        {ECONNREFUSED, &errors, "Connection refused. "},
-        {EAI_NONAME, &errors, "Host not found. "},
-        {10049, &errors, "Error message not found. Error code: 10049."},
-        {10049, nullptr, "Error message not found. Error code: 10049."},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(0u, systemErrorText(c.code, c.mapper).find("System error message: " + c.text))
-            << c.code;
-    }
-    errno = EADDRINUSE;
-    EXPECT_EQ(systemErrorText(EADDRINUSE), platform::errorresources::lastSystemErrorText());
+    EXPECT_EQ(descriptor, SocketCloser(descriptor).release());
+    EXPECT_NE(-1, ::fcntl(descriptor, F_GETFD));  // still open
+    ::close(descriptor);
 }
 
 }  // namespace

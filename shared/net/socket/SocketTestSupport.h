@@ -23,9 +23,7 @@ namespace net::socket::test_support {
 class Listener {
 public:
     Listener() : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         auto* generic = reinterpret_cast<sockaddr*>(&address);
         if (::bind(_fd, generic, length) != 0 || ::listen(_fd, 16) != 0 ||
