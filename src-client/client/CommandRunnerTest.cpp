@@ -3,24 +3,165 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "client/ClientTestSupport.h"
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
+#include <boost/property_tree/json_parser.hpp>
+
 #include "io/filesystem/TempFolder.h"
+#include "net/socket/SocketExceptions.h"
+#include "net/socket/SocketTestSupport.h"
 #include "server/RequestVersion.h"
+#include "server/XmlErrorResponseImpl.h"
 #include "server/XmlResponseImpl.h"
+#include "testing/InProcessServer.h"
+#include "testing/LoopbackClient.h"
+#include "testing/RecordingLog.h"
+#include "util/Base64DecoderImpl.h"
+
+// Whole commands of the client, run in this process with captured streams, against the server's
+// own connection road on a free port, directly or through a relay that records, reorders or
+// replaces its answers.
 
 namespace norvale::quillmark::client {
 namespace {
 
-using test::ClientRun;
-using test::Json;
-using test::parseJson;
-using test::Relay;
-using test::runQuillmark;
+using net::socket::test_support::Sockets;
+
+// Accepts connections on a port the system picks and serves each on a thread of its own: reads
+// the request to its end, records it and sends back what `answer` makes of it (an empty answer
+// closes the connection without a word). With answers swapped, the answer to each even-numbered
+// request (counted from 0 as they arrive) waits until the next one has been sent, so the two
+// arrive in reverse order.
+class Relay {
+public:
+    using Answer = std::function<std::string(const std::string& request)>;
+
+    explicit Relay(Answer answer, bool swapAnswers = false)
+        : _answer(std::move(answer)), _swap(swapAnswers), _thread([this] { serve(); }) {}
+    ~Relay() {
+        _listener.stop();
+        _thread.join();
+        for (std::thread& connection : _connections) connection.join();
+    }
+
+    std::uint16_t port() const { return _listener.port(); }
+    std::vector<std::string> requests() const {
+        std::lock_guard lock(_mutex);
+        return _requests;
+    }
+
+private:
+    void serve() {
+        // accept fails once the destructor stops the listener.
+        for (int fd; (fd = _listener.accept()) >= 0;) {
+            _connections.emplace_back([this, fd] { reply(fd); });
+        }
+    }
+
+    void reply(int fd) {
+        const std::unique_ptr<net::socket::SocketStream> stream = _sockets.streams.create(fd);
+        try {
+            const std::string request = net::socket::test_support::drain(stream.get());
+            std::unique_lock lock(_mutex);
+            const std::size_t index = _requests.size();
+            _requests.push_back(request);
+            lock.unlock();
+            const std::string reply = _answer(request);
+            lock.lock();
+            // Bounded, so that a client that never sends the partner fails instead of hanging.
+            EXPECT_TRUE(!_swap || index % 2 == 1 ||
+                        _sent.wait_for(lock, std::chrono::seconds(20),
+                                       [&] { return _answered.count(index + 1) > 0; }))
+                << "request " << index + 1 << " never came";
+            lock.unlock();
+            stream->write(reply.data(), static_cast<std::uint32_t>(reply.size()));
+            stream->shutdown(net::socket::SocketStream::Send);
+            stream->close();
+            lock.lock();
+            _answered.insert(index);
+            _sent.notify_all();
+        } catch (const net::socket::SocketException&) {
+        }
+    }
+
+    Answer _answer;
+    const bool _swap;
+    Sockets _sockets;
+    net::socket::test_support::Listener _listener;
+    mutable std::mutex _mutex;
+    std::condition_variable _sent;
+    // Guarded by _mutex.
+    std::vector<std::string> _requests;
+    std::set<std::size_t> _answered;
+    // Used by the accepting thread only, then by the destructor after joining it.
+    std::vector<std::thread> _connections;
+    std::thread _thread;
+};
+
+// Passes every request on to the server at `port`.
+Relay::Answer forwardTo(std::uint16_t port) {
+    return [port](const std::string& request) { return testing::LoopbackClient::ask(port, request); };
+}
+
+std::string errorDocument(int statusCode, const std::string& message) {
+    return XmlErrorResponseImpl("http://quillmark.invalid/1/server/ResponseSchema", "1.00")
+        .getErrorResponse(statusCode, message);
+}
+
+// The texts a request carries, decoded, in document order. Searched, not matched with
+// std::regex, whose matcher recurses once per character and overflows the stack on long texts.
+std::vector<std::string> textsOf(const std::string& request) {
+    const std::string open = "<textBase64 id=\"";
+    std::vector<std::string> texts;
+    for (std::size_t at = request.find(open); at != std::string::npos; at = request.find(open, at)) {
+        const std::size_t begin = request.find('>', at) + 1;
+        at = request.find("</textBase64>", begin);
+        texts.push_back(util::Base64DecoderImpl().decode(request.substr(begin, at - begin)));
+    }
+    return texts;
+}
+
+struct ClientRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the client with `words` (the port is added as an option) and `input` as standard input,
+// on a clock that advances one second per reading.
+ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
+                       const std::string& input = "", bool terminal = false) {
+    Sockets sockets;
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    double now = 0;
+    words.insert(words.begin(), {"--port", std::to_string(port)});
+    const Environment environment{&in, &out, &err, terminal, [&now] { return now += 1; }, nullptr};
+    const int status = runClient(words, &sockets.clients, environment);
+    return {status, out.str(), err.str()};
+}
+
+// A JSON document as Boost reads it (which refuses raw control characters and bytes that are no
+// UTF-8): arrays are children with empty names, values are their texts.
+using Json = boost::property_tree::ptree;
+Json parseJson(const std::string& text) {
+    std::istringstream in(text);
+    Json json;
+    boost::property_tree::read_json(in, json);
+    return json;
+}
 
 // A folder of `count` files of about `size` bytes, named so that path order is creation order.
 std::vector<std::string> writeFolder(const io::filesystem::test::TempFolder& temp,
@@ -42,7 +183,7 @@ class CommandRunnerTest : public ::testing::Test {
 protected:
     // Runs a command against the server that must succeed.
     std::string ok(std::vector<std::string> words, const std::string& input = "") {
-        const ClientRun run = runQuillmark(_server.port(), words, input);
+        const ClientRun run = runQuillmark(_port, words, input);
         EXPECT_EQ(run.status, exitStatus::Success) << words.front() << ": " << run.err;
         return run.out;
     }
@@ -53,10 +194,18 @@ protected:
         ok(classes);
     }
 
-    test::ConnectionServer _server;
-    io::filesystem::test::TempFolder _temp;
-};
+    std::string folder(const std::string& name) {
+        std::filesystem::create_directories(_temp.path(name));
+        return _temp.path(name);
+    }
 
+    io::filesystem::test::TempFolder _temp;
+    testing::RecordingLog _log;
+    // The port is kept: after the server stops, connections to it are refused.
+    std::unique_ptr<testing::InProcessServer> _server =
+        std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"), &_log);
+    const std::uint16_t _port = _server->port();
+};
 const std::string SportText =
     "The striker scored twice and the goalkeeper saved a penalty in the cup match. The coach "
     "praised the team after the final whistle of the league game.";
@@ -98,7 +247,7 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
     EXPECT_EQ(ok({"--json", "info", "news"}), politicsOnly);
     EXPECT_EQ(parseJson(politicsOnly).get_child("classes").size(), 2u);
     ok({"remove", "news"});
-    EXPECT_EQ(runQuillmark(_server.port(), {"info", "news"}).status, exitStatus::ErrorDocument);
+    EXPECT_EQ(runQuillmark(_port, {"info", "news"}).status, exitStatus::ErrorDocument);
 }
 
 // Many files go in requests of bounded size; every text arrives once, in path order, with its
@@ -109,7 +258,7 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
     const std::string bigFile = _temp.write("big.txt", big);
     createNews({"sport"});
-    const Relay relay(Relay::forwardTo(_server.port()));
+    const Relay relay(forwardTo(_port));
     const std::size_t bound = 2048;
     const ClientRun run = runQuillmark(relay.port(), {"--max-request", std::to_string(bound),
                                                       "train", "news", "sport",
@@ -123,9 +272,9 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     std::vector<std::string> texts;
     for (std::size_t i = 0; i < requests.size(); ++i) {
         EXPECT_EQ(requests[i].size() <= bound, i + 1 < requests.size()) << i;
-        for (const std::string& text : test::textsOf(requests[i])) texts.push_back(text);
+        for (const std::string& text : textsOf(requests[i])) texts.push_back(text);
     }
-    EXPECT_EQ(test::textsOf(requests.back()).size(), 1u);
+    EXPECT_EQ(textsOf(requests.back()).size(), 1u);
     // Path order: the sub-folder sorts after the top-level files.
     std::vector<std::string> expected;
     for (const bool top : {true, false}) {
@@ -143,7 +292,7 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     // On a terminal the bar shows while texts are sent; the last thing on the line is the
     // blanked bar, so the prompt starts clean.
     const ClientRun shown = runQuillmark(
-        _server.port(), {"--max-request", "1000", "untrain", "news", "sport", _temp.path("corpus")},
+        _port, {"--max-request", "1000", "untrain", "news", "sport", _temp.path("corpus")},
         "", true);
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.err.find("\r[########################] 60/60 files  17.6 KB/17.6 KB"),
@@ -164,10 +313,10 @@ TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
         std::vector<std::string> words = {"--parallel", "1", "--max-request", "1",
                                           "classify",   "news", _temp.path("corpus")};
         if (json) words.push_back("--json");
-        const ClientRun expected = runQuillmark(_server.port(), words);
+        const ClientRun expected = runQuillmark(_port, words);
         ASSERT_EQ(expected.status, 0) << expected.err;
 
-        const Relay swapping(Relay::forwardTo(_server.port()), true);
+        const Relay swapping(forwardTo(_port), true);
         words[1] = "4";
         const ClientRun swapped = runQuillmark(swapping.port(), words);
         EXPECT_EQ(swapped.status, 0) << swapped.err;
@@ -190,10 +339,10 @@ TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
     const std::string message = "The classifier has reached the maximum allowed size of 10 bytes.";
     // The third request: four texts a request, the files of the top folder first.
     const auto failThird = [&](const std::string& request) {
-        const std::vector<std::string> texts = test::textsOf(request);
+        const std::vector<std::string> texts = textsOf(request);
         return std::find(texts.begin(), texts.end(), contents[13]) != texts.end()
-                   ? test::errorDocument(4000, message)
-                   : Relay::forwardTo(_server.port())(request);
+                   ? errorDocument(4000, message)
+                   : forwardTo(_port)(request);
     };
     const struct {
         const char* parallel;
@@ -211,7 +360,7 @@ TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
         EXPECT_EQ(requests.size(), c.requestsSent);
         std::size_t trained = 0;
         for (std::size_t i = 0; i < requests.size(); ++i) {
-            if (i != 2) trained += test::textsOf(requests[i]).size();
+            if (i != 2) trained += textsOf(requests[i]).size();
         }
         EXPECT_EQ(run.err, "quillmark: " + std::to_string(trained) + " of 30 texts were trained by " +
                                c.trainedBy +
@@ -230,7 +379,7 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
     const std::string answered = "the server answered with status ";
     const std::string notXml = "<not even=\"xml\"\x01\xff";
-    const std::string validation = test::errorDocument(4000, "Validation of an request failed.");
+    const std::string validation = errorDocument(4000, "Validation of an request failed.");
     const std::vector<std::string> create = {"create", "news"};
     const struct {
         std::vector<std::string> words;
@@ -242,7 +391,7 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          "the server at localhost:PORT closed the connection without an answer.\n"},
         {create, "HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
          "the server at localhost:PORT gave no response document.\n"},
-        {create, test::errorDocument(4000, longMessage), exitStatus::ErrorDocument,
+        {create, errorDocument(4000, longMessage), exitStatus::ErrorDocument,
          answered + "4000:\n" + longMessage + "\n"},
         // A success document without the results the request asked for.
         {create,
@@ -270,21 +419,18 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
                                                                         std::to_string(relay.port()));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
-        if (c.words[0] == "send") {
-            EXPECT_EQ(relay.requests().at(0), notXml);
-        }
+        if (c.words[0] == "send") EXPECT_EQ(relay.requests().at(0), notXml);
     }
-    EXPECT_EQ(runQuillmark(_server.port(), {"--help"}).status, exitStatus::Success);
-    const Json missing = parseJson(runQuillmark(_server.port(), {"--json", "info", "nothere"}).out);
+    EXPECT_EQ(runQuillmark(_port, {"--help"}).status, exitStatus::Success);
+    const Json missing = parseJson(runQuillmark(_port, {"--json", "info", "nothere"}).out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
 
-    _server.stop();
-    const ClientRun refused = runQuillmark(_server.port(), {"info", "news"});
+    _server.reset();
+    const ClientRun refused = runQuillmark(_port, {"info", "news"});
     EXPECT_EQ(refused.status, exitStatus::Unreachable);
     EXPECT_EQ(refused.err, "quillmark: cannot connect to the server at localhost:" +
-                               std::to_string(_server.port()) +
-                               ": Connection refused. Error code: 111.\n");
+                               std::to_string(_port) + ": Connection refused. Error code: 111.\n");
 }
 
 }  // namespace

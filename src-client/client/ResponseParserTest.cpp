@@ -8,9 +8,9 @@
 #include "classifier/ClassInformation.h"
 #include "classifier/Classification.h"
 #include "classifier/KeywordQueue.h"
-#include "client/ClientTestSupport.h"
 #include "client/JsonResultWriter.h"
 #include "server/RequestVersion.h"
+#include "server/XmlErrorResponseImpl.h"
 #include "server/XmlResponseImpl.h"
 
 namespace norvale::quillmark::client {
@@ -61,7 +61,8 @@ TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
     }
     // The server writes bytes that XML cannot carry as '?', so the rest of the message arrives.
     const std::string message = std::string("bell \x07 and nul ", 15) + '\0' + " end";
-    EXPECT_EQ(parseResponse(test::errorDocument(5000, message)).message, "bell ? and nul ? end");
+    const XmlErrorResponseImpl errors(ResponseNamespace, "1.00");
+    EXPECT_EQ(parseResponse(errors.getErrorResponse(5000, message)).message, "bell ? and nul ? end");
 }
 
 TEST(ResponseParserTest, ProtectionRoundTripsEveryByteAndLeavesCleanTextAlone) {
