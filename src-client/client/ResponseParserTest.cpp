@@ -44,17 +44,16 @@ TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
 }
 
 TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
+    const std::string success = "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>";
     const std::string answers[] = {
         "<?xml version=\"1.0\"?><other/>",
         "<quillmark version=\"1.00\"></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"maybe\" statusCode=\"2000\"/></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"x\"/></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
-        "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
-        "</classification></classify></readCalls></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
-        "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>",
+        success + "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
+                  "</classification></classify></readCalls></quillmark>",
+        success + "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
+        success,
     };
     for (const std::string& answer : answers) {
         EXPECT_THROW(parseResponse(answer), ResponseFormatException) << answer;
