@@ -328,15 +328,12 @@ constexpr std::uint64_t RotationBytes = 8 * 1024;
 // by size, and, from the first rotation on, a second thread plays logrotate: it moves the file
 // away and sends SIGHUP. Every line printed must be in exactly one file, and no file may pass
 // the rotation size.
-TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
-    platform::testing::TempFolder folder;
+TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
+    const fs::path& folder = _dumps.path();
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
-    RecordingWriteDump dump;
-    FixedMemoryStatus memory(5000000);
-    const std::string path = (folder.path() / "log.txt").string();
-    Metrics metrics;
-    LogImpl log(&saveFile, &rotateFile, &dump, &memory, &metrics, path, folder.path().string() + "/");
+    const std::string path = (folder / "log.txt").string();
+    LogImpl log(&saveFile, &rotateFile, &_dump, &_memory, &_metrics, path, folder.string() + "/");
     log.setFileOutput(true);
     log.setLogMemory(true);
     log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped
@@ -349,7 +346,7 @@ TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
         for (int moved = 0; writing; ++moved) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             std::error_code missing;
-            fs::rename(path, folder.path() / ("moved-" + std::to_string(moved)), missing);
+            fs::rename(path, folder / ("moved-" + std::to_string(moved)), missing);
             ::kill(::getpid(), SIGHUP);
         }
     });
@@ -370,7 +367,7 @@ TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
 
     std::map<std::string, int> written;
     int rotated = 0;
-    for (const auto& entry : fs::directory_iterator(folder.path())) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string content = platform::testing::readFile(entry.path());
         EXPECT_LE(content.size(), RotationBytes) << entry.path();
         rotated += entry.path().filename().string().rfind("log.txt.", 0) == 0 ? 1 : 0;
@@ -380,7 +377,7 @@ TEST(LogImplConcurrencyTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     EXPECT_GT(rotated, 0);
 
     const std::regex shape(TimePattern +
-                           " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 5MB\\] w([0-9]+) n([0-9]+) ([a-p]+)");
+                           " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 1234MB\\] w([0-9]+) n([0-9]+) ([a-p]+)");
     std::istringstream lines(printed);
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count) {
