@@ -44,9 +44,9 @@ done
 [[ -n $port ]] || { echo "no free port found" >&2; exit 1; }
 
 cp -r "$stage/." "$work/"
-sed -i "s|<port>[0-9]*</port>|<port>$port</port>|" "$work/config.xml"
 # The metrics page on a port the system picks: the shipped one may be taken by a running server.
-sed -i "s|<metricsPort>[0-9]*</metricsPort>|<metricsPort>0</metricsPort>|" "$work/config.xml"
+sed -i -e "s|<port>[0-9]*</port>|<port>$port</port>|" \
+    -e "s|<metricsPort>[0-9]*</metricsPort>|<metricsPort>0</metricsPort>|" "$work/config.xml"
 grep -q "<port>$port</port>" "$work/config.xml"
 
 (cd "$work" && exec bash -c "exec $server_block") >"$work/server.out" 2>&1 &
@@ -61,11 +61,7 @@ for attempt in $(seq 1 100); do
     status=0
     quillmark info readme-test-probe >/dev/null 2>&1 || status=$?
     ((status == 1)) && break
-    if ! kill -0 "$server_pid" 2>/dev/null; then
-        echo "the server ended:" >&2
-        cat "$work/server.out" >&2
-        exit 1
-    fi
+    kill -0 "$server_pid" 2>/dev/null || { echo "the server ended:" >&2; cat "$work/server.out" >&2; exit 1; }
     [[ $attempt -eq 100 ]] && { echo "the server did not answer" >&2; exit 1; }
     sleep 0.2
 done
