@@ -23,9 +23,7 @@
 #include "io/filesystem/TempFolder.h"
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
-#include "server/RequestVersion.h"
 #include "server/XmlErrorResponseImpl.h"
-#include "server/XmlResponseImpl.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
@@ -222,8 +220,7 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
     ok({"create", "news"});
     EXPECT_EQ(ok({"info", "news"}), "Classifier 'news' has no classes.\n");
     ok({"add-class", "news", "sport", "politics", "a&b"});
-    EXPECT_EQ(ok({"remove-class", "news", "a&b"}),
-              "Removed class 'a&b' from classifier 'news'.\n");
+    EXPECT_EQ(ok({"remove-class", "news", "a&b"}), "Removed class 'a&b' from classifier 'news'.\n");
     const std::string sport = _temp.write("sport.txt", SportText);
     const std::string politics = _temp.write("politics.txt", PoliticsText);
     ok({"train", "news", "politics", "-"}, PoliticsText);
@@ -377,12 +374,6 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          "the server at localhost:PORT gave no response document.\n"},
         {create, errorDocument(4000, longMessage), exitStatus::ErrorDocument,
          answered + "4000:\n" + longMessage + "\n"},
-        // A success document without the results the request asked for.
-        {create,
-         XmlResponseImpl("http://quillmark.invalid/1/server/ResponseSchema",
-                         RequestVersion::parse("1.01"))
-             .getResponse(),
-         exitStatus::ErrorDocument, answered + "5000:\nNo calls were found in the response.\n"},
         {{"send", "-"}, validation, exitStatus::ErrorDocument,
          answered + "4000:\nValidation of an request failed.\n"},
         {{"classify"}, "", exitStatus::Usage,
