@@ -21,13 +21,13 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include "io/filesystem/TempFolder.h"
-#include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
 #include "util/Base64DecoderImpl.h"
+#include "util/Base64EncoderImpl.h"
 
 // Whole commands of the client, run in this process with captured streams, against the server's
 // own connection road on a free port, directly or through a relay that records, reorders or
@@ -38,75 +38,48 @@ namespace {
 
 using net::socket::test_support::Sockets;
 
-// Accepts connections on a port the system picks and serves each on a thread of its own: reads
-// the request to its end, records it and sends back what `answer` makes of it (an empty answer
-// closes the connection without a word). With answers swapped, the answer to each even-numbered
-// request (counted from 0 as they arrive) waits until the next one has been sent, so the two
-// arrive in reverse order.
-class Relay {
+// Stands in for the connection to the server: records each request and answers with what
+// `answer` makes of it (an empty answer is a connection closed without a word). With answers
+// swapped, the answer to each even-numbered request (counted from 0 as they arrive) waits until
+// the next one has been answered, so the two arrive in reverse order. Called on the workers of
+// the client's request window.
+class Relay : public RequestSender {
 public:
     using Answer = std::function<std::string(const std::string& request)>;
 
     explicit Relay(Answer answer, bool swapAnswers = false)
-        : _answer(std::move(answer)), _swap(swapAnswers), _thread([this] { serve(); }) {}
-    ~Relay() {
-        _listener.stop();
-        _thread.join();
-        for (std::thread& connection : _connections) connection.join();
+        : _answer(std::move(answer)), _swap(swapAnswers) {}
+
+    std::string send(std::string_view request) override {
+        std::unique_lock lock(_mutex);
+        const std::size_t index = _requests.size();
+        _requests.emplace_back(request);
+        lock.unlock();
+        const std::string answer = _answer(std::string(request));
+        lock.lock();
+        // Bounded, so that a client that never sends the partner fails instead of hanging.
+        EXPECT_TRUE(!_swap || index % 2 == 1 ||
+                    _answered.wait_for(lock, std::chrono::seconds(20),
+                                       [&] { return _done.count(index + 1) > 0; }))
+            << "request " << index + 1 << " never came";
+        _done.insert(index);
+        _answered.notify_all();
+        return answer;
     }
 
-    std::uint16_t port() const { return _listener.port(); }
     std::vector<std::string> requests() const {
         std::lock_guard lock(_mutex);
         return _requests;
     }
 
 private:
-    void serve() {
-        // accept fails once the destructor stops the listener.
-        for (int fd; (fd = _listener.accept()) >= 0;) {
-            _connections.emplace_back([this, fd] { reply(fd); });
-        }
-    }
-
-    void reply(int fd) {
-        const std::unique_ptr<net::socket::SocketStream> stream = _sockets.streams.create(fd);
-        try {
-            const std::string request = net::socket::test_support::drain(stream.get());
-            std::unique_lock lock(_mutex);
-            const std::size_t index = _requests.size();
-            _requests.push_back(request);
-            lock.unlock();
-            const std::string reply = _answer(request);
-            lock.lock();
-            // Bounded, so that a client that never sends the partner fails instead of hanging.
-            EXPECT_TRUE(!_swap || index % 2 == 1 ||
-                        _sent.wait_for(lock, std::chrono::seconds(20),
-                                       [&] { return _answered.count(index + 1) > 0; }))
-                << "request " << index + 1 << " never came";
-            lock.unlock();
-            stream->write(reply.data(), static_cast<std::uint32_t>(reply.size()));
-            stream->shutdown(net::socket::SocketStream::Send);
-            stream->close();
-            lock.lock();
-            _answered.insert(index);
-            _sent.notify_all();
-        } catch (const net::socket::SocketException&) {
-        }
-    }
-
-    Answer _answer;
+    const Answer _answer;
     const bool _swap;
-    Sockets _sockets;
-    net::socket::test_support::Listener _listener;
     mutable std::mutex _mutex;
-    std::condition_variable _sent;
+    std::condition_variable _answered;
     // Guarded by _mutex.
     std::vector<std::string> _requests;
-    std::set<std::size_t> _answered;
-    // Used by the accepting thread only, then by the destructor after joining it.
-    std::vector<std::thread> _connections;
-    std::thread _thread;
+    std::set<std::size_t> _done;
 };
 
 // Passes every request on to the server at `port`.
@@ -139,16 +112,20 @@ struct ClientRun {
 };
 
 // Runs the client with `words` (the port is added as an option) and `input` as standard input,
-// on a clock that advances one second per reading.
+// on a clock that advances one second per reading; given a relay, the relay is its connection.
 ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
-                       const std::string& input = "", bool terminal = false) {
+                       const std::string& input = "", bool terminal = false,
+                       Relay* relay = nullptr) {
     Sockets sockets;
     std::istringstream in(input);
     std::ostringstream out, err;
     double now = 0;
     words.insert(words.begin(), {"--port", std::to_string(port)});
     const Environment environment{&in, &out, &err, terminal, [&now] { return now += 1; }, nullptr};
-    const int status = runClient(words, &sockets.clients, environment);
+    const util::Base64EncoderImpl encoder;
+    const int status = relay == nullptr ? runClient(words, &sockets.clients, environment)
+                                        : CommandRunner(relay, &encoder, environment)
+                                              .run(parseCommandLine(words));
     return {status, out.str(), err.str()};
 }
 
@@ -258,11 +235,11 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
     const std::string bigFile = _temp.write("big.txt", big);
     createNews({"sport"});
-    const Relay relay(forwardTo(_port));
+    Relay relay(forwardTo(_port));
     const std::size_t bound = 2048;
-    const ClientRun run = runQuillmark(relay.port(), {"--max-request", std::to_string(bound),
-                                                      "train", "news", "sport",
-                                                      _temp.path("corpus"), bigFile});
+    const ClientRun run = runQuillmark(_port, {"--max-request", std::to_string(bound), "train", "news",
+                                               "sport", _temp.path("corpus"), bigFile},
+                                       "", false, &relay);
     ASSERT_EQ(run.status, exitStatus::Success) << run.err;
 
     // Filled: three of these texts fit under the bound. The big text overflows any bound and
@@ -303,9 +280,9 @@ TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
                                       "classify",   "news", _temp.path("corpus")};
     const ClientRun expected = runQuillmark(_port, words);
     ASSERT_EQ(expected.status, 0) << expected.err;
-    const Relay swapping(forwardTo(_port), true);
+    Relay swapping(forwardTo(_port), true);
     words[1] = "4";
-    const ClientRun swapped = runQuillmark(swapping.port(), words);
+    const ClientRun swapped = runQuillmark(_port, words, "", false, &swapping);
     EXPECT_EQ(swapped.status, 0) << swapped.err;
     EXPECT_EQ(swapped.out, expected.out);
     EXPECT_EQ(swapping.requests().size(), 8u);
@@ -332,10 +309,10 @@ TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
     } cases[] = {{"1", 3, "earlier"}, {"3", 5, "the other"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parallel);
-        const Relay relay(failThird);
+        Relay relay(failThird);
         const ClientRun run =
-            runQuillmark(relay.port(), {"--parallel", c.parallel, "--max-request", "1500",
-                                        "train", "news", "a", _temp.path("corpus")});
+            runQuillmark(_port, {"--parallel", c.parallel, "--max-request", "1500", "train",
+                                 "news", "a", _temp.path("corpus")}, "", false, &relay);
         EXPECT_EQ(run.status, exitStatus::ErrorDocument);
         const std::vector<std::string> requests = relay.requests();
         EXPECT_EQ(requests.size(), c.requestsSent);
@@ -376,9 +353,6 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          answered + "4000:\n" + longMessage + "\n"},
         {{"send", "-"}, validation, exitStatus::ErrorDocument,
          answered + "4000:\nValidation of an request failed.\n"},
-        {{"classify"}, "", exitStatus::Usage,
-         "Wrong number of arguments for classify. Usage: quillmark classify NAME [FILE...|-]\n"
-         "Try 'quillmark --help'.\n"},
         {{"train", "news", "a", "/nonexistent/x.txt"}, "", exitStatus::Usage,
          "Cannot read '/nonexistent/x.txt': No such file or directory.\n"},
         {{"classify", "news", _temp.path("empty")}, "", exitStatus::Usage,
@@ -386,17 +360,21 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
-        const Relay relay([&](const std::string&) { return c.answer; });
-        const ClientRun run = runQuillmark(relay.port(), c.words, notXml);
+        Relay relay([&](const std::string&) { return c.answer; });
+        const ClientRun run = runQuillmark(_port, c.words, notXml, false, &relay);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.words[0] == "send" ? validation + "\n" : "");
         const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
-                                                                        std::to_string(relay.port()));
+                                                                        std::to_string(_port));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
         if (c.words[0] == "send") EXPECT_EQ(relay.requests().at(0), notXml);
     }
     EXPECT_EQ(runQuillmark(_port, {"--help"}).status, exitStatus::Success);
+    const ClientRun usage = runQuillmark(_port, {"classify"});
+    EXPECT_EQ(usage.status, exitStatus::Usage);
+    EXPECT_EQ(usage.err, "quillmark: Wrong number of arguments for classify. Usage: quillmark "
+                         "classify NAME [FILE...|-]\nTry 'quillmark --help'.\n");
     const Json missing = parseJson(runQuillmark(_port, {"--json", "info", "nothere"}).out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
