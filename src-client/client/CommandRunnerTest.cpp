@@ -14,7 +14,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #define BOOST_BIND_GLOBAL_PLACEHOLDERS
@@ -30,8 +29,8 @@
 #include "util/Base64EncoderImpl.h"
 
 // Whole commands of the client, run in this process with captured streams, against the server's
-// own connection road on a free port, directly or through a relay that records, reorders or
-// replaces its answers.
+// own connection road on a free port: over sockets, or through a relay that takes the place of
+// the connection and records, reorders or replaces the answers.
 
 namespace norvale::quillmark::client {
 namespace {
