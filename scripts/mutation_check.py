@@ -298,7 +298,7 @@ MUTANTS = [
       "src-server/server/LogImpl.cpp",
       "    AutoLock<MutexImpl> lock(&_lock);\n    if (!accepts(loglevel::Log)) return;\n",
       "    if (!accepts(loglevel::Log)) return;\n",
-      ["LogConcurrencyTest"], what="log lines are written without the log's lock"),
+      ["LogTest"], what="log lines are written without the log's lock"),
     M("log-crash-report-limit", "server", "bound off by one",
       "src-server/server/CrashReportBudget.cpp",
       "return now - entry.second >= KindInterval || now < entry.second;",

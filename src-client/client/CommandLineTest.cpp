@@ -44,6 +44,11 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
     const std::string portError = "The port must be a number from 1 to 65535, not '";
     const std::string versionError = "The protocol version must be 1.00 or 1.01, not '";
     const std::string parallelError = "The number of parallel requests must be from 1 to 64, not '";
+    // The sentence for a command given the wrong number of words, from its usage line.
+    const auto arity = [](const std::string& usage) {
+        return "Wrong number of arguments for " + usage.substr(0, usage.find(' ')) +
+               ". Usage: quillmark " + usage;
+    };
     const struct {
         std::vector<std::string> words;
         std::map<std::string, std::string> environment;
@@ -68,17 +73,12 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
         {{"info", "x"}, {{"QUILLMARK_PORT", "http"}}, portError + "http'."},
         {{}, {}, "No command given."},
         {{"learn", "x"}, {}, "Unknown command 'learn'."},
-        {{"create"}, {}, "Wrong number of arguments for create. Usage: quillmark create NAME"},
-        {{"create", "a", "b"}, {},
-         "Wrong number of arguments for create. Usage: quillmark create NAME"},
-        {{"add-class", "news"}, {},
-         "Wrong number of arguments for add-class. Usage: quillmark add-class NAME CLASS..."},
-        {{"remove-class", "news", "a", "b"}, {},
-         "Wrong number of arguments for remove-class. Usage: quillmark remove-class NAME CLASS"},
-        {{"train", "news"}, {},
-         "Wrong number of arguments for train. Usage: quillmark train NAME CLASS [FILE...|-]"},
-        {{"send", "a", "b"}, {},
-         "Wrong number of arguments for send. Usage: quillmark send [FILE|-]"},
+        {{"create"}, {}, arity("create NAME")},
+        {{"create", "a", "b"}, {}, arity("create NAME")},
+        {{"add-class", "news"}, {}, arity("add-class NAME CLASS...")},
+        {{"remove-class", "news", "a", "b"}, {}, arity("remove-class NAME CLASS")},
+        {{"train", "news"}, {}, arity("train NAME CLASS [FILE...|-]")},
+        {{"send", "a", "b"}, {}, arity("send [FILE|-]")},
         {{"create", ""}, {}, "The classifier name must not be empty."},
         {{"add-class", "news", ""}, {}, "A class name must not be empty."},
         {{"--colour", "info", "x"}, {}, "Unknown option '--colour'."},

@@ -28,10 +28,7 @@ expected=$(block output)
 work=$(mktemp -d)
 server_pid=
 cleanup() {
-    if [[ -n $server_pid ]]; then
-        kill -TERM "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    [[ -z $server_pid ]] || { kill -TERM "$server_pid"; wait "$server_pid"; } 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,20 +36,17 @@ trap cleanup EXIT
 # A port nothing answers on: a connection attempt is refused. It lies below the system's range
 # of ephemeral ports (from 32768), where the outgoing connections of tests running beside this
 # one could hold it and make the server's bind fail.
-port=
 for _ in $(seq 1 50); do
-    candidate=$((20000 + RANDOM % 12000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-        port=$candidate
-        break
-    fi
+    port=$((20000 + RANDOM % 12000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+    port=
 done
 [[ -n $port ]] || { echo "no free port found" >&2; exit 1; }
 
 cp -r "$stage/." "$work/"
-sed -i "s|<port>[0-9]*</port>|<port>$port</port>|" "$work/config.xml"
 # The metrics page on a port the system picks: the shipped one may be taken by a running server.
-sed -i "s|<metricsPort>[0-9]*</metricsPort>|<metricsPort>0</metricsPort>|" "$work/config.xml"
+sed -i -e "s|<port>[0-9]*</port>|<port>$port</port>|" \
+    -e "s|<metricsPort>[0-9]*</metricsPort>|<metricsPort>0</metricsPort>|" "$work/config.xml"
 grep -q "<port>$port</port>" "$work/config.xml"
 
 (cd "$work" && exec bash -c "exec $server_block") >"$work/server.out" 2>&1 &
@@ -66,12 +60,8 @@ unset QUILLMARK_HOST
 for attempt in $(seq 1 100); do
     status=0
     quillmark info readme-test-probe >/dev/null 2>&1 || status=$?
-    [[ $status -eq 1 ]] && break
-    if ! kill -0 "$server_pid" 2>/dev/null; then
-        echo "the server ended:" >&2
-        cat "$work/server.out" >&2
-        exit 1
-    fi
+    ((status == 1)) && break
+    kill -0 "$server_pid" 2>/dev/null || { echo "the server ended:" >&2; cat "$work/server.out" >&2; exit 1; }
     [[ $attempt -eq 100 ]] && { echo "the server did not answer" >&2; exit 1; }
     sleep 0.2
 done

@@ -8,9 +8,9 @@
 #include "classifier/ClassInformation.h"
 #include "classifier/Classification.h"
 #include "classifier/KeywordQueue.h"
-#include "client/ClientTestSupport.h"
 #include "client/JsonResultWriter.h"
 #include "server/RequestVersion.h"
+#include "server/XmlErrorResponseImpl.h"
 #include "server/XmlResponseImpl.h"
 
 namespace norvale::quillmark::client {
@@ -44,24 +44,24 @@ TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
 }
 
 TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
+    const std::string success = "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>";
     const std::string answers[] = {
         "<?xml version=\"1.0\"?><other/>",
         "<quillmark version=\"1.00\"></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"maybe\" statusCode=\"2000\"/></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"x\"/></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
-        "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
-        "</classification></classify></readCalls></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>"
-        "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
-        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>",
+        success + "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
+                  "</classification></classify></readCalls></quillmark>",
+        success + "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
+        success,
     };
     for (const std::string& answer : answers) {
         EXPECT_THROW(parseResponse(answer), ResponseFormatException) << answer;
     }
     // The server writes bytes that XML cannot carry as '?', so the rest of the message arrives.
     const std::string message = std::string("bell \x07 and nul ", 15) + '\0' + " end";
-    EXPECT_EQ(parseResponse(test::errorDocument(5000, message)).message, "bell ? and nul ? end");
+    const XmlErrorResponseImpl errors(ResponseNamespace, "1.00");
+    EXPECT_EQ(parseResponse(errors.getErrorResponse(5000, message)).message, "bell ? and nul ? end");
 }
 
 TEST(ResponseParserTest, ProtectionRoundTripsEveryByteAndLeavesCleanTextAlone) {

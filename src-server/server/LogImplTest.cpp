@@ -1,19 +1,33 @@
-// The log's lines, rotation and crash reports, the budget of crash reports and the escaping of
-// client text.
+// The log's lines, rotation and crash reports, the budget of crash reports, the escaping of
+// client text, and many writers at once.
 
 #include "server/LogImpl.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "io/filesystem/RotateFileImpl.h"
+#include "io/filesystem/SaveFileImpl.h"
 #include "platform/PlatformTestSupport.h"
+#include "platform/thread/CurrentThread.h"
+#include "posix/debug/WriteDump.h"
+#include "posix/memory/MemoryStatus.h"
+#include "posix/signals/HangUpSignal.h"
 #include "server/LogLevel.h"
 #include "server/LogTestSupport.h"
 #include "server/LogText.h"
@@ -24,13 +38,52 @@ namespace fs = std::filesystem;
 using namespace norvale::quillmark;
 using namespace norvale::quillmark::testing;
 
-// What follows the line header of `level` at the start of `text`.
-std::string afterHeader(const std::string& text, const std::string& level) {
-    std::smatch header;
-    if (!std::regex_search(text, header, std::regex(headerPattern(level)), std::regex_constants::match_continuous)) {
-        return "no " + level + " header: " + text;
+// Tells a fixed size and records the rotations asked for; for logs whose file is a fake.
+class RecordingRotateFile : public io::filesystem::RotateFile {
+public:
+    std::uint64_t size(const std::string&) const override { return fileSize; }
+    void rotate(const std::string& path, int keep) const override {
+        if (failWith != nullptr) throw io::filesystem::RotateFileException(failWith);
+        rotations.push_back(path + " " + std::to_string(keep));
     }
-    return header.suffix();
+
+    std::uint64_t fileSize = 0;
+    const char* failWith = nullptr;
+    mutable std::vector<std::string> rotations;
+};
+
+class RecordingWriteDump : public posix::debug::WriteDump {
+public:
+    void write(const std::string& path) const override {
+        paths.push_back(path);
+        if (failWith != nullptr) throw posix::debug::WriteDumpException(failWith);
+    }
+
+    const char* failWith = nullptr;
+    mutable std::vector<std::string> paths;
+};
+
+// Tells the free memory it was given; with none given, tells nothing and throws.
+struct FixedMemoryStatus : platform::memory::MemoryStatus {
+    explicit FixedMemoryStatus(std::uint64_t free) : free(free) {}
+    std::uint64_t available() const override {
+        return free > 0 ? free : throw platform::memory::MemoryStatusException("no figures");
+    }
+    std::uint64_t total() const override { return free * 2; }
+    std::uint64_t free;
+};
+
+const std::string TimePattern =
+    "(?:Sun|Mon|Tue|Wed|Thu|Fri|Sat) (?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+    "[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}";
+
+// What follows the line header of `level` for the calling thread at the start of `text`.
+std::string afterHeader(const std::string& text, const std::string& level) {
+    const std::regex header(TimePattern + " \\[" + level + "\\] \\[ThreadId: " +
+                            std::to_string(platform::thread::currentThreadId()) + "\\]");
+    std::smatch match;
+    const bool found = std::regex_search(text, match, header, std::regex_constants::match_continuous);
+    return found ? match.suffix().str() : "no " + level + " header: " + text;
 }
 
 class LogImplTest : public ::testing::Test {
@@ -180,6 +233,7 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     EXPECT_NE(std::string::npos, _file.content.find("\nOut of memory.\nDump is here: " + _dump.paths[1] + "\n\n"));
 
     const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const std::string removed = "Removed the old crash report " + _dumps.path().string() + "/dump_threadid_0_time_";
     for (std::size_t n = 0; n < CrashReportBudget::MaxFiles; ++n) {
         const fs::path old = _dumps.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp");
         std::ofstream(old) << "old";
@@ -194,22 +248,18 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
               "This could be serious and you should contact the developer with this information.\n"
               "Expression: Expression\nDescription: \nFile: Classifier.cpp\nLine: 42\n\n"
               "Please send this information to Norvale support, support@norvale.com.\n"
-              "Thank you for helping us improve our software.\n\nRemoved the old crash report " +
-                  (_dumps.path() / "dump_threadid_0_time_0.dmp").string() + ".\nCrash dump here: " + _dump.paths[2] + "\n\n",
+              "Thank you for helping us improve our software.\n\n" + removed + "0.dmp.\nCrash dump here: " +
+                  _dump.paths[2] + "\n\n",
               afterHeader(_file.content, "Failure"));
     _file.content.clear();
     const fs::path huge = _dumps.path() / "dump_threadid_0_time_3.dmp";
     fs::resize_file(huge, CrashReportBudget::MaxBytes);  // sparse: costs no disk
     fs::last_write_time(huge, past + std::chrono::seconds(3));
-    _dump.failWith = "Couldn't create a file to write a dump file to with name x.";
+    _dump.failWith = "no room";
     _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"), std::string("f"), -1);
-    std::string removed;
-    for (int n = 1; n <= 3; ++n) {
-        removed += "Removed the old crash report " + (_dumps.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp")).string() + ".\n";
-    }
-    for (const std::string& part : {std::string("Description: Classifier failure: bad\n"), std::string("Line: -1\n"),
-                                    "\n\n" + removed + "Failed to create crash dump (" + _dump.paths[3] +
-                                        ") reason: Couldn't create a file to write a dump file to with name x.\n\n"}) {
+    for (const std::string& part : {std::string("\nExpression: a < b\nDescription: Classifier failure: bad\nFile: f\nLine: -1\n\n"),
+                                    "software.\n\n" + removed + "1.dmp.\n" + removed + "2.dmp.\n" + removed +
+                                        "3.dmp.\nFailed to create crash dump (" + _dump.paths[3] + ") reason: no room\n\n"}) {
         EXPECT_NE(std::string::npos, _file.content.find(part)) << part << _file.content;
     }
     EXPECT_TRUE(fs::exists(_dumps.path() / "quillmark.log"));
@@ -227,18 +277,12 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
     _log.log("outer");
     _file.onSave = nullptr;
     EXPECT_TRUE(_dump.paths.empty());
-    struct ThrowingMemoryStatus : platform::memory::MemoryStatus {
-        std::uint64_t available() const override { throw platform::memory::MemoryStatusException("no figures"); }
-        std::uint64_t total() const override { return 0; }
-    } memory;
-    LogImpl log(&_file, &_rotate, &_dump, &memory, &_metrics, "p", "d/");
-    log.setFileOutput(true);
-    log.setLogMemory(true);
-    EXPECT_NO_THROW(log.log("lost"));
-    log.setLogMemory(false);
-    log.log("found");
-    _log.log("later");
-    for (const auto& [part, kept] : {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}, {" later\n", true}}) {
+    _memory.free = 0;
+    _log.setLogMemory(true);
+    EXPECT_NO_THROW(_log.log("lost"));
+    _log.setLogMemory(false);
+    _log.log("found");
+    for (const auto& [part, kept] : {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}}) {
         EXPECT_EQ(kept, _file.content.find(part) != std::string::npos) << part;
     }
 }
@@ -274,6 +318,78 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
     }
     EXPECT_FALSE(full.admitError("one kind too many", 505));
     EXPECT_TRUE(full.admitError("one kind too many", 510));
+}
+
+constexpr int Threads = 16, LinesPerThread = 200;
+constexpr std::uint64_t RotationBytes = 8 * 1024;
+
+// Each line carries its writer, its number and a long body; any interleaving in the file or on
+// the console breaks the expected shape of some line. While they write, the log file is rotated
+// by size, and, from the first rotation on, a second thread plays logrotate: it moves the file
+// away and sends SIGHUP. Every line printed must be in exactly one file, and no file may pass
+// the rotation size.
+TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
+    const fs::path& folder = _dumps.path();
+    io::filesystem::SaveFileImpl saveFile;
+    io::filesystem::RotateFileImpl rotateFile;
+    const std::string path = (folder / "log.txt").string();
+    LogImpl log(&saveFile, &rotateFile, &_dump, &_memory, &_metrics, path, folder.string() + "/");
+    log.setFileOutput(true);
+    log.setLogMemory(true);
+    log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped
+    posix::signals::HangUpSignal hangUp(&log);
+
+    ::testing::internal::CaptureStdout();
+    std::atomic<bool> writing{true};
+    std::thread logrotate([&] {
+        while (writing && !fs::exists(path + ".1")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int moved = 0; writing; ++moved) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::error_code missing;
+            fs::rename(path, folder / ("moved-" + std::to_string(moved)), missing);
+            ::kill(::getpid(), SIGHUP);
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < Threads; ++writer) {
+        writers.emplace_back([&log, writer] {
+            const std::string body(100 + writer * 7, static_cast<char>('a' + writer));
+            for (int n = 0; n < LinesPerThread; ++n) {
+                const std::string message = "w" + std::to_string(writer) + " n" + std::to_string(n) + " " + body;
+                n % 2 == 0 ? log.log(message) : log.test(message);
+            }
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    writing = false;
+    logrotate.join();
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+
+    std::map<std::string, int> written;
+    int rotated = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string content = platform::testing::readFile(entry.path());
+        EXPECT_LE(content.size(), RotationBytes) << entry.path();
+        rotated += entry.path().filename().string().rfind("log.txt.", 0) == 0 ? 1 : 0;
+        std::istringstream lines(content);
+        for (std::string line; std::getline(lines, line);) ++written[line];
+    }
+    EXPECT_GT(rotated, 0);
+
+    const std::regex shape(TimePattern +
+                           " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 1234MB\\] w([0-9]+) n([0-9]+) ([a-p]+)");
+    std::istringstream lines(printed);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+        const int writer = std::stoi(match[2]), n = std::stoi(match[3]);
+        EXPECT_EQ(std::string(100 + writer * 7, static_cast<char>('a' + writer)), match[4].str());
+        EXPECT_EQ(n % 2 == 0 ? "Log" : "Test", match[1].str());
+        EXPECT_EQ(1, written[line]--) << line;
+    }
+    EXPECT_EQ(Threads * LinesPerThread, count);
+    for (const auto& [text, left] : written) EXPECT_EQ(0, left) << "not printed: " << text;
 }
 
 }  // namespace
