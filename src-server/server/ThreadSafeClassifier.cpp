@@ -80,31 +80,16 @@ void ThreadSafeClassifier::awaitSync(std::uint64_t ticket, const std::function<v
             memory = true;
         }
         lock.lock();
-        _syncing = false;
         if (synced) {
             _synced = target;
             std::erase_if(_pending, [target](const Pending& p) { return p.ticket <= target; });
         } else {
-            // Nobody else may change the classifier or its journal meanwhile; a writer waiting
-            // in awaitDrained changes nothing.
-            _changed.wait(lock, [this] { return !_writer || _writerIdle; });
-            _takingBack = true;
-            const bool idle = _writer;
-            _writer = true;
-            lock.unlock();
-            bool wasCut = true;
-            try {
-                cut(_durableJournal);
-            } catch (...) {
-                wasCut = false;
-            }
-            lock.lock();
             _failure = failure;
             _failureWasMemory = memory;
-            takeBack(wasCut);
-            _writer = idle;
-            _takingBack = false;
+            failGroup(lock, cut);
         }
+        // Cleared only now, so that no waiter syncs records that are being taken back.
+        _syncing = false;
         _changed.notify_all();
     }
     // The last one out compacts what the group left behind, as one writer.
@@ -121,6 +106,27 @@ void ThreadSafeClassifier::awaitSync(std::uint64_t ticket, const std::function<v
         _writer = false;
         _changed.notify_all();
     }
+}
+
+void ThreadSafeClassifier::failGroup(std::unique_lock<std::mutex>& lock,
+                                     const std::function<void(std::uint64_t)>& cut) {
+    // Nobody else may change the classifier or its journal meanwhile; a writer waiting in
+    // awaitDrained changes nothing.
+    _changed.wait(lock, [this] { return !_writer || _writerIdle; });
+    _takingBack = true;
+    const bool idle = _writer;
+    _writer = true;
+    lock.unlock();
+    bool wasCut = true;
+    try {
+        cut(_durableJournal);
+    } catch (...) {
+        wasCut = false;
+    }
+    lock.lock();
+    takeBack(wasCut);
+    _writer = idle;
+    _takingBack = false;
 }
 
 void ThreadSafeClassifier::takeBack(bool cut) noexcept {

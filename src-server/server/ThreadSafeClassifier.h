@@ -110,6 +110,10 @@ private:
         std::uint64_t ticket;
     };
 
+    // With _state held (by lock) after a failed sync: waits until no writer changes anything,
+    // cuts the journal back and takes the group back.
+    void failGroup(std::unique_lock<std::mutex>& lock,
+                   const std::function<void(std::uint64_t)>& cut);
     // With _state held and the writer side taken for it: takes back the changes of the group and
     // of an idle writer, newest first, once the journal was cut back (or could not be).
     void takeBack(bool cut) noexcept;
