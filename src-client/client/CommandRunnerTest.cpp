@@ -367,7 +367,9 @@ TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
                                                                         std::to_string(_port));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
-        if (c.words[0] == "send") EXPECT_EQ(relay.requests().at(0), notXml);
+        if (c.words[0] == "send") {
+            EXPECT_EQ(relay.requests().at(0), notXml);
+        }
     }
     EXPECT_EQ(runQuillmark(_port, {"--help"}).status, exitStatus::Success);
     const ClientRun usage = runQuillmark(_port, {"classify"});
