@@ -57,7 +57,9 @@ private:
 // signals blocked there, and they reach the service as controls once it has registered (SIGUSR1
 // interrogates, SIGTERM stops). A failing body is reported stopped with the failure exit code,
 // and the status is kept when the report cannot be delivered. Controls sent to a service that
-// never registered wait, and are dropped instead of ending the process once unblocked.
+// never registered wait, and are dropped instead of ending the process once unblocked. A report
+// that cannot be delivered is logged with the reason (the manager's end gone, then the socket
+// no longer connected), and the stop still reaches the server.
 TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) {
     io::filesystem::test::TempFolder folder;
     NotifySocket notify{folder};
@@ -77,6 +79,8 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
     const std::string unregistered = failed + "Failed registering a service control handler "
                                               "using 'RegisterServiceCtrlHandlerEx'. System error "
                                               "message: ";
+    const std::string reporting =
+        failed + "Failed setting service status using 'SetServiceStatus'. System error message: ";
     const auto testThread = std::this_thread::get_id();
     const auto pendControls = [] {
         ::kill(::getpid(), SIGTERM);
@@ -110,6 +114,16 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          {unregistered + "No such file or directory. Error code: 2."}, {}, 987654},
         {"/" + std::string(200, 'x'), [] {}, pendControls,
          {unregistered + "File name too long. Error code: 36."}, {}, 987654},
+        // The stop still reaches the server when its report cannot be delivered.
+        {std::nullopt,
+         [&] {
+             notify.close();
+             ::kill(::getpid(), SIGTERM);
+         },
+         [] {}, {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
+          reporting + "Transport endpoint is not connected. Error code: 107."},
+         {},
+         987654},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
@@ -127,22 +141,6 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
     ::sigpending(&pending);
     EXPECT_FALSE(sigismember(&pending, SIGTERM) || sigismember(&pending, SIGUSR1));
     EXPECT_FALSE(blockedHere(SIGTERM) || blockedHere(SIGUSR1));
-
-    // A control whose report cannot be delivered is logged with the reason; the stop still
-    // reaches the server.
-    log.clear();
-    FakeServer server(&log, [] {});
-    EXPECT_EQ(services::NoError, server.controlHandler(services::control::Interrogate, 0, nullptr));
-    server.registerHandler();
-    notify.close();
-    EXPECT_EQ(services::NoError, server.controlHandler(services::control::Stop, 0, nullptr));
-    const std::string reporting =
-        failed + "Failed setting service status using 'SetServiceStatus'. System error message: ";
-    EXPECT_EQ((Lines{interrogate, reporting + "Transport endpoint is not connected. Error code: 107.",
-                     "Log: Stopping the service from SCM.",
-                     reporting + "Connection refused. Error code: 111."}),
-              log.entries());
-    server.run();  // returns at once: the event is set
 }
 
 }  // namespace

@@ -37,12 +37,6 @@ class ServiceActionsTest : public ::testing::Test {
 protected:
     std::string unitPath() const { return _units.path(Unit); }
     bool unitExists() const { return std::filesystem::exists(unitPath()); }
-    std::vector<std::string> unitFolderEntries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(_units.path("")))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
 
     TempFolder _units;
     TempFolder _tools;
@@ -57,12 +51,13 @@ protected:
 };
 
 // Install writes the unit and enables it; a second install keeps the first registration; the
-// other actions go through systemctl and an uninstalled service can be installed again.
+// other actions go through systemctl and uninstall removes the unit.
 TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
-    _actions.install("/etc/quillmark/config.xml");
-    EXPECT_EQ(std::vector<std::string>{Unit}, unitFolderEntries());
+    _actions.install("config.xml");
     EXPECT_EQ("The service with the name 'Quillmark Server' is already installed.",
               messageOf<ServiceAlreadyExistsException>([&] { _actions.install("other.xml"); }));
+    EXPECT_EQ(Installed, TempFolder::read(unitPath()));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(_units.path("")), {}));
     _actions.start();
     _actions.stop();
     EXPECT_TRUE(unitExists());
@@ -72,14 +67,13 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
                      "start quillmark-server.service", "stop quillmark-server.service",
                      "disable quillmark-server.service", "daemon-reload"}),
               _systemctl.calls());
-    _actions.install("config.xml");
-    EXPECT_EQ(Installed, TempFolder::read(unitPath()));
 }
 
 // Each failure names the call and its cause, and leaves the installation as it was: a refused
 // enable installs nothing, a refused disable uninstalls nothing.
 TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
-    const std::string notInstalled = "The service with the name 'Quillmark Server' is not installed.";
+    const std::string notInstalled =
+        "The service with the name 'Quillmark Server' is not installed.";
     const std::string exit3 = "' ended with exit code 3.";
     const struct {
         bool installed;

@@ -29,23 +29,17 @@ public:
     ScopedEnvironment(std::string name, const std::optional<std::string>& value)
         : _name(std::move(name)) {
         if (const char* old = std::getenv(_name.c_str())) _old = old;
-        if (value) {
-            ::setenv(_name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(_name.c_str());
-        }
+        set(value);
     }
-    ~ScopedEnvironment() {
-        if (_old) {
-            ::setenv(_name.c_str(), _old->c_str(), 1);
-        } else {
-            ::unsetenv(_name.c_str());
-        }
-    }
+    ~ScopedEnvironment() { set(_old); }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
+    void set(const std::optional<std::string>& value) const {
+        value ? ::setenv(_name.c_str(), value->c_str(), 1) : ::unsetenv(_name.c_str());
+    }
+
     std::string _name;
     std::optional<std::string> _old;
 };
@@ -68,7 +62,8 @@ public:
 
     std::vector<std::string> calls() const {
         std::vector<std::string> lines;
-        std::istringstream log(io::filesystem::test::TempFolder::read(_folder.path("systemctl.log")));
+        std::istringstream log(
+            io::filesystem::test::TempFolder::read(_folder.path("systemctl.log")));
         for (std::string line; std::getline(log, line);) lines.push_back(line);
         return lines;
     }
