@@ -9,29 +9,19 @@
 #include "io/filesystem/TempFolder.h"
 #include "posix/file/ModuleImpl.h"
 #include "posix/services/SCManagerFactoryImpl.h"
-#include "posix/services/ServiceImpl.h"
 #include "posix/services/ServiceTestSupport.h"
-#include "posix/services/UnitFile.h"
 
 namespace {
 
 using namespace posix::services;
 using namespace posix::services::test;
 using io::filesystem::test::TempFolder;
-using Calls = std::vector<std::string>;
 
 const char* const Unit = "quillmark-server.service";
 const std::string Installed =
-    "[Unit]\n"
-    "Description=Manages text classification requests.\n"
-    "\n"
-    "[Service]\n"
-    "Type=notify\n"
+    "[Unit]\nDescription=Manages text classification requests.\n\n[Service]\nType=notify\n"
     "ExecStart=/opt/quillmark/quillmarkserver -scm -config config.xml\n"
-    "ExecReload=/bin/kill -HUP $MAINPID\n"
-    "\n"
-    "[Install]\n"
-    "WantedBy=multi-user.target\n";
+    "ExecReload=/bin/kill -HUP $MAINPID\n\n[Install]\nWantedBy=multi-user.target\n";
 
 class ServiceActionsTest : public ::testing::Test {
 protected:
@@ -63,9 +53,8 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
     EXPECT_TRUE(unitExists());
     _actions.uninstall();
     EXPECT_FALSE(unitExists());
-    EXPECT_EQ((Calls{"enable quillmark-server.service", "daemon-reload",
-                     "start quillmark-server.service", "stop quillmark-server.service",
-                     "disable quillmark-server.service", "daemon-reload"}),
+    EXPECT_EQ("enable quillmark-server.service\ndaemon-reload\nstart quillmark-server.service\n"
+              "stop quillmark-server.service\ndisable quillmark-server.service\ndaemon-reload\n",
               _systemctl.calls());
 }
 
