@@ -83,19 +83,19 @@ struct WiredProcess : platform::thread::Runnable {
 // and maps.
 TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFileAndTheReport) {
     const TempFolder folder;
-    const std::string plainFile = folder.write("plain", "x") + "/";
+    const std::string dumps = folder.path(""), plainFile = folder.write("plain", "x") + "/";
     const std::string described =
         "The thread tried to read from or write to a virtual address that it does not have "
         "appropriate access to\\. \\(EXCEPTION_ACCESS_VIOLATION\\)\n";
-    EXPECT_EXIT((WiredProcess(folder, folder.path(""), dereferenceNull)),
+    EXPECT_EXIT((WiredProcess(folder, dumps, dereferenceNull)),
                 ::testing::KilledBySignal(SIGSEGV),
                 "\n<2>A SEH exception occurred in one of the running threads\\.\n<2>Thread name: "
                 "Connection 1\\.\n<2>Thread id: [0-9]+\\.\n<2>" + described + "<2>Dump is here: ");
-    EXPECT_EXIT((WiredProcess(folder, folder.path(""), [] { recurseForever(0); })),
+    EXPECT_EXIT((WiredProcess(folder, dumps, [] { recurseForever(0); })),
                 ::testing::KilledBySignal(SIGSEGV), "<2>Dump is here: ");
     EXPECT_EXIT((WiredProcess(folder, plainFile, dereferenceNull)),
                 ::testing::KilledBySignal(SIGSEGV), "");
-    EXPECT_EXIT((WiredProcess(folder, folder.path(""), [] { std::thread([] { throw 42; }).join(); })),
+    EXPECT_EXIT((WiredProcess(folder, dumps, [] { std::thread([] { throw 42; }).join(); })),
                 ::testing::ExitedWithCode(255), "");
 
     const std::string logged = TempFolder::read(folder.path("log.txt"));

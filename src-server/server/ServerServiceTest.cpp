@@ -120,10 +120,10 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
              notify.close();
              ::kill(::getpid(), SIGTERM);
          },
-         [] {}, {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
+         [] {},
+         {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
           reporting + "Transport endpoint is not connected. Error code: 107."},
-         {},
-         987654},
+         {}, 987654},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());

@@ -31,10 +31,7 @@ TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter)
     ReaderWriterLockImpl lock;
     lock.reader()->lock();
     lock.reader()->lock();
-    {
-        Background reader([&] { ReaderAutoLock held(&lock); });
-        EXPECT_TRUE(reader.finishesWithin());
-    }
+    EXPECT_TRUE(Background([&] { ReaderAutoLock held(&lock); }).finishesWithin());
     {
         Background writer([&] { WriterAutoLock held(&lock); });
         EXPECT_TRUE(writer.stillBlocked());

@@ -29,13 +29,11 @@ TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
     const platform::thread::OsInfoImpl osInfo;
     platform::event::EventImpl release;
     std::uint32_t bodyId = 0;
-    std::string bodyName;
-    bool currentInside = false;
     ThreadImpl* self = nullptr;
     platform::testing::Call runnable([&] {
         bodyId = currentThreadId();
-        bodyName = platform::thread::currentThreadName();
-        currentInside = self->isCurrent();
+        EXPECT_STREQ("Worker", platform::thread::currentThreadName());
+        EXPECT_TRUE(self->isCurrent());
         release.wait();
     });
     ThreadImpl thread(&osInfo, &runnable, "Worker");
@@ -47,9 +45,7 @@ TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
     release.set();
     EXPECT_TRUE(thread.join(10000));
     EXPECT_FALSE(thread.join(0));
-    EXPECT_TRUE(currentInside);
-    EXPECT_EQ("Worker", bodyName);
-    EXPECT_STREQ("", platform::thread::currentThreadName());
+    EXPECT_NE(0u, bodyId);
     EXPECT_NE(currentThreadId(), bodyId);
     EXPECT_EQ(static_cast<std::uint32_t>(::gettid()), currentThreadId());
 }
@@ -103,9 +99,11 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
 // Terminate ends a blocked thread; the unwinding of a cancelled logging thread passes the body's
 // handlers, and a report would end the process.
 TEST(LoggingThreadImplTest, TerminateEndsABlockedThreadWithoutAReport) {
-    if (platform::testing::cancellationUnderAddressSanitizer) {
-        GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
-    }
+#if defined(__SANITIZE_ADDRESS__)
+    // It does not clear the shadow of the frames that the forced unwinding of a cancelled thread
+    // leaves, and then reports that thread's own exit as a stack-buffer-underflow.
+    GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
+#endif
     const platform::thread::OsInfoImpl osInfo;
     FileThreadLog log;
     platform::testing::Call runnable([] {

@@ -15,14 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder services start-up uses (their working paths are taken by every server the tests
-// start) fail naming what was asked for and the system's reason, and change nothing.
+// The folder services start-up uses (their working paths, but for the disk space, are taken by
+// every server the tests start) fail naming what was asked for and the system's reason.
 TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
     const io::filesystem::test::TempFolder temp;
     const fs::path workingFolder = fs::current_path();
     const std::string logs = temp.path("logs");
     const std::string missing = temp.path("missing");
     posix::file::CreateFolderImpl().create(logs, false);
+    EXPECT_GT(posix::file::DiskSpaceImpl().available(logs), 0u);  // only the archive asks
 
     const char* const noEntry = "System error message: No such file or directory. Error code: 2.";
     const struct {

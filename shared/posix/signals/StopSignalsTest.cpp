@@ -34,19 +34,15 @@ TEST(StopSignalsTest, SignalsSetTheEventOnlyWhileInstalled) {
     for (const int signal : {SIGINT, SIGTERM}) ::signal(signal, noteSignal);
     {
         posix::signals::StopSignals signals(&event, &threads);
-        int sets = 0;
-        for (const int stop : {SIGTERM, SIGINT, SIGTERM}) {
+        for (int sets = 1; const int stop : {SIGTERM, SIGINT, SIGTERM}) {
             ASSERT_EQ(0, ::raise(stop));
-            ++sets;
             for (int i = 0; i < 2000 && event.sets.load() < sets; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            ASSERT_EQ(sets, event.sets.load());
+            ASSERT_EQ(sets++, event.sets.load());
         }
     }
-    for (const int signal : {SIGINT, SIGTERM}) {
-        EXPECT_EQ(noteSignal, ::signal(signal, SIG_DFL));
-    }
+    for (const int signal : {SIGINT, SIGTERM}) EXPECT_EQ(noteSignal, ::signal(signal, SIG_DFL));
     EXPECT_EQ(3, event.sets.load());
 }
 
