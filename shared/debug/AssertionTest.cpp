@@ -1,6 +1,5 @@
 #include "debug/assertion.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,56 +11,52 @@
 namespace {
 
 using platform::testing::enterFolder;
-using platform::testing::readFile;
 
-// The failing checks run in death-test children whose working directory is a fresh folder and
-// whose standard output goes to a file there, so both copies of the report can be read. A second
-// report is appended; without a description its line is left out; the macro reports the text it
-// was given, and only when the condition fails.
+// The failing checks run in death-test children whose working directory is a fresh folder; the
+// first one's standard output goes where the death test reads. Each report is printed and
+// appended to the file; without a description its line is left out; the macro reports the text
+// it was given, and only when the condition fails.
 TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
     const platform::testing::TempFolder folder;
-    const auto dir = folder.path();
-    const auto failInDir = [&](const char* expression, const char* description) {
-        enterFolder(dir);
-        const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        debug::assertion(expression, description, "storage/VectorLane.h", 123);
-    };
     int calls = 0;
     QM_ASSERT(++calls == 1, "must hold");
     EXPECT_EQ(1, calls);
-
-    EXPECT_DEATH(failInDir("feature.size() == N", "A feature has other than lane size"), "false");
-    const std::string report = readFile(dir / "stdout.txt");
-    const std::regex layout(
-        "----------------------------------------\n"
-        "Assertion failed\\. Message: feature\\.size\\(\\) == N\n"
-        "Description: A feature has other than lane size\n"
-        "File: storage/VectorLane\\.h\n"
-        "Line: 123\n"
-        "Occurred: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n"
-        "\n"
-        "Please contact the developers and include this message\\.\n"
-        "Thank you for helping us improve the software\\.\n"
-        "----------------------------------------\n\n");
-    EXPECT_TRUE(std::regex_match(report, layout)) << report;
-    EXPECT_EQ(report, readFile(dir / "assertion.txt"));
-
-    EXPECT_DEATH(failInDir("!_hasQuit", nullptr), "");
+    const auto report = [](const std::string& message, const std::string& place) {
+        return "-{40}\nAssertion failed\\. Message: " + message + "\n" + place +
+               "\nOccurred: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:"
+               "[0-9]{2} [0-9]{4}\n\nPlease contact the developers and include this message\\.\n"
+               "Thank you for helping us improve the software\\.\n-{40}\n\n";
+    };
+    const std::string first = report("feature\\.size\\(\\) == N",
+                                     "Description: A feature has other than lane size\n"
+                                     "File: storage/VectorLane\\.h\nLine: 123");
     EXPECT_DEATH(
         {
-            enterFolder(dir);
+            enterFolder(folder.path());
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+            debug::assertion("feature.size() == N", "A feature has other than lane size",
+                             "storage/VectorLane.h", 123);
+        },
+        first);
+    EXPECT_DEATH(
+        {
+            enterFolder(folder.path());
+            debug::assertion("!_hasQuit", nullptr, "server/Quit.cpp", 7);
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            enterFolder(folder.path());
             QM_ASSERT_TEXT(calls == 2, "_permaDeleted > 0", "Perma deleted is becomming zero.");
         },
         "");
-    const std::string log = readFile(dir / "assertion.txt");
-    EXPECT_EQ(0u, log.find(report));
-    const auto second = log.find("Message: !_hasQuit\nFile: ");
-    const auto third =
-        log.find("Message: _permaDeleted > 0\nDescription: Perma deleted is becomming zero.\n");
-    ASSERT_NE(std::string::npos, second);
-    ASSERT_NE(std::string::npos, third);
-    EXPECT_LT(second, third);
+    const std::string logged = platform::testing::readFile(folder.path() / "assertion.txt");
+    EXPECT_TRUE(std::regex_match(
+        logged, std::regex(first + report("!_hasQuit", "File: server/Quit\\.cpp\nLine: 7") +
+                           report("_permaDeleted > 0",
+                                  "Description: Perma deleted is becomming zero\\.\nFile: "
+                                  "[^\n]*AssertionTest\\.cpp\nLine: [0-9]+"))))
+        << logged;
 }
 
 }  // namespace

@@ -27,15 +27,6 @@ private:
     std::function<void()> _body;
 };
 
-// AddressSanitizer does not clear the shadow of the frames that the forced unwinding of a
-// cancelled thread leaves, and then reports that thread's own exit as a stack-buffer-underflow.
-// Tests of terminate therefore run only in the other builds.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool cancellationUnderAddressSanitizer = true;
-#else
-inline constexpr bool cancellationUnderAddressSanitizer = false;
-#endif
-
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
 public:

@@ -1,3 +1,5 @@
+// The service body under the systemd dispatcher: the service thread, the signal-driven controls,
+// the status reports and what happens when they cannot be delivered.
 #include "server/ServerService.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,8 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
+#include <thread>
 
 #include "io/filesystem/TempFolder.h"
 #include "platform/event/EventImpl.h"
@@ -15,15 +19,29 @@
 namespace {
 
 using namespace norvale::quillmark;
+using namespace posix::services::test;
 using norvale::quillmark::testing::RecordingLog;
 namespace services = posix::services;
 using Lines = std::vector<std::string>;
 
-// A server whose run() does what the test says and then waits for the stop event.
+bool blockedHere(int signal) {
+    sigset_t mask;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    return sigismember(&mask, signal) == 1;
+}
+
+// A server whose run() does what the test says and then waits for the stop event; beforeMain
+// runs on the service thread before the service registers.
 class FakeServer : public ServerService {
 public:
-    FakeServer(RecordingLog* log, std::function<void()> whileRunning)
-        : ServerService(log, &_stop), _whileRunning(std::move(whileRunning)) {}
+    FakeServer(RecordingLog* log, std::function<void()> whileRunning,
+               std::function<void()> beforeMain = [] {})
+        : ServerService(log, &_stop), _whileRunning(std::move(whileRunning)),
+          _beforeMain(std::move(beforeMain)) {}
+    void serviceMain(int argc, char** argv) override {
+        _beforeMain();
+        ServerService::serviceMain(argc, argv);
+    }
     int run() override {
         _whileRunning();
         _stop.wait();
@@ -32,59 +50,97 @@ public:
 
 private:
     platform::event::EventImpl _stop;
-    std::function<void()> _whileRunning;
+    std::function<void()> _whileRunning, _beforeMain;
 };
 
-// Under the service dispatcher, the signals systemd sends reach the service as controls
-// (SIGUSR1 interrogates, SIGTERM stops), and a failing body is reported stopped with the
-// failure exit code. The stop still reaches the server when its report cannot be delivered.
-TEST(ServerServiceTest, ManagerSignalsAndFailuresReachTheManagerAsReports) {
+// Outside systemd nothing runs. Under it the body runs on a thread of its own with the control
+// signals blocked there, and they reach the service as controls once it has registered (SIGUSR1
+// interrogates, SIGTERM stops). A failing body is reported stopped with the failure exit code,
+// and the status is kept when the report cannot be delivered. Controls sent to a service that
+// never registered wait, and are dropped instead of ending the process once unblocked. A report
+// that cannot be delivered is logged with the reason (the manager's end gone, then the socket
+// no longer connected), and the stop still reaches the server.
+TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) {
     io::filesystem::test::TempFolder folder;
-    posix::services::test::NotifySocket notify{folder};
-    posix::services::test::ScopedEnvironment invocation{"INVOCATION_ID", "5f1e0c3a9d2b4e6f8a7c"};
+    NotifySocket notify{folder};
     RecordingLog log;
+    {
+        ScopedEnvironment unset("INVOCATION_ID", std::nullopt);
+        FakeServer server(&log, [] { throw services::ServiceException("ran outside systemd"); });
+        EXPECT_EQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
+                  "process was not started by systemd (INVOCATION_ID is not set).",
+                  messageOf<services::ServiceDispatcherException>(
+                      [&] { services::ServiceDispatcherImpl().run(&server); }));
+        EXPECT_TRUE(log.entries().empty());
+    }
+    ScopedEnvironment invocation{"INVOCATION_ID", "5f1e0c3a9d2b4e6f8a7c"};
     const std::string interrogate = "Log: Interrogate the service from SCM.";
+    const std::string failed = "Log: An error occured when trying to run the service. ";
+    const std::string unregistered = failed + "Failed registering a service control handler "
+                                              "using 'RegisterServiceCtrlHandlerEx'. System error "
+                                              "message: ";
+    const std::string reporting =
+        failed + "Failed setting service status using 'SetServiceStatus'. System error message: ";
+    const auto testThread = std::this_thread::get_id();
+    const auto pendControls = [] {
+        ::kill(::getpid(), SIGTERM);
+        ::kill(::getpid(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
     const struct {
-        std::function<void()> whileRunning;
+        std::optional<std::string> socket;  // NOTIFY_SOCKET instead of the listening one
+        std::function<void()> whileRunning, beforeMain;
         Lines logged, reports;
         unsigned long exitCode;
     } cases[] = {
-        {[&] {
+        {std::nullopt,
+         [&] {
+             EXPECT_NE(testThread, std::this_thread::get_id());
+             EXPECT_TRUE(blockedHere(SIGTERM) && blockedHere(SIGUSR1));
              ::kill(::getpid(), SIGUSR1);
              EXPECT_TRUE(log.waitFor(interrogate));
              ::kill(::getpid(), SIGTERM);
          },
+         [] {},
          {interrogate, "Log: Stopping the service from SCM."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "READY=1\nSTATUS=Running",
           "STOPPING=1\nSTATUS=Stopping", "STATUS=Stopped"},
          0},
-        {[] { throw services::ServiceException("Lost the unit folder."); },
-         {"Log: An error occured when trying to run the service. Lost the unit folder."},
+        {std::nullopt, [] { throw services::ServiceException("Lost the unit folder."); }, [] {},
+         {failed + "Lost the unit folder."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "STATUS=Stopped with exit code 987654"},
          987654},
+        {folder.path("nobody-listens"), [] {}, pendControls,
+         {unregistered + "No such file or directory. Error code: 2."}, {}, 987654},
+        {"/" + std::string(200, 'x'), [] {}, pendControls,
+         {unregistered + "File name too long. Error code: 36."}, {}, 987654},
+        // The stop still reaches the server when its report cannot be delivered.
+        {std::nullopt,
+         [&] {
+             notify.close();
+             ::kill(::getpid(), SIGTERM);
+         },
+         [] {},
+         {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
+          reporting + "Transport endpoint is not connected. Error code: 107."},
+         {}, 987654},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
         log.clear();
-        FakeServer server(&log, row.whileRunning);
+        std::optional<ScopedEnvironment> socket;
+        if (row.socket) socket.emplace("NOTIFY_SOCKET", *row.socket);
+        FakeServer server(&log, row.whileRunning, row.beforeMain);
         services::ServiceDispatcherImpl().run(&server);
         EXPECT_EQ(row.logged, log.entries());
         EXPECT_EQ(row.reports, notify.receive());
         EXPECT_EQ(services::state::Stopped, server.status().currentState);
         EXPECT_EQ(row.exitCode, server.status().exitCode);
     }
-
-    log.clear();
-    FakeServer server(&log, [] {});
-    server.registerHandler();
-    notify.close();
-    EXPECT_EQ(services::NoError, server.controlHandler(services::control::Stop, 0, nullptr));
-    ASSERT_EQ(2u, log.entries().size());
-    EXPECT_EQ("Log: Stopping the service from SCM.", log.entries()[0]);
-    EXPECT_TRUE(log.entries()[1].starts_with("Log: An error occured when trying to run the "
-                                             "service. Failed setting service status using "
-                                             "'SetServiceStatus'. "));
-    server.run();  // returns at once: the event is set
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGTERM) || sigismember(&pending, SIGUSR1));
+    EXPECT_FALSE(blockedHere(SIGTERM) || blockedHere(SIGUSR1));
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <stdexcept>
+#include <utility>
 
 #include "exceptions/Exception.h"
 #include "platform/PlatformTestSupport.h"
@@ -18,9 +18,9 @@
 
 namespace {
 
+using platform::thread::currentThreadId;
 using platform::thread::LoggingThreadImpl;
 using platform::thread::ThreadImpl;
-using platform::thread::currentThreadId;
 
 // The body runs on a thread of its own, named and current there. A timed join of a running
 // thread gives up and leaves it joinable; joining a thread that is not running (never started,
@@ -29,13 +29,11 @@ TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
     const platform::thread::OsInfoImpl osInfo;
     platform::event::EventImpl release;
     std::uint32_t bodyId = 0;
-    std::string bodyName;
-    bool currentInside = false;
     ThreadImpl* self = nullptr;
     platform::testing::Call runnable([&] {
         bodyId = currentThreadId();
-        bodyName = platform::thread::currentThreadName();
-        currentInside = self->isCurrent();
+        EXPECT_STREQ("Worker", platform::thread::currentThreadName());
+        EXPECT_TRUE(self->isCurrent());
         release.wait();
     });
     ThreadImpl thread(&osInfo, &runnable, "Worker");
@@ -44,22 +42,17 @@ TEST(ThreadImplTest, RunsTheBodyOnANamedThreadAndJoinsOnlyARunningOne) {
     thread.start();
     EXPECT_FALSE(thread.isCurrent());
     EXPECT_FALSE(thread.join(30));
-    EXPECT_EQ(ThreadImpl::STARTED, thread.state());
     release.set();
     EXPECT_TRUE(thread.join(10000));
-    EXPECT_EQ(ThreadImpl::DELETED, thread.state());
     EXPECT_FALSE(thread.join(0));
-    EXPECT_TRUE(currentInside);
-    EXPECT_EQ("Worker", bodyName);
-    EXPECT_STREQ("", platform::thread::currentThreadName());
+    EXPECT_NE(0u, bodyId);
     EXPECT_NE(currentThreadId(), bodyId);
     EXPECT_EQ(static_cast<std::uint32_t>(::gettid()), currentThreadId());
 }
 
-// Writes what it is told into "threadlog.txt" in the working directory, preceded by the id of the
-// reporting thread, so the test can read it after the process has ended.
-class FileThreadLog : public platform::thread::ThreadLog {
-public:
+// Writes the reporting thread's id and the text into "threadlog.txt" in the working directory,
+// for the test to read after the process has ended.
+struct FileThreadLog : platform::thread::ThreadLog {
     void report(const char* text) override {
         std::ofstream("threadlog.txt") << currentThreadId() << "|" << text;
     }
@@ -69,28 +62,24 @@ public:
 // process through an assertion that carries the same text.
 TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
     const platform::testing::TempFolder folder;
-    const struct {
-        std::function<void()> body;
-        std::string logged;  // around the thread id
-    } cases[] = {
+    const std::string thread = "Thread name: Worker.\nThread id: ";
+    const std::pair<std::function<void()>, std::string> cases[] = {
         {[] { throw exceptions::Exception("The classifier file is corrupt."); },
-         "An Exception occurred in one of the running threads.\nThread name: Worker.\nThread id: "
-         "ID.\nThe classifier file is corrupt."},
+         "An Exception occurred in one of the running threads.\n" + thread +
+             "|.\nThe classifier file is corrupt."},
         {[] { throw std::runtime_error("vector too long"); },
-         "A std exception occurred in one of the running threads.\nThread name: Worker.\nThread "
-         "id: ID.\nvector too long"},
-        {[] { throw 42; },
-         "A running thread threw a ... exception.\nThread name: Worker.\nThread id: ID."},
+         "A std exception occurred in one of the running threads.\n" + thread +
+             "|.\nvector too long"},
+        {[] { throw 42; }, "A running thread threw a ... exception.\n" + thread + "|."},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.logged);
-        std::filesystem::remove(folder.path() / "assertion.txt");
+    for (const auto& [body, expected] : cases) {
+        SCOPED_TRACE(expected);
         EXPECT_DEATH(
             {
                 platform::testing::enterFolder(folder.path());
                 const platform::thread::OsInfoImpl osInfo;
                 FileThreadLog log;
-                platform::testing::Call runnable(c.body);
+                platform::testing::Call runnable(body);
                 LoggingThreadImpl thread(&osInfo, &runnable, "Worker", &log);
                 thread.start();
                 thread.join();
@@ -100,7 +89,7 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
         const std::string logged = platform::testing::readFile(folder.path() / "threadlog.txt");
         const std::string id = logged.substr(0, logged.find('|'));
         const std::string text = logged.substr(logged.find('|') + 1);
-        EXPECT_EQ(std::regex_replace(c.logged, std::regex("ID"), id), text);
+        EXPECT_EQ(std::string(expected).replace(expected.find('|'), 1, id), text);
         EXPECT_NE(std::string::npos,
                   platform::testing::readFile(folder.path() / "assertion.txt")
                       .find("Assertion failed. Message: false\nDescription: " + text + "\nFile: "));
@@ -110,9 +99,11 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
 // Terminate ends a blocked thread; the unwinding of a cancelled logging thread passes the body's
 // handlers, and a report would end the process.
 TEST(LoggingThreadImplTest, TerminateEndsABlockedThreadWithoutAReport) {
-    if (platform::testing::cancellationUnderAddressSanitizer) {
-        GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
-    }
+#if defined(__SANITIZE_ADDRESS__)
+    // It does not clear the shadow of the frames that the forced unwinding of a cancelled thread
+    // leaves, and then reports that thread's own exit as a stack-buffer-underflow.
+    GTEST_SKIP() << "thread cancellation is not supported by AddressSanitizer";
+#endif
     const platform::thread::OsInfoImpl osInfo;
     FileThreadLog log;
     platform::testing::Call runnable([] {

@@ -15,22 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder services start-up uses: each does what it names, or fails naming what was asked
-// for and the system's reason.
-TEST(FolderImplTest, CallsDoWhatTheyNameOrNameThePathAndTheSystemText) {
+// The folder services start-up uses (their working paths, but for the disk space, are taken by
+// every server the tests start) fail naming what was asked for and the system's reason.
+TEST(FolderImplTest, FailuresNameThePathAndTheSystemText) {
     const io::filesystem::test::TempFolder temp;
     const fs::path workingFolder = fs::current_path();
     const std::string logs = temp.path("logs");
     const std::string missing = temp.path("missing");
     posix::file::CreateFolderImpl().create(logs, false);
-    posix::file::CreateFolderImpl().create(logs, false);  // already there: accepted
-    EXPECT_TRUE(fs::is_directory(logs));
-    posix::file::CurrentDirectoryImpl current;
-    current.set(logs);
-    EXPECT_EQ(fs::canonical(logs).string(), current.get());
-    fs::current_path(workingFolder);
-    EXPECT_GT(posix::file::DiskSpaceImpl().available(temp.path("")), 0u);
-    EXPECT_EQ(fs::read_symlink("/proc/self/exe").string(), posix::file::ModuleImpl().fileName());
+    EXPECT_GT(posix::file::DiskSpaceImpl().available(logs), 0u);  // only the archive asks
 
     const char* const noEntry = "System error message: No such file or directory. Error code: 2.";
     const struct {

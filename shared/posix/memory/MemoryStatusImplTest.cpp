@@ -31,15 +31,13 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
     const struct {
         std::string cgroup;
         std::vector<std::array<std::string, 3>> limits;  // group, memory.max, memory.current
-        std::uint64_t available;
-        std::uint64_t total;
+        std::uint64_t available, total;
     } cases[] = {
         {"0::/outer/inner\n", {{"/outer/inner", "max", "1000"}}, 6144 * MiB, 8192 * MiB},
         {"0::/outer/inner\n", {{"/outer/inner", mib(1024), mib(300)}}, 724 * MiB, 1024 * MiB},
         {"0::/outer/inner\n",
          {{"/outer/inner", mib(4096), mib(100)}, {"/outer", mib(2048), mib(1800)}},
-         248 * MiB,
-         2048 * MiB},
+         248 * MiB, 2048 * MiB},
         {"12:memory:/legacy\n0::/\n", {{"", mib(512), mib(600)}}, 0, 512 * MiB},
         {"4:memory:/docker/abc\n", {{"", mib(512), "0"}}, 6144 * MiB, 8192 * MiB},
     };
