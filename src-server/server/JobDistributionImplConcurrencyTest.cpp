@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/mutex/AutoLock.h"
+#include "platform/mutex/ReaderAutoLock.h"
+#include "platform/mutex/WriterAutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
 #include "server/RepositoryTestSupport.h"
 #include "testing/MessageOf.h"
@@ -162,6 +164,31 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         EXPECT_EQ(got, outcome([&] { return repository->get(key("big")); }));
         EXPECT_EQ(data == "corrupt" ? "" : "Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.",
                   created.substr(0, data == "corrupt" ? 0 : std::string::npos));
+    }
+}
+
+// Readers share a classifier; a writer waits for the last reader, and readers and writers wait
+// for a writer.
+TEST_F(JobDistributionImplConcurrencyTest, ReadersShareAClassifierAndAWriterExcludesEveryone) {
+    ThreadSafeClassifier shared(std::make_unique<FakeClassifier>(&memory), 0);
+    shared.reader()->lock();
+    shared.reader()->lock();
+    EXPECT_EQ(future_status::ready, async([&] { platform::mutex::ReaderAutoLock held(shared.reader()); }).wait_for(5s));
+    auto writer = async([&] { platform::mutex::WriterAutoLock held(shared.writer()); });
+    EXPECT_EQ(future_status::timeout, writer.wait_for(50ms));
+    shared.reader()->unlock();
+    EXPECT_EQ(future_status::timeout, writer.wait_for(50ms));
+    shared.reader()->unlock();
+    EXPECT_EQ(future_status::ready, writer.wait_for(5s));
+    for (const bool reads : {true, false}) {
+        shared.writer()->lock();
+        auto other = async([&] {
+            if (reads) platform::mutex::ReaderAutoLock held(shared.reader());
+            else platform::mutex::WriterAutoLock held(shared.writer());
+        });
+        EXPECT_EQ(future_status::timeout, other.wait_for(50ms)) << reads;
+        shared.writer()->unlock();
+        EXPECT_EQ(future_status::ready, other.wait_for(5s)) << reads;
     }
 }
 

@@ -1,4 +1,4 @@
-// Who waits for whom: the mutex, the reader-writer lock and the named file lock. (The stop event
+// Who waits for whom: the mutex and the named file lock. (The stop event
 // is waited for wherever the server stops: QuillmarkServerTest, ServerServiceTest.)
 #include "platform/mutex/NamedMutexImpl.h"
 
@@ -18,38 +18,12 @@
 #include "platform/mutex/MutexException.h"
 #include "platform/mutex/MutexImpl.h"
 #include "platform/mutex/ReaderAutoLock.h"
-#include "platform/mutex/ReaderWriterLockImpl.h"
 #include "platform/mutex/WriterAutoLock.h"
 
 namespace {
 
 using namespace platform::mutex;
 using platform::testing::Background;
-
-// Readers share the lock; a writer waits for the last reader and excludes readers and writers.
-TEST(ReaderWriterLockImplTest, WritersWaitForEveryoneAndEveryoneWaitsForAWriter) {
-    ReaderWriterLockImpl lock;
-    lock.reader()->lock();
-    lock.reader()->lock();
-    EXPECT_TRUE(Background([&] { ReaderAutoLock held(&lock); }).finishesWithin());
-    {
-        Background writer([&] { WriterAutoLock held(&lock); });
-        EXPECT_TRUE(writer.stillBlocked());
-        lock.reader()->unlock();
-        EXPECT_TRUE(writer.stillBlocked());
-        lock.reader()->unlock();
-        EXPECT_TRUE(writer.finishesWithin());
-    }
-    const std::function<void()> others[] = {[&] { ReaderAutoLock held(&lock); },
-                                            [&] { WriterAutoLock held(&lock); }};
-    for (const auto& other : others) {
-        lock.writer()->lock();
-        Background waiter(other);
-        EXPECT_TRUE(waiter.stillBlocked());
-        lock.writer()->unlock();
-        EXPECT_TRUE(waiter.finishesWithin());
-    }
-}
 
 constexpr const char* Name = ".:classifiers::spam.dat";
 
