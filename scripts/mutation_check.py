@@ -186,20 +186,19 @@ MUTANTS = [
       what="a classifier created by a failed write sequence is not removed again"),
     M("txn-swap-before-save", "server", "rollback skipped",
       "src-server/server/ClassifierTransactionImpl.cpp",
-      "            store(*_classifierInfo.copy);\n"
-      "            shared.swap(*_classifierInfo.copy);\n",
-      "            shared.swap(*_classifierInfo.copy);\n"
-      "            store(shared);\n",
+      "            storeCopy(*_classifierInfo.copy);\n"
+      "            shared.classifier().swap(*_classifierInfo.copy);\n",
+      "            shared.classifier().swap(*_classifierInfo.copy);\n"
+      "            storeCopy(shared.classifier());\n",
       ["RepositoryTest", "XmlClassifierTest"],
       what="the classifier in memory changes before the save that may fail"),
     M("txn-undo-dropped-before-save", "server", "rollback skipped",
       "src-server/server/ClassifierTransactionImpl.cpp",
-      "            store(shared);\n"
-      "            const std::size_t changes = _classifierInfo.undo.changes().size();\n"
-      "            _classifierInfo.undo.clear();\n",
-      "            const std::size_t changes = _classifierInfo.undo.changes().size();\n"
-      "            _classifierInfo.undo.clear();\n"
-      "            store(shared);\n",
+      "    const std::size_t changes = _classifierInfo.undo.changes().size();\n"
+      "    if (journalFull(size)) {\n",
+      "    const std::size_t changes = _classifierInfo.undo.changes().size();\n"
+      "    _classifierInfo.undo.clear();\n"
+      "    if (journalFull(size)) {\n",
       ["RepositoryTest", "XmlClassifierTest"],
       what="training in place is kept in memory when its save fails"),
     M("txn-in-place-not-undone", "server", "statement dropped",
