@@ -38,17 +38,16 @@ void ThreadSafeClassifier::unlockWriter() {
 void ThreadSafeClassifier::reserveSync() {
     std::lock_guard lock(_state);
     _pending.reserve(_pending.size() + 1);
-    _markJournal = journalBytes();
-    _markStored = storedBytes();
+    // With nothing waiting, everything written so far is durable.
+    if (_pending.empty()) {
+        _durableJournal = journalBytes();
+        _durableStored = storedBytes();
+    }
 }
 
 std::uint64_t ThreadSafeClassifier::joinSync(classifier::UndoLog& undo, std::size_t changes,
                                              std::uint64_t stored) noexcept {
     std::lock_guard lock(_state);
-    if (_pending.empty()) {
-        _durableJournal = _markJournal;
-        _durableStored = _markStored;
-    }
     _pending.push_back(Pending{&undo, ++_written});
     _backlog += changes;
     setStoredBytes(stored);

@@ -79,7 +79,8 @@ public:
     bool removed() const { return _removed; }
 
     // Under the writer side, before appending a record: makes room for joining the group (may
-    // throw std::bad_alloc) and notes the journal and stored sizes a failed sync goes back to.
+    // throw std::bad_alloc) and, when nothing waits for a sync, notes the journal and stored
+    // sizes a failed sync goes back to.
     void reserveSync();
     // Under the writer side, after the record was appended: the changes noted in undo (changes
     // of them) wait for a sync; the stored size becomes storedBytes. Returns the ticket to wait
@@ -142,7 +143,6 @@ private:
     std::uint64_t _synced = 0;      // tickets up to it are durable
     std::uint64_t _failed = 0;      // tickets after _synced up to it failed
     // What a failed sync goes back to: the sizes before the oldest waiting record.
-    std::uint64_t _markJournal = 0, _markStored = 0;
     std::uint64_t _durableJournal = 0, _durableStored = 0;
     std::size_t _backlog = 0;       // changes committed since the last compaction
     io::filesystem::SaveFileExceptionImpl _failure{""};  // what the last failed sync threw
