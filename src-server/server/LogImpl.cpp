@@ -210,12 +210,15 @@ std::string LogImpl::appendToFile(const std::string& line) {
         note = std::string("Error when rotating the log file: ") + e.what() + "\n";
     }
     try {
-        _saveFile->save(_logFilePath, line, io::filesystem::SaveMode::Append);
+        if (!_file) _file = _saveFile->openAppend(_logFilePath);
+        _file->append(line);
         _fileBytes += line.size();
         return note;
     } catch (const exceptions::Exception& e) {
+        _file.reset();  // the next line opens the file again
         return note + "Error when logging: " + e.what() + "\n";
     } catch (const std::exception& e) {
+        _file.reset();
         return note + "Error when logging: " + e.what() + "\n";
     } catch (abi::__forced_unwind&) {
         throw;  // a cancelled thread unwinding out of the write
@@ -227,7 +230,10 @@ std::string LogImpl::appendToFile(const std::string& line) {
 // Moves the file aside when `lineBytes` more would take it past the rotation size; a file that
 // is still empty takes any line whole.
 void LogImpl::keepFileBounded(std::size_t lineBytes) {
-    if (_reopenRequested.exchange(false)) _fileBytesKnown = false;
+    if (_reopenRequested.exchange(false)) {
+        _file.reset();
+        _fileBytesKnown = false;
+    }
     const std::uint64_t maxBytes = _maxFileBytes.load();
     if (maxBytes == 0) return;
     if (!_fileBytesKnown) {
@@ -236,6 +242,7 @@ void LogImpl::keepFileBounded(std::size_t lineBytes) {
     }
     if (_fileBytes == 0 || _fileBytes + lineBytes <= maxBytes) return;
     _fileBytesKnown = false;  // asked again should the rotation stop half-way
+    _file.reset();
     _rotateFile->rotate(_logFilePath, _keepFiles.load());
     _fileBytes = 0;
     _fileBytesKnown = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "io/filesystem/RotateFile.h"
@@ -109,6 +110,9 @@ private:
     std::atomic<int> _keepFiles{DefaultKeepFiles};
     std::uint64_t _fileBytes = 0;  // guarded by _lock: the file's size as far as known
     bool _fileBytesKnown = false;  // guarded by _lock
+    // Guarded by _lock: the log file, open from its first line until it is rotated, a reopen is
+    // asked for or a write fails.
+    std::unique_ptr<io::filesystem::AppendFile> _file;
     CrashReportBudget _reportBudget;  // guarded by _lock
 };
 

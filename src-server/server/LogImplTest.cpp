@@ -133,7 +133,6 @@ TEST_F(LogImplTest, LinesOfEachLevelShapeAndOutput) {
         EXPECT_EQ(c.console ? c.body : "", c.console ? afterHeader(printed, c.level) : printed);
     }
     EXPECT_EQ("/var/qm/log.txt", _file.paths.back());
-    EXPECT_EQ(io::filesystem::SaveMode::Append, _file.modes.back());
     EXPECT_TRUE(_dump.paths.empty());
 
     // Each level keeps its own lines and those above it; a filtered assertion writes no dump.
@@ -172,6 +171,7 @@ TEST_F(LogImplTest, FileIsRotatedBeforeALineWouldPassTheLimit) {
     }
     EXPECT_EQ((std::vector<std::size_t>{0, 0, 1, 1, 1, 2}), rotations);
     EXPECT_EQ("/var/qm/log.txt 2", _rotate.rotations.back());
+    EXPECT_EQ(3, _file.opened);  // the file stays open between rotations
     // Moved away and refilled behind the log's back: only the reopen request makes it look.
     _rotate.fileSize = 3 * line;
     _log.requestReopen();
@@ -185,6 +185,7 @@ TEST_F(LogImplTest, FileIsRotatedBeforeALineWouldPassTheLimit) {
     _log.log("m");
     EXPECT_EQ("/var/qm/log.txt 0", _rotate.rotations.back());
     EXPECT_EQ(10 * line, _file.content.size());
+    EXPECT_EQ(6, _file.opened);  // and is opened again after each reopen request
 
     _log.setConsoleOutput(true);
     _file.content.clear();
@@ -197,6 +198,10 @@ TEST_F(LogImplTest, FileIsRotatedBeforeALineWouldPassTheLimit) {
     _rotate.failWith = nullptr;
     _file.failWith = "Could not open the file.";
     EXPECT_EQ(" hello\nError when logging: Could not open the file.\n", afterHeader(console([&] { _log.log("hello"); }), "Log"));
+    _file.failWith = nullptr;
+    _file.content.clear();
+    _log.log("again");
+    EXPECT_EQ(" again\n", afterHeader(_file.content, "Log"));
 }
 
 // journald reads a line's priority from its start; the file keeps its format.

@@ -3,6 +3,7 @@
 // The save file double of the log and repository tests (never linked into the product).
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@
 namespace norvale::quillmark::testing {
 
 // Keeps what was appended, or, with `store`, stores files for real; can be told to fail or to run
-// something from inside save or sync (on the calling thread).
+// something from inside save, an append or sync (on the calling thread).
 class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
     explicit RecordingSaveFile(bool store = false) : _store(store) {}
@@ -20,8 +21,13 @@ public:
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
         if (_store) return _real.save(path, bytes, mode);
         paths.push_back(path);
-        modes.push_back(mode);
         content.append(bytes);
+    }
+    std::unique_ptr<io::filesystem::AppendFile> openAppend(const std::string& path) const override {
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+        ++opened;
+        if (_store) return _real.openAppend(path);
+        return std::make_unique<Appender>(this, path);
     }
     void sync(const std::string& path) const override {
         if (onSync) onSync();
@@ -35,10 +41,25 @@ public:
     const char* failWith = nullptr;
     std::function<void()> onSave, onSync;
     mutable std::vector<std::string> paths;
-    mutable std::vector<io::filesystem::SaveMode> modes;
     mutable std::string content;
+    mutable int opened = 0;  // files opened for appending
 
 private:
+    class Appender : public io::filesystem::AppendFile {
+    public:
+        Appender(const RecordingSaveFile* owner, std::string path) : _owner(owner), _path(std::move(path)) {}
+        void append(std::string_view bytes) override {
+            if (_owner->onSave) _owner->onSave();
+            if (_owner->failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
+            _owner->paths.push_back(_path);
+            _owner->content.append(bytes);
+        }
+
+    private:
+        const RecordingSaveFile* _owner;
+        const std::string _path;
+    };
+
     const bool _store;
     io::filesystem::SaveFileImpl _real;
 };

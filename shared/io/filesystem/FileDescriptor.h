@@ -1,5 +1,7 @@
 #pragma once
 
+#include <utility>
+
 namespace io::filesystem {
 
 // Owns one open file descriptor and closes it when it goes out of scope. close() reports
@@ -9,6 +11,14 @@ public:
     explicit FileDescriptor(int descriptor) : _descriptor(descriptor) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : _descriptor(std::exchange(other._descriptor, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            close();
+            _descriptor = std::exchange(other._descriptor, -1);
+        }
+        return *this;
+    }
     ~FileDescriptor();
 
     bool valid() const { return _descriptor >= 0; }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -61,6 +62,39 @@ bool syncFolder(const std::string& folder) {
     return ::fsync(directory.get()) == 0 || errno == EINVAL;
 }
 
+FileDescriptor openForAppend(const std::string& path) {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (!file.valid()) fail(OpenFailed, path, errno);
+    return file;
+}
+
+// Whether the file was removed is asked at most once a second, so that an append costs one
+// system call.
+class OpenAppendFile : public AppendFile {
+public:
+    explicit OpenAppendFile(std::string path)
+        : _path(std::move(path)), _file(openForAppend(_path)), _checked(Clock::now()) {}
+
+    void append(std::string_view bytes) override {
+        const Clock::time_point now = Clock::now();
+        if (now - _checked >= std::chrono::seconds(1)) {
+            struct stat status {};
+            if (::fstat(_file.get(), &status) == 0 && status.st_nlink == 0) {
+                _file = openForAppend(_path);
+            }
+            _checked = now;
+        }
+        if (!writeAll(_file.get(), bytes.data(), bytes.size())) fail(WriteFailed, _path, errno);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    const std::string _path;
+    FileDescriptor _file;
+    Clock::time_point _checked;
+};
+
 }  // namespace
 
 void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMode mode) const {
@@ -71,21 +105,16 @@ void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMod
              path, 0);
     }
     if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
-    if (mode == SaveMode::Append) {
-        append(path, bytes);
-    } else if (mode == SaveMode::AppendWhole) {
+    if (mode == SaveMode::AppendWhole) {
         appendWhole(path, bytes);
     } else {
         replace(path, bytes);
     }
 }
 
-void SaveFileImpl::append(const std::string& path, std::string_view bytes) const {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (!file.valid()) fail(OpenFailed, path, errno);
-    if (!writeAll(file.get(), bytes.data(), bytes.size()) || !file.close()) {
-        fail(WriteFailed, path, errno);
-    }
+std::unique_ptr<AppendFile> SaveFileImpl::openAppend(const std::string& path) const {
+    if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
+    return std::make_unique<OpenAppendFile>(path);
 }
 
 void SaveFileImpl::appendWhole(const std::string& path, std::string_view bytes) const {

@@ -11,12 +11,12 @@ namespace io::filesystem {
 class SaveFileImpl : public SaveFile {
 public:
     void save(const std::string& path, std::string_view bytes, SaveMode mode) const override;
+    std::unique_ptr<AppendFile> openAppend(const std::string& path) const override;
     void sync(const std::string& path) const override;
     void truncate(const std::string& path, std::uint64_t length) const override;
 
 private:
     void replace(const std::string& path, std::string_view bytes) const;
-    void append(const std::string& path, std::string_view bytes) const;
     void appendWhole(const std::string& path, std::string_view bytes) const;
 };
 

@@ -41,10 +41,20 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     ASSERT_EQ(0, ::stat(path.c_str(), &status));
     EXPECT_EQ(0640u, status.st_mode & 07777);
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder.path("")), {}));
+    // An open log file: a removed one is created again (looked at once a second), a moved one
+    // keeps its appends.
     const std::string log = folder.path("log.txt");
-    save.save(log, "line 1\n", SaveMode::Append);
-    save.save(log, "line 2\n", SaveMode::Append);
+    const auto appendFile = save.openAppend(log);
+    appendFile->append("line 1\n");
+    appendFile->append("line 2\n");
     EXPECT_EQ("line 1\nline 2\n", TempFolder::read(log));
+    ASSERT_EQ(0, ::unlink(log.c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    appendFile->append("line 3\n");
+    EXPECT_EQ("line 3\n", TempFolder::read(log));
+    ASSERT_EQ(0, ::rename(log.c_str(), (log + ".1").c_str()));
+    appendFile->append("line 4\n");
+    EXPECT_EQ("line 3\nline 4\n", TempFolder::read(log + ".1"));
 
     // The bytes beyond 2^31 - 1 are address space only, never touched: the size is refused first.
     const std::size_t size = 2147483648u;
@@ -53,12 +63,14 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     ASSERT_NE(MAP_FAILED, reserved);
     const std::string belowFile = folder.write("plain", "x") + "/c.dat";
     const std::string big = folder.path("big.dat");
-    for (const SaveMode mode : {SaveMode::Replace, SaveMode::Append}) {
+    for (const SaveMode mode : {SaveMode::Replace, SaveMode::AppendWhole}) {
         EXPECT_EQ("An error occurred when trying to open the file for writing." +
                       expectedTail(belowFile,
                                    "System error message: Not a directory. Error code: 20."),
-                  messageOf<io::filesystem::SaveFileExceptionImpl>(
-                      [&] { save.save(belowFile, "data", mode); }));
+                  messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
+                      if (mode == SaveMode::Replace) save.save(belowFile, "data", mode);
+                      else save.openAppend(belowFile)->append("data");
+                  }));
         EXPECT_EQ("Could not save the file because the data size was too big. The data size is "
                   "2147483648. The data cannot be bigger than 2147483647 bytes." +
                       expectedTail(big, "System error message: Success. Error code: 0."),
