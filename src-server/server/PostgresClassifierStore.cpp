@@ -207,8 +207,8 @@ public:
         mustExist("writing a snapshot of");
         guarded([&] {
             run(connection(),
-                "UPDATE quillmark_snapshots SET snapshot = $2, snapshot_version = $3 WHERE key = "
-                "$1",
+                "UPDATE quillmark_snapshots SET snapshot = $2, snapshot_version = $3 "
+                "WHERE key = $1",
                 Params().text(_key).bytea(snapshot).int8(newVersion()),
                 forKey("writing the snapshot", _key), PGRES_COMMAND_OK);
             dropRecords();
