@@ -1,11 +1,12 @@
 # Helpers that keep every subsystem's CMakeLists.txt short and alike.
 #
 #   qm_add_library(NAME SOURCES a.cpp b.cpp [DEPENDS lib...])
-#   qm_add_test(NAME SOURCES xTest.cpp [DEPENDS lib...] [CONCURRENCY])
+#   qm_add_test(NAME SOURCES xTest.cpp [DEPENDS lib...] [CONCURRENCY] [PROPERTIES name value...])
 #   qm_add_benchmark(NAME SOURCES x.cpp [DEPENDS lib...])
 #
 # Tests marked CONCURRENCY carry the ctest label "concurrency" (the others "unit"); the target
 # "concurrency_tests" builds just those, so the ThreadSanitizer build compiles only what it runs.
+# PROPERTIES are further ctest properties of every test case (a fixture, an environment variable).
 
 set_property(GLOBAL PROPERTY QM_CONCURRENCY_TESTS "")
 
@@ -17,7 +18,7 @@ function(qm_add_library name)
 endfunction()
 
 function(qm_add_test name)
-  cmake_parse_arguments(ARG "CONCURRENCY" "" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "CONCURRENCY" "" "SOURCES;DEPENDS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${QM_INCLUDE_ROOTS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main Threads::Threads)
@@ -30,7 +31,7 @@ function(qm_add_test name)
   endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES LABELS "${labels}"
+    PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

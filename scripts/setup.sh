@@ -14,6 +14,8 @@ packages=(
   python3                     # tests of the corpus split builder (bench/corpus)
   netcat-openbsd              # nc -N: sends the README's example requests
   curl python3-prometheus-client  # MetricsServerTest scrapes /metrics and parses the page
+  libpq-dev                   # the PostgreSQL classifier store's client library
+  postgresql                  # a private cluster for its tests (scripts/postgres-cluster.sh)
 )
 
 bash "$(dirname "${BASH_SOURCE[0]}")/install-packages.sh" "${packages[@]}"

@@ -1,0 +1,511 @@
+#include "server/PostgresClassifierStore.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <deque>
+#include <type_traits>
+#include <utility>
+
+namespace norvale::quillmark {
+
+namespace {
+
+// Type numbers of the parameters, fixed in PostgreSQL's catalog.
+constexpr Oid ByteaOid = 17;
+constexpr Oid Int8Oid = 20;
+constexpr Oid TextOid = 25;
+
+// The lock number under which the tables are created; any number no key hash is likely to hit.
+constexpr std::int64_t SchemaLock = 0x51756c6c6d61726b;
+
+struct ResultClearer {
+    void operator()(PGresult* result) const noexcept { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultClearer>;
+
+struct NotifyFreer {
+    void operator()(PGnotify* notify) const noexcept { PQfreemem(notify); }
+};
+using Notify = std::unique_ptr<PGnotify, NotifyFreer>;
+
+// The message of libpq, its lines joined: it ends up in one log line.
+std::string oneLine(const char* message) {
+    std::string text;
+    for (const char* c = message == nullptr ? "" : message; *c != '\0'; ++c) {
+        const bool space = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!space) {
+            text += *c;
+        } else if (!text.empty() && text.back() != ' ') {
+            text += ' ';
+        }
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// Parameters sent in binary format: text and bytea as their bytes, int8 as 8 bytes big-endian.
+class Params {
+public:
+    Params& text(std::string_view value) { return add(TextOid, value); }
+    Params& bytea(std::string_view value) { return add(ByteaOid, value); }
+    Params& int8(std::uint64_t value) {
+        std::array<char, 8>& bytes = _numbers.emplace_back();
+        for (int i = 7; i >= 0; --i, value >>= 8)
+            bytes[static_cast<std::size_t>(i)] = static_cast<char>(value & 0xff);
+        return add(Int8Oid, std::string_view(bytes.data(), bytes.size()));
+    }
+
+    int count() const { return static_cast<int>(_values.size()); }
+    const Oid* types() const { return _types.data(); }
+    const char* const* values() const { return _values.data(); }
+    const int* lengths() const { return _lengths.data(); }
+    const int* formats() const { return _formats.data(); }
+
+private:
+    Params& add(Oid type, std::string_view value) {
+        _types.push_back(type);
+        // A null pointer would send SQL NULL; an empty value needs a pointer all the same.
+        _values.push_back(value.empty() ? "" : value.data());
+        _lengths.push_back(static_cast<int>(value.size()));
+        _formats.push_back(1);
+        return *this;
+    }
+
+    std::deque<std::array<char, 8>> _numbers;  // stable addresses for _values
+    std::vector<Oid> _types;
+    std::vector<const char*> _values;
+    std::vector<int> _lengths;
+    std::vector<int> _formats;
+};
+
+[[noreturn]] void failed(PGconn* connection, const PGresult* result, const std::string& doing) {
+    const char* message = result ? PQresultErrorMessage(result) : "";
+    if (message == nullptr || *message == '\0') message = PQerrorMessage(connection);
+    throw ClassifierStoreException("PostgreSQL: " + doing + " failed: " + oneLine(message));
+}
+
+// Runs one statement with binary parameters and results; throws ClassifierStoreException saying
+// what was being done unless the result has the expected status.
+Result run(PGconn* connection, const char* sql, const Params& params, const std::string& doing,
+           ExecStatusType expected = PGRES_TUPLES_OK) {
+    Result result(PQexecParams(connection, sql, params.count(), params.types(), params.values(),
+                               params.lengths(), params.formats(), 1));
+    if (!result || PQresultStatus(result.get()) != expected)
+        failed(connection, result.get(), doing);
+    return result;
+}
+
+// Runs statements without parameters or rows (several at once, separated by ';').
+Result command(PGconn* connection, const char* sql, const std::string& doing) {
+    Result result(PQexec(connection, sql));
+    if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        failed(connection, result.get(), doing);
+    }
+    return result;
+}
+
+std::string bytes(const PGresult* result, int row, int column) {
+    return std::string(PQgetvalue(result, row, column),
+                       static_cast<std::size_t>(PQgetlength(result, row, column)));
+}
+
+std::uint64_t int8(const PGresult* result, int row, int column) {
+    const auto* value = reinterpret_cast<const unsigned char*>(PQgetvalue(result, row, column));
+    std::uint64_t number = 0;
+    for (int i = 0; i < 8; ++i) number = number << 8 | value[i];
+    return number;
+}
+
+std::string forKey(const std::string& doing, const std::string& key) {
+    return doing + " of classifier '" + key + "'";
+}
+
+std::uint64_t committedVersion(PGconn* connection, const std::string& key) {
+    const Result result = run(connection, "SELECT version FROM quillmark_snapshots WHERE key = $1",
+                              Params().text(key), forKey("reading the version", key));
+    return PQntuples(result.get()) == 0 ? 0 : int8(result.get(), 0, 0);
+}
+
+std::optional<ClassifierStore::Stored> loadOn(PGconn* connection, const std::string& key,
+                                              std::uint64_t since) {
+    const std::string doing = forKey("loading", key);
+    const Result head = run(connection,
+                            "SELECT version, CASE WHEN snapshot_version > $2 THEN snapshot END "
+                            "FROM quillmark_snapshots WHERE key = $1",
+                            Params().text(key).int8(since), doing);
+    if (PQntuples(head.get()) == 0) return std::nullopt;
+    ClassifierStore::Stored stored;
+    stored.version = int8(head.get(), 0, 0);
+    if (!PQgetisnull(head.get(), 0, 1)) stored.snapshot = bytes(head.get(), 0, 1);
+    // Records never predate their snapshot, so with the snapshot this is every record.
+    const Result records = run(connection,
+                               "SELECT record FROM quillmark_journal "
+                               "WHERE key = $1 AND version > $2 ORDER BY sequence",
+                               Params().text(key).int8(since), doing);
+    const int count = PQntuples(records.get());
+    stored.records.reserve(static_cast<std::size_t>(count));
+    for (int row = 0; row < count; ++row) stored.records.push_back(bytes(records.get(), row, 0));
+    return stored;
+}
+
+class PostgresTransaction : public ClassifierStore::Transaction {
+public:
+    PostgresTransaction(PostgresClassifierStore::Lease lease, std::string key)
+        : _lease(std::move(lease)), _key(std::move(key)) {
+        command(connection(), "BEGIN", forKey("starting a transaction", _key));
+        run(connection(), "SELECT pg_advisory_xact_lock($1)",
+            Params().int8(static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key))),
+            forKey("taking the writer lock", _key));
+        _version = committedVersion(connection(), _key);
+        _exists = _version != 0;
+    }
+
+    ~PostgresTransaction() override {
+        // A failed rollback leaves the connection in its transaction; the lease then closes it,
+        // which rolls back on the server's side.
+        if (!_ended) Result(PQexec(connection(), "ROLLBACK"));
+    }
+
+    std::uint64_t version() const override { return _version; }
+
+    std::optional<ClassifierStore::Stored> load(std::uint64_t since) override {
+        return guarded([&] { return loadOn(connection(), _key, since); });
+    }
+
+    bool create(std::string_view snapshot) override {
+        if (_exists) return false;
+        guarded([&] {
+            run(connection(),
+                "INSERT INTO quillmark_snapshots (key, version, snapshot_version, snapshot) "
+                "VALUES ($1, $2, $2, $3)",
+                Params().text(_key).int8(newVersion()).bytea(snapshot), forKey("creating", _key),
+                PGRES_COMMAND_OK);
+        });
+        _exists = true;
+        return true;
+    }
+
+    void append(std::span<const std::string> records) override {
+        mustExist("appending to");
+        guarded([&] {
+            for (const std::string& record : records) {
+                run(connection(),
+                    "INSERT INTO quillmark_journal (key, version, record) VALUES ($1, $2, $3)",
+                    Params().text(_key).int8(newVersion()).bytea(record),
+                    forKey("appending a journal record", _key), PGRES_COMMAND_OK);
+            }
+        });
+    }
+
+    void checkpoint(std::string_view snapshot) override {
+        mustExist("writing a snapshot of");
+        guarded([&] {
+            run(connection(),
+                "UPDATE quillmark_snapshots SET snapshot = $2, snapshot_version = $3 "
+                "WHERE key = $1",
+                Params().text(_key).bytea(snapshot).int8(newVersion()),
+                forKey("writing the snapshot", _key), PGRES_COMMAND_OK);
+            dropRecords();
+        });
+    }
+
+    bool remove() override {
+        if (!_exists) return false;
+        guarded([&] {
+            newVersion();
+            run(connection(), "DELETE FROM quillmark_snapshots WHERE key = $1", Params().text(_key),
+                forKey("removing", _key), PGRES_COMMAND_OK);
+            dropRecords();
+        });
+        _exists = false;
+        return true;
+    }
+
+    std::uint64_t commit() override {
+        if (_ended || _failed) {
+            throw ClassifierStoreException("PostgreSQL: the transaction on classifier '" + _key +
+                                           "' cannot commit: it " +
+                                           (_ended ? "has ended." : "failed earlier."));
+        }
+        guarded([&] {
+            if (_newVersion != 0) announce();
+            const Result result = command(connection(), "COMMIT", forKey("committing", _key));
+            // A transaction that failed on the server answers COMMIT with a rollback.
+            if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0) {
+                throw ClassifierStoreException("PostgreSQL: the commit on classifier '" + _key +
+                                               "' was rolled back.");
+            }
+        });
+        _ended = true;
+        if (_newVersion != 0) _version = _exists ? _newVersion : 0;
+        return _version;
+    }
+
+private:
+    PGconn* connection() const { return _lease.get(); }
+
+    // Runs an operation; after a failure the SQL transaction is aborted, so commit refuses.
+    template <typename Operation>
+    std::invoke_result_t<Operation> guarded(Operation operation) {
+        if (_ended) {
+            throw ClassifierStoreException("PostgreSQL: the transaction on classifier '" + _key +
+                                           "' has ended.");
+        }
+        try {
+            return operation();
+        } catch (...) {
+            _failed = true;
+            throw;
+        }
+    }
+
+    void mustExist(const char* doing) const {
+        if (!_exists) {
+            throw ClassifierStoreException(std::string("PostgreSQL: ") + doing + " classifier '" +
+                                           _key + "', which does not exist.");
+        }
+    }
+
+    // The version this transaction's commit will have, drawn on its first change.
+    std::uint64_t newVersion() {
+        if (_newVersion == 0) {
+            const Result result = run(connection(), "SELECT nextval('quillmark_versions')",
+                                      Params(), forKey("drawing a version", _key));
+            _newVersion = int8(result.get(), 0, 0);
+        }
+        return _newVersion;
+    }
+
+    void dropRecords() {
+        run(connection(), "DELETE FROM quillmark_journal WHERE key = $1", Params().text(_key),
+            forKey("dropping the journal records", _key), PGRES_COMMAND_OK);
+    }
+
+    void announce() {
+        if (_exists) {
+            run(connection(), "UPDATE quillmark_snapshots SET version = $2 WHERE key = $1",
+                Params().text(_key).int8(_newVersion), forKey("setting the version", _key),
+                PGRES_COMMAND_OK);
+        }
+        const std::string payload = std::to_string(_exists ? _newVersion : 0) + " " + _key;
+        run(connection(), "SELECT pg_notify($1, $2)",
+            Params().text(PostgresClassifierStore::Channel).text(payload),
+            forKey("announcing the commit", _key));
+    }
+
+    PostgresClassifierStore::Lease _lease;
+    const std::string _key;
+    std::uint64_t _version = 0;     // committed, as seen under the lock
+    std::uint64_t _newVersion = 0;  // 0 until the first change
+    bool _exists = false;           // with this transaction's changes
+    bool _failed = false;
+    bool _ended = false;
+};
+
+class PostgresChanges : public ClassifierStore::Changes {
+public:
+    explicit PostgresChanges(PostgresClassifierStore::Connection connection)
+        : _connection(std::move(connection)) {
+        command(_connection.get(), "LISTEN quillmark_classifiers", "listening for commits");
+    }
+
+    std::vector<ClassifierStore::Change> wait(std::chrono::milliseconds timeout) override {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        std::vector<ClassifierStore::Change> changes;
+        for (;;) {
+            receive(changes);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (!changes.empty() || left.count() <= 0) return changes;
+            pollfd socket{PQsocket(_connection.get()), POLLIN, 0};
+            if (socket.fd < 0) lost();
+            const auto slice = std::min<std::chrono::milliseconds::rep>(left.count(), 60'000);
+            if (::poll(&socket, 1, static_cast<int>(slice)) < 0 && errno != EINTR) lost();
+        }
+    }
+
+private:
+    [[noreturn]] void lost() const {
+        throw ClassifierStoreException(
+            "PostgreSQL: the connection listening for commits was lost: " +
+            oneLine(PQerrorMessage(_connection.get())));
+    }
+
+    void receive(std::vector<ClassifierStore::Change>& changes) {
+        if (PQconsumeInput(_connection.get()) == 0 ||
+            PQstatus(_connection.get()) != CONNECTION_OK) {
+            lost();
+        }
+        while (const Notify notify{PQnotifies(_connection.get())}) {
+            if (std::strcmp(notify->relname, PostgresClassifierStore::Channel) != 0) continue;
+            // Anyone may notify on the channel: what does not read as a commit is passed over.
+            const std::string_view payload(notify->extra);
+            std::uint64_t version = 0;
+            const auto [end, error] =
+                std::from_chars(payload.data(), payload.data() + payload.size(), version);
+            if (error != std::errc() || end == payload.data() + payload.size() || *end != ' ') {
+                continue;
+            }
+            changes.push_back({std::string(end + 1, payload.data() + payload.size()), version});
+        }
+    }
+
+    PostgresClassifierStore::Connection _connection;
+};
+
+}  // namespace
+
+void PostgresClassifierStore::ConnectionCloser::operator()(pg_conn* connection) const noexcept {
+    PQfinish(connection);
+}
+
+PostgresClassifierStore::Lease::Lease(PostgresClassifierStore& store, Connection connection)
+    : _store(store), _connection(std::move(connection)) {}
+
+PostgresClassifierStore::Lease::~Lease() {
+    if (_connection) _store.giveBack(std::move(_connection));
+}
+
+PostgresClassifierStore::PostgresClassifierStore(std::string connectionString)
+    : _connectionString(std::move(connectionString)) {
+    createTables();
+}
+
+PostgresClassifierStore::~PostgresClassifierStore() = default;
+
+std::string PostgresClassifierStore::describe(const std::string& connectionString) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(connectionString.c_str(), &error);
+    if (options == nullptr) {
+        // The connection attempt reports what is wrong with it.
+        PQfreemem(error);
+        return "<unreadable connection string>";
+    }
+    std::string described;
+    for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+        if (option->val == nullptr || std::strcmp(option->keyword, "password") == 0) continue;
+        if (!described.empty()) described += ' ';
+        described += std::string(option->keyword) + "=" + option->val;
+    }
+    PQconninfoFree(options);
+    return "'" + described + "'";
+}
+
+std::int64_t PostgresClassifierStore::lockNumber(std::string_view key) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : key) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3;
+    }
+    return static_cast<std::int64_t>(hash);
+}
+
+PostgresClassifierStore::Connection PostgresClassifierStore::connect(
+    const std::string& connectionString) {
+    Connection connection(PQconnectdb(connectionString.c_str()));
+    if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
+        throw ClassifierStoreException(
+            "Cannot connect to the PostgreSQL database " + describe(connectionString) + ": " +
+            (connection ? oneLine(PQerrorMessage(connection.get())) : "out of memory"));
+    }
+    // Notices (a table that exists already, a rollback with nothing to roll back) are expected.
+    PQsetNoticeProcessor(
+        connection.get(), [](void*, const char*) {}, nullptr);
+    return connection;
+}
+
+PostgresClassifierStore::Lease PostgresClassifierStore::borrow() {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (!_idle.empty()) {
+            Connection connection = std::move(_idle.back());
+            _idle.pop_back();
+            return Lease(*this, std::move(connection));
+        }
+    }
+    // Connecting takes a round trip or more: not under the mutex.
+    return Lease(*this, connect(_connectionString));
+}
+
+void PostgresClassifierStore::giveBack(Connection connection) noexcept {
+    // A broken connection, or one still in a transaction (its rollback failed), is closed.
+    if (PQstatus(connection.get()) != CONNECTION_OK || false) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (_idle.size() < MaxIdleConnections) _idle.push_back(std::move(connection));
+}
+
+void PostgresClassifierStore::createTables() {
+    const Lease lease = borrow();
+    PGconn* connection = lease.get();
+    command(connection, "BEGIN", "creating the tables");
+    run(connection, "SELECT pg_advisory_xact_lock($1)",
+        Params().int8(static_cast<std::uint64_t>(SchemaLock)), "creating the tables");
+    const std::string tables =
+        "CREATE TABLE IF NOT EXISTS quillmark_schema (version integer NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS quillmark_snapshots ("
+        "  key text PRIMARY KEY, version bigint NOT NULL, snapshot_version bigint NOT NULL,"
+        "  snapshot bytea NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS quillmark_journal ("
+        "  key text NOT NULL, sequence bigint GENERATED ALWAYS AS IDENTITY,"
+        "  version bigint NOT NULL, record bytea NOT NULL, PRIMARY KEY (key, sequence));"
+        "CREATE SEQUENCE IF NOT EXISTS quillmark_versions;"
+        "INSERT INTO quillmark_schema (version) SELECT " +
+        std::to_string(SchemaVersion) + " WHERE NOT EXISTS (SELECT 1 FROM quillmark_schema)";
+    command(connection, tables.c_str(), "creating the tables");
+    const Result schema = run(connection, "SELECT max(version)::bigint FROM quillmark_schema",
+                              Params(), "reading the layout version");
+    const std::uint64_t found = int8(schema.get(), 0, 0);
+    if (found != SchemaVersion) {
+        throw ClassifierStoreException("PostgreSQL: the tables in " + describe(_connectionString) +
+                                       " have layout version " + std::to_string(found) +
+                                       "; this server knows version " +
+                                       std::to_string(SchemaVersion) + ".");
+    }
+    command(connection, "COMMIT", "creating the tables");
+}
+
+std::uint64_t PostgresClassifierStore::version(const std::string& key) {
+    const Lease lease = borrow();
+    return committedVersion(lease.get(), key);
+}
+
+std::uint64_t PostgresClassifierStore::size(const std::string& key) {
+    const Lease lease = borrow();
+    const Result result =
+        run(lease.get(),
+            "SELECT octet_length(snapshot)::bigint + coalesce((SELECT sum(octet_length(record)) "
+            "FROM quillmark_journal WHERE key = $1), 0)::bigint "
+            "FROM quillmark_snapshots WHERE key = $1",
+            Params().text(key), forKey("reading the size", key));
+    return PQntuples(result.get()) == 0 ? 0 : int8(result.get(), 0, 0);
+}
+
+std::optional<ClassifierStore::Stored> PostgresClassifierStore::load(const std::string& key,
+                                                                     std::uint64_t since) {
+    const Lease lease = borrow();
+    // The snapshot row and the records are read in one database snapshot. A failure leaves the
+    // connection in its transaction, and the lease closes it.
+    command(lease.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", forKey("loading", key));
+    auto stored = loadOn(lease.get(), key, since);
+    command(lease.get(), "COMMIT", forKey("loading", key));
+    return stored;
+}
+
+std::unique_ptr<ClassifierStore::Transaction> PostgresClassifierStore::write(
+    const std::string& key) {
+    return std::make_unique<PostgresTransaction>(borrow(), key);
+}
+
+std::unique_ptr<ClassifierStore::Changes> PostgresClassifierStore::listen() {
+    return std::make_unique<PostgresChanges>(connect(_connectionString));
+}
+
+}  // namespace norvale::quillmark

@@ -1,0 +1,89 @@
+#pragma once
+
+// The classifier store in a PostgreSQL database, shared by every server connected to it.
+//
+// Tables (created at construction when missing, under an advisory lock, so servers starting at
+// once do not race): quillmark_schema (one row, the layout version), quillmark_snapshots (key,
+// version, snapshot_version, snapshot) and quillmark_journal (key, sequence, version, record).
+// Versions come from the sequence quillmark_versions. A write transaction is one SQL transaction
+// holding pg_advisory_xact_lock on a 64-bit hash of its key, so a process killed in the middle
+// leaves nothing half-written, and each commit that changes something sends NOTIFY on the channel
+// quillmark_classifiers with the payload "<version> <key>".
+//
+// Every operation may be called from any thread at once. A call or a transaction borrows a
+// connection from a small pool (opened on demand; at most MaxIdleConnections are kept), so
+// transactions on different keys run side by side. listen opens a connection of its own.
+// Transactions must end before the store is destroyed; Changes objects may outlive it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/ClassifierStore.h"
+
+struct pg_conn;
+
+namespace norvale::quillmark {
+
+class PostgresClassifierStore : public ClassifierStore {
+public:
+    static constexpr std::size_t MaxIdleConnections = 4;
+    static constexpr int SchemaVersion = 1;
+    static constexpr const char* Channel = "quillmark_classifiers";
+
+    struct ConnectionCloser {
+        void operator()(pg_conn* connection) const noexcept;
+    };
+    using Connection = std::unique_ptr<pg_conn, ConnectionCloser>;
+
+    // Connects with a libpq connection string (key=value pairs or a URI; passwords may also come
+    // from PGPASSWORD or PGPASSFILE) and creates the tables when missing. Throws
+    // ClassifierStoreException naming the connection string without its password when the
+    // database cannot be reached, or when its tables have another layout version.
+    explicit PostgresClassifierStore(std::string connectionString);
+    PostgresClassifierStore(const PostgresClassifierStore&) = delete;
+    PostgresClassifierStore& operator=(const PostgresClassifierStore&) = delete;
+    ~PostgresClassifierStore() override;
+
+    std::uint64_t version(const std::string& key) override;
+    std::uint64_t size(const std::string& key) override;
+    std::optional<Stored> load(const std::string& key, std::uint64_t since = 0) override;
+    std::unique_ptr<Transaction> write(const std::string& key) override;
+    std::unique_ptr<Changes> listen() override;
+
+    // The connection string with its password left out, for messages.
+    static std::string describe(const std::string& connectionString);
+    // The advisory lock number of a key (64-bit FNV-1a of its bytes).
+    static std::int64_t lockNumber(std::string_view key);
+
+    // A pooled connection, handed back to the pool when it is idle and healthy, else closed.
+    class Lease {
+    public:
+        Lease(PostgresClassifierStore& store, Connection connection);
+        Lease(Lease&&) noexcept = default;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ~Lease();
+        pg_conn* get() const { return _connection.get(); }
+
+    private:
+        PostgresClassifierStore& _store;
+        Connection _connection;
+    };
+
+private:
+    static Connection connect(const std::string& connectionString);
+    Lease borrow();
+    void giveBack(Connection connection) noexcept;
+    void createTables();
+
+    const std::string _connectionString;
+    std::mutex _mutex;  // guards _idle
+    std::vector<Connection> _idle;
+};
+
+}  // namespace norvale::quillmark
