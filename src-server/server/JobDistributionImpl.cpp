@@ -110,6 +110,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
     const std::string file = fileKey(key);
     std::shared_ptr<Load> load;
     bool loadsItself = false;
+    Evicted journaled;
     {
         AutoLock<MutexImpl> repositoryLock(&_mutex);
         if (auto found = inMemory(file)) {
@@ -118,14 +119,16 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
         }
         load = loading(file);
         if (!load) {
-            makeRoom(file);
+            makeRoom(file, &journaled);
             load = std::make_shared<Load>();
             _loading.emplace(file, load);
             loadsItself = true;
         }
     }
     // The file is read and parsed without the repository mutex: other classifiers go on.
-    return loadsItself ? loadAndPublish(file, key, *load) : awaitLoad(*load, key);
+    if (!loadsItself) return awaitLoad(*load, key);
+    foldEvicted(journaled);
+    return loadAndPublish(file, key, *load);
 }
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::awaitLoad(const Load& load,
@@ -245,16 +248,20 @@ std::uint64_t JobDistributionImpl::fileSize(const std::string& fileKey) const {
     return _sizeFile->size(fileKey, false) + _sizeFile->size(journalPath(fileKey), false);
 }
 
-void JobDistributionImpl::makeRoom(const std::string& fileKey) {
+void JobDistributionImpl::makeRoom(const std::string& fileKey, Evicted* journaled) {
     const std::uint64_t need = 2 * fileSize(fileKey);
     std::uint64_t available = _memoryStatus->available();
     while (available < need) {
-        if (evictOldest() == 0) return;
+        if (evictOldest(journaled) == 0) return;
         available = _memoryStatus->available();
     }
 }
 
 std::size_t JobDistributionImpl::evictOldest() {
+    return evictOldest(nullptr);
+}
+
+std::size_t JobDistributionImpl::evictOldest(Evicted* journaled) {
     std::shared_ptr<ThreadSafeClassifier> evicted;
     AutoLock<MutexImpl> repositoryLock(&_mutex);
     auto oldest = _classifiers.begin();
@@ -264,7 +271,10 @@ std::size_t JobDistributionImpl::evictOldest() {
     if (oldest != _classifiers.end()) {
         evicted = std::move(oldest->second);
         _evicted[oldest->first] = evicted;
-        if (evicted->journalBytes() != 0) _evictedWithJournal.insert(oldest->first);
+        if (evicted->journalBytes() != 0) {
+            _evictedWithJournal.insert(oldest->first);
+            if (journaled != nullptr) journaled->emplace_back(oldest->first, evicted);
+        }
         _classifiers.erase(oldest);
         _metrics->classifierEvicted();
     }
@@ -295,9 +305,32 @@ void JobDistributionImpl::checkpoint() {
     }
 }
 
+void JobDistributionImpl::foldEvicted(Evicted& journaled) noexcept {
+    for (auto& [file, classifier] : journaled) {
+        if (!classifier->tryLockWriter()) continue;
+        std::unique_lock<platform::mutex::WriterLock> writer(*classifier->writer(), std::adopt_lock);
+        try {
+            checkpointLocked(file, *classifier);
+        } catch (const exceptions::Exception&) {
+            continue;  // the journal stays, and the next load replays it
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        _evictedWithJournal.erase(file);
+    }
+    // Released here, before the load: eviction was to free their memory.
+    journaled.clear();
+}
+
 void JobDistributionImpl::checkpoint(const std::string& file, ThreadSafeClassifier& classifier) {
     platform::mutex::WriterAutoLock writer(classifier.writer());
     classifier.awaitDrained(nullptr);
+    checkpointLocked(file, classifier);
+}
+
+void JobDistributionImpl::checkpointLocked(const std::string& file,
+                                           ThreadSafeClassifier& classifier) {
     if (classifier.removed() || classifier.journalBytes() == 0) return;
     const std::string bytes = classifier.classifier().getTrainingData();
     std::string header = ClassifierJournal::header(bytes);

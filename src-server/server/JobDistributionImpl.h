@@ -30,9 +30,11 @@ namespace norvale::quillmark {
 //
 // Every file operation on a classifier holds a named lock (an flock in lockFolder) created anew
 // for that operation, so that servers sharing a classifier root never see each other's half-done
-// file work. Lock order: the repository mutex, then the named lock. A classifier's writer lock is
-// taken only by remove, never while the repository mutex is held: remove waits for the write
-// sequence on the classifier to end, so that no commit writes the file back after it.
+// file work. Lock order: a classifier's writer lock, the repository mutex, then the named lock.
+// The repository takes a writer lock only without the repository mutex: remove waits for the
+// write sequence on the classifier to end, so that no commit writes the file back after it; the
+// orderly stop's checkpoint waits for it too; the fold of an evicted classifier takes it only when
+// it is free at once, since a writer holding it may wait for the load the eviction makes room for.
 //
 // A cold load reads and parses its file without the repository mutex, so requests for other
 // classifiers go on meanwhile. Its placeholder in _loading makes every other get of the same file
@@ -122,8 +124,16 @@ private:
     void dropJournal(const std::string& journal) const noexcept;
     // The bytes of the classifier file and its journal on disk.
     std::uint64_t fileSize(const std::string& fileKey) const;
-    // Evicts until twice the file's size is available, or until nothing is left to evict.
-    void makeRoom(const std::string& fileKey);
+    using Evicted = std::vector<std::pair<std::string, std::shared_ptr<ThreadSafeClassifier>>>;
+
+    // Evicts until twice the file's size is available, or until nothing is left to evict; the
+    // evicted classifiers whose journal holds records go to journaled.
+    void makeRoom(const std::string& fileKey, Evicted* journaled);
+    std::size_t evictOldest(Evicted* journaled);
+    // Folds the journals of classifiers just evicted, before the load they make room for. Only
+    // where the writer lock is free at once: a writer holding it may itself wait for that load.
+    // What is not folded here is folded at the orderly stop, or replayed at the next load.
+    void foldEvicted(Evicted& journaled) noexcept;
     std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
     // The classifier of the key in the map, or evicted but still held by a running call (then
     // entered again); null when neither.
@@ -132,6 +142,8 @@ private:
     std::shared_ptr<ThreadSafeClassifier> held(const std::string& fileKey) const;
     // Writes the classifier whole under its writer lock when its journal holds records.
     void checkpoint(const std::string& fileKey, ThreadSafeClassifier& classifier);
+    // The same with the writer lock held and no record waiting for its sync.
+    void checkpointLocked(const std::string& fileKey, ThreadSafeClassifier& classifier);
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;

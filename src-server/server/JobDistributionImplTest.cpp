@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "platform/mutex/ReaderAutoLock.h"
+#include "server/ClassifierTransactionImpl.h"
 #include "server/RepositoryTestSupport.h"
 #include "testing/MessageOf.h"
 
@@ -91,6 +95,34 @@ TEST_F(JobDistributionImplEvictionTest, OldestFirstThenInKeyOrderUntilEnoughIsFr
             EXPECT_EQ(held, repository->get(key("b")));
             EXPECT_EQ(2, memory.live.load());
         }
+    }
+}
+
+// Training in place left a journal. Evicted, the classifier is written whole and its journal
+// dropped before the load that made room; while someone reads it, it is left for the orderly stop.
+TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnlessItIsInUse) {
+    for (const bool inUse : {false, true}) {
+        SCOPED_TRACE(inUse);
+        restart();
+        store("a", fakeData({{"a", 1}}));
+        {
+            ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
+            transaction.train("a", "text");
+            transaction.commit();
+        }
+        const std::string journal = JobDistributionImpl::journalPath(key("a"));
+        ASSERT_TRUE(fs::exists(journal));
+        store("d", fakeData({{"d", 1}}, 4600));
+        const auto holder = inUse ? repository->get(key("a")) : nullptr;
+        std::optional<platform::mutex::ReaderAutoLock> reading;
+        if (holder) reading.emplace(holder->reader());
+        repository->get(key("d"));
+        EXPECT_EQ(inUse, fs::exists(journal));
+        EXPECT_EQ(inUse ? fakeData({{"a", 1}}) : fakeData({{"a", 2}}), content("a"));
+        reading.reset();
+        repository->checkpoint();
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_EQ(fakeData({{"a", 2}}), content("a"));
     }
 }
 

@@ -29,6 +29,13 @@ void ThreadSafeClassifier::lockWriter() {
     _writer = true;
 }
 
+bool ThreadSafeClassifier::tryLockWriter() {
+    std::lock_guard lock(_state);
+    if (_writer || _readers != 0 || !_pending.empty()) return false;
+    _writer = true;
+    return true;
+}
+
 void ThreadSafeClassifier::unlockWriter() {
     std::lock_guard lock(_state);
     _writer = false;

@@ -98,6 +98,9 @@ public:
     // changes noted in own (newer than all of them) are taken back first, and this throws what
     // the sync threw; own may be null.
     void awaitDrained(classifier::UndoLog* own);
+    // Takes the writer side when nobody holds either side and no record waits for its sync;
+    // false (and nothing taken) otherwise. The caller releases it as usual.
+    bool tryLockWriter();
 
 protected:
     void lockReader() override;
