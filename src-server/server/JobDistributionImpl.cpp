@@ -108,27 +108,29 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::createLocked(const st
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string& key) {
     const std::string file = fileKey(key);
-    std::shared_ptr<Load> load;
-    bool loadsItself = false;
-    Evicted journaled;
-    {
-        AutoLock<MutexImpl> repositoryLock(&_mutex);
-        if (auto found = inMemory(file)) {
-            found->setLastAccess(secondsSinceEpoch());
-            return found;
+    for (;;) {
+        std::shared_ptr<Load> load;
+        bool loadsItself = false;
+        Evicted journaled;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            if (auto found = inMemory(file)) {
+                found->setLastAccess(secondsSinceEpoch());
+                return found;
+            }
+            load = loading(file);
+            if (!load && makeRoom(file, &journaled)) {
+                load = std::make_shared<Load>();
+                _loading.emplace(file, load);
+                loadsItself = true;
+            }
         }
-        load = loading(file);
-        if (!load) {
-            makeRoom(file, &journaled);
-            load = std::make_shared<Load>();
-            _loading.emplace(file, load);
-            loadsItself = true;
-        }
+        // The file is read and parsed without the repository mutex: other classifiers go on.
+        if (loadsItself) return loadAndPublish(file, key, *load);
+        if (load) return awaitLoad(*load, key);
+        // Room is made again once the evicted classifier is written whole and released.
+        foldEvicted(journaled);
     }
-    // The file is read and parsed without the repository mutex: other classifiers go on.
-    if (!loadsItself) return awaitLoad(*load, key);
-    foldEvicted(journaled);
-    return loadAndPublish(file, key, *load);
 }
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::awaitLoad(const Load& load,
@@ -248,13 +250,14 @@ std::uint64_t JobDistributionImpl::fileSize(const std::string& fileKey) const {
     return _sizeFile->size(fileKey, false) + _sizeFile->size(journalPath(fileKey), false);
 }
 
-void JobDistributionImpl::makeRoom(const std::string& fileKey, Evicted* journaled) {
+bool JobDistributionImpl::makeRoom(const std::string& fileKey, Evicted* journaled) {
     const std::uint64_t need = 2 * fileSize(fileKey);
-    std::uint64_t available = _memoryStatus->available();
-    while (available < need) {
-        if (evictOldest(journaled) == 0) return;
-        available = _memoryStatus->available();
+    while (_memoryStatus->available() < need) {
+        const std::size_t left = evictOldest(journaled);
+        if (journaled->classifier) return false;
+        if (left == 0) break;
     }
+    return true;
 }
 
 std::size_t JobDistributionImpl::evictOldest() {
@@ -273,7 +276,7 @@ std::size_t JobDistributionImpl::evictOldest(Evicted* journaled) {
         _evicted[oldest->first] = evicted;
         if (evicted->journalBytes() != 0) {
             _evictedWithJournal.insert(oldest->first);
-            if (journaled != nullptr) journaled->emplace_back(oldest->first, evicted);
+            if (journaled != nullptr) *journaled = {oldest->first, evicted};
         }
         _classifiers.erase(oldest);
         _metrics->classifierEvicted();
@@ -306,21 +309,21 @@ void JobDistributionImpl::checkpoint() {
 }
 
 void JobDistributionImpl::foldEvicted(Evicted& journaled) noexcept {
-    for (auto& [file, classifier] : journaled) {
-        if (!classifier->tryLockWriter()) continue;
-        std::unique_lock<platform::mutex::WriterLock> writer(*classifier->writer(), std::adopt_lock);
+    ThreadSafeClassifier& classifier = *journaled.classifier;
+    if (classifier.tryLockWriter()) {
+        std::unique_lock<platform::mutex::WriterLock> writer(*classifier.writer(), std::adopt_lock);
         try {
-            checkpointLocked(file, *classifier);
+            checkpointLocked(journaled.file, classifier);
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            _evictedWithJournal.erase(journaled.file);
         } catch (const exceptions::Exception&) {
-            continue;  // the journal stays, and the next load replays it
+            // The journal stays, and the next load replays it.
         } catch (const std::bad_alloc&) {
-            continue;
+            // The same.
         }
-        AutoLock<MutexImpl> repositoryLock(&_mutex);
-        _evictedWithJournal.erase(file);
     }
-    // Released here, before the load: eviction was to free their memory.
-    journaled.clear();
+    // Released: eviction was to free its memory.
+    journaled.classifier.reset();
 }
 
 void JobDistributionImpl::checkpoint(const std::string& file, ThreadSafeClassifier& classifier) {

@@ -124,15 +124,22 @@ private:
     void dropJournal(const std::string& journal) const noexcept;
     // The bytes of the classifier file and its journal on disk.
     std::uint64_t fileSize(const std::string& fileKey) const;
-    using Evicted = std::vector<std::pair<std::string, std::shared_ptr<ThreadSafeClassifier>>>;
+    // A classifier just evicted whose journal holds records.
+    struct Evicted {
+        std::string file;
+        std::shared_ptr<ThreadSafeClassifier> classifier;
+    };
 
-    // Evicts until twice the file's size is available, or until nothing is left to evict; the
-    // evicted classifiers whose journal holds records go to journaled.
-    void makeRoom(const std::string& fileKey, Evicted* journaled);
+    // Evicts until twice the file's size is available, or until nothing is left to evict (true).
+    // Stops early (false) at an evicted classifier whose journal holds records, handed over in
+    // journaled: the caller folds it without the repository mutex, releases it and asks again,
+    // so that the memory it frees counts before anything else is evicted.
+    bool makeRoom(const std::string& fileKey, Evicted* journaled);
     std::size_t evictOldest(Evicted* journaled);
-    // Folds the journals of classifiers just evicted, before the load they make room for. Only
-    // where the writer lock is free at once: a writer holding it may itself wait for that load.
-    // What is not folded here is folded at the orderly stop, or replayed at the next load.
+    // Writes a classifier just evicted whole and drops its journal, before the load it makes room
+    // for; only when its writer lock is free at once, since a writer holding it may itself wait
+    // for that load. What is not folded here is folded at the orderly stop, or replayed at the
+    // next load.
     void foldEvicted(Evicted& journaled) noexcept;
     std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
     // The classifier of the key in the map, or evicted but still held by a running call (then

@@ -98,13 +98,16 @@ TEST_F(JobDistributionImplEvictionTest, OldestFirstThenInKeyOrderUntilEnoughIsFr
     }
 }
 
-// Training in place left a journal. Evicted, the classifier is written whole and its journal
-// dropped before the load that made room; while someone reads it, it is left for the orderly stop.
+// Training in place left a journal in the oldest of two classifiers. Evicted, it is written whole
+// and its journal dropped before the load that made room, and the memory it frees counts before
+// anything else goes; while someone reads it, it frees nothing and waits for the orderly stop.
 TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnlessItIsInUse) {
     for (const bool inUse : {false, true}) {
         SCOPED_TRACE(inUse);
         restart();
+        memory.gone.clear();
         store("a", fakeData({{"a", 1}}));
+        store("b", fakeData({{"b", 1}}));
         {
             ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
             transaction.train("a", "text");
@@ -112,11 +115,14 @@ TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnless
         }
         const std::string journal = JobDistributionImpl::journalPath(key("a"));
         ASSERT_TRUE(fs::exists(journal));
-        store("d", fakeData({{"d", 1}}, 4600));
+        repository->get(key("b"))->setLastAccess(200);
+        store("d", fakeData({{"d", 1}}, 4100));
         const auto holder = inUse ? repository->get(key("a")) : nullptr;
+        repository->get(key("a"))->setLastAccess(100);
         std::optional<platform::mutex::ReaderAutoLock> reading;
         if (holder) reading.emplace(holder->reader());
         repository->get(key("d"));
+        EXPECT_EQ(std::vector<std::string>{inUse ? "b" : "a"}, memory.gone);
         EXPECT_EQ(inUse, fs::exists(journal));
         EXPECT_EQ(inUse ? fakeData({{"a", 1}}) : fakeData({{"a", 2}}), content("a"));
         reading.reset();
