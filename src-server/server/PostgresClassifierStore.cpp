@@ -435,7 +435,8 @@ PostgresClassifierStore::Lease PostgresClassifierStore::borrow() {
 
 void PostgresClassifierStore::giveBack(Connection connection) noexcept {
     // A broken connection, or one still in a transaction (its rollback failed), is closed.
-    if (PQstatus(connection.get()) != CONNECTION_OK || false) {
+    if (PQstatus(connection.get()) != CONNECTION_OK ||
+        PQtransactionStatus(connection.get()) != PQTRANS_IDLE) {
         return;
     }
     std::lock_guard<std::mutex> lock(_mutex);
