@@ -122,6 +122,16 @@ ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
     return contents;
 }
 
+ClassifierJournal::Record ClassifierJournal::parse(std::string_view framed) {
+    Record calls;
+    const std::string_view payload = framed.substr(std::min(framed.size(), FrameSize));
+    if (framed.size() < FrameSize || get(framed, 0, 4) != payload.size() ||
+        get(framed, 4, 4) != crc32c(payload) || !decode(payload, calls)) {
+        damaged(0);
+    }
+    return calls;
+}
+
 void ClassifierJournal::replay(const Record& calls, classifier::Classifier& classifier) {
     for (const JournalCall& call : calls) {
         switch (call.kind) {

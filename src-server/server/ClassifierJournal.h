@@ -65,6 +65,9 @@ public:
     // JournalException for a damaged header or a damaged record followed by more bytes that are
     // not all zero.
     static Contents read(std::string_view journal, std::string_view file);
+    // The calls of one framed record as record made it; throws JournalException when it is
+    // damaged.
+    static Record parse(std::string_view framed);
     // Applies the calls to classifier in order. Like the write calls themselves, it leaves the
     // classifier to be compacted once, after the last record.
     static void replay(const Record& calls, classifier::Classifier& classifier);

@@ -26,7 +26,7 @@ ClassifierTransactionImpl::~ClassifierTransactionImpl() {
         // classifier stays in memory (it has no file) rather than ending the process.
         drop();
         try {
-            _repository->remove(_key);
+            _repository->discardCreated(_key);
         } catch (...) {
             // Nothing is left to free; the next create of this name fails "(in memory)".
         }
@@ -46,12 +46,15 @@ void ClassifierTransactionImpl::open(std::shared_ptr<ThreadSafeClassifier> share
         throw ClassifierNotFoundException("The requested classifier could not be found. '" + _key +
                                           "'.");
     }
-    // A created classifier is empty, so its copy costs nothing; taking it out again then leaves
-    // the shared one untouched for anyone who looked it up meanwhile.
-    if (state == TransactionState::Created) _classifierInfo.copy = shared->classifier().clone();
+    _repository->beginWrite(_key, *shared, state == TransactionState::Created);
     _classifierInfo.classifier = std::move(shared);
     _classifierInfo.lock = std::move(lock);
     _classifierInfo.state = state;
+    // A created classifier is empty, so its copy costs nothing; taking it out again then leaves
+    // the shared one untouched for anyone who looked it up meanwhile.
+    if (state == TransactionState::Created) {
+        _classifierInfo.copy = _classifierInfo.classifier->classifier().clone();
+    }
 }
 
 void ClassifierTransactionImpl::create() {
@@ -130,6 +133,7 @@ void ClassifierTransactionImpl::commit() {
             shared.classifier().swap(*_classifierInfo.copy);
         } else if (const std::uint64_t ticket = storeInPlace()) {
             // The next writer goes on while this one waits for the sync it shares with it.
+            _repository->endWrite(_key);
             _classifierInfo.lock.reset();
             shared.awaitSync(
                 ticket, [this] { _repository->syncJournal(_key); },
@@ -206,6 +210,7 @@ void ClassifierTransactionImpl::drop() noexcept {
         _classifierInfo.classifier->classifier().undo(_classifierInfo.undo);
     }
     _classifierInfo.copy.reset();
+    if (_classifierInfo.lock) _repository->endWrite(_key);
     _classifierInfo.lock.reset();
     _classifierInfo.classifier.reset();
 }
@@ -215,7 +220,7 @@ void ClassifierTransactionImpl::release() {
     drop();
     if (_classifierInfo.state == TransactionState::Created) {
         _classifierInfo.state = TransactionState::None;
-        _repository->remove(_key);
+        _repository->discardCreated(_key);
     }
 }
 

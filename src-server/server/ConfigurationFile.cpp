@@ -87,6 +87,7 @@ ServerSettings ConfigurationFile::load(const std::string& configPath,
         if (!testMode) settings.metricsPort = port;
     }
     settings.metricsAddress = optionalText(root, "qm:metricsAddress", "127.0.0.1");
+    settings.postgresConnection = optionalText(root, "qm:postgresConnection", "");
 
     _log->log("Using config settings:\n" + config.getXml());
     return settings;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "server/BadRequestException.h"
+#include "server/Metrics.h"
 #include "server/ThreadSafeClassifier.h"
 
 namespace norvale::quillmark {
@@ -51,6 +52,26 @@ public:
     // Deletes the file and its journal (missing ones are fine) and forgets the classifier in
     // memory.
     virtual void remove(const std::string& key) = 0;
+
+    // A write sequence that holds classifier's writer side and is about to change it (creating:
+    // it was just made by create). A repository shared with other processes takes the
+    // classifier's lock among them here and brings classifier up to date with their commits; it
+    // throws ClassifierExistsException when a created name was stored meanwhile, and
+    // ClassifierNotFoundException when the classifier was removed.
+    virtual void beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
+                            bool creating) {
+        static_cast<void>(key), static_cast<void>(classifier), static_cast<void>(creating);
+    }
+    // The write sequence of key lets go of the writer side: what beginWrite took is released,
+    // and what save or append did not commit is taken back.
+    virtual void endWrite(const std::string& key) noexcept { static_cast<void>(key); }
+    // Takes out a classifier that create made and whose write sequence failed before its first
+    // save.
+    virtual void discardCreated(const std::string& key) { remove(key); }
+    // Makes the stored classifiers whole on an orderly stop, once no request runs.
+    virtual void checkpoint() {}
+    // How many classifiers are in memory now and the size of their stored forms.
+    virtual Metrics::Repository usage() = 0;
 };
 
 }  // namespace norvale::quillmark

@@ -81,9 +81,9 @@ public:
     // Writes whole every classifier whose journal holds records, in memory or evicted since it
     // last had records, and drops its journal, so that its file alone holds it (an orderly
     // stop). A classifier that fails keeps its journal, which its next load replays.
-    void checkpoint();
+    void checkpoint() override;
     // How many classifiers are in memory now and the size of their files.
-    Metrics::Repository usage();
+    Metrics::Repository usage() override;
 
     // The key with its file-name part lower-cased (ASCII letters only).
     static std::string fileKey(std::string_view key);

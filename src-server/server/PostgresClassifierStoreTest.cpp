@@ -1,16 +1,13 @@
 #include "server/PostgresClassifierStore.h"
 
-#include <libpq-fe.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <future>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "server/PostgresTestSupport.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -19,58 +16,10 @@ using namespace std::chrono_literals;
 using Connection = PostgresClassifierStore::Connection;
 using Stored = ClassifierStore::Stored;
 
-struct ResultClearer {
-    void operator()(PGresult* result) const noexcept { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultClearer>;
+using testing::connect;
+using testing::query;
 
-// The cluster of the ctest fixture "postgres" (scripts/postgres-cluster.sh).
-std::string clusterConnection() {
-    const char* file = std::getenv("QM_POSTGRES_CONNECTION_FILE");
-    if (file == nullptr) return "";
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-Connection connect(const std::string& connectionString) {
-    Connection connection(PQconnectdb(connectionString.c_str()));
-    EXPECT_EQ(PQstatus(connection.get()), CONNECTION_OK) << PQerrorMessage(connection.get());
-    return connection;
-}
-
-// The first value of a query's first row, as text.
-std::string query(PGconn* connection, const std::string& sql,
-                  ExecStatusType expected = PGRES_TUPLES_OK) {
-    const Result result(PQexec(connection, sql.c_str()));
-    EXPECT_EQ(PQresultStatus(result.get()), expected) << PQerrorMessage(connection);
-    return PQntuples(result.get()) == 0 ? "" : PQgetvalue(result.get(), 0, 0);
-}
-
-// Every test has a database of its own, so tests running at once never meet at a lock.
-class PostgresClassifierStoreTest : public testing::Test {
-protected:
-    void SetUp() override {
-        _cluster = clusterConnection();
-        ASSERT_FALSE(_cluster.empty()) << "No cluster: run through ctest (fixture 'postgres').";
-        _admin = connect(_cluster);
-        // ctest runs each test case in a process of its own.
-        _database = "qm_test_" + std::to_string(::getpid());
-        query(_admin.get(), "CREATE DATABASE " + _database, PGRES_COMMAND_OK);
-        _connection = _cluster + " dbname=" + _database;
-    }
-
-    void TearDown() override {
-        if (_admin)
-            query(_admin.get(), "DROP DATABASE " + _database + " WITH (FORCE)", PGRES_COMMAND_OK);
-    }
-
-    std::string _cluster;
-    Connection _admin;
-    std::string _database;
-    std::string _connection;
-};
+class PostgresClassifierStoreTest : public testing::PostgresTest {};
 
 const std::string Binary = [] {
     std::string bytes("\0\0\xff\0", 4);

@@ -1,5 +1,9 @@
 #include "server/QuillmarkServer.h"
 
+#include "server/JobDistributionImpl.h"
+#include "server/PostgresClassifierStore.h"
+#include "server/StoreJobDistribution.h"
+
 #include "xml/Document.h"
 #include "xml/Element.h"
 
@@ -22,9 +26,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                                  const QuillmarkServerSettings& settings)
     : _callbacks(log),
       _classifiers(&_callbacks),
-      _repository(&_classifiers, files.memoryStatus, files.loadFile, files.saveFile,
-                  files.existsFile, files.sizeFile, files.removeFile, settings.lockFolder,
-                  metrics, log),
+      _repository(repository(log, metrics, files, settings)),
       _request(addSchema(_schemas, settings.requestSchemaPath)),
       _response(addSchema(_schemas, settings.responseSchemaPath)),
       _responses(_response.targetNamespace, settings.maxOutput),
@@ -34,13 +36,13 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                    : std::make_optional<XmlHookFactoryImpl>(files.saveFile, log,
                                                             settings.archiveFolder,
                                                             files.diskSpace)),
-      _requests(&_repository, &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
+      _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
                 settings.classifierRoot, log, metrics),
       _server(threads, settings.port, settings.limits,
               connectionParams(log, metrics, settings.connection), settings.access) {
     if (settings.metricsPort) {
         _metricsServer.emplace(threads, settings.metricsAddress, *settings.metricsPort,
-                               [this, metrics] { return metrics->page(_repository.usage()); });
+                               [this, metrics] { return metrics->page(_repository->usage()); });
     }
 }
 
@@ -53,7 +55,21 @@ void QuillmarkServer::stop() {
     if (_metricsServer) _metricsServer->stop();
     _server.stop();
     // Every request has ended: each classifier file is made to hold its journal's records.
-    _repository.checkpoint();
+    _repository->checkpoint();
+}
+
+std::unique_ptr<JobDistribution> QuillmarkServer::repository(
+    Log* log, Metrics* metrics, const QuillmarkServerFiles& files,
+    const QuillmarkServerSettings& settings) {
+    if (settings.postgresConnection.empty()) {
+        return std::make_unique<JobDistributionImpl>(
+            &_classifiers, files.memoryStatus, files.loadFile, files.saveFile, files.existsFile,
+            files.sizeFile, files.removeFile, settings.lockFolder, metrics, log);
+    }
+    _store = std::make_unique<PostgresClassifierStore>(settings.postgresConnection);
+    const std::string& root = settings.classifierRoot;
+    return std::make_unique<StoreJobDistribution>(&_classifiers, files.memoryStatus, _store.get(),
+                                                  root.empty() ? "" : root + "/", metrics);
 }
 
 const XmlHookFactory* QuillmarkServer::hooks() const {

@@ -1,6 +1,6 @@
 #pragma once
 
-// The whole server over one classifier root, wired once for the server program, the in-process
+// The whole server over one classifier root (or one PostgreSQL database), wired once for the server program, the in-process
 // test server, the benchmarks and the request fuzz target: the repository of classifiers on the
 // given file services, request execution validating against the request schema, the optional
 // request archive, the client road on an event server and, when asked, the metrics page on a
@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,11 +25,12 @@
 #include "posix/file/DiskSpace.h"
 #include "posix/memory/MemoryStatus.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
+#include "server/ClassifierStore.h"
 #include "server/ClassifyServer.h"
 #include "server/ConnectionParams.h"
 #include "server/EmptyXmlHookFactoryImpl.h"
 #include "server/ErrorResponseFactoryImpl.h"
-#include "server/JobDistributionImpl.h"
+#include "server/JobDistribution.h"
 #include "server/Log.h"
 #include "server/Metrics.h"
 #include "server/MetricsServer.h"
@@ -54,6 +56,9 @@ struct QuillmarkServerSettings {
     std::string classifierRoot;
     // The named locks of the classifier files; shared by every server on the same root.
     std::string lockFolder;
+    // A libpq connection string: the classifiers are kept in that PostgreSQL database instead
+    // of the classifier root, shared with every server connected to it. Empty: the root.
+    std::string postgresConnection;
     std::string requestSchemaPath;
     std::string responseSchemaPath;
     // Empty: requests are not archived.
@@ -101,10 +106,15 @@ private:
     const XmlHookFactory* hooks() const;
     const ConnectionParams* connectionParams(Log* log, Metrics* metrics,
                                              const ConnectionParams& connection);
+    std::unique_ptr<JobDistribution> repository(Log* log, Metrics* metrics,
+                                                const QuillmarkServerFiles& files,
+                                                const QuillmarkServerSettings& settings);
 
     ClassifierCallbackFactoryImpl _callbacks;
     classifier::ClassifierFactoryImpl _classifiers;
-    JobDistributionImpl _repository;
+    // Null with classifier files.
+    std::unique_ptr<ClassifierStore> _store;
+    std::unique_ptr<JobDistribution> _repository;
     xml::SchemaCache _schemas;
     const SchemaFacts _request;
     const SchemaFacts _response;

@@ -25,6 +25,7 @@
 #include "classifier/ClassifierFactoryImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
+#include "server/PostgresTestSupport.h"
 #include "testing/LoopbackClient.h"
 #include "testing/Requests.h"
 #include "testing/ServerProcess.h"
@@ -74,7 +75,8 @@ protected:
     // file of earlier runs goes.
     ServerProcess start(std::vector<std::string> args, std::uint16_t port = 0,
                         const std::string& root = "./classifiers/",
-                        const std::string& saveRequests = "false") {
+                        const std::string& saveRequests = "false",
+                        const std::string& extra = "") {
         _port = port != 0 ? port : ListeningPort().port();
         _folder.write("server/config.xml",
                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\"http://"
@@ -85,7 +87,7 @@ protected:
                           root +
                           "</classifierRootPath><logLevel>log</logLevel><logMemory>false"
                           "</logMemory><saveRequests>" +
-                          saveRequests + "</saveRequests>\n</quillmark>\n");
+                          saveRequests + "</saveRequests>" + extra + "\n</quillmark>\n");
         std::error_code ignored;
         fs::remove(_root / "logs/log.txt", ignored);
         args.insert(args.begin(), _executable.string());
@@ -138,6 +140,7 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
         std::vector<std::string> logged;  // in this order
         std::uint16_t port = 0;
         std::string root = "./classifiers/";
+        std::string extra = "";  // more settings
     } cases[] = {
         {{"-config", "config.xml", "-quiet", "-quiet"},
          "The flag -quiet was used more than once.",
@@ -152,10 +155,17 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
                    "create it!"},
          0,
          "/nonexistent/qm/"},
+        {{"-config", "config.xml"},
+         failed + "Cannot connect to the PostgreSQL database 'host=127.0.0.1 port=1'",
+         {"Using config settings:\n",
+          failed + "Cannot connect to the PostgreSQL database 'host=127.0.0.1 port=1': "},
+         0,
+         "./classifiers/",
+         "<postgresConnection>host=127.0.0.1 port=1</postgresConnection>"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
-        ServerProcess child = start(row.args, row.port, row.root);
+        ServerProcess child = start(row.args, row.port, row.root, "false", row.extra);
         EXPECT_EQ(1, child.wait()) << output("out.txt") << output("err.txt");
         EXPECT_TRUE(inOrder(logText(), row.logged));
         EXPECT_TRUE(inOrder(output("out.txt"), {row.console}));
@@ -172,6 +182,26 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     EXPECT_TRUE(fs::exists(_root / "classifiers/test_engswe.dat"));
     EXPECT_FALSE(fs::exists(_root / "classifiers/stresstest_cls1.dat"));
     EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
+}
+
+// The self test on classifiers kept in PostgreSQL: nothing lands in the classifier folder.
+TEST_F(QuillmarkServerTest, TheSelfTestPassesOnAPostgresDatabase) {
+    const std::string cluster = clusterConnection();
+    ASSERT_FALSE(cluster.empty()) << "No cluster: run through ctest (fixture 'postgres').";
+    const auto admin = connect(cluster);
+    const std::string database = "qm_server_" + std::to_string(::getpid());
+    query(admin.get(), "CREATE DATABASE " + database, PGRES_COMMAND_OK);
+    ServerProcess child =
+        start({"-quiet", "-test", "-config", "config.xml"}, 0, "./classifiers/", "false",
+              "<postgresConnection>" + cluster + " dbname=" + database + "</postgresConnection>");
+    EXPECT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
+    EXPECT_TRUE(inOrder(logText(), {"Running system tests.", "4 tests passed!"}));
+    EXPECT_FALSE(fs::exists(_root / "classifiers/test_engswe.dat"));
+    const auto stored = connect(cluster + " dbname=" + database);
+    EXPECT_EQ(query(stored.get(), "SELECT string_agg(key, ' ' ORDER BY key) "
+                                  "FROM quillmark_snapshots"),
+              "test_engswe");
+    query(admin.get(), "DROP DATABASE " + database + " WITH (FORCE)", PGRES_COMMAND_OK);
 }
 
 // The answer the README shows for the command that sends `example`: the xml block after it.

@@ -117,6 +117,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     QuillmarkServerSettings wiring;
     wiring.classifierRoot = classifierRoot;
     wiring.lockFolder = lockFolder(classifierRoot);
+    wiring.postgresConnection = settings.postgresConnection;
     wiring.requestSchemaPath = _requestSchema;
     wiring.responseSchemaPath = _responseSchema;
     if (settings.saveRequests) wiring.archiveFolder = product::RequestArchiveFolder;

@@ -27,6 +27,7 @@ struct ServerSettings {
     std::uint64_t maxOutput = 0;                 // largest answer in bytes; 0: no bound
     std::optional<std::uint16_t> metricsPort;    // none: no metrics page; never in test mode
     std::string metricsAddress;
+    std::string postgresConnection;              // empty: classifiers in classifierRootPath
 };
 
 }  // namespace norvale::quillmark

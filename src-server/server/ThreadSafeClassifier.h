@@ -73,6 +73,13 @@ public:
         _journalBytes.store(bytes, std::memory_order_relaxed);
     }
 
+    // The version of the shared store it holds (see ClassifierStore); 0 before its first commit
+    // and with the file store. Set under the writer side.
+    std::uint64_t storeVersion() const { return _storeVersion.load(std::memory_order_relaxed); }
+    void setStoreVersion(std::uint64_t version) {
+        _storeVersion.store(version, std::memory_order_relaxed);
+    }
+
     // Set by the repository's remove under the writer side; a write sequence that gets the
     // writer side afterwards must not store it again.
     void markRemoved() { _removed = true; }
@@ -126,6 +133,7 @@ private:
     std::atomic<std::int64_t> _lastAccess;
     std::atomic<std::uint64_t> _storedBytes{0};
     std::atomic<std::uint64_t> _journalBytes{0};
+    std::atomic<std::uint64_t> _storeVersion{0};
     std::string _journalHeader;  // guarded by the writer side
     bool _removed = false;  // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;

@@ -1,0 +1,337 @@
+#include "server/StoreJobDistribution.h"
+
+#include <chrono>
+#include <utility>
+
+#include "debug/assertion.h"
+#include "platform/mutex/AutoLock.h"
+#include "platform/mutex/WriterAutoLock.h"
+#include "server/ClassifierJournal.h"
+
+namespace norvale::quillmark {
+
+using platform::mutex::AutoLock;
+using platform::mutex::MutexImpl;
+using platform::mutex::WriterAutoLock;
+
+namespace {
+
+std::int64_t secondsSinceEpoch() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::string_view Extension = ".dat";
+
+}  // namespace
+
+StoreJobDistribution::StoreJobDistribution(const classifier::ClassifierFactory* classifierFactory,
+                                           const platform::memory::MemoryStatus* memoryStatus,
+                                           ClassifierStore* store, std::string keyPrefix,
+                                           Metrics* metrics)
+    : _classifierFactory(classifierFactory),
+      _memoryStatus(memoryStatus),
+      _store(store),
+      _keyPrefix(std::move(keyPrefix)),
+      _metrics(metrics) {}
+
+std::string StoreJobDistribution::storeKey(std::string_view key) const {
+    if (key.starts_with(_keyPrefix)) key.remove_prefix(_keyPrefix.size());
+    if (key.ends_with(Extension)) key.remove_suffix(Extension.size());
+    std::string lowered(key);
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lowered;
+}
+
+ClassifierNotFoundException StoreJobDistribution::notFound(const std::string& key) {
+    return ClassifierNotFoundException("The requested classifier could not be found. '" + key +
+                                       "'.");
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::newClassifier() const {
+    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::inMemory(const std::string& storeKey) {
+    if (const auto found = _classifiers.find(storeKey); found != _classifiers.end()) {
+        return found->second;
+    }
+    const auto evicted = _evicted.find(storeKey);
+    if (evicted == _evicted.end()) return nullptr;
+    auto held = evicted->second.lock();
+    _evicted.erase(evicted);
+    if (held) _classifiers.emplace(storeKey, held);
+    return held;
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::create(const std::string& key) {
+    const std::string storeKey = this->storeKey(key);
+    for (;;) {
+        std::shared_ptr<ThreadSafeClassifier> cached;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            cached = inMemory(storeKey);
+            if (!cached) break;
+        }
+        // One that another server removed is forgotten; anything else exists.
+        if (cached->storeVersion() == 0 || _store->version(storeKey) != 0) {
+            throw ClassifierExistsException(
+                "Trying to create a classifier that already exists (in memory) '" + key + "'.");
+        }
+        WriterAutoLock writer(cached->writer());
+        if (!cached->removed() && _store->version(storeKey) == 0) forget(storeKey, *cached);
+    }
+    if (_store->exists(storeKey)) {
+        throw ClassifierExistsException(
+            "Trying to create a classifier that already exists (on disk) '" + key + "'.");
+    }
+    auto created = newClassifier();
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    if (inMemory(storeKey)) {
+        throw ClassifierExistsException(
+            "Trying to create a classifier that already exists (in memory) '" + key + "'.");
+    }
+    _classifiers.emplace(storeKey, created);
+    return created;
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::string& key) {
+    const std::string storeKey = this->storeKey(key);
+    for (;;) {
+        std::shared_ptr<ThreadSafeClassifier> cached;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            cached = inMemory(storeKey);
+            if (cached) cached->setLastAccess(secondsSinceEpoch());
+        }
+        if (!cached) {
+            auto loaded = load(storeKey, key);
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            // Loaded meanwhile by another request too: that one stays, checked as any other.
+            if (inMemory(storeKey)) continue;
+            _classifiers.emplace(storeKey, loaded);
+            return loaded;
+        }
+        // Created by a request still running: nothing of it is committed yet.
+        if (cached->storeVersion() == 0) return cached;
+        if (_store->version(storeKey) == cached->storeVersion()) return cached;
+        WriterAutoLock writer(cached->writer());
+        cached->awaitDrained(nullptr);
+        // Removed here meanwhile: asked for again.
+        if (cached->removed()) continue;
+        const auto stored = _store->load(storeKey, cached->storeVersion());
+        if (!stored) {
+            forget(storeKey, *cached);
+            throw notFound(key);
+        }
+        apply(storeKey, *stored, *cached);
+        return cached;
+    }
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::load(const std::string& storeKey,
+                                                                 const std::string& key) {
+    makeRoom(2 * _store->size(storeKey));
+    const auto stored = _store->load(storeKey);
+    if (!stored) throw notFound(key);
+    auto loaded = newClassifier();
+    apply(storeKey, *stored, *loaded);
+    _metrics->classifierLoaded();
+    return loaded;
+}
+
+void StoreJobDistribution::apply(const std::string& storeKey,
+                                 const ClassifierStore::Stored& stored,
+                                 ThreadSafeClassifier& classifier) {
+    if (stored.version == classifier.storeVersion()) return;
+    try {
+        classifier::Classifier& engine = classifier.classifier();
+        std::uint64_t storedBytes = classifier.storedBytes();
+        std::uint64_t journalBytes = classifier.journalBytes();
+        if (stored.snapshot) {
+            engine.setTrainingData(*stored.snapshot);
+            storedBytes = stored.snapshot->size();
+            journalBytes = 0;
+        }
+        for (const std::string& record : stored.records) {
+            ClassifierJournal::replay(ClassifierJournal::parse(record), engine);
+            journalBytes += record.size();
+        }
+        if (!stored.records.empty()) {
+            engine.compact();
+            storedBytes = engine.trainingDataSize();
+        }
+        classifier.setStoredBytes(storedBytes);
+        classifier.setJournalBytes(journalBytes);
+        classifier.setStoreVersion(stored.version);
+    } catch (...) {
+        // Part-way through: the next get loads it whole again.
+        forget(storeKey, classifier);
+        throw;
+    }
+}
+
+void StoreJobDistribution::forget(const std::string& storeKey, ThreadSafeClassifier& classifier) {
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        if (const auto found = _classifiers.find(storeKey);
+            found != _classifiers.end() && found->second.get() == &classifier) {
+            _classifiers.erase(found);
+        }
+        if (const auto found = _evicted.find(storeKey);
+            found != _evicted.end() && found->second.lock().get() == &classifier) {
+            _evicted.erase(found);
+        }
+    }
+    classifier.markRemoved();
+}
+
+void StoreJobDistribution::makeRoom(std::uint64_t need) {
+    while (_memoryStatus->available() < need) {
+        std::shared_ptr<ThreadSafeClassifier> evicted;  // released after the mutex
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        if (_classifiers.empty()) return;
+        auto oldest = _classifiers.begin();
+        for (auto entry = _classifiers.begin(); entry != _classifiers.end(); ++entry) {
+            if (entry->second->lastAccess() < oldest->second->lastAccess()) oldest = entry;
+        }
+        evicted = std::move(oldest->second);
+        _evicted[oldest->first] = evicted;
+        _classifiers.erase(oldest);
+        std::erase_if(_evicted, [](const auto& entry) { return entry.second.expired(); });
+        _metrics->classifierEvicted();
+    }
+}
+
+std::uint64_t StoreJobDistribution::size(const std::string& key) {
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        // Possibly under this request's own writer side, which has brought it up to date.
+        if (const auto cached = inMemory(storeKey(key))) return cached->storedBytes();
+    }
+    try {
+        return get(key)->storedBytes();
+    } catch (const ClassifierNotFoundException&) {
+        return 0;
+    }
+}
+
+void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
+                                      bool creating) {
+    const std::string storeKey = this->storeKey(key);
+    auto transaction = _store->write(storeKey);
+    const std::uint64_t version = transaction->version();
+    if (creating && version != 0) {
+        throw ClassifierExistsException(
+            "Trying to create a classifier that already exists (on disk) '" + key + "'.");
+    }
+    if (!creating && version == 0) {
+        forget(storeKey, classifier);
+        throw notFound(key);
+    }
+    if (version != classifier.storeVersion()) {
+        const auto stored = transaction->load(classifier.storeVersion());
+        if (stored) apply(storeKey, *stored, classifier);
+    }
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    const bool added = _writes.emplace(key, Write{std::move(transaction), &classifier}).second;
+    QM_ASSERT_TEXT(added, "added", "Two write sequences on one classifier at once.");
+}
+
+void StoreJobDistribution::endWrite(const std::string& key) noexcept {
+    std::unique_ptr<ClassifierStore::Transaction> ended;  // rolled back after the mutex
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    if (const auto found = _writes.find(key); found != _writes.end()) {
+        ended = std::move(found->second.transaction);
+        _writes.erase(found);
+    }
+}
+
+StoreJobDistribution::Write& StoreJobDistribution::write(const std::string& key) {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    const auto found = _writes.find(key);
+    QM_ASSERT_TEXT(found != _writes.end(), "found != _writes.end()",
+                   "A commit without a write sequence.");
+    return found->second;
+}
+
+void StoreJobDistribution::save(const std::string& key, std::string_view bytes) {
+    Write& write = this->write(key);
+    const auto began = std::chrono::steady_clock::now();
+    if (write.transaction->version() == 0) {
+        if (!write.transaction->create(bytes)) {
+            throw ClassifierExistsException(
+                "Trying to create a classifier that already exists (on disk) '" + key + "'.");
+        }
+    } else {
+        write.transaction->checkpoint(bytes);
+    }
+    write.classifier->setStoreVersion(write.transaction->commit());
+    _metrics->committed(std::chrono::steady_clock::now() - began);
+}
+
+bool StoreJobDistribution::append(const std::string& key, ThreadSafeClassifier& classifier,
+                                  std::string_view record) {
+    Write& write = this->write(key);
+    const auto began = std::chrono::steady_clock::now();
+    const std::string records[] = {std::string(record)};
+    write.transaction->append(records);
+    classifier.setStoreVersion(write.transaction->commit());
+    classifier.setJournalBytes(classifier.journalBytes() + record.size());
+    _metrics->committed(std::chrono::steady_clock::now() - began);
+    return true;
+}
+
+void StoreJobDistribution::syncJournal(const std::string&) {
+    // Every commit is durable when append returns.
+}
+
+void StoreJobDistribution::cutJournal(const std::string&, std::uint64_t) {
+    // Never asked for: no record waits for a sync.
+}
+
+void StoreJobDistribution::remove(const std::string& key) {
+    const std::string storeKey = this->storeKey(key);
+    for (;;) {
+        std::shared_ptr<ThreadSafeClassifier> cached;
+        {
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            cached = inMemory(storeKey);
+        }
+        std::unique_ptr<WriterAutoLock> writer;
+        if (cached) {
+            writer = std::make_unique<WriterAutoLock>(cached->writer());
+            cached->awaitDrained(nullptr);
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            // Replaced while the writer side was awaited: the one in memory now goes.
+            if (inMemory(storeKey) != cached) continue;
+        }
+        const auto transaction = _store->write(storeKey);
+        if (transaction->remove()) transaction->commit();
+        if (cached) forget(storeKey, *cached);
+        return;
+    }
+}
+
+void StoreJobDistribution::discardCreated(const std::string& key) {
+    const std::string storeKey = this->storeKey(key);
+    std::shared_ptr<ThreadSafeClassifier> cached;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        cached = inMemory(storeKey);
+    }
+    if (!cached) return;
+    WriterAutoLock writer(cached->writer());
+    if (cached->storeVersion() == 0) forget(storeKey, *cached);
+}
+
+Metrics::Repository StoreJobDistribution::usage() {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    Metrics::Repository usage{_classifiers.size(), 0};
+    for (const auto& entry : _classifiers) usage.storedBytes += entry.second->storedBytes();
+    return usage;
+}
+
+}  // namespace norvale::quillmark

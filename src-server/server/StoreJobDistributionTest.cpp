@@ -1,0 +1,171 @@
+#include "server/StoreJobDistribution.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "classifier/ClassifierFactoryImpl.h"
+#include "platform/mutex/ReaderAutoLock.h"
+#include "server/ClassifierTransactionImpl.h"
+#include "server/PostgresTestSupport.h"
+
+namespace norvale::quillmark {
+namespace {
+
+const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
+
+class Plenty : public platform::memory::MemoryStatus {
+public:
+    std::uint64_t available() const override { return std::uint64_t(1) << 40; }
+    std::uint64_t total() const override { return std::uint64_t(1) << 40; }
+};
+
+// One server's repository on the shared database.
+struct Server {
+    explicit Server(const std::string& connection) : store(connection) {}
+
+    std::string key(const std::string& name) const { return "/root/" + name + ".dat"; }
+    // One write request; a journal shorter than floor is never folded into a snapshot.
+    void write(const std::string& name,
+               const std::function<void(ClassifierTransactionImpl&)>& calls,
+               std::uint64_t floor = ClassifierTransactionImpl::DefaultJournalFloor) {
+        ClassifierTransactionImpl transaction(&repository, key(name), floor);
+        calls(transaction);
+        transaction.commit();
+    }
+    // A read request: the classifier's blob and classes.
+    std::pair<std::string, std::vector<classifier::ClassInformation>> read(
+        const std::string& name) {
+        const auto shared = repository.get(key(name));
+        platform::mutex::ReaderAutoLock lock(shared->reader());
+        return {shared->classifier().getTrainingData(), shared->classifier().getInformation()};
+    }
+
+    Plenty memory;
+    Metrics metrics;
+    PostgresClassifierStore store;
+    StoreJobDistribution repository{&RealClassifiers, &memory, &store, "/root/", &metrics};
+};
+
+class StoreJobDistributionTest : public testing::PostgresTest {
+protected:
+    // What a classifier holds after the calls, made in one process.
+    static std::pair<std::string, std::vector<classifier::ClassInformation>> expected(
+        const std::function<void(classifier::Classifier&)>& calls) {
+        const auto classifier = RealClassifiers.create();
+        calls(*classifier);
+        classifier->compact();
+        return {classifier->getTrainingData(), classifier->getInformation()};
+    }
+};
+
+TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther) {
+    // Records replayed by the other server, or a new snapshot at every commit.
+    for (const std::uint64_t floor : {ClassifierTransactionImpl::DefaultJournalFloor,
+                                      std::uint64_t{0}}) {
+        SCOPED_TRACE(floor);
+        Server a(_connection), b(_connection);
+        const std::string name = "News" + std::to_string(floor);
+        a.write(name, [](auto& t) {
+            t.create();
+            t.addClass("sport");
+            t.addClass("art");
+            t.train("sport", "ball goal referee");
+        });
+        b.write(name, [](auto& t) { t.train("art", "paint brush canvas"); }, floor);
+        a.write(name, [](auto& t) { t.train("sport", "goal keeper"); }, floor);
+        const auto trained = expected([](classifier::Classifier& c) {
+            c.addClass("sport");
+            c.addClass("art");
+            c.train("sport", "ball goal referee");
+            c.train("art", "paint brush canvas");
+            c.train("sport", "goal keeper");
+        });
+        EXPECT_EQ(b.read(name), trained);
+        EXPECT_EQ(a.read(name), trained);
+
+        // A class change on the other server, and a cached classifier removed elsewhere.
+        b.write(name, [](auto& t) { t.removeClass("art"); }, floor);
+        EXPECT_EQ(a.read(name).second, (std::vector<classifier::ClassInformation>{
+                                           trained.second.front()}));
+        b.write(name, [](auto& t) { t.remove(); });
+        EXPECT_THROW(a.read(name), ClassifierNotFoundException);
+        EXPECT_EQ(a.repository.size(a.key(name)), 0u);
+        b.write(name, [](auto& t) {
+            t.create();
+            t.addClass("new");
+        });
+        EXPECT_THROW(a.write(name, [](auto& t) { t.create(); }), ClassifierExistsException);
+        EXPECT_EQ(a.read(name).second.front().name(), "new");
+    }
+}
+
+TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceedsOnce) {
+    Server a(_connection), b(_connection);
+    a.write("shared", [](auto& t) {
+        t.create();
+        t.addClass("even");
+        t.addClass("odd");
+    });
+    constexpr int Clients = 16, Requests = 10;
+    std::vector<std::thread> clients;
+    std::atomic<int> failures{0};
+    for (int client = 0; client < Clients; ++client) {
+        clients.emplace_back([&, client] {
+            Server& server = client % 2 == 0 ? a : b;
+            for (int i = 0; i < Requests; ++i) {
+                try {
+                    server.write("shared", [&](auto& t) {
+                        t.train(client % 2 == 0 ? "even" : "odd",
+                                "word" + std::to_string(client) + " common" + std::to_string(i));
+                    });
+                } catch (...) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& client : clients) client.join();
+    EXPECT_EQ(failures, 0);
+    const auto trained = expected([&](classifier::Classifier& c) {
+        c.addClass("even");
+        c.addClass("odd");
+        for (int client = 0; client < Clients; ++client) {
+            for (int i = 0; i < Requests; ++i) {
+                c.train(client % 2 == 0 ? "even" : "odd",
+                        "word" + std::to_string(client) + " common" + std::to_string(i));
+            }
+        }
+    });
+    const auto seenByA = a.read("shared");
+    EXPECT_EQ(seenByA.second, trained.second);
+    EXPECT_EQ(b.read("shared"), seenByA);
+
+    for (int round = 0; round < 5; ++round) {
+        const std::string name = "race" + std::to_string(round);
+        std::atomic<int> created{0}, refused{0};
+        const auto create = [&](Server& server) {
+            try {
+                server.write(name, [](auto& t) { t.create(); });
+                ++created;
+            } catch (const ClassifierExistsException&) {
+                ++refused;
+            }
+        };
+        std::thread first(create, std::ref(a)), second(create, std::ref(b));
+        first.join();
+        second.join();
+        EXPECT_EQ(created, 1);
+        EXPECT_EQ(refused, 1);
+        EXPECT_NO_THROW(a.read(name));
+        EXPECT_NO_THROW(b.read(name));
+    }
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
