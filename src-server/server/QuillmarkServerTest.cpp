@@ -184,23 +184,33 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
 }
 
-// The self test on classifiers kept in PostgreSQL: nothing lands in the classifier folder.
-TEST_F(QuillmarkServerTest, TheSelfTestPassesOnAPostgresDatabase) {
+// A classifier folder imported into a PostgreSQL database, once; then the self test on it,
+// which leaves nothing in the classifier folder.
+TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
     const std::string cluster = clusterConnection();
     ASSERT_FALSE(cluster.empty()) << "No cluster: run through ctest (fixture 'postgres').";
     const auto admin = connect(cluster);
     const std::string database = "qm_server_" + std::to_string(::getpid());
     query(admin.get(), "CREATE DATABASE " + database, PGRES_COMMAND_OK);
-    ServerProcess child =
-        start({"-quiet", "-test", "-config", "config.xml"}, 0, "./classifiers/", "false",
-              "<postgresConnection>" + cluster + " dbname=" + database + "</postgresConnection>");
+    const std::string postgres =
+        "<postgresConnection>" + cluster + " dbname=" + database + "</postgresConnection>";
+    _folder.write("old/Imported.dat", trainedAsOften("text", 2));
+    for (const int exitCode : {0, 1}) {
+        ServerProcess child = start({"-import", _folder.path("old"), "-config", "config.xml"}, 0,
+                                    "./classifiers/", "false", postgres);
+        EXPECT_EQ(exitCode, child.wait()) << output("out.txt") << output("err.txt");
+    }
+    EXPECT_TRUE(inOrder(logText(), {"the classifier 'imported' exists already."}));
+
+    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, 0, "./classifiers/",
+                                "false", postgres);
     EXPECT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_TRUE(inOrder(logText(), {"Running system tests.", "4 tests passed!"}));
     EXPECT_FALSE(fs::exists(_root / "classifiers/test_engswe.dat"));
     const auto stored = connect(cluster + " dbname=" + database);
     EXPECT_EQ(query(stored.get(), "SELECT string_agg(key, ' ' ORDER BY key) "
                                   "FROM quillmark_snapshots"),
-              "test_engswe");
+              "imported test_engswe");
     query(admin.get(), "DROP DATABASE " + database + " WITH (FORCE)", PGRES_COMMAND_OK);
 }
 

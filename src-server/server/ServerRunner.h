@@ -16,6 +16,9 @@ struct ServerRunSettings {
     std::string configPath;
     bool testMode = false;
     bool serviceMode = false;
+    // Not empty: the classifier files of this folder are copied into the configured database
+    // instead of serving.
+    std::string importFolder;
 };
 
 class ServerRunner {

@@ -6,10 +6,14 @@
 
 #include "platform/thread/MethodCaller0.h"
 #include "posix/signals/StopSignals.h"
+#include "classifier/ClassifierFactoryImpl.h"
+#include "server/ClassifierCallbackFactoryImpl.h"
+#include "server/ClassifierImport.h"
 #include "server/ConfigurationFile.h"
 #include "server/ConnectionParams.h"
 #include "server/LeftoverSaveFiles.h"
 #include "server/LogLevel.h"
+#include "server/PostgresClassifierStore.h"
 #include "server/Product.h"
 #include "server/QuillmarkServer.h"
 #include "server/test/SelfTestRun.h"
@@ -49,6 +53,7 @@ void ServerRunnerImpl::runServer(const ServerRunSettings& run, platform::event::
     if (run.serviceMode) log->log("Running server as a service.");
     const ServerSettings settings = ConfigurationFile(log, _services.logSettings)
                                         .load(run.configPath, _configSchema, run.testMode);
+    if (!run.importFolder.empty()) return importClassifiers(settings, run.importFolder);
     logSystemReport();
     const std::string classifierRoot = prepareClassifierRoot(settings);
     prepareRequestArchive(settings);
@@ -155,6 +160,21 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     stopper.disarm();
     server.stop();
     log->log("Closing server.");
+}
+
+void ServerRunnerImpl::importClassifiers(const ServerSettings& settings,
+                                         const std::string& folder) {
+    if (settings.postgresConnection.empty()) {
+        throw SystemStartupException("Importing classifiers needs a postgresConnection in the "
+                                     "configuration: the database they are copied into.");
+    }
+    PostgresClassifierStore store(settings.postgresConnection);
+    ClassifierCallbackFactoryImpl callbacks(_services.log);
+    const classifier::ClassifierFactoryImpl classifiers(&callbacks);
+    const std::size_t imported =
+        ClassifierImport(&store, &classifiers, _services.loadFile, _services.log).run(folder);
+    _services.log->log("Imported " + std::to_string(imported) + " classifiers from '" + folder +
+                       "'.");
 }
 
 // Only failed checks and the test lines are logged while the tests run; the server is stopped

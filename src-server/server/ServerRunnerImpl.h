@@ -3,7 +3,8 @@
 // The server proper, wired in its fixed order: configuration, folders, request processing, the
 // network server; then serving until the stop event is set, or in test mode the system tests
 // against the running server. Everything it builds lives inside runServer and is gone when it
-// returns. Runs on the main thread (the service thread in service mode).
+// returns. Runs on the main thread (the service thread in service mode). With an import folder it
+// copies that folder's classifiers into the configured database instead, and returns.
 
 #include <string>
 
@@ -39,6 +40,8 @@ private:
                const std::string& classifierRoot, platform::event::Event* stopEvent,
                TerminateHandler* terminateHandler);
     void runSystemTests(QuillmarkServer& server);
+    // Copies the classifier files of folder into the configured database.
+    void importClassifiers(const ServerSettings& settings, const std::string& folder);
 
     StartupServices _services;
     const posix::file::DiskSpace* _diskSpace;

@@ -96,6 +96,9 @@ void Startup::registerFlags(int argc, const char* const* argv) {
         _argumentParser.addFlag(StartFlag, 0, 0, false);
     } else if (contains(argc, argv, StopFlag)) {
         _argumentParser.addFlag(StopFlag, 0, 0, false);
+    } else if (contains(argc, argv, ImportFlag)) {
+        _argumentParser.addFlag(ImportFlag, 1, 1, false);
+        _argumentParser.addFlag(ConfigFlag, 1, 1, false);
     } else if (contains(argc, argv, TestFlag)) {
         _argumentParser.addFlag(TestFlag, 0, 0, false);
         _argumentParser.addFlag(ConfigFlag, 1, 1, false);
@@ -136,6 +139,9 @@ void Startup::dispatch(TerminateHandler* terminateHandler) {
         settings.configPath = _argumentParser.getArgument(ConfigFlag);
         settings.testMode = _argumentParser.isParsed(TestFlag);
         settings.serviceMode = _serviceMode;
+        if (_argumentParser.isParsed(ImportFlag)) {
+            settings.importFolder = _argumentParser.getArgument(ImportFlag);
+        }
         _serverRunner->runServer(settings, &_stopEvent, terminateHandler);
     }
 }

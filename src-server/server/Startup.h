@@ -61,6 +61,7 @@ public:
     static constexpr const char* StartFlag = "-start";
     static constexpr const char* StopFlag = "-stop";
     static constexpr const char* ServiceFlag = "-scm";
+    static constexpr const char* ImportFlag = "-import";
 
     // Throws SetCurrentDirectoryException, SystemStartupException (no log folder) and
     // ArgStartupException (a command line the mode does not accept).

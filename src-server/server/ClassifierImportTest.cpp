@@ -1,0 +1,102 @@
+#include "server/ClassifierImport.h"
+
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/LoadFileImpl.h"
+#include "io/filesystem/TempFolder.h"
+#include "server/ClassifierJournal.h"
+#include "server/PostgresTestSupport.h"
+#include "testing/RecordingLog.h"
+
+namespace norvale::quillmark {
+namespace {
+
+using io::filesystem::test::TempFolder;
+using Stored = ClassifierStore::Stored;
+
+const classifier::ClassifierFactoryImpl Classifiers{nullptr};
+
+std::string trained(const std::string& text) {
+    const auto classifier = Classifiers.create();
+    classifier->addClass("a");
+    classifier->train("a", text);
+    classifier->compact();
+    return classifier->getTrainingData();
+}
+
+class ClassifierImportTest : public testing::PostgresTest {
+protected:
+    std::size_t import(const TempFolder& folder, PostgresClassifierStore& store) {
+        return ClassifierImport(&store, &Classifiers, &_loadFile, &_log).run(folder.path(""));
+    }
+
+    io::filesystem::LoadFileImpl _loadFile;
+    testing::RecordingLog _log;
+};
+
+TEST_F(ClassifierImportTest, CopiesEveryClassifierFileWithItsJournal) {
+    PostgresClassifierStore store(_connection);
+    TempFolder folder;
+    const std::string spam = trained("cheap pills"), news = trained("election results");
+    const std::string record =
+        ClassifierJournal::record({{JournalCall::Kind::Train, "a", "more news"}});
+    folder.write("spam.dat", spam);
+    folder.write("sub/News.dat", news);
+    folder.write("sub/news.dat.journal", ClassifierJournal::header(news) + record);
+    folder.write(".locks/ignored.dat", "not a classifier");
+
+    EXPECT_EQ(import(folder, store), 2u);
+    const auto storedSpam = store.load("spam"), storedNews = store.load("sub/news");
+    ASSERT_TRUE(storedSpam && storedNews);
+    EXPECT_EQ(storedSpam->snapshot, spam);
+    EXPECT_TRUE(storedSpam->records.empty());
+    EXPECT_EQ(storedNews->snapshot, news);
+    EXPECT_EQ(storedNews->records, std::vector<std::string>{record});
+    EXPECT_FALSE(store.exists("ignored"));
+}
+
+TEST_F(ClassifierImportTest, RefusesAFolderWithAFaultAndStoresNothing) {
+    PostgresClassifierStore store(_connection);
+    auto taken = store.write("taken");
+    ASSERT_TRUE(taken->create(trained("first")));
+    taken->commit();
+    const std::string good = trained("good text");
+    const struct {
+        std::map<std::string, std::string> files;
+        std::string fault;
+    } cases[] = {
+        {{{"one.dat", good}, {"One.dat", good}}, "'one.dat' and 'One.dat' name one classifier."},
+        {{{"two.dat", good}, {"taken.dat", good}}, "the classifier 'taken' exists already."},
+        {{{"three.dat", good}, {"broken.dat", "no classifier"}}, "'broken.dat': "},
+        {{{"four.dat", good}, {"four.dat.journal", "QMJ1 damaged"}},
+         "'four.dat': The journal of the classifier is damaged at byte "},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.fault);
+        TempFolder folder;
+        for (const auto& [name, content] : row.files) folder.write(name, content);
+        try {
+            import(folder, store);
+            ADD_FAILURE() << "imported";
+        } catch (const ImportException& e) {
+            EXPECT_NE(std::string(e.what()).find(row.fault), std::string::npos) << e.what();
+        }
+        for (const auto& [name, content] : row.files) {
+            std::string key = name.substr(0, name.find('.'));
+            key[0] = static_cast<char>(std::tolower(key[0]));
+            if (key != "taken") {
+                EXPECT_FALSE(store.exists(key));
+            }
+        }
+    }
+    EXPECT_EQ(store.load("taken")->snapshot, trained("first"));
+}
+
+}  // namespace
+}  // namespace norvale::quillmark
