@@ -30,6 +30,8 @@ struct InProcessOptions {
     std::chrono::milliseconds readDeadline{0};
     // false: only requests() is used; no worker runs.
     bool serve = true;
+    // Not empty: the classifiers are kept in this PostgreSQL database, not in classifierRoot.
+    std::string postgresConnection = "";
 };
 
 class InProcessServer {
@@ -58,6 +60,7 @@ private:
         QuillmarkServerSettings settings;
         settings.classifierRoot = classifierRoot;
         settings.lockFolder = lockFolder;
+        settings.postgresConnection = options.postgresConnection;
         const std::string schemas = std::string(QM_SCHEMA_DIR) + "/server/";
         settings.requestSchemaPath = schemas + "RequestSchema.xsd";
         settings.responseSchemaPath = schemas + "ResponseSchema.xsd";

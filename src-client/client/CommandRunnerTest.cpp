@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -22,6 +23,7 @@
 #include "io/filesystem/TempFolder.h"
 #include "net/socket/SocketTestSupport.h"
 #include "server/XmlErrorResponseImpl.h"
+#include "server/PostgresTestSupport.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
@@ -156,7 +158,8 @@ std::vector<std::string> writeFolder(const io::filesystem::test::TempFolder& tem
     return contents;
 }
 
-class CommandRunnerTest : public ::testing::Test {
+// Every case runs on classifier files and on a PostgreSQL database.
+class CommandRunnerTest : public ::testing::TestWithParam<std::string> {
 protected:
     // Runs a command against the server that must succeed.
     std::string ok(std::vector<std::string> words, const std::string& input = "") {
@@ -176,13 +179,26 @@ protected:
         return _temp.path(name);
     }
 
+    std::unique_ptr<testing::InProcessServer> server() {
+        testing::InProcessOptions options;
+        if (GetParam() == "postgres") {
+            _database.emplace();
+            options.postgresConnection = _database->connection();
+            EXPECT_FALSE(options.postgresConnection.empty()) << "No cluster: run through ctest.";
+        }
+        return std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"),
+                                                          &_log, options);
+    }
+
     io::filesystem::test::TempFolder _temp;
     testing::RecordingLog _log;
+    std::optional<testing::TestDatabase> _database;
     // The port is kept: after the server stops, connections to it are refused.
-    std::unique_ptr<testing::InProcessServer> _server =
-        std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"), &_log);
+    std::unique_ptr<testing::InProcessServer> _server = server();
     const std::uint16_t _port = _server->port();
 };
+INSTANTIATE_TEST_SUITE_P(Store, CommandRunnerTest, ::testing::Values("files", "postgres"),
+                         [](const auto& info) { return info.param; });
 const std::string SportText =
     "The striker scored twice and the goalkeeper saved a penalty in the cup match. The coach "
     "praised the team after the final whistle of the league game.";
@@ -192,7 +208,7 @@ const std::string PoliticsText =
 
 // The README walkthrough (ClientReadmeWalkthrough) shows each command on one input; this shows
 // the rest of their answers: several inputs, standard input, version 1.00, counts that go back.
-TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
+TEST_P(CommandRunnerTest, EverySubCommandRoundTrips) {
     ok({"create", "news"});
     EXPECT_EQ(ok({"info", "news"}), "Classifier 'news' has no classes.\n");
     ok({"add-class", "news", "sport", "politics", "a&b"});
@@ -228,7 +244,7 @@ TEST_F(CommandRunnerTest, EverySubCommandRoundTrips) {
 
 // Many files go in requests of bounded size; every text arrives once, in path order, with its
 // bytes unchanged.
-TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
+TEST_P(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     std::vector<std::string> contents = writeFolder(_temp, "corpus", 60, 300);
     std::string big(5120, '\0');  // every byte value, 20 times
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
@@ -270,7 +286,7 @@ TEST_F(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
 
 // Answers to requests in flight together come back in reverse order; the output keeps the
 // order of the files, as one request at a time gives it.
-TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
+TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     createNews({"a", "b"});
     ok({"train", "news", "a", "-"}, "alpha words here");
     writeFolder(_temp, "corpus", 8, 50);
@@ -290,7 +306,7 @@ TEST_F(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
 
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight
 // beside it, stay trained and are counted in the message.
-TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
+TEST_P(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
     createNews({"a"});
     const std::vector<std::string> contents = writeFolder(_temp, "corpus", 30, 200);
     const std::string message = "The classifier has reached the maximum allowed size of 10 bytes.";
@@ -331,7 +347,7 @@ TEST_F(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
 // Error documents reach the user whole with status 1; no server or no response document ends
 // with status 3; usage errors and unreadable files with status 2, before anything is sent. Send
 // passes its document as it is.
-TEST_F(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
+TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     std::filesystem::create_directories(_temp.path("empty/sub"));
     const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
     const std::string answered = "the server answered with status ";

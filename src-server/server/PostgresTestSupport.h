@@ -1,8 +1,8 @@
 #pragma once
 
-// A database of its own for each test process in the cluster of the ctest fixture "postgres"
+// Databases of their own in the cluster of the ctest fixture "postgres"
 // (scripts/postgres-cluster.sh), so that tests running at once never meet at a lock, and the
-// libpq helpers the tests look into it with.
+// libpq helpers the tests look into them with.
 
 #include <libpq-fe.h>
 #include <unistd.h>
@@ -47,27 +47,43 @@ inline std::string clusterConnection() {
     return cluster;
 }
 
+// A database of its own in the fixture's cluster, dropped with everything in it at the end; its
+// connection string is empty outside ctest.
+class TestDatabase {
+public:
+    TestDatabase() : _cluster(clusterConnection()) {
+        if (_cluster.empty()) return;
+        static int made = 0;
+        _admin = connect(_cluster);
+        _name = "qm_test_" + std::to_string(::getpid()) + "_" + std::to_string(made++);
+        query(_admin.get(), "CREATE DATABASE " + _name, PGRES_COMMAND_OK);
+        _connection = _cluster + " dbname=" + _name;
+    }
+    TestDatabase(const TestDatabase&) = delete;
+    TestDatabase& operator=(const TestDatabase&) = delete;
+    ~TestDatabase() {
+        if (_admin) query(_admin.get(), "DROP DATABASE " + _name + " WITH (FORCE)", PGRES_COMMAND_OK);
+    }
+
+    const std::string& cluster() const { return _cluster; }
+    const std::string& connection() const { return _connection; }
+
+private:
+    std::string _cluster;
+    PostgresClassifierStore::Connection _admin;
+    std::string _name;
+    std::string _connection;
+};
+
 class PostgresTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        _cluster = clusterConnection();
-        ASSERT_FALSE(_cluster.empty()) << "No cluster: run through ctest (fixture 'postgres').";
-        _admin = connect(_cluster);
-        // ctest runs each test case in a process of its own.
-        _database = "qm_test_" + std::to_string(::getpid());
-        query(_admin.get(), "CREATE DATABASE " + _database, PGRES_COMMAND_OK);
-        _connection = _cluster + " dbname=" + _database;
+        ASSERT_FALSE(_connection.empty()) << "No cluster: run through ctest (fixture 'postgres').";
     }
 
-    void TearDown() override {
-        if (_admin)
-            query(_admin.get(), "DROP DATABASE " + _database + " WITH (FORCE)", PGRES_COMMAND_OK);
-    }
-
-    std::string _cluster;
-    PostgresClassifierStore::Connection _admin;
-    std::string _database;
-    std::string _connection;
+    TestDatabase _database;
+    const std::string _cluster = _database.cluster();
+    const std::string _connection = _database.connection();
 };
 
 }  // namespace norvale::quillmark::testing

@@ -187,13 +187,10 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
 // A classifier folder imported into a PostgreSQL database, once; then the self test on it,
 // which leaves nothing in the classifier folder.
 TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
-    const std::string cluster = clusterConnection();
-    ASSERT_FALSE(cluster.empty()) << "No cluster: run through ctest (fixture 'postgres').";
-    const auto admin = connect(cluster);
-    const std::string database = "qm_server_" + std::to_string(::getpid());
-    query(admin.get(), "CREATE DATABASE " + database, PGRES_COMMAND_OK);
+    const TestDatabase database;
+    ASSERT_FALSE(database.connection().empty()) << "No cluster: run through ctest.";
     const std::string postgres =
-        "<postgresConnection>" + cluster + " dbname=" + database + "</postgresConnection>";
+        "<postgresConnection>" + database.connection() + "</postgresConnection>";
     _folder.write("old/Imported.dat", trainedAsOften("text", 2));
     for (const int exitCode : {0, 1}) {
         ServerProcess child = start({"-import", _folder.path("old"), "-config", "config.xml"}, 0,
@@ -207,11 +204,10 @@ TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
     EXPECT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_TRUE(inOrder(logText(), {"Running system tests.", "4 tests passed!"}));
     EXPECT_FALSE(fs::exists(_root / "classifiers/test_engswe.dat"));
-    const auto stored = connect(cluster + " dbname=" + database);
+    const auto stored = connect(database.connection());
     EXPECT_EQ(query(stored.get(), "SELECT string_agg(key, ' ' ORDER BY key) "
                                   "FROM quillmark_snapshots"),
               "imported test_engswe");
-    query(admin.get(), "DROP DATABASE " + database + " WITH (FORCE)", PGRES_COMMAND_OK);
 }
 
 // The answer the README shows for the command that sends `example`: the xml block after it.
