@@ -9,6 +9,7 @@
 # quillmark-test, created if missing; as another user it belongs to that user. Each start gets its
 # own temporary folder and port, so build folders that run their tests at once never share one.
 # The cluster trusts every local connection and does not fsync: it holds test data only.
+# QM_POSTGRES_FSYNC=on makes it fsync as a production server does (for benchmarks).
 set -euo pipefail
 
 user=quillmark-test
@@ -83,7 +84,7 @@ start() {
   for attempt in 1 2 3 4 5; do
     port=$(free_port)
     if as_owner "$bin/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w -t 60 -o \
-        "-c port=$port -c listen_addresses=127.0.0.1 -c unix_socket_directories=$folder -c fsync=off" \
+        "-c port=$port -c listen_addresses=127.0.0.1 -c unix_socket_directories=$folder -c fsync=${QM_POSTGRES_FSYNC:-off}" \
         start >/dev/null; then
       echo "host=127.0.0.1 port=$port user=$role dbname=postgres" >"$state/connection"
       echo "PostgreSQL $(basename "$(dirname "$bin")") started in $folder on port $port" \

@@ -16,6 +16,7 @@ packages=(
   curl python3-prometheus-client  # MetricsServerTest scrapes /metrics and parses the page
   libpq-dev                   # the PostgreSQL classifier store's client library
   postgresql                  # a private cluster for its tests (scripts/postgres-cluster.sh)
+  haproxy                     # two servers behind a TCP balancer (scripts/haproxy-cluster.sh)
 )
 
 bash "$(dirname "${BASH_SOURCE[0]}")/install-packages.sh" "${packages[@]}"
