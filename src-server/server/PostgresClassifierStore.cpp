@@ -372,8 +372,9 @@ PostgresClassifierStore::Lease::~Lease() {
     if (_connection) _store.giveBack(std::move(_connection));
 }
 
-PostgresClassifierStore::PostgresClassifierStore(std::string connectionString)
-    : _connectionString(std::move(connectionString)) {
+PostgresClassifierStore::PostgresClassifierStore(std::string connectionString,
+                                                 std::size_t maxIdleConnections)
+    : _connectionString(std::move(connectionString)), _maxIdleConnections(maxIdleConnections) {
     createTables();
 }
 
@@ -421,13 +422,18 @@ PostgresClassifierStore::Connection PostgresClassifierStore::connect(
 }
 
 PostgresClassifierStore::Lease PostgresClassifierStore::borrow() {
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        if (!_idle.empty()) {
-            Connection connection = std::move(_idle.back());
+    for (;;) {
+        Connection connection;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            if (_idle.empty()) break;
+            connection = std::move(_idle.back());
             _idle.pop_back();
-            return Lease(*this, std::move(connection));
         }
+        // An idle connection has nothing to read: what there is is the goodbye of a server
+        // that ended it (a restart, an administrator), or its end.
+        pollfd idle{PQsocket(connection.get()), POLLIN, 0};
+        if (idle.fd >= 0 && ::poll(&idle, 1, 0) == 0) return Lease(*this, std::move(connection));
     }
     // Connecting takes a round trip or more: not under the mutex.
     return Lease(*this, connect(_connectionString));
@@ -440,7 +446,7 @@ void PostgresClassifierStore::giveBack(Connection connection) noexcept {
         return;
     }
     std::lock_guard<std::mutex> lock(_mutex);
-    if (_idle.size() < MaxIdleConnections) _idle.push_back(std::move(connection));
+    if (_idle.size() < _maxIdleConnections) _idle.push_back(std::move(connection));
 }
 
 void PostgresClassifierStore::createTables() {

@@ -11,7 +11,7 @@
 // quillmark_classifiers with the payload "<version> <key>".
 //
 // Every operation may be called from any thread at once. A call or a transaction borrows a
-// connection from a small pool (opened on demand; at most MaxIdleConnections are kept), so
+// connection from a pool (opened on demand; at most maxIdleConnections are kept), so
 // transactions on different keys run side by side. listen opens a connection of its own.
 // Transactions must end before the store is destroyed; Changes objects may outlive it.
 
@@ -31,7 +31,7 @@ namespace norvale::quillmark {
 
 class PostgresClassifierStore : public ClassifierStore {
 public:
-    static constexpr std::size_t MaxIdleConnections = 4;
+    static constexpr std::size_t DefaultMaxIdleConnections = 4;
     static constexpr int SchemaVersion = 1;
     static constexpr const char* Channel = "quillmark_classifiers";
 
@@ -44,7 +44,10 @@ public:
     // from PGPASSWORD or PGPASSFILE) and creates the tables when missing. Throws
     // ClassifierStoreException naming the connection string without its password when the
     // database cannot be reached, or when its tables have another layout version.
-    explicit PostgresClassifierStore(std::string connectionString);
+    // A server keeps one idle connection for each request it runs at once (maxIdleConnections),
+    // so that a busy server never opens a connection per request.
+    explicit PostgresClassifierStore(std::string connectionString,
+                                     std::size_t maxIdleConnections = DefaultMaxIdleConnections);
     PostgresClassifierStore(const PostgresClassifierStore&) = delete;
     PostgresClassifierStore& operator=(const PostgresClassifierStore&) = delete;
     ~PostgresClassifierStore() override;
@@ -82,6 +85,7 @@ private:
     void createTables();
 
     const std::string _connectionString;
+    const std::size_t _maxIdleConnections;
     std::mutex _mutex;  // guards _idle
     std::vector<Connection> _idle;
 };

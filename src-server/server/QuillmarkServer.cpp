@@ -1,5 +1,7 @@
 #include "server/QuillmarkServer.h"
 
+#include <algorithm>
+
 #include "server/JobDistributionImpl.h"
 #include "server/PostgresClassifierStore.h"
 #include "server/StoreJobDistribution.h"
@@ -66,7 +68,10 @@ std::unique_ptr<JobDistribution> QuillmarkServer::repository(
             &_classifiers, files.memoryStatus, files.loadFile, files.saveFile, files.existsFile,
             files.sizeFile, files.removeFile, settings.lockFolder, metrics, log);
     }
-    _store = std::make_unique<PostgresClassifierStore>(settings.postgresConnection);
+    _store = std::make_unique<PostgresClassifierStore>(
+        settings.postgresConnection,
+        std::max<std::size_t>(settings.limits.workers,
+                              PostgresClassifierStore::DefaultMaxIdleConnections));
     const std::string& root = settings.classifierRoot;
     return std::make_unique<StoreJobDistribution>(&_classifiers, files.memoryStatus, _store.get(),
                                                   root.empty() ? "" : root + "/", metrics);

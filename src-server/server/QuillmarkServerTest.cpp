@@ -25,7 +25,9 @@
 #include "classifier/ClassifierFactoryImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
+#include "posix/memory/MemoryStatusImpl.h"
 #include "server/PostgresTestSupport.h"
+#include "server/StoreJobDistribution.h"
 #include "testing/LoopbackClient.h"
 #include "testing/Requests.h"
 #include "testing/ServerProcess.h"
@@ -37,6 +39,9 @@ namespace ip = boost::asio::ip;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
 using namespace norvale::quillmark::testing;
+using norvale::quillmark::Metrics;
+using norvale::quillmark::PostgresClassifierStore;
+using norvale::quillmark::StoreJobDistribution;
 using namespace std::chrono_literals;
 
 // A loopback port the system picks, listening while the object lives.
@@ -284,7 +289,30 @@ TEST_F(QuillmarkServerTest, ConsoleServerServesAndClosesInOrderOnTheSignal) {
 // ones whose answer the kill cut off. An orderly stop then folds the journals into files equal
 // byte for byte to those of a classifier trained as often in one go. QM_KILL_ROUNDS asks for more
 // rounds (scripts/soak.sh).
-TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
+class KilledServerTest : public QuillmarkServerTest,
+                         public ::testing::WithParamInterface<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Store, KilledServerTest, ::testing::Values("files", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(KilledServerTest, RestartsFromACommittedState) {
+    // On PostgreSQL the classifiers' state is read back through a repository of the test's own.
+    std::optional<TestDatabase> database;
+    std::optional<PostgresClassifierStore> store;
+    std::string settings;
+    if (GetParam() == "postgres") {
+        database.emplace();
+        ASSERT_FALSE(database->connection().empty()) << "No cluster: run through ctest.";
+        settings = "<postgresConnection>" + database->connection() + "</postgresConnection>";
+    }
+    const auto stored = [&](const std::string& name) {
+        if (!database) return TempFolder::read(_root / "classifiers" / (name + ".dat"));
+        if (!store) store.emplace(database->connection());
+        const norvale::classifier::ClassifierFactoryImpl classifiers(nullptr);
+        const platform::memory::MemoryStatusImpl memory;
+        Metrics metrics;
+        StoreJobDistribution repository(&classifiers, &memory, &*store, "", &metrics);
+        return repository.get(name)->classifier().getTrainingData();
+    };
     const char* asked = std::getenv("QM_KILL_ROUNDS");
     const int rounds = asked != nullptr && std::atoi(asked) > 0 ? std::atoi(asked) : 50;
     const unsigned seed = std::random_device()();
@@ -300,7 +328,7 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
     long perText = 0, acknowledgedInAll = 0, acknowledgedAtLeast = 0;
     for (int round = 0; round <= rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::optional<ServerProcess> child(std::in_place, start({"-config", "config.xml"}));
+        std::optional<ServerProcess> child(std::in_place, start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
         if (round == 0) {
             for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {
@@ -315,8 +343,9 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
         for (const auto& entry : fs::directory_iterator(_root / "classifiers")) {
             const auto owner = TemporarySaveName::owner(entry.path().filename().string());
             EXPECT_TRUE(!owner || *owner == child->pid()) << entry.path();
-            if (entry.path().extension() != ".dat") continue;
-            EXPECT_EQ(2000, statusOf(ask(informationRequest(entry.path().stem().string()))));
+        }
+        for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {
+            EXPECT_EQ(2000, statusOf(ask(informationRequest(name)))) << name;
         }
         for (int n = 0; n < 3; ++n) {
             Ledger& ledger = ledgers[n];
@@ -334,12 +363,12 @@ TEST_F(QuillmarkServerTest, KilledServerRestartsFromACommittedState) {
         for (int n = 0; n < 3; ++n) {
             const std::string name = "burst" + std::to_string(n);
             EXPECT_FALSE(fs::exists(_root / "classifiers" / (name + ".dat.journal"))) << name;
-            EXPECT_TRUE(TempFolder::read(_root / "classifiers" / (name + ".dat")) ==
-                        trainedAsOften(burstText(n), ledgers[n].committed)) << name;
+            EXPECT_TRUE(stored(name) == trainedAsOften(burstText(n), ledgers[n].committed))
+                << name;
         }
         if (round == rounds) break;
         child.reset();
-        child.emplace(start({"-config", "config.xml"}));
+        child.emplace(start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
 
         acknowledgedInRound = 0;

@@ -1,6 +1,7 @@
 #include "server/StoreJobDistribution.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,9 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "classifier/ClassifierFactoryImpl.h"
+#include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
 #include "server/PostgresTestSupport.h"
+#include "testing/InProcessServer.h"
+#include "testing/LoopbackClient.h"
+#include "testing/RecordingLog.h"
+#include "testing/Requests.h"
 
 namespace norvale::quillmark {
 namespace {
@@ -165,6 +171,79 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
         EXPECT_NO_THROW(a.read(name));
         EXPECT_NO_THROW(b.read(name));
     }
+}
+
+// The database refuses connections and ends those it has while clients train and classify:
+// every request gets an answer, acknowledged or an error document, and once the database is
+// back every request succeeds again and the counts hold every acknowledged training.
+TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsUntilItIsBack) {
+    using namespace std::chrono_literals;
+    using namespace testing;
+    ::io::filesystem::test::TempFolder folder;
+    RecordingLog log;
+    InProcessOptions options;
+    options.postgresConnection = _connection;
+    InProcessServer server(folder.path("classifiers"), folder.path("locks"), &log, options);
+    const auto ask = [&](const std::string& request) {
+        return LoopbackClient::ask(server.port(), request);
+    };
+    ASSERT_EQ(statusOf(ask(createRequest("news", {"a"}))), 2000);
+    ASSERT_EQ(statusOf(ask(trainRequest("news", "a", {distinctText(0)}))), 2000);
+    const long perText = totalCountOf(ask(informationRequest("news")), "a");
+
+    std::atomic<bool> done{false};
+    std::atomic<long> acknowledged{1}, failedTrains{0}, failures{0}, others{0};
+    std::vector<std::thread> clients;
+    for (unsigned c = 0; c < 4; ++c) {
+        clients.emplace_back([&, c] {
+            for (unsigned n = 1; !done; ++n) {
+                const bool train = c % 2 == 0;
+                const int status = statusOf(ask(
+                    train ? trainRequest("news", "a", {distinctText(c * 100000 + n)})
+                          : classifyRequest("news", distinctText(n))));
+                if (status == 2000) {
+                    acknowledged += train;
+                } else if (status == 5000) {
+                    ++failures;
+                    failedTrains += train;
+                } else {
+                    ++others;
+                }
+            }
+        });
+    }
+    const auto admin = connect(_cluster);
+    const std::string database = _connection.substr(_connection.rfind("dbname=") + 7);
+    std::this_thread::sleep_for(200ms);
+    query(admin.get(), "ALTER DATABASE " + database + " ALLOW_CONNECTIONS false",
+          PGRES_COMMAND_OK);
+    query(admin.get(), "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                       "WHERE datname = '" + database + "'");
+    for (const auto giveUp = std::chrono::steady_clock::now() + 20s;
+         failures < 8 && std::chrono::steady_clock::now() < giveUp;) {
+        std::this_thread::sleep_for(10ms);
+    }
+    query(admin.get(), "ALTER DATABASE " + database + " ALLOW_CONNECTIONS true",
+          PGRES_COMMAND_OK);
+    std::this_thread::sleep_for(200ms);
+    done = true;
+    for (auto& client : clients) client.join();
+    EXPECT_GE(failures, 8);
+    EXPECT_EQ(others, 0);
+
+    // Back: the first requests already succeed. Connections the database ends while they are
+    // idle are dropped, not tried.
+    for (int n = 0; n < 20; ++n) {
+        if (n == 10) {
+            query(admin.get(), "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                               "WHERE datname = '" + database + "'");
+            std::this_thread::sleep_for(100ms);
+        }
+        ASSERT_EQ(statusOf(ask(trainRequest("news", "a", {distinctText(900000 + n)}))), 2000) << n;
+    }
+    const long total = totalCountOf(ask(informationRequest("news")), "a") / perText - 20;
+    EXPECT_GE(total, acknowledged);
+    EXPECT_LE(total, acknowledged + failedTrains);
 }
 
 }  // namespace
