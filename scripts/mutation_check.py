@@ -316,7 +316,8 @@ MUTANTS = [
       ["StoreJobDistributionTest"], what="two servers both create one name"),
     M("store-dead-idle-connection-reused", "server", "condition dropped",
       "src-server/server/PostgresClassifierStore.cpp",
-      "if (idle.fd >= 0 && ::poll(&idle, 1, 0) == 0) return", "if (true) return",
+      "if (idle.fd >= 0 && ::poll(&idle, 1, 0) == 0) return",
+      "if (idle.fd >= 0 && ::poll(&idle, 1, 0) >= 0) return",
       ["StoreJobDistributionTest"], what="a pooled connection the database ended fails the next request"),
     # --- log ------------------------------------------------------------------------------------
     M("log-rotation-bound", "server", "bound off by one",
