@@ -58,13 +58,11 @@ public:
     // classifier's lock among them here and brings classifier up to date with their commits; it
     // throws ClassifierExistsException when a created name was stored meanwhile, and
     // ClassifierNotFoundException when the classifier was removed.
-    virtual void beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
-                            bool creating) {
-        static_cast<void>(key), static_cast<void>(classifier), static_cast<void>(creating);
-    }
+    virtual void beginWrite(const std::string& /*key*/, ThreadSafeClassifier& /*classifier*/,
+                            bool /*creating*/) {}
     // The write sequence of key lets go of the writer side: what beginWrite took is released,
     // and what save or append did not commit is taken back.
-    virtual void endWrite(const std::string& key) noexcept { static_cast<void>(key); }
+    virtual void endWrite(const std::string& /*key*/) noexcept {}
     // Takes out a classifier that create made and whose write sequence failed before its first
     // save.
     virtual void discardCreated(const std::string& key) { remove(key); }

@@ -4,7 +4,6 @@
 
 #include "server/JobDistributionImpl.h"
 #include "server/PostgresClassifierStore.h"
-#include "server/StoreJobDistribution.h"
 
 #include "xml/Document.h"
 #include "xml/Element.h"
@@ -42,6 +41,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                 settings.classifierRoot, log, metrics),
       _server(threads, settings.port, settings.limits,
               connectionParams(log, metrics, settings.connection), settings.access) {
+    if (_storeRepository) _follower.emplace(_store.get(), _storeRepository, threads);
     if (settings.metricsPort) {
         _metricsServer.emplace(threads, settings.metricsAddress, *settings.metricsPort,
                                [this, metrics] { return metrics->page(_repository->usage()); });
@@ -49,6 +49,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
 }
 
 void QuillmarkServer::start() {
+    if (_follower) _follower->start();
     _server.start();
     if (_metricsServer) _metricsServer->start();
 }
@@ -56,6 +57,7 @@ void QuillmarkServer::start() {
 void QuillmarkServer::stop() {
     if (_metricsServer) _metricsServer->stop();
     _server.stop();
+    if (_follower) _follower->stop();
     // Every request has ended: each classifier file is made to hold its journal's records.
     _repository->checkpoint();
 }
@@ -73,8 +75,10 @@ std::unique_ptr<JobDistribution> QuillmarkServer::repository(
         std::max<std::size_t>(settings.limits.workers,
                               PostgresClassifierStore::DefaultMaxIdleConnections));
     const std::string& root = settings.classifierRoot;
-    return std::make_unique<StoreJobDistribution>(&_classifiers, files.memoryStatus, _store.get(),
-                                                  root.empty() ? "" : root + "/", metrics);
+    auto repository = std::make_unique<StoreJobDistribution>(
+        &_classifiers, files.memoryStatus, _store.get(), root.empty() ? "" : root + "/", metrics);
+    _storeRepository = repository.get();
+    return repository;
 }
 
 const XmlHookFactory* QuillmarkServer::hooks() const {

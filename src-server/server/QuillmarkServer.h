@@ -35,6 +35,8 @@
 #include "server/Metrics.h"
 #include "server/MetricsServer.h"
 #include "server/ResponseFactoryImpl.h"
+#include "server/StoreFollower.h"
+#include "server/StoreJobDistribution.h"
 #include "server/XmlClassifierFactoryImpl.h"
 #include "server/XmlHookFactoryImpl.h"
 #include "xml/SchemaCache.h"
@@ -114,6 +116,7 @@ private:
     classifier::ClassifierFactoryImpl _classifiers;
     // Null with classifier files.
     std::unique_ptr<ClassifierStore> _store;
+    StoreJobDistribution* _storeRepository = nullptr;  // _repository on _store
     std::unique_ptr<JobDistribution> _repository;
     xml::SchemaCache _schemas;
     const SchemaFacts _request;
@@ -126,6 +129,7 @@ private:
     ConnectionParams _params;
     ClassifyServer _server;
     std::optional<MetricsServer> _metricsServer;
+    std::optional<StoreFollower> _follower;  // with _store
 };
 
 }  // namespace norvale::quillmark

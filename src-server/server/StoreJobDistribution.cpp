@@ -1,7 +1,9 @@
 #include "server/StoreJobDistribution.h"
 
 #include <chrono>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include "debug/assertion.h"
 #include "platform/mutex/AutoLock.h"
@@ -325,6 +327,34 @@ void StoreJobDistribution::discardCreated(const std::string& key) {
     if (!cached) return;
     WriterAutoLock writer(cached->writer());
     if (cached->storeVersion() == 0) forget(storeKey, *cached);
+}
+
+void StoreJobDistribution::follow(const std::string& storeKey, std::uint64_t version) {
+    std::shared_ptr<ThreadSafeClassifier> cached;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        const auto found = _classifiers.find(storeKey);
+        if (found == _classifiers.end()) return;
+        cached = found->second;
+    }
+    // A removal (version 0) is left to the next get, as is one in use.
+    if (version == 0 || cached->storeVersion() == 0 || cached->storeVersion() >= version ||
+        !cached->tryLockWriter()) {
+        return;
+    }
+    std::unique_lock<platform::mutex::WriterLock> writer(*cached->writer(), std::adopt_lock);
+    if (cached->removed()) return;
+    const auto stored = _store->load(storeKey, cached->storeVersion());
+    if (stored) apply(storeKey, *stored, *cached);
+}
+
+void StoreJobDistribution::followAll() {
+    std::vector<std::string> keys;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        for (const auto& entry : _classifiers) keys.push_back(entry.first);
+    }
+    for (const std::string& key : keys) follow(key, _store->version(key));
 }
 
 Metrics::Repository StoreJobDistribution::usage() {

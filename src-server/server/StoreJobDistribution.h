@@ -60,6 +60,12 @@ public:
     // another server may have created the name meanwhile.
     void discardCreated(const std::string& key) override;
     Metrics::Repository usage() override;
+    // A commit of another server announced by the store: a classifier in memory that is older is
+    // caught up now, unless a request holds it (then its next get does).
+    void follow(const std::string& storeKey, std::uint64_t version);
+    // The same for every classifier in memory, asking the store for its version: for the commits
+    // made while nobody listened.
+    void followAll();
 
     // The store key of a request's key.
     std::string storeKey(std::string_view key) const;

@@ -14,7 +14,10 @@
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
+#include "platform/thread/OsInfoImpl.h"
+#include "platform/thread/ThreadFactoryImpl.h"
 #include "server/PostgresTestSupport.h"
+#include "server/StoreFollower.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
@@ -171,6 +174,32 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
         EXPECT_NO_THROW(a.read(name));
         EXPECT_NO_THROW(b.read(name));
     }
+}
+
+// Commits of another server reach a cached classifier without a read asking for them.
+TEST_F(StoreJobDistributionTest, AFollowerCatchesCachedClassifiersUp) {
+    using namespace std::chrono_literals;
+    Server a(_connection), b(_connection);
+    a.write("news", [](auto& t) {
+        t.create();
+        t.addClass("sport");
+    });
+    const auto cached = b.repository.get(b.key("news"));
+    platform::thread::OsInfoImpl os;
+    platform::thread::ThreadFactoryImpl threads(&os);
+    StoreFollower follower(&b.store, &b.repository, &threads);
+    follower.start();
+    for (int n = 0; n < 3; ++n) {
+        a.write("news", [&](auto& t) { t.train("sport", "goal number " + std::to_string(n)); });
+        const std::uint64_t committed = a.repository.get(a.key("news"))->storeVersion();
+        for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
+             cached->storeVersion() != committed && std::chrono::steady_clock::now() < giveUp;) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_EQ(cached->storeVersion(), committed) << n;
+    }
+    follower.stop();
+    EXPECT_EQ(b.read("news"), a.read("news"));
 }
 
 // The database refuses connections and ends those it has while clients train and classify:
