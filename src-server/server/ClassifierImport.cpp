@@ -66,7 +66,8 @@ ClassifierImport::Found ClassifierImport::read(const std::string& folder,
     const auto classifier = _classifiers->create();
     classifier->setTrainingData(found.snapshot);
     // The journal is named as the server names it: the file name part lower-cased.
-    const std::string journal = JobDistributionImpl::journalPath(JobDistributionImpl::fileKey(path));
+    const std::string journal =
+        JobDistributionImpl::journalPath(JobDistributionImpl::fileKey(path));
     std::error_code missing;
     if (fs::exists(journal, missing)) {
         const auto contents = ClassifierJournal::read(_loadFile->load(journal, 0), found.snapshot);

@@ -409,7 +409,13 @@ std::int64_t PostgresClassifierStore::lockNumber(std::string_view key) {
 
 PostgresClassifierStore::Connection PostgresClassifierStore::connect(
     const std::string& connectionString) {
-    Connection connection(PQconnectdb(connectionString.c_str()));
+    // A database that takes connections but never answers would hold a request for good: unless
+    // the connection string says otherwise (it is read last, so its own values win), connecting
+    // gives up after ConnectTimeoutSeconds.
+    const std::string timeout = std::to_string(ConnectTimeoutSeconds);
+    const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* const values[] = {timeout.c_str(), connectionString.c_str(), nullptr};
+    Connection connection(PQconnectdbParams(keywords, values, 1));
     if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
         throw ClassifierStoreException(
             "Cannot connect to the PostgreSQL database " + describe(connectionString) + ": " +

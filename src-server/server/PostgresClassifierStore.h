@@ -32,6 +32,8 @@ namespace norvale::quillmark {
 class PostgresClassifierStore : public ClassifierStore {
 public:
     static constexpr std::size_t DefaultMaxIdleConnections = 4;
+    // How long connecting may take when the connection string sets no connect_timeout.
+    static constexpr int ConnectTimeoutSeconds = 10;
     static constexpr int SchemaVersion = 1;
     static constexpr const char* Channel = "quillmark_classifiers";
 

@@ -1,5 +1,10 @@
 #include "server/PostgresClassifierStore.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <future>
 #include <string>
@@ -205,6 +210,32 @@ TEST_F(PostgresClassifierStoreTest, StartUpFailuresSaySoWithoutThePassword) {
             }
         }
     }
+
+    // A server that takes the connection and never answers: connecting gives up after the
+    // default timeout, or the connection string's own.
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string listening =
+        "host=127.0.0.1 port=" + std::to_string(ntohs(address.sin_port));
+    const std::pair<std::string, int> timeouts[] = {{"", 10}, {" connect_timeout=2", 2}};
+    for (const auto& [extra, seconds] : timeouts) {
+        const auto began = std::chrono::steady_clock::now();
+        try {
+            PostgresClassifierStore store(listening + extra);
+            ADD_FAILURE() << "connected";
+        } catch (const ClassifierStoreException& e) {
+            EXPECT_NE(std::string(e.what()).find("timeout expired"), std::string::npos)
+                << e.what();
+        }
+        const auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_GE(took, std::chrono::seconds(seconds) - 500ms) << extra;
+        EXPECT_LT(took, std::chrono::seconds(seconds) + 5s) << extra;
+    }
+    ::close(silent);
 
     // Tables of a layout this code does not know are refused, not used.
     { PostgresClassifierStore store(_connection); }
