@@ -111,9 +111,15 @@ TEST(DocumentTest, SelectionsOutliveTheirDocumentAndStayIndependent) {
     Document document;
     document.loadFromMemory("<r xmlns='urn:a'><c n='9'/></r>");
     document.setSelectionNamespaces("xmlns:a='urn:a'");
-    document.setSelectionNamespaces("xmlns:b='urn:a'");
+    document.setSelectionNamespaces(" xmlns:b = \"urn:a\"\txmlns:c.1='urn:c'\n");
     EXPECT_EQ("9", document.selectExactlyOne("b:r/b:c").getAttribute("n"));
     EXPECT_THROW(document.selectExactlyOne("a:r"), DocumentException);
+    // Refused declarations leave the bindings as they were.
+    for (const char* refused : {"xmlns:a=''", "xmlns:1a='u'", "xmlns:a='u", "xmlns :a='u'",
+                                "xmlns:a='u' x", "xmlns:a=u", "xmlns:a'u'"}) {
+        EXPECT_THROW(document.setSelectionNamespaces(refused), DocumentException) << refused;
+    }
+    EXPECT_EQ("9", document.selectExactlyOne("b:r/b:c").getAttribute("n"));
 }
 
 // Document types are refused before any entity is read (a billion laughs costs nothing), and an

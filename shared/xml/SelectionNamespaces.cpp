@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <memory>
-#include <regex>
+#include <string_view>
 
 #include "xml/XMLExceptions.h"
 
@@ -15,6 +15,20 @@ namespace {
 
 const xmlChar* chars(const std::string& text) {
     return reinterpret_cast<const xmlChar*>(text.c_str());
+}
+
+constexpr std::string_view Xmlns = "xmlns:";
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool startsName(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool continuesName(char c) {
+    return startsName(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
 }
 
 // Compilation and evaluation errors are reported by the caller's own message; without a handler
@@ -36,20 +50,33 @@ void SelectionNamespaces::ContextDeleter::operator()(_xmlXPathContext* context) 
 }
 
 bool SelectionNamespaces::assign(const std::string& declarations) {
-    static const std::regex declaration(
-        R"re(\s*xmlns:([A-Za-z_][A-Za-z0-9_.\-]*)\s*=\s*(?:'([^']*)'|"([^"]*)"))re");
-    static const std::regex trailingSpace(R"(\s*)");
+    // Each declaration: blanks, "xmlns:", a prefix, blanks, '=', blanks, a non-empty URI in
+    // single or double quotes; then only blanks.
     std::vector<Binding> bindings;
-    auto position = declarations.cbegin();
-    std::smatch match;
-    while (std::regex_search(position, declarations.cend(), match, declaration,
-                             std::regex_constants::match_continuous)) {
-        std::string uri = match[2].matched ? match[2].str() : match[3].str();
-        if (uri.empty()) return false;
-        bindings.push_back({match[1].str(), std::move(uri)});
-        position = match[0].second;
+    const std::size_t size = declarations.size();
+    std::size_t at = 0;
+    const auto skipBlanks = [&] {
+        while (at < size && isBlank(declarations[at])) ++at;
+    };
+    for (skipBlanks(); at < size; skipBlanks()) {
+        if (declarations.compare(at, Xmlns.size(), Xmlns) != 0) return false;
+        at += Xmlns.size();
+        const std::size_t prefix = at;
+        if (at == size || !startsName(declarations[at])) return false;
+        while (at < size && continuesName(declarations[at])) ++at;
+        const std::size_t prefixEnd = at;
+        skipBlanks();
+        if (at == size || declarations[at] != '=') return false;
+        ++at;
+        skipBlanks();
+        if (at == size || (declarations[at] != '\'' && declarations[at] != '"')) return false;
+        const std::size_t uri = at + 1;
+        const std::size_t uriEnd = declarations.find(declarations[at], uri);
+        if (uriEnd == std::string::npos || uriEnd == uri) return false;
+        bindings.push_back({declarations.substr(prefix, prefixEnd - prefix),
+                            declarations.substr(uri, uriEnd - uri)});
+        at = uriEnd + 1;
     }
-    if (!std::regex_match(position, declarations.cend(), trailingSpace)) return false;
     _bindings = std::move(bindings);
     _context.reset();
     return true;
