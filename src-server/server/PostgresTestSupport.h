@@ -62,7 +62,8 @@ public:
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
     ~TestDatabase() {
-        if (_admin) query(_admin.get(), "DROP DATABASE " + _name + " WITH (FORCE)", PGRES_COMMAND_OK);
+        if (!_admin) return;
+        query(_admin.get(), "DROP DATABASE " + _name + " WITH (FORCE)", PGRES_COMMAND_OK);
     }
 
     const std::string& cluster() const { return _cluster; }

@@ -4,7 +4,6 @@
 
 #include "server/JobDistributionImpl.h"
 #include "server/PostgresClassifierStore.h"
-
 #include "xml/Document.h"
 #include "xml/Element.h"
 
@@ -37,8 +36,8 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                    : std::make_optional<XmlHookFactoryImpl>(files.saveFile, log,
                                                             settings.archiveFolder,
                                                             files.diskSpace)),
-      _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas, _request.targetNamespace,
-                settings.classifierRoot, log, metrics),
+      _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas,
+                _request.targetNamespace, settings.classifierRoot, log, metrics),
       _server(threads, settings.port, settings.limits,
               connectionParams(log, metrics, settings.connection), settings.access) {
     if (_storeRepository) _follower.emplace(_store.get(), _storeRepository, threads);

@@ -1,12 +1,12 @@
 #pragma once
 
-// The whole server over one classifier root (or one PostgreSQL database), wired once for the server program, the in-process
-// test server, the benchmarks and the request fuzz target: the repository of classifiers on the
-// given file services, request execution validating against the request schema, the optional
-// request archive, the client road on an event server and, when asked, the metrics page on a
-// port of its own. Construction loads both schemas and listens on the ports; start runs the
-// workers. Construct, start, stop and destroy on one thread; the log, the metrics, the file
-// services and the thread factory are not owned and must outlive the server.
+// The whole server over one classifier root (or one PostgreSQL database), wired once for the server
+// program, the in-process test server, the benchmarks and the request fuzz target: the repository
+// of classifiers on the given file services, request execution validating against the request
+// schema, the optional request archive, the client road on an event server and, when asked, the
+// metrics page on a port of its own. Construction loads both schemas and listens on the ports;
+// start runs the workers. Construct, start, stop and destroy on one thread; the log, the metrics,
+// the file services and the thread factory are not owned and must outlive the server.
 
 #include <chrono>
 #include <cstdint>

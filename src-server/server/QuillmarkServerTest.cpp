@@ -328,7 +328,8 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
     long perText = 0, acknowledgedInAll = 0, acknowledgedAtLeast = 0;
     for (int round = 0; round <= rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::optional<ServerProcess> child(std::in_place, start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
+        std::optional<ServerProcess> child;
+        child.emplace(start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
         if (round == 0) {
             for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {

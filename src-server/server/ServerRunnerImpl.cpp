@@ -4,9 +4,9 @@
 #include <optional>
 #include <utility>
 
+#include "classifier/ClassifierFactoryImpl.h"
 #include "platform/thread/MethodCaller0.h"
 #include "posix/signals/StopSignals.h"
-#include "classifier/ClassifierFactoryImpl.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
 #include "server/ClassifierImport.h"
 #include "server/ConfigurationFile.h"

@@ -13,13 +13,13 @@
 
 namespace norvale::quillmark {
 
-// Keeps the classifiers a server holds in memory up to date with what other servers commit to
-// the shared store: a thread of its own listens for commits and catches each cached classifier
-// up as they arrive, so that a read seldom finds records to replay. Reads never rely on it, since
-// a notice may still be on its way when a read comes: each read asks the store for the committed
+// Keeps the classifiers a server holds in memory up to date with what other servers commit to the
+// shared store: a thread of its own listens for commits and catches each cached classifier up as
+// they arrive, so that a read seldom finds records to replay. Reads never rely on it, since a
+// notice may still be on its way when a read comes: each read asks the store for the committed
 // version (StoreJobDistribution::get). When the store cannot report commits, or the listening
-// connection is lost, it listens anew a second later and then catches up whatever is behind. Construct, start, stop and destroy on one
-// thread; the collaborators are not owned.
+// connection is lost, it listens anew a second later and then catches up whatever is behind.
+// Construct, start, stop and destroy on one thread; the collaborators are not owned.
 class StoreFollower : public platform::thread::Runnable {
 public:
     StoreFollower(ClassifierStore* store, StoreJobDistribution* repository,
