@@ -226,6 +226,12 @@ Element Document::selectExactlyOne(const std::string& xpath) const {
     return nodes->item(0);
 }
 
+Element Document::rootElement() const {
+    xmlNode* root = _tree ? xmlDocGetRootElement(document()) : nullptr;
+    if (root == nullptr) throw DocumentException("The document has no root element.");
+    return Element(_tree, root);
+}
+
 std::string Document::getTargetNamespace() const {
     const xmlNode* root = _tree ? xmlDocGetRootElement(document()) : nullptr;
     if (root == nullptr) return "";

@@ -54,6 +54,8 @@ public:
 
     // The one element matching `xpath` (relative to the document); DocumentException otherwise.
     Element selectExactlyOne(const std::string& xpath) const;
+    // The root element, found without XPath; DocumentException when nothing is loaded.
+    Element rootElement() const;
 
     // The root's targetNamespace attribute (schema documents), empty when absent.
     std::string getTargetNamespace() const;

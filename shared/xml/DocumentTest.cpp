@@ -109,7 +109,9 @@ TEST(DocumentTest, SelectionsOutliveTheirDocumentAndStayIndependent) {
     EXPECT_EQ("1", call.selectExactlyOne("../a:c[1]").getAttribute("n"));
 
     Document document;
+    EXPECT_THROW(document.rootElement(), DocumentException);
     document.loadFromMemory("<r xmlns='urn:a'><c n='9'/></r>");
+    EXPECT_TRUE(document.rootElement().isNamed("urn:a", "r"));
     document.setSelectionNamespaces("xmlns:a='urn:a'");
     document.setSelectionNamespaces(" xmlns:b = \"urn:a\"\txmlns:c.1='urn:c'\n");
     EXPECT_EQ("9", document.selectExactlyOne("b:r/b:c").getAttribute("n"));

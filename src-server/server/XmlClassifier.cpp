@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "classifier/ClassifierException.h"
 #include "classifier/Classification.h"
@@ -17,7 +18,6 @@
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
 #include "util/NumberParser.h"
-#include "xml/NodeList.h"
 
 namespace norvale::quillmark {
 
@@ -125,17 +125,28 @@ std::string XmlClassifier::process(const std::string& request) {
 std::string XmlClassifier::execute(const std::string& request) {
     _document.loadFromMemory(request);
     validate();
-    const xml::Element root = _document.selectExactlyOne("qm:quillmark");
+    // Found by walking the tree: a request needs no XPath context of its own.
+    const xml::Element root = requestRoot();
     const RequestTexts texts(root, _requestNamespace);
     // A broken text id rule: validation in full refuses the request with its own report.
     if (_textIdsCheckedHere && !texts.referencesResolve(root)) _document.validate();
     _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
 
-    const xml::NodeList readCalls = root.selectNodes("qm:readCalls");
-    if (readCalls.count() == 1) runReadCalls(texts, readCalls.item(0));
-    const xml::NodeList writeCalls = root.selectNodes("qm:writeCalls");
-    if (writeCalls.count() == 1) runWriteCalls(texts, writeCalls.item(0));
+    std::vector<xml::Element> readCalls, writeCalls;
+    for (const xml::Element& child : root.childElements()) {
+        if (child.isNamed(_requestNamespace, "readCalls")) readCalls.push_back(child);
+        if (child.isNamed(_requestNamespace, "writeCalls")) writeCalls.push_back(child);
+    }
+    if (readCalls.size() == 1) runReadCalls(texts, readCalls.front());
+    if (writeCalls.size() == 1) runWriteCalls(texts, writeCalls.front());
     return _response->getResponse();
+}
+
+xml::Element XmlClassifier::requestRoot() const {
+    const xml::Element root = _document.rootElement();
+    if (root.isNamed(_requestNamespace, "quillmark")) return root;
+    // Without a schema any root passes validation; the selection reports it as it always has.
+    return _document.selectExactlyOne("qm:quillmark");
 }
 
 // Validates the loaded request, leaving the text id rules to RequestTexts when it checks them.
@@ -198,9 +209,7 @@ std::string XmlClassifier::answerFailure() {
 }
 
 void XmlClassifier::runReadCalls(const RequestTexts& texts, const xml::Element& readCalls) {
-    const xml::NodeList calls = readCalls.selectNodes("*");
-    for (std::size_t index = 0; index < calls.count(); ++index) {
-        const xml::Element call = calls.item(index);
+    for (const xml::Element& call : readCalls.childElements()) {
         _callId = call.getAttribute("id");
         const std::string method = call.getTagName();
         guardCall<ReadCallException>(_log, method, _callId,
@@ -259,10 +268,9 @@ void XmlClassifier::runWriteCalls(const RequestTexts& texts, const xml::Element&
             writeCalls.getAttribute("maxSize"), std::numeric_limits<std::int32_t>::min(),
             std::numeric_limits<std::int32_t>::max())));
     }
-    const xml::NodeList calls = writeCalls.selectNodes("*");
+    const std::vector<xml::Element> calls = writeCalls.childElements();
     ClassifierTransactionImpl transaction(_repository, key);
-    for (std::size_t index = 0; index < calls.count(); ++index) {
-        const xml::Element call = calls.item(index);
+    for (const xml::Element& call : calls) {
         _callId = call.getAttribute("id");
         const std::string method = call.getTagName();
         guardCall<WriteCallException>(_log, method, _callId, [&] {

@@ -47,6 +47,8 @@ public:
 private:
     void validate() const;
     std::string execute(const std::string& request);
+    // The loaded request's root element, the request namespace's quillmark.
+    xml::Element requestRoot() const;
     std::string answerFailure();
 
     void runReadCalls(const RequestTexts& texts, const xml::Element& readCalls);
