@@ -7,6 +7,7 @@
 
 #include "server/ClassifierJournal.h"
 #include "server/JobDistributionImpl.h"
+#include "server/StoreJobDistribution.h"
 
 namespace norvale::quillmark {
 
@@ -15,13 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view Extension = ".dat";
-
-std::string lowered(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 // The paths of the classifier files below folder, relative to it, in order.
 std::vector<std::string> classifierFiles(const std::string& folder) {
@@ -86,8 +80,7 @@ std::size_t ClassifierImport::run(const std::string& folder) {
     std::map<std::string, std::string> names;  // store key to the file holding it
     std::string faults;
     for (const std::string& relative : files) {
-        const std::string key =
-            lowered(relative.substr(0, relative.size() - Extension.size()));
+        const std::string key = StoreJobDistribution::nameKey(relative);
         const auto [taken, added] = names.emplace(key, relative);
         if (!added) {
             faults += "\n'" + relative + "' and '" + taken->second + "' name one classifier.";

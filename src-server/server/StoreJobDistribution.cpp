@@ -9,6 +9,7 @@
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/WriterAutoLock.h"
 #include "server/ClassifierJournal.h"
+#include "util/StringHelper.h"
 
 namespace norvale::quillmark {
 
@@ -39,12 +40,12 @@ StoreJobDistribution::StoreJobDistribution(const classifier::ClassifierFactory* 
 
 std::string StoreJobDistribution::storeKey(std::string_view key) const {
     if (key.starts_with(_keyPrefix)) key.remove_prefix(_keyPrefix.size());
-    if (key.ends_with(Extension)) key.remove_suffix(Extension.size());
-    std::string lowered(key);
-    for (char& c : lowered) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lowered;
+    return nameKey(key);
+}
+
+std::string StoreJobDistribution::nameKey(std::string_view name) {
+    if (name.ends_with(Extension)) name.remove_suffix(Extension.size());
+    return util::StringHelper::toLower(name);
 }
 
 ClassifierNotFoundException StoreJobDistribution::notFound(const std::string& key) {

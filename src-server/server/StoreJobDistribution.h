@@ -69,6 +69,8 @@ public:
 
     // The store key of a request's key.
     std::string storeKey(std::string_view key) const;
+    // The store key of a classifier file's path below the classifier root ("Sub/News.dat").
+    static std::string nameKey(std::string_view name);
 
 private:
     // A write sequence between beginWrite and endWrite.
