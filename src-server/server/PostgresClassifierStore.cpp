@@ -52,6 +52,11 @@ std::string oneLine(const char* message) {
 // Parameters sent in binary format: text and bytea as their bytes, int8 as 8 bytes big-endian.
 class Params {
 public:
+    Params() = default;
+    // Its values point into its own numbers.
+    Params(const Params&) = delete;
+    Params& operator=(const Params&) = delete;
+
     Params& text(std::string_view value) { return add(TextOid, value); }
     Params& bytea(std::string_view value) { return add(ByteaOid, value); }
     Params& int8(std::uint64_t value) {
@@ -110,6 +115,58 @@ Result command(PGconn* connection, const char* sql, const std::string& doing) {
     return result;
 }
 
+// Statements sent together and answered in one round trip; the server runs them in order and
+// skips the rest after one fails. A pipeline that is not read to its end leaves its connection
+// in pipeline mode, and the lease then closes the connection.
+class Pipeline {
+public:
+    Pipeline(PGconn* connection, std::string doing)
+        : _connection(connection), _doing(std::move(doing)) {
+        if (PQenterPipelineMode(_connection) != 1) failed(_connection, nullptr, _doing);
+    }
+
+    Pipeline& send(const char* sql, const Params& params,
+                   ExecStatusType expected = PGRES_TUPLES_OK) {
+        if (PQsendQueryParams(_connection, sql, params.count(), params.types(), params.values(),
+                              params.lengths(), params.formats(), 1) != 1) {
+            failed(_connection, nullptr, _doing);
+        }
+        _expected.push_back(expected);
+        return *this;
+    }
+
+    // The result of each statement in order; throws ClassifierStoreException for the first one
+    // without its expected status.
+    std::vector<Result> results() {
+        if (PQpipelineSync(_connection) != 1) failed(_connection, nullptr, _doing);
+        std::vector<Result> results;
+        for (std::size_t i = 0; i < _expected.size(); ++i) {
+            Result result(PQgetResult(_connection));
+            if (!result) failed(_connection, nullptr, _doing);
+            // The end of this statement's results.
+            while (const Result more{PQgetResult(_connection)}) {
+            }
+            results.push_back(std::move(result));
+        }
+        const Result sync(PQgetResult(_connection));
+        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC ||
+            PQexitPipelineMode(_connection) != 1) {
+            failed(_connection, nullptr, _doing);
+        }
+        for (std::size_t i = 0; i < _expected.size(); ++i) {
+            if (PQresultStatus(results[i].get()) != _expected[i]) {
+                failed(_connection, results[i].get(), _doing);
+            }
+        }
+        return results;
+    }
+
+private:
+    PGconn* _connection;
+    const std::string _doing;
+    std::vector<ExecStatusType> _expected;
+};
+
 std::string bytes(const PGresult* result, int row, int column) {
     return std::string(PQgetvalue(result, row, column),
                        static_cast<std::size_t>(PQgetlength(result, row, column)));
@@ -154,15 +211,23 @@ std::optional<ClassifierStore::Stored> loadOn(PGconn* connection, const std::str
     return stored;
 }
 
+// Takes the lock, reads the committed version and draws the version of its commit in one round
+// trip; its records go to the server with its commit, again in one round trip.
 class PostgresTransaction : public ClassifierStore::Transaction {
 public:
     PostgresTransaction(PostgresClassifierStore::Lease lease, std::string key)
         : _lease(std::move(lease)), _key(std::move(key)) {
-        command(connection(), "BEGIN", forKey("starting a transaction", _key));
-        run(connection(), "SELECT pg_advisory_xact_lock($1)",
-            Params().int8(static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key))),
-            forKey("taking the writer lock", _key));
-        _version = committedVersion(connection(), _key);
+        const auto lock = static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key));
+        Pipeline start(connection(), forKey("taking the writer lock", _key));
+        start.send("BEGIN", Params(), PGRES_COMMAND_OK)
+            .send("SELECT pg_advisory_xact_lock($1)", Params().int8(lock))
+            // Read once the lock is held, so no commit of another writer comes after it.
+            .send("SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), 0), "
+                  "nextval('quillmark_versions')",
+                  Params().text(_key));
+        const std::vector<Result> results = start.results();
+        _version = int8(results[2].get(), 0, 0);
+        _newVersion = int8(results[2].get(), 0, 1);
         _exists = _version != 0;
     }
 
@@ -184,23 +249,18 @@ public:
             run(connection(),
                 "INSERT INTO quillmark_snapshots (key, version, snapshot_version, snapshot) "
                 "VALUES ($1, $2, $2, $3)",
-                Params().text(_key).int8(newVersion()).bytea(snapshot), forKey("creating", _key),
+                Params().text(_key).int8(_newVersion).bytea(snapshot), forKey("creating", _key),
                 PGRES_COMMAND_OK);
         });
         _exists = true;
+        _changed = true;
         return true;
     }
 
     void append(std::span<const std::string> records) override {
         mustExist("appending to");
-        guarded([&] {
-            for (const std::string& record : records) {
-                run(connection(),
-                    "INSERT INTO quillmark_journal (key, version, record) VALUES ($1, $2, $3)",
-                    Params().text(_key).int8(newVersion()).bytea(record),
-                    forKey("appending a journal record", _key), PGRES_COMMAND_OK);
-            }
-        });
+        guarded([&] { _records.insert(_records.end(), records.begin(), records.end()); });
+        _changed = true;
     }
 
     void checkpoint(std::string_view snapshot) override {
@@ -209,21 +269,22 @@ public:
             run(connection(),
                 "UPDATE quillmark_snapshots SET snapshot = $2, snapshot_version = $3 "
                 "WHERE key = $1",
-                Params().text(_key).bytea(snapshot).int8(newVersion()),
+                Params().text(_key).bytea(snapshot).int8(_newVersion),
                 forKey("writing the snapshot", _key), PGRES_COMMAND_OK);
             dropRecords();
         });
+        _changed = true;
     }
 
     bool remove() override {
         if (!_exists) return false;
         guarded([&] {
-            newVersion();
             run(connection(), "DELETE FROM quillmark_snapshots WHERE key = $1", Params().text(_key),
                 forKey("removing", _key), PGRES_COMMAND_OK);
             dropRecords();
         });
         _exists = false;
+        _changed = true;
         return true;
     }
 
@@ -234,16 +295,33 @@ public:
                                            (_ended ? "has ended." : "failed earlier."));
         }
         guarded([&] {
-            if (_newVersion != 0) announce();
-            const Result result = command(connection(), "COMMIT", forKey("committing", _key));
+            Pipeline commit(connection(), forKey("committing", _key));
+            for (const std::string& record : _records) {
+                commit.send(
+                    "INSERT INTO quillmark_journal (key, version, record) VALUES ($1, $2, $3)",
+                    Params().text(_key).int8(_newVersion).bytea(record), PGRES_COMMAND_OK);
+            }
+            const std::uint64_t version = _exists ? _newVersion : 0;
+            if (_changed && _exists) {
+                commit.send("UPDATE quillmark_snapshots SET version = $2 WHERE key = $1",
+                            Params().text(_key).int8(version), PGRES_COMMAND_OK);
+            }
+            if (_changed) {
+                commit.send("SELECT pg_notify($1, $2)",
+                            Params()
+                                .text(PostgresClassifierStore::Channel)
+                                .text(std::to_string(version) + " " + _key));
+            }
+            commit.send("COMMIT", Params(), PGRES_COMMAND_OK);
+            const std::vector<Result> results = commit.results();
             // A transaction that failed on the server answers COMMIT with a rollback.
-            if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0) {
+            if (std::strcmp(PQcmdStatus(results.back().get()), "COMMIT") != 0) {
                 throw ClassifierStoreException("PostgreSQL: the commit on classifier '" + _key +
                                                "' was rolled back.");
             }
         });
         _ended = true;
-        if (_newVersion != 0) _version = _exists ? _newVersion : 0;
+        if (_changed) _version = _exists ? _newVersion : 0;
         return _version;
     }
 
@@ -272,38 +350,20 @@ private:
         }
     }
 
-    // The version this transaction's commit will have, drawn on its first change.
-    std::uint64_t newVersion() {
-        if (_newVersion == 0) {
-            const Result result = run(connection(), "SELECT nextval('quillmark_versions')",
-                                      Params(), forKey("drawing a version", _key));
-            _newVersion = int8(result.get(), 0, 0);
-        }
-        return _newVersion;
-    }
-
+    // Records appended before are folded into the snapshot or gone with the classifier.
     void dropRecords() {
         run(connection(), "DELETE FROM quillmark_journal WHERE key = $1", Params().text(_key),
             forKey("dropping the journal records", _key), PGRES_COMMAND_OK);
-    }
-
-    void announce() {
-        if (_exists) {
-            run(connection(), "UPDATE quillmark_snapshots SET version = $2 WHERE key = $1",
-                Params().text(_key).int8(_newVersion), forKey("setting the version", _key),
-                PGRES_COMMAND_OK);
-        }
-        const std::string payload = std::to_string(_exists ? _newVersion : 0) + " " + _key;
-        run(connection(), "SELECT pg_notify($1, $2)",
-            Params().text(PostgresClassifierStore::Channel).text(payload),
-            forKey("announcing the commit", _key));
+        _records.clear();
     }
 
     PostgresClassifierStore::Lease _lease;
     const std::string _key;
     std::uint64_t _version = 0;     // committed, as seen under the lock
-    std::uint64_t _newVersion = 0;  // 0 until the first change
-    bool _exists = false;           // with this transaction's changes
+    std::uint64_t _newVersion = 0;  // of this transaction's commit
+    std::vector<std::string> _records;  // appended, sent with the commit
+    bool _exists = false;               // with this transaction's changes
+    bool _changed = false;
     bool _failed = false;
     bool _ended = false;
 };
@@ -446,9 +506,11 @@ PostgresClassifierStore::Lease PostgresClassifierStore::borrow() {
 }
 
 void PostgresClassifierStore::giveBack(Connection connection) noexcept {
-    // A broken connection, or one still in a transaction (its rollback failed), is closed.
+    // A broken connection, or one still in a transaction (its rollback failed) or in a pipeline
+    // not read to its end, is closed.
     if (PQstatus(connection.get()) != CONNECTION_OK ||
-        PQtransactionStatus(connection.get()) != PQTRANS_IDLE) {
+        PQtransactionStatus(connection.get()) != PQTRANS_IDLE ||
+        PQpipelineStatus(connection.get()) != PQ_PIPELINE_OFF) {
         return;
     }
     std::lock_guard<std::mutex> lock(_mutex);

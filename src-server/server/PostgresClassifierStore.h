@@ -5,10 +5,12 @@
 // Tables (created at construction when missing, under an advisory lock, so servers starting at
 // once do not race): quillmark_schema (one row, the layout version), quillmark_snapshots (key,
 // version, snapshot_version, snapshot) and quillmark_journal (key, sequence, version, record).
-// Versions come from the sequence quillmark_versions. A write transaction is one SQL transaction
-// holding pg_advisory_xact_lock on a 64-bit hash of its key, so a process killed in the middle
-// leaves nothing half-written, and each commit that changes something sends NOTIFY on the channel
-// quillmark_classifiers with the payload "<version> <key>".
+// Versions come from the sequence quillmark_versions; each write transaction draws one as it
+// starts, so the versions of one key grow in commit order and may have gaps. A write transaction
+// is one SQL transaction holding pg_advisory_xact_lock on a 64-bit hash of its key, so a process
+// killed in the middle leaves nothing half-written, and each commit that changes something sends
+// NOTIFY on the channel quillmark_classifiers with the payload "<version> <key>". Starting one
+// and committing one's records take a round trip each: the statements go out as a pipeline.
 //
 // Every operation may be called from any thread at once. A call or a transaction borrows a
 // connection from a pool (opened on demand; at most maxIdleConnections are kept), so

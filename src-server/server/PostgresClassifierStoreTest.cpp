@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "server/PostgresTestSupport.h"
@@ -143,9 +144,9 @@ TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOneAndO
 }
 
 TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
-    enum class End { Dropped, ConnectionKilled };
-    for (const End end : {End::Dropped, End::ConnectionKilled}) {
-        SCOPED_TRACE(end == End::Dropped ? "dropped" : "connection killed");
+    enum class End { Dropped, ConnectionKilled, RecordRefused };
+    for (const End end : {End::Dropped, End::ConnectionKilled, End::RecordRefused}) {
+        SCOPED_TRACE(static_cast<int>(end));
         PostgresClassifierStore store(_connection);
         auto setUp = store.write("kept");
         if (setUp->version() == 0) {
@@ -158,7 +159,23 @@ TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
         ASSERT_TRUE(fresh->create("fresh"));
         auto kept = store.write("kept");
         kept->append(std::vector<std::string>{"lost"});
-        kept->checkpoint("lost");
+        if (end != End::RecordRefused) kept->checkpoint("lost");
+        if (end == End::RecordRefused) {
+            // The record's insert fails inside the commit's pipeline.
+            const Connection admin = connect(_connection);
+            query(admin.get(),
+                  "ALTER TABLE quillmark_journal ADD CONSTRAINT refused CHECK (record <> 'lost')",
+                  PGRES_COMMAND_OK);
+            try {
+                kept->commit();
+                ADD_FAILURE() << "committed a refused record";
+            } catch (const ClassifierStoreException& e) {
+                EXPECT_THAT(e.what(), ::testing::HasSubstr("committing of classifier 'kept' "
+                                                           "failed: ERROR: new row"));
+            }
+            query(admin.get(), "ALTER TABLE quillmark_journal DROP CONSTRAINT refused",
+                  PGRES_COMMAND_OK);
+        }
         if (end == End::ConnectionKilled) {
             // Both transactions hold an advisory lock; their connections end as a crash would.
             const Connection killer = connect(_connection);
