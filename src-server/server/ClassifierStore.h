@@ -74,6 +74,9 @@ public:
         // unless the connection was lost during the commit itself: then version() of a new
         // transaction tells.
         virtual std::uint64_t commit() = 0;
+        // Commits as commit does, but keeps the lock and goes on as a new transaction, so that
+        // the writer may commit again without another writer coming in between.
+        virtual std::uint64_t commitKeepingLock() = 0;
     };
 
     // Commits seen on a connection of its own, from the call of listen on.

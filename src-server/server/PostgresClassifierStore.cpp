@@ -135,9 +135,18 @@ public:
         return *this;
     }
 
+    std::size_t size() const { return _expected.size(); }
+
     // The result of each statement in order; throws ClassifierStoreException for the first one
     // without its expected status.
     std::vector<Result> results() {
+        std::vector<Result> results = read();
+        check(results, results.size());
+        return results;
+    }
+
+    // The results without looking at them; throws only when the connection fails.
+    std::vector<Result> read() {
         if (PQpipelineSync(_connection) != 1) failed(_connection, nullptr, _doing);
         std::vector<Result> results;
         for (std::size_t i = 0; i < _expected.size(); ++i) {
@@ -153,12 +162,24 @@ public:
             PQexitPipelineMode(_connection) != 1) {
             failed(_connection, nullptr, _doing);
         }
-        for (std::size_t i = 0; i < _expected.size(); ++i) {
+        return results;
+    }
+
+    // Whether the results from the one at from on have their expected status.
+    bool succeeded(const std::vector<Result>& results, std::size_t from) const {
+        for (std::size_t i = from; i < results.size(); ++i) {
+            if (PQresultStatus(results[i].get()) != _expected[i]) return false;
+        }
+        return true;
+    }
+
+    // Throws for the first of the first count results without its expected status.
+    void check(const std::vector<Result>& results, std::size_t count) const {
+        for (std::size_t i = 0; i < count; ++i) {
             if (PQresultStatus(results[i].get()) != _expected[i]) {
                 failed(_connection, results[i].get(), _doing);
             }
         }
-        return results;
     }
 
 private:
@@ -211,30 +232,37 @@ std::optional<ClassifierStore::Stored> loadOn(PGconn* connection, const std::str
     return stored;
 }
 
-// Takes the lock, reads the committed version and draws the version of its commit in one round
-// trip; its records go to the server with its commit, again in one round trip.
+// Holds the key's lock for its whole life as a session lock, so that commitKeepingLock can
+// commit and go on under it. Taking the lock (with the committed version read and the next
+// commit's version drawn) and each commit of records take one round trip: the statements go out
+// as a pipeline.
 class PostgresTransaction : public ClassifierStore::Transaction {
 public:
     PostgresTransaction(PostgresClassifierStore::Lease lease, std::string key)
-        : _lease(std::move(lease)), _key(std::move(key)) {
-        const auto lock = static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key));
-        Pipeline start(connection(), forKey("taking the writer lock", _key));
-        start.send("BEGIN", Params(), PGRES_COMMAND_OK)
-            .send("SELECT pg_advisory_xact_lock($1)", Params().int8(lock))
-            // Read once the lock is held, so no commit of another writer comes after it.
-            .send("SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), 0), "
-                  "nextval('quillmark_versions')",
-                  Params().text(_key));
-        const std::vector<Result> results = start.results();
-        _version = int8(results[2].get(), 0, 0);
-        _newVersion = int8(results[2].get(), 0, 1);
+        : _lease(std::move(lease)),
+          _key(std::move(key)),
+          _lock(static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key))) {
+        try {
+            Pipeline start(connection(), forKey("taking the writer lock", _key));
+            start.send("SELECT pg_advisory_lock($1)", Params().int8(_lock))
+                .send("BEGIN", Params(), PGRES_COMMAND_OK)
+                // Read once the lock is held, so no commit of another writer comes after it.
+                .send("SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), "
+                      "0), nextval('quillmark_versions')",
+                      Params().text(_key));
+            const std::vector<Result> results = start.results();
+            _version = int8(results[2].get(), 0, 0);
+            _newVersion = int8(results[2].get(), 0, 1);
+        } catch (...) {
+            // The lock may be held: the connection must not go back to the pool.
+            _lease.discard();
+            throw;
+        }
         _exists = _version != 0;
     }
 
     ~PostgresTransaction() override {
-        // A failed rollback leaves the connection in its transaction; the lease then closes it,
-        // which rolls back on the server's side.
-        if (!_ended) Result(PQexec(connection(), "ROLLBACK"));
+        if (_locked) release();
     }
 
     std::uint64_t version() const override { return _version; }
@@ -289,13 +317,31 @@ public:
     }
 
     std::uint64_t commit() override {
-        if (_ended || _failed) {
+        commit(false);
+        return _version;
+    }
+
+    std::uint64_t commitKeepingLock() override {
+        commit(true);
+        return _version;
+    }
+
+private:
+    PGconn* connection() const { return _lease.get(); }
+
+    // Sends the records, the version and the notification with COMMIT, then either the lock's
+    // release or the next transaction's start with its version drawn.
+    void commit(bool keepLock) {
+        if (!_locked || _failed) {
             throw ClassifierStoreException("PostgreSQL: the transaction on classifier '" + _key +
                                            "' cannot commit: it " +
-                                           (_ended ? "has ended." : "failed earlier."));
+                                           (_locked ? "failed earlier." : "has ended."));
         }
+        std::vector<Result> results;
+        std::size_t committed = 0;  // statements up to COMMIT
+        std::optional<Pipeline> pipeline;
         guarded([&] {
-            Pipeline commit(connection(), forKey("committing", _key));
+            Pipeline& commit = pipeline.emplace(connection(), forKey("committing", _key));
             for (const std::string& record : _records) {
                 commit.send(
                     "INSERT INTO quillmark_journal (key, version, record) VALUES ($1, $2, $3)",
@@ -313,25 +359,53 @@ public:
                                 .text(std::to_string(version) + " " + _key));
             }
             commit.send("COMMIT", Params(), PGRES_COMMAND_OK);
-            const std::vector<Result> results = commit.results();
+            committed = commit.size();
+            if (keepLock) {
+                commit.send("BEGIN", Params(), PGRES_COMMAND_OK)
+                    .send("SELECT nextval('quillmark_versions')", Params());
+            } else {
+                commit.send("SELECT pg_advisory_unlock($1)", Params().int8(_lock));
+            }
+            results = commit.read();
+            commit.check(results, committed);
             // A transaction that failed on the server answers COMMIT with a rollback.
-            if (std::strcmp(PQcmdStatus(results.back().get()), "COMMIT") != 0) {
+            if (std::strcmp(PQcmdStatus(results[committed - 1].get()), "COMMIT") != 0) {
                 throw ClassifierStoreException("PostgreSQL: the commit on classifier '" + _key +
                                                "' was rolled back.");
             }
+            if (_changed) _version = version;
+            _records.clear();
+            _changed = false;
         });
-        _ended = true;
-        if (_changed) _version = _exists ? _newVersion : 0;
-        return _version;
+        // Committed: what failed after it costs the transaction, not the commit.
+        const bool rest = pipeline->succeeded(results, committed);
+        if (keepLock && rest) {
+            _newVersion = int8(results.back().get(), 0, 0);
+        } else if (keepLock) {
+            _failed = true;
+        } else {
+            _locked = false;
+            if (!rest) _lease.discard();
+        }
     }
 
-private:
-    PGconn* connection() const { return _lease.get(); }
+    // Rolls back what is not committed and lets go of the lock; a connection where that fails
+    // is closed, which does the same on the server's side.
+    void release() noexcept {
+        _locked = false;
+        const bool clean =
+            connection() != nullptr && PQpipelineStatus(connection()) == PQ_PIPELINE_OFF && [&] {
+                const Result result(
+                    PQexec(connection(), "ROLLBACK; SELECT pg_advisory_unlock_all()"));
+                return result && PQresultStatus(result.get()) == PGRES_TUPLES_OK;
+            }();
+        if (!clean) _lease.discard();
+    }
 
     // Runs an operation; after a failure the SQL transaction is aborted, so commit refuses.
     template <typename Operation>
     std::invoke_result_t<Operation> guarded(Operation operation) {
-        if (_ended) {
+        if (!_locked) {
             throw ClassifierStoreException("PostgreSQL: the transaction on classifier '" + _key +
                                            "' has ended.");
         }
@@ -359,13 +433,14 @@ private:
 
     PostgresClassifierStore::Lease _lease;
     const std::string _key;
-    std::uint64_t _version = 0;     // committed, as seen under the lock
-    std::uint64_t _newVersion = 0;  // of this transaction's commit
+    const std::uint64_t _lock;
+    std::uint64_t _version = 0;         // committed, as seen under the lock
+    std::uint64_t _newVersion = 0;      // of the next commit
     std::vector<std::string> _records;  // appended, sent with the commit
     bool _exists = false;               // with this transaction's changes
-    bool _changed = false;
+    bool _changed = false;              // since the last commit
     bool _failed = false;
-    bool _ended = false;
+    bool _locked = true;
 };
 
 class PostgresChanges : public ClassifierStore::Changes {
@@ -427,6 +502,10 @@ void PostgresClassifierStore::ConnectionCloser::operator()(pg_conn* connection) 
 
 PostgresClassifierStore::Lease::Lease(PostgresClassifierStore& store, Connection connection)
     : _store(store), _connection(std::move(connection)) {}
+
+void PostgresClassifierStore::Lease::discard() noexcept {
+    _connection.reset();
+}
 
 PostgresClassifierStore::Lease::~Lease() {
     if (_connection) _store.giveBack(std::move(_connection));

@@ -7,10 +7,12 @@
 // version, snapshot_version, snapshot) and quillmark_journal (key, sequence, version, record).
 // Versions come from the sequence quillmark_versions; each write transaction draws one as it
 // starts, so the versions of one key grow in commit order and may have gaps. A write transaction
-// is one SQL transaction holding pg_advisory_xact_lock on a 64-bit hash of its key, so a process
-// killed in the middle leaves nothing half-written, and each commit that changes something sends
-// NOTIFY on the channel quillmark_classifiers with the payload "<version> <key>". Starting one
-// and committing one's records take a round trip each: the statements go out as a pipeline.
+// holds pg_advisory_lock on a 64-bit hash of its key for its life (a session lock, so that it
+// may commit several times under it); each commit is one SQL transaction, so a process killed in
+// the middle leaves nothing half-written and its lock ends with its connection. Each commit that
+// changes something sends NOTIFY on the channel quillmark_classifiers with the payload
+// "<version> <key>". Starting a transaction and committing its records take a round trip each:
+// the statements go out as a pipeline.
 //
 // Every operation may be called from any thread at once. A call or a transaction borrows a
 // connection from a pool (opened on demand; at most maxIdleConnections are kept), so
@@ -76,6 +78,8 @@ public:
         Lease& operator=(const Lease&) = delete;
         ~Lease();
         pg_conn* get() const { return _connection.get(); }
+        // Closes the connection instead of handing it back.
+        void discard() noexcept;
 
     private:
         PostgresClassifierStore& _store;

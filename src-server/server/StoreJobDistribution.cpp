@@ -224,6 +224,21 @@ std::uint64_t StoreJobDistribution::size(const std::string& key) {
 void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
                                       bool creating) {
     const std::string storeKey = this->storeKey(key);
+    if (const auto joined = group(storeKey)) {
+        std::unique_lock held(joined->mutex);
+        if (joined->transaction && joined->classifier == &classifier && !joined->failed &&
+            std::chrono::steady_clock::now() - joined->began < GroupLifetime) {
+            joined->inSequence = true;
+            AutoLock<MutexImpl> repositoryLock(&_mutex);
+            _sequences[key] = joined;
+            return;
+        }
+        held.unlock();
+        // A group too old to join ends with the commit of its records.
+        classifier.awaitDrained(nullptr);
+        held.lock();
+        if (joined->transaction && !joined->inSequence && joined->appended == 0) end(*joined);
+    }
     auto transaction = _store->write(storeKey);
     const std::uint64_t version = transaction->version();
     if (creating && version != 0) {
@@ -238,61 +253,115 @@ void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifi
         const auto stored = transaction->load(classifier.storeVersion());
         if (stored) apply(storeKey, *stored, classifier);
     }
+    auto begun = std::make_shared<Group>();
+    begun->key = storeKey;
+    begun->transaction = std::move(transaction);
+    begun->classifier = &classifier;
+    begun->began = std::chrono::steady_clock::now();
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    const bool added = _writes.emplace(key, Write{std::move(transaction), &classifier}).second;
+    // A group left in the map has ended: the store's lock was free.
+    _groups[storeKey] = begun;
+    const bool added = _sequences.emplace(key, std::move(begun)).second;
     QM_ASSERT_TEXT(added, "added", "Two write sequences on one classifier at once.");
 }
 
 void StoreJobDistribution::endWrite(const std::string& key) noexcept {
-    std::unique_ptr<ClassifierStore::Transaction> ended;  // rolled back after the mutex
-    AutoLock<MutexImpl> repositoryLock(&_mutex);
-    if (const auto found = _writes.find(key); found != _writes.end()) {
-        ended = std::move(found->second.transaction);
-        _writes.erase(found);
+    std::shared_ptr<Group> ended;
+    {
+        AutoLock<MutexImpl> repositoryLock(&_mutex);
+        const auto found = _sequences.find(key);
+        if (found == _sequences.end()) return;
+        ended = std::move(found->second);
+        _sequences.erase(found);
     }
+    std::lock_guard held(ended->mutex);
+    ended->inSequence = false;
+    if (ended->transaction && (ended->failed || ended->appended == 0)) end(*ended);
 }
 
-StoreJobDistribution::Write& StoreJobDistribution::write(const std::string& key) {
+std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::group(
+    const std::string& storeKey) {
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    const auto found = _writes.find(key);
-    QM_ASSERT_TEXT(found != _writes.end(), "found != _writes.end()",
+    const auto found = _groups.find(storeKey);
+    return found == _groups.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::sequence(
+    const std::string& key) {
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    const auto found = _sequences.find(key);
+    QM_ASSERT_TEXT(found != _sequences.end(), "found != _sequences.end()",
                    "A commit without a write sequence.");
     return found->second;
 }
 
-void StoreJobDistribution::save(const std::string& key, std::string_view bytes) {
-    Write& write = this->write(key);
-    const auto began = std::chrono::steady_clock::now();
-    if (write.transaction->version() == 0) {
-        if (!write.transaction->create(bytes)) {
-            throw ClassifierExistsException(
-                "Trying to create a classifier that already exists (on disk) '" + key + "'.");
-        }
-    } else {
-        write.transaction->checkpoint(bytes);
+void StoreJobDistribution::end(Group& group) noexcept {
+    // Rolled back and unlocked by the store.
+    group.transaction.reset();
+    group.appended = 0;
+    AutoLock<MutexImpl> repositoryLock(&_mutex);
+    if (const auto found = _groups.find(group.key);
+        found != _groups.end() && found->second.get() == &group) {
+        _groups.erase(found);
     }
-    write.classifier->setStoreVersion(write.transaction->commit());
+}
+
+void StoreJobDistribution::save(const std::string& key, std::string_view bytes) {
+    const auto joined = sequence(key);
+    std::lock_guard held(joined->mutex);
+    const auto began = std::chrono::steady_clock::now();
+    ClassifierStore::Transaction& transaction = *joined->transaction;
+    std::uint64_t version = 0;
+    try {
+        if (transaction.version() == 0) {
+            if (!transaction.create(bytes)) {
+                throw ClassifierExistsException(
+                    "Trying to create a classifier that already exists (on disk) '" + key + "'.");
+            }
+        } else {
+            transaction.checkpoint(bytes);
+        }
+        version = transaction.commitKeepingLock();
+    } catch (...) {
+        joined->failed = true;
+        throw;
+    }
+    joined->classifier->setStoreVersion(version);
     _metrics->committed(std::chrono::steady_clock::now() - began);
 }
 
 bool StoreJobDistribution::append(const std::string& key, ThreadSafeClassifier& classifier,
                                   std::string_view record) {
-    Write& write = this->write(key);
+    const auto joined = sequence(key);
+    std::lock_guard held(joined->mutex);
     const auto began = std::chrono::steady_clock::now();
     const std::string records[] = {std::string(record)};
-    write.transaction->append(records);
-    classifier.setStoreVersion(write.transaction->commit());
+    joined->transaction->append(records);
+    ++joined->appended;
     classifier.setJournalBytes(classifier.journalBytes() + record.size());
     _metrics->committed(std::chrono::steady_clock::now() - began);
-    return true;
+    return false;
 }
 
-void StoreJobDistribution::syncJournal(const std::string&) {
-    // Every commit is durable when append returns.
+void StoreJobDistribution::syncJournal(const std::string& key) {
+    const auto joined = group(storeKey(key));
+    if (!joined) return;
+    std::lock_guard held(joined->mutex);
+    if (!joined->transaction || joined->appended == 0) return;
+    const auto began = std::chrono::steady_clock::now();
+    const std::uint64_t version = joined->transaction->commitKeepingLock();
+    joined->appended = 0;
+    joined->classifier->setStoreVersion(version);
+    _metrics->committed(std::chrono::steady_clock::now() - began, 0);
+    if (!joined->inSequence) end(*joined);
 }
 
-void StoreJobDistribution::cutJournal(const std::string&, std::uint64_t) {
-    // Never asked for: no record waits for a sync.
+void StoreJobDistribution::cutJournal(const std::string& key, std::uint64_t) {
+    // A failed commit: its records are gone with the group's transaction.
+    const auto joined = group(storeKey(key));
+    if (!joined) return;
+    std::lock_guard held(joined->mutex);
+    if (joined->transaction) end(*joined);
 }
 
 void StoreJobDistribution::remove(const std::string& key) {

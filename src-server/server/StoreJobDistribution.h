@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -23,9 +26,16 @@ namespace norvale::quillmark {
 // of a cached classifier asks the store for the committed version and, when another server has
 // committed since, replays the new records (or loads the new snapshot) under the classifier's
 // writer side first. A write sequence takes the classifier's lock in the store in beginWrite,
-// catches up there the same way, and commits in save or append: one store transaction per
-// request, so a server that dies in the middle leaves nothing half-written. Every commit is
-// durable when save or append returns.
+// catches up there the same way, and commits in save (a snapshot, durable on return) or append
+// and syncJournal (a record): one store commit per request or per group of requests, so a server
+// that dies in the middle leaves nothing half-written.
+//
+// Group commit: the store's lock of a classifier is held by a group that outlives one write
+// sequence. A sequence that begins while the group holds records waiting for their sync joins
+// it, appends its record, lets go of the writer side and waits (ThreadSafeClassifier::awaitSync);
+// one commit in syncJournal then stores every record appended so far. The group lets go of the
+// lock once no sequence runs in it and nothing waits for a commit; a group older than
+// GroupLifetime takes no new sequences, so that writers on other servers get their turn.
 //
 // The store key of a classifier is its name lower-cased: the request's key without the
 // classifier root's prefix and without ".dat". Messages name the request's key, as the file
@@ -47,7 +57,7 @@ public:
     std::uint64_t size(const std::string& key) override;
     // Commits bytes as the classifier's new snapshot (its first one after create).
     void save(const std::string& key, std::string_view bytes) override;
-    // Commits record; always durable on return.
+    // Adds record to the commit of the group; syncJournal commits it.
     bool append(const std::string& key, ThreadSafeClassifier& classifier,
                 std::string_view record) override;
     void syncJournal(const std::string& key) override;
@@ -72,11 +82,20 @@ public:
     // The store key of a classifier file's path below the classifier root ("Sub/News.dat").
     static std::string nameKey(std::string_view name);
 
+    static constexpr std::chrono::milliseconds GroupLifetime{20};
+
 private:
-    // A write sequence between beginWrite and endWrite.
-    struct Write {
-        std::unique_ptr<ClassifierStore::Transaction> transaction;
+    // The writers of one classifier holding its lock in the store. The classifier outlives it:
+    // the sequence in it and the requests waiting for its commit hold the classifier.
+    struct Group {
+        std::string key;   // the store key
+        std::mutex mutex;  // guards the rest
+        std::unique_ptr<ClassifierStore::Transaction> transaction;  // null once ended
         ThreadSafeClassifier* classifier;
+        std::chrono::steady_clock::time_point began;
+        bool inSequence = true;    // a write sequence runs in it
+        std::size_t appended = 0;  // records waiting for the commit
+        bool failed = false;       // a snapshot failed to commit: it ends with its sequence
     };
 
     static ClassifierNotFoundException notFound(const std::string& key);
@@ -90,8 +109,12 @@ private:
     // With its writer side held: forgets the classifier when it is the key's in memory, and
     // marks it removed.
     void forget(const std::string& storeKey, ThreadSafeClassifier& classifier);
-    // The write sequence begun on the request's key.
-    Write& write(const std::string& storeKey);
+    // The group of the store key, null when none holds the lock.
+    std::shared_ptr<Group> group(const std::string& storeKey);
+    // The group of the write sequence running on the request's key.
+    std::shared_ptr<Group> sequence(const std::string& key);
+    // Lets go of the group's lock, taking back what it did not commit; needs its mutex.
+    void end(Group& group) noexcept;
     std::shared_ptr<ThreadSafeClassifier> newClassifier() const;
     // The classifier of the key in memory, or evicted but still held by a running call (then
     // entered again); null when neither. Needs the repository mutex.
@@ -108,9 +131,10 @@ private:
     platform::mutex::MutexImpl _mutex;
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
     std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
+    std::map<std::string, std::shared_ptr<Group>> _groups;  // by store key
     // By the request's key as the write sequence spells it: one classifier has one write
     // sequence at a time, whatever the spelling.
-    std::map<std::string, Write> _writes;
+    std::map<std::string, std::shared_ptr<Group>> _sequences;
 };
 
 }  // namespace norvale::quillmark
