@@ -237,7 +237,10 @@ void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifi
         // A group too old to join ends with the commit of its records.
         classifier.awaitDrained(nullptr);
         held.lock();
-        if (joined->transaction && !joined->inSequence && joined->appended == 0) end(*joined);
+        if (joined->transaction && !joined->inSequence && !joined->committing &&
+            joined->records.empty()) {
+            end(*joined);
+        }
     }
     auto transaction = _store->write(storeKey);
     const std::uint64_t version = transaction->version();
@@ -276,7 +279,11 @@ void StoreJobDistribution::endWrite(const std::string& key) noexcept {
     }
     std::lock_guard held(ended->mutex);
     ended->inSequence = false;
-    if (ended->transaction && (ended->failed || ended->appended == 0)) end(*ended);
+    // A commit under way ends the group itself when it is done.
+    if (ended->transaction && !ended->committing &&
+        (ended->failed || ended->records.empty())) {
+        end(*ended);
+    }
 }
 
 std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::group(
@@ -298,7 +305,7 @@ std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::sequence(
 void StoreJobDistribution::end(Group& group) noexcept {
     // Rolled back and unlocked by the store.
     group.transaction.reset();
-    group.appended = 0;
+    group.records.clear();
     AutoLock<MutexImpl> repositoryLock(&_mutex);
     if (const auto found = _groups.find(group.key);
         found != _groups.end() && found->second.get() == &group) {
@@ -335,9 +342,7 @@ bool StoreJobDistribution::append(const std::string& key, ThreadSafeClassifier& 
     const auto joined = sequence(key);
     std::lock_guard held(joined->mutex);
     const auto began = std::chrono::steady_clock::now();
-    const std::string records[] = {std::string(record)};
-    joined->transaction->append(records);
-    ++joined->appended;
+    joined->records.emplace_back(record);
     classifier.setJournalBytes(classifier.journalBytes() + record.size());
     _metrics->committed(std::chrono::steady_clock::now() - began);
     return false;
@@ -346,14 +351,34 @@ bool StoreJobDistribution::append(const std::string& key, ThreadSafeClassifier& 
 void StoreJobDistribution::syncJournal(const std::string& key) {
     const auto joined = group(storeKey(key));
     if (!joined) return;
-    std::lock_guard held(joined->mutex);
-    if (!joined->transaction || joined->appended == 0) return;
+    std::unique_lock held(joined->mutex);
+    if (!joined->transaction || joined->records.empty()) return;
     const auto began = std::chrono::steady_clock::now();
-    const std::uint64_t version = joined->transaction->commitKeepingLock();
-    joined->appended = 0;
+    ClassifierStore::Transaction& transaction = *joined->transaction;
+    const std::vector<std::string> records = std::exchange(joined->records, {});
+    std::uint64_t version = 0;
+    if (!joined->inSequence) {
+        // Nobody may join meanwhile: the commit lets go of the lock.
+        transaction.append(records);
+        version = transaction.commit();
+    } else {
+        // The sequence in the group appends for the next commit meanwhile.
+        joined->committing = true;
+        held.unlock();
+        try {
+            transaction.append(records);
+            version = transaction.commitKeepingLock();
+        } catch (...) {
+            held.lock();
+            joined->committing = false;
+            throw;
+        }
+        held.lock();
+        joined->committing = false;
+    }
     joined->classifier->setStoreVersion(version);
     _metrics->committed(std::chrono::steady_clock::now() - began, 0);
-    if (!joined->inSequence) end(*joined);
+    if (!joined->inSequence && joined->records.empty()) end(*joined);
 }
 
 void StoreJobDistribution::cutJournal(const std::string& key, std::uint64_t) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "classifier/ClassifierFactory.h"
 #include "platform/mutex/MutexImpl.h"
@@ -93,9 +94,10 @@ private:
         std::unique_ptr<ClassifierStore::Transaction> transaction;  // null once ended
         ThreadSafeClassifier* classifier;
         std::chrono::steady_clock::time_point began;
-        bool inSequence = true;    // a write sequence runs in it
-        std::size_t appended = 0;  // records waiting for the commit
-        bool failed = false;       // a snapshot failed to commit: it ends with its sequence
+        bool inSequence = true;            // a write sequence runs in it
+        std::vector<std::string> records;  // appended, waiting for the next commit
+        bool committing = false;           // a commit without the mutex uses the transaction
+        bool failed = false;  // a snapshot failed to commit: it ends with its sequence
     };
 
     static ClassifierNotFoundException notFound(const std::string& key);
