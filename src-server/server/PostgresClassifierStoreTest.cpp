@@ -115,7 +115,7 @@ TEST_F(PostgresClassifierStoreTest, TwoStoresSeeEachOthersCommitsAndAreNotified)
     EXPECT_TRUE(changes->wait(200ms).empty());
 }
 
-TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOneAndOtherKeysDoNot) {
+TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOnesEndAndOtherKeysDoNot) {
     PostgresClassifierStore store(_connection);
     PostgresClassifierStore other(_connection);  // another server
     // Declared before the first transaction, so that a failing check ends it (and releases its
@@ -138,7 +138,12 @@ TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOneAndO
         return transaction->version();
     });
     EXPECT_EQ(second.wait_for(300ms), std::future_status::timeout);
+    // A commit that keeps the lock lets nobody in; the one that ends the transaction does.
+    const std::uint64_t kept = first->commitKeepingLock();
+    EXPECT_EQ(second.wait_for(300ms), std::future_status::timeout);
+    first->append(std::vector<std::string>{"record"});
     const std::uint64_t committed = first->commit();
+    EXPECT_GT(committed, kept);
     ASSERT_EQ(second.wait_for(30s), std::future_status::ready);
     EXPECT_EQ(second.get(), committed);
 }
