@@ -35,6 +35,11 @@ public:
     // The classifier in memory, loaded from its file on first use (making room first).
     // Throws ClassifierNotFoundException when there is no file.
     virtual std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) = 0;
+    // The same for a write sequence, which beginWrite brings up to date: a repository shared
+    // with other processes may leave their commits to it here.
+    virtual std::shared_ptr<ThreadSafeClassifier> getForWriting(const std::string& key) {
+        return get(key);
+    }
     // Size in bytes of the stored classifier (its file with its journal replayed), 0 when there
     // is none.
     virtual std::uint64_t size(const std::string& key) = 0;

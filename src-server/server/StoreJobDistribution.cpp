@@ -101,6 +101,16 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::create(const std::st
 }
 
 std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::string& key) {
+    return get(key, true);
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::getForWriting(
+    const std::string& key) {
+    return get(key, false);
+}
+
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::string& key,
+                                                                bool catchUp) {
     const std::string storeKey = this->storeKey(key);
     for (;;) {
         std::shared_ptr<ThreadSafeClassifier> cached;
@@ -118,7 +128,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::strin
             return loaded;
         }
         // Created by a request still running: nothing of it is committed yet.
-        if (cached->storeVersion() == 0) return cached;
+        if (cached->storeVersion() == 0 || !catchUp) return cached;
         if (_store->version(storeKey) == cached->storeVersion()) return cached;
         WriterAutoLock writer(cached->writer());
         cached->awaitDrained(nullptr);

@@ -55,6 +55,8 @@ public:
 
     std::shared_ptr<ThreadSafeClassifier> create(const std::string& key) override;
     std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override;
+    // Without asking the store for the version: beginWrite catches up under the store's lock.
+    std::shared_ptr<ThreadSafeClassifier> getForWriting(const std::string& key) override;
     std::uint64_t size(const std::string& key) override;
     // Commits bytes as the classifier's new snapshot (its first one after create).
     void save(const std::string& key, std::string_view bytes) override;
@@ -101,6 +103,8 @@ private:
     };
 
     static ClassifierNotFoundException notFound(const std::string& key);
+    // get, catching a cached classifier up with the store's commits or not.
+    std::shared_ptr<ThreadSafeClassifier> get(const std::string& key, bool catchUp);
     // Loads the classifier from the store, making room first; throws when it does not exist.
     std::shared_ptr<ThreadSafeClassifier> load(const std::string& storeKey,
                                                const std::string& key);
