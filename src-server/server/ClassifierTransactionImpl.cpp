@@ -98,7 +98,9 @@ void ClassifierTransactionImpl::openForWriting() {
         throw ClassifierNotFoundException(
             "Trying to get a classifier that has been marked for deletion '" + _key + "'.");
     }
-    if (!_classifierInfo.classifier) open(_repository->getForWriting(_key), TransactionState::Opened);
+    if (!_classifierInfo.classifier) {
+        open(_repository->getForWriting(_key), TransactionState::Opened);
+    }
 }
 
 classifier::Classifier& ClassifierTransactionImpl::copy() {

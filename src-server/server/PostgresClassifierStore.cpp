@@ -247,9 +247,10 @@ public:
             start.send("SELECT pg_advisory_lock($1)", Params().int8(_lock))
                 .send("BEGIN", Params(), PGRES_COMMAND_OK)
                 // Read once the lock is held, so no commit of another writer comes after it.
-                .send("SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), "
-                      "0), nextval('quillmark_versions')",
-                      Params().text(_key));
+                .send(
+                    "SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), "
+                    "0), nextval('quillmark_versions')",
+                    Params().text(_key));
             const std::vector<Result> results = start.results();
             _version = int8(results[2].get(), 0, 0);
             _newVersion = int8(results[2].get(), 0, 1);
@@ -512,8 +513,11 @@ PostgresClassifierStore::Lease::~Lease() {
 }
 
 PostgresClassifierStore::PostgresClassifierStore(std::string connectionString,
-                                                 std::size_t maxIdleConnections)
-    : _connectionString(std::move(connectionString)), _maxIdleConnections(maxIdleConnections) {
+                                                 std::size_t maxIdleConnections,
+                                                 std::chrono::milliseconds lockTimeout)
+    : _connectionString(std::move(connectionString)),
+      _maxIdleConnections(maxIdleConnections),
+      _lockTimeout(lockTimeout) {
     createTables();
 }
 
@@ -546,18 +550,23 @@ std::int64_t PostgresClassifierStore::lockNumber(std::string_view key) {
     return static_cast<std::int64_t>(hash);
 }
 
-PostgresClassifierStore::Connection PostgresClassifierStore::connect(
-    const std::string& connectionString) {
-    // A database that takes connections but never answers would hold a request for good: unless
-    // the connection string says otherwise (it is read last, so its own values win), connecting
-    // gives up after ConnectTimeoutSeconds.
+PostgresClassifierStore::Connection PostgresClassifierStore::connect() const {
+    // A database that takes connections but never answers, or a server that holds a lock and
+    // stopped, would hold a request for good. Unless the connection string says otherwise (it is
+    // read last, so its own values win), connecting gives up after ConnectTimeoutSeconds, a lock
+    // is waited for at most _lockTimeout, and a peer that stopped answering is given up after
+    // about a minute.
     const std::string timeout = std::to_string(ConnectTimeoutSeconds);
-    const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
-    const char* const values[] = {timeout.c_str(), connectionString.c_str(), nullptr};
+    const std::string options = "-c lock_timeout=" + std::to_string(_lockTimeout.count());
+    const char* const keywords[] = {
+        "connect_timeout",  "options",          "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const char* const values[] = {timeout.c_str(), options.c_str(),           "30",   "10", "3",
+                                  "60000",         _connectionString.c_str(), nullptr};
     Connection connection(PQconnectdbParams(keywords, values, 1));
     if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
         throw ClassifierStoreException(
-            "Cannot connect to the PostgreSQL database " + describe(connectionString) + ": " +
+            "Cannot connect to the PostgreSQL database " + describe(_connectionString) + ": " +
             (connection ? oneLine(PQerrorMessage(connection.get())) : "out of memory"));
     }
     // Notices (a table that exists already, a rollback with nothing to roll back) are expected.
@@ -581,7 +590,7 @@ PostgresClassifierStore::Lease PostgresClassifierStore::borrow() {
         if (idle.fd >= 0 && ::poll(&idle, 1, 0) == 0) return Lease(*this, std::move(connection));
     }
     // Connecting takes a round trip or more: not under the mutex.
-    return Lease(*this, connect(_connectionString));
+    return Lease(*this, connect());
 }
 
 void PostgresClassifierStore::giveBack(Connection connection) noexcept {
@@ -659,7 +668,7 @@ std::unique_ptr<ClassifierStore::Transaction> PostgresClassifierStore::write(
 }
 
 std::unique_ptr<ClassifierStore::Changes> PostgresClassifierStore::listen() {
-    return std::make_unique<PostgresChanges>(connect(_connectionString));
+    return std::make_unique<PostgresChanges>(connect());
 }
 
 }  // namespace norvale::quillmark

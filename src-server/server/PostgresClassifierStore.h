@@ -19,6 +19,7 @@
 // transactions on different keys run side by side. listen opens a connection of its own.
 // Transactions must end before the store is destroyed; Changes objects may outlive it.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,9 @@ public:
     static constexpr std::size_t DefaultMaxIdleConnections = 4;
     // How long connecting may take when the connection string sets no connect_timeout.
     static constexpr int ConnectTimeoutSeconds = 10;
+    // How long a writer waits for a classifier's lock that another server holds (a server that
+    // stopped without ending, say) before its request fails.
+    static constexpr std::chrono::milliseconds DefaultLockTimeout{30'000};
     static constexpr int SchemaVersion = 1;
     static constexpr const char* Channel = "quillmark_classifiers";
 
@@ -51,9 +55,12 @@ public:
     // ClassifierStoreException naming the connection string without its password when the
     // database cannot be reached, or when its tables have another layout version.
     // A server keeps one idle connection for each request it runs at once (maxIdleConnections),
-    // so that a busy server never opens a connection per request.
+    // so that a busy server never opens a connection per request. Unless the connection string
+    // says otherwise, a connection waits at most lockTimeout for a lock and notices a database
+    // that stopped answering within about a minute (TCP keepalives and tcp_user_timeout).
     explicit PostgresClassifierStore(std::string connectionString,
-                                     std::size_t maxIdleConnections = DefaultMaxIdleConnections);
+                                     std::size_t maxIdleConnections = DefaultMaxIdleConnections,
+                                     std::chrono::milliseconds lockTimeout = DefaultLockTimeout);
     PostgresClassifierStore(const PostgresClassifierStore&) = delete;
     PostgresClassifierStore& operator=(const PostgresClassifierStore&) = delete;
     ~PostgresClassifierStore() override;
@@ -87,13 +94,14 @@ public:
     };
 
 private:
-    static Connection connect(const std::string& connectionString);
+    Connection connect() const;
     Lease borrow();
     void giveBack(Connection connection) noexcept;
     void createTables();
 
     const std::string _connectionString;
     const std::size_t _maxIdleConnections;
+    const std::chrono::milliseconds _lockTimeout;
     std::mutex _mutex;  // guards _idle
     std::vector<Connection> _idle;
 };

@@ -115,7 +115,8 @@ TEST_F(PostgresClassifierStoreTest, TwoStoresSeeEachOthersCommitsAndAreNotified)
     EXPECT_TRUE(changes->wait(200ms).empty());
 }
 
-TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOnesEndAndOtherKeysDoNot) {
+TEST_F(PostgresClassifierStoreTest,
+       ASecondWriterWaitsForTheFirstOrItsLockTimeoutAndOtherKeysDoNot) {
     PostgresClassifierStore store(_connection);
     PostgresClassifierStore other(_connection);  // another server
     // Declared before the first transaction, so that a failing check ends it (and releases its
@@ -146,6 +147,20 @@ TEST_F(PostgresClassifierStoreTest, ASecondWriterOnTheKeyWaitsForTheFirstOnesEnd
     EXPECT_GT(committed, kept);
     ASSERT_EQ(second.wait_for(30s), std::future_status::ready);
     EXPECT_EQ(second.get(), committed);
+
+    // A writer gives up on a lock held for longer than its lock timeout, and goes on after.
+    PostgresClassifierStore impatient(_connection, 1, 300ms);
+    auto holder = store.write("news");
+    try {
+        impatient.write("news");
+        ADD_FAILURE() << "the lock was taken while another writer held it";
+    } catch (const ClassifierStoreException& e) {
+        EXPECT_THAT(e.what(), ::testing::HasSubstr("writer lock of classifier 'news' failed: "
+                                                   "ERROR: canceling statement due to lock "
+                                                   "timeout"));
+    }
+    holder.reset();
+    EXPECT_EQ(impatient.write("news")->version(), committed);
 }
 
 TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {

@@ -104,8 +104,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::strin
     return get(key, true);
 }
 
-std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::getForWriting(
-    const std::string& key) {
+std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::getForWriting(const std::string& key) {
     return get(key, false);
 }
 
@@ -290,8 +289,7 @@ void StoreJobDistribution::endWrite(const std::string& key) noexcept {
     std::lock_guard held(ended->mutex);
     ended->inSequence = false;
     // A commit under way ends the group itself when it is done.
-    if (ended->transaction && !ended->committing &&
-        (ended->failed || ended->records.empty())) {
+    if (ended->transaction && !ended->committing && (ended->failed || ended->records.empty())) {
         end(*ended);
     }
 }

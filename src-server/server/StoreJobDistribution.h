@@ -91,15 +91,15 @@ private:
     // The writers of one classifier holding its lock in the store. The classifier outlives it:
     // the sequence in it and the requests waiting for its commit hold the classifier.
     struct Group {
-        std::string key;   // the store key
-        std::mutex mutex;  // guards the rest
+        std::string key;                                            // the store key
+        std::mutex mutex;                                           // guards the rest
         std::unique_ptr<ClassifierStore::Transaction> transaction;  // null once ended
         ThreadSafeClassifier* classifier;
         std::chrono::steady_clock::time_point began;
         bool inSequence = true;            // a write sequence runs in it
         std::vector<std::string> records;  // appended, waiting for the next commit
         bool committing = false;           // a commit without the mutex uses the transaction
-        bool failed = false;  // a snapshot failed to commit: it ends with its sequence
+        bool failed = false;               // a snapshot failed to commit: it ends with its sequence
     };
 
     static ClassifierNotFoundException notFound(const std::string& key);
