@@ -138,8 +138,10 @@ void ClassifierTransactionImpl::commit() {
             _repository->endWrite(_key);
             _classifierInfo.lock.reset();
             shared.awaitSync(
-                ticket, [this] { _repository->syncJournal(_key); },
-                [this](std::uint64_t length) { _repository->cutJournal(_key, length); });
+                ticket, [this, &shared] { _repository->syncJournal(_key, shared); },
+                [this, &shared](std::uint64_t length) {
+                    _repository->cutJournal(_key, shared, length);
+                });
             _classifierInfo.undo.clear();
         }
     }
@@ -170,10 +172,10 @@ void ClassifierTransactionImpl::storeCopy(const classifier::Classifier& changed)
     const std::uint64_t before = shared.journalBytes();
     if (!_repository->append(_key, shared, ClassifierJournal::record(_calls))) {
         try {
-            _repository->syncJournal(_key);
+            _repository->syncJournal(_key, shared);
         } catch (...) {
             try {
-                _repository->cutJournal(_key, before);
+                _repository->cutJournal(_key, shared, before);
                 shared.setJournalBytes(before);
             } catch (...) {
                 shared.setJournalBytes(ThreadSafeClassifier::UnknownJournal);

@@ -50,10 +50,11 @@ public:
     // record is durable already (it started a new journal); otherwise syncJournal makes it so.
     virtual bool append(const std::string& key, ThreadSafeClassifier& classifier,
                         std::string_view record) = 0;
-    // Makes every record appended so far durable.
-    virtual void syncJournal(const std::string& key) = 0;
-    // Cuts the journal back to length bytes (the records a failed sync leaves behind).
-    virtual void cutJournal(const std::string& key, std::uint64_t length) = 0;
+    // Makes every record appended to classifier's journal so far durable.
+    virtual void syncJournal(const std::string& key, ThreadSafeClassifier& classifier) = 0;
+    // Cuts classifier's journal back to length bytes (the records a failed sync leaves behind).
+    virtual void cutJournal(const std::string& key, ThreadSafeClassifier& classifier,
+                            std::uint64_t length) = 0;
     // Deletes the file and its journal (missing ones are fine) and forgets the classifier in
     // memory.
     virtual void remove(const std::string& key) = 0;

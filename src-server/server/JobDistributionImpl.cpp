@@ -413,7 +413,7 @@ bool JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& c
     return started;
 }
 
-void JobDistributionImpl::syncJournal(const std::string& key) {
+void JobDistributionImpl::syncJournal(const std::string& key, ThreadSafeClassifier&) {
     // Without the named lock: the next writer appends while this sync runs. The journal stays
     // in place meanwhile, since remove and checkpoints wait until no record waits for its sync.
     const auto began = std::chrono::steady_clock::now();
@@ -421,7 +421,8 @@ void JobDistributionImpl::syncJournal(const std::string& key) {
     _metrics->committed(std::chrono::steady_clock::now() - began, 0);
 }
 
-void JobDistributionImpl::cutJournal(const std::string& key, std::uint64_t length) {
+void JobDistributionImpl::cutJournal(const std::string& key, ThreadSafeClassifier&,
+                                     std::uint64_t length) {
     const std::string file = fileKey(key);
     const auto lock = namedLock(file);
     AutoLock<NamedLock> fileLock(lock.get());

@@ -69,8 +69,9 @@ public:
     void save(const std::string& key, std::string_view bytes) override;
     bool append(const std::string& key, ThreadSafeClassifier& classifier,
                 std::string_view record) override;
-    void syncJournal(const std::string& key) override;
-    void cutJournal(const std::string& key, std::uint64_t length) override;
+    void syncJournal(const std::string& key, ThreadSafeClassifier& classifier) override;
+    void cutJournal(const std::string& key, ThreadSafeClassifier& classifier,
+                    std::uint64_t length) override;
     void remove(const std::string& key) override;
 
     // Forgets the least recently used classifier (on equal times the first in key order) and

@@ -233,13 +233,14 @@ std::uint64_t StoreJobDistribution::size(const std::string& key) {
 void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
                                       bool creating) {
     const std::string storeKey = this->storeKey(key);
-    if (const auto joined = group(storeKey)) {
+    if (const auto joined = group(classifier)) {
         std::unique_lock held(joined->mutex);
-        if (joined->transaction && joined->classifier == &classifier && !joined->failed &&
+        if (joined->transaction && !joined->failed &&
             std::chrono::steady_clock::now() - joined->began < GroupLifetime) {
             joined->inSequence = true;
             AutoLock<MutexImpl> repositoryLock(&_mutex);
-            _sequences[key] = joined;
+            const bool added = _sequences.emplace(key, joined).second;
+            QM_ASSERT_TEXT(added, "added", "Two write sequences on one classifier at once.");
             return;
         }
         held.unlock();
@@ -266,13 +267,11 @@ void StoreJobDistribution::beginWrite(const std::string& key, ThreadSafeClassifi
         if (stored) apply(storeKey, *stored, classifier);
     }
     auto begun = std::make_shared<Group>();
-    begun->key = storeKey;
     begun->transaction = std::move(transaction);
     begun->classifier = &classifier;
     begun->began = std::chrono::steady_clock::now();
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    // A group left in the map has ended: the store's lock was free.
-    _groups[storeKey] = begun;
+    _groups[&classifier] = begun;
     const bool added = _sequences.emplace(key, std::move(begun)).second;
     QM_ASSERT_TEXT(added, "added", "Two write sequences on one classifier at once.");
 }
@@ -295,9 +294,9 @@ void StoreJobDistribution::endWrite(const std::string& key) noexcept {
 }
 
 std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::group(
-    const std::string& storeKey) {
+    const ThreadSafeClassifier& classifier) {
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    const auto found = _groups.find(storeKey);
+    const auto found = _groups.find(&classifier);
     return found == _groups.end() ? nullptr : found->second;
 }
 
@@ -315,7 +314,7 @@ void StoreJobDistribution::end(Group& group) noexcept {
     group.transaction.reset();
     group.records.clear();
     AutoLock<MutexImpl> repositoryLock(&_mutex);
-    if (const auto found = _groups.find(group.key);
+    if (const auto found = _groups.find(group.classifier);
         found != _groups.end() && found->second.get() == &group) {
         _groups.erase(found);
     }
@@ -356,8 +355,8 @@ bool StoreJobDistribution::append(const std::string& key, ThreadSafeClassifier& 
     return false;
 }
 
-void StoreJobDistribution::syncJournal(const std::string& key) {
-    const auto joined = group(storeKey(key));
+void StoreJobDistribution::syncJournal(const std::string&, ThreadSafeClassifier& classifier) {
+    const auto joined = group(classifier);
     if (!joined) return;
     std::unique_lock held(joined->mutex);
     if (!joined->transaction || joined->records.empty()) return;
@@ -389,9 +388,10 @@ void StoreJobDistribution::syncJournal(const std::string& key) {
     if (!joined->inSequence && joined->records.empty()) end(*joined);
 }
 
-void StoreJobDistribution::cutJournal(const std::string& key, std::uint64_t) {
+void StoreJobDistribution::cutJournal(const std::string&, ThreadSafeClassifier& classifier,
+                                      std::uint64_t) {
     // A failed commit: its records are gone with the group's transaction.
-    const auto joined = group(storeKey(key));
+    const auto joined = group(classifier);
     if (!joined) return;
     std::lock_guard held(joined->mutex);
     if (joined->transaction) end(*joined);

@@ -63,8 +63,10 @@ public:
     // Adds record to the commit of the group; syncJournal commits it.
     bool append(const std::string& key, ThreadSafeClassifier& classifier,
                 std::string_view record) override;
-    void syncJournal(const std::string& key) override;
-    void cutJournal(const std::string& key, std::uint64_t length) override;
+    // Commits the records of classifier's group.
+    void syncJournal(const std::string& key, ThreadSafeClassifier& classifier) override;
+    void cutJournal(const std::string& key, ThreadSafeClassifier& classifier,
+                    std::uint64_t length) override;
     void remove(const std::string& key) override;
     void beginWrite(const std::string& key, ThreadSafeClassifier& classifier,
                     bool creating) override;
@@ -88,10 +90,8 @@ public:
     static constexpr std::chrono::milliseconds GroupLifetime{20};
 
 private:
-    // The writers of one classifier holding its lock in the store. The classifier outlives it:
-    // the sequence in it and the requests waiting for its commit hold the classifier.
+    // The writers of one classifier holding its lock in the store.
     struct Group {
-        std::string key;                                            // the store key
         std::mutex mutex;                                           // guards the rest
         std::unique_ptr<ClassifierStore::Transaction> transaction;  // null once ended
         ThreadSafeClassifier* classifier;
@@ -115,8 +115,8 @@ private:
     // With its writer side held: forgets the classifier when it is the key's in memory, and
     // marks it removed.
     void forget(const std::string& storeKey, ThreadSafeClassifier& classifier);
-    // The group of the store key, null when none holds the lock.
-    std::shared_ptr<Group> group(const std::string& storeKey);
+    // The group of the classifier, null when none holds its lock.
+    std::shared_ptr<Group> group(const ThreadSafeClassifier& classifier);
     // The group of the write sequence running on the request's key.
     std::shared_ptr<Group> sequence(const std::string& key);
     // Lets go of the group's lock, taking back what it did not commit; needs its mutex.
@@ -137,7 +137,10 @@ private:
     platform::mutex::MutexImpl _mutex;
     std::map<std::string, std::shared_ptr<ThreadSafeClassifier>> _classifiers;
     std::map<std::string, std::weak_ptr<ThreadSafeClassifier>> _evicted;
-    std::map<std::string, std::shared_ptr<Group>> _groups;  // by store key
+    // By classifier object: an object forgotten while requests still wait for its commit may
+    // have a group beside the group of the object that replaced it. A group ends before its
+    // object: the sequence in it and the requests waiting for its commit hold the object.
+    std::map<const ThreadSafeClassifier*, std::shared_ptr<Group>> _groups;
     // By the request's key as the write sequence spells it: one classifier has one write
     // sequence at a time, whatever the spelling.
     std::map<std::string, std::shared_ptr<Group>> _sequences;
