@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -128,7 +129,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::strin
         }
         // Created by a request still running: nothing of it is committed yet.
         if (cached->storeVersion() == 0 || !catchUp) return cached;
-        if (_store->version(storeKey) == cached->storeVersion()) return cached;
+        if (committedVersion(storeKey) == cached->storeVersion()) return cached;
         WriterAutoLock writer(cached->writer());
         cached->awaitDrained(nullptr);
         // Removed here meanwhile: asked for again.
@@ -291,6 +292,62 @@ void StoreJobDistribution::endWrite(const std::string& key) noexcept {
     if (ended->transaction && !ended->committing && (ended->failed || ended->records.empty())) {
         end(*ended);
     }
+}
+
+std::uint64_t StoreJobDistribution::committedVersion(const std::string& storeKey) {
+    // The entry of the key lives while a read uses it.
+    struct Use {
+        StoreJobDistribution& self;
+        const std::string& key;
+        std::shared_ptr<VersionQueries> queries;
+
+        Use(StoreJobDistribution& self, const std::string& key) : self(self), key(key) {
+            AutoLock<MutexImpl> repositoryLock(&self._mutex);
+            auto& entry = self._versionQueries[key];
+            if (!entry) entry = std::make_shared<VersionQueries>();
+            queries = entry;
+            ++queries->users;
+        }
+        ~Use() {
+            AutoLock<MutexImpl> repositoryLock(&self._mutex);
+            if (--queries->users == 0) self._versionQueries.erase(key);
+        }
+    };
+    const Use use(*this, storeKey);
+    VersionQueries& queries = *use.queries;
+    std::unique_lock held(queries.mutex);
+    // A query running now started before this call: only the next one counts.
+    const std::uint64_t needed = queries.started + 1;
+    while (queries.finished < needed) {
+        if (queries.running) {
+            queries.finishedOne.wait(held);
+            continue;
+        }
+        const std::uint64_t number = ++queries.started;
+        queries.running = true;
+        held.unlock();
+        std::uint64_t version = 0;
+        std::optional<ClassifierStoreException> failure;
+        bool outOfMemory = false;
+        try {
+            version = _store->version(storeKey);
+        } catch (const ClassifierStoreException& e) {
+            failure = e;
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+        held.lock();
+        queries.running = false;
+        queries.finished = number;
+        queries.version = version;
+        queries.failure = failure;
+        queries.outOfMemory = outOfMemory;
+        queries.finishedOne.notify_all();
+    }
+    // Each read throws a copy of its own: copying one allocates nothing.
+    if (queries.failure) throw ClassifierStoreException(*queries.failure);
+    if (queries.outOfMemory) throw std::bad_alloc();
+    return queries.version;
 }
 
 std::shared_ptr<StoreJobDistribution::Group> StoreJobDistribution::group(

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,10 @@ namespace norvale::quillmark {
 // one commit in syncJournal then stores every record appended so far. The group lets go of the
 // lock once no sequence runs in it and nothing waits for a commit; a group older than
 // GroupLifetime takes no new sequences, so that writers on other servers get their turn.
+//
+// Reads of one cached classifier that arrive together share the store's answer about its version:
+// one query runs at a time, and a read uses the first one that started after it arrived, so it
+// still sees every commit acknowledged before that.
 //
 // The store key of a classifier is its name lower-cased: the request's key without the
 // classifier root's prefix and without ".dat". Messages name the request's key, as the file
@@ -90,6 +96,20 @@ public:
     static constexpr std::chrono::milliseconds GroupLifetime{20};
 
 private:
+    // The version queries of one key: the number started and finished, and the answer of the
+    // last one to finish.
+    struct VersionQueries {
+        std::mutex mutex;  // guards the rest
+        std::condition_variable finishedOne;
+        std::uint64_t started = 0;
+        std::uint64_t finished = 0;
+        bool running = false;
+        std::uint64_t version = 0;
+        std::optional<ClassifierStoreException> failure;
+        bool outOfMemory = false;
+        std::size_t users = 0;  // guarded by the repository mutex
+    };
+
     // The writers of one classifier holding its lock in the store.
     struct Group {
         std::mutex mutex;                                           // guards the rest
@@ -115,6 +135,8 @@ private:
     // With its writer side held: forgets the classifier when it is the key's in memory, and
     // marks it removed.
     void forget(const std::string& storeKey, ThreadSafeClassifier& classifier);
+    // The committed version of the key, from a query that started after this call began.
+    std::uint64_t committedVersion(const std::string& storeKey);
     // The group of the classifier, null when none holds its lock.
     std::shared_ptr<Group> group(const ThreadSafeClassifier& classifier);
     // The group of the write sequence running on the request's key.
@@ -141,6 +163,8 @@ private:
     // have a group beside the group of the object that replaced it. A group ends before its
     // object: the sequence in it and the requests waiting for its commit hold the object.
     std::map<const ThreadSafeClassifier*, std::shared_ptr<Group>> _groups;
+    // By store key, while reads wait for them.
+    std::map<std::string, std::shared_ptr<VersionQueries>> _versionQueries;
     // By the request's key as the write sequence spells it: one classifier has one write
     // sequence at a time, whatever the spelling.
     std::map<std::string, std::shared_ptr<Group>> _sequences;

@@ -2,8 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,6 +178,84 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
         EXPECT_NO_THROW(a.read(name));
         EXPECT_NO_THROW(b.read(name));
     }
+}
+
+// A store whose version answers wait while held, as slow answers would: the version is read
+// first, then handed out once let go.
+class SlowVersions : public ClassifierStore {
+public:
+    explicit SlowVersions(ClassifierStore* store) : _store(store) {}
+
+    std::uint64_t version(const std::string& key) override {
+        const std::uint64_t version = _store->version(key);
+        std::unique_lock lock(_mutex);
+        if (_holding) {
+            ++_held;
+            _changed.notify_all();
+            _changed.wait(lock, [this] { return !_holding; });
+        }
+        return version;
+    }
+    std::uint64_t size(const std::string& key) override { return _store->size(key); }
+    std::optional<Stored> load(const std::string& key, std::uint64_t since) override {
+        return _store->load(key, since);
+    }
+    std::unique_ptr<Transaction> write(const std::string& key) override {
+        return _store->write(key);
+    }
+    std::unique_ptr<Changes> listen() override { return nullptr; }
+
+    void hold() {
+        std::lock_guard lock(_mutex);
+        _holding = true;
+    }
+    bool awaitHeld() {
+        std::unique_lock lock(_mutex);
+        return _changed.wait_for(lock, std::chrono::seconds(30), [this] { return _held > 0; });
+    }
+    void letGo() {
+        std::lock_guard lock(_mutex);
+        _holding = false;
+        _changed.notify_all();
+    }
+
+private:
+    ClassifierStore* _store;
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    bool _holding = false;
+    int _held = 0;
+};
+
+// Reads that arrive together share version queries, but never one that started before them.
+TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArrived) {
+    Server writer(_connection);
+    PostgresClassifierStore store(_connection);
+    SlowVersions slow(&store);
+    Plenty memory;
+    Metrics metrics;
+    StoreJobDistribution reader(&RealClassifiers, &memory, &slow, "/root/", &metrics);
+    const auto read = [&] {
+        const auto shared = reader.get("/root/news.dat");
+        platform::mutex::ReaderAutoLock lock(shared->reader());
+        return shared->classifier().getTrainingData();
+    };
+    writer.write("news", [](auto& t) {
+        t.create();
+        t.addClass("sport");
+    });
+    const std::string before = read();
+
+    slow.hold();
+    auto first = std::async(std::launch::async, read);  // its query reads the version, then waits
+    EXPECT_TRUE(slow.awaitHeld());
+    writer.write("news", [](auto& t) { t.train("sport", "acknowledged before the second read"); });
+    auto second = std::async(std::launch::async, read);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits for the first query
+    slow.letGo();
+    EXPECT_EQ(first.get(), before);
+    EXPECT_EQ(second.get(), writer.read("news").first);
+    EXPECT_NE(before, writer.read("news").first);
 }
 
 // Commits of another server reach a cached classifier without a read asking for them.
