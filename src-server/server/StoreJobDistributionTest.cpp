@@ -246,11 +246,15 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
     });
     const std::string before = read();
 
+    std::future<std::string> first, second;
+    // Lets go before the reads are waited for, also when a check throws.
+    const std::unique_ptr<SlowVersions, void (*)(SlowVersions*)> letGo(
+        &slow, [](SlowVersions* held) { held->letGo(); });
     slow.hold();
-    auto first = std::async(std::launch::async, read);  // its query reads the version, then waits
+    first = std::async(std::launch::async, read);  // its query reads the version, then waits
     EXPECT_TRUE(slow.awaitHeld());
     writer.write("news", [](auto& t) { t.train("sport", "acknowledged before the second read"); });
-    auto second = std::async(std::launch::async, read);
+    second = std::async(std::launch::async, read);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits for the first query
     slow.letGo();
     EXPECT_EQ(first.get(), before);
