@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "server/ClassifierJournal.h"
-#include "server/JobDistributionImpl.h"
+#include "server/FileClassifierStore.h"
 #include "server/StoreJobDistribution.h"
 
 namespace norvale::quillmark {
@@ -61,7 +61,7 @@ ClassifierImport::Found ClassifierImport::read(const std::string& folder,
     classifier->setTrainingData(found.snapshot);
     // The journal is named as the server names it: the file name part lower-cased.
     const std::string journal =
-        JobDistributionImpl::journalPath(JobDistributionImpl::fileKey(path));
+        FileClassifierStore::journalPath(FileClassifierStore::fileKey(path));
     std::error_code missing;
     if (fs::exists(journal, missing)) {
         const auto contents = ClassifierJournal::read(_loadFile->load(journal, 0), found.snapshot);

@@ -26,42 +26,13 @@ std::int64_t secondsSinceEpoch() {
 
 JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* classifierFactory,
                                          const platform::memory::MemoryStatus* memoryStatus,
-                                         const io::filesystem::LoadFile* loadFile,
-                                         const io::filesystem::SaveFile* saveFile,
-                                         const io::filesystem::ExistsFile* existsFile,
-                                         const io::filesystem::SizeFile* sizeFile,
-                                         const io::filesystem::RemoveFile* removeFile,
-                                         std::string lockFolder,
-                                         Metrics* metrics, Log* log)
+                                         const FileClassifierStore* store, Metrics* metrics,
+                                         Log* log)
     : _classifierFactory(classifierFactory),
       _memoryStatus(memoryStatus),
-      _loadFile(loadFile),
-      _saveFile(saveFile),
-      _existsFile(existsFile),
-      _sizeFile(sizeFile),
-      _removeFile(removeFile),
-      _lockFolder(std::move(lockFolder)),
+      _store(store),
       _metrics(metrics),
       _log(log) {}
-
-std::string JobDistributionImpl::fileKey(std::string_view key) {
-    std::string lowered(key);
-    const std::size_t slash = lowered.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    for (std::size_t i = nameStart; i < lowered.size(); ++i) {
-        if (lowered[i] >= 'A' && lowered[i] <= 'Z') lowered[i] = static_cast<char>(lowered[i] - 'A' + 'a');
-    }
-    return lowered;
-}
-
-std::string JobDistributionImpl::journalPath(const std::string& fileKey) {
-    return fileKey + ".journal";
-}
-
-std::unique_ptr<JobDistributionImpl::NamedLock> JobDistributionImpl::namedLock(
-    const std::string& fileKey) const {
-    return std::make_unique<NamedLock>(_lockFolder, platform::mutex::classifierLockName(fileKey));
-}
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::newClassifier() const {
     return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
@@ -74,7 +45,7 @@ std::shared_ptr<JobDistributionImpl::Load> JobDistributionImpl::loading(
 }
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::create(const std::string& key) {
-    const std::string file = fileKey(key);
+    const std::string file = FileClassifierStore::fileKey(key);
     for (;;) {
         std::shared_ptr<Load> load;
         {
@@ -93,21 +64,17 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::createLocked(const st
         throw ClassifierExistsException(
             "Trying to create a classifier that already exists (in memory) '" + key + "'.");
     }
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
-    if (_existsFile->exists(file)) {
+    if (!_store->create(file)) {
         throw ClassifierExistsException(
             "Trying to create a classifier that already exists (on disk) '" + key + "'.");
     }
-    // Left by a remove that stopped between the two files; it must not extend the new file.
-    _removeFile->remove(journalPath(file));
     auto created = newClassifier();
     _classifiers.emplace(file, created);
     return created;
 }
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string& key) {
-    const std::string file = fileKey(key);
+    const std::string file = FileClassifierStore::fileKey(key);
     for (;;) {
         std::shared_ptr<Load> load;
         bool loadsItself = false;
@@ -177,16 +144,10 @@ void JobDistributionImpl::forgetLoad(const std::string& file) {
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
     const std::string& file, const std::string& key) const {
-    const std::string journalFile = journalPath(file);
-    std::string bytes;
-    std::optional<std::string> journal;
-    {
-        const auto lock = namedLock(file);
-        AutoLock<NamedLock> fileLock(lock.get());
-        if (!_existsFile->exists(file)) throw notFound(key);
-        bytes = _loadFile->load(file, 0);
-        if (_existsFile->exists(journalFile)) journal = _loadFile->load(journalFile, 0);
-    }
+    std::optional<FileClassifierStore::Stored> stored = _store->load(file);
+    if (!stored) throw notFound(key);
+    const std::string& bytes = stored->file;
+    const std::optional<std::string>& journal = stored->journal;
     auto loaded = newClassifier();
     loaded->classifier().setTrainingData(bytes);
     loaded->stored(bytes.size(), ClassifierJournal::header(bytes));
@@ -203,21 +164,18 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
         // A journal of an earlier file is dropped, a torn last append cut off, so that the next
         // append follows the last whole record. The cut is logged: it is seen only once.
         std::size_t cut = 0;
-        {
-            const auto lock = namedLock(file);
-            AutoLock<NamedLock> fileLock(lock.get());
-            if (!contents.extendsFile) {
-                dropJournal(journalFile);
-            } else if (contents.validLength < journal->size()) {
-                _saveFile->save(journalFile,
-                                std::string_view(*journal).substr(0, contents.validLength),
-                                io::filesystem::SaveMode::Replace);
-                cut = journal->size() - contents.validLength;
-            }
+        if (!contents.extendsFile) {
+            _store->dropJournal(file);
+        } else if (contents.validLength < journal->size()) {
+            _store->replaceJournal(file,
+                                   std::string_view(*journal).substr(0, contents.validLength));
+            cut = journal->size() - contents.validLength;
         }
         if (cut > 0) {
-            _log->log("The journal " + journalFile + " ended in an incomplete record, a write cut "
-                      "short; its last " + std::to_string(cut) + " bytes were cut off.");
+            _log->log("The journal " + FileClassifierStore::journalPath(file) +
+                      " ended in an incomplete record, a write cut "
+                      "short; its last " +
+                      std::to_string(cut) + " bytes were cut off.");
         }
     }
     _metrics->classifierLoaded();
@@ -244,14 +202,8 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::held(const std::strin
     return evicted == _evicted.end() ? nullptr : evicted->second.lock();
 }
 
-std::uint64_t JobDistributionImpl::fileSize(const std::string& fileKey) const {
-    const auto lock = namedLock(fileKey);
-    AutoLock<NamedLock> fileLock(lock.get());
-    return _sizeFile->size(fileKey, false) + _sizeFile->size(journalPath(fileKey), false);
-}
-
 bool JobDistributionImpl::makeRoom(const std::string& fileKey, Evicted* journaled) {
-    const std::uint64_t need = 2 * fileSize(fileKey);
+    const std::uint64_t need = 2 * _store->size(fileKey);
     while (_memoryStatus->available() < need) {
         const std::size_t left = evictOldest(journaled);
         if (journaled->classifier) return false;
@@ -354,59 +306,35 @@ Metrics::Repository JobDistributionImpl::usage() {
 }
 
 std::uint64_t JobDistributionImpl::size(const std::string& key) {
-    const std::string file = fileKey(key);
+    const std::string file = FileClassifierStore::fileKey(key);
     {
         AutoLock<MutexImpl> repositoryLock(&_mutex);
         const auto found = held(file);
         if (found && found->journalBytes() != 0) return found->storedBytes();
     }
-    bool journaled = false;
-    {
-        const auto lock = namedLock(file);
-        AutoLock<NamedLock> fileLock(lock.get());
-        journaled = _existsFile->exists(file) && _existsFile->exists(journalPath(file));
-        if (!journaled) return _sizeFile->size(file, false);
-    }
+    if (const auto alone = _store->sizeWithoutJournal(file)) return *alone;
     // The file alone is smaller than the classifier: only a load knows its size.
     return get(key)->storedBytes();
 }
 
 void JobDistributionImpl::save(const std::string& key, std::string_view bytes) {
-    const std::string file = fileKey(key);
-    const std::string journal = journalPath(file);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
     const auto began = std::chrono::steady_clock::now();
-    _saveFile->save(file, bytes, io::filesystem::SaveMode::Replace);
-    dropJournal(journal);
+    _store->save(FileClassifierStore::fileKey(key), bytes);
     _metrics->committed(std::chrono::steady_clock::now() - began);
-}
-
-void JobDistributionImpl::dropJournal(const std::string& journal) const noexcept {
-    try {
-        _removeFile->remove(journal);
-    } catch (...) {
-        // Harmless when left: the header of a journal no longer matches a replaced file, so a
-        // load ignores it and the next append writes a new one over it; and create removes a
-        // journal without a file before it makes one.
-    }
 }
 
 bool JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& classifier,
                                  std::string_view record) {
-    const std::string file = fileKey(key);
-    const std::string journal = journalPath(file);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
+    const std::string file = FileClassifierStore::fileKey(key);
     const auto began = std::chrono::steady_clock::now();
     const bool started = classifier.journalBytes() == 0;
     if (started) {
         // A new journal appears whole with its first record, or not at all.
         const std::string first = classifier.journalHeader() + std::string(record);
-        _saveFile->save(journal, first, io::filesystem::SaveMode::Replace);
+        _store->replaceJournal(file, first);
         classifier.setJournalBytes(first.size());
     } else {
-        _saveFile->save(journal, record, io::filesystem::SaveMode::AppendWhole);
+        _store->appendJournal(file, record);
         classifier.setJournalBytes(classifier.journalBytes() + record.size());
     }
     _metrics->committed(std::chrono::steady_clock::now() - began);
@@ -414,24 +342,20 @@ bool JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& c
 }
 
 void JobDistributionImpl::syncJournal(const std::string& key, ThreadSafeClassifier&) {
-    // Without the named lock: the next writer appends while this sync runs. The journal stays
-    // in place meanwhile, since remove and checkpoints wait until no record waits for its sync.
+    // The next writer appends while this sync runs. The journal stays in place meanwhile, since
+    // remove and checkpoints wait until no record waits for its sync.
     const auto began = std::chrono::steady_clock::now();
-    _saveFile->sync(journalPath(fileKey(key)));
+    _store->syncJournal(FileClassifierStore::fileKey(key));
     _metrics->committed(std::chrono::steady_clock::now() - began, 0);
 }
 
 void JobDistributionImpl::cutJournal(const std::string& key, ThreadSafeClassifier&,
                                      std::uint64_t length) {
-    const std::string file = fileKey(key);
-    const auto lock = namedLock(file);
-    AutoLock<NamedLock> fileLock(lock.get());
-    _saveFile->truncate(journalPath(file), length);
+    _store->cutJournal(FileClassifierStore::fileKey(key), length);
 }
 
 void JobDistributionImpl::remove(const std::string& key) {
-    const std::string file = fileKey(key);
-    const std::string journal = journalPath(file);
+    const std::string file = FileClassifierStore::fileKey(key);
     // The writer lock of the classifier in memory is taken without the repository mutex, so the
     // lookup is repeated until the classifier found is the one whose writer lock is held.
     std::shared_ptr<ThreadSafeClassifier> locked;
@@ -445,10 +369,7 @@ void JobDistributionImpl::remove(const std::string& key) {
             load = loading(file);
             current = load ? nullptr : held(file);
             if (!load && (!current || current == locked)) {
-                const auto lock = namedLock(file);
-                AutoLock<NamedLock> fileLock(lock.get());
-                _removeFile->remove(file);
-                dropJournal(journal);
+                _store->remove(file);
                 if (locked) locked->markRemoved();
                 _evicted.erase(file);
                 _classifiers.erase(file);

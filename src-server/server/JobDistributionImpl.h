@@ -9,28 +9,21 @@
 #include <string_view>
 
 #include "classifier/ClassifierFactory.h"
-#include "io/filesystem/ExistsFile.h"
-#include "io/filesystem/LoadFile.h"
-#include "io/filesystem/RemoveFile.h"
-#include "io/filesystem/SaveFile.h"
-#include "io/filesystem/SizeFile.h"
 #include "platform/mutex/MutexImpl.h"
-#include "platform/mutex/NamedMutexImpl.h"
 #include "posix/memory/MemoryStatus.h"
+#include "server/FileClassifierStore.h"
 #include "server/JobDistribution.h"
 #include "server/Log.h"
 #include "server/Metrics.h"
 
 namespace norvale::quillmark {
 
-// The repository kept in a map from file key to shared classifier. A file key is the request's
-// key with its file-name part (after the last '/') lower-cased: the path of the classifier file,
-// and the same text for every spelling of one name. The root part keeps its case, because Linux
-// paths are case-sensitive.
+// The repository on a folder of classifier files (FileClassifierStore), kept in a map from file
+// key to shared classifier. A file key is the request's key with its file-name part (after the
+// last '/') lower-cased: the path of the classifier file, and the same text for every spelling of
+// one name. The root part keeps its case, because Linux paths are case-sensitive.
 //
-// Every file operation on a classifier holds a named lock (an flock in lockFolder) created anew
-// for that operation, so that servers sharing a classifier root never see each other's half-done
-// file work. Lock order: a classifier's writer lock, the repository mutex, then the named lock.
+// Lock order: a classifier's writer lock, the repository mutex, then the store's named lock.
 // The repository takes a writer lock only without the repository mutex: remove waits for the
 // write sequence on the classifier to end, so that no commit writes the file back after it; the
 // orderly stop's checkpoint waits for it too; the fold of an evicted classifier takes it only when
@@ -45,21 +38,16 @@ namespace norvale::quillmark {
 // while it lives enters that object again instead of loading or making a second one, so two
 // write sequences on one classifier always meet at its one writer lock and no commit is lost.
 //
-// A classifier's journal (see ClassifierJournal) lies beside its file, under the same named lock.
-// It is written only while the file exists: remove deletes the file first and the journal second,
-// and create deletes a journal left without its file before the new classifier's file is written.
+// A classifier's journal (see ClassifierJournal) lies beside its file. It is written only while
+// the file exists: remove deletes the file first and the journal second, and create deletes a
+// journal left without its file before the new classifier's file is written.
 //
 // The collaborators are not owned and must outlive the repository.
 class JobDistributionImpl : public JobDistribution {
 public:
     JobDistributionImpl(const classifier::ClassifierFactory* classifierFactory,
                         const platform::memory::MemoryStatus* memoryStatus,
-                        const io::filesystem::LoadFile* loadFile,
-                        const io::filesystem::SaveFile* saveFile,
-                        const io::filesystem::ExistsFile* existsFile,
-                        const io::filesystem::SizeFile* sizeFile,
-                        const io::filesystem::RemoveFile* removeFile, std::string lockFolder,
-                        Metrics* metrics, Log* log);
+                        const FileClassifierStore* store, Metrics* metrics, Log* log);
     JobDistributionImpl(const JobDistributionImpl&) = delete;
     JobDistributionImpl& operator=(const JobDistributionImpl&) = delete;
 
@@ -86,14 +74,7 @@ public:
     // How many classifiers are in memory now and the size of their files.
     Metrics::Repository usage() override;
 
-    // The key with its file-name part lower-cased (ASCII letters only).
-    static std::string fileKey(std::string_view key);
-    // The path of the journal beside a classifier file.
-    static std::string journalPath(const std::string& fileKey);
-
 private:
-    using NamedLock = platform::mutex::NamedMutexImpl;
-
     // A cold load in progress: _result receives the classifier, null when the file is missing,
     // or the exception the load failed with.
     struct Load {
@@ -114,17 +95,11 @@ private:
                                                          const std::string& key, Load& load);
     std::shared_ptr<ThreadSafeClassifier> awaitLoad(const Load& load, const std::string& key);
     void forgetLoad(const std::string& fileKey);
-    // The classifier of the file under its named lock, with its journal replayed;
-    // ClassifierNotFoundException when missing.
+    // The classifier of the file, with its journal replayed; ClassifierNotFoundException when
+    // missing.
     std::shared_ptr<ThreadSafeClassifier> readClassifier(const std::string& fileKey,
                                                          const std::string& key) const;
 
-    std::unique_ptr<NamedLock> namedLock(const std::string& fileKey) const;
-    // Removes a journal whose classifier file was just replaced or removed; a failure is left
-    // alone (see the definition).
-    void dropJournal(const std::string& journal) const noexcept;
-    // The bytes of the classifier file and its journal on disk.
-    std::uint64_t fileSize(const std::string& fileKey) const;
     // A classifier just evicted whose journal holds records.
     struct Evicted {
         std::string file;
@@ -155,12 +130,7 @@ private:
 
     const classifier::ClassifierFactory* _classifierFactory;
     const platform::memory::MemoryStatus* _memoryStatus;
-    const io::filesystem::LoadFile* _loadFile;
-    const io::filesystem::SaveFile* _saveFile;
-    const io::filesystem::ExistsFile* _existsFile;
-    const io::filesystem::SizeFile* _sizeFile;
-    const io::filesystem::RemoveFile* _removeFile;
-    const std::string _lockFolder;
+    const FileClassifierStore* _store;
     Metrics* _metrics;
     Log* _log;
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/mutex/AutoLock.h"
+#include "platform/mutex/NamedMutexImpl.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "platform/mutex/WriterAutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
@@ -204,7 +205,7 @@ TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneT
         write.commit();
     };
     commit();  // starts the journal, durable on its own
-    const std::string journal = JobDistributionImpl::journalPath(key("g"));
+    const std::string journal = FileClassifierStore::journalPath(key("g"));
     for (const bool fails : {false, true}) {
         SCOPED_TRACE(fails ? "failing sync" : "sync");
         const std::int64_t before = read("g", "n");

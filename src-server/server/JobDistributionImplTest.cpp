@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "platform/mutex/NamedMutexImpl.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/ClassifierTransactionImpl.h"
 #include "server/RepositoryTestSupport.h"
@@ -21,8 +22,8 @@ using JobDistributionImplTest = RepositoryTest<>;
 // Only what loaded is entered, once; a remove deletes the file while holders keep their object;
 // names asked for by clients cost no lock file of their own.
 TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoadedIsEntered) {
-    EXPECT_EQ("/Tmp/Root/spam-Ä-az.dat", JobDistributionImpl::fileKey("/Tmp/Root/SPAM-Ä-AZ.DAT"));
-    EXPECT_EQ("./classifiers//spam.dat", JobDistributionImpl::fileKey("./classifiers//Spam.dat"));
+    EXPECT_EQ("/Tmp/Root/spam-Ä-az.dat", FileClassifierStore::fileKey("/Tmp/Root/SPAM-Ä-AZ.DAT"));
+    EXPECT_EQ("./classifiers//spam.dat", FileClassifierStore::fileKey("./classifiers//Spam.dat"));
     const auto created = repository->create(key("Spam"));
     EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("sPAM") + "'.",
               messageOf<ClassifierExistsException>([&] { repository->create(key("sPAM")); }));
@@ -113,7 +114,7 @@ TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnless
             transaction.train("a", "text");
             transaction.commit();
         }
-        const std::string journal = JobDistributionImpl::journalPath(key("a"));
+        const std::string journal = FileClassifierStore::journalPath(key("a"));
         ASSERT_TRUE(fs::exists(journal));
         repository->get(key("b"))->setLastAccess(200);
         store("d", fakeData({{"d", 1}}, 4100));

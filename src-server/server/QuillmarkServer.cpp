@@ -65,9 +65,10 @@ std::unique_ptr<JobDistribution> QuillmarkServer::repository(
     Log* log, Metrics* metrics, const QuillmarkServerFiles& files,
     const QuillmarkServerSettings& settings) {
     if (settings.postgresConnection.empty()) {
-        return std::make_unique<JobDistributionImpl>(
-            &_classifiers, files.memoryStatus, files.loadFile, files.saveFile, files.existsFile,
-            files.sizeFile, files.removeFile, settings.lockFolder, metrics, log);
+        _files.emplace(files.loadFile, files.saveFile, files.existsFile, files.sizeFile,
+                       files.removeFile, settings.lockFolder);
+        return std::make_unique<JobDistributionImpl>(&_classifiers, files.memoryStatus, &*_files,
+                                                     metrics, log);
     }
     _store = std::make_unique<PostgresClassifierStore>(
         settings.postgresConnection,

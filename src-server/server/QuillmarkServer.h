@@ -30,6 +30,7 @@
 #include "server/ConnectionParams.h"
 #include "server/EmptyXmlHookFactoryImpl.h"
 #include "server/ErrorResponseFactoryImpl.h"
+#include "server/FileClassifierStore.h"
 #include "server/JobDistribution.h"
 #include "server/Log.h"
 #include "server/Metrics.h"
@@ -115,6 +116,7 @@ private:
     ClassifierCallbackFactoryImpl _callbacks;
     classifier::ClassifierFactoryImpl _classifiers;
     // Null with classifier files.
+    std::optional<FileClassifierStore> _files;  // without postgresConnection
     std::unique_ptr<ClassifierStore> _store;
     StoreJobDistribution* _storeRepository = nullptr;  // _repository on _store
     std::unique_ptr<JobDistribution> _repository;

@@ -25,6 +25,7 @@
 #include "io/filesystem/SizeFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
+#include "server/FileClassifierStore.h"
 #include "server/JobDistributionImpl.h"
 #include "server/LogTestSupport.h"
 #include "testing/RecordingLog.h"
@@ -196,11 +197,10 @@ public:
         std::filesystem::create_directories(locks);
         restart();
     }
+    ~TempRepository() { repository.reset(); }
 
     std::unique_ptr<JobDistributionImpl> make() {
-        return std::make_unique<JobDistributionImpl>(_factory, &memory, &loadFile, &saveFile,
-                                                     &_existsFile, &_sizeFile, &_removeFile,
-                                                     locks, &metrics, &log);
+        return std::make_unique<JobDistributionImpl>(_factory, &memory, &_store, &metrics, &log);
     }
     void restart() {
         repository.reset();
@@ -237,6 +237,7 @@ private:
     io::filesystem::ExistsFileImpl _existsFile;
     io::filesystem::SizeFileImpl _sizeFile;
     io::filesystem::RemoveFileImpl _removeFile;
+    FileClassifierStore _store{&loadFile, &saveFile, &_existsFile, &_sizeFile, &_removeFile, locks};
 };
 
 // A test over a repository of fake classifiers: `Capacity` bytes of memory, `Each` a classifier.

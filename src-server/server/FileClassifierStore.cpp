@@ -1,0 +1,130 @@
+#include "server/FileClassifierStore.h"
+
+#include <utility>
+
+#include "platform/mutex/AutoLock.h"
+#include "platform/mutex/NamedMutexImpl.h"
+
+namespace norvale::quillmark {
+
+using platform::mutex::NamedMutexImpl;
+
+// The named lock of one file key, held for the life of the object.
+class FileClassifierStore::Lock {
+public:
+    Lock(const std::string& lockFolder, const std::string& fileKey)
+        : _mutex(lockFolder, platform::mutex::classifierLockName(fileKey)), _held(&_mutex) {}
+
+private:
+    NamedMutexImpl _mutex;
+    platform::mutex::AutoLock<NamedMutexImpl> _held;
+};
+
+FileClassifierStore::FileClassifierStore(const io::filesystem::LoadFile* loadFile,
+                                         const io::filesystem::SaveFile* saveFile,
+                                         const io::filesystem::ExistsFile* existsFile,
+                                         const io::filesystem::SizeFile* sizeFile,
+                                         const io::filesystem::RemoveFile* removeFile,
+                                         std::string lockFolder)
+    : _loadFile(loadFile),
+      _saveFile(saveFile),
+      _existsFile(existsFile),
+      _sizeFile(sizeFile),
+      _removeFile(removeFile),
+      _lockFolder(std::move(lockFolder)) {}
+
+std::string FileClassifierStore::fileKey(std::string_view key) {
+    std::string lowered(key);
+    const std::size_t slash = lowered.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    for (std::size_t i = nameStart; i < lowered.size(); ++i) {
+        if (lowered[i] >= 'A' && lowered[i] <= 'Z')
+            lowered[i] = static_cast<char>(lowered[i] - 'A' + 'a');
+    }
+    return lowered;
+}
+
+std::string FileClassifierStore::journalPath(const std::string& fileKey) {
+    return fileKey + ".journal";
+}
+
+bool FileClassifierStore::create(const std::string& fileKey) const {
+    const Lock lock(_lockFolder, fileKey);
+    if (_existsFile->exists(fileKey)) return false;
+    _removeFile->remove(journalPath(fileKey));
+    return true;
+}
+
+std::optional<FileClassifierStore::Stored> FileClassifierStore::load(
+    const std::string& fileKey) const {
+    const std::string journal = journalPath(fileKey);
+    const Lock lock(_lockFolder, fileKey);
+    if (!_existsFile->exists(fileKey)) return std::nullopt;
+    Stored stored{_loadFile->load(fileKey, 0), std::nullopt};
+    if (_existsFile->exists(journal)) stored.journal = _loadFile->load(journal, 0);
+    return stored;
+}
+
+std::uint64_t FileClassifierStore::size(const std::string& fileKey) const {
+    const Lock lock(_lockFolder, fileKey);
+    return _sizeFile->size(fileKey, false) + _sizeFile->size(journalPath(fileKey), false);
+}
+
+std::optional<std::uint64_t> FileClassifierStore::sizeWithoutJournal(
+    const std::string& fileKey) const {
+    const Lock lock(_lockFolder, fileKey);
+    if (_existsFile->exists(fileKey) && _existsFile->exists(journalPath(fileKey))) {
+        return std::nullopt;
+    }
+    return _sizeFile->size(fileKey, false);
+}
+
+void FileClassifierStore::save(const std::string& fileKey, std::string_view bytes) const {
+    const Lock lock(_lockFolder, fileKey);
+    _saveFile->save(fileKey, bytes, io::filesystem::SaveMode::Replace);
+    removeJournal(fileKey);
+}
+
+void FileClassifierStore::remove(const std::string& fileKey) const {
+    const Lock lock(_lockFolder, fileKey);
+    _removeFile->remove(fileKey);
+    removeJournal(fileKey);
+}
+
+void FileClassifierStore::replaceJournal(const std::string& fileKey, std::string_view bytes) const {
+    const Lock lock(_lockFolder, fileKey);
+    _saveFile->save(journalPath(fileKey), bytes, io::filesystem::SaveMode::Replace);
+}
+
+void FileClassifierStore::appendJournal(const std::string& fileKey, std::string_view bytes) const {
+    const Lock lock(_lockFolder, fileKey);
+    _saveFile->save(journalPath(fileKey), bytes, io::filesystem::SaveMode::AppendWhole);
+}
+
+void FileClassifierStore::syncJournal(const std::string& fileKey) const {
+    // The journal stays in place meanwhile: its caller keeps the file's replacement and removal
+    // waiting until the sync ends.
+    _saveFile->sync(journalPath(fileKey));
+}
+
+void FileClassifierStore::cutJournal(const std::string& fileKey, std::uint64_t length) const {
+    const Lock lock(_lockFolder, fileKey);
+    _saveFile->truncate(journalPath(fileKey), length);
+}
+
+void FileClassifierStore::dropJournal(const std::string& fileKey) const {
+    const Lock lock(_lockFolder, fileKey);
+    removeJournal(fileKey);
+}
+
+void FileClassifierStore::removeJournal(const std::string& fileKey) const noexcept {
+    try {
+        _removeFile->remove(journalPath(fileKey));
+    } catch (...) {
+        // Harmless when left: the header of a journal no longer matches a replaced file, so a
+        // load ignores it and the next append writes a new one over it; and create removes a
+        // journal without a file before it makes one.
+    }
+}
+
+}  // namespace norvale::quillmark
