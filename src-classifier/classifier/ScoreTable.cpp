@@ -1,8 +1,39 @@
 #include "classifier/ScoreTable.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace norvale::classifier {
+
+namespace {
+
+constexpr std::size_t HugePage = std::size_t(2) << 20;
+
+// Room for count doubles. A table of huge pages' size is asked for in huge pages: the first pass
+// after a change writes rows all over it, and a fault per 4 KB page costs more than its rows'
+// logarithms.
+double* allocateLogs(std::size_t count) {
+    const std::size_t bytes = std::max<std::size_t>(count * sizeof(double), sizeof(double));
+    if (bytes < HugePage) {
+        void* logs = std::aligned_alloc(alignof(double), (bytes + 7) / 8 * 8);
+        if (logs == nullptr) throw std::bad_alloc();
+        return static_cast<double*>(logs);
+    }
+    const std::size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
+    void* logs = std::aligned_alloc(HugePage, rounded);
+    if (logs == nullptr) throw std::bad_alloc();
+    ::madvise(logs, rounded, MADV_HUGEPAGE);  // a hint: without it, 4 KB pages
+    return static_cast<double*>(logs);
+}
+
+}  // namespace
+
+void ScoreTable::FreeLogs::operator()(double* logs) const noexcept {
+    std::free(logs);
+}
 
 ScoreTable::ScoreTable(const storage::FeatureSet& set, std::size_t budgetBytes)
     : _classes(set.classCount()), _firstRow(set.laneCount()) {
@@ -14,7 +45,7 @@ ScoreTable::ScoreTable(const storage::FeatureSet& set, std::size_t budgetBytes)
     const std::size_t rowBytes = _classes * sizeof(double) + sizeof(std::atomic<std::uint8_t>);
     _rows = std::min(features, budgetBytes / rowBytes);
     // The logs are left unwritten, so untouched rows take no memory; the states start Empty.
-    _logs = std::make_unique_for_overwrite<double[]>(_rows * _classes);
+    _logs.reset(allocateLogs(_rows * _classes));
     _states = std::make_unique<std::atomic<std::uint8_t>[]>(_rows);
 }
 

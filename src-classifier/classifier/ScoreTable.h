@@ -48,8 +48,13 @@ private:
     std::size_t _classes;
     std::vector<std::size_t> _firstRow;  // per lane: the row of its ordinal 0
     std::size_t _rows;
+    // Frees the logs' memory, which comes from std::aligned_alloc.
+    struct FreeLogs {
+        void operator()(double* logs) const noexcept;
+    };
+
     // Written only by the claimer of a row, before it publishes the row.
-    std::unique_ptr<double[]> _logs;
+    std::unique_ptr<double[], FreeLogs> _logs;
     std::unique_ptr<std::atomic<std::uint8_t>[]> _states;
 };
 
