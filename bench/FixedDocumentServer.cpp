@@ -9,7 +9,7 @@ using norvale::quillmark::ConnectionParams;
 class FixedDocumentClassifier : public norvale::quillmark::StringClassifier {
 public:
     explicit FixedDocumentClassifier(const std::string* document) : _document(document) {}
-    std::string process(const std::string&) override { return *_document; }
+    std::string process(std::string) override { return *_document; }
 
 private:
     const std::string* _document;

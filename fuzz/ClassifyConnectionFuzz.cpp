@@ -73,7 +73,7 @@ private:
     class Echo : public StringClassifier {
     public:
         explicit Echo(const EchoFactory* factory) : _factory(factory) {}
-        std::string process(const std::string& request) override {
+        std::string process(std::string request) override {
             _factory->requests.push_back(request);
             return "answer:" + request;
         }

@@ -144,8 +144,8 @@ void Document::setSelectionNamespaces(const std::string& declarations) {
     }
 }
 
-void Document::loadFromMemory(std::string_view text) {
-    load(std::string(text), nullptr, "Error when loading the XML document from the memory.");
+void Document::loadFromMemory(std::string text) {
+    load(std::move(text), nullptr, "Error when loading the XML document from the memory.");
 }
 
 void Document::loadFromFile(const std::string& path) {

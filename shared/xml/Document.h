@@ -43,8 +43,8 @@ public:
     void setSelectionNamespaces(const std::string& declarations);
 
     // Parse `text` / the file at `path`, replacing any previous content. Throw
-    // DocumentException with the parse-error text.
-    void loadFromMemory(std::string_view text);
+    // DocumentException with the parse-error text. The document keeps text (moved in, not copied).
+    void loadFromMemory(std::string text);
     void loadFromFile(const std::string& path);
 
     // Checks the document against the schema of its root's namespace in the schema cache, with

@@ -81,7 +81,7 @@ ClassifyConnection::Step ClassifyConnection::_execute() {
                        "The classifier factory made no classifier.");
         _params->log->log("Received a request from client with id " + _id +
                           " with the size of " + std::to_string(_request.size()) + ".");
-        std::string response = classifier->process(_request);
+        std::string response = classifier->process(std::move(_request));
         std::string().swap(_request);
         return _answerWith(std::move(response), Phase::Answering);
     } catch (const xml::ComInitializerException& e) {

@@ -69,7 +69,7 @@ std::string expectedAnswer(const std::string& request) {
 // Answers expectedAnswer, "large" with 6 MiB; a few request texts make it fail in a chosen way.
 class FakeClassifierFactory : public StringClassifierFactory {
     struct Fake : StringClassifier {
-        std::string process(const std::string& request) override {
+        std::string process(std::string request) override {
             if (request == "exception") throw exceptions::Exception("The classifier failed.");
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");

@@ -8,7 +8,8 @@ namespace norvale::quillmark {
 class StringClassifier {
 public:
     virtual ~StringClassifier() = default;
-    virtual std::string process(const std::string& request) = 0;
+    // Takes the request over: a large one is parsed where it lies, not copied.
+    virtual std::string process(std::string request) = 0;
 };
 
 }  // namespace norvale::quillmark

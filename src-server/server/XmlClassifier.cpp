@@ -111,19 +111,19 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
     _document.setSelectionNamespaces("xmlns:qm='" + _requestNamespace + "'");
 }
 
-std::string XmlClassifier::process(const std::string& request) {
+std::string XmlClassifier::process(std::string request) {
     _errorResponse = _errorResponseFactory->create();
     // Archived before anything can fail, so that unreadable requests can be inspected too.
     _hook->save(request);
     try {
-        return execute(request);
+        return execute(std::move(request));
     } catch (...) {
         return answerFailure();
     }
 }
 
-std::string XmlClassifier::execute(const std::string& request) {
-    _document.loadFromMemory(request);
+std::string XmlClassifier::execute(std::string request) {
+    _document.loadFromMemory(std::move(request));
     validate();
     // Found by walking the tree: a request needs no XPath context of its own.
     const xml::Element root = requestRoot();

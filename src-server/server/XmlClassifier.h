@@ -42,11 +42,11 @@ public:
 
     // The response or error document. Throws only what no error document can answer: standard
     // library failures (out of memory) and unknown ones, both logged first.
-    std::string process(const std::string& request) override;
+    std::string process(std::string request) override;
 
 private:
     void validate() const;
-    std::string execute(const std::string& request);
+    std::string execute(std::string request);
     // The loaded request's root element, the request namespace's quillmark.
     xml::Element requestRoot() const;
     std::string answerFailure();
