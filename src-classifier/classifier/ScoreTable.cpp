@@ -16,16 +16,15 @@ constexpr std::size_t HugePage = std::size_t(2) << 20;
 // after a change writes rows all over it, and a fault per 4 KB page costs more than its rows'
 // logarithms.
 double* allocateLogs(std::size_t count) {
-    const std::size_t bytes = std::max<std::size_t>(count * sizeof(double), sizeof(double));
-    if (bytes < HugePage) {
-        void* logs = std::aligned_alloc(alignof(double), (bytes + 7) / 8 * 8);
-        if (logs == nullptr) throw std::bad_alloc();
-        return static_cast<double*>(logs);
-    }
-    const std::size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
-    void* logs = std::aligned_alloc(HugePage, rounded);
+    const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(double);
+    const bool huge = bytes >= HugePage;
+    // aligned_alloc takes a multiple of the alignment.
+    void* logs = huge ? std::aligned_alloc(HugePage, (bytes + HugePage - 1) / HugePage * HugePage)
+                      : std::aligned_alloc(alignof(double), bytes);
     if (logs == nullptr) throw std::bad_alloc();
-    ::madvise(logs, rounded, MADV_HUGEPAGE);  // a hint: without it, 4 KB pages
+    // A hint (without it, 4 KB pages), for the whole huge pages only: the part of the last one
+    // past the rows is never touched, so it takes no memory.
+    if (huge) ::madvise(logs, bytes / HugePage * HugePage, MADV_HUGEPAGE);
     return static_cast<double*>(logs);
 }
 
