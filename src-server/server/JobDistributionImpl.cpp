@@ -173,8 +173,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
         }
         if (cut > 0) {
             _log->log("The journal " + FileClassifierStore::journalPath(file) +
-                      " ended in an incomplete record, a write cut "
-                      "short; its last " +
+                      " ended in an incomplete record, a write cut short; its last " +
                       std::to_string(cut) + " bytes were cut off.");
         }
     }
