@@ -115,8 +115,8 @@ private:
 
     ClassifierCallbackFactoryImpl _callbacks;
     classifier::ClassifierFactoryImpl _classifiers;
-    // Null with classifier files.
     std::optional<FileClassifierStore> _files;  // without postgresConnection
+    // Null with classifier files.
     std::unique_ptr<ClassifierStore> _store;
     StoreJobDistribution* _storeRepository = nullptr;  // _repository on _store
     std::unique_ptr<JobDistribution> _repository;
