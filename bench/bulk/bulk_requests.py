@@ -9,9 +9,9 @@ trains the whole train split into a new classifier (one client run per tenth of 
 class, requests of at most 1 MB) and then classifies the whole test split twice: the first pass
 right after training computes the logarithms of every feature it meets, the second finds them
 stored. The server's CPU time (user + system, from /proc/<pid>/task/*/schedstat) is read before
-and after each client run. Then single
-requests of 5,000, 10,000 and 20,000 short texts with one train call each go to new classifiers
-(quillmark send), timed by the wall clock and the server's CPU. In the same run:
+and after each client run. Then single requests of 5,000, 10,000 and 20,000 short texts with one
+train call each go to new classifiers (quillmark send), timed by the wall clock and the server's
+CPU. In the same run:
 CorpusBench (the engine in process: train/<task>, classifyFirstPass/<task> for a first pass right
 after training and classify/<task> for passes over stored logarithms) and scikit-learn's
 MultinomialNB (batched fit and predict_proba, with the engine's features). Prints one table and
