@@ -18,9 +18,9 @@ constexpr std::size_t HugePage = std::size_t(2) << 20;
 double* allocateLogs(std::size_t count) {
     const std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(double);
     const bool huge = bytes >= HugePage;
-    // aligned_alloc takes a multiple of the alignment.
+    // aligned_alloc takes a multiple of the alignment; malloc's blocks suit doubles.
     void* logs = huge ? std::aligned_alloc(HugePage, (bytes + HugePage - 1) / HugePage * HugePage)
-                      : std::aligned_alloc(alignof(double), bytes);
+                      : std::malloc(bytes);
     if (logs == nullptr) throw std::bad_alloc();
     // A hint (without it, 4 KB pages), for the whole huge pages only: the part of the last one
     // past the rows is never touched, so it takes no memory.
