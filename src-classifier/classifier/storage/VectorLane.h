@@ -126,6 +126,10 @@ private:
         return reinterpret_cast<const unsigned char*>(feature.data());
     }
     static PendingKey makeKey(std::string_view feature, std::uint16_t classIndex);
+    template <typename Vector>
+    static std::size_t grown(const Vector& vector) {
+        return vector.capacity() + vector.capacity() / 2;
+    }
     static bool lessInFeatureOrder(const Record& left, const Record& right);
 
     void checkFeature(std::string_view feature) const {
@@ -151,9 +155,16 @@ private:
         return _permanent.size() - static_cast<std::size_t>(_permaDeleted) + _pending.size() -
                _pendingDeleted;
     }
+    // The non-zero pairs of _pending, in feature order.
+    Records sortedPending() const;
     // What compaction leaves: the records without the zero counts, merged with the non-zero
     // pairs of _pending, in feature order.
     Records merged() const;
+    // The distinct features of what merging trained into the records would leave.
+    std::size_t mergedFeatureCount(const Records& trained) const;
+    // Merges trained into _permanent in place, dropping the zero counts; _permanent's capacity
+    // must hold the result. Does not allocate.
+    void mergeInPlace(const Records& trained) noexcept;
     // Fills accessor with the feature's non-zero counts in _pending.
     void addPending(const unsigned char* feature, ParameterAccessor& accessor) const;
     // The ordinal of the feature of this hash, or NoFeature.
@@ -418,10 +429,7 @@ bool VectorLane<N>::sub(std::string_view feature, std::uint16_t classIndex, std:
 }
 
 template <std::size_t N>
-typename VectorLane<N>::Records VectorLane<N>::merged() const {
-    // Only the pairs trained since the last compaction get sorted; they are merged into the
-    // sorted records in one pass that also drops the records untrained to zero. The keys of
-    // _pending are never in _permanent (add revives those in place), so no two compare equal.
+typename VectorLane<N>::Records VectorLane<N>::sortedPending() const {
     Records trained;
     trained.reserve(_pending.size() - _pendingDeleted);
     for (const auto& [key, count] : _pending) {
@@ -431,10 +439,21 @@ typename VectorLane<N>::Records VectorLane<N>::merged() const {
         record.setClassIndex(key._classIndex);
         record.setCount(count);
     }
+    std::sort(trained.begin(), trained.end(), [](const Record& left, const Record& right) {
+        return lessInFeatureOrder(left, right);
+    });
+    return trained;
+}
+
+template <std::size_t N>
+typename VectorLane<N>::Records VectorLane<N>::merged() const {
+    // Only the pairs trained since the last compaction get sorted; they are merged into the
+    // sorted records in one pass that also drops the records untrained to zero. The keys of
+    // _pending are never in _permanent (add revives those in place), so no two compare equal.
+    const Records trained = sortedPending();
     const auto inFeatureOrder = [](const Record& left, const Record& right) {
         return lessInFeatureOrder(left, right);
     };
-    std::sort(trained.begin(), trained.end(), inFeatureOrder);
     Records tmp;
     tmp.reserve(compactedSize());
     auto next = trained.cbegin();
@@ -453,24 +472,99 @@ typename VectorLane<N>::Records VectorLane<N>::merged() const {
 }
 
 template <std::size_t N>
+std::size_t VectorLane<N>::mergedFeatureCount(const Records& trained) const {
+    std::size_t distinct = 0;
+    const Record* last = nullptr;
+    const auto count = [&](const Record& record) {
+        if (last == nullptr || !sameFeature(last->feature(), record.feature())) ++distinct;
+        last = &record;
+    };
+    auto next = trained.cbegin();
+    for (const Record& record : _permanent) {
+        if (record.count() == 0) continue;
+        for (; next != trained.cend() && lessInFeatureOrder(*next, record); ++next) count(*next);
+        count(record);
+    }
+    for (; next != trained.cend(); ++next) count(*next);
+    return distinct;
+}
+
+template <std::size_t N>
+void VectorLane<N>::mergeInPlace(const Records& trained) noexcept {
+    auto kept = _permanent.begin();
+    for (auto record = _permanent.begin(); record != _permanent.end(); ++record) {
+        if (record->count() == 0) continue;
+        if (kept != record) *kept = *record;
+        ++kept;
+    }
+    std::size_t old = static_cast<std::size_t>(kept - _permanent.begin());
+    std::size_t added = trained.size();
+    _permanent.resize(old + added);  // within the capacity
+    // From the back, the greater of the two next records goes last; nothing unread is written
+    // over, since the place written stays past the records still to read.
+    while (added != 0) {
+        const Record& next = trained[added - 1];
+        if (old != 0 && lessInFeatureOrder(next, _permanent[old - 1])) {
+            _permanent[old + added - 1] = _permanent[old - 1];
+            --old;
+        } else {
+            _permanent[old + added - 1] = next;
+            --added;
+        }
+    }
+}
+
+template <std::size_t N>
 void VectorLane<N>::compact() {
     if (isCompact()) return;
-    Records tmp = merged();
+    if (!_inOrder) {
+        // Records loaded out of order are merged into a fresh vector and sorted once.
+        Records tmp = merged();
+        Index index;
+        Starts starts;
+        buildIndex(tmp, index, starts);
+        PendingMap fresh = makePending();
+        PendingFeatures freshFeatures = makePendingFeatures();
+
+        // Everything that can fail is done; from here on nothing throws.
+        _permanent.swap(tmp);
+        _index.swap(index);
+        _starts.swap(starts);
+        _pending.swap(fresh);
+        _pendingFeatures.swap(freshFeatures);
+        _permaDeleted = 0;
+        _pendingDeleted = 0;
+        _inOrder = true;
+        return;
+    }
+    // The records are merged where they are, and the index and starts are filled where they are
+    // when they are large enough; they grow by half at a time. Fresh memory is faulted in page
+    // by page, which costs more than the merge itself, so a lane that compacts after every bulk
+    // request reuses its vectors instead of allocating them again.
+    const Records trained = sortedPending();
+    const std::size_t size = compactedSize();
+    QM_ASSERT_TEXT(size < UINT32_MAX, "size < UINT32_MAX",
+                   "A lane holds more records than its index can address");
+    const std::size_t distinct = mergedFeatureCount(trained);
+    std::size_t slots = distinct == 0 ? 0 : 2;
+    while (slots < 2 * distinct) slots *= 2;
     Index index;
+    if (slots != _index.size()) index.resize(slots);
     Starts starts;
-    buildIndex(tmp, index, starts);
+    if (distinct > _starts.capacity()) starts.reserve(std::max(distinct, grown(_starts)));
+    if (size > _permanent.capacity()) _permanent.reserve(std::max(size, grown(_permanent)));
     PendingMap fresh = makePending();
     PendingFeatures freshFeatures = makePendingFeatures();
 
     // Everything that can fail is done; from here on nothing throws.
-    _permanent.swap(tmp);
-    _index.swap(index);
-    _starts.swap(starts);
+    mergeInPlace(trained);
+    if (slots != _index.size()) _index.swap(index);
+    if (starts.capacity() != 0) _starts.swap(starts);
+    fillIndex(_permanent, _index, _starts);
     _pending.swap(fresh);
     _pendingFeatures.swap(freshFeatures);
     _permaDeleted = 0;
     _pendingDeleted = 0;
-    _inOrder = true;
 }
 
 template <std::size_t N>
