@@ -57,8 +57,8 @@ public:
     void getNextCharStream(std::vector<unsigned char>& out, std::uint64_t size);
     // count packed records of sizeof(T) bytes each, as one byte run: the room for them is only
     // allocated once the data is known to hold them all.
-    template <class T>
-    void getNextRecords(std::vector<T>& out, std::uint64_t count);
+    template <class T, class Allocator>
+    void getNextRecords(std::vector<T, Allocator>& out, std::uint64_t count);
 
     // Passes over size bytes without copying them; the same check as getNextCharStream.
     void skipCharStream(std::uint64_t size);
@@ -87,8 +87,8 @@ void DatabaseReader::getNextPrimitive(T& value) {
     _position += sizeof(T);
 }
 
-template <class T>
-void DatabaseReader::getNextRecords(std::vector<T>& out, std::uint64_t count) {
+template <class T, class Allocator>
+void DatabaseReader::getNextRecords(std::vector<T, Allocator>& out, std::uint64_t count) {
     static_assert(std::is_trivially_copyable_v<T> && alignof(T) == 1);
     // Dividing instead of multiplying keeps a huge count from wrapping around.
     if (count > remaining() / sizeof(T)) throw DatabaseReaderException(CharStreamCorrupt);

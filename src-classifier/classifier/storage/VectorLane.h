@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "classifier/storage/LaneBase.h"
+#include "classifier/storage/MappedAllocator.h"
 #include "classifier/storage/StorageTypes.h"
 #include "debug/assertion.h"
 #include "util/database/DatabaseReader.h"
@@ -107,7 +108,7 @@ public:
     bool isCompact() const { return _permaDeleted == 0 && _pending.empty(); }
 
 private:
-    using Records = std::vector<Record>;
+    using Records = std::vector<Record, MappedAllocator<Record>>;
 
     // The bucket count asked for a fresh map; Boost may round it up to its next bucket size.
     static constexpr std::size_t InitialBuckets = 11;
@@ -139,8 +140,8 @@ private:
     void checkCompact() const {
         QM_ASSERT(isCompact(), "The lane has not been compacted since training");
     }
-    using Index = std::vector<std::uint32_t>;
-    using Starts = std::vector<std::uint32_t>;
+    using Index = std::vector<std::uint32_t, MappedAllocator<std::uint32_t>>;
+    using Starts = std::vector<std::uint32_t, MappedAllocator<std::uint32_t>>;
 
     static std::uint64_t hashFeature(const unsigned char* feature);
     static bool sameFeature(const unsigned char* left, const unsigned char* right);

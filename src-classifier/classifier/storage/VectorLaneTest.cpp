@@ -137,6 +137,8 @@ TEST(VectorLaneTest, RecordsAndLookupsMatchAnOrderedModelThroughEveryChange) {
     checkLaneAgainstModel<9>(0, 300);
     checkLaneAgainstModel<11>(1500, 60);
     checkLaneAgainstModel<16>(40, 100);
+    // Records and index past MappedAllocator::MappedBytes live in pages of their own.
+    checkLaneAgainstModel<24>(6000, 30);
 }
 
 }  // namespace
