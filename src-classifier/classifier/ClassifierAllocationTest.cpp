@@ -94,7 +94,7 @@ TEST(ClassifierAllocationTest, NoLoadAsksForMemoryOutOfProportionToTheBlob) {
             ++loaded;
         } catch (const ClassifierException&) {
         }
-        // The reader's own copy and the lanes' records are each at most the blob; a class
+        // The lanes' records are at most the blob (the reader reads it in place); a class
         // record or a pending entry in memory is a few times its stored size.
         EXPECT_LE(largestAllocation, 4 * blob.size() + 4096) << blob.size();
         EXPECT_LE(bytesAllocated, 64 * blob.size() + 65536) << blob.size();

@@ -42,10 +42,13 @@ public:
         "The database is corrupt, the size of a member exceeds the database size. Method "
         "getNextCharStream.";
 
-    // Copies data.
+    // Reads data where it is, so data must outlive the reader.
     explicit DatabaseReader(std::string_view data) : _data(data) {}
     // Takes data over without copying it.
-    explicit DatabaseReader(std::string&& data) noexcept : _data(std::move(data)) {}
+    explicit DatabaseReader(std::string&& data) noexcept : _owned(std::move(data)), _data(_owned) {}
+    // The data may be the reader's own, which a copy or a move would leave behind.
+    DatabaseReader(const DatabaseReader&) = delete;
+    DatabaseReader& operator=(const DatabaseReader&) = delete;
 
     // One fixed-size value (an integer, a double or one packed record), copied raw.
     template <class T>
@@ -75,7 +78,8 @@ private:
     bool fits(std::uint64_t size) const { return size <= remaining(); }
     const char* cursor() const { return _data.data() + _position; }
 
-    std::string _data;
+    std::string _owned;
+    std::string_view _data;
     std::size_t _position = 0;
 };
 
