@@ -11,7 +11,9 @@ right after training computes the logarithms of every feature it meets, the seco
 stored. The server's CPU time (user + system, from /proc/<pid>/task/*/schedstat) is read before
 and after each client run. Then single requests of 5,000, 10,000 and 20,000 short texts with one
 train call each go to new classifiers (quillmark send), timed by the wall clock and the server's
-CPU. In the same run:
+CPU. The server's resident size (and its peak) is read after the classification passes and,
+once it has stopped, on a server started again that classifies the test split twice, next to the
+size of the classifier's file. In the same run:
 CorpusBench (the engine in process: train/<task>, classifyFirstPass/<task> for a first pass right
 after training and classify/<task> for passes over stored logarithms) and scikit-learn's
 MultinomialNB (batched fit and predict_proba, with the engine's features). Prints one table and
@@ -70,17 +72,19 @@ def write_texts(folder, texts):
 
 
 class Server:
-    """The staged server in a folder of its own: hard link, schemas, config.xml."""
+    """The staged server in a folder of its own: hard link, schemas, config.xml. With restart,
+    a server that ran in the folder before starts again on its classifiers."""
 
-    def __init__(self, stage, folder):
-        shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(folder)
-        shutil.copytree(os.path.join(stage, "xml"), os.path.join(folder, "xml"))
+    def __init__(self, stage, folder, restart=False):
         executable = os.path.join(folder, "quillmarkserver")
-        try:
-            os.link(os.path.join(stage, "quillmarkserver"), executable)
-        except OSError:
-            shutil.copy2(os.path.join(stage, "quillmarkserver"), executable)
+        if not restart:
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(os.path.join(folder, "classifiers"))
+            shutil.copytree(os.path.join(stage, "xml"), os.path.join(folder, "xml"))
+            try:
+                os.link(os.path.join(stage, "quillmarkserver"), executable)
+            except OSError:
+                shutil.copy2(os.path.join(stage, "quillmarkserver"), executable)
         self.port = free_port()
         with open(os.path.join(folder, "config.xml"), "w", encoding="utf-8") as config:
             config.write(
@@ -91,7 +95,6 @@ class Server:
                 "  <classifierRootPath>%s/</classifierRootPath>\n  <logLevel>error</logLevel>\n"
                 "  <logMemory>false</logMemory>\n  <saveRequests>false</saveRequests>\n"
                 "</quillmark>\n" % (self.port, os.path.join(folder, "classifiers")))
-        os.makedirs(os.path.join(folder, "classifiers"))
         self.process = subprocess.Popen(
             [executable, "-config", "config.xml", "-quiet"], cwd=folder,
             stdout=open(os.path.join(folder, "server.out"), "wb"),
@@ -110,6 +113,12 @@ class Server:
 
     def cpu(self):
         return server_cpu_seconds(self.process.pid)
+
+    def memory_mb(self):
+        """The server's resident size now and at its peak so far (VmRSS, VmHWM), in MB."""
+        with open("/proc/%d/status" % self.process.pid, encoding="ascii") as file:
+            fields = dict(line.split(":", 1) for line in file)
+        return tuple(int(fields[name].split()[0]) / 1024 for name in ("VmRSS", "VmHWM"))
 
     def stop(self):
         self.process.terminate()
@@ -171,6 +180,7 @@ def through_server(build, stage, out, labels, train, test):
                              "wall_s": time.perf_counter() - wall})
             print("  classified %d texts (%s), server CPU %.3f s" % (
                 len(test), when, classify[-1]["server_cpu_s"]), flush=True)
+        memory = {"trained": server.memory_mb()}
 
         words = sorted({word for _, text in train for word in text.split()
                         if word.isalpha() and word.isascii() and len(word) < 12})
@@ -191,7 +201,19 @@ def through_server(build, stage, out, labels, train, test):
                               large[-1]["server_cpu_s"]), flush=True)
     finally:
         server.stop()
-    return tenths, classify, large
+    # Stopping checkpointed the classifier, so its file holds everything trained. A server
+    # started again on it loads it and classifies the test split twice: its resident size is
+    # the served classifier's, without what training left in the allocator.
+    memory["stored"] = os.path.getsize(os.path.join(out, "server", "classifiers", "bulk.dat"))
+    server = Server(stage, os.path.join(out, "server"), restart=True)
+    try:
+        memory["idle"] = server.memory_mb()
+        for _ in range(2):
+            run("classify", "bulk", os.path.join(texts, "test"))
+        memory["restarted"] = server.memory_mb()
+    finally:
+        server.stop()
+    return tenths, classify, large, memory
 
 
 def engine_in_process(build, corpus, out, task):
@@ -238,7 +260,8 @@ def main(argv):
     labels = sorted({label for label, _ in train})
     print("== through the server: %d training texts, %d test texts, classes %s (load %s)" % (
         len(train), len(test), " ".join(labels), os.getloadavg()[0]), flush=True)
-    tenths, classify, large = through_server(args.build, stage, args.out, labels, train, test)
+    tenths, classify, large, memory = through_server(args.build, stage, args.out, labels, train,
+                                                     test)
     print("== engine in process (load %.2f)" % os.getloadavg()[0], flush=True)
     engine = engine_in_process(args.build, args.corpus, args.out, args.task)
     print("== scikit-learn MultinomialNB (load %.2f)" % os.getloadavg()[0], flush=True)
@@ -272,6 +295,13 @@ def main(argv):
           "%.1f us vs %.1f us)" % (last / first, last * us, first * us))
     print("engine one at a time / scikit-learn batched throughput: %.2fx" % (
         sklearn["predict_cpu_s_per_text"] / engine["classify_cpu_s_per_text"]))
+    stored_mb = memory["stored"] / 2**20
+    print("server resident (peak) in MB: trained and classified %.0f (%.0f); restarted: idle %.0f, "
+          "after classifying %.0f (%.0f)" % (memory["trained"] + memory["idle"][:1] +
+                                             memory["restarted"]))
+    print("  the classifier stores %.1f MB; restarted, classifying took %.0f MB beyond idle "
+          "(bound: twice the stored + 50 MB = %.0f MB)" % (
+              stored_mb, memory["restarted"][0] - memory["idle"][0], 2 * stored_mb + 50))
     for row in large:
         print("one request, %5d texts + %5d train calls (%4.2f MB): wall %.3f s, server CPU %.3f s"
               % (row["texts"], row["texts"], row["bytes"] / 1e6, row["wall_s"],
@@ -280,7 +310,7 @@ def main(argv):
     with open(os.path.join(args.out, "bulk.json"), "w", encoding="utf-8") as file:
         json.dump({"task": args.task, "tenths": tenths, "classify": classify, "large": large,
                    "engine": engine,
-                   "sklearn": sklearn}, file, indent=1)
+                   "sklearn": sklearn, "memory": memory}, file, indent=1)
     return 0
 
 
