@@ -95,6 +95,11 @@ MUTANTS = [
       "if (removed < old) return false;", "if (removed <= old) return false;",
       ["VectorLaneTest", "ClassifierImplTest"],
       what="a record untrained to zero is neither counted as deleted nor dropped by compaction"),
+    M("eng-merge-keeps-zero", "engine", "statement dropped",
+      "src-classifier/classifier/storage/VectorLane.h",
+      "if (record->count() == 0) continue;", "(void)0;",
+      ["VectorLaneTest", "ClassifierImplTest"],
+      what="compaction in place keeps the records untrained to zero"),
     # --- stored format: reader/writer, legacy conversion ----------------------------------------
     M("fmt-class-record-order", "engine", "statements swapped",
       "src-classifier/classifier/storage/FeatureSet.cpp",
