@@ -151,6 +151,12 @@ private:
     static void fillIndex(const Records& records, Index& index, Starts& starts);
     // The index and starts for records, sized for their distinct features.
     static void buildIndex(const Records& records, Index& index, Starts& starts);
+    // The index size for this many distinct features: a power of two of at least twice as many.
+    static std::size_t indexSlots(std::size_t distinct) {
+        std::size_t slots = distinct == 0 ? 0 : 2;
+        while (slots < 2 * distinct) slots *= 2;
+        return slots;
+    }
     // The number of records compaction leaves.
     std::size_t compactedSize() const {
         return _permanent.size() - static_cast<std::size_t>(_permaDeleted) + _pending.size() -
@@ -275,9 +281,7 @@ void VectorLane<N>::buildIndex(const Records& records, Index& index, Starts& sta
             ++distinct;
         }
     }
-    std::size_t slots = distinct == 0 ? 0 : 2;
-    while (slots < 2 * distinct) slots *= 2;
-    Index built(slots);
+    Index built(indexSlots(distinct));
     Starts firsts;
     firsts.reserve(distinct);
     fillIndex(records, built, firsts);
@@ -547,8 +551,7 @@ void VectorLane<N>::compact() {
     QM_ASSERT_TEXT(size < UINT32_MAX, "size < UINT32_MAX",
                    "A lane holds more records than its index can address");
     const std::size_t distinct = mergedFeatureCount(trained);
-    std::size_t slots = distinct == 0 ? 0 : 2;
-    while (slots < 2 * distinct) slots *= 2;
+    const std::size_t slots = indexSlots(distinct);
     Index index;
     if (slots != _index.size()) index.resize(slots);
     Starts starts;
