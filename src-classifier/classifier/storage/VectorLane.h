@@ -188,8 +188,6 @@ private:
     PendingFeatures _pendingFeatures;
     std::int32_t _permaDeleted = 0;
     std::size_t _pendingDeleted = 0;  // entries of _pending with count 0
-    // False while _permanent holds records loaded out of feature order; compact() sorts them.
-    bool _inOrder = true;
 };
 
 template <std::size_t N>
@@ -471,8 +469,6 @@ typename VectorLane<N>::Records VectorLane<N>::merged() const {
     }
     tmp.insert(tmp.end(), next, trained.cend());
     QM_ASSERT(tmp.size() == compactedSize(), "Unexpected size on new feature vector.");
-    // Records loaded out of order are put in order once, by a sort of everything.
-    if (!_inOrder) std::sort(tmp.begin(), tmp.end(), inFeatureOrder);
     return tmp;
 }
 
@@ -522,26 +518,6 @@ void VectorLane<N>::mergeInPlace(const Records& trained) noexcept {
 template <std::size_t N>
 void VectorLane<N>::compact() {
     if (isCompact()) return;
-    if (!_inOrder) {
-        // Records loaded out of order are merged into a fresh vector and sorted once.
-        Records tmp = merged();
-        Index index;
-        Starts starts;
-        buildIndex(tmp, index, starts);
-        PendingMap fresh = makePending();
-        PendingFeatures freshFeatures = makePendingFeatures();
-
-        // Everything that can fail is done; from here on nothing throws.
-        _permanent.swap(tmp);
-        _index.swap(index);
-        _starts.swap(starts);
-        _pending.swap(fresh);
-        _pendingFeatures.swap(freshFeatures);
-        _permaDeleted = 0;
-        _pendingDeleted = 0;
-        _inOrder = true;
-        return;
-    }
     // The records are merged where they are, and the index and starts are filled where they are
     // when they are large enough; they grow by half at a time. Fresh memory is faulted in page
     // by page, which costs more than the merge itself, so a lane that compacts after every bulk
@@ -582,7 +558,6 @@ void VectorLane<N>::clear() {
     _pendingFeatures.swap(freshFeatures);
     _permaDeleted = 0;
     _pendingDeleted = 0;
-    _inOrder = true;
 }
 
 template <std::size_t N>
@@ -662,12 +637,12 @@ void VectorLane<N>::deserialize(util::database::DatabaseReader& reader) {
     std::uint32_t count = 0;
     reader.getNextPrimitive(count);
     reader.getNextRecords(_permanent, count);
-    _inOrder = std::is_sorted(_permanent.begin(), _permanent.end(), lessInFeatureOrder);
+    // Records out of order are held only until the loader's consistency check refuses them;
+    // nothing merges into them before.
     try {
         buildIndex(_permanent, _index, _starts);
     } catch (...) {
         _permanent.clear();
-        _inOrder = true;
         throw;
     }
 }
