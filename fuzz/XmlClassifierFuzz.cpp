@@ -2,8 +2,10 @@
 // XmlClassifier::process, wired as the server wires it (classifier factory with the logging
 // callback, the repository on the real file services, the staged request schema), over a
 // classifier folder in a temporary directory. Every answer must be a response or error document
-// that loads and validates against the staged response schema. Crashes, sanitizer reports,
-// exceptions escaping process, failed internal checks and invalid answers are the findings.
+// that loads and validates against the staged response schema, and a request that has the shape
+// which skips the validator (requestShape) must be valid. Crashes, sanitizer reports, exceptions
+// escaping process, failed internal checks, invalid answers and wrongly admitted requests are
+// the findings.
 //
 // The classifier folder is wiped, together with the repository that caches its files, every
 // ResetInterval inputs, so that what the inputs create stays bounded; it then holds one trained
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "server/Log.h"
+#include "server/RequestShape.h"
 #include "testing/InProcessServer.h"
 #include "xml/ComInitializer.h"
 #include "xml/Document.h"
@@ -89,11 +92,12 @@ public:
     std::string locks;
 };
 
-// The staged response schema, against which every answer must validate.
-struct ResponseSchema {
-    ResponseSchema() {
+// A staged schema: the response schema, against which every answer must validate, or the
+// request schema.
+struct StagedSchema {
+    explicit StagedSchema(const std::string& file) {
         xml::Document schema;
-        schema.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/ResponseSchema.xsd");
+        schema.loadFromFile(std::string(QM_SCHEMA_DIR) + "/server/" + file);
         cache.add(schema.getTargetNamespace(), schema);
     }
     xml::SchemaCache cache;
@@ -104,7 +108,8 @@ struct Harness {
     xml::ComInitializer com;
     FuzzLog log;
     ScratchFolder folder;
-    ResponseSchema responses;
+    StagedSchema responses{"ResponseSchema.xsd"};
+    StagedSchema requests{"RequestSchema.xsd"};
     std::optional<testing::InProcessServer> server;
     unsigned inputs = 0;
 };
@@ -123,6 +128,24 @@ void checkAnswer(const xml::SchemaCache& responses, const std::string& request,
     } catch (const xml::XMLException& e) {
         std::fprintf(stderr, "Invalid answer (%s)\nto request:\n%s\nanswer:\n%s\n", e.what(),
                      request.c_str(), answer.c_str());
+        __builtin_trap();
+    }
+}
+
+// A request the shape admits skips the validator, so the validator must accept it.
+void checkShape(const xml::SchemaCache& requests, const std::string& requestNamespace,
+                const std::string& request) {
+    xml::Document parsed(&requests);
+    try {
+        parsed.loadFromMemory(request);
+    } catch (const xml::XMLException&) {
+        return;
+    }
+    if (!parsed.hasShape(requestNamespace, requestShape::Shape)) return;
+    try {
+        parsed.validate(xml::IdentityConstraints::LeftOut);
+    } catch (const xml::XMLException& e) {
+        std::fprintf(stderr, "Admitted an invalid request (%s):\n%s\n", e.what(), request.c_str());
         __builtin_trap();
     }
 }
@@ -148,5 +171,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string request(reinterpret_cast<const char*>(data), size);
     const std::string answer = h.server->requests()->create()->process(request);
     checkAnswer(h.responses.cache, request, answer);
+    checkShape(h.requests.cache, h.server->requestNamespace(), request);
     return 0;
 }

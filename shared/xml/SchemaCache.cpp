@@ -3,6 +3,7 @@
 #include <libxml/schemasInternals.h>
 #include <libxml/xmlschemas.h>
 
+#include <boost/crc.hpp>
 #include <cerrno>
 #include <regex>
 
@@ -137,6 +138,7 @@ struct SchemaCache::Entry {
     // Null when the schema has no identity constraints.
     std::unique_ptr<Compiled> withoutConstraints;
     std::vector<IdentityConstraint> constraints;
+    std::uint32_t sourceChecksum = 0;
 };
 
 SchemaCache::SchemaCache() {
@@ -150,6 +152,9 @@ void SchemaCache::add(const std::string& targetNamespace, const Document& schema
         throw SchemaCacheException(std::string(AddFailure) + " The schema document is empty.");
     }
     auto entry = std::make_shared<Entry>();
+    boost::crc_32_type crc;
+    crc.process_bytes(schema._source.data(), schema._source.size());
+    entry->sourceChecksum = crc.checksum();
     compile(schema._source, schema.document(), false, entry->full);
     const char* declared = reinterpret_cast<const char*>(entry->full.schema->targetNamespace);
     if (targetNamespace != (declared ? declared : "")) {
@@ -181,6 +186,11 @@ _xmlSchema* SchemaCache::find(const std::string& targetNamespace,
         return entry.withoutConstraints->schema;
     }
     return entry.full.schema;
+}
+
+std::uint32_t SchemaCache::sourceChecksum(const std::string& targetNamespace) const {
+    auto found = _schemas.find(targetNamespace);
+    return found == _schemas.end() ? 0 : found->second->sourceChecksum;
 }
 
 const std::vector<IdentityConstraint>& SchemaCache::identityConstraints(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -58,6 +59,10 @@ public:
     // an unknown namespace.
     const std::vector<IdentityConstraint>& identityConstraints(
         const std::string& targetNamespace) const;
+
+    // The CRC-32 of the text the schema of `targetNamespace` was loaded from; 0 for an unknown
+    // namespace. Tells a caller that relies on one schema's exact rules whether it is loaded.
+    std::uint32_t sourceChecksum(const std::string& targetNamespace) const;
 
 private:
     struct Entry;

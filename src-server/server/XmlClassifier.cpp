@@ -6,14 +6,15 @@
 #include <utility>
 #include <vector>
 
-#include "classifier/ClassifierException.h"
 #include "classifier/Classification.h"
+#include "classifier/ClassifierException.h"
 #include "classifier/KeywordQueue.h"
 #include "platform/errorresources/SystemErrorText.h"
 #include "platform/mutex/ReaderAutoLock.h"
 #include "server/CallException.h"
 #include "server/ClassifierTransactionImpl.h"
 #include "server/LogText.h"
+#include "server/RequestShape.h"
 #include "server/RequestTexts.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
@@ -24,7 +25,6 @@ namespace norvale::quillmark {
 namespace {
 
 constexpr std::uint32_t MaxKeywords = 30;
-constexpr std::size_t MaxClassifierNameLength = 100;
 
 const std::string ReadCallsWrapping =
     "\n\nOne of the read calls failed. Therefore the call sequence was not completed. Please fix "
@@ -44,17 +44,10 @@ std::string requiredAttribute(const xml::Element& call, const std::string& name)
     return call.getAttribute(name);
 }
 
-bool isNameByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
-}
-
 // Classifier names become file names below the classifier root: only plain names, never a path,
 // never a hidden file or "." / "..".
 void checkClassifierName(const std::string& name) {
-    bool plain = !name.empty() && name.size() <= MaxClassifierNameLength && name.front() != '.';
-    for (const char c : name) plain = plain && isNameByte(c);
-    if (!plain) {
+    if (!requestShape::isClassifierName(name)) {
         throw InternalCallException(
             "The classifier name '" + name +
             "' is not allowed. A classifier name has 1 to 100 letters, digits, '_', '-' or '.' "
@@ -94,8 +87,8 @@ void guardCall(Log* log, const std::string& method, const std::string& callId, B
 XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
                              const ErrorResponseFactory* errorResponseFactory,
                              std::unique_ptr<XmlHook> hook, const xml::SchemaCache* schemas,
-                             const std::string& requestNamespace,
-                             const std::string& classifierRoot, Log* log, Metrics* metrics)
+                             const std::string& requestNamespace, const std::string& classifierRoot,
+                             Log* log, Metrics* metrics)
     : _repository(repository),
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
@@ -103,6 +96,8 @@ XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory*
       _textIdsCheckedHere(schemas != nullptr &&
                           RequestTexts::coversConstraints(
                               schemas->identityConstraints(requestNamespace), requestNamespace)),
+      _shapeCheckedHere(_textIdsCheckedHere &&
+                        schemas->sourceChecksum(requestNamespace) == requestShape::SchemaChecksum),
       _document(schemas),
       _hook(std::move(hook)),
       _log(log),
@@ -150,9 +145,11 @@ xml::Element XmlClassifier::requestRoot() const {
 }
 
 // Validates the loaded request, leaving the text id rules to RequestTexts when it checks them.
-// A refused request is validated again in full, so that the report is the validator's own.
+// A request of the usual shape is valid without the validator's walk. A refused request is
+// validated again in full, so that the report is the validator's own.
 void XmlClassifier::validate() const {
     if (!_textIdsCheckedHere) return _document.validate();
+    if (_shapeCheckedHere && _document.hasShape(_requestNamespace, requestShape::Shape)) return;
     try {
         _document.validate(xml::IdentityConstraints::LeftOut);
     } catch (const xml::ValidateException&) {

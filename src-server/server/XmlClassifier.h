@@ -75,6 +75,8 @@ private:
     std::string _requestNamespace;
     // The request schema's text id rules are checked by RequestTexts rather than the validator.
     bool _textIdsCheckedHere;
+    // Requests of the usual shape skip the schema validator (see requestShape).
+    bool _shapeCheckedHere;
     xml::Document _document;
     std::string _callId;
     std::unique_ptr<Response> _response;

@@ -1,0 +1,44 @@
+#pragma once
+
+// A narrow description of documents a schema accepts, checked by one walk of a parsed tree
+// (Document::hasShape), so that a caller may skip the schema validator for the documents it sees
+// most. It only ever admits: a document that fits the shape must be one the schema accepts,
+// while anything the shape does not describe (another attribute, a qualified one, a comment in
+// a text, a child element out of place) does not fit, and the caller validates as usual. Element
+// names are unique in a shape and every element is in the shape's one namespace; attributes are
+// unqualified. Plain constant data, so a shape can be a constexpr table.
+
+#include <span>
+#include <string_view>
+
+namespace xml {
+
+struct ShapeAttribute {
+    std::string_view name;
+    bool required = false;
+    // Whether a value is certainly valid; null when every value is.
+    bool (*valid)(std::string_view value) = nullptr;
+};
+
+struct ShapeElement {
+    enum class Content {
+        Empty,    // nothing at all, not even white space
+        Text,     // text and CDATA only
+        Children  // the listed elements, white space, comments and processing instructions
+    };
+
+    std::string_view name;
+    Content content = Content::Empty;
+    std::span<const ShapeAttribute> attributes;
+    // Children only: the names of the elements it may contain, in any order and number.
+    std::span<const std::string_view> children;
+    bool eachChildOnce = false;  // no child name twice
+    bool childRequired = false;  // at least one child element
+};
+
+struct DocumentShape {
+    std::string_view root;
+    std::span<const ShapeElement> elements;
+};
+
+}  // namespace xml
