@@ -5,26 +5,36 @@ namespace util {
 std::string escapeXml(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
+    appendEscapedXml(escaped, text);
+    return escaped;
+}
+
+void appendEscapedXml(std::string& out, std::string_view text) {
+    // Runs without a character to replace are copied whole.
+    std::size_t run = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        std::string_view entity;
+        switch (text[at]) {
             case '&':
-                escaped += "&amp;";
+                entity = "&amp;";
                 break;
             case '"':
-                escaped += "&quot;";
+                entity = "&quot;";
                 break;
             case '<':
-                escaped += "&lt;";
+                entity = "&lt;";
                 break;
             case '>':
-                escaped += "&gt;";
+                entity = "&gt;";
                 break;
             default:
-                escaped += c;
-                break;
+                continue;
         }
+        out.append(text.data() + run, at - run);
+        out.append(entity);
+        run = at + 1;
     }
-    return escaped;
+    out.append(text.data() + run, text.size() - run);
 }
 
 }  // namespace util

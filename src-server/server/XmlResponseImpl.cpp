@@ -15,7 +15,7 @@ void attribute(std::string& line, std::string_view name, std::string_view value)
     line += ' ';
     line += name;
     line += "=\"";
-    line += util::escapeXml(value);
+    util::appendEscapedXml(line, value);
     line += '"';
 }
 
