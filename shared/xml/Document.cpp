@@ -50,39 +50,29 @@ std::size_t after(std::string_view text, std::size_t from, std::string_view end)
 // The line (from 1) of the first start tag with more than `bound` attributes, 0 when none has.
 // Counts the '=' outside quoted values of each start tag; comments, CDATA sections, processing
 // instructions, declarations and end tags are skipped. Linear in the text; malformed text is
-// left to the parser.
+// left to the parser. Lines are counted only up to the tag it reports.
 int firstElementOverAttributeBound(std::string_view text, std::size_t bound) {
-    int line = 1;
     std::size_t i = 0;
-    const auto skipTo = [&](std::size_t end) {
-        for (; i < end; ++i) line += text[i] == '\n';
-    };
-    while (i < text.size()) {
-        if (text[i] != '<') {
-            skipTo(i + 1);
-            continue;
-        }
+    while ((i = text.find('<', i)) != std::string_view::npos) {
         const std::string_view rest = text.substr(i);
         if (rest.starts_with("<!--")) {
-            skipTo(after(text, i + 4, "-->"));
+            i = after(text, i + 4, "-->");
         } else if (rest.starts_with("<![CDATA[")) {
-            skipTo(after(text, i + 9, "]]>"));
+            i = after(text, i + 9, "]]>");
         } else if (rest.starts_with("<?")) {
-            skipTo(after(text, i + 2, "?>"));
+            i = after(text, i + 2, "?>");
         } else if (rest.starts_with("<!") || rest.starts_with("</")) {
-            skipTo(after(text, i + 2, ">"));
+            i = after(text, i + 2, ">");
         } else {
-            const int tagLine = line;
+            const std::size_t tag = i;
             std::size_t attributes = 0;
-            char quote = 0;
-            skipTo(i + 1);
-            for (; i < text.size() && (quote != 0 || text[i] != '>'); skipTo(i + 1)) {
-                if (quote != 0) {
-                    if (text[i] == quote) quote = 0;
-                } else if (text[i] == '"' || text[i] == '\'') {
-                    quote = text[i];
-                } else if (text[i] == '=' && ++attributes > bound) {
-                    return tagLine;
+            for (++i; i < text.size() && text[i] != '>'; ++i) {
+                const char c = text[i];
+                if (c == '"' || c == '\'') {
+                    i = text.find(c, i + 1);
+                    if (i == std::string_view::npos) return 0;
+                } else if (c == '=' && ++attributes > bound) {
+                    return 1 + static_cast<int>(std::count(text.begin(), text.begin() + tag, '\n'));
                 }
             }
         }
