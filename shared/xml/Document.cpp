@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/errorresources/SystemErrorText.h"
 #include "xml/ComInitializer.h"
@@ -171,7 +171,7 @@ bool fitsShape(const xmlNode* node, std::string_view namespaceUri, const Documen
         case ShapeElement::Content::Children:
             break;
     }
-    std::vector<bool> seen(rule.children.size());
+    std::uint64_t seen = 0;  // a bit for each child name met
     bool anyChild = false;
     for (const xmlNode* child = first; child != nullptr; child = child->next) {
         if (child->type == XML_COMMENT_NODE || child->type == XML_PI_NODE) continue;
@@ -180,9 +180,9 @@ bool fitsShape(const xmlNode* node, std::string_view namespaceUri, const Documen
         const std::string_view name = chars(child->name);
         const auto allowed = std::find(rule.children.begin(), rule.children.end(), name);
         if (allowed == rule.children.end()) return false;
-        const auto index = static_cast<std::size_t>(allowed - rule.children.begin());
-        if (rule.eachChildOnce && seen[index]) return false;
-        seen[index] = true;
+        const std::uint64_t bit = std::uint64_t{1} << (allowed - rule.children.begin());
+        if (rule.eachChildOnce && (seen & bit) != 0) return false;
+        seen |= bit;
         const ShapeElement* childRule = shapeElement(shape, name);
         if (childRule == nullptr || !fitsShape(child, namespaceUri, shape, *childRule)) {
             return false;
