@@ -257,9 +257,14 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
     second = std::async(std::launch::async, read);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits for the first query
     slow.letGo();
-    EXPECT_EQ(first.get(), before);
-    EXPECT_EQ(second.get(), writer.read("news").first);
-    EXPECT_NE(before, writer.read("news").first);
+    const std::string after = writer.read("news").first;
+    EXPECT_NE(before, after);
+    EXPECT_EQ(second.get(), after);
+    // The first read arrived before the write was acknowledged, so either state is right for it:
+    // its query answers the old version, but the second read may bring the shared classifier up
+    // to date in place before the first takes its reader lock.
+    const std::string firstSaw = first.get();
+    EXPECT_TRUE(firstSaw == before || firstSaw == after);
 }
 
 // Commits of another server reach a cached classifier without a read asking for them.
