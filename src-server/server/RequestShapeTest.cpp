@@ -53,7 +53,11 @@ TEST(RequestShapeTest, AdmitsOnlyRequestsTheSchemaAccepts) {
         {"a version spelled otherwise", request("version=\"1.010\"", ""), false},
         {"an unknown version", request("version=\"2.00\"", ""), false},
         {"no version", request("", ""), false},
-        {"a qualified attribute", request(v + " xmlns:x=\"urn:x\" x:y=\"1\"", ""), false},
+        {"a qualified id",
+         request(v + " xmlns:x=\"urn:x\"",
+                 "<readCalls><getInformation x:id=\"1\" classifierName=\"s\"/>"
+                 "</readCalls>"),
+         false},
         {"an extra attribute", request(v, classify + "s\" textId=\"t\" x=\"1\"/></readCalls>"),
          false},
         {"a missing attribute", request(v, classify + "s\"/></readCalls>"), false},
