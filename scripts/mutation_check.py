@@ -147,7 +147,7 @@ MUTANTS = [
       ["RequestTextsTest"], what="two texts of one id pass when the validator leaves the text id rules out"),
     M("xml-text-id-fault-not-revalidated", "server", "statement dropped",
       "src-server/server/XmlClassifier.cpp",
-      "if (_textIdsCheckedHere && !texts.referencesResolve(root)) _document.validate();",
+      "if (_checks.textIds && !texts.referencesResolve(root)) _document.validate();",
       "(void)texts;",
       ["RequestTextsTest"], what="a call naming no text reaches execution instead of the validator's report"),
     M("xml-plain-text-takes-elements", "platform", "condition dropped",

@@ -84,20 +84,27 @@ void guardCall(Log* log, const std::string& method, const std::string& callId, B
 
 }  // namespace
 
+XmlClassifier::Checks XmlClassifier::checksFor(const xml::SchemaCache* schemas,
+                                               const std::string& requestNamespace) {
+    Checks checks;
+    checks.textIds =
+        schemas != nullptr && RequestTexts::coversConstraints(
+                                  schemas->identityConstraints(requestNamespace), requestNamespace);
+    checks.shape =
+        checks.textIds && schemas->sourceChecksum(requestNamespace) == requestShape::SchemaChecksum;
+    return checks;
+}
+
 XmlClassifier::XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
                              const ErrorResponseFactory* errorResponseFactory,
                              std::unique_ptr<XmlHook> hook, const xml::SchemaCache* schemas,
-                             const std::string& requestNamespace, const std::string& classifierRoot,
-                             Log* log, Metrics* metrics)
+                             Checks checks, const std::string& requestNamespace,
+                             const std::string& classifierRoot, Log* log, Metrics* metrics)
     : _repository(repository),
       _responseFactory(responseFactory),
       _errorResponseFactory(errorResponseFactory),
       _requestNamespace(requestNamespace),
-      _textIdsCheckedHere(schemas != nullptr &&
-                          RequestTexts::coversConstraints(
-                              schemas->identityConstraints(requestNamespace), requestNamespace)),
-      _shapeCheckedHere(_textIdsCheckedHere &&
-                        schemas->sourceChecksum(requestNamespace) == requestShape::SchemaChecksum),
+      _checks(checks),
       _document(schemas),
       _hook(std::move(hook)),
       _log(log),
@@ -124,7 +131,7 @@ std::string XmlClassifier::execute(std::string request) {
     const xml::Element root = requestRoot();
     const RequestTexts texts(root, _requestNamespace);
     // A broken text id rule: validation in full refuses the request with its own report.
-    if (_textIdsCheckedHere && !texts.referencesResolve(root)) _document.validate();
+    if (_checks.textIds && !texts.referencesResolve(root)) _document.validate();
     _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
 
     std::vector<xml::Element> readCalls, writeCalls;
@@ -148,8 +155,8 @@ xml::Element XmlClassifier::requestRoot() const {
 // A request of the usual shape is valid without the validator's walk. A refused request is
 // validated again in full, so that the report is the validator's own.
 void XmlClassifier::validate() const {
-    if (!_textIdsCheckedHere) return _document.validate();
-    if (_shapeCheckedHere && _document.hasShape(_requestNamespace, requestShape::Shape)) return;
+    if (!_checks.textIds) return _document.validate();
+    if (_checks.shape && _document.hasShape(_requestNamespace, requestShape::Shape)) return;
     try {
         _document.validate(xml::IdentityConstraints::LeftOut);
     } catch (const xml::ValidateException&) {

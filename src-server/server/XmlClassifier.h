@@ -33,12 +33,25 @@ class RequestTexts;
 
 class XmlClassifier : public StringClassifier {
 public:
+    // What validation may leave to the server's own checks, which depends only on the loaded
+    // request schema: decided once (checksFor) for every request.
+    struct Checks {
+        // The request schema's text id rules are checked by RequestTexts rather than the
+        // validator.
+        bool textIds = false;
+        // Requests of the usual shape skip the validator (see requestShape).
+        bool shape = false;
+    };
+    static Checks checksFor(const xml::SchemaCache* schemas, const std::string& requestNamespace);
+
     // Every pointer must outlive the object. `classifierRoot` is the folder of the classifier
-    // files; an empty root puts them in the working directory.
+    // files; an empty root puts them in the working directory. `checks` are checksFor(schemas,
+    // requestNamespace).
     XmlClassifier(JobDistribution* repository, const ResponseFactory* responseFactory,
                   const ErrorResponseFactory* errorResponseFactory, std::unique_ptr<XmlHook> hook,
-                  const xml::SchemaCache* schemas, const std::string& requestNamespace,
-                  const std::string& classifierRoot, Log* log, Metrics* metrics);
+                  const xml::SchemaCache* schemas, Checks checks,
+                  const std::string& requestNamespace, const std::string& classifierRoot, Log* log,
+                  Metrics* metrics);
 
     // The response or error document. Throws only what no error document can answer: standard
     // library failures (out of memory) and unknown ones, both logged first.
@@ -73,10 +86,7 @@ private:
     const ResponseFactory* _responseFactory;
     const ErrorResponseFactory* _errorResponseFactory;
     std::string _requestNamespace;
-    // The request schema's text id rules are checked by RequestTexts rather than the validator.
-    bool _textIdsCheckedHere;
-    // Requests of the usual shape skip the schema validator (see requestShape).
-    bool _shapeCheckedHere;
+    const Checks _checks;
     xml::Document _document;
     std::string _callId;
     std::unique_ptr<Response> _response;

@@ -16,6 +16,7 @@ XmlClassifierFactoryImpl::XmlClassifierFactoryImpl(
       _errorResponseFactory(errorResponseFactory),
       _hookFactory(hookFactory),
       _schemas(schemas),
+      _checks(XmlClassifier::checksFor(schemas, requestNamespace)),
       _requestNamespace(std::move(requestNamespace)),
       _classifierRoot(std::move(classifierRoot)),
       _log(log),
@@ -23,8 +24,8 @@ XmlClassifierFactoryImpl::XmlClassifierFactoryImpl(
 
 std::unique_ptr<StringClassifier> XmlClassifierFactoryImpl::create() const {
     return std::make_unique<XmlClassifier>(_repository, _responseFactory, _errorResponseFactory,
-                                           _hookFactory->create(), _schemas, _requestNamespace,
-                                           _classifierRoot, _log, _metrics);
+                                           _hookFactory->create(), _schemas, _checks,
+                                           _requestNamespace, _classifierRoot, _log, _metrics);
 }
 
 }  // namespace norvale::quillmark

@@ -9,6 +9,7 @@
 #include "server/Metrics.h"
 #include "server/ResponseFactory.h"
 #include "server/StringClassifierFactory.h"
+#include "server/XmlClassifier.h"
 #include "server/XmlHook.h"
 
 namespace xml {
@@ -21,8 +22,8 @@ namespace norvale::quillmark {
 // once at start-up; every pointer must outlive the factory and everything it makes.
 class XmlClassifierFactoryImpl : public StringClassifierFactory {
 public:
-    // `schemas` holds the request schema under `requestNamespace`; `classifierRoot` is the
-    // folder of the classifier files.
+    // `schemas` holds the request schema under `requestNamespace` and is complete (it is only
+    // read from here on); `classifierRoot` is the folder of the classifier files.
     XmlClassifierFactoryImpl(JobDistribution* repository, const ResponseFactory* responseFactory,
                              const ErrorResponseFactory* errorResponseFactory,
                              const XmlHookFactory* hookFactory, const xml::SchemaCache* schemas,
@@ -37,6 +38,7 @@ private:
     const ErrorResponseFactory* _errorResponseFactory;
     const XmlHookFactory* _hookFactory;
     const xml::SchemaCache* _schemas;
+    const XmlClassifier::Checks _checks;
     const std::string _requestNamespace;
     const std::string _classifierRoot;
     Log* _log;

@@ -87,8 +87,10 @@ protected:
     }
 
     std::string process(const std::string& document, bool lax = false, JobDistribution* classifiers = nullptr) {
+        xml::SchemaCache* schemas = lax ? &_lax : &_strict;
         XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(), &_responses,
-                               &_errors, std::make_unique<RecordingHooks::Hook>(&hooks), lax ? &_lax : &_strict, RequestNamespace,
+                               &_errors, std::make_unique<RecordingHooks::Hook>(&hooks), schemas,
+                               XmlClassifier::checksFor(schemas, RequestNamespace), RequestNamespace,
                                files.root, &log, &files.metrics);
         return executor.process(document);
     }
