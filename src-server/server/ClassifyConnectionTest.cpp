@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 #include <regex>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -66,7 +67,8 @@ std::string expectedAnswer(const std::string& request) {
     return "processed " + std::to_string(request.size()) + " " + std::to_string(hash);
 }
 
-// Answers expectedAnswer, "large" with 6 MiB; a few request texts make it fail in a chosen way.
+// Answers expectedAnswer, "large" with 6 MiB and "thread" with its thread; a few request texts
+// make it fail in a chosen way.
 class FakeClassifierFactory : public StringClassifierFactory {
     struct Fake : StringClassifier {
         std::string process(std::string request) override {
@@ -74,6 +76,9 @@ class FakeClassifierFactory : public StringClassifierFactory {
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
             if (request == "memory") throw std::bad_alloc();
+            if (request == "thread") {
+                return std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()));
+            }
             return request == "large" ? std::string(6 << 20, 'x') : expectedAnswer(request);
         }
     };
@@ -209,6 +214,18 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     ASSERT_EQ(6u, errors.size());
     errors.resize(4);
     EXPECT_EQ(failures, errors);
+}
+
+// A request goes to the worker that fell idle last: requests one after the other all run on
+// one thread, however many wait.
+TEST_F(ClassifyConnectionTest, RequestsOneAfterTheOtherRunOnOneWorker) {
+    const RunningServer server(&_params, 4);
+    std::set<std::string> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.insert(LoopbackClient::ask(server.port(), "thread"));
+        std::this_thread::sleep_for(50ms);  // the worker is back among the idle ones
+    }
+    EXPECT_EQ(1u, threads.size());
 }
 
 // Against few workers and short deadlines, clients that never read their large answer, idle

@@ -123,6 +123,7 @@ public:
         _ioThread = _threads->create(_ioBody.get());
         _ioThread->setName("ConnectionIoThread");
         _workerBody = std::make_unique<Body>([this] { work(); });
+        _idle.reserve(_limits.workers);
         for (std::uint32_t i = 0; i < _limits.workers; ++i) {
             _workers.push_back(_threads->create(_workerBody.get()));
             _workers.back()->setName("RequestWorkerThread");
@@ -148,8 +149,9 @@ public:
             std::lock_guard lock(_jobsMutex);
             _quit = true;
             _jobs.clear();
+            while (wakeIdleWorker()) {
+            }
         }
-        _queued.notify_all();
         for (auto& worker : _workers) worker->join();
         // Every thread has ended: what is left is closed here, and the handlers that still hold
         // connections run (each finds its connection closed) so that every connection has ended
@@ -355,11 +357,9 @@ private:
     void execute(const SessionPtr& session) {
         session->executing = true;
         session->timer.cancel();
-        {
-            std::lock_guard lock(_jobsMutex);
-            _jobs.push_back(session);
-        }
-        _queued.notify_one();
+        std::lock_guard lock(_jobsMutex);
+        _jobs.push_back(session);
+        wakeIdleWorker();
     }
 
     void executed(const SessionPtr& session, Step step) {
@@ -456,12 +456,36 @@ private:
 
     // --- worker threads ---
 
+    // A worker that falls idle waits on a slot of its own, and a job wakes the worker that fell
+    // idle last. Requests then stay on as few threads as the load needs, and so on as few of
+    // malloc's per-thread heaps, each of which keeps the largest request it parsed.
+    struct IdleSlot {
+        std::condition_variable wake;
+        bool called = false;
+    };
+
+    // Under _jobsMutex. The slot is notified under the lock too: once called, its worker may
+    // see _quit and end, taking the slot with it.
+    bool wakeIdleWorker() {
+        if (_idle.empty()) return false;
+        IdleSlot* slot = _idle.back();
+        _idle.pop_back();
+        slot->called = true;
+        slot->wake.notify_one();
+        return true;
+    }
+
     void work() {
+        IdleSlot slot;
         for (;;) {
             SessionPtr session;
             {
                 std::unique_lock lock(_jobsMutex);
-                _queued.wait(lock, [this] { return _quit || !_jobs.empty(); });
+                while (!_quit && _jobs.empty()) {
+                    slot.called = false;
+                    _idle.push_back(&slot);
+                    slot.wake.wait(lock, [&slot] { return slot.called; });
+                }
                 if (_quit) return;
                 session = std::move(_jobs.front());
                 _jobs.pop_front();
@@ -504,9 +528,9 @@ private:
     std::atomic<std::size_t> _open{0};
     std::atomic<bool> _stopBegun{false};
 
-    std::mutex _jobsMutex;  // guards _jobs, _busy and _quit
-    std::condition_variable _queued;
+    std::mutex _jobsMutex;  // guards _jobs, _idle, _busy and _quit
     std::deque<SessionPtr> _jobs;
+    std::vector<IdleSlot*> _idle;  // the worker that fell idle last at the back
     std::size_t _busy = 0;
     bool _quit = false;
 
