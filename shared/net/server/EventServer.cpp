@@ -149,8 +149,9 @@ public:
             std::lock_guard lock(_jobsMutex);
             _quit = true;
             _jobs.clear();
-            while (wakeIdleWorker()) {
-            }
+            // Notified under the lock: once called, a worker may see _quit and end, taking its
+            // slot with it.
+            while (IdleSlot* slot = callIdleWorker()) slot->wake.notify_one();
         }
         for (auto& worker : _workers) worker->join();
         // Every thread has ended: what is left is closed here, and the handlers that still hold
@@ -357,9 +358,15 @@ private:
     void execute(const SessionPtr& session) {
         session->executing = true;
         session->timer.cancel();
-        std::lock_guard lock(_jobsMutex);
-        _jobs.push_back(session);
-        wakeIdleWorker();
+        IdleSlot* slot = nullptr;
+        {
+            std::lock_guard lock(_jobsMutex);
+            _jobs.push_back(session);
+            slot = callIdleWorker();
+        }
+        // Notified after the lock is let go, so that the worker does not wake only to wait for
+        // it. The slot outlives this: workers end only after the I/O thread has.
+        if (slot != nullptr) slot->wake.notify_one();
     }
 
     void executed(const SessionPtr& session, Step step) {
@@ -464,15 +471,14 @@ private:
         bool called = false;
     };
 
-    // Under _jobsMutex. The slot is notified under the lock too: once called, its worker may
-    // see _quit and end, taking the slot with it.
-    bool wakeIdleWorker() {
-        if (_idle.empty()) return false;
+    // Under _jobsMutex: takes the worker that fell idle last off the idle ones and marks it
+    // called; the caller notifies it. Null when every worker is busy.
+    IdleSlot* callIdleWorker() {
+        if (_idle.empty()) return nullptr;
         IdleSlot* slot = _idle.back();
         _idle.pop_back();
         slot->called = true;
-        slot->wake.notify_one();
-        return true;
+        return slot;
     }
 
     void work() {
