@@ -1,8 +1,8 @@
 // The client road: every accepted client a ClassifyConnection on the event server, over request
 // executors the test scripts: what each connection logs and answers, the input limit, failures
-// around process, the allowed networks, the bound on open connections, and hostile clients
-// against few workers and short deadlines. That a stop does not wait on hostile clients,
-// QuillmarkServerTest shows on the whole process.
+// around process, the allowed networks, the bound on open connections, which worker takes a
+// request, and hostile clients against few workers and short deadlines. That a stop does not wait
+// on hostile clients, QuillmarkServerTest shows on the whole process.
 #include "server/ClassifyConnection.h"
 
 #include <poll.h>
