@@ -216,8 +216,9 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     EXPECT_EQ(failures, errors);
 }
 
-// A request goes to the worker that fell idle last: requests one after the other all run on
-// one thread, however many wait.
+// A request goes to the worker that fell idle last: requests one after the other run on one
+// thread, however many wait (the longest idle first would take all four). A worker that the
+// machine holds up beyond the pause may let one request go to another, which then keeps them.
 TEST_F(ClassifyConnectionTest, RequestsOneAfterTheOtherRunOnOneWorker) {
     const RunningServer server(&_params, 4);
     std::set<std::string> threads;
@@ -225,7 +226,7 @@ TEST_F(ClassifyConnectionTest, RequestsOneAfterTheOtherRunOnOneWorker) {
         threads.insert(LoopbackClient::ask(server.port(), "thread"));
         std::this_thread::sleep_for(50ms);  // the worker is back among the idle ones
     }
-    EXPECT_EQ(1u, threads.size());
+    EXPECT_LE(threads.size(), 2u);
 }
 
 // Against few workers and short deadlines, clients that never read their large answer, idle
