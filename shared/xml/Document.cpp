@@ -171,7 +171,10 @@ bool fitsShape(const xmlNode* node, std::string_view namespaceUri, const Documen
         case ShapeElement::Content::Children:
             break;
     }
-    std::uint64_t seen = 0;  // a bit for each child name met
+    // A bit for each child name met; a longer list than the bits is never admitted, so the
+    // validator decides.
+    std::uint64_t seen = 0;
+    if (rule.children.size() > 64) return false;
     bool anyChild = false;
     for (const xmlNode* child = first; child != nullptr; child = child->next) {
         if (child->type == XML_COMMENT_NODE || child->type == XML_PI_NODE) continue;

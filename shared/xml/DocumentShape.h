@@ -30,8 +30,8 @@ struct ShapeElement {
     std::string_view name;
     Content content = Content::Empty;
     std::span<const ShapeAttribute> attributes;
-    // Children only: the names of the elements it may contain (at most 64), in any order and
-    // number.
+    // Children only: the names of the elements it may contain, in any order and number. An
+    // element whose list has more than 64 names never fits.
     std::span<const std::string_view> children;
     bool eachChildOnce = false;  // no child name twice
     bool childRequired = false;  // at least one child element
