@@ -104,6 +104,11 @@ void replayJournal(std::string_view journal) {
         try {
             const ClassifierJournal::Contents contents = ClassifierJournal::read(whole, file);
             if (contents.validLength > whole.size()) __builtin_trap();
+            // Not torn: nothing but the zeros written ahead follows the records.
+            if (!contents.torn && contents.extendsFile &&
+                whole.find_first_not_of('\0', contents.validLength) != std::string::npos) {
+                __builtin_trap();
+            }
             for (const auto& record : contents.records)
                 ClassifierJournal::replay(record, classifier);
         } catch (const ClassifierException&) {

@@ -101,19 +101,28 @@ ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
     contents.extendsFile = get(head, 4, 8) == file.size() && get(head, 12, 4) == crc32c(file);
     if (!contents.extendsFile) return contents;
 
+    const auto zerosFrom = [&](std::size_t from) {
+        return std::all_of(journal.begin() + static_cast<std::ptrdiff_t>(from), journal.end(),
+                           [](char byte) { return byte == 0; });
+    };
     std::size_t at = HeaderSize;
     while (at < journal.size()) {
         const std::size_t left = journal.size() - at;
         const std::uint64_t length = left >= FrameSize ? get(journal, at, 4) : 0;
-        if (left < FrameSize || length > left - FrameSize) break;  // the append was cut short
+        if (left < FrameSize || length > left - FrameSize) {
+            // The append was cut short, or this is the space written ahead.
+            contents.torn = !zerosFrom(at);
+            break;
+        }
         const std::string_view payload = journal.substr(at + FrameSize, length);
         Record calls;
         if (length == 0 || get(journal, at + 4, 4) != crc32c(payload) || !decode(payload, calls)) {
-            const std::string_view rest = journal.substr(at + FrameSize + length);
-            const bool last = rest.empty() || std::all_of(journal.begin() + at, journal.end(),
-                                                          [](char byte) { return byte == 0; });
-            if (last) break;
-            damaged(at);
+            // Zeros from here on are the space written ahead. A damaged record with zeros alone
+            // after it is the last append, torn; one with more records after it is damage.
+            if (zerosFrom(at)) break;
+            if (!zerosFrom(at + FrameSize + length)) damaged(at);
+            contents.torn = true;
+            break;
         }
         contents.records.push_back(std::move(calls));
         at += FrameSize + length;

@@ -11,6 +11,7 @@
 //   record  payload length (u32, never 0), CRC32C of the payload (u32), payload
 //   payload calls, each: kind (u8), class name length (u32), class name, and for train and
 //           untrain text length (u32), text
+// Zero bytes may follow the last record: space written ahead for the appends to come.
 // The header ties the journal to one classifier file: a journal left behind by a checkpoint that
 // stopped between writing the new file and dropping the journal no longer matches and is
 // ignored, so no record is replayed twice.
@@ -50,9 +51,11 @@ public:
         // False when the journal extends another classifier file: it is to be dropped unread.
         bool extendsFile = false;
         std::vector<Record> records;
-        // Bytes up to the end of the last whole record; anything after it is the torn tail of an
-        // append that never completed.
+        // Bytes up to the end of the last whole record.
         std::size_t validLength = 0;
+        // Whether bytes other than zeros follow them: the torn tail of an append that never
+        // completed.
+        bool torn = false;
     };
 
     static constexpr std::size_t HeaderSize = 20;
@@ -62,8 +65,9 @@ public:
     // The framed record of one write sequence's calls.
     static std::string record(const Record& calls);
     // The records of journal, read against the classifier file it should extend. Throws
-    // JournalException for a damaged header or a damaged record followed by more bytes that are
-    // not all zero.
+    // JournalException for a damaged header or a damaged record followed by bytes other than
+    // zeros (after the length its frame gives, or after its start when the frame runs past the
+    // end).
     static Contents read(std::string_view journal, std::string_view file);
     // The calls of one framed record as record made it; throws JournalException when it is
     // damaged.

@@ -20,27 +20,39 @@ const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""},
 const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"},
                                        {Kind::RemoveClass, "ham", ""}};
 
-// A torn or damaged last append is cut off; damage before it refuses the journal. A journal of
-// another file (a checkpoint stopped before dropping it) is not read at all.
+// A torn or damaged last append is cut off; damage before it refuses the journal. Zeros after the
+// last record are the space written ahead, also around a torn append. A journal of another file
+// (a checkpoint stopped before dropping it) is not read at all.
 TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
     const std::string file = "the classifier file";
     const std::string head = ClassifierJournal::header(file);
     const std::string first = head + ClassifierJournal::record(First);
-    const std::string whole = first + ClassifierJournal::record(Second);
+    const std::string second = ClassifierJournal::record(Second);
+    const std::string whole = first + second;
     const auto flipped = [&](std::size_t at) { std::string damaged = whole; damaged[at] ^= 0x20; return damaged; };
+    const std::string zeros(4096, '\0');
+    // The second record's frame written, its payload not yet.
+    const std::string frameOnly = first + second.substr(0, 8) + zeros;
     const std::size_t firstPayload = ClassifierJournal::HeaderSize + 8, refused = std::size_t(-1);
     const struct {
         std::string journal;
         std::size_t records, validLength;
+        bool torn;
     } cases[] = {
-        {whole, 2, whole.size()},
-        {head, 0, head.size()},
-        {whole.substr(0, first.size() + 5), 1, first.size()},
-        {whole.substr(0, whole.size() - 1), 1, first.size()},
-        {flipped(whole.size() - 1), 1, first.size()},
-        {whole + std::string(4096, '\0'), 2, whole.size()},
-        {flipped(0), 0, refused}, {flipped(7), 0, refused}, {flipped(firstPayload), 0, refused},
-        {flipped(firstPayload + 3), 0, refused}, {whole.substr(0, 10), 0, refused},
+        {whole, 2, whole.size(), false},
+        {head, 0, head.size(), false},
+        {whole.substr(0, first.size() + 5), 1, first.size(), true},
+        {whole.substr(0, whole.size() - 1), 1, first.size(), true},
+        {flipped(whole.size() - 1), 1, first.size(), true},
+        {whole + zeros, 2, whole.size(), false},
+        {first + "\x05" + zeros, 1, first.size(), true},
+        {frameOnly, 1, first.size(), true},
+        {flipped(0), 0, refused, false},
+        {flipped(7), 0, refused, false},
+        {flipped(firstPayload), 0, refused, false},
+        {flipped(firstPayload + 3), 0, refused, false},
+        {whole.substr(0, 10), 0, refused, false},
+        {first + zeros + second, 0, refused, false},
     };
     const std::vector<ClassifierJournal::Record> both{First, Second};
     for (const auto& row : cases) {
@@ -52,6 +64,7 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
         const auto contents = ClassifierJournal::read(row.journal, file);
         EXPECT_TRUE(contents.extendsFile);
         EXPECT_EQ(row.validLength, contents.validLength);
+        EXPECT_EQ(row.torn, contents.torn);
         EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)), contents.records);
     }
     const auto stale = ClassifierJournal::read(whole, file + ".");
@@ -132,9 +145,15 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
         EXPECT_EQ(bytes.size(), repository->size(key));
         if (shared->journalBytes() == 0) ++checkpoints;
         if (pick(10) == 0) {
-            // Now and then a write cut short left part of a record: cut off and logged once.
+            // Now and then a write cut short left part of a record after the last one: cut off
+            // and logged once.
             const bool torn = shared->journalBytes() > 0 && pick(2) == 0;
-            if (torn) std::ofstream(files.root + "/model.dat.journal", std::ios::app) << "\x05\x00";
+            if (torn) {
+                std::fstream journal(files.root + "/model.dat.journal",
+                                     std::ios::in | std::ios::out | std::ios::binary);
+                journal.seekp(static_cast<std::streamoff>(shared->journalBytes()));
+                journal << "\x05\x00";
+            }
             const std::size_t logged = files.log.entries().size();
             files.restart();
             EXPECT_EQ(bytes, repository->get(key)->classifier().getTrainingData());

@@ -51,6 +51,7 @@ std::string FileClassifierStore::journalPath(const std::string& fileKey) {
 bool FileClassifierStore::create(const std::string& fileKey) const {
     const Lock lock(_lockFolder, fileKey);
     if (_existsFile->exists(fileKey)) return false;
+    releaseJournal(fileKey);
     _removeFile->remove(journalPath(fileKey));
     return true;
 }
@@ -81,7 +82,7 @@ std::optional<std::uint64_t> FileClassifierStore::sizeWithoutJournal(
 
 void FileClassifierStore::save(const std::string& fileKey, std::string_view bytes) const {
     const Lock lock(_lockFolder, fileKey);
-    _saveFile->save(fileKey, bytes, io::filesystem::SaveMode::Replace);
+    _saveFile->save(fileKey, bytes);
     removeJournal(fileKey);
 }
 
@@ -93,23 +94,25 @@ void FileClassifierStore::remove(const std::string& fileKey) const {
 
 void FileClassifierStore::replaceJournal(const std::string& fileKey, std::string_view bytes) const {
     const Lock lock(_lockFolder, fileKey);
-    _saveFile->save(journalPath(fileKey), bytes, io::filesystem::SaveMode::Replace);
+    releaseJournal(fileKey);
+    _saveFile->save(journalPath(fileKey), bytes);
 }
 
-void FileClassifierStore::appendJournal(const std::string& fileKey, std::string_view bytes) const {
+void FileClassifierStore::appendJournal(const std::string& fileKey, std::uint64_t offset,
+                                        std::string_view bytes) const {
     const Lock lock(_lockFolder, fileKey);
-    _saveFile->save(journalPath(fileKey), bytes, io::filesystem::SaveMode::AppendWhole);
+    openJournal(fileKey)->write(offset, bytes);
 }
 
 void FileClassifierStore::syncJournal(const std::string& fileKey) const {
     // The journal stays in place meanwhile: its caller keeps the file's replacement and removal
     // waiting until the sync ends.
-    _saveFile->sync(journalPath(fileKey));
+    openJournal(fileKey)->sync();
 }
 
 void FileClassifierStore::cutJournal(const std::string& fileKey, std::uint64_t length) const {
     const Lock lock(_lockFolder, fileKey);
-    _saveFile->truncate(journalPath(fileKey), length);
+    openJournal(fileKey)->truncate(length);
 }
 
 void FileClassifierStore::dropJournal(const std::string& fileKey) const {
@@ -117,7 +120,32 @@ void FileClassifierStore::dropJournal(const std::string& fileKey) const {
     removeJournal(fileKey);
 }
 
+void FileClassifierStore::releaseJournal(const std::string& fileKey) const noexcept {
+    std::shared_ptr<io::filesystem::InPlaceFile> released;
+    const std::lock_guard held(_journalsMutex);
+    if (const auto found = _journals.find(fileKey); found != _journals.end()) {
+        released = std::move(found->second);
+        _journals.erase(found);
+    }
+}
+
+std::shared_ptr<io::filesystem::InPlaceFile> FileClassifierStore::openJournal(
+    const std::string& fileKey) const {
+    const std::lock_guard held(_journalsMutex);
+    std::shared_ptr<io::filesystem::InPlaceFile>& journal = _journals[fileKey];
+    if (!journal) {
+        try {
+            journal = _saveFile->openInPlace(journalPath(fileKey));
+        } catch (...) {
+            _journals.erase(fileKey);
+            throw;
+        }
+    }
+    return journal;
+}
+
 void FileClassifierStore::removeJournal(const std::string& fileKey) const noexcept {
+    releaseJournal(fileKey);
     try {
         _removeFile->remove(journalPath(fileKey));
     } catch (...) {

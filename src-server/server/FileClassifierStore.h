@@ -7,11 +7,19 @@
 // Every operation on a key holds a named lock (an flock in lockFolder, created anew for that
 // operation), so that servers sharing a folder never see each other's half-done file work; only
 // syncJournal runs without it, so that the next append need not wait for a sync. Operations may
-// be called from any thread at once; the caller serialises the appends, cuts and syncs of one
-// journal (the repository does so under the classifier's writer side). The collaborators are
-// not owned and must outlive the store.
+// be called from any thread at once; the caller serialises the appends and cuts of one journal
+// (the repository does so under the classifier's writer side).
+//
+// A journal is written in place (io::filesystem::InPlaceFile) and held open from its first
+// append until it is replaced, dropped or released: an append is one write and a sync one
+// fdatasync, and while appends fall inside the zero bytes written ahead of them, the sync
+// flushes their data alone. So a journal file may end in up to 64 KiB of zero bytes after its
+// last record. The collaborators are not owned and must outlive the store.
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,8 +72,10 @@ public:
     // Replaces the journal by bytes atomically (a new journal with its first record, or one cut
     // back to its whole records).
     void replaceJournal(const std::string& fileKey, std::string_view bytes) const;
-    // Appends bytes to the journal; a failure leaves it as it was.
-    void appendJournal(const std::string& fileKey, std::string_view bytes) const;
+    // Writes bytes at offset, the end of the journal's records; a failure leaves the records as
+    // they were.
+    void appendJournal(const std::string& fileKey, std::uint64_t offset,
+                       std::string_view bytes) const;
     // Makes every append so far durable.
     void syncJournal(const std::string& fileKey) const;
     // Cuts the journal back to length bytes, durably.
@@ -73,11 +83,16 @@ public:
     // Deletes the journal (one that extends another file); a failure to delete it is left alone
     // (see removeJournal).
     void dropJournal(const std::string& fileKey) const;
+    // Closes the journal held open for fileKey (its classifier left memory); the next append
+    // opens it again.
+    void releaseJournal(const std::string& fileKey) const noexcept;
 
 private:
     class Lock;
 
-    // dropJournal with the named lock held.
+    // The journal held open for fileKey, opened when it is not.
+    std::shared_ptr<io::filesystem::InPlaceFile> openJournal(const std::string& fileKey) const;
+    // releaseJournal and the file's removal, with the named lock held.
     void removeJournal(const std::string& fileKey) const noexcept;
 
     const io::filesystem::LoadFile* _loadFile;
@@ -86,6 +101,9 @@ private:
     const io::filesystem::SizeFile* _sizeFile;
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
+    mutable std::mutex _journalsMutex;
+    // Shared with the syncs running on them, which the release of a journal does not cut short.
+    mutable std::map<std::string, std::shared_ptr<io::filesystem::InPlaceFile>> _journals;
 };
 
 }  // namespace norvale::quillmark

@@ -162,11 +162,12 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
             loaded->setJournalBytes(contents.validLength);
         }
         // A journal of an earlier file is dropped, a torn last append cut off, so that the next
-        // append follows the last whole record. The cut is logged: it is seen only once.
+        // append follows the last whole record. The cut is logged: it is seen only once. The zero
+        // bytes written ahead of the records stay for the appends to come.
         std::size_t cut = 0;
         if (!contents.extendsFile) {
             _store->dropJournal(file);
-        } else if (contents.validLength < journal->size()) {
+        } else if (contents.torn) {
             _store->replaceJournal(file,
                                    std::string_view(*journal).substr(0, contents.validLength));
             cut = journal->size() - contents.validLength;
@@ -229,6 +230,7 @@ std::size_t JobDistributionImpl::evictOldest(Evicted* journaled) {
             _evictedWithJournal.insert(oldest->first);
             if (journaled != nullptr) *journaled = {oldest->first, evicted};
         }
+        _store->releaseJournal(oldest->first);
         _classifiers.erase(oldest);
         _metrics->classifierEvicted();
     }
@@ -333,7 +335,7 @@ bool JobDistributionImpl::append(const std::string& key, ThreadSafeClassifier& c
         _store->replaceJournal(file, first);
         classifier.setJournalBytes(first.size());
     } else {
-        _store->appendJournal(file, record);
+        _store->appendJournal(file, classifier.journalBytes(), record);
         classifier.setJournalBytes(classifier.journalBytes() + record.size());
     }
     _metrics->committed(std::chrono::steady_clock::now() - began);

@@ -12,14 +12,14 @@
 namespace norvale::quillmark::testing {
 
 // Keeps what was appended, or, with `store`, stores files for real; can be told to fail or to run
-// something from inside save, an append or sync (on the calling thread).
+// something from inside save, an append, a write in place or a sync (on the calling thread).
 class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
     explicit RecordingSaveFile(bool store = false) : _store(store) {}
-    void save(const std::string& path, std::string_view bytes, io::filesystem::SaveMode mode) const override {
+    void save(const std::string& path, std::string_view bytes) const override {
         if (onSave) onSave();
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        if (_store) return _real.save(path, bytes, mode);
+        if (_store) return _real.save(path, bytes);
         paths.push_back(path);
         content.append(bytes);
     }
@@ -29,13 +29,10 @@ public:
         if (_store) return _real.openAppend(path);
         return std::make_unique<Appender>(this, path);
     }
-    void sync(const std::string& path) const override {
-        if (onSync) onSync();
+    std::unique_ptr<io::filesystem::InPlaceFile> openInPlace(
+        const std::string& path) const override {
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        if (_store) _real.sync(path);
-    }
-    void truncate(const std::string& path, std::uint64_t length) const override {
-        if (_store) _real.truncate(path, length);
+        return std::make_unique<InPlace>(this, path, _store ? _real.openInPlace(path) : nullptr);
     }
 
     const char* failWith = nullptr;
@@ -58,6 +55,34 @@ private:
     private:
         const RecordingSaveFile* _owner;
         const std::string _path;
+    };
+
+    class InPlace : public io::filesystem::InPlaceFile {
+    public:
+        InPlace(const RecordingSaveFile* owner, std::string path, std::unique_ptr<InPlaceFile> real)
+            : _owner(owner), _path(std::move(path)), _real(std::move(real)) {}
+        void write(std::uint64_t offset, std::string_view bytes) override {
+            if (_owner->onSave) _owner->onSave();
+            if (_owner->failWith != nullptr)
+                throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
+            if (_real) return _real->write(offset, bytes);
+            _owner->paths.push_back(_path);
+            _owner->content.append(bytes);
+        }
+        void sync() override {
+            if (_owner->onSync) _owner->onSync();
+            if (_owner->failWith != nullptr)
+                throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
+            if (_real) _real->sync();
+        }
+        void truncate(std::uint64_t length) override {
+            if (_real) _real->truncate(length);
+        }
+
+    private:
+        const RecordingSaveFile* _owner;
+        const std::string _path;
+        const std::unique_ptr<InPlaceFile> _real;
     };
 
     const bool _store;

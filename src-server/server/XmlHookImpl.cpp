@@ -48,7 +48,7 @@ void XmlHookImpl::write(const std::string& request) {
         return;
     }
     _saveFile->save(fileName(_directory, platform::thread::currentThreadId(), millisecondTick()),
-                    request, io::filesystem::SaveMode::Replace);
+                    request);
 }
 
 }  // namespace norvale::quillmark

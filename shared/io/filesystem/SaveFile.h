@@ -1,11 +1,11 @@
 #pragma once
 
-// Writes bytes to a file: Replace swaps in a complete new file atomically (classifier files, the
-// request archive), AppendWhole adds to the end of an existing file and leaves nothing of a failed
-// append (the journals, made durable by sync, so that several appends share one sync);
-// openAppend keeps a file open for a stream of appends (the log). Created once at start-up and
-// shared by pointer; may be called from any thread, but concurrent saves to one path must be
-// serialised by the caller. Every failure message ends with the diagnostic tail.
+// Writes bytes to a file: save swaps in a complete new file atomically (classifier files, the
+// request archive); openAppend keeps a file open for a stream of appends (the log); openInPlace
+// keeps a file open for writes at offsets its owner keeps (the journals, made durable by sync, so
+// that several writes share one sync). Created once at start-up and shared by pointer; may be
+// called from any thread, but concurrent saves to one path must be serialised by the caller.
+// Every failure message ends with the diagnostic tail.
 
 #include <cstdint>
 #include <memory>
@@ -26,14 +26,6 @@ public:
     using SaveFileException::SaveFileException;
 };
 
-enum class SaveMode {
-    // After a crash at any moment the file holds either its old or its new content.
-    Replace,
-    // Append to an existing file; a failed save cuts the file back to its old length, so no
-    // partial write stays at its end. Durable only after sync.
-    AppendWhole,
-};
-
 // A file held open for appending, so that a stream of small appends (log lines) costs a write
 // each rather than an open, a write and a close. A file removed meanwhile is created again within
 // a second; one moved away keeps receiving the appends until the handle is dropped.
@@ -46,17 +38,34 @@ public:
     virtual void append(std::string_view bytes) = 0;
 };
 
+// An existing file held open for writes at the end of its content, which its owner keeps: the
+// file may be longer, every byte after the content being zero. Space after the content is
+// written ahead as zero bytes, 64 KiB at a time, so that while a write falls inside it the file's
+// length stays and a sync flushes the written data alone. Writes and cuts must be serialised by
+// the owner; a sync may run beside them, from another thread.
+class InPlaceFile {
+public:
+    virtual ~InPlaceFile() = default;
+
+    // Writes bytes at offset, the end of the content. A failure cuts the file at offset, so
+    // nothing of it stays. Durable only after sync.
+    virtual void write(std::uint64_t offset, std::string_view bytes) = 0;
+    // Makes every write so far durable (fdatasync).
+    virtual void sync() = 0;
+    // Cuts the file to length bytes, durably; the zero bytes ahead go with the rest.
+    virtual void truncate(std::uint64_t length) = 0;
+};
+
 class SaveFile {
 public:
     virtual ~SaveFile() = default;
 
-    virtual void save(const std::string& path, std::string_view bytes, SaveMode mode) const = 0;
+    // Replaces the file by bytes: after a crash at any moment it holds its old or its new content.
+    virtual void save(const std::string& path, std::string_view bytes) const = 0;
     // Opens path for appending, creating it when missing.
     virtual std::unique_ptr<AppendFile> openAppend(const std::string& path) const = 0;
-    // Makes what was written to the file durable (fdatasync).
-    virtual void sync(const std::string& path) const = 0;
-    // Cuts the file back to length bytes, durably.
-    virtual void truncate(const std::string& path, std::uint64_t length) const = 0;
+    // Opens the existing file at path for writes in place.
+    virtual std::unique_ptr<InPlaceFile> openInPlace(const std::string& path) const = 0;
 };
 
 }  // namespace io::filesystem

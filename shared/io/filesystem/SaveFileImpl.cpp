@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -95,9 +96,81 @@ private:
     Clock::time_point _checked;
 };
 
+// Bytes of zeros written ahead of an in-place file's content at a time.
+constexpr std::uint64_t InPlaceSpace = 64 * 1024;
+
+bool writeAllAt(int descriptor, const char* data, std::uint64_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t written = ::pwrite(descriptor, data, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::uint64_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+bool writeZeros(int descriptor, std::uint64_t offset, std::uint64_t size) {
+    static const char zeros[InPlaceSpace] = {};
+    for (std::uint64_t done = 0; done < size; done += InPlaceSpace) {
+        if (!writeAllAt(descriptor, zeros, std::min(InPlaceSpace, size - done), offset + done)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class OpenInPlaceFile : public InPlaceFile {
+public:
+    explicit OpenInPlaceFile(std::string path)
+        : _path(std::move(path)), _file(::open(_path.c_str(), O_WRONLY | O_CLOEXEC)) {
+        struct stat status {};
+        if (!_file.valid() || ::fstat(_file.get(), &status) != 0) fail(OpenFailed, _path, errno);
+        _length = static_cast<std::uint64_t>(status.st_size);
+    }
+
+    void write(std::uint64_t offset, std::string_view bytes) override {
+        const std::uint64_t end = offset + bytes.size();
+        const std::uint64_t ahead = (end + InPlaceSpace - 1) / InPlaceSpace * InPlaceSpace;
+        const bool grows = end > _length;
+        if (!writeAllAt(_file.get(), bytes.data(), bytes.size(), offset) ||
+            (grows && !writeZeros(_file.get(), end, ahead - end))) {
+            const int error = errno;
+            // Whatever part reached the file goes, with the zeros ahead, so that the next write
+            // at offset leaves nothing of this one behind it.
+            if (::ftruncate(_file.get(), static_cast<off_t>(offset)) == 0) {
+                ::fdatasync(_file.get());
+                _length = offset;
+            }
+            fail(WriteFailed, _path, error);
+        }
+        if (grows) _length = ahead;
+    }
+
+    void sync() override {
+        if (::fdatasync(_file.get()) != 0) fail(WriteFailed, _path, errno);
+    }
+
+    void truncate(std::uint64_t length) override {
+        if (::ftruncate(_file.get(), static_cast<off_t>(length)) != 0 ||
+            ::fdatasync(_file.get()) != 0) {
+            fail(WriteFailed, _path, errno);
+        }
+        _length = length;
+    }
+
+private:
+    const std::string _path;
+    FileDescriptor _file;
+    std::uint64_t _length;  // of the file: the content and the zero bytes ahead of it
+};
+
 }  // namespace
 
-void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMode mode) const {
+void SaveFileImpl::save(const std::string& path, std::string_view bytes) const {
     if (bytes.size() > MaxDataSize) {
         fail("Could not save the file because the data size was too big. The data size is " +
                  std::to_string(bytes.size()) + ". The data cannot be bigger than " +
@@ -105,49 +178,7 @@ void SaveFileImpl::save(const std::string& path, std::string_view bytes, SaveMod
              path, 0);
     }
     if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
-    if (mode == SaveMode::AppendWhole) {
-        appendWhole(path, bytes);
-    } else {
-        replace(path, bytes);
-    }
-}
 
-std::unique_ptr<AppendFile> SaveFileImpl::openAppend(const std::string& path) const {
-    if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
-    return std::make_unique<OpenAppendFile>(path);
-}
-
-void SaveFileImpl::appendWhole(const std::string& path, std::string_view bytes) const {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (!file.valid()) fail(OpenFailed, path, errno);
-    struct stat before {};
-    if (::fstat(file.get(), &before) != 0) fail(OpenFailed, path, errno);
-    if (!writeAll(file.get(), bytes.data(), bytes.size())) {
-        const int error = errno;
-        // Whatever part reached the file goes again, so the next append starts where this one
-        // did.
-        if (::ftruncate(file.get(), before.st_size) == 0) ::fdatasync(file.get());
-        fail(WriteFailed, path, error);
-    }
-    if (!file.close()) fail(WriteFailed, path, errno);
-}
-
-void SaveFileImpl::sync(const std::string& path) const {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!file.valid()) fail(OpenFailed, path, errno);
-    if (::fdatasync(file.get()) != 0 || !file.close()) fail(WriteFailed, path, errno);
-}
-
-void SaveFileImpl::truncate(const std::string& path, std::uint64_t length) const {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!file.valid()) fail(OpenFailed, path, errno);
-    if (::ftruncate(file.get(), static_cast<off_t>(length)) != 0 || ::fdatasync(file.get()) != 0 ||
-        !file.close()) {
-        fail(WriteFailed, path, errno);
-    }
-}
-
-void SaveFileImpl::replace(const std::string& path, std::string_view bytes) const {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) fail(OpenFailed, path, EISDIR);
@@ -169,6 +200,16 @@ void SaveFileImpl::replace(const std::string& path, std::string_view bytes) cons
     if (::rename(temporary.name().c_str(), path.c_str()) != 0) fail(WriteFailed, path, errno);
     temporary.renamed();
     if (!syncFolder(folder)) fail(WriteFailed, path, errno);
+}
+
+std::unique_ptr<AppendFile> SaveFileImpl::openAppend(const std::string& path) const {
+    if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
+    return std::make_unique<OpenAppendFile>(path);
+}
+
+std::unique_ptr<InPlaceFile> SaveFileImpl::openInPlace(const std::string& path) const {
+    if (path.empty()) fail("Cannot open file. No filename specified.", path, 0);
+    return std::make_unique<OpenInPlaceFile>(path);
 }
 
 }  // namespace io::filesystem

@@ -21,7 +21,6 @@
 
 namespace {
 
-using io::filesystem::SaveMode;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
 using io::filesystem::test::expectedTail;
@@ -33,9 +32,9 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     TempFolder folder;
     const io::filesystem::SaveFileImpl save;
     const std::string path = folder.path("spam.dat");
-    save.save(path, "first content", SaveMode::Replace);
+    save.save(path, "first content");
     ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
-    save.save(path, std::string("s\0b", 3), SaveMode::Replace);
+    save.save(path, std::string("s\0b", 3));
     EXPECT_EQ(std::string("s\0b", 3), TempFolder::read(path));
     struct stat status {};
     ASSERT_EQ(0, ::stat(path.c_str(), &status));
@@ -63,23 +62,59 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     ASSERT_NE(MAP_FAILED, reserved);
     const std::string belowFile = folder.write("plain", "x") + "/c.dat";
     const std::string big = folder.path("big.dat");
-    for (const SaveMode mode : {SaveMode::Replace, SaveMode::AppendWhole}) {
-        EXPECT_EQ("An error occurred when trying to open the file for writing." +
-                      expectedTail(belowFile,
-                                   "System error message: Not a directory. Error code: 20."),
-                  messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
-                      if (mode == SaveMode::Replace) save.save(belowFile, "data", mode);
-                      else save.openAppend(belowFile)->append("data");
-                  }));
-        EXPECT_EQ("Could not save the file because the data size was too big. The data size is "
-                  "2147483648. The data cannot be bigger than 2147483647 bytes." +
-                      expectedTail(big, "System error message: Success. Error code: 0."),
-                  messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
-                      save.save(big, {static_cast<const char*>(reserved), size}, mode);
-                  }));
+    for (const int kind : {0, 1, 2}) {
+        EXPECT_EQ(
+            "An error occurred when trying to open the file for writing." +
+                expectedTail(belowFile, "System error message: Not a directory. Error code: 20."),
+            messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
+                if (kind == 0)
+                    save.save(belowFile, "data");
+                else if (kind == 1)
+                    save.openAppend(belowFile)->append("data");
+                else
+                    save.openInPlace(belowFile);
+            }));
     }
+    EXPECT_EQ(
+        "Could not save the file because the data size was too big. The data size is "
+        "2147483648. The data cannot be bigger than 2147483647 bytes." +
+            expectedTail(big, "System error message: Success. Error code: 0."),
+        messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
+            save.save(big, {static_cast<const char*>(reserved), size});
+        }));
     ::munmap(reserved, size);
     EXPECT_FALSE(std::filesystem::exists(big));
+}
+
+// Writes in place go where their owner says; the file grows 64 KiB of zeros at a time, and only
+// when a write passes its end, so that syncs of writes inside it leave the length alone. A cut
+// drops the zeros ahead too, and the next write past the end writes them again.
+TEST(SaveFileImplTest, InPlaceWritesKeepZerosAheadOfTheContent) {
+    TempFolder folder;
+    const io::filesystem::SaveFileImpl save;
+    const std::string path = folder.write("a.journal", "head");
+    const auto file = save.openInPlace(path);
+    const auto expect = [&](const std::string& content, std::size_t length) {
+        const std::string bytes = TempFolder::read(path);
+        EXPECT_EQ(length, bytes.size());
+        EXPECT_EQ(content, bytes.substr(0, content.size()));
+        EXPECT_EQ(std::string::npos, bytes.find_first_not_of('\0', content.size()));
+    };
+    file->write(4, "one");
+    file->sync();
+    expect("headone", 65536);
+    file->write(7, "two");
+    expect("headonetwo", 65536);
+    const std::string long_(65530, 'x');
+    file->write(10, long_);
+    expect("headonetwo" + long_, 131072);
+    file->truncate(7);
+    expect("headone", 7);
+    file->write(7, "three");
+    expect("headonethree", 65536);
+    // Opened again, the file's length is where the zeros end.
+    save.openInPlace(path)->write(12, "four");
+    expect("headonethreefour", 65536);
 }
 
 // A child process replaces the file over and over, alternating two contents of different sizes;
@@ -89,15 +124,15 @@ TEST(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
     const io::filesystem::SaveFileImpl save;
     const std::string path = folder.path("classifier.dat");
     const std::string oldContent(6 * 1024 * 1024, 'o'), newContent(2 * 1024 * 1024 + 7, 'n');
-    save.save(path, oldContent, SaveMode::Replace);
+    save.save(path, oldContent);
 
     std::mt19937 random(std::random_device{}());
     for (int round = 0; round < 10; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         while (child == 0) {
-            save.save(path, newContent, SaveMode::Replace);
-            save.save(path, oldContent, SaveMode::Replace);
+            save.save(path, newContent);
+            save.save(path, oldContent);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
         int status = 0;
@@ -108,7 +143,7 @@ TEST(SaveFileImplTest, KilledWriterLeavesTheOldOrTheNewContent) {
             << "round " << round << ": " << content.size() << " bytes";
     }
     // A later save still works beside the temporary files the killed writers left behind.
-    save.save(path, "after", SaveMode::Replace);
+    save.save(path, "after");
     EXPECT_EQ("after", TempFolder::read(path));
 }
 
