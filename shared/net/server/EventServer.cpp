@@ -180,6 +180,7 @@ private:
         bool open = true;
         bool executing = false;
         bool answering = false;
+        bool timed = false;  // the timer is armed
         // When a stop closes it at the latest.
         Clock::time_point stopBy = Clock::time_point::max();
     };
@@ -272,7 +273,6 @@ private:
         auto session = std::make_shared<Session>(_io, std::move(socket),
                                                  _connections->create(++_connectionCounter));
         _sessions.insert(session);
-        armTimer(session);
         readAvailable(session);
     }
 
@@ -325,7 +325,9 @@ private:
         });
     }
 
+    // The timer runs from the first wait on: a request that is all there at once needs none.
     void waitReadable(const SessionPtr& session) {
+        if (!session->timed) armTimer(session);
         session->socket.async_wait(tcp::socket::wait_read,
                                    [this, session](const boost::system::error_code& failure) {
                                        if (!session->open) return;
@@ -357,7 +359,7 @@ private:
     // No deadline runs while a worker has the request: its time is the server's.
     void execute(const SessionPtr& session) {
         session->executing = true;
-        session->timer.cancel();
+        cancelTimer(session);
         IdleSlot* slot = nullptr;
         {
             std::lock_guard lock(_jobsMutex);
@@ -379,11 +381,24 @@ private:
         }
     }
 
+    // What the socket takes at once goes without the reactor; the rest, and so the timer, only
+    // when it does not take the whole answer.
     void send(const SessionPtr& session) {
         session->answering = true;
-        armTimer(session);
         const std::string& answer = session->connection->answer();
-        asio::async_write(session->socket, asio::buffer(answer),
+        boost::system::error_code failure;
+        const std::size_t sent = session->socket.write_some(asio::buffer(answer), failure);
+        if (failure && failure != asio::error::would_block && failure != asio::error::try_again) {
+            fail(session, failure);
+            return;
+        }
+        if (!failure && sent == answer.size()) {
+            session->socket.shutdown(tcp::socket::shutdown_send, failure);
+            close(session);
+            return;
+        }
+        armTimer(session);
+        asio::async_write(session->socket, asio::buffer(answer) + sent,
                           [this, session](const boost::system::error_code& failure, std::size_t) {
                               if (!session->open) return;
                               if (failure) {
@@ -401,7 +416,14 @@ private:
         return _stopping ? std::min({own, _stopDeadline, session.stopBy}) : own;
     }
 
+    void cancelTimer(const SessionPtr& session) {
+        if (!session->timed) return;
+        session->timed = false;
+        session->timer.cancel();
+    }
+
     void armTimer(const SessionPtr& session) {
+        session->timed = true;
         session->timer.expires_at(deadlineOf(*session));
         session->timer.async_wait([this, session](const boost::system::error_code& cancelled) {
             if (cancelled || !session->open || session->executing) return;
@@ -427,7 +449,7 @@ private:
     void close(const SessionPtr& session) {
         if (!session->open) return;
         session->open = false;
-        session->timer.cancel();
+        cancelTimer(session);
         boost::system::error_code ignored;
         session->socket.close(ignored);
         _sessions.erase(session);
