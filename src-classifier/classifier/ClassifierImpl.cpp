@@ -218,6 +218,22 @@ std::size_t scoreThroughTable(const FeatureSet& set, ScoreTable& table,
     return matched;
 }
 
+// Asks, in the steps of a probe, for the memory that the lookups of up to ProbeBatch features from
+// next on read, so that their reads overlap instead of following one another; returns where the
+// batch ends. Training then finds what it looks up in the cache.
+FeatureCounts::const_iterator warmLookups(const FeatureSet& set, FeatureCounts::const_iterator next,
+                                          FeatureCounts::const_iterator end) {
+    std::array<ProbedFeature, ProbeBatch> batch;
+    std::size_t size = 0;
+    for (; size < batch.size() && next != end; ++size, ++next) {
+        batch[size].lane = &set.lane(next->first.size());
+        batch[size].lane->startProbe(next->first, batch[size].probe);
+    }
+    for (std::size_t i = 0; i < size; ++i) batch[i].lane->advanceProbe(batch[i].probe);
+    for (std::size_t i = 0; i < size; ++i) batch[i].lane->advanceProbe(batch[i].probe);
+    return next;
+}
+
 // Offers the word to the queue for the class with the largest share above the threshold; the
 // first class wins among equal shares.
 void offerKeyword(const FeatureSet& set, const ClassScores& scores,
@@ -388,8 +404,11 @@ void ClassifierImpl::trainNoted(std::string_view className, std::string_view tex
     dropScoreTable();
     auto next = features.begin();
     try {
-        for (; next != features.end(); ++next) {
-            _featureSet.addAt(classIndex, next->first, next->second);
+        while (next != features.end()) {
+            const auto batchEnd = warmLookups(_featureSet, next, features.end());
+            for (; next != batchEnd; ++next) {
+                _featureSet.addAt(classIndex, next->first, next->second);
+            }
         }
     } catch (const std::bad_alloc&) {
         // Subtracting allocates nothing, so the counts are restored before the failure goes on.
@@ -414,9 +433,13 @@ void ClassifierImpl::untrainNoted(std::string_view className, std::string_view t
     const std::uint16_t classIndex = _featureSet.getClass(className)._classIndex;
     reserveChanges(features, undo);
     dropScoreTable();
-    for (const auto& [feature, m] : features) {
-        const std::uint32_t removed = _featureSet.subAt(classIndex, feature, m);
-        if (undo != nullptr && removed != 0) undo->note(feature, classIndex, removed, false);
+    for (auto next = features.begin(); next != features.end();) {
+        const auto batchEnd = warmLookups(_featureSet, next, features.end());
+        for (; next != batchEnd; ++next) {
+            const std::uint32_t removed = _featureSet.subAt(classIndex, next->first, next->second);
+            if (undo != nullptr && removed != 0)
+                undo->note(next->first, classIndex, removed, false);
+        }
     }
 }
 
