@@ -320,12 +320,15 @@ private:
                 return;
             }
         }
+        // Others' turn: the deadlines hold for a client that keeps sending, too.
+        if (!session->timed) armTimer(session);
         asio::post(_io, [this, session] {
             if (session->open) readAvailable(session);
         });
     }
 
-    // The timer runs from the first wait on: a request that is all there at once needs none.
+    // The timer runs from the first time the connection yields: a request that is all there at
+    // once needs none.
     void waitReadable(const SessionPtr& session) {
         if (!session->timed) armTimer(session);
         session->socket.async_wait(tcp::socket::wait_read,
