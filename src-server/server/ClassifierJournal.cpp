@@ -1,7 +1,12 @@
 #include "server/ClassifierJournal.h"
 
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
+
 #include <algorithm>
 #include <boost/crc.hpp>
+#include <cstring>
 
 namespace norvale::quillmark {
 
@@ -10,7 +15,30 @@ namespace {
 constexpr std::string_view Magic = "QMJ1";
 constexpr std::size_t FrameSize = 8;
 
+#if defined(__x86_64__)
+// The processor's CRC32C instruction (SSE 4.2), eight bytes at a time: about twenty times faster
+// than the table, which matters for the header's checksum of a whole classifier file at every load
+// and checkpoint.
+__attribute__((target("sse4.2"))) std::uint32_t crc32cInstruction(std::string_view bytes) {
+    std::uint64_t crc = 0xFFFFFFFF;
+    const char* next = bytes.data();
+    std::size_t left = bytes.size();
+    for (; left >= 8; left -= 8, next += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, next, 8);
+        crc = _mm_crc32_u64(crc, word);
+    }
+    auto narrow = static_cast<std::uint32_t>(crc);
+    for (; left > 0; --left, ++next)
+        narrow = _mm_crc32_u8(narrow, static_cast<unsigned char>(*next));
+    return ~narrow;
+}
+#endif
+
 std::uint32_t crc32c(std::string_view bytes) {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("sse4.2")) return crc32cInstruction(bytes);
+#endif
     boost::crc_optimal<32, 0x1EDC6F41, 0xFFFFFFFF, 0xFFFFFFFF, true, true> crc;
     crc.process_bytes(bytes.data(), bytes.size());
     return crc.checksum();

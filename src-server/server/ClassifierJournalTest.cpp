@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/crc.hpp>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -66,6 +68,22 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
         EXPECT_EQ(row.validLength, contents.validLength);
         EXPECT_EQ(row.torn, contents.torn);
         EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)), contents.records);
+    }
+    // The header's checksum of the file is CRC32C, whichever way it is computed: journals written
+    // before stay readable.
+    for (std::size_t length = 0; length <= 40; ++length) {
+        const std::string bytes =
+            std::string("123456789abcdefghijklmnopqrstuvwxyz\xff\x80\x01\x00Q", length);
+        boost::crc_optimal<32, 0x1EDC6F41, 0xFFFFFFFF, 0xFFFFFFFF, true, true> crc;
+        crc.process_bytes(bytes.data(), bytes.size());
+        const std::string header = ClassifierJournal::header(bytes);
+        std::uint32_t stored = 0;
+        for (int i = 3; i >= 0; --i)
+            stored = stored << 8 | static_cast<unsigned char>(header[12 + i]);
+        EXPECT_EQ(crc.checksum(), stored) << length;
+        if (length == 9) {
+            EXPECT_EQ(0xE3069283u, stored);
+        }
     }
     const auto stale = ClassifierJournal::read(whole, file + ".");
     EXPECT_FALSE(stale.extendsFile);
