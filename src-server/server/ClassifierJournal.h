@@ -66,8 +66,7 @@ public:
     static std::string record(const Record& calls);
     // The records of journal, read against the classifier file it should extend. Throws
     // JournalException for a damaged header or a damaged record followed by bytes other than
-    // zeros (after the length its frame gives, or after its start when the frame runs past the
-    // end).
+    // zeros after the length its frame gives; a frame that runs past the end is a torn append.
     static Contents read(std::string_view journal, std::string_view file);
     // The calls of one framed record as record made it; throws JournalException when it is
     // damaged.
