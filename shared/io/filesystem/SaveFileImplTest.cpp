@@ -26,8 +26,9 @@ using io::filesystem::test::TempFolder;
 using io::filesystem::test::expectedTail;
 using norvale::quillmark::testing::messageOf;
 
-// Replace keeps the file's mode and leaves no other file; append adds. A failure names the path
-// and the system error, in both modes; a size beyond 2^31 - 1 leaves no file.
+// Replacing keeps the file's mode and leaves no other file; appending adds. A file that cannot be
+// opened is named with the system error, whichever way it is written; a size beyond 2^31 - 1
+// leaves no file.
 TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath) {
     TempFolder folder;
     const io::filesystem::SaveFileImpl save;
