@@ -17,11 +17,11 @@ class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
     explicit RecordingSaveFile(bool store = false) : _store(store) {}
     void save(const std::string& path, std::string_view bytes) const override {
-        if (onSave) onSave();
-        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        if (_store) return _real.save(path, bytes);
-        paths.push_back(path);
-        content.append(bytes);
+        if (_store) {
+            hook(onSave);
+            return _real.save(path, bytes);
+        }
+        record(path, bytes);
     }
     std::unique_ptr<io::filesystem::AppendFile> openAppend(const std::string& path) const override {
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
@@ -42,15 +42,21 @@ public:
     mutable int opened = 0;  // files opened for appending
 
 private:
+    // Runs the hook, then fails when told to.
+    void hook(const std::function<void()>& run) const {
+        if (run) run();
+        if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
+    }
+    void record(const std::string& path, std::string_view bytes) const {
+        hook(onSave);
+        paths.push_back(path);
+        content.append(bytes);
+    }
+
     class Appender : public io::filesystem::AppendFile {
     public:
         Appender(const RecordingSaveFile* owner, std::string path) : _owner(owner), _path(std::move(path)) {}
-        void append(std::string_view bytes) override {
-            if (_owner->onSave) _owner->onSave();
-            if (_owner->failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
-            _owner->paths.push_back(_path);
-            _owner->content.append(bytes);
-        }
+        void append(std::string_view bytes) override { _owner->record(_path, bytes); }
 
     private:
         const RecordingSaveFile* _owner;
@@ -62,17 +68,12 @@ private:
         InPlace(const RecordingSaveFile* owner, std::string path, std::unique_ptr<InPlaceFile> real)
             : _owner(owner), _path(std::move(path)), _real(std::move(real)) {}
         void write(std::uint64_t offset, std::string_view bytes) override {
-            if (_owner->onSave) _owner->onSave();
-            if (_owner->failWith != nullptr)
-                throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
-            if (_real) return _real->write(offset, bytes);
-            _owner->paths.push_back(_path);
-            _owner->content.append(bytes);
+            if (!_real) return _owner->record(_path, bytes);
+            _owner->hook(_owner->onSave);
+            _real->write(offset, bytes);
         }
         void sync() override {
-            if (_owner->onSync) _owner->onSync();
-            if (_owner->failWith != nullptr)
-                throw io::filesystem::SaveFileExceptionImpl(_owner->failWith);
+            _owner->hook(_owner->onSync);
             if (_real) _real->sync();
         }
         void truncate(std::uint64_t length) override {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 namespace io::filesystem {
@@ -31,5 +32,7 @@ private:
 
 // Writes every byte, resuming after short writes and signals. False with errno set on failure.
 bool writeAll(int descriptor, const char* data, unsigned long size);
+// The same at offset, leaving the file position alone.
+bool writeAllAt(int descriptor, const char* data, unsigned long size, std::uint64_t offset);
 
 }  // namespace io::filesystem

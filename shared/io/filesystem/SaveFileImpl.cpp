@@ -99,20 +99,6 @@ private:
 // Bytes of zeros written ahead of an in-place file's content at a time.
 constexpr std::uint64_t InPlaceSpace = 64 * 1024;
 
-bool writeAllAt(int descriptor, const char* data, std::uint64_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t written = ::pwrite(descriptor, data, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::uint64_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return true;
-}
-
 bool writeZeros(int descriptor, std::uint64_t offset, std::uint64_t size) {
     static const char zeros[InPlaceSpace] = {};
     for (std::uint64_t done = 0; done < size; done += InPlaceSpace) {
