@@ -3,9 +3,10 @@
 // callback, the repository on the real file services, the staged request schema), over a
 // classifier folder in a temporary directory. Every answer must be a response or error document
 // that loads and validates against the staged response schema, and a request that has the shape
-// which skips the validator (requestShape) must be valid. Crashes, sanitizer reports, exceptions
-// escaping process, failed internal checks, invalid answers and wrongly admitted requests are
-// the findings.
+// which skips the validator (requestShape) must be valid; one read in one pass (RequestReader)
+// must read the same from its tree. Crashes, sanitizer reports, exceptions escaping process,
+// failed internal checks, invalid answers, wrongly admitted requests and requests read otherwise
+// are the findings.
 //
 // The classifier folder is wiped, together with the repository that caches its files, every
 // ResetInterval inputs, so that what the inputs create stays bounded; it then holds one trained
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "server/Log.h"
+#include "server/RequestReader.h"
 #include "server/RequestShape.h"
 #include "testing/InProcessServer.h"
 #include "xml/ComInitializer.h"
@@ -132,21 +134,39 @@ void checkAnswer(const xml::SchemaCache& responses, const std::string& request,
     }
 }
 
-// A request the shape admits skips the validator, so the validator must accept it.
+void fail(const char* finding, const std::string& request) {
+    std::fprintf(stderr, "%s:\n%s\n", finding, request.c_str());
+    __builtin_trap();
+}
+
+// A request the shape admits skips the validator, so the validator must accept it. A request
+// read in one pass must be one the parser loads and the shape admits, and read the same from its
+// tree.
 void checkShape(const xml::SchemaCache& requests, const std::string& requestNamespace,
                 const std::string& request) {
+    const std::optional<Request> read = RequestReader::readUsual(request, requestNamespace);
     xml::Document parsed(&requests);
     try {
         parsed.loadFromMemory(request);
     } catch (const xml::XMLException&) {
+        if (read) fail("Read a request the parser refuses", request);
         return;
     }
-    if (!parsed.hasShape(requestNamespace, requestShape::Shape)) return;
+    if (!parsed.hasShape(requestNamespace, requestShape::Shape)) {
+        if (read) fail("Read a request outside the shape", request);
+        return;
+    }
     try {
         parsed.validate(xml::IdentityConstraints::LeftOut);
     } catch (const xml::XMLException& e) {
         std::fprintf(stderr, "Admitted an invalid request (%s):\n%s\n", e.what(), request.c_str());
         __builtin_trap();
+    }
+    if (!read) return;
+    const xml::Element root = parsed.rootElement();
+    if (!(RequestReader::fromTree(root, RequestTexts(root, requestNamespace), requestNamespace) ==
+          *read)) {
+        fail("Read a request otherwise than its tree", request);
     }
 }
 

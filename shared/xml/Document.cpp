@@ -47,11 +47,13 @@ std::size_t after(std::string_view text, std::size_t from, std::string_view end)
     return found == std::string_view::npos ? text.size() : found + end.size();
 }
 
-// The line (from 1) of the first start tag with more than `bound` attributes, 0 when none has.
+}  // namespace
+
 // Counts the '=' outside quoted values of each start tag; comments, CDATA sections, processing
 // instructions, declarations and end tags are skipped. Linear in the text; malformed text is
 // left to the parser. Lines are counted only up to the tag it reports.
-int firstElementOverAttributeBound(std::string_view text, std::size_t bound) {
+int Document::lineOverAttributeBound(std::string_view text) {
+    constexpr std::size_t bound = MaxAttributes;
     std::size_t i = 0;
     while ((i = text.find('<', i)) != std::string_view::npos) {
         const std::string_view rest = text.substr(i);
@@ -79,6 +81,8 @@ int firstElementOverAttributeBound(std::string_view text, std::size_t bound) {
     }
     return 0;
 }
+
+namespace {
 
 // Called by the parser at "<!DOCTYPE", before an internal subset or an external DTD is read.
 // Stopping here means no entity is ever declared, so neither expansion bombs nor external
@@ -119,13 +123,6 @@ bool inNamespace(const xmlNode* node, std::string_view namespaceUri) {
 
 bool isWhiteSpace(std::string_view text) {
     return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
-}
-
-const ShapeElement* shapeElement(const DocumentShape& shape, std::string_view name) {
-    for (const ShapeElement& element : shape.elements) {
-        if (element.name == name) return &element;
-    }
-    return nullptr;
 }
 
 // Every attribute unqualified, described, held in at most one text node and valid; every
@@ -186,7 +183,7 @@ bool fitsShape(const xmlNode* node, std::string_view namespaceUri, const Documen
         const std::uint64_t bit = std::uint64_t{1} << (allowed - rule.children.begin());
         if (rule.eachChildOnce && (seen & bit) != 0) return false;
         seen |= bit;
-        const ShapeElement* childRule = shapeElement(shape, name);
+        const ShapeElement* childRule = shape.find(name);
         if (childRule == nullptr || !fitsShape(child, namespaceUri, shape, *childRule)) {
             return false;
         }
@@ -248,7 +245,7 @@ void Document::load(std::string text, const char* url, const std::string& failur
         error.record(XML_ERR_NO_MEMORY, 0, 0, "The document is larger than 2147483647 bytes.");
         throw DocumentException(failureOpening + "\n\n" + error.text(""));
     }
-    if (const int line = firstElementOverAttributeBound(_source, MaxAttributes); line != 0) {
+    if (const int line = lineOverAttributeBound(_source); line != 0) {
         error.record(0, line, 0,
                      "An element has more than " + std::to_string(MaxAttributes) +
                          " attributes; no document read here may have that many.");
@@ -297,7 +294,7 @@ bool Document::hasShape(std::string_view namespaceUri, const DocumentShape& shap
     if (root == nullptr || !inNamespace(root, namespaceUri) || chars(root->name) != shape.root) {
         return false;
     }
-    const ShapeElement* rule = shapeElement(shape, shape.root);
+    const ShapeElement* rule = shape.find(shape.root);
     return rule != nullptr && fitsShape(root, namespaceUri, shape, *rule);
 }
 

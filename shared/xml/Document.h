@@ -32,6 +32,10 @@ class Document {
 public:
     static constexpr std::size_t MaxAttributes = 32;
 
+    // The line (from 1) of the first start tag with more than MaxAttributes attributes, 0 when
+    // none has; what loading refuses before the parser sees the text.
+    static int lineOverAttributeBound(std::string_view text);
+
     // `schemas` (not owned, may be null) is what validate() checks against; it must outlive
     // the document.
     explicit Document(const SchemaCache* schemas = nullptr);

@@ -40,6 +40,14 @@ struct ShapeElement {
 struct DocumentShape {
     std::string_view root;
     std::span<const ShapeElement> elements;
+
+    // The element of this name; null when the shape has none.
+    constexpr const ShapeElement* find(std::string_view name) const {
+        for (const ShapeElement& element : elements) {
+            if (element.name == name) return &element;
+        }
+        return nullptr;
+    }
 };
 
 }  // namespace xml

@@ -5,28 +5,26 @@
 
 namespace norvale::quillmark {
 
-namespace {
-
-// The first element of a kind keeps its place; later ones with the same id are never used.
-void keepFirst(std::optional<xml::Element>& slot, const xml::Element& element) {
-    if (!slot) slot.emplace(element);
-}
-
-}  // namespace
-
-RequestTexts::RequestTexts(const xml::Element& root, const std::string& requestNamespace)
-    : _namespace(requestNamespace) {
+RequestTexts::RequestTexts(const xml::Element& root, const std::string& requestNamespace) {
     for (const xml::Element& texts : root.childElements()) {
         if (!texts.isNamed(requestNamespace, "texts")) continue;
         for (const xml::Element& text : texts.childElements()) {
             const bool plain = text.isNamed(requestNamespace, "text");
             if (!plain && !text.isNamed(requestNamespace, "textBase64")) continue;
             if (!text.attributeExists("id")) continue;
-            const auto [found, added] = _byId.try_emplace(text.getAttribute("id"));
-            if (!added) _repeatedId = true;
-            keepFirst(plain ? found->second.plain : found->second.encoded, text);
+            add(text.getAttribute("id"), !plain, plain ? "" : text.getTagName(), text.getText());
         }
     }
+}
+
+// The first element of a kind keeps its place; later ones with the same id are never used.
+bool RequestTexts::add(std::string id, bool encoded, std::string tagName, std::string content) {
+    const auto [found, added] = _byId.try_emplace(std::move(id));
+    Texts& texts = found->second;
+    if (encoded && !texts.encoded) texts.encoded.emplace(std::move(tagName), std::move(content));
+    if (!encoded && !texts.plain) texts.plain.emplace(std::move(content));
+    _repeatedId = _repeatedId || !added;
+    return added;
 }
 
 bool RequestTexts::coversConstraints(const std::vector<xml::IdentityConstraint>& constraints,
@@ -43,10 +41,12 @@ bool RequestTexts::coversConstraints(const std::vector<xml::IdentityConstraint>&
     return constraints == covered;
 }
 
-bool RequestTexts::referencesResolve(const xml::Element& root) const {
+bool RequestTexts::referencesResolve(const xml::Element& root,
+                                     const std::string& requestNamespace) const {
     if (_repeatedId) return false;
     for (const xml::Element& calls : root.childElements()) {
-        if (!calls.isNamed(_namespace, "readCalls") && !calls.isNamed(_namespace, "writeCalls")) {
+        if (!calls.isNamed(requestNamespace, "readCalls") &&
+            !calls.isNamed(requestNamespace, "writeCalls")) {
             continue;
         }
         for (const xml::Element& call : calls.childElements()) {
@@ -60,17 +60,16 @@ bool RequestTexts::referencesResolve(const xml::Element& root) const {
 
 std::string RequestTexts::lookup(const std::string& textId) const {
     const auto found = _byId.find(textId);
-    if (found != _byId.end() && found->second.plain) return found->second.plain->getText();
+    if (found != _byId.end() && found->second.plain) return *found->second.plain;
     if (found == _byId.end() || !found->second.encoded) {
         throw InternalCallException("No text with the id '" + textId + "' was found.");
     }
-    const xml::Element& element = *found->second.encoded;
-    const std::string tag = element.getTagName();
-    if (tag != "textBase64") {
-        throw InternalCallException("Unrecognized text element name " + tag + ". " +
+    const Encoded& encoded = *found->second.encoded;
+    if (encoded.tagName != "textBase64") {
+        throw InternalCallException("Unrecognized text element name " + encoded.tagName + ". " +
                                     "textBase64" + " was expected.");
     }
-    return util::Base64DecoderImpl().decode(element.getText());
+    return util::Base64DecoderImpl().decode(encoded.content);
 }
 
 }  // namespace norvale::quillmark

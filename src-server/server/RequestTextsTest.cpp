@@ -101,7 +101,8 @@ TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThe
         try {
             document.validate(xml::IdentityConstraints::LeftOut);
             const xml::Element root = document.selectExactlyOne("qm:quillmark");
-            refusedHere = !RequestTexts(root, RequestNamespace).referencesResolve(root);
+            refusedHere =
+                !RequestTexts(root, RequestNamespace).referencesResolve(root, RequestNamespace);
         } catch (const xml::ValidateException&) {
         }
         EXPECT_EQ(refusedHere, row.refused);

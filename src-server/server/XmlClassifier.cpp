@@ -15,7 +15,6 @@
 #include "server/ClassifierTransactionImpl.h"
 #include "server/LogText.h"
 #include "server/RequestShape.h"
-#include "server/RequestTexts.h"
 #include "server/RequestVersion.h"
 #include "server/StatusCode.h"
 #include "util/NumberParser.h"
@@ -36,7 +35,7 @@ const std::string WriteCallsWrapping =
 
 // An attribute the call needs; a call without it is a bad request (status 4000), not a failure
 // of the XML layer.
-std::string requiredAttribute(const xml::Element& call, const std::string& name) {
+std::string requiredAttribute(const RequestElement& call, const std::string& name) {
     if (!call.attributeExists(name)) {
         throw InternalCallException("The call " + call.getTagName() + " has no attribute '" +
                                     name + "'.");
@@ -125,23 +124,24 @@ std::string XmlClassifier::process(std::string request) {
 }
 
 std::string XmlClassifier::execute(std::string request) {
+    std::optional<Request> read;
+    if (_checks.shape) read = RequestReader::readUsual(request, _requestNamespace);
+    if (!read) read = readTree(std::move(request));
+    _response = _responseFactory->create(RequestVersion::parse(read->root.getAttribute("version")));
+    if (read->readCalls) runReadCalls(read->texts, *read->readCalls);
+    if (read->writeCalls) runWriteCalls(read->texts, *read->writeCalls);
+    return _response->getResponse();
+}
+
+Request XmlClassifier::readTree(std::string request) {
     _document.loadFromMemory(std::move(request));
     validate();
     // Found by walking the tree: a request needs no XPath context of its own.
     const xml::Element root = requestRoot();
-    const RequestTexts texts(root, _requestNamespace);
+    RequestTexts texts(root, _requestNamespace);
     // A broken text id rule: validation in full refuses the request with its own report.
-    if (_checks.textIds && !texts.referencesResolve(root)) _document.validate();
-    _response = _responseFactory->create(RequestVersion::parse(root.getAttribute("version")));
-
-    std::vector<xml::Element> readCalls, writeCalls;
-    for (const xml::Element& child : root.childElements()) {
-        if (child.isNamed(_requestNamespace, "readCalls")) readCalls.push_back(child);
-        if (child.isNamed(_requestNamespace, "writeCalls")) writeCalls.push_back(child);
-    }
-    if (readCalls.size() == 1) runReadCalls(texts, readCalls.front());
-    if (writeCalls.size() == 1) runWriteCalls(texts, writeCalls.front());
-    return _response->getResponse();
+    if (_checks.textIds && !texts.referencesResolve(root, _requestNamespace)) _document.validate();
+    return RequestReader::fromTree(root, std::move(texts), _requestNamespace);
 }
 
 xml::Element XmlClassifier::requestRoot() const {
@@ -212,8 +212,8 @@ std::string XmlClassifier::answerFailure() {
     }
 }
 
-void XmlClassifier::runReadCalls(const RequestTexts& texts, const xml::Element& readCalls) {
-    for (const xml::Element& call : readCalls.childElements()) {
+void XmlClassifier::runReadCalls(const RequestTexts& texts, const RequestCalls& readCalls) {
+    for (const RequestElement& call : readCalls.calls) {
         _callId = call.getAttribute("id");
         const std::string method = call.getTagName();
         guardCall<ReadCallException>(_log, method, _callId,
@@ -221,7 +221,7 @@ void XmlClassifier::runReadCalls(const RequestTexts& texts, const xml::Element& 
     }
 }
 
-void XmlClassifier::executeReadCall(const RequestTexts& texts, const xml::Element& call,
+void XmlClassifier::executeReadCall(const RequestTexts& texts, const RequestElement& call,
                                     const std::string& method) {
     _metrics->called(method);
     if (method == "classify") {
@@ -235,7 +235,7 @@ void XmlClassifier::executeReadCall(const RequestTexts& texts, const xml::Elemen
     }
 }
 
-void XmlClassifier::classify(const RequestTexts& texts, const xml::Element& call) {
+void XmlClassifier::classify(const RequestTexts& texts, const RequestElement& call) {
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
     platform::mutex::ReaderAutoLock lock(shared->reader());
@@ -244,7 +244,7 @@ void XmlClassifier::classify(const RequestTexts& texts, const xml::Element& call
     _response->classify(_callId, classification);
 }
 
-void XmlClassifier::classifyKeywords(const RequestTexts& texts, const xml::Element& call) {
+void XmlClassifier::classifyKeywords(const RequestTexts& texts, const RequestElement& call) {
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
     platform::mutex::ReaderAutoLock lock(shared->reader());
@@ -256,25 +256,24 @@ void XmlClassifier::classifyKeywords(const RequestTexts& texts, const xml::Eleme
     _response->classifyKeywords(_callId, keywords);
 }
 
-void XmlClassifier::getInformation(const xml::Element& call) {
+void XmlClassifier::getInformation(const RequestElement& call) {
     const auto shared = _repository->get(classifierKey(requiredAttribute(call, "classifierName")));
     platform::mutex::ReaderAutoLock lock(shared->reader());
     _response->getInformation(_callId, shared->classifier().getInformation());
 }
 
-void XmlClassifier::runWriteCalls(const RequestTexts& texts, const xml::Element& writeCalls) {
-    const std::string classifierName = writeCalls.getAttribute("classifierName");
+void XmlClassifier::runWriteCalls(const RequestTexts& texts, const RequestCalls& writeCalls) {
+    const std::string classifierName = writeCalls.element.getAttribute("classifierName");
     const std::string key = _keyPrefix + classifierName + ".dat";
     // Parsed as a signed 32-bit number and compared as an unsigned one; 0 is no limit.
     std::uint32_t sizeLimit = 0;
-    if (writeCalls.attributeExists("maxSize")) {
+    if (writeCalls.element.attributeExists("maxSize")) {
         sizeLimit = static_cast<std::uint32_t>(static_cast<std::int32_t>(util::parseInteger(
-            writeCalls.getAttribute("maxSize"), std::numeric_limits<std::int32_t>::min(),
+            writeCalls.element.getAttribute("maxSize"), std::numeric_limits<std::int32_t>::min(),
             std::numeric_limits<std::int32_t>::max())));
     }
-    const std::vector<xml::Element> calls = writeCalls.childElements();
     ClassifierTransactionImpl transaction(_repository, key);
-    for (const xml::Element& call : calls) {
+    for (const RequestElement& call : writeCalls.calls) {
         _callId = call.getAttribute("id");
         const std::string method = call.getTagName();
         guardCall<WriteCallException>(_log, method, _callId, [&] {
@@ -287,9 +286,8 @@ void XmlClassifier::runWriteCalls(const RequestTexts& texts, const xml::Element&
     transaction.commit();
 }
 
-void XmlClassifier::executeWriteCall(const RequestTexts& texts, const xml::Element& call,
-                                     const std::string& method,
-                                     ClassifierTransaction& transaction,
+void XmlClassifier::executeWriteCall(const RequestTexts& texts, const RequestElement& call,
+                                     const std::string& method, ClassifierTransaction& transaction,
                                      std::uint32_t sizeLimit) {
     _metrics->called(method);
     if (method == "create") {
@@ -313,7 +311,7 @@ void XmlClassifier::executeWriteCall(const RequestTexts& texts, const xml::Eleme
     }
 }
 
-void XmlClassifier::train(const RequestTexts& texts, const xml::Element& call,
+void XmlClassifier::train(const RequestTexts& texts, const RequestElement& call,
                           ClassifierTransaction& transaction, std::uint32_t sizeLimit) {
     // The limit applies to the file as last stored, not to the working copy.
     if (sizeLimit != 0 && _repository->size(transaction.getName()) >= sizeLimit) {
@@ -325,7 +323,7 @@ void XmlClassifier::train(const RequestTexts& texts, const xml::Element& call,
     _response->train(_callId);
 }
 
-void XmlClassifier::untrain(const RequestTexts& texts, const xml::Element& call,
+void XmlClassifier::untrain(const RequestTexts& texts, const RequestElement& call,
                             ClassifierTransaction& transaction) {
     const std::string text = texts.lookup(requiredAttribute(call, "textId"));
     transaction.untrain(requiredAttribute(call, "className"), text);

@@ -15,6 +15,7 @@
 #include "server/JobDistribution.h"
 #include "server/Log.h"
 #include "server/Metrics.h"
+#include "server/RequestReader.h"
 #include "server/Response.h"
 #include "server/ResponseFactory.h"
 #include "server/StringClassifier.h"
@@ -29,7 +30,6 @@ class SchemaCache;
 namespace norvale::quillmark {
 
 class ClassifierTransaction;
-class RequestTexts;
 
 class XmlClassifier : public StringClassifier {
 public:
@@ -60,24 +60,26 @@ public:
 private:
     void validate() const;
     std::string execute(std::string request);
+    // The request read from its parsed tree, validated.
+    Request readTree(std::string request);
     // The loaded request's root element, the request namespace's quillmark.
     xml::Element requestRoot() const;
     std::string answerFailure();
 
-    void runReadCalls(const RequestTexts& texts, const xml::Element& readCalls);
-    void runWriteCalls(const RequestTexts& texts, const xml::Element& writeCalls);
-    void executeReadCall(const RequestTexts& texts, const xml::Element& call,
+    void runReadCalls(const RequestTexts& texts, const RequestCalls& readCalls);
+    void runWriteCalls(const RequestTexts& texts, const RequestCalls& writeCalls);
+    void executeReadCall(const RequestTexts& texts, const RequestElement& call,
                          const std::string& method);
-    void executeWriteCall(const RequestTexts& texts, const xml::Element& call,
+    void executeWriteCall(const RequestTexts& texts, const RequestElement& call,
                           const std::string& method, ClassifierTransaction& transaction,
                           std::uint32_t sizeLimit);
 
-    void classify(const RequestTexts& texts, const xml::Element& call);
-    void classifyKeywords(const RequestTexts& texts, const xml::Element& call);
-    void getInformation(const xml::Element& call);
-    void train(const RequestTexts& texts, const xml::Element& call,
+    void classify(const RequestTexts& texts, const RequestElement& call);
+    void classifyKeywords(const RequestTexts& texts, const RequestElement& call);
+    void getInformation(const RequestElement& call);
+    void train(const RequestTexts& texts, const RequestElement& call,
                ClassifierTransaction& transaction, std::uint32_t sizeLimit);
-    void untrain(const RequestTexts& texts, const xml::Element& call,
+    void untrain(const RequestTexts& texts, const RequestElement& call,
                  ClassifierTransaction& transaction);
     // Root prefix + name + ".dat". Refuses a name that is not a plain file name.
     std::string classifierKey(const std::string& classifierName) const;
