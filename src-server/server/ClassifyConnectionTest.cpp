@@ -214,6 +214,10 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     ASSERT_EQ(6u, errors.size());
     errors.resize(4);
     EXPECT_EQ(failures, errors);
+
+    // More than the socket takes at once: the rest follows from where the worker's write ended.
+    const std::string large = LoopbackClient::ask(port, "large");
+    EXPECT_TRUE(large == std::string(6 << 20, 'x')) << large.size() << " bytes";
 }
 
 // A request goes to the worker that fell idle last: requests one after the other run on one
