@@ -21,7 +21,9 @@ RequestTexts::RequestTexts(const xml::Element& root, const std::string& requestN
 bool RequestTexts::add(std::string id, bool encoded, std::string tagName, std::string content) {
     const auto [found, added] = _byId.try_emplace(std::move(id));
     Texts& texts = found->second;
-    if (encoded && !texts.encoded) texts.encoded.emplace(Encoded{std::move(tagName), std::move(content)});
+    if (encoded && !texts.encoded) {
+        texts.encoded.emplace(Encoded{std::move(tagName), std::move(content)});
+    }
     if (!encoded && !texts.plain) texts.plain.emplace(std::move(content));
     _repeatedId = _repeatedId || !added;
     return added;
