@@ -374,54 +374,34 @@ private:
         if (slot != nullptr) slot->wake.notify_one();
     }
 
-    // The part of an answer the socket took at once, and how that try ended.
-    struct Sent {
-        std::size_t bytes = 0;
-        boost::system::error_code failure;
-    };
-
-    // What the socket takes at once goes without the reactor; a whole answer is followed by the
-    // end of the sending side. Called by the thread that has the session: a worker right after
-    // the request ran, so that the client need not wait for the I/O thread to wake.
-    static Sent sendAtOnce(Session& session) {
-        const std::string& answer = session.connection->answer();
-        Sent sent;
-        sent.bytes = session.socket.write_some(asio::buffer(answer), sent.failure);
-        if (!sent.failure && sent.bytes == answer.size()) {
-            boost::system::error_code ignored;
-            session.socket.shutdown(tcp::socket::shutdown_send, ignored);
-        }
-        return sent;
-    }
-
-    void executed(const SessionPtr& session, Step step, const Sent& sent) {
+    void executed(const SessionPtr& session, Step step) {
         session->executing = false;
         if (!session->open) return;
         if (step == Step::Answer) {
-            sendRest(session, sent);
+            send(session);
         } else {
             close(session);
         }
     }
 
-    void send(const SessionPtr& session) { sendRest(session, sendAtOnce(*session)); }
-
-    // The rest of an answer, and so the timer, only when the socket did not take it whole.
-    void sendRest(const SessionPtr& session, const Sent& sent) {
+    // What the socket takes at once goes without the reactor; the rest, and so the timer, only
+    // when it does not take the whole answer.
+    void send(const SessionPtr& session) {
         session->answering = true;
         const std::string& answer = session->connection->answer();
-        const bool blocked =
-            sent.failure == asio::error::would_block || sent.failure == asio::error::try_again;
-        if (sent.failure && !blocked) {
-            fail(session, sent.failure);
+        boost::system::error_code failure;
+        const std::size_t sent = session->socket.write_some(asio::buffer(answer), failure);
+        if (failure && failure != asio::error::would_block && failure != asio::error::try_again) {
+            fail(session, failure);
             return;
         }
-        if (!blocked && sent.bytes == answer.size()) {
+        if (!failure && sent == answer.size()) {
+            session->socket.shutdown(tcp::socket::shutdown_send, failure);
             close(session);
             return;
         }
         armTimer(session);
-        asio::async_write(session->socket, asio::buffer(answer) + sent.bytes,
+        asio::async_write(session->socket, asio::buffer(answer) + sent,
                           [this, session](const boost::system::error_code& failure, std::size_t) {
                               if (!session->open) return;
                               if (failure) {
@@ -543,12 +523,8 @@ private:
                 ++_busy;
             }
             const Step step = session->connection->execute();
-            // Until the I/O thread takes the session back, this worker may use its socket.
-            const Sent sent = step == Step::Answer ? sendAtOnce(*session) : Sent{};
             // The I/O thread holds the last reference: a connection ends where it began.
-            asio::post(_io, [this, session = std::move(session), step, sent] {
-                executed(session, step, sent);
-            });
+            asio::post(_io, [this, session = std::move(session), step] { executed(session, step); });
             std::lock_guard lock(_jobsMutex);
             --_busy;
         }

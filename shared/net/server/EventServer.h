@@ -34,10 +34,9 @@ struct EventServerAccess {
 // Accepts TCP connections on one port and serves each through the Connection its factory makes,
 // without a thread per connection: one I/O thread accepts, reads requests and writes answers on
 // non-blocking sockets, and a fixed pool of worker threads, created at start, executes complete
-// requests and sends of each answer what the socket takes at once. A connection that is idle,
-// trickling or not reading costs a socket and its buffered bytes; its deadline closes it.
-// Construct, start, stop and destroy on one thread; factory, log and thread factory are not owned
-// and must outlive the server.
+// requests. A connection that is idle, trickling or not reading costs a socket and its buffered
+// bytes; its deadline closes it. Construct, start, stop and destroy on one thread; factory, log
+// and thread factory are not owned and must outlive the server.
 class EventServer {
 public:
     // How long stop lets running requests finish and their answers go out.
