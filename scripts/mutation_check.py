@@ -343,7 +343,7 @@ MUTANTS = [
       ["ClassifyConnectionTest"], what="no timer runs while an answer is sent"),
     M("road-answer-rest-from-start", "server", "expression changed",
       "shared/net/server/EventServer.cpp",
-      "asio::buffer(answer) + sent.bytes", "asio::buffer(answer)",
+      "asio::buffer(answer) + sent,", "asio::buffer(answer),",
       ["ClassifyConnectionTest"], what="the rest of an answer is sent from its start again"),
     M("road-worker-longest-idle", "server", "order changed",
       "shared/net/server/EventServer.cpp",

@@ -215,7 +215,7 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     errors.resize(4);
     EXPECT_EQ(failures, errors);
 
-    // More than the socket takes at once: the rest follows from where the worker's write ended.
+    // More than the socket takes at once: the rest follows from where the first write ended.
     const std::string large = LoopbackClient::ask(port, "large");
     EXPECT_TRUE(large == std::string(6 << 20, 'x')) << large.size() << " bytes";
 }
