@@ -161,8 +161,9 @@ private:
             required += match->required ? 1 : 0;
             _attributes.push_back({name, value});
         }
-        for (const ShapeAttribute& attribute : rule.attributes)
+        for (const ShapeAttribute& attribute : rule.attributes) {
             required -= attribute.required ? 1 : 0;
+        }
         return required == 0;
     }
 

@@ -17,8 +17,9 @@ constexpr const char* AttributeNames[] = {"version", "id",        "classifierNam
 RequestElement fromElement(const xml::Element& element) {
     RequestElement read{element.getTagName(), {}};
     for (const char* name : AttributeNames) {
-        if (element.attributeExists(name))
+        if (element.attributeExists(name)) {
             read.attributes.emplace_back(name, element.getAttribute(name));
+        }
     }
     return read;
 }
@@ -30,7 +31,7 @@ std::optional<RequestCalls> callsFromTree(const xml::Element& root, const std::s
     bool repeated = false;
     for (const xml::Element& child : root.childElements()) {
         if (!child.isNamed(requestNamespace, name)) continue;
-        repeated = found.has_value();
+        if (found) repeated = true;
         found.emplace(RequestCalls{fromElement(child), {}});
         for (const xml::Element& call : child.childElements()) {
             found->calls.push_back(fromElement(call));
@@ -58,8 +59,9 @@ public:
                       std::span<const xml::ShapeReader::Attribute> attributes) override {
         RequestElement element{qualifiedName(prefix, name), {}};
         element.attributes.reserve(attributes.size());
-        for (const auto& [attribute, value] : attributes)
+        for (const auto& [attribute, value] : attributes) {
             element.attributes.emplace_back(attribute, value);
+        }
         if (name == "quillmark") {
             request.root = std::move(element);
         } else if (name == "readCalls" || name == "writeCalls") {
