@@ -1,8 +1,9 @@
 #pragma once
 
-// Executes one XML request: archives it, validates it against the request schema, runs its read
-// calls on shared classifiers under their reader locks and its write calls in one transaction on
-// a private copy of one classifier, and answers with the success document or an error document
+// Executes one XML request: archives it, reads it (RequestReader: in one pass when it has the
+// usual shape, else from its tree validated against the request schema), runs its read calls on
+// shared classifiers under their reader locks and its write calls in one transaction on one
+// classifier, and answers with the success document or an error document
 // that names the failed call. One object serves one connection and is used by its thread only;
 // the repository, the factories, the schema cache and the log are shared with other threads.
 
