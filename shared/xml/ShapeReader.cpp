@@ -32,6 +32,26 @@ std::string_view chars(const xmlChar* begin, const xmlChar* end) {
     return {reinterpret_cast<const char*>(begin), static_cast<std::size_t>(end - begin)};
 }
 
+// The library reports some failures (input the declared encoding cannot convert, say) to the
+// thread's generic handler, which writes to standard error. A reading keeps quiet: the tree
+// reports them when the document is read again.
+class QuietGenericErrors {
+public:
+    QuietGenericErrors() : _handler(xmlGenericError), _context(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, ignore);
+    }
+    ~QuietGenericErrors() { xmlSetGenericErrorFunc(_context, _handler); }
+
+    QuietGenericErrors(const QuietGenericErrors&) = delete;
+    QuietGenericErrors& operator=(const QuietGenericErrors&) = delete;
+
+private:
+    static void ignore(void*, const char*, ...) {}
+
+    xmlGenericErrorFunc _handler;
+    void* _context;
+};
+
 bool isWhiteSpace(std::string_view text) {
     return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
 }
@@ -254,6 +274,7 @@ bool ShapeReader::read(std::string_view text, std::string_view namespaceUri,
     *parser->sax = reading;
     Reading state(namespaceUri, shape, handler);
     parser->_private = &state;
+    const QuietGenericErrors quiet;
     xmlDoc* document = xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
                                          nullptr, nullptr, ReadOptions);
     if (document != nullptr) xmlFreeDoc(document);
