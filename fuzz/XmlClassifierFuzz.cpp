@@ -2,11 +2,11 @@
 // XmlClassifier::process, wired as the server wires it (classifier factory with the logging
 // callback, the repository on the real file services, the staged request schema), over a
 // classifier folder in a temporary directory. Every answer must be a response or error document
-// that loads and validates against the staged response schema, and a request that has the shape
-// which skips the validator (requestShape) must be valid; one read in one pass (RequestReader)
-// must read the same from its tree. Crashes, sanitizer reports, exceptions escaping process,
-// failed internal checks, invalid answers, wrongly admitted requests and requests read otherwise
-// are the findings.
+// that loads and validates against the staged response schema, and a request read in one pass
+// (RequestReader, which skips the validator for the usual shape) must be valid and read the same
+// from its tree. Crashes, sanitizer reports, exceptions escaping process, failed internal
+// checks, invalid answers, wrongly admitted requests and requests read otherwise are the
+// findings.
 //
 // The classifier folder is wiped, together with the repository that caches its files, every
 // ResetInterval inputs, so that what the inputs create stays bounded; it then holds one trained
@@ -23,7 +23,6 @@
 
 #include "server/Log.h"
 #include "server/RequestReader.h"
-#include "server/RequestShape.h"
 #include "testing/InProcessServer.h"
 #include "xml/ComInitializer.h"
 #include "xml/Document.h"
@@ -139,30 +138,20 @@ void fail(const char* finding, const std::string& request) {
     __builtin_trap();
 }
 
-// A request the shape admits skips the validator, so the validator must accept it. A request
-// read in one pass must be one the parser loads and the shape admits, and read the same from its
-// tree.
+// A request read in one pass skips the validator, so the validator must accept it in full
+// (text id rules included), and the request must read the same from its tree.
 void checkShape(const xml::SchemaCache& requests, const std::string& requestNamespace,
                 const std::string& request) {
     const std::optional<Request> read = RequestReader::readUsual(request, requestNamespace);
+    if (!read) return;
     xml::Document parsed(&requests);
     try {
         parsed.loadFromMemory(request);
-    } catch (const xml::XMLException&) {
-        if (read) fail("Read a request the parser refuses", request);
-        return;
-    }
-    if (!parsed.hasShape(requestNamespace, requestShape::Shape)) {
-        if (read) fail("Read a request outside the shape", request);
-        return;
-    }
-    try {
-        parsed.validate(xml::IdentityConstraints::LeftOut);
+        parsed.validate();
     } catch (const xml::XMLException& e) {
-        std::fprintf(stderr, "Admitted an invalid request (%s):\n%s\n", e.what(), request.c_str());
+        std::fprintf(stderr, "Read an invalid request (%s):\n%s\n", e.what(), request.c_str());
         __builtin_trap();
     }
-    if (!read) return;
     const xml::Element root = parsed.rootElement();
     if (!(RequestReader::fromTree(root, RequestTexts(root, requestNamespace), requestNamespace) ==
           *read)) {

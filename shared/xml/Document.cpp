@@ -113,85 +113,6 @@ std::string readFile(const std::string& path, ParseError& error) {
     return content.str();
 }
 
-std::string_view chars(const xmlChar* value) {
-    return value != nullptr ? reinterpret_cast<const char*>(value) : "";
-}
-
-bool inNamespace(const xmlNode* node, std::string_view namespaceUri) {
-    return node->ns != nullptr && chars(node->ns->href) == namespaceUri;
-}
-
-bool isWhiteSpace(std::string_view text) {
-    return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
-}
-
-// Every attribute unqualified, described, held in at most one text node and valid; every
-// required one present (the parser refuses an attribute given twice).
-bool attributesFit(const xmlNode* node, const ShapeElement& rule) {
-    std::size_t required = 0;
-    for (const xmlAttr* attribute = node->properties; attribute != nullptr;
-         attribute = attribute->next) {
-        if (attribute->ns != nullptr) return false;
-        const ShapeAttribute* match = nullptr;
-        for (const ShapeAttribute& candidate : rule.attributes) {
-            if (candidate.name == chars(attribute->name)) match = &candidate;
-        }
-        const xmlNode* value = attribute->children;
-        if (match == nullptr ||
-            (value != nullptr && (value->type != XML_TEXT_NODE || value->next != nullptr))) {
-            return false;
-        }
-        if (match->valid != nullptr &&
-            !match->valid(value != nullptr ? chars(value->content) : "")) {
-            return false;
-        }
-        required += match->required ? 1 : 0;
-    }
-    for (const ShapeAttribute& attribute : rule.attributes) required -= attribute.required ? 1 : 0;
-    return required == 0;
-}
-
-bool fitsShape(const xmlNode* node, std::string_view namespaceUri, const DocumentShape& shape,
-               const ShapeElement& rule) {
-    if (!attributesFit(node, rule)) return false;
-    const xmlNode* first = node->children;
-    switch (rule.content) {
-        case ShapeElement::Content::Empty:
-            return first == nullptr;
-        case ShapeElement::Content::Text:
-            for (const xmlNode* child = first; child != nullptr; child = child->next) {
-                if (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE) {
-                    return false;
-                }
-            }
-            return true;
-        case ShapeElement::Content::Children:
-            break;
-    }
-    // A bit for each child name met; a longer list than the bits is never admitted, so the
-    // validator decides.
-    std::uint64_t seen = 0;
-    if (rule.children.size() > 64) return false;
-    bool anyChild = false;
-    for (const xmlNode* child = first; child != nullptr; child = child->next) {
-        if (child->type == XML_COMMENT_NODE || child->type == XML_PI_NODE) continue;
-        if (child->type == XML_TEXT_NODE && isWhiteSpace(chars(child->content))) continue;
-        if (child->type != XML_ELEMENT_NODE || !inNamespace(child, namespaceUri)) return false;
-        const std::string_view name = chars(child->name);
-        const auto allowed = std::find(rule.children.begin(), rule.children.end(), name);
-        if (allowed == rule.children.end()) return false;
-        const std::uint64_t bit = std::uint64_t{1} << (allowed - rule.children.begin());
-        if (rule.eachChildOnce && (seen & bit) != 0) return false;
-        seen |= bit;
-        const ShapeElement* childRule = shape.find(name);
-        if (childRule == nullptr || !fitsShape(child, namespaceUri, shape, *childRule)) {
-            return false;
-        }
-        anyChild = true;
-    }
-    return anyChild || !rule.childRequired;
-}
-
 std::string validationTarget(const xmlDoc* document) {
     const xmlNode* root = xmlDocGetRootElement(document);
     if (root == nullptr || root->ns == nullptr || root->ns->href == nullptr) return "";
@@ -287,15 +208,6 @@ void Document::validate(IdentityConstraints constraints) const {
         if (error.empty()) error.record(result, 0, 0, "The document could not be validated.");
     }
     throw ValidateException(opening + error.text(_source));
-}
-
-bool Document::hasShape(std::string_view namespaceUri, const DocumentShape& shape) const {
-    const xmlNode* root = _tree ? xmlDocGetRootElement(document()) : nullptr;
-    if (root == nullptr || !inNamespace(root, namespaceUri) || chars(root->name) != shape.root) {
-        return false;
-    }
-    const ShapeElement* rule = shape.find(shape.root);
-    return rule != nullptr && fitsShape(root, namespaceUri, shape, *rule);
 }
 
 Element Document::selectExactlyOne(const std::string& xpath) const {

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "xml/DocumentShape.h"
 #include "xml/Element.h"
 #include "xml/NodeList.h"
 #include "xml/SchemaCache.h"
@@ -56,9 +55,6 @@ public:
     // or without the schema's identity constraints. Throws ValidateException with the
     // parse-error text of the first violation.
     void validate(IdentityConstraints constraints = IdentityConstraints::Checked) const;
-    // Whether the loaded tree fits `shape` with every element in `namespaceUri`; false when
-    // nothing is loaded.
-    bool hasShape(std::string_view namespaceUri, const DocumentShape& shape) const;
 
     // The one element matching `xpath` (relative to the document); DocumentException otherwise.
     Element selectExactlyOne(const std::string& xpath) const;

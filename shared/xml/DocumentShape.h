@@ -1,8 +1,8 @@
 #pragma once
 
-// A narrow description of documents a schema accepts, checked by one walk of a parsed tree
-// (Document::hasShape), so that a caller may skip the schema validator for the documents it sees
-// most. It only ever admits: a document that fits the shape must be one the schema accepts,
+// A narrow description of documents a schema accepts, checked while a document is read
+// (ShapeReader), so that a caller may skip the tree and the schema validator for the documents it
+// sees most. It only ever admits: a document that fits the shape must be one the schema accepts,
 // while anything the shape does not describe (another attribute, a qualified one, a comment in
 // a text, a child element out of place) does not fit, and the caller validates as usual. Element
 // names are unique in a shape and every element is in the shape's one namespace; attributes are

@@ -8,13 +8,13 @@
 namespace xml {
 
 // Reads a document of a known shape in one pass, without building a tree: the parser's events
-// go to a handler while the document is checked against the shape by the rules of
-// Document::hasShape. The parse is hardened as Document's is (no DTD, no network, the bound on
-// attributes). A document is read only when the parser reports nothing at all and every element
-// fits; anything else (an error, a warning, a reference in an attribute value, a text longer
-// than the parser's tree would take) ends the reading, and the caller reads the document through
-// Document instead, which reports what it finds. Reading therefore only ever admits documents
-// that Document loads and hasShape accepts, with the same text and attribute values.
+// go to a handler while the document is checked against the shape (DocumentShape). The parse is
+// hardened as Document's is (no DTD, no network, the bound on attributes). A document is read only
+// when the parser reports nothing at all and every element fits; anything else (an error, a
+// warning, a reference in an attribute value, a text longer than the parser's tree would take) ends
+// the reading, and the caller reads the document through Document instead, which reports what it
+// finds. Reading therefore only ever admits documents that Document loads, with the same text and
+// attribute values.
 class ShapeReader {
 public:
     struct Attribute {

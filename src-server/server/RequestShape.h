@@ -1,6 +1,6 @@
 #pragma once
 
-// The requests clients send, described for xml::Document::hasShape: texts, read calls and write
+// The requests clients send, described for xml::ShapeReader: texts, read calls and write
 // calls with exactly the attributes the request schema gives them, and nothing else. A request
 // of this shape is valid against the schema without its text id rules, which RequestTexts
 // checks, so it need not go through the schema validator. The description is written for the

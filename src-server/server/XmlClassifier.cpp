@@ -152,11 +152,9 @@ xml::Element XmlClassifier::requestRoot() const {
 }
 
 // Validates the loaded request, leaving the text id rules to RequestTexts when it checks them.
-// A request of the usual shape is valid without the validator's walk. A refused request is
-// validated again in full, so that the report is the validator's own.
+// A refused request is validated again in full, so that the report is the validator's own.
 void XmlClassifier::validate() const {
     if (!_checks.textIds) return _document.validate();
-    if (_checks.shape && _document.hasShape(_requestNamespace, requestShape::Shape)) return;
     try {
         _document.validate(xml::IdentityConstraints::LeftOut);
     } catch (const xml::ValidateException&) {

@@ -40,7 +40,8 @@ public:
         // The request schema's text id rules are checked by RequestTexts rather than the
         // validator.
         bool textIds = false;
-        // Requests of the usual shape skip the validator (see requestShape).
+        // Requests of the usual shape are read in one pass, without the validator
+        // (RequestReader, requestShape).
         bool shape = false;
     };
     static Checks checksFor(const xml::SchemaCache* schemas, const std::string& requestNamespace);
