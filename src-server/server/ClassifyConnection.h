@@ -13,8 +13,8 @@ namespace norvale::quillmark {
 
 // One client's exchange, driven by the EventServer: the request is kept until the client ends
 // its sending side (at most maxInput bytes; a longer one is dropped as it arrives and answered
-// with status 4013 once the client has finished sending), executed by a fresh StringClassifier
-// on a worker, and its answer (or the error document of a failure around it) handed back to be
+// with status 4013 once the client has finished sending), executed by a fresh StringClassifier,
+// and its answer (or the error document of a failure around it) handed back to be
 // sent. Failures of the connection itself are logged. The params are shared and not owned.
 // Calls never overlap (see net::server::Connection).
 class ClassifyConnection : public net::server::Connection {
@@ -49,7 +49,7 @@ private:
     Clock::time_point _lastByte;
     Clock::time_point _ready{};
     Clock::time_point _complete{};  // when the whole request had arrived
-    bool _taken = false;            // a worker has begun executing the request
+    bool _taken = false;            // execution of the request has begun
     Phase _phase = Phase::Reading;
     std::string _request;
     std::string _answer;

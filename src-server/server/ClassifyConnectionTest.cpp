@@ -1,8 +1,9 @@
 // The client road: every accepted client a ClassifyConnection on the event server, over request
 // executors the test scripts: what each connection logs and answers, the input limit, failures
-// around process, the allowed networks, the bound on open connections, which worker takes a
-// request, and hostile clients against few workers and short deadlines. That a stop does not wait
-// on hostile clients, QuillmarkServerTest shows on the whole process.
+// around process, the allowed networks, the bound on open connections, which threads run
+// requests and whether a long one holds up others, and hostile clients against few workers and
+// short deadlines. That a stop does not wait on hostile clients, QuillmarkServerTest shows on the
+// whole process.
 #include "server/ClassifyConnection.h"
 
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -67,11 +69,16 @@ std::string expectedAnswer(const std::string& request) {
     return "processed " + std::to_string(request.size()) + " " + std::to_string(hash);
 }
 
-// Answers expectedAnswer, "large" with 6 MiB and "thread" with its thread; a few request texts
-// make it fail in a chosen way.
+// Answers expectedAnswer, "large" with 6 MiB, "thread" with its thread, and "slow" once released
+// (or after 20 s); a few request texts make it fail in a chosen way.
 class FakeClassifierFactory : public StringClassifierFactory {
     struct Fake : StringClassifier {
+        explicit Fake(const std::atomic<bool>* released) : released(released) {}
         std::string process(std::string request) override {
+            for (const auto giveUp = Clock::now() + 20s;
+                 request == "slow" && !*released && Clock::now() < giveUp;) {
+                std::this_thread::sleep_for(5ms);
+            }
             if (request == "exception") throw exceptions::Exception("The classifier failed.");
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
@@ -81,10 +88,17 @@ class FakeClassifierFactory : public StringClassifierFactory {
             }
             return request == "large" ? std::string(6 << 20, 'x') : expectedAnswer(request);
         }
+        const std::atomic<bool>* released;
     };
 
 public:
-    std::unique_ptr<StringClassifier> create() const override { return std::make_unique<Fake>(); }
+    std::unique_ptr<StringClassifier> create() const override {
+        return std::make_unique<Fake>(&_released);
+    }
+    void release() { _released = true; }
+
+private:
+    std::atomic<bool> _released{false};
 };
 
 // The entries of a /proc folder, given up to 20 s to come down to `atMost` (an ended thread can
@@ -220,17 +234,45 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     EXPECT_TRUE(large == std::string(6 << 20, 'x')) << large.size() << " bytes";
 }
 
-// A request goes to the worker that fell idle last: requests one after the other run on one
-// thread, however many wait (the longest idle first would take all four). A worker that the
-// machine holds up beyond the pause may let one request go to another, which then keeps them.
-TEST_F(ClassifyConnectionTest, RequestsOneAfterTheOtherRunOnOneWorker) {
-    const RunningServer server(&_params, 4);
-    std::set<std::string> threads;
+// A request runs on the thread that read it, and the reactor goes to the thread that fell idle
+// last: one client's requests one after the other, and two clients' at once, stay on a few of
+// the nine threads (the longest idle first would take them round all nine). A thread that the
+// machine holds up may let a request go to one more.
+TEST_F(ClassifyConnectionTest, RequestsStayOnFewThreads) {
+    const RunningServer server(&_params, 8);
+    std::set<std::string> alone;
     for (int i = 0; i < 8; ++i) {
-        threads.insert(LoopbackClient::ask(server.port(), "thread"));
-        std::this_thread::sleep_for(50ms);  // the worker is back among the idle ones
+        alone.insert(LoopbackClient::ask(server.port(), "thread"));
+        std::this_thread::sleep_for(20ms);
     }
-    EXPECT_LE(threads.size(), 2u);
+    EXPECT_LE(alone.size(), 2u);
+    std::vector<std::string> answers(2 * 30);
+    {
+        std::vector<std::jthread> clients;
+        for (std::size_t c = 0; c < 2; ++c) {
+            clients.emplace_back([&, c] {
+                for (std::size_t i = c; i < answers.size(); i += 2) {
+                    answers[i] = LoopbackClient::ask(server.port(), "thread");
+                }
+            });
+        }
+    }
+    EXPECT_LE(std::set<std::string>(answers.begin(), answers.end()).size(), 4u);
+}
+
+// The thread that runs a lone client's request leaves the reactor to a watching thread: a
+// newcomer is answered while that request still runs.
+TEST_F(ClassifyConnectionTest, ALoneLongRequestLeavesNewcomersServed) {
+    const RunningServer server(&_params, 2);
+    std::atomic<bool> slowAnswered{false};
+    std::jthread slow([&] {
+        EXPECT_EQ(expectedAnswer("slow"), LoopbackClient::ask(server.port(), "slow"));
+        slowAnswered = true;
+    });
+    ASSERT_TRUE(_log.waitFor("Log: Received a request from client with id 1 with the size of 4."));
+    EXPECT_EQ(expectedAnswer("quick"), LoopbackClient::ask(server.port(), "quick"));
+    EXPECT_FALSE(slowAnswered);
+    _classifiers.release();
 }
 
 // Against few workers and short deadlines, clients that never read their large answer, idle

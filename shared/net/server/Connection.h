@@ -7,18 +7,19 @@
 namespace net::server {
 
 // One client connection's exchange as the EventServer drives it: the request arrives in pieces,
-// ends when the client shuts down its sending side, is executed on a worker thread, and one
-// answer goes back. The connection does no I/O itself; it says what comes next and when the
-// client has run out of time. Everything but execute is called on the server's I/O thread;
-// execute runs on a worker, and the server hands the connection between them so that no two
-// calls ever overlap. Destroying the connection ends it (the socket is already closed then).
+// ends when the client shuts down its sending side, is executed, and one answer goes back. The
+// connection does no I/O itself; it says what comes next and when the client has run out of
+// time. Everything but execute is called by the thread that runs the server's reactor at the
+// time; execute runs on a thread of its own meanwhile, and the server hands the connection
+// between them so that no two calls ever overlap. Destroying the connection ends it (the socket
+// is already closed then).
 class Connection {
 public:
     using Clock = std::chrono::steady_clock;
 
     enum class Step {
         Read,     // wants more of the request
-        Execute,  // a complete request waits for execute on a worker
+        Execute,  // a complete request waits for execute
         Answer,   // answer() is to be sent, then the sending side shut down
         Drop,     // close without a further byte
     };

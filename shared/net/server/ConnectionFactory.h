@@ -7,7 +7,7 @@
 
 namespace net::server {
 
-// Makes the connection state of each accepted client; called on the server's I/O thread only.
+// Makes the connection state of each accepted client; called by one thread at a time.
 class ConnectionFactory {
 public:
     virtual ~ConnectionFactory() = default;

@@ -51,6 +51,10 @@ constexpr auto AcceptRetry = std::chrono::milliseconds(100);
 // What an answer already under way at a stop still gets: a reading client has it by then, one
 // that does not read is not waited for.
 constexpr auto AnswerGrace = std::chrono::milliseconds(500);
+// How often a watching thread looks whether the reactor has been left alone, and for how many
+// looks without a request taken it keeps watching.
+constexpr auto WatchInterval = std::chrono::milliseconds(1);
+constexpr int QuietChecks = 100;
 
 // A thread body that calls one member of the road.
 class Body : public platform::thread::Runnable {
@@ -88,8 +92,12 @@ void checkPort(const asio::ip::address& address, std::uint16_t port) {
 
 }  // namespace
 
-// The state of the server. Sessions, the acceptor and the counters below them belong to the I/O
-// thread once it runs; the job queue is shared with the workers under _jobsMutex.
+// The state of the server. The road's threads take turns at the reactor: one at a time runs its
+// handlers (the leader), and a leader whose handler finds a complete request hands the reactor to
+// an idle thread and runs that request itself, answer included, so that a request is not passed
+// between threads on its way. Sessions, the acceptor and the counters below them belong to the
+// leader of the moment; the leadership, the idle threads and the job queue are shared under
+// _roadMutex, whose hand-overs order one leader's work before the next one's.
 class EventServer::Road {
 public:
     Road(const platform::thread::ThreadFactory* threads, std::uint16_t port,
@@ -118,20 +126,17 @@ public:
         listen(tcp::endpoint(address, port));
     }
 
+    // One thread more than requests run at once, so that one is always left for the reactor.
     void start() {
-        _ioBody = std::make_unique<Body>([this] { runIo(); });
-        _ioThread = _threads->create(_ioBody.get());
-        _ioThread->setName("ConnectionIoThread");
-        _workerBody = std::make_unique<Body>([this] { work(); });
-        _idle.reserve(_limits.workers);
-        for (std::uint32_t i = 0; i < _limits.workers; ++i) {
-            _workers.push_back(_threads->create(_workerBody.get()));
-            _workers.back()->setName("RequestWorkerThread");
+        _roadBody = std::make_unique<Body>([this] { roadThread(); });
+        _idle.reserve(_limits.workers + 1);
+        for (std::uint32_t i = 0; i <= _limits.workers; ++i) {
+            _roadThreads.push_back(_threads->create(_roadBody.get()));
+            _roadThreads.back()->setName("ServerRoadThread");
         }
         _started = true;
         accept();
-        _ioThread->start();
-        for (auto& worker : _workers) worker->start();
+        for (auto& thread : _roadThreads) thread->start();
     }
 
     void stop(std::chrono::milliseconds bound) {
@@ -142,18 +147,18 @@ public:
         while (Clock::now() < giveUp && !settled()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        _work.reset();
-        _io.stop();
-        _ioThread->join();
         {
-            std::lock_guard lock(_jobsMutex);
+            std::lock_guard lock(_roadMutex);
             _quit = true;
             _jobs.clear();
-            // Notified under the lock: once called, a worker may see _quit and end, taking its
+            // Notified under the lock: once called, a thread may see _quit and end, taking its
             // slot with it.
-            while (IdleSlot* slot = callIdleWorker()) slot->wake.notify_one();
+            while (IdleSlot* slot = callIdle()) slot->wake.notify_one();
         }
-        for (auto& worker : _workers) worker->join();
+        _work.reset();
+        _io.stop();
+        // A thread running a request finishes it first.
+        for (auto& thread : _roadThreads) thread->join();
         // Every thread has ended: what is left is closed here, and the handlers that still hold
         // connections run (each finds its connection closed) so that every connection has ended
         // when stop returns.
@@ -186,6 +191,13 @@ private:
     };
     using SessionPtr = std::shared_ptr<Session>;
 
+    // How much of an answer went out at once, or why none did.
+    struct Sent {
+        Step step;
+        std::size_t bytes;
+        boost::system::error_code failure;
+    };
+
     void listen(const tcp::endpoint& any) {
         boost::system::error_code failure;
         _acceptor.open(any.protocol(), failure);
@@ -213,17 +225,6 @@ private:
         _port = _acceptor.local_endpoint().port();
     }
 
-    void runIo() {
-        for (;;) {
-            try {
-                _io.run();
-                return;
-            } catch (const std::exception& e) {
-                report(std::string("A connection handler failed. ") + e.what());
-            }
-        }
-    }
-
     void report(const std::string& text) {
         if (_log == nullptr) return;
         try {
@@ -233,7 +234,7 @@ private:
         }
     }
 
-    // --- I/O thread ---
+    // --- the leader ---
 
     void accept() {
         _acceptor.async_accept([this](const boost::system::error_code& failure,
@@ -359,49 +360,52 @@ private:
         }
     }
 
-    // No deadline runs while a worker has the request: its time is the server's.
+    // The leader runs the request itself once its handler is done, if fewer than `workers` run;
+    // otherwise it waits for the first thread to finish one. No deadline runs meanwhile: its
+    // time is the server's.
     void execute(const SessionPtr& session) {
         session->executing = true;
         cancelTimer(session);
-        IdleSlot* slot = nullptr;
-        {
-            std::lock_guard lock(_jobsMutex);
+        std::lock_guard lock(_roadMutex);
+        if (_running < _limits.workers && _claimed == nullptr) {
+            ++_running;
+            _claimed = session;
+        } else {
             _jobs.push_back(session);
-            slot = callIdleWorker();
         }
-        // Notified after the lock is let go, so that the worker does not wake only to wait for
-        // it. The slot outlives this: workers end only after the I/O thread has.
-        if (slot != nullptr) slot->wake.notify_one();
     }
 
-    void executed(const SessionPtr& session, Step step) {
+    // After a request ran elsewhere: `sent` bytes of its answer went out there.
+    void executed(const SessionPtr& session, const Sent& sent) {
         session->executing = false;
         if (!session->open) return;
-        if (step == Step::Answer) {
-            send(session);
-        } else {
+        if (sent.step != Step::Answer) {
             close(session);
-        }
-    }
-
-    // What the socket takes at once goes without the reactor; the rest, and so the timer, only
-    // when it does not take the whole answer.
-    void send(const SessionPtr& session) {
-        session->answering = true;
-        const std::string& answer = session->connection->answer();
-        boost::system::error_code failure;
-        const std::size_t sent = session->socket.write_some(asio::buffer(answer), failure);
-        if (failure && failure != asio::error::would_block && failure != asio::error::try_again) {
-            fail(session, failure);
             return;
         }
-        if (!failure && sent == answer.size()) {
-            session->socket.shutdown(tcp::socket::shutdown_send, failure);
+        session->answering = true;
+        sendRest(session, sent);
+    }
+
+    void send(const SessionPtr& session) {
+        session->answering = true;
+        sendRest(session, sendAtOnce(*session, Step::Answer));
+    }
+
+    // The rest of the answer, and so the timer, only when the socket did not take the whole.
+    void sendRest(const SessionPtr& session, const Sent& sent) {
+        const std::string& answer = session->connection->answer();
+        if (sent.failure && sent.failure != asio::error::would_block &&
+            sent.failure != asio::error::try_again) {
+            fail(session, sent.failure);
+            return;
+        }
+        if (!sent.failure && sent.bytes == answer.size()) {
             close(session);
             return;
         }
         armTimer(session);
-        asio::async_write(session->socket, asio::buffer(answer) + sent,
+        asio::async_write(session->socket, asio::buffer(answer) + sent.bytes,
                           [this, session](const boost::system::error_code& failure, std::size_t) {
                               if (!session->open) return;
                               if (failure) {
@@ -482,23 +486,24 @@ private:
 
     bool settled() {
         if (!_stopBegun.load() || _open.load() != 0) return false;
-        std::lock_guard lock(_jobsMutex);
-        return _busy == 0 && _jobs.empty();
+        std::lock_guard lock(_roadMutex);
+        return _running == 0 && _jobs.empty();
     }
 
-    // --- worker threads ---
+    // --- every thread of the road ---
 
-    // A worker that falls idle waits on a slot of its own, and a job wakes the worker that fell
-    // idle last. Requests then stay on as few threads as the load needs, and so on as few of
-    // malloc's per-thread heaps, each of which keeps the largest request it parsed.
+    // A thread that falls idle waits on a slot of its own, and the reactor goes to the thread
+    // that fell idle last. Requests then stay on as few threads as the load needs, and so on as
+    // few of malloc's per-thread heaps, each of which keeps the largest request it parsed.
     struct IdleSlot {
         std::condition_variable wake;
         bool called = false;
+        bool watching = false;
     };
 
-    // Under _jobsMutex: takes the worker that fell idle last off the idle ones and marks it
-    // called; the caller notifies it. Null when every worker is busy.
-    IdleSlot* callIdleWorker() {
+    // Under _roadMutex: takes the thread that fell idle last off the idle ones and marks it
+    // called; the caller notifies it. Null when none is idle.
+    IdleSlot* callIdle() {
         if (_idle.empty()) return nullptr;
         IdleSlot* slot = _idle.back();
         _idle.pop_back();
@@ -506,28 +511,120 @@ private:
         return slot;
     }
 
-    void work() {
+    // Leads while no other thread does, runs what it took while leading, and waits otherwise.
+    void roadThread() {
         IdleSlot slot;
-        for (;;) {
-            SessionPtr session;
-            {
-                std::unique_lock lock(_jobsMutex);
-                while (!_quit && _jobs.empty()) {
-                    slot.called = false;
-                    _idle.push_back(&slot);
-                    slot.wake.wait(lock, [&slot] { return slot.called; });
+        while (awaitLead(slot)) {
+            SessionPtr session = lead();
+            if (session == nullptr) return;
+            while (session != nullptr) {
+                runRequest(std::move(session));
+                std::lock_guard lock(_roadMutex);
+                if (!_quit && !_jobs.empty()) {
+                    session = std::move(_jobs.front());
+                    _jobs.pop_front();
+                } else {
+                    --_running;
                 }
-                if (_quit) return;
-                session = std::move(_jobs.front());
-                _jobs.pop_front();
-                ++_busy;
             }
-            const Step step = session->connection->execute();
-            // The I/O thread holds the last reference: a connection ends where it began.
-            asio::post(_io, [this, session = std::move(session), step] { executed(session, step); });
-            std::lock_guard lock(_jobsMutex);
-            --_busy;
         }
+    }
+
+    // Waits until the reactor is free for this thread (true) or the road quits (false).
+    bool awaitLead(IdleSlot& slot) {
+        std::unique_lock lock(_roadMutex);
+        while (!_quit && _leading) {
+            slot.called = false;
+            _idle.push_back(&slot);
+            if (slot.watching) {
+                watch(lock, slot);
+            } else {
+                slot.wake.wait(lock, [&slot] { return slot.called; });
+            }
+        }
+        if (_quit) return false;
+        _leading = true;
+        ++_leads;
+        return true;
+    }
+
+    // Looks every WatchInterval whether the reactor has been left alone for a whole interval,
+    // and ends so that this thread takes it if so. Watching also ends when the thread is called,
+    // and after QuietChecks intervals in which no request was taken.
+    void watch(std::unique_lock<std::mutex>& lock, IdleSlot& slot) {
+        std::uint64_t leads = _leads;
+        std::uint64_t claims = _claims;
+        for (int quiet = 0; quiet < QuietChecks;) {
+            if (slot.wake.wait_for(lock, WatchInterval, [&slot] { return slot.called; })) break;
+            if (_quit || (!_leading && _leads == leads)) break;
+            quiet = _claims == claims ? quiet + 1 : 0;
+            leads = _leads;
+            claims = _claims;
+        }
+        if (!slot.called) std::erase(_idle, &slot);
+        slot.watching = false;
+        _watching = false;
+    }
+
+    // Runs handlers until one of them takes a request for this thread, which is returned once
+    // the reactor is handed over, or until the road stops (null).
+    SessionPtr lead() {
+        for (;;) {
+            try {
+                if (_io.run_one() == 0) return nullptr;
+            } catch (const std::exception& e) {
+                report(std::string("A connection handler failed. ") + e.what());
+            }
+            if (_claimed == nullptr) continue;
+            SessionPtr session = std::move(_claimed);
+            _claimed = nullptr;
+            handOver(_sessions.size() == 1);
+            return session;
+        }
+    }
+
+    // Leaves the reactor: to an idle thread at once while other connections are open, and
+    // otherwise to a watching one. A lone client's requests are then read and run by one thread
+    // without waking another in between, and a long one still leaves newcomers served within an
+    // interval or two.
+    void handOver(bool alone) {
+        IdleSlot* next = nullptr;
+        {
+            std::lock_guard lock(_roadMutex);
+            _leading = false;
+            ++_claims;
+            if (!alone || !_watching) next = callIdle();
+            if (alone && next != nullptr) {
+                next->watching = true;
+                _watching = true;
+            }
+        }
+        // Notified after the lock is let go, so that the thread does not wake only to wait for
+        // it. The slot outlives this: a called thread ends only after taking its call.
+        if (next != nullptr) next->wake.notify_one();
+    }
+
+    // Runs the request and sends what the socket takes of its answer. No handler touches an
+    // executing session, so its socket is this thread's until the leader has it back.
+    void runRequest(SessionPtr session) {
+        const Step step = session->connection->execute();
+        const Sent sent = sendAtOnce(*session, step);
+        // The leader holds the last reference: a connection ends where it began.
+        asio::post(_io, [this, session = std::move(session), sent] { executed(session, sent); });
+    }
+
+    // What the socket takes of an answer at once, without the reactor; the sending side is shut
+    // once that is all of it.
+    static Sent sendAtOnce(Session& session, Step step) {
+        Sent sent{step, 0, {}};
+        if (step != Step::Answer) return sent;
+        const std::string& answer = session.connection->answer();
+        sent.bytes = session.socket.write_some(asio::buffer(answer), sent.failure);
+        if (!sent.failure && sent.bytes == answer.size()) {
+            boost::system::error_code ignored;
+            session.socket.shutdown(tcp::socket::shutdown_send, ignored);
+        }
+        return sent;
     }
 
     const platform::thread::ThreadFactory* _threads;
@@ -537,6 +634,7 @@ private:
     const ConnectionFactory* _connections;
     EventServerLog* _log;
 
+    // One thread at a time runs it.
     asio::io_context _io{1};
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> _work{
         asio::make_work_guard(_io)};
@@ -545,8 +643,9 @@ private:
     asio::steady_timer _refusalReport;
     std::uint16_t _port = 0;
 
-    // I/O thread only.
+    // The leader's.
     std::unordered_set<SessionPtr> _sessions;
+    SessionPtr _claimed;  // the request a handler took for the leader's own thread
     std::array<char, ReadBlockSize> _buffer{};
     std::uint32_t _connectionCounter = 0;
     std::size_t _refusedFull = 0;     // refused since the last report: too many open
@@ -559,16 +658,20 @@ private:
     std::atomic<std::size_t> _open{0};
     std::atomic<bool> _stopBegun{false};
 
-    std::mutex _jobsMutex;  // guards _jobs, _idle, _busy and _quit
+    // Guards the leadership and its counts, _jobs, _idle, _running and _quit.
+    std::mutex _roadMutex;
+    bool _leading = false;      // a thread runs the reactor
+    bool _watching = false;     // an idle thread watches it
+    std::uint64_t _leads = 0;   // times a thread took the reactor
+    std::uint64_t _claims = 0;  // requests taken by the leader
+    // Complete requests that wait for one of the `workers` that run at once to finish.
     std::deque<SessionPtr> _jobs;
-    std::vector<IdleSlot*> _idle;  // the worker that fell idle last at the back
-    std::size_t _busy = 0;
+    std::vector<IdleSlot*> _idle;  // the thread that fell idle last at the back
+    std::size_t _running = 0;
     bool _quit = false;
 
-    std::unique_ptr<Body> _ioBody;
-    std::unique_ptr<Body> _workerBody;
-    std::unique_ptr<platform::thread::Thread> _ioThread;
-    std::vector<std::unique_ptr<platform::thread::Thread>> _workers;
+    std::unique_ptr<Body> _roadBody;
+    std::vector<std::unique_ptr<platform::thread::Thread>> _roadThreads;
     bool _started = false;
     std::atomic<bool> _stopped{false};
 };

@@ -14,7 +14,7 @@
 namespace net::server {
 
 struct EventServerLimits {
-    // Requests executed at once: the fixed number of worker threads.
+    // Requests executed at once; the server runs one thread more.
     std::uint32_t workers = 1;
     // The listen backlog.
     std::uint32_t backlog = 128;
@@ -32,11 +32,12 @@ struct EventServerAccess {
 };
 
 // Accepts TCP connections on one port and serves each through the Connection its factory makes,
-// without a thread per connection: one I/O thread accepts, reads requests and writes answers on
-// non-blocking sockets, and a fixed pool of worker threads, created at start, executes complete
-// requests. A connection that is idle, trickling or not reading costs a socket and its buffered
-// bytes; its deadline closes it. Construct, start, stop and destroy on one thread; factory, log
-// and thread factory are not owned and must outlive the server.
+// without a thread per connection: a fixed pool of workers + 1 threads, created at start, takes
+// turns at one reactor that accepts, reads requests and writes answers on non-blocking sockets.
+// The thread that reads a complete request hands the reactor on and executes that request
+// itself, answer included. A connection that is idle, trickling or not reading costs a socket
+// and its buffered bytes; its deadline closes it. Construct, start, stop and destroy on one thread;
+// factory, log and thread factory are not owned and must outlive the server.
 class EventServer {
 public:
     // How long stop lets running requests finish and their answers go out.
@@ -54,7 +55,7 @@ public:
     // Stops the server if stop has not run.
     ~EventServer();
 
-    // Starts the I/O thread and the workers.
+    // Starts the threads.
     void start();
     // Stops accepting and closes every connection that is not executing a request (an answer
     // under way gets half a second); running requests may finish and send their answers for at

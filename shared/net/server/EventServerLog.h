@@ -5,7 +5,7 @@
 namespace net::server {
 
 // Where the event server tells about its own conditions: accept failures and the connections it
-// refused because too many were open. Called on the server's I/O thread; not owned.
+// refused because too many were open. Called by one thread at a time; not owned.
 class EventServerLog {
 public:
     virtual ~EventServerLog() = default;
