@@ -530,33 +530,39 @@ private:
         }
     }
 
-    // Waits until the reactor is free for this thread (true) or the road quits (false).
+    // Waits until the reactor is free for this thread (true) or the road quits (false). A
+    // watching thread takes it only once it has been left for a whole interval.
     bool awaitLead(IdleSlot& slot) {
         std::unique_lock lock(_roadMutex);
-        while (!_quit && _leading) {
+        for (;;) {
+            if (_quit) return false;
+            if (slot.watching) {
+                if (watch(lock, slot)) break;
+                continue;
+            }
+            if (!_leading) break;
             slot.called = false;
             _idle.push_back(&slot);
-            if (slot.watching) {
-                watch(lock, slot);
-            } else {
-                slot.wake.wait(lock, [&slot] { return slot.called; });
-            }
+            slot.wake.wait(lock, [&slot] { return slot.called; });
         }
-        if (_quit) return false;
         _leading = true;
         ++_leads;
         return true;
     }
 
-    // Looks every WatchInterval whether the reactor has been left alone for a whole interval,
-    // and ends so that this thread takes it if so. Watching also ends when the thread is called,
-    // and after QuietChecks intervals in which no request was taken.
-    void watch(std::unique_lock<std::mutex>& lock, IdleSlot& slot) {
+    // Looks every WatchInterval whether the reactor has been left alone since the look before,
+    // and is true if so. Watching also ends when the thread is called (as any idle thread), and
+    // after QuietChecks looks in which no request was taken.
+    bool watch(std::unique_lock<std::mutex>& lock, IdleSlot& slot) {
+        slot.called = false;
+        _idle.push_back(&slot);
+        bool left = false;
         std::uint64_t leads = _leads;
         std::uint64_t claims = _claims;
         for (int quiet = 0; quiet < QuietChecks;) {
             if (slot.wake.wait_for(lock, WatchInterval, [&slot] { return slot.called; })) break;
-            if (_quit || (!_leading && _leads == leads)) break;
+            if (_quit || (left && !_leading && _leads == leads)) break;
+            left = !_leading;
             quiet = _claims == claims ? quiet + 1 : 0;
             leads = _leads;
             claims = _claims;
@@ -564,6 +570,7 @@ private:
         if (!slot.called) std::erase(_idle, &slot);
         slot.watching = false;
         _watching = false;
+        return !slot.called && !_quit && !_leading;
     }
 
     // Runs handlers until one of them takes a request for this thread, which is returned once
