@@ -54,7 +54,7 @@ constexpr auto AnswerGrace = std::chrono::milliseconds(500);
 // How often a watching thread looks whether the reactor has been left alone, and for how many
 // looks without a request taken it keeps watching.
 constexpr auto WatchInterval = std::chrono::milliseconds(1);
-constexpr int QuietChecks = 100;
+constexpr int QuietChecks = 1000;
 
 // A thread body that calls one member of the road.
 class Body : public platform::thread::Runnable {
@@ -552,16 +552,21 @@ private:
 
     // Looks every WatchInterval whether the reactor has been left alone since the look before,
     // and is true if so. Watching also ends when the thread is called (as any idle thread), and
-    // after QuietChecks looks in which no request was taken.
+    // after QuietChecks looks in which no request was taken: the reactor is only ever left by a
+    // leader that takes a request.
     bool watch(std::unique_lock<std::mutex>& lock, IdleSlot& slot) {
         slot.called = false;
         _idle.push_back(&slot);
-        bool left = false;
+        bool left = false;  // at the look before
+        bool take = false;
         std::uint64_t leads = _leads;
         std::uint64_t claims = _claims;
-        for (int quiet = 0; quiet < QuietChecks;) {
+        for (int quiet = 0; quiet < QuietChecks && !_quit;) {
             if (slot.wake.wait_for(lock, WatchInterval, [&slot] { return slot.called; })) break;
-            if (_quit || (left && !_leading && _leads == leads)) break;
+            if (left && !_leading && _leads == leads) {
+                take = true;
+                break;
+            }
             left = !_leading;
             quiet = _claims == claims ? quiet + 1 : 0;
             leads = _leads;
@@ -570,7 +575,7 @@ private:
         if (!slot.called) std::erase(_idle, &slot);
         slot.watching = false;
         _watching = false;
-        return !slot.called && !_quit && !_leading;
+        return take;
     }
 
     // Runs handlers until one of them takes a request for this thread, which is returned once
