@@ -93,8 +93,8 @@ void checkPort(const asio::ip::address& address, std::uint16_t port) {
 }  // namespace
 
 // The state of the server. The road's threads take turns at the reactor: one at a time runs its
-// handlers (the leader), and a leader whose handler finds a complete request hands the reactor to
-// an idle thread and runs that request itself, answer included, so that a request is not passed
+// handlers (the leader), and a leader whose handler finds a complete request hands the reactor on
+// (handOver) and runs that request itself, answer included, so that a request is not passed
 // between threads on its way. Sessions, the acceptor and the counters below them belong to the
 // leader of the moment; the leadership, the idle threads and the job queue are shared under
 // _roadMutex, whose hand-overs order one leader's work before the next one's.
