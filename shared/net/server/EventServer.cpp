@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -375,7 +376,7 @@ private:
         }
     }
 
-    // After a request ran elsewhere: `sent` bytes of its answer went out there.
+    // After a request ran: `sent` bytes of its answer went out on the thread that ran it.
     void executed(const SessionPtr& session, const Sent& sent) {
         session->executing = false;
         if (!session->open) return;
@@ -383,17 +384,14 @@ private:
             close(session);
             return;
         }
-        session->answering = true;
         sendRest(session, sent);
     }
 
-    void send(const SessionPtr& session) {
-        session->answering = true;
-        sendRest(session, sendAtOnce(*session, Step::Answer));
-    }
+    void send(const SessionPtr& session) { sendRest(session, sendAtOnce(*session, Step::Answer)); }
 
     // The rest of the answer, and so the timer, only when the socket did not take the whole.
     void sendRest(const SessionPtr& session, const Sent& sent) {
+        session->answering = true;
         const std::string& answer = session->connection->answer();
         if (sent.failure && sent.failure != asio::error::would_block &&
             sent.failure != asio::error::try_again) {
@@ -588,8 +586,7 @@ private:
                 report(std::string("A connection handler failed. ") + e.what());
             }
             if (_claimed == nullptr) continue;
-            SessionPtr session = std::move(_claimed);
-            _claimed = nullptr;
+            SessionPtr session = std::exchange(_claimed, nullptr);
             handOver(_sessions.size() == 1);
             return session;
         }
