@@ -338,6 +338,11 @@ bool ClassifierImpl::classExists(std::string_view className) const {
 }
 
 void ClassifierImpl::addClass(std::string_view className) {
+    if (_featureSet.classCount() >= storage::FeatureSet::MaxClasses) {
+        throw ClassifierException(
+            "Trying to add the class '" + std::string(className) + "' to a classifier that has " +
+            std::to_string(storage::FeatureSet::MaxClasses) + " classes, the most it can hold.");
+    }
     dropScoreTable();
     _featureSet.addClass(className);
 }

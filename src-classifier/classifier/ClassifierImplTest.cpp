@@ -129,6 +129,20 @@ TEST(ClassifierImplTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
     EXPECT_TRUE(classifier.getInformation().empty());
     classifier.addClass("c");
     EXPECT_FALSE(classifier.classExists("C"));  // names are case-sensitive
+    // Class indexes are 16-bit: the class after the last one a stored classifier can count is
+    // refused, and the full classifier still stores as it was.
+    std::string full = header(5) + u16(65535);
+    for (std::uint16_t c = 0; c < 65535; ++c) {
+        full += u32(static_cast<std::uint32_t>(std::to_string(c).size())) + std::to_string(c) +
+                u16(c) + u32(0) + u32(0);
+    }
+    full += std::string(32 * 4, '\0');
+    classifier.setTrainingData(full);
+    EXPECT_EQ(
+        "Trying to add the class 'x' to a classifier that has 65535 classes, the most it "
+        "can hold.",
+        messageOf([&] { classifier.addClass("x"); }));
+    EXPECT_EQ(full, classifier.getTrainingData());
     // The server's classifiers: format 5, extractor version 5, smoothing 0.05, no classes.
     EXPECT_EQ(header(5) + emptyPayload(),
               ClassifierFactoryImpl(nullptr).create()->getTrainingData());

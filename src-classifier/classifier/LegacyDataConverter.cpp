@@ -20,10 +20,10 @@ void LegacyDataConverter::convert(std::string_view oldData,
 
     std::uint32_t classCount = 0;
     reader.getNextPrimitive(classCount);
-    if (classCount > MaxClasses) {
+    if (classCount > storage::FeatureSet::MaxClasses) {
         throw ClassifierException("Trying to convert old data with " + std::to_string(classCount) +
                                   " classes; a classifier holds at most " +
-                                  std::to_string(MaxClasses) + ".");
+                                  std::to_string(storage::FeatureSet::MaxClasses) + ".");
     }
 
     storage::FeatureSet set;

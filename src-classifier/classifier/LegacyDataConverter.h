@@ -19,13 +19,11 @@ class LegacyDataConverter {
 public:
     static constexpr std::uint32_t ConvertedVersion = 5;
     static constexpr double ConvertedSmoothing = 0.05;
-    // Class indexes are 16-bit.
-    static constexpr std::uint32_t MaxClasses = 65535;
 
     // oldData starts with its format version, 3 or 4 (the caller has checked it). Appends the
     // format 5 blob to out. Throws, before anything is appended: the reader's
     // DatabaseReaderException for data cut short, ClassifierException for a class count above
-    // MaxClasses, an empty or a repeated class name.
+    // storage::FeatureSet::MaxClasses, an empty or a repeated class name.
     void convert(std::string_view oldData, util::database::DatabaseWriter& out) const;
 };
 

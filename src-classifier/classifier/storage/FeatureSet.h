@@ -26,6 +26,8 @@ class FeatureSet {
 public:
     using Classes = std::vector<ClassRecord>;
     static constexpr std::size_t RequestShare = 64;
+    // Class indexes and the stored class count are 16-bit; the set's users keep within it.
+    static constexpr std::size_t MaxClasses = 65535;
 
     // No classes and 32 empty lanes.
     FeatureSet();
