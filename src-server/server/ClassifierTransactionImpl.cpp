@@ -119,12 +119,14 @@ classifier::Classifier& ClassifierTransactionImpl::copy() {
 
 void ClassifierTransactionImpl::remove() {
     drop();
+    if (_classifierInfo.state == TransactionState::Created) _createdThenRemoved = true;
     _classifierInfo.state = TransactionState::Removed;
 }
 
 void ClassifierTransactionImpl::commit() {
     if (_classifierInfo.state == TransactionState::Removed) {
         _repository->remove(_key);
+        _createdThenRemoved = false;
         return;
     }
     if (_classifierInfo.lock) {
@@ -222,8 +224,9 @@ void ClassifierTransactionImpl::drop() noexcept {
 void ClassifierTransactionImpl::release() {
     // Dropped first: remove waits for the writer lock held here.
     drop();
-    if (_classifierInfo.state == TransactionState::Created) {
+    if (_classifierInfo.state == TransactionState::Created || _createdThenRemoved) {
         _classifierInfo.state = TransactionState::None;
+        _createdThenRemoved = false;
         _repository->discardCreated(_key);
     }
 }

@@ -95,6 +95,9 @@ private:
     const std::string _key;
     const std::uint64_t _journalFloor;
     ClassifierInfo _classifierInfo;
+    // A classifier created here and then removed stays in memory until the sequence ends: taken
+    // out by the commit's remove, or else as a created one that was never stored.
+    bool _createdThenRemoved = false;
     ClassifierJournal::Record _calls;
 };
 

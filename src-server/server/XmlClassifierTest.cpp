@@ -307,6 +307,15 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     EXPECT_EQ(0u, files.repository->count());
     EXPECT_TRUE(fs::is_empty(root));
     EXPECT_EQ(4000, statusOf(information("Fresh")));
+    // A classifier created and removed by a sequence that then fails goes with the sequence.
+    for (const std::string& last :
+         {call("addClass", "w3", "className=\"bad\""), call("create", "w3")}) {
+        EXPECT_EQ(
+            4000,
+            statusOf(run(writeCalls("Ghost", call("create", "w1") + call("remove", "w2") + last))));
+        EXPECT_EQ(0u, files.repository->count());
+        EXPECT_EQ(4000, statusOf(information("Ghost")));
+    }
 
     createSpam();
     const std::string stored = files.content("spam");
