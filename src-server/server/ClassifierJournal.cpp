@@ -82,6 +82,26 @@ bool decode(std::string_view payload, ClassifierJournal::Record& calls) {
     return !calls.empty();
 }
 
+// True when a whole record starts anywhere after `from`. Damage followed by one is in the middle
+// of the journal; the last append, torn by a crash, has only zeros or parts of itself after it.
+// The checksums tried are bounded to a few passes over the rest: bytes that keep looking like
+// frames (texts can hold anything) count as damage rather than hold up the load.
+bool wholeRecordAfter(std::string_view journal, std::size_t from) {
+    std::uint64_t budget = 64 * std::uint64_t{journal.size() - from} + (1 << 20);
+    for (std::size_t at = from; at + FrameSize < journal.size(); ++at) {
+        const std::uint64_t length = get(journal, at, 4);
+        if (length == 0 || length > journal.size() - at - FrameSize) continue;
+        const auto kind = static_cast<JournalCall::Kind>(journal[at + FrameSize]);
+        if (kind < JournalCall::Kind::AddClass || kind > JournalCall::Kind::Untrain) continue;
+        if (length > budget) return true;
+        budget -= length;
+        const std::string_view payload = journal.substr(at + FrameSize, length);
+        ClassifierJournal::Record calls;
+        if (get(journal, at + 4, 4) == crc32c(payload) && decode(payload, calls)) return true;
+    }
+    return false;
+}
+
 [[noreturn]] void damaged(std::size_t offset) {
     throw JournalException("The journal of the classifier is damaged at byte " +
                            std::to_string(offset) + ".");
@@ -137,18 +157,15 @@ ClassifierJournal::Contents ClassifierJournal::read(std::string_view journal,
     while (at < journal.size()) {
         const std::size_t left = journal.size() - at;
         const std::uint64_t length = left >= FrameSize ? get(journal, at, 4) : 0;
-        if (left < FrameSize || length > left - FrameSize) {
-            // The append was cut short, or this is the space written ahead.
-            contents.torn = !zerosFrom(at);
-            break;
-        }
-        const std::string_view payload = journal.substr(at + FrameSize, length);
+        const std::string_view payload =
+            journal.substr(std::min(journal.size(), at + FrameSize), length);
         Record calls;
-        if (length == 0 || get(journal, at + 4, 4) != crc32c(payload) || !decode(payload, calls)) {
-            // Zeros from here on are the space written ahead. A damaged record with zeros alone
-            // after it is the last append, torn; one with more records after it is damage.
+        if (left < FrameSize || length == 0 || payload.size() < length ||
+            get(journal, at + 4, 4) != crc32c(payload) || !decode(payload, calls)) {
+            // Zeros from here on are the space written ahead. Otherwise this is the last append,
+            // torn, unless a whole record follows: its length, too, may be what is damaged.
             if (zerosFrom(at)) break;
-            if (!zerosFrom(at + FrameSize + length)) damaged(at);
+            if (wholeRecordAfter(journal, at + 1)) damaged(at);
             contents.torn = true;
             break;
         }

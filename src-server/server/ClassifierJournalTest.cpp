@@ -22,9 +22,10 @@ const ClassifierJournal::Record First{{Kind::AddClass, "spam", ""},
 const ClassifierJournal::Record Second{{Kind::Untrain, "spam", "now"},
                                        {Kind::RemoveClass, "ham", ""}};
 
-// A torn or damaged last append is cut off; damage before it refuses the journal. Zeros after the
-// last record are the space written ahead, also around a torn append. A journal of another file
-// (a checkpoint stopped before dropping it) is not read at all.
+// A torn or damaged last append is cut off; damage with a whole record anywhere after it refuses
+// the journal, also when it is the damaged record's length that reaches past the records after.
+// Zeros after the last record are the space written ahead, also around a torn append. A journal
+// of another file (a checkpoint stopped before dropping it) is not read at all.
 TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
     const std::string file = "the classifier file";
     const std::string head = ClassifierJournal::header(file);
@@ -49,12 +50,17 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
         {whole + zeros, 2, whole.size(), false},
         {first + "\x05" + zeros, 1, first.size(), true},
         {frameOnly, 1, first.size(), true},
+        // The second record's payload written, its frame not (pages reach the disk in any order).
+        {first + std::string(8, '\0') + second.substr(8) + zeros, 1, first.size(), true},
         {flipped(0), 0, refused, false},
         {flipped(7), 0, refused, false},
         {flipped(firstPayload), 0, refused, false},
         {flipped(firstPayload + 3), 0, refused, false},
         {whole.substr(0, 10), 0, refused, false},
         {first + zeros + second, 0, refused, false},
+        // The first record's length grown by 32, to the end of the second, and by 8192.
+        {flipped(ClassifierJournal::HeaderSize), 0, refused, false},
+        {flipped(ClassifierJournal::HeaderSize + 1), 0, refused, false},
     };
     const std::vector<ClassifierJournal::Record> both{First, Second};
     for (const auto& row : cases) {
