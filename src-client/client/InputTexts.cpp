@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <iterator>
 #include <sstream>
 #include <system_error>
@@ -84,7 +85,13 @@ std::string InputTexts::read(const InputText& text) const {
     if (!file) {
         throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
     }
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure& e) {
+        // How the standard library reports a failed read, whatever the stream's exception mask.
+        throw InputException("Cannot read '" + text.label + "': " + describe(e.code()) + ".");
+    }
     if (file.bad()) {
         throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
     }
