@@ -161,15 +161,15 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
             loaded->setStoredBytes(loaded->classifier().trainingDataSize());
             loaded->setJournalBytes(contents.validLength);
         }
-        // A journal of an earlier file is dropped, a torn last append cut off, so that the next
-        // append follows the last whole record. The cut is logged: it is seen only once. The zero
-        // bytes written ahead of the records stay for the appends to come.
+        // A journal of an earlier file is dropped, a torn last append cut off in place (which
+        // needs no free space), so that the next append follows the last whole record. The cut
+        // is logged: it is seen only once. Without a cut, the zero bytes written ahead of the
+        // records stay for the appends to come.
         std::size_t cut = 0;
         if (!contents.extendsFile) {
             _store->dropJournal(file);
         } else if (contents.torn) {
-            _store->replaceJournal(file,
-                                   std::string_view(*journal).substr(0, contents.validLength));
+            _store->cutJournal(file, contents.validLength);
             cut = journal->size() - contents.validLength;
         }
         if (cut > 0) {

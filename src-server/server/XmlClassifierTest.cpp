@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -411,6 +412,19 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     EXPECT_EQ(2000, statusOf(run(train)));
     EXPECT_NE(before, information());
     EXPECT_EQ(information(), information("Spam", files.make().get()));
+    // A torn last append is cut off in place: a full disk does not keep the classifier from
+    // loading.
+    {
+        std::fstream journal(root + "/spam.dat.journal",
+                             std::ios::in | std::ios::out | std::ios::binary);
+        journal.seekp(
+            static_cast<std::streamoff>(files.repository->get(files.key("Spam"))->journalBytes()));
+        journal << '\x05';
+    }
+    ASSERT_TRUE(fill(root + "/filler"));
+    const std::size_t logged = files.log.entries().size();
+    EXPECT_EQ(information(), information("Spam", files.make().get()));
+    EXPECT_EQ(logged + 1, files.log.entries().size());
 }
 
 }  // namespace
