@@ -168,6 +168,9 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::readClassifier(
         std::size_t cut = 0;
         if (!contents.extendsFile) {
             _store->dropJournal(file);
+            _log->log("The journal " + FileClassifierStore::journalPath(file) +
+                      " extended an earlier content of " + file +
+                      ", stored whole since; it was dropped.");
         } else if (contents.torn) {
             _store->cutJournal(file, contents.validLength);
             cut = journal->size() - contents.validLength;
@@ -253,10 +256,11 @@ void JobDistributionImpl::checkpoint() {
             // An evicted one is loaded again, with its journal replayed; a missing one is gone.
             if (!classifier) classifier = get(file);
             checkpoint(file, *classifier);
-        } catch (const exceptions::Exception&) {
-            // The journal stays, and the next load replays it.
+        } catch (const exceptions::Exception& e) {
+            _log->log("The classifier " + file + " could not be stored whole at the stop: " +
+                      e.what() + " Its journal stays; the next load replays it.");
         } catch (const std::bad_alloc&) {
-            // The same.
+            // The journal stays, and the next load replays it.
         }
     }
 }

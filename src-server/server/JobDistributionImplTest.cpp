@@ -60,6 +60,37 @@ TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoad
     EXPECT_LE(std::distance(fs::directory_iterator(locks), {}), platform::mutex::ClassifierLockStripes);
 }
 
+// A stop that cannot store a classifier whole keeps its journal and says so. Had it stopped
+// between storing the file and dropping the journal, the load drops that journal, which extends
+// the content before, replays nothing twice and says so too.
+TEST_F(JobDistributionImplTest, JournalsLeftByAStopAreLogged) {
+    store("a", fakeData({{"a", 1}}));
+    {
+        ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
+        transaction.train("a", "text");
+        transaction.commit();
+    }
+    const std::string journal = FileClassifierStore::journalPath(key("a"));
+    const std::string records = io::filesystem::test::TempFolder::read(journal);
+    saveFile.failWith = "The disk is full.";
+    repository->checkpoint();
+    EXPECT_EQ((std::vector<std::string>{"The classifier " + key("a") +
+                                        " could not be stored whole at the stop: The disk is "
+                                        "full. Its journal stays; the next load replays it."}),
+              log.texts("Log"));
+    EXPECT_TRUE(fs::exists(journal));
+    saveFile.failWith = nullptr;
+    repository->checkpoint();
+    EXPECT_FALSE(fs::exists(journal));
+    folder.write("classifiers/a.dat.journal", records);
+    restart();
+    EXPECT_EQ(2, read("a", "a"));
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ("The journal " + journal + " extended an earlier content of " + key("a") +
+                  ", stored whole since; it was dropped.",
+              log.texts("Log").back());
+}
+
 // Three loaded classifiers using 1000 bytes each of 10000, used last at the times given; the
 // file of the fourth needs twice its size. Oldest first until enough is free; equal times go in
 // key order, and all go when that is never enough. A get of a classifier in memory makes room
