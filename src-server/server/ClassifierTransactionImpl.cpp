@@ -147,6 +147,9 @@ void ClassifierTransactionImpl::commit() {
             _classifierInfo.undo.clear();
         }
     }
+    if (_classifierInfo.state == TransactionState::Created) {
+        _classifierInfo.classifier->setUncommitted(false);
+    }
     _classifierInfo.state = TransactionState::Committed;
     release();
 }

@@ -69,6 +69,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::createLocked(const st
             "Trying to create a classifier that already exists (on disk) '" + key + "'.");
     }
     auto created = newClassifier();
+    created->setUncommitted(true);
     _classifiers.emplace(file, created);
     return created;
 }
@@ -82,6 +83,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
         {
             AutoLock<MutexImpl> repositoryLock(&_mutex);
             if (auto found = inMemory(file)) {
+                if (found->uncommitted()) throw notFound(key);
                 found->setLastAccess(secondsSinceEpoch());
                 return found;
             }

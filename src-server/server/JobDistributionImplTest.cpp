@@ -28,6 +28,7 @@ TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoad
     EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("sPAM") + "'.",
               messageOf<ClassifierExistsException>([&] { repository->create(key("sPAM")); }));
     EXPECT_FALSE(exists("spam"));  // first written by a commit
+    created->setUncommitted(false);
     EXPECT_EQ(created, repository->get(key("SPAM")));
     store("ham", fakeData({{"a", 1}}));
     EXPECT_EQ("Trying to create a classifier that already exists (on disk) '" + key("Ham") + "'.",
@@ -58,6 +59,29 @@ TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoad
     EXPECT_NO_THROW(repository->remove(key("Never")));
     for (int n = 0; n < 1000; ++n) EXPECT_THROW(repository->get(key("x" + std::to_string(n))), ClassifierNotFoundException);
     EXPECT_LE(std::distance(fs::directory_iterator(locks), {}), platform::mutex::ClassifierLockStripes);
+}
+
+// A classifier that a write sequence created is handed to nobody else until the sequence
+// commits: no other request reads or changes what may still be taken out again.
+TEST_F(JobDistributionImplTest, ACreatedClassifierIsNobodyElsesUntilItsSequenceCommits) {
+    for (const bool commits : {false, true}) {
+        SCOPED_TRACE(commits);
+        {
+            ClassifierTransactionImpl transaction(repository.get(), key("new"));
+            transaction.create();
+            transaction.addClass("a");
+            EXPECT_THROW(repository->get(key("NEW")), ClassifierNotFoundException);
+            EXPECT_THROW(repository->getForWriting(key("new")), ClassifierNotFoundException);
+            EXPECT_THROW(repository->create(key("new")), ClassifierExistsException);
+            if (commits) transaction.commit();
+        }
+        EXPECT_EQ(commits, exists("new"));
+        if (commits) {
+            EXPECT_TRUE(repository->get(key("new"))->classifier().classExists("a"));
+        } else {
+            EXPECT_THROW(repository->get(key("new")), ClassifierNotFoundException);
+        }
+    }
 }
 
 // A stop that cannot store a classifier whole keeps its journal and says so. Had it stopped

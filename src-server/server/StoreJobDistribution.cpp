@@ -92,6 +92,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::create(const std::st
             "Trying to create a classifier that already exists (on disk) '" + key + "'.");
     }
     auto created = newClassifier();
+    created->setUncommitted(true);
     AutoLock<MutexImpl> repositoryLock(&_mutex);
     if (inMemory(storeKey)) {
         throw ClassifierExistsException(
@@ -127,7 +128,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::get(const std::strin
             _classifiers.emplace(storeKey, loaded);
             return loaded;
         }
-        // Created by a request still running: nothing of it is committed yet.
+        if (cached->uncommitted()) throw notFound(key);
         if (cached->storeVersion() == 0 || !catchUp) return cached;
         if (committedVersion(storeKey) == cached->storeVersion()) return cached;
         WriterAutoLock writer(cached->writer());

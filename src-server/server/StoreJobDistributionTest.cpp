@@ -116,6 +116,12 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
         EXPECT_THROW(a.write(name, [](auto& t) { t.create(); }), ClassifierExistsException);
         EXPECT_EQ(a.read(name).second.front().name(), "new");
     }
+    // A classifier created by a sequence that has not committed is nobody else's.
+    Server a(_connection);
+    ClassifierTransactionImpl creating(&a.repository, a.key("Pending"));
+    creating.create();
+    EXPECT_THROW(a.read("pending"), ClassifierNotFoundException);
+    EXPECT_THROW(a.write("pending", [](auto& t) { t.addClass("b"); }), ClassifierNotFoundException);
 }
 
 TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceedsOnce) {

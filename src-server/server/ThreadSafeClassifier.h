@@ -85,6 +85,12 @@ public:
     void markRemoved() { _removed = true; }
     bool removed() const { return _removed; }
 
+    // A classifier that create entered and whose write sequence has not committed yet: the
+    // repository hands it to nobody else, so no other request reads or changes what may still
+    // be taken out again.
+    void setUncommitted(bool uncommitted) { _uncommitted.store(uncommitted); }
+    bool uncommitted() const { return _uncommitted.load(); }
+
     // Under the writer side, before appending a record: makes room for joining the group (may
     // throw std::bad_alloc) and, when nothing waits for a sync, notes the journal and stored
     // sizes a failed sync goes back to.
@@ -134,6 +140,7 @@ private:
     std::atomic<std::uint64_t> _storedBytes{0};
     std::atomic<std::uint64_t> _journalBytes{0};
     std::atomic<std::uint64_t> _storeVersion{0};
+    std::atomic<bool> _uncommitted{false};
     std::string _journalHeader;  // guarded by the writer side
     bool _removed = false;  // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;
