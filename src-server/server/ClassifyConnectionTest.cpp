@@ -156,6 +156,19 @@ protected:
                              .errorResponseFactory = &_errors};
 };
 
+// The workers are threads made at start: a count outside 1 to 4096 (a negative setting arrives
+// as a huge one) ends start-up instead of taking the machine's memory and threads.
+TEST_F(ClassifyConnectionTest, WorkerCountsOutsideTheirRangeEndStartup) {
+    for (const std::uint32_t workers : {0u, 4097u, 4294967295u}) {
+        try {
+            const RunningServer server(&_params, workers);
+            ADD_FAILURE() << workers << " workers started";
+        } catch (const net::socket::PreconditionException& e) {
+            EXPECT_STREQ("The maximum number of clients must be between 1 and 4096.", e.what());
+        }
+    }
+}
+
 // One server, clients one after the other: failures around process answered and logged by
 // kind; a request of exactly the input limit (spanning several of the server's 16384-byte
 // reads) served and one byte more refused once the client ends; a client from outside the

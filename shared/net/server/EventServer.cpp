@@ -114,9 +114,13 @@ public:
           _acceptor(_io),
           _acceptRetry(_io),
           _refusalReport(_io) {
-        if (limits.workers == 0) {
+        // Each worker is a thread made at start (and, on PostgreSQL, a database connection):
+        // a count past any use, or a negative setting arriving as a huge one, ends start-up
+        // rather than taking the machine's memory and threads.
+        if (limits.workers == 0 || limits.workers > MaxWorkers) {
             throw net::socket::PreconditionException(
-                "The maximum number of clients must be at least 1.");
+                "The maximum number of clients must be between 1 and " +
+                std::to_string(MaxWorkers) + ".");
         }
         if (limits.backlog > 2147483647u) {
             throw net::socket::PreconditionException(

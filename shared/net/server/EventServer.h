@@ -42,10 +42,13 @@ class EventServer {
 public:
     // How long stop lets running requests finish and their answers go out.
     static constexpr std::chrono::milliseconds DefaultStopBound{2000};
+    // The most requests run at once (EventServerLimits::workers).
+    static constexpr std::uint32_t MaxWorkers = 4096;
 
     // Refuses a port that already answers on the listen address, or on 127.0.0.1 for every
     // interface (PortAlreadyInUseException), before it binds; port 0 binds a port the system
-    // picks and skips that check. A listen address that is not one is a PreconditionException. Bind and listen failures
+    // picks and skips that check. A listen address that is not one, or workers outside 1 to
+    // MaxWorkers, is a PreconditionException. Bind and listen failures
     // throw SocketException subclasses. No thread runs before start.
     EventServer(const platform::thread::ThreadFactory* threads, std::uint16_t port,
                 const EventServerLimits& limits, const ConnectionFactory* connections,
