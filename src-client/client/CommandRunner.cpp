@@ -31,6 +31,22 @@ struct NoAnswer {
     std::string message;
 };
 
+// What is known of the request that failed: an error document, a connection refused or an input
+// that could not be read leave the server as it was; a request whose answer got lost may have
+// been committed.
+const char* failedRequestOutcome(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const NoAnswer&) {
+    } catch (const net::socket::ConnectException&) {
+        return "the failed request changed nothing.";
+    } catch (const net::socket::SocketException&) {
+    } catch (...) {
+        return "the failed request changed nothing.";
+    }
+    return "the request that got no answer may have been applied.";
+}
+
 // The socket layer's messages end with a block of detail about the socket; the system's own
 // words are what a user needs.
 std::string systemReason(const char* message) {
@@ -206,8 +222,8 @@ void CommandRunner::training(const Invocation& invocation, ResultWriter& writer)
         if (progress.files() > 0) {
             *_environment.err << "quillmark: " << progress.files() << " of " << texts.size()
                               << " texts were " << (train ? "trained" : "untrained") << " by "
-                              << (filesAfterFailure > 0 ? "the other" : "earlier")
-                              << " requests; the failed request changed nothing.\n";
+                              << (filesAfterFailure > 0 ? "the other" : "earlier") << " requests; "
+                              << failedRequestOutcome(std::current_exception()) << "\n";
         }
         throw;
     }
