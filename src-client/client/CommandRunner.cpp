@@ -35,16 +35,19 @@ struct NoAnswer {
 // that could not be read leave the server as it was; a request whose answer got lost may have
 // been committed.
 const char* failedRequestOutcome(const std::exception_ptr& failure) {
+    constexpr const char* Nothing = "the failed request changed nothing.";
+    constexpr const char* Unknown = "the request that got no answer may have been applied.";
     try {
         std::rethrow_exception(failure);
     } catch (const NoAnswer&) {
+        return Unknown;
     } catch (const net::socket::ConnectException&) {
-        return "the failed request changed nothing.";
+        return Nothing;
     } catch (const net::socket::SocketException&) {
+        return Unknown;
     } catch (...) {
-        return "the failed request changed nothing.";
+        return Nothing;
     }
-    return "the request that got no answer may have been applied.";
 }
 
 // The socket layer's messages end with a block of detail about the socket; the system's own
