@@ -438,7 +438,7 @@ private:
             if (cancelled || !session->open || session->executing) return;
             const Clock::time_point now = Clock::now();
             if (_stopping && now >= std::min(_stopDeadline, session->stopBy)) {
-                close(session);
+                cutOff(session);
                 return;
             }
             if (now < session->connection->deadline()) {
@@ -446,8 +446,18 @@ private:
                 return;
             }
             session->connection->timedOut();
-            close(session);
+            cutOff(session);
         });
+    }
+
+    // An answer cut off at its deadline ends with a reset: a client that reads it later then
+    // meets an error rather than an orderly end that makes the part it got look whole.
+    void cutOff(const SessionPtr& session) {
+        if (session->answering) {
+            boost::system::error_code ignored;
+            session->socket.set_option(asio::socket_base::linger(true, 0), ignored);
+        }
+        close(session);
     }
 
     void fail(const SessionPtr& session, const boost::system::error_code& failure) {
