@@ -31,6 +31,12 @@ struct NoAnswer {
     std::string message;
 };
 
+// The user stopped a job after the answers to `done` of its `total` texts.
+struct Interrupted {
+    std::uint64_t done;
+    std::size_t total;
+};
+
 // What is known of the request that failed: an error document, a connection refused or an input
 // that could not be read leave the server as it was; a request whose answer got lost may have
 // been committed.
@@ -119,6 +125,10 @@ int CommandRunner::run(const Invocation& invocation) {
     } catch (const NoAnswer& noAnswer) {
         err << "quillmark: the server at " << server << " " << noAnswer.message << '\n';
         return exitStatus::Unreachable;
+    } catch (const Interrupted& stop) {
+        err << "quillmark: interrupted after " << stop.done << " of " << stop.total
+            << " texts; the rest were not sent.\n";
+        return exitStatus::Interrupted;
     }
 }
 
@@ -220,6 +230,9 @@ void CommandRunner::training(const Invocation& invocation, ResultWriter& writer)
     std::uint64_t filesAfterFailure = 0;
     try {
         sendTexts(invocation, texts, addCalls, onAnswer, progress, filesAfterFailure);
+    } catch (const Interrupted&) {
+        progress.finish();
+        throw;
     } catch (...) {
         progress.finish();
         if (progress.files() > 0) {
@@ -267,6 +280,10 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
     std::uint64_t filesAfterFailure = 0;
     try {
         sendTexts(invocation, texts, addCalls, onAnswer, progress, filesAfterFailure);
+    } catch (const Interrupted&) {
+        progress.finish();
+        writer.endTexts();  // what came is a whole document
+        throw;
     } catch (...) {
         progress.finish();
         throw;
@@ -307,8 +324,16 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
     // A file that cannot be read ends the command after the answers to the requests before it,
     // as it would one request at a time.
     std::exception_ptr unreadable;
+    const auto interrupted = [this] {
+        return _environment.interrupted && _environment.interrupted();
+    };
+    bool stopped = false;
     try {
         for (std::size_t index = 0; index < texts.size(); ++index) {
+            if (interrupted()) {
+                stopped = true;
+                break;
+            }
             std::string bytes;
             try {
                 bytes = _inputs.read(texts[index]);
@@ -329,7 +354,7 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
             filling.texts.push_back({index, std::move(callId), bytes.size()});
             filling.bytes += bytes.size();
         }
-        if (!unreadable && !filling.texts.empty()) flush();
+        if (!unreadable && !stopped && !filling.texts.empty()) flush();
         while (window.waiting() > 0) deliver();
     } catch (...) {
         // What the requests still in flight did on the server is part of the outcome.
@@ -347,6 +372,7 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
         throw;
     }
     if (unreadable) std::rethrow_exception(unreadable);
+    if (stopped) throw Interrupted{progress.files(), texts.size()};
 }
 
 int CommandRunner::send(const Invocation& invocation, ResultWriter& writer) {

@@ -34,6 +34,8 @@ inline constexpr int ErrorDocument = 1;
 inline constexpr int Usage = 2;
 // No connection, a broken connection, or an answer that is no response document.
 inline constexpr int Unreachable = 3;
+// Ctrl-C stopped a job of many texts; the answers that came are printed.
+inline constexpr int Interrupted = 130;
 }  // namespace exitStatus
 
 // Where a command reads and writes. None of the pointers is owned.
@@ -46,6 +48,9 @@ struct Environment {
     Progress::Clock clock;
     // Environment variables (QUILLMARK_HOST, QUILLMARK_PORT); may be empty.
     VariableLookup variables;
+    // True once the user asked a job of many texts to stop (Ctrl-C): the requests in flight are
+    // answered and no more are sent. Asked first as such a job starts; may be empty.
+    std::function<bool()> interrupted;
 };
 
 class CommandRunner {

@@ -115,14 +115,15 @@ struct ClientRun {
 // Runs the client with `words` (the port is added as an option) and `input` as standard input,
 // on a clock that advances one second per reading; given a relay, the relay is its connection.
 ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
-                       const std::string& input = "", bool terminal = false,
-                       Relay* relay = nullptr) {
+                       const std::string& input = "", bool terminal = false, Relay* relay = nullptr,
+                       std::function<bool()> interrupted = nullptr) {
     Sockets sockets;
     std::istringstream in(input);
     std::ostringstream out, err;
     double now = 0;
     words.insert(words.begin(), {"--port", std::to_string(port)});
-    const Environment environment{&in, &out, &err, terminal, [&now] { return now += 1; }, nullptr};
+    const Environment environment{
+        &in, &out, &err, terminal, [&now] { return now += 1; }, nullptr, std::move(interrupted)};
     const util::Base64EncoderImpl encoder;
     const int status = relay == nullptr ? runClient(words, &sockets.clients, environment)
                                         : CommandRunner(relay, &encoder, environment)
@@ -302,6 +303,36 @@ TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     EXPECT_EQ(swapped.out, expected.out);
     EXPECT_EQ(swapping.requests().size(), 8u);
     EXPECT_EQ(swapped.err.rfind("Classified 8 files, 400 B in 8 requests, ", 0), 0u) << swapped.err;
+}
+
+// Ctrl-C once two requests went out: the requests in flight are answered and printed (a JSON
+// document stays whole), nothing more is sent, and the message counts the texts done.
+TEST_P(CommandRunnerTest, AnInterruptedJobFinishesWhatIsInFlightAndSaysHowFarItGot) {
+    createNews({"a"});
+    writeFolder(_temp, "corpus", 30, 200);
+    const struct {
+        const char* command;
+        const char* parallel;
+    } cases[] = {{"train", "1"}, {"classify", "3"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        Relay relay(forwardTo(_port));
+        std::vector<std::string> words = {"--parallel", c.parallel, "--max-request", "1500",
+                                          "--json",     c.command,  "news"};
+        if (words[5] == "train") words.push_back("a");
+        words.push_back(_temp.path("corpus"));
+        const ClientRun run = runQuillmark(_port, words, "", false, &relay,
+                                           [&relay] { return relay.requests().size() >= 2; });
+        EXPECT_EQ(run.status, exitStatus::Interrupted);
+        std::size_t sent = 0;
+        for (const std::string& request : relay.requests()) sent += textsOf(request).size();
+        EXPECT_LT(sent, 30u);
+        EXPECT_EQ(run.err, "quillmark: interrupted after " + std::to_string(sent) +
+                               " of 30 texts; the rest were not sent.\n");
+        if (words[5] == "classify") {
+            EXPECT_EQ(parseJson(run.out).size(), sent);
+        }
+    }
 }
 
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -18,6 +19,26 @@
 #include "xml/ComInitializer.h"
 
 namespace {
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+extern "C" void onInterrupt(int) {
+    interruptRequested = 1;
+}
+
+// Ctrl-C is caught only once a job of many texts first asks, so that it still ends every other
+// command at once; the handler goes with its first call, so a second Ctrl-C ends the client.
+// Blocking calls are restarted: the requests in flight get their answers.
+bool interrupted() {
+    static const bool caught = [] {
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGINT, &action, nullptr) == 0;
+    }();
+    return caught && interruptRequested != 0;
+}
 
 double monotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -44,7 +65,8 @@ int main(int argc, char** argv) {
         const Environment environment{
             &std::cin,        &std::cout,
             &std::cerr,       ::isatty(STDERR_FILENO) == 1,
-            monotonicSeconds, [](const char* name) { return std::getenv(name); }};
+            monotonicSeconds, [](const char* name) { return std::getenv(name); },
+            interrupted};
         const int status =
             runClient(std::vector<std::string>(argv + 1, argv + argc), &sockets, environment);
         std::cout.flush();
