@@ -34,6 +34,13 @@ bool processGone(pid_t pid) {
     return state == 'Z' || state == 'X';
 }
 
+// The save files this server writes are those of classifier files and journals; whatever else
+// looks like one belongs to somebody else.
+bool ofClassifier(const std::string& saveName) {
+    const std::string target = saveName.substr(0, saveName.rfind(".tmp-"));
+    return target.ends_with(".dat") || target.ends_with(".dat.journal");
+}
+
 }  // namespace
 
 LeftoverSaveFiles::LeftoverSaveFiles(const io::filesystem::RemoveFile* removeFile, Log* log)
@@ -45,9 +52,9 @@ void LeftoverSaveFiles::removeFrom(const std::string& folder) const {
          entry.increment(error)) {
         std::error_code typeError;
         if (!entry->is_regular_file(typeError)) continue;
-        const std::optional<pid_t> owner =
-            io::filesystem::TemporarySaveName::owner(entry->path().filename().native());
-        if (owner && processGone(*owner)) removeFile(entry->path().string());
+        const std::string name = entry->path().filename().native();
+        const std::optional<pid_t> owner = io::filesystem::TemporarySaveName::owner(name);
+        if (owner && ofClassifier(name) && processGone(*owner)) removeFile(entry->path().string());
     }
 }
 

@@ -39,18 +39,24 @@ struct FailingRemoveFile : io::filesystem::RemoveFile {
     void remove(const std::string& path) const override { throw io::filesystem::RemoveFileException("cannot remove " + path); }
 };
 
-// Save files of processes that are gone (or zombies) go, each logged; those of live processes,
-// other names, folders and what lies below them stay. A file that cannot be removed is an error
-// and the rest go on; a missing folder is no error.
+// Save files of classifiers and journals of processes that are gone (or zombies) go, each logged;
+// those of live processes, other names, folders and what lies below them stay. A file that cannot
+// be removed is an error and the rest go on; a missing folder is no error.
 TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     io::filesystem::test::TempFolder folder, failing;
     const pid_t dead = exitedChild(false), zombie = exitedChild(true);
     ASSERT_TRUE(dead > 0 && zombie > 0);
-    const Names gone{TemporarySaveName::make("spam.dat", dead, 3), TemporarySaveName::make("ham.dat", zombie, 18)};
+    const Names gone{TemporarySaveName::make("spam.dat", dead, 3),
+                     TemporarySaveName::make("ham.dat.journal", zombie, 18)};
     const std::string folderLike = TemporarySaveName::make("folder", dead, 1);
-    const Names kept{TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
-                     TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
-                     "a.dat", "a.tmp-x-1", "a.tmp-" + std::to_string(dead), folderLike};
+    const Names kept{
+        TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
+        TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
+        "a.dat",
+        "a.tmp-x-1",
+        "a.tmp-" + std::to_string(dead),
+        folderLike,
+        TemporarySaveName::make("notes.txt", dead, 2)};  // not a save of this server's
     for (const std::string& name : kept) folder.write(name, "x");
     std::filesystem::remove(folder.path(folderLike));
     std::filesystem::create_directories(folder.path(folderLike) + "/" + *gone.begin());

@@ -177,6 +177,14 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
         EXPECT_FALSE(inOrder(logText(), {"Starting server"}));
     }
 
+    // A second server on the classifier files a running one serves is refused; the self test
+    // below runs beside it.
+    const ServerProcess first = start({"-quiet", "-config", "config.xml"});
+    ASSERT_TRUE(waitForLog("Starting server on port"));
+    EXPECT_EQ(1, start({"-config", "config.xml"}).wait(60s));
+    EXPECT_TRUE(inOrder(logText(), {failed + "The classifier root './classifiers/' is in use by "
+                                             "another server."}));
+
     ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, 0, "", "true");
     ASSERT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_EQ("", output("out.txt"));

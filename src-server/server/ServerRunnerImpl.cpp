@@ -1,10 +1,16 @@
 #include "server/ServerRunnerImpl.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <utility>
 
 #include "classifier/ClassifierFactoryImpl.h"
+#include "platform/errorresources/SystemErrorText.h"
 #include "platform/thread/MethodCaller0.h"
 #include "posix/signals/StopSignals.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
@@ -32,6 +38,39 @@ std::string megabytes(std::uint64_t bytes) {
     return std::to_string(bytes / BytesPerMegabyte);
 }
 
+// Holds an exclusive flock on the classifier root while it lives. A second server on the same
+// classifier files would keep a cache and journal ends of its own, and each would overwrite or
+// tear the other's acknowledged writes. The kernel lets go of the flock of a killed process.
+class RootClaim {
+public:
+    explicit RootClaim(const std::string& root) {
+        const std::string path = ServerRunnerImpl::lockFolder(root) + "/server";
+        _descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (_descriptor < 0) {
+            throw SystemStartupException("Cannot open the lock file '" + path + "'. " +
+                                         platform::errorresources::lastSystemErrorText());
+        }
+        int result;
+        do {
+            result = ::flock(_descriptor, LOCK_EX | LOCK_NB);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            const bool taken = errno == EWOULDBLOCK;
+            const std::string reason = platform::errorresources::lastSystemErrorText();
+            ::close(_descriptor);
+            throw SystemStartupException(taken ? "The classifier root '" + root +
+                                                     "' is in use by another server."
+                                               : "Cannot lock the file '" + path + "'. " + reason);
+        }
+    }
+    ~RootClaim() { ::close(_descriptor); }
+    RootClaim(const RootClaim&) = delete;
+    RootClaim& operator=(const RootClaim&) = delete;
+
+private:
+    int _descriptor = -1;
+};
+
 }  // namespace
 
 ServerRunnerImpl::ServerRunnerImpl(const StartupServices& services,
@@ -56,6 +95,11 @@ void ServerRunnerImpl::runServer(const ServerRunSettings& run, platform::event::
     if (!run.importFolder.empty()) return importClassifiers(settings, run.importFolder);
     logSystemReport();
     const std::string classifierRoot = prepareClassifierRoot(settings);
+    // One server at a time on classifier files (servers on a database take no such lock). The
+    // self test keeps to classifiers of its own names and may run beside a server.
+    std::optional<RootClaim> claim;
+    if (settings.postgresConnection.empty() && !run.testMode) claim.emplace(classifierRoot);
+    LeftoverSaveFiles(_services.removeFile, _services.log).removeFrom(classifierRoot);
     prepareRequestArchive(settings);
     _services.logSettings->setStartupComplete(true);
     serve(run, settings, classifierRoot, stopEvent, terminateHandler);
@@ -83,7 +127,6 @@ std::string ServerRunnerImpl::prepareClassifierRoot(const ServerSettings& settin
                                      "' doesn't exist. Make sure you create it!");
     }
     _services.createFolder->create(lockFolder(root), false);
-    LeftoverSaveFiles(_services.removeFile, _services.log).removeFrom(root);
     return root;
 }
 
