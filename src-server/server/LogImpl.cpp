@@ -211,8 +211,11 @@ std::string LogImpl::appendToFile(const std::string& line) {
     }
     try {
         if (!_file) _file = _saveFile->openAppend(_logFilePath);
-        _file->append(line);
-        _fileBytes += line.size();
+        if (_file->append(line)) {
+            _fileBytesKnown = false;  // removed and begun again: what it holds is asked anew
+        } else {
+            _fileBytes += line.size();
+        }
         return note;
     } catch (const exceptions::Exception& e) {
         _file.reset();  // the next line opens the file again

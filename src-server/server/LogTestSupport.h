@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/filesystem/SaveFileImpl.h"
@@ -40,6 +41,7 @@ public:
     mutable std::vector<std::string> paths;
     mutable std::string content;
     mutable int opened = 0;  // files opened for appending
+    mutable bool recreated = false;  // the next append tells of a file created again
 
 private:
     // Runs the hook, then fails when told to.
@@ -56,7 +58,10 @@ private:
     class Appender : public io::filesystem::AppendFile {
     public:
         Appender(const RecordingSaveFile* owner, std::string path) : _owner(owner), _path(std::move(path)) {}
-        void append(std::string_view bytes) override { _owner->record(_path, bytes); }
+        bool append(std::string_view bytes) override {
+            _owner->record(_path, bytes);
+            return std::exchange(_owner->recreated, false);
+        }
 
     private:
         const RecordingSaveFile* _owner;

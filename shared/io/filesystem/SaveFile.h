@@ -33,9 +33,9 @@ class AppendFile {
 public:
     virtual ~AppendFile() = default;
 
-    // Adds bytes at the end; throws SaveFileException when the file cannot be opened again or
-    // written.
-    virtual void append(std::string_view bytes) = 0;
+    // Adds bytes at the end; true when they began a file created again because the one open had
+    // been removed. Throws SaveFileException when the file cannot be opened again or written.
+    virtual bool append(std::string_view bytes) = 0;
 };
 
 // An existing file held open for writes at the end of its content, which its owner keeps: the

@@ -76,16 +76,19 @@ public:
     explicit OpenAppendFile(std::string path)
         : _path(std::move(path)), _file(openForAppend(_path)), _checked(Clock::now()) {}
 
-    void append(std::string_view bytes) override {
+    bool append(std::string_view bytes) override {
         const Clock::time_point now = Clock::now();
+        bool created = false;
         if (now - _checked >= std::chrono::seconds(1)) {
             struct stat status {};
             if (::fstat(_file.get(), &status) == 0 && status.st_nlink == 0) {
                 _file = openForAppend(_path);
+                created = true;
             }
             _checked = now;
         }
         if (!writeAll(_file.get(), bytes.data(), bytes.size())) fail(WriteFailed, _path, errno);
+        return created;
     }
 
 private:

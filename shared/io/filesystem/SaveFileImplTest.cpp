@@ -45,15 +45,15 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     // keeps its appends.
     const std::string log = folder.path("log.txt");
     const auto appendFile = save.openAppend(log);
-    appendFile->append("line 1\n");
+    EXPECT_FALSE(appendFile->append("line 1\n"));
     appendFile->append("line 2\n");
     EXPECT_EQ("line 1\nline 2\n", TempFolder::read(log));
     ASSERT_EQ(0, ::unlink(log.c_str()));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    appendFile->append("line 3\n");
+    EXPECT_TRUE(appendFile->append("line 3\n"));
     EXPECT_EQ("line 3\n", TempFolder::read(log));
     ASSERT_EQ(0, ::rename(log.c_str(), (log + ".1").c_str()));
-    appendFile->append("line 4\n");
+    EXPECT_FALSE(appendFile->append("line 4\n"));
     EXPECT_EQ("line 3\nline 4\n", TempFolder::read(log + ".1"));
 
     // The bytes beyond 2^31 - 1 are address space only, never touched: the size is refused first.
