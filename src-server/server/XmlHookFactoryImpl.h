@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "io/filesystem/ExistsFile.h"
 #include "io/filesystem/SaveFile.h"
 #include "posix/file/DiskSpace.h"
 #include "server/Log.h"
@@ -14,13 +15,15 @@ namespace norvale::quillmark {
 // factory and its hooks.
 class XmlHookFactoryImpl : public XmlHookFactory {
 public:
-    XmlHookFactoryImpl(const io::filesystem::SaveFile* saveFile, Log* log, std::string directory,
-                       const posix::file::DiskSpace* diskSpace);
+    XmlHookFactoryImpl(const io::filesystem::SaveFile* saveFile,
+                       const io::filesystem::ExistsFile* existsFile, Log* log,
+                       std::string directory, const posix::file::DiskSpace* diskSpace);
 
     std::unique_ptr<XmlHook> create() const override;
 
 private:
     const io::filesystem::SaveFile* _saveFile;
+    const io::filesystem::ExistsFile* _existsFile;
     Log* _log;
     const std::string _directory;
     const posix::file::DiskSpace* _diskSpace;

@@ -17,9 +17,14 @@ std::uint32_t millisecondTick() {
     return static_cast<std::uint32_t>(milliseconds);
 }
 
-XmlHookImpl::XmlHookImpl(const io::filesystem::SaveFile* saveFile, Log* log,
+XmlHookImpl::XmlHookImpl(const io::filesystem::SaveFile* saveFile,
+                         const io::filesystem::ExistsFile* existsFile, Log* log,
                          std::string directory, const posix::file::DiskSpace* diskSpace)
-    : _saveFile(saveFile), _log(log), _directory(std::move(directory)), _diskSpace(diskSpace) {}
+    : _saveFile(saveFile),
+      _existsFile(existsFile),
+      _log(log),
+      _directory(std::move(directory)),
+      _diskSpace(diskSpace) {}
 
 std::string XmlHookImpl::fileName(const std::string& directory, std::uint32_t threadId,
                                   std::uint32_t tick) {
@@ -47,8 +52,15 @@ void XmlHookImpl::write(const std::string& request) {
             std::to_string(freeBytes));
         return;
     }
-    _saveFile->save(fileName(_directory, platform::thread::currentThreadId(), millisecondTick()),
-                    request);
+    const std::string first =
+        fileName(_directory, platform::thread::currentThreadId(), millisecondTick());
+    std::string name = first;
+    // Only this thread makes names with its id, so a name found free stays free until saved.
+    for (int repeat = 2; _existsFile->exists(name); ++repeat) {
+        name = first;
+        name.insert(name.size() - 4, "_" + std::to_string(repeat));
+    }
+    _saveFile->save(name, request);
 }
 
 }  // namespace norvale::quillmark

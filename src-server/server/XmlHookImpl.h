@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "io/filesystem/ExistsFile.h"
 #include "io/filesystem/SaveFile.h"
 #include "posix/file/DiskSpace.h"
 #include "server/Log.h"
@@ -11,13 +12,15 @@
 namespace norvale::quillmark {
 
 // Writes each request to a file of its own in the archive directory, named after the thread and
-// the millisecond tick, unless the volume has less than a decimal gigabyte free. Failures are
-// logged and swallowed. One hook per request executor; the services must outlive it.
+// the millisecond tick, unless the volume has less than a decimal gigabyte free; a name taken
+// already (requests of one thread within a millisecond) gets "_2", "_3", ... before ".xml".
+// Failures are logged and swallowed. One hook per request executor; the services must outlive it.
 class XmlHookImpl : public XmlHook {
 public:
     static constexpr std::uint64_t MinimumFreeBytes = 1'000'000'000;
 
-    XmlHookImpl(const io::filesystem::SaveFile* saveFile, Log* log, std::string directory,
+    XmlHookImpl(const io::filesystem::SaveFile* saveFile,
+                const io::filesystem::ExistsFile* existsFile, Log* log, std::string directory,
                 const posix::file::DiskSpace* diskSpace);
 
     void save(const std::string& request) override;
@@ -30,6 +33,7 @@ private:
     void write(const std::string& request);
 
     const io::filesystem::SaveFile* _saveFile;
+    const io::filesystem::ExistsFile* _existsFile;
     Log* _log;
     const std::string _directory;
     const posix::file::DiskSpace* _diskSpace;

@@ -1,9 +1,11 @@
 #include "server/XmlHookImpl.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "io/filesystem/ExistsFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/thread/CurrentThread.h"
@@ -25,14 +27,16 @@ public:
 };
 
 // Archives byte for byte from a decimal gigabyte of free space on, under a name of the thread
-// and the tick; empty requests are not archived; failures are logged and swallowed.
+// and the tick (numbered on when taken); empty requests are not archived; failures are logged
+// and swallowed.
 TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     io::filesystem::test::TempFolder folder;
     const std::string directory = folder.path("");
     const io::filesystem::SaveFileImpl saveFile;
+    const io::filesystem::ExistsFileImpl existsFile;
     testing::RecordingLog log;
     FixedDiskSpace diskSpace;
-    XmlHookFactoryImpl factory(&saveFile, &log, directory, &diskSpace);
+    XmlHookFactoryImpl factory(&saveFile, &existsFile, &log, directory, &diskSpace);
     const auto archived = [&] { return std::vector<std::filesystem::path>{std::filesystem::directory_iterator(directory), {}}; };
 
     const std::string request("not <xml> at all\0\xff\r\n", 21);
@@ -46,6 +50,23 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     ASSERT_EQ(prefix, name.substr(0, prefix.size()));
     EXPECT_LE(millisecondTick() - static_cast<std::uint32_t>(std::stoul(name.substr(prefix.size()))), millisecondTick() - before);
     std::filesystem::remove(archived()[0]);
+    // A name taken already (a request of the same thread within the same millisecond) is
+    // numbered on, not replaced: the names of the next 100 ticks are taken here.
+    const std::uint32_t now = millisecondTick();
+    for (std::uint32_t tick = now; tick != now + 100; ++tick) {
+        std::ofstream(XmlHookImpl::fileName(directory, platform::thread::currentThreadId(), tick))
+            << "taken";
+    }
+    factory.create()->save("new");
+    std::size_t taken = 0, numbered = 0;
+    for (const auto& file : archived()) {
+        const std::string content = io::filesystem::test::TempFolder::read(file);
+        taken += content == "taken";
+        numbered += content == "new" && file.string().ends_with("_2.xml");
+        std::filesystem::remove(file);
+    }
+    EXPECT_EQ(100u, taken);
+    EXPECT_EQ(1u, numbered);
 
     diskSpace.bytes = 999'999'999;
     factory.create()->save("<request/>");
@@ -53,7 +74,7 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     // A folder below a regular file cannot exist, whoever asks.
     diskSpace.bytes = 1'000'000'000;
     const std::string blocked = folder.write("plain", "x") + "/requests";
-    XmlHookImpl hook(&saveFile, &log, blocked, &diskSpace);
+    XmlHookImpl hook(&saveFile, &existsFile, &log, blocked, &diskSpace);
     EXPECT_NO_THROW(hook.save("<request/>"));
     diskSpace.failWith = "No space information.";
     EXPECT_NO_THROW(hook.save("<request/>"));
