@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -51,6 +49,13 @@ struct Server {
         calls(transaction);
         transaction.commit();
     }
+    // Creates `name` with `classes`.
+    void create(const std::string& name, const std::vector<std::string>& classes) {
+        write(name, [&](auto& t) {
+            t.create();
+            for (const std::string& c : classes) t.addClass(c);
+        });
+    }
     // A read request: the classifier's blob and classes.
     std::pair<std::string, std::vector<classifier::ClassInformation>> read(
         const std::string& name) {
@@ -84,20 +89,20 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
         SCOPED_TRACE(floor);
         Server a(_connection), b(_connection);
         const std::string name = "News" + std::to_string(floor);
-        a.write(name, [](auto& t) {
-            t.create();
-            t.addClass("sport");
-            t.addClass("art");
-            t.train("sport", "ball goal referee");
-        });
-        b.write(name, [](auto& t) { t.train("art", "paint brush canvas"); }, floor);
-        a.write(name, [](auto& t) { t.train("sport", "goal keeper"); }, floor);
-        const auto trained = expected([](classifier::Classifier& c) {
+        const std::pair<const char*, const char*> trainings[] = {{"sport", "ball goal referee"},
+                                                                 {"art", "paint brush canvas"},
+                                                                 {"sport", "goal keeper"}};
+        a.create(name, {"sport", "art"});
+        for (int n = 0; n < 3; ++n) {
+            const auto& training = trainings[n];
+            Server& server = n == 1 ? b : a;
+            server.write(
+                name, [&](auto& t) { t.train(training.first, training.second); }, floor);
+        }
+        const auto trained = expected([&](classifier::Classifier& c) {
             c.addClass("sport");
             c.addClass("art");
-            c.train("sport", "ball goal referee");
-            c.train("art", "paint brush canvas");
-            c.train("sport", "goal keeper");
+            for (const auto& [className, text] : trainings) c.train(className, text);
         });
         EXPECT_EQ(b.read(name), trained);
         EXPECT_EQ(a.read(name), trained);
@@ -109,10 +114,7 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
         b.write(name, [](auto& t) { t.remove(); });
         EXPECT_THROW(a.read(name), ClassifierNotFoundException);
         EXPECT_EQ(a.repository.size(a.key(name)), 0u);
-        b.write(name, [](auto& t) {
-            t.create();
-            t.addClass("new");
-        });
+        b.create(name, {"new"});
         EXPECT_THROW(a.write(name, [](auto& t) { t.create(); }), ClassifierExistsException);
         EXPECT_EQ(a.read(name).second.front().name(), "new");
     }
@@ -126,22 +128,21 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
 
 TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceedsOnce) {
     Server a(_connection), b(_connection);
-    a.write("shared", [](auto& t) {
-        t.create();
-        t.addClass("even");
-        t.addClass("odd");
-    });
+    a.create("shared", {"even", "odd"});
     constexpr int Clients = 16, Requests = 10;
+    // Client n trains its requests into one class, on server a or b.
+    const auto train = [](auto& into, int client, int i) {
+        into.train(client % 2 == 0 ? "even" : "odd",
+                   "word" + std::to_string(client) + " common" + std::to_string(i));
+    };
     std::vector<std::thread> clients;
     std::atomic<int> failures{0};
     for (int client = 0; client < Clients; ++client) {
         clients.emplace_back([&, client] {
-            Server& server = client % 2 == 0 ? a : b;
             for (int i = 0; i < Requests; ++i) {
                 try {
-                    server.write("shared", [&](auto& t) {
-                        t.train(client % 2 == 0 ? "even" : "odd",
-                                "word" + std::to_string(client) + " common" + std::to_string(i));
+                    (client % 2 == 0 ? a : b).write("shared", [&](auto& t) {
+                        train(t, client, i);
                     });
                 } catch (...) {
                     ++failures;
@@ -155,10 +156,7 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
         c.addClass("even");
         c.addClass("odd");
         for (int client = 0; client < Clients; ++client) {
-            for (int i = 0; i < Requests; ++i) {
-                c.train(client % 2 == 0 ? "even" : "odd",
-                        "word" + std::to_string(client) + " common" + std::to_string(i));
-            }
+            for (int i = 0; i < Requests; ++i) train(c, client, i);
         }
     });
     const auto seenByA = a.read("shared");
@@ -186,19 +184,17 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
     }
 }
 
-// A store whose version answers wait while held, as slow answers would: the version is read
-// first, then handed out once let go.
+// A store whose first version answer after hold() waits until let go, as a slow answer would:
+// the version is read first, then handed out.
 class SlowVersions : public ClassifierStore {
 public:
     explicit SlowVersions(ClassifierStore* store) : _store(store) {}
 
     std::uint64_t version(const std::string& key) override {
         const std::uint64_t version = _store->version(key);
-        std::unique_lock lock(_mutex);
-        if (_holding) {
-            ++_held;
-            _changed.notify_all();
-            _changed.wait(lock, [this] { return !_holding; });
+        if (_holding.exchange(false)) {
+            _held.set_value();
+            _released.wait();
         }
         return version;
     }
@@ -211,26 +207,21 @@ public:
     }
     std::unique_ptr<Changes> listen() override { return nullptr; }
 
-    void hold() {
-        std::lock_guard lock(_mutex);
-        _holding = true;
-    }
+    void hold() { _holding = true; }
     bool awaitHeld() {
-        std::unique_lock lock(_mutex);
-        return _changed.wait_for(lock, std::chrono::seconds(30), [this] { return _held > 0; });
+        return _held.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     }
     void letGo() {
-        std::lock_guard lock(_mutex);
-        _holding = false;
-        _changed.notify_all();
+        if (!_let) _release.set_value();
+        _let = true;
     }
 
 private:
     ClassifierStore* _store;
-    std::mutex _mutex;
-    std::condition_variable _changed;
-    bool _holding = false;
-    int _held = 0;
+    std::atomic<bool> _holding{false};
+    std::promise<void> _held, _release;
+    std::shared_future<void> _released = _release.get_future().share();
+    bool _let = false;  // on the test's thread only
 };
 
 // Reads that arrive together share version queries, but never one that started before them.
@@ -246,10 +237,7 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
         platform::mutex::ReaderAutoLock lock(shared->reader());
         return shared->classifier().getTrainingData();
     };
-    writer.write("news", [](auto& t) {
-        t.create();
-        t.addClass("sport");
-    });
+    writer.create("news", {"sport"});
     const std::string before = read();
 
     std::future<std::string> first, second;
@@ -277,10 +265,7 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
 TEST_F(StoreJobDistributionTest, AFollowerCatchesCachedClassifiersUp) {
     using namespace std::chrono_literals;
     Server a(_connection), b(_connection);
-    a.write("news", [](auto& t) {
-        t.create();
-        t.addClass("sport");
-    });
+    a.create("news", {"sport"});
     const auto cached = b.repository.get(b.key("news"));
     platform::thread::OsInfoImpl os;
     platform::thread::ThreadFactoryImpl threads(&os);
@@ -341,16 +326,24 @@ TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsU
     const auto admin = connect(_cluster);
     const std::string database = _connection.substr(_connection.rfind("dbname=") + 7);
     std::this_thread::sleep_for(200ms);
-    query(admin.get(), "ALTER DATABASE " + database + " ALLOW_CONNECTIONS false",
-          PGRES_COMMAND_OK);
-    query(admin.get(), "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
-                       "WHERE datname = '" + database + "'");
+    const auto allow = [&](bool allowed) {
+        query(admin.get(),
+              "ALTER DATABASE " + database + " ALLOW_CONNECTIONS " + (allowed ? "true" : "false"),
+              PGRES_COMMAND_OK);
+    };
+    const auto endConnections = [&] {
+        query(admin.get(),
+              "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+              "WHERE datname = '" +
+                  database + "'");
+    };
+    allow(false);
+    endConnections();
     for (const auto giveUp = std::chrono::steady_clock::now() + 20s;
          failures < 8 && std::chrono::steady_clock::now() < giveUp;) {
         std::this_thread::sleep_for(10ms);
     }
-    query(admin.get(), "ALTER DATABASE " + database + " ALLOW_CONNECTIONS true",
-          PGRES_COMMAND_OK);
+    allow(true);
     std::this_thread::sleep_for(200ms);
     done = true;
     for (auto& client : clients) client.join();
@@ -361,8 +354,7 @@ TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsU
     // idle are dropped, not tried.
     for (int n = 0; n < 20; ++n) {
         if (n == 10) {
-            query(admin.get(), "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
-                               "WHERE datname = '" + database + "'");
+            endConnections();
             std::this_thread::sleep_for(100ms);
         }
         ASSERT_EQ(statusOf(ask(trainRequest("news", "a", {distinctText(900000 + n)}))), 2000) << n;
