@@ -34,6 +34,7 @@
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/StatusCode.h"
 #include "testing/LoopbackClient.h"
+#include "testing/MessageOf.h"
 #include "testing/RecordingLog.h"
 #include "xml/ComInitializer.h"
 
@@ -165,12 +166,10 @@ protected:
 // as a huge one) ends start-up instead of taking the machine's memory and threads.
 TEST_F(ClassifyConnectionTest, WorkerCountsOutsideTheirRangeEndStartup) {
     for (const std::uint32_t workers : {0u, 4097u, 4294967295u}) {
-        try {
-            const RunningServer server(&_params, workers);
-            ADD_FAILURE() << workers << " workers started";
-        } catch (const net::socket::PreconditionException& e) {
-            EXPECT_STREQ("The maximum number of clients must be between 1 and 4096.", e.what());
-        }
+        EXPECT_EQ("The maximum number of clients must be between 1 and 4096.",
+                  testing::messageOf<net::socket::PreconditionException>(
+                      [&] { const RunningServer server(&_params, workers); }))
+            << workers;
     }
 }
 
