@@ -163,7 +163,7 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
     EXPECT_EQ(seenByA.second, trained.second);
     EXPECT_EQ(b.read("shared"), seenByA);
 
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 20; ++round) {
         const std::string name = "race" + std::to_string(round);
         std::atomic<int> created{0}, refused{0};
         const auto create = [&](Server& server) {
