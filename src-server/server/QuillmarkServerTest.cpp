@@ -76,12 +76,11 @@ protected:
         if (linkFailed) fs::copy_file(QM_SERVER_EXECUTABLE, _executable);
     }
 
-    // Starts the executable from "/" on a configuration with `port` (a free one when 0); the log
-    // file of earlier runs goes.
-    ServerProcess start(std::vector<std::string> args, std::uint16_t port = 0,
-                        const std::string& root = "./classifiers/",
-                        const std::string& saveRequests = "false",
-                        const std::string& extra = "") {
+    // Starts the executable from "/" on a configuration with `port` (a free one when 0) and the
+    // `extra` settings; the log file of earlier runs goes.
+    ServerProcess start(std::vector<std::string> args, const std::string& extra = "",
+                        std::uint16_t port = 0, const std::string& root = "./classifiers/",
+                        const std::string& saveRequests = "false") {
         _port = port != 0 ? port : ListeningPort().port();
         _folder.write("server/config.xml",
                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\"http://"
@@ -170,7 +169,7 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
-        ServerProcess child = start(row.args, row.port, row.root, "false", row.extra);
+        ServerProcess child = start(row.args, row.extra, row.port, row.root);
         EXPECT_EQ(1, child.wait()) << output("out.txt") << output("err.txt");
         EXPECT_TRUE(inOrder(logText(), row.logged));
         EXPECT_TRUE(inOrder(output("out.txt"), {row.console}));
@@ -185,7 +184,7 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     EXPECT_TRUE(inOrder(logText(), {failed + "The classifier root './classifiers/' is in use by "
                                              "another server."}));
 
-    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, 0, "", "true");
+    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, "", 0, "", "true");
     ASSERT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_EQ("", output("out.txt"));
     EXPECT_TRUE(
@@ -206,14 +205,13 @@ TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
         "<postgresConnection>" + database.connection() + "</postgresConnection>";
     _folder.write("old/Imported.dat", trainedAsOften("text", 2));
     for (const int exitCode : {0, 1}) {
-        ServerProcess child = start({"-import", _folder.path("old"), "-config", "config.xml"}, 0,
-                                    "./classifiers/", "false", postgres);
+        ServerProcess child =
+            start({"-import", _folder.path("old"), "-config", "config.xml"}, postgres);
         EXPECT_EQ(exitCode, child.wait()) << output("out.txt") << output("err.txt");
     }
     EXPECT_TRUE(inOrder(logText(), {"the classifier 'imported' exists already."}));
 
-    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, 0, "./classifiers/",
-                                "false", postgres);
+    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, postgres);
     EXPECT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_TRUE(inOrder(logText(), {"Running system tests.", "4 tests passed!"}));
     EXPECT_FALSE(fs::exists(_root / "classifiers/test_engswe.dat"));
@@ -337,7 +335,7 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
     for (int round = 0; round <= rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         std::optional<ServerProcess> child;
-        child.emplace(start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
+        child.emplace(start({"-config", "config.xml"}, settings));
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
         if (round == 0) {
             for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {
@@ -377,7 +375,7 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
         }
         if (round == rounds) break;
         child.reset();
-        child.emplace(start({"-config", "config.xml"}, 0, "./classifiers/", "false", settings));
+        child.emplace(start({"-config", "config.xml"}, settings));
         ASSERT_TRUE(waitForLog("Waiting for connections...")) << logText();
 
         acknowledgedInRound = 0;
