@@ -2,6 +2,24 @@
 
 namespace posix::services {
 
+namespace {
+
+// A word of the unit's command line as systemd reads it back: quoted when it holds a blank, a
+// quote or a backslash, with '%' and '$' doubled, which systemd would otherwise expand.
+std::string unitWord(const std::string& word) {
+    std::string out;
+    bool quoted = word.empty();
+    for (const char c : word) {
+        if (c == '%' || c == '$') out += c;
+        if (c == '"' || c == '\\') out += '\\';
+        quoted |= c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\\';
+        out += c;
+    }
+    return quoted ? '"' + out + '"' : out;
+}
+
+}  // namespace
+
 ServiceActions::ServiceActions(const SCManagerFactory* managers, const file::Module* executable,
                                std::string name, std::string description)
     : _managers(managers),
@@ -15,7 +33,8 @@ void ServiceActions::install(const std::string& configPath) const {
         throw ServiceAlreadyExistsException("The service with the name '" + _name +
                                             "' is already installed.");
     }
-    const std::string commandLine = _executable->fileName() + " -scm -config " + configPath;
+    const std::string commandLine =
+        unitWord(_executable->fileName()) + " -scm -config " + unitWord(configPath);
     const std::unique_ptr<Service> service = manager->createService(_name, _name, commandLine);
     service->setDescription(_description.c_str());
     service->close();

@@ -56,6 +56,12 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
     EXPECT_EQ("enable quillmark-server.service\ndaemon-reload\nstart quillmark-server.service\n"
               "stop quillmark-server.service\ndisable quillmark-server.service\ndaemon-reload\n",
               _systemctl.calls());
+    // A path systemd would split or expand arrives as typed.
+    _actions.install("/srv/my \"qm\"/100%\\$x.xml");
+    EXPECT_NE(
+        std::string::npos,
+        TempFolder::read(unitPath()).find("-config \"/srv/my \\\"qm\\\"/100%%\\\\$$x.xml\"\n"));
+    _actions.uninstall();
 }
 
 // Each failure names the call and its cause, and leaves the installation as it was: a refused
