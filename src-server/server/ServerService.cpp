@@ -22,9 +22,10 @@ void ServerService::serviceMain(int, char**) {
         registerHandler();
         setStatus(services::state::StartPending, 0, 0, 0, 1000);
         setStatus(services::state::Running, services::control::AcceptStop, 0, 0, 0);
-        run();
+        _exitStatus = run();
         setStatus(services::state::Stopped, 0, 0, 0, 0);
     } catch (const services::ServiceException& e) {
+        _exitStatus = 1;
         try {
             setStatus(services::state::Stopped, 0, FailureExitCode, 0, 0);
         } catch (const services::ServiceException&) {

@@ -34,6 +34,10 @@ public:
     // Runs the server; returns once the stop event is set.
     virtual int run() = 0;
 
+    // The process's exit status once serviceMain has returned: run()'s, or 1 when the service
+    // body failed, so that the service manager sees a start-up that failed as a failure.
+    int exitStatus() const { return _exitStatus; }
+
 protected:
     // Neither pointer is owned, and neither is used before serviceMain is called, so a subclass
     // may pass its own members.
@@ -46,6 +50,7 @@ private:
 
     Log* _serviceLog;
     platform::event::Event* _stopEvent;
+    int _exitStatus = 0;
 };
 
 }  // namespace norvale::quillmark

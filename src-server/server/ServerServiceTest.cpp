@@ -45,7 +45,7 @@ public:
     int run() override {
         _whileRunning();
         _stop.wait();
-        return 0;
+        return 2;  // a status of its own, to be seen reaching the process
     }
 
 private:
@@ -92,6 +92,7 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
         std::function<void()> whileRunning, beforeMain;
         Lines logged, reports;
         unsigned long exitCode;
+        int exitStatus;  // the process's
     } cases[] = {
         {std::nullopt,
          [&] {
@@ -105,15 +106,29 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          {interrogate, "Log: Stopping the service from SCM."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "READY=1\nSTATUS=Running",
           "STOPPING=1\nSTATUS=Stopping", "STATUS=Stopped"},
-         0},
-        {std::nullopt, [] { throw services::ServiceException("Lost the unit folder."); }, [] {},
+         0,
+         2},
+        {std::nullopt,
+         [] { throw services::ServiceException("Lost the unit folder."); },
+         [] {},
          {failed + "Lost the unit folder."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "STATUS=Stopped with exit code 987654"},
-         987654},
-        {folder.path("nobody-listens"), [] {}, pendControls,
-         {unregistered + "No such file or directory. Error code: 2."}, {}, 987654},
-        {"/" + std::string(200, 'x'), [] {}, pendControls,
-         {unregistered + "File name too long. Error code: 36."}, {}, 987654},
+         987654,
+         1},
+        {folder.path("nobody-listens"),
+         [] {},
+         pendControls,
+         {unregistered + "No such file or directory. Error code: 2."},
+         {},
+         987654,
+         1},
+        {"/" + std::string(200, 'x'),
+         [] {},
+         pendControls,
+         {unregistered + "File name too long. Error code: 36."},
+         {},
+         987654,
+         1},
         // The stop still reaches the server when its report cannot be delivered.
         {std::nullopt,
          [&] {
@@ -123,7 +138,9 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          [] {},
          {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
           reporting + "Transport endpoint is not connected. Error code: 107."},
-         {}, 987654},
+         {},
+         987654,
+         1},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
@@ -136,6 +153,7 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
         EXPECT_EQ(row.reports, notify.receive());
         EXPECT_EQ(services::state::Stopped, server.status().currentState);
         EXPECT_EQ(row.exitCode, server.status().exitCode);
+        EXPECT_EQ(row.exitStatus, server.exitStatus());
     }
     sigset_t pending;
     ::sigpending(&pending);

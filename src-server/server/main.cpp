@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         if (startup.serviceMode()) {
             posix::services::ServiceDispatcherImpl dispatcher;
             dispatcher.run(&startup);
-            return 0;
+            return startup.exitStatus();
         }
         return startup.run();
     });
