@@ -40,26 +40,28 @@ namespace {
 using net::socket::test_support::Sockets;
 
 // Stands in for the connection to the server: records each request and answers with what
-// `answer` makes of it (an empty answer is a connection closed without a word). With answers
-// swapped, the answer to each even-numbered request (counted from 0 as they arrive) waits until
-// the next one has been answered, so the two arrive in reverse order. Called on the workers of
-// the client's request window.
+// `answer` makes of it (an empty answer is a connection closed without a word). Given the
+// order in which the client made its requests, the answer to each even-numbered one (counted
+// from 0) waits until the next one has been answered, so the two arrive in reverse order; the
+// client's order, not the arrival's, so that a waiting request never holds up its partner's
+// sending. Called on the workers of the client's request window.
 class Relay : public RequestSender {
 public:
     using Answer = std::function<std::string(const std::string& request)>;
+    using Order = std::function<std::size_t(const std::string& request)>;
 
-    explicit Relay(Answer answer, bool swapAnswers = false)
-        : _answer(std::move(answer)), _swap(swapAnswers) {}
+    explicit Relay(Answer answer, Order swapInPairs = nullptr)
+        : _answer(std::move(answer)), _order(std::move(swapInPairs)) {}
 
     std::string send(std::string_view request) override {
         std::unique_lock lock(_mutex);
-        const std::size_t index = _requests.size();
         _requests.emplace_back(request);
+        const std::size_t index = _order ? _order(_requests.back()) : 0;
         lock.unlock();
         const std::string answer = _answer(std::string(request));
         lock.lock();
         // Bounded, so that a client that never sends the partner fails instead of hanging.
-        EXPECT_TRUE(!_swap || index % 2 == 1 ||
+        EXPECT_TRUE(!_order || index % 2 == 1 ||
                     _answered.wait_for(lock, std::chrono::seconds(20),
                                        [&] { return _done.count(index + 1) > 0; }))
             << "request " << index + 1 << " never came";
@@ -75,7 +77,7 @@ public:
 
 private:
     const Answer _answer;
-    const bool _swap;
+    const Order _order;
     mutable std::mutex _mutex;
     std::condition_variable _answered;
     // Guarded by _mutex.
@@ -290,13 +292,17 @@ TEST_P(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
 TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     createNews({"a", "b"});
     ok({"train", "news", "a", "-"}, "alpha words here");
-    writeFolder(_temp, "corpus", 8, 50);
+    const std::vector<std::string> contents = writeFolder(_temp, "corpus", 8, 50);
     // Each text alone in its request: eight requests, answered in pairs swapped.
     std::vector<std::string> words = {"--parallel", "1", "--max-request", "1",
                                       "classify",   "news", _temp.path("corpus")};
     const ClientRun expected = runQuillmark(_port, words);
     ASSERT_EQ(expected.status, 0) << expected.err;
-    Relay swapping(forwardTo(_port), true);
+    Relay swapping(forwardTo(_port), [&](const std::string& request) {
+        return static_cast<std::size_t>(
+            std::find(contents.begin(), contents.end(), textsOf(request).front()) -
+            contents.begin());
+    });
     words[1] = "4";
     const ClientRun swapped = runQuillmark(_port, words, "", false, &swapping);
     EXPECT_EQ(swapped.status, 0) << swapped.err;
