@@ -52,4 +52,10 @@ public:
     using SocketException::SocketException;
 };
 
+// A read or send on a stream with a time limit (SocketStream::setTimeout) moved no byte within it.
+class TimeoutException : public SocketException {
+public:
+    using SocketException::SocketException;
+};
+
 }  // namespace net::socket

@@ -29,6 +29,10 @@ public:
     virtual int readSome(char* buffer, std::uint32_t n) = 0;
     // Sends all n bytes (nothing at all when n is 0).
     virtual void write(const char* buffer, std::uint32_t n) = 0;
+    // From now on a readSome or write that waits `milliseconds` (more than 0) without receiving
+    // or sending a byte throws TimeoutException; a peer that moves some bytes now and then is
+    // waited for as long as it takes. Without a call, they wait for ever.
+    virtual void setTimeout(std::uint32_t milliseconds) = 0;
 };
 
 }  // namespace net::socket

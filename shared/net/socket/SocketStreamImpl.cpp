@@ -1,6 +1,7 @@
 #include "net/socket/SocketStreamImpl.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 
@@ -25,6 +26,21 @@ std::string SocketStreamImpl::detail(int code) const {
     return "Detailed information\nSocket fd: " + std::to_string(_descriptor) + "\n" +
            "socketCloser fd: " + std::to_string(_closer.descriptor()) + "\n" +
            platform::errorresources::systemErrorText(code, _errors);
+}
+
+// SO_RCVTIMEO and SO_SNDTIMEO end a blocking receive or send that moved no byte in time with
+// EAGAIN (a send that moved some returns their count, and the loop goes on).
+void SocketStreamImpl::setTimeout(std::uint32_t milliseconds) {
+    const timeval limit{static_cast<time_t>(milliseconds / 1000),
+                        static_cast<suseconds_t>(milliseconds % 1000 * 1000)};
+    for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
+        if (::setsockopt(openDescriptor(), SOL_SOCKET, option, &limit, sizeof limit) != 0) {
+            const int code = errno;
+            throw ChangeStateException("Failed to set the time limit of the socket. " +
+                                       detail(code));
+        }
+    }
+    _timed = milliseconds > 0;
 }
 
 void SocketStreamImpl::shutdown(int end) {
@@ -54,6 +70,7 @@ int SocketStreamImpl::readSome(char* buffer, std::uint32_t n) {
     } while (received < 0 && errno == EINTR);
     if (received < 0) {
         const int code = errno;
+        if (timedOut(code)) throw TimeoutException("Nothing received in time. " + detail(code));
         throw ReadException(
             "Error reading data from the socket. Failed using the 'recv' system call. " +
             detail(code));
@@ -74,6 +91,7 @@ void SocketStreamImpl::write(const char* buffer, std::uint32_t n) {
         if (ret < 0 && errno == EINTR) continue;
         if (ret < 0) {
             const int code = errno;
+            if (timedOut(code)) throw TimeoutException("Nothing sent in time. " + detail(code));
             throw WriteException(
                 "Could not write data on the socket. Failed using the send system call. " +
                 detail(code));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -21,17 +22,23 @@ public:
     void close() override;
     int readSome(char* buffer, std::uint32_t n) override;
     void write(const char* buffer, std::uint32_t n) override;
+    void setTimeout(std::uint32_t milliseconds) override;
 
 private:
     // System calls go to the closer's descriptor, which is -1 once closed: a stream used after
     // close fails with EBADF instead of touching a descriptor number the process has reused.
     int openDescriptor() const noexcept { return _closer.descriptor(); }
+    bool timedOut(int code) const noexcept {
+        return _timed && (code == EAGAIN || code == EWOULDBLOCK);
+    }
     // "Detailed information\nSocket fd: ..." with the system error text of code.
     std::string detail(int code) const;
 
     const int _descriptor;
     SocketCloser _closer;
     const platform::errorresources::ErrorMapper* _errors;
+    // Set by setTimeout: the system's "would block" then means the time ran out.
+    bool _timed = false;
 };
 
 }  // namespace net::socket
