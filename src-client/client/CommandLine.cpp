@@ -36,7 +36,8 @@ const char* const UsageText =
     "\n"
     "Texts are read as bytes and sent unchanged. Folders are read recursively.\n"
     "exit status: 0 success, 1 the server answered with an error, 2 usage error,\n"
-    "             3 the server could not be reached or gave no response document\n";
+    "             3 the server could not be reached or gave no response document,\n"
+    "             4 the output could not be written, or out of memory\n";
 
 namespace {
 

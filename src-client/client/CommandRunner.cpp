@@ -1,10 +1,14 @@
 #include "client/CommandRunner.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <new>
+#include <sstream>
 #include <utility>
 
 #include "client/JsonResultWriter.h"
@@ -36,6 +40,49 @@ struct Interrupted {
     std::uint64_t done;
     std::size_t total;
 };
+
+// The output stream failed; `error` is the errno of the write that failed (0: not known).
+struct OutputFailure {
+    int error;
+};
+
+// Throws OutputFailure once `out` has failed. Called right after writing, so errno still tells
+// why.
+void checkOutput(const std::ostream& out) {
+    if (!out) throw OutputFailure{errno};
+}
+
+void flushOutput(std::ostream& out) {
+    if (out) {
+        errno = 0;
+        out.flush();
+    }
+    checkOutput(out);
+}
+
+std::string describeOutputFailure(int error) {
+    return std::string("quillmark: cannot write the output: ") +
+           (error != 0 ? std::strerror(error) : "the stream failed") + "\n";
+}
+
+// Flushes the output. Output that could not be written is reported; it makes a success a
+// failure, and a failure keeps its status.
+int flushed(const Environment& environment, int status) {
+    try {
+        flushOutput(*environment.out);
+        return status;
+    } catch (const OutputFailure& failure) {
+        *environment.err << describeOutputFailure(failure.error);
+        return status == exitStatus::Success ? exitStatus::LocalFailure : status;
+    }
+}
+
+// 130000 ms: "130 seconds"; 200 ms: "0.2 seconds".
+std::string seconds(std::uint32_t milliseconds) {
+    std::ostringstream text;
+    text << milliseconds / 1000.0 << " seconds";
+    return text.str();
+}
 
 // What is known of the request that failed: an error document, a connection refused or an input
 // that could not be read leave the server as it was; a request whose answer got lost may have
@@ -103,20 +150,25 @@ int CommandRunner::run(const Invocation& invocation) {
     std::ostream& err = *_environment.err;
     const std::string server = invocation.host + ":" + std::to_string(invocation.port);
     try {
-        if (invocation.command == Command::Send) return send(invocation, *writer);
+        if (invocation.command == Command::Send)
+            return flushed(_environment, send(invocation, *writer));
         execute(invocation, *writer);
-        return exitStatus::Success;
+        return flushed(_environment, exitStatus::Success);
     } catch (const Failure& failure) {
         writer->error(failure.statusCode, failure.message);
         err << "quillmark: the server answered with status " << failure.statusCode << ":\n"
             << failure.message << '\n';
-        return exitStatus::ErrorDocument;
+        return flushed(_environment, exitStatus::ErrorDocument);
     } catch (const InputException& e) {
         err << "quillmark: " << e.what() << '\n';
         return exitStatus::Usage;
     } catch (const net::socket::ConnectException& e) {
         err << "quillmark: cannot connect to the server at " << server << ": "
             << systemReason(e.what()) << '\n';
+        return exitStatus::Unreachable;
+    } catch (const net::socket::TimeoutException&) {
+        err << "quillmark: the server at " << server << " gave no answer within "
+            << seconds(_environment.silenceMilliseconds) << ".\n";
         return exitStatus::Unreachable;
     } catch (const net::socket::SocketException& e) {
         err << "quillmark: the connection to the server at " << server
@@ -128,7 +180,13 @@ int CommandRunner::run(const Invocation& invocation) {
     } catch (const Interrupted& stop) {
         err << "quillmark: interrupted after " << stop.done << " of " << stop.total
             << " texts; the rest were not sent.\n";
-        return exitStatus::Interrupted;
+        return flushed(_environment, exitStatus::Interrupted);
+    } catch (const OutputFailure& failure) {
+        err << describeOutputFailure(failure.error);
+        return exitStatus::LocalFailure;
+    } catch (const std::bad_alloc&) {
+        err << "quillmark: out of memory; an input may be too large to hold in memory.\n";
+        return exitStatus::LocalFailure;
     }
 }
 
@@ -207,6 +265,7 @@ void CommandRunner::information(const Invocation& invocation, ResultWriter& writ
     const InformationResult* result = response.find<InformationResult>(id);
     if (result == nullptr) throw NoAnswer{"left the getInformation call unanswered."};
     writer.information(invocation.classifier, *result);
+    checkOutput(*_environment.out);
 }
 
 void CommandRunner::training(const Invocation& invocation, ResultWriter& writer) {
@@ -275,6 +334,7 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
                 writer.keywords(label, *result);
             }
         }
+        checkOutput(*_environment.out);
     };
     writer.beginTexts(texts.size());
     std::uint64_t filesAfterFailure = 0;
@@ -290,6 +350,7 @@ void CommandRunner::reading(const Invocation& invocation, ResultWriter& writer) 
     }
     progress.finish();
     writer.endTexts();
+    flushOutput(*_environment.out);
     if (texts.size() > 1) {
         *_environment.err << pastTense(invocation.command) << progress.summary() << ".\n";
     }
@@ -387,6 +448,7 @@ int CommandRunner::send(const Invocation& invocation, ResultWriter& writer) {
         throw NoAnswer{std::string("gave no response document.\n") + e.what()};
     }
     writer.response(answer, response);
+    checkOutput(*_environment.out);
     if (response.success) return exitStatus::Success;
     *_environment.err << "quillmark: the server answered with status " << response.statusCode
                       << ":\n"
@@ -405,9 +467,10 @@ int runClient(const std::vector<std::string>& words, net::socket::ClientSocketFa
     }
     if (invocation.command == Command::Help) {
         *environment.out << UsageText;
-        return exitStatus::Success;
+        return flushed(environment, exitStatus::Success);
     }
-    SocketRequestSender sender(sockets, invocation.host, invocation.port);
+    SocketRequestSender sender(sockets, invocation.host, invocation.port,
+                               environment.silenceMilliseconds);
     const util::Base64EncoderImpl encoder;
     CommandRunner runner(&sender, &encoder, environment);
     return runner.run(invocation);

@@ -34,9 +34,19 @@ inline constexpr int ErrorDocument = 1;
 inline constexpr int Usage = 2;
 // No connection, a broken connection, or an answer that is no response document.
 inline constexpr int Unreachable = 3;
+// The output could not be written, or the client ran out of memory (a failure reported before
+// keeps its own status).
+inline constexpr int LocalFailure = 4;
 // Ctrl-C stopped a job of many texts; the answers that came are printed.
 inline constexpr int Interrupted = 130;
 }  // namespace exitStatus
+
+// How long a server may go without taking or sending a byte before the client gives it up. The
+// server keeps to limits of its own (a write waits at most 30 s for a lock held elsewhere, a
+// database that stops answering is given up after about a minute), so a longer silence means it
+// is stuck; the limit is also above the 120 s that README's HAProxy example waits for a server,
+// so a balancer's own answer comes first.
+inline constexpr std::uint32_t DefaultSilenceMilliseconds = 130'000;
 
 // Where a command reads and writes. None of the pointers is owned.
 struct Environment {
@@ -51,6 +61,8 @@ struct Environment {
     // True once the user asked a job of many texts to stop (Ctrl-C): the requests in flight are
     // answered and no more are sent. Asked first as such a job starts; may be empty.
     std::function<bool()> interrupted;
+    // A server silent for longer is given up (exit status Unreachable).
+    std::uint32_t silenceMilliseconds = DefaultSilenceMilliseconds;
 };
 
 class CommandRunner {

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <mutex>
+#include <new>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -21,6 +23,7 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include "io/filesystem/TempFolder.h"
+#include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
 #include "server/XmlErrorResponseImpl.h"
 #include "server/PostgresTestSupport.h"
@@ -390,9 +393,9 @@ TEST_P(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
     }
 }
 
-// Error documents reach the user whole with status 1; no server or no response document ends
-// with status 3; usage errors and unreadable files with status 2, before anything is sent. Send
-// passes its document as it is.
+// Error documents reach the user whole with status 1; no server, a silent one or no response
+// document ends with status 3; usage errors and unreadable files with status 2, before anything
+// is sent; running out of memory with status 4. Send passes its document as it is.
 TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     std::filesystem::create_directories(_temp.path("empty/sub"));
     const std::string longMessage = "Line one <&>\nline two" + std::string(5000, '.');
@@ -405,6 +408,7 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
         std::string answer;  // the relay's, to every request
         int status;
         std::string err;  // the start of standard error after "quillmark: "
+        std::exception_ptr thrown = nullptr;  // by the relay instead of answering
     } cases[] = {
         {create, "", exitStatus::Unreachable,
          "the server at localhost:PORT closed the connection without an answer.\n"},
@@ -420,10 +424,19 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          "Cannot read '/proc/self/mem': Input/output error.\n"},
         {{"classify", "news", _temp.path("empty")}, "", exitStatus::Usage,
          "The folder '" + _temp.path("empty") + "' holds no files.\n"},
+        {create, "", exitStatus::Unreachable,
+         "the server at localhost:PORT gave no answer within 130 seconds.\n",
+         std::make_exception_ptr(net::socket::TimeoutException("silent"))},
+        {create, "", exitStatus::LocalFailure,
+         "out of memory; an input may be too large to hold in memory.\n",
+         std::make_exception_ptr(std::bad_alloc())},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
-        Relay relay([&](const std::string&) { return c.answer; });
+        Relay relay([&](const std::string&) {
+            if (c.thrown) std::rethrow_exception(c.thrown);
+            return c.answer;
+        });
         const ClientRun run = runQuillmark(_port, c.words, notXml, false, &relay);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.words[0] == "send" ? validation + "\n" : "");

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -74,5 +76,11 @@ int main(int argc, char** argv) {
     } catch (const exceptions::Exception& e) {
         std::cerr << "quillmark: " << e.what() << '\n';
         return exitStatus::Unreachable;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "quillmark: out of memory.\n";
+        return exitStatus::LocalFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "quillmark: " << e.what() << '\n';
+        return exitStatus::LocalFailure;
     }
 }
