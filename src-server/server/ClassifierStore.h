@@ -71,8 +71,9 @@ public:
         virtual bool remove() = 0;
         // Makes every change durable at once and ends the transaction; returns the new version (0
         // after a remove, the old one when nothing changed). When it throws, nothing changed,
-        // unless the connection was lost during the commit itself: then version() of a new
-        // transaction tells.
+        // unless its message says the commit may have been applied (a store that lost the
+        // commit's answer and could not learn the outcome): then version() of a new transaction
+        // tells.
         virtual std::uint64_t commit() = 0;
         // Commits as commit does, but keeps the lock and goes on as a new transaction, so that
         // the writer may commit again without another writer coming in between.

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -95,43 +97,122 @@ private:
     throw ClassifierStoreException("PostgreSQL: " + doing + " failed: " + oneLine(message));
 }
 
-// Runs one statement with binary parameters and results; throws ClassifierStoreException saying
-// what was being done unless the result has the expected status.
-Result run(PGconn* connection, const char* sql, const Params& params, const std::string& doing,
-           ExecStatusType expected = PGRES_TUPLES_OK) {
-    Result result(PQexecParams(connection, sql, params.count(), params.types(), params.values(),
-                               params.lengths(), params.formats(), 1));
-    if (!result || PQresultStatus(result.get()) != expected)
-        failed(connection, result.get(), doing);
-    return result;
+// A connection (in nonblocking mode) and how long a wait on it may last: a database that neither
+// sends nor takes a byte for that long is given up.
+struct Link {
+    PGconn* connection;
+    std::chrono::milliseconds patience;
+};
+
+std::string duration(std::chrono::milliseconds time) {
+    return time.count() % 1000 == 0 ? std::to_string(time.count() / 1000) + " s"
+                                    : std::to_string(time.count()) + " ms";
 }
 
-// Runs statements without parameters or rows (several at once, separated by ';').
-Result command(PGconn* connection, const char* sql, const std::string& doing) {
-    Result result(PQexec(connection, sql));
-    if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-        failed(connection, result.get(), doing);
+// Waits until the database has sent something (or, when writing, taken something). A database
+// silent for the whole patience has its connection shut down at once, so that whatever it does
+// later reaches nobody; libpq sees the connection busy, and the lease closes it.
+void await(Link link, bool writing, const std::string& doing) {
+    pollfd socket{PQsocket(link.connection),
+                  static_cast<short>(writing ? POLLIN | POLLOUT : POLLIN), 0};
+    if (socket.fd < 0) failed(link.connection, nullptr, doing);
+    int ready = 0;
+    do {
+        ready = ::poll(&socket, 1, static_cast<int>(link.patience.count()));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) failed(link.connection, nullptr, doing);
+    if (ready == 0) {
+        ::shutdown(socket.fd, SHUT_RDWR);
+        throw ClassifierStoreException("PostgreSQL: " + doing +
+                                       " failed: the database did not answer for " +
+                                       duration(link.patience) + "; its connection was closed.");
+    }
+}
+
+// Sends what libpq holds, taking in the database's answers meanwhile (it may stop reading until
+// they are read).
+void flush(Link link, const std::string& doing) {
+    for (;;) {
+        const int left = PQflush(link.connection);
+        if (left == 0) return;
+        if (left < 0) failed(link.connection, nullptr, doing);
+        await(link, true, doing);
+        if (PQconsumeInput(link.connection) != 1) failed(link.connection, nullptr, doing);
+    }
+}
+
+// The next result, null after the last one of a statement; a lost connection gives an error result.
+Result next(Link link, const std::string& doing) {
+    flush(link, doing);
+    while (PQisBusy(link.connection) == 1) {
+        await(link, false, doing);
+        // Lost: PQgetResult says so without waiting.
+        if (PQconsumeInput(link.connection) != 1) break;
+    }
+    return Result(PQgetResult(link.connection));
+}
+
+// The results of what was sent, read to their end: the first failed one, else the last one.
+Result finish(Link link, const std::string& doing) {
+    Result kept;
+    while (Result result = next(link, doing)) {
+        const ExecStatusType status = kept ? PQresultStatus(kept.get()) : PGRES_EMPTY_QUERY;
+        if (status != PGRES_FATAL_ERROR && status != PGRES_BAD_RESPONSE) kept = std::move(result);
+        if (PQstatus(link.connection) == CONNECTION_BAD) break;
+    }
+    return kept;
+}
+
+// Runs one statement with binary parameters and results; throws ClassifierStoreException saying
+// what was being done unless the result has the expected status.
+Result run(Link link, const char* sql, const Params& params, const std::string& doing,
+           ExecStatusType expected = PGRES_TUPLES_OK) {
+    if (PQsendQueryParams(link.connection, sql, params.count(), params.types(), params.values(),
+                          params.lengths(), params.formats(), 1) != 1) {
+        failed(link.connection, nullptr, doing);
+    }
+    Result result = finish(link, doing);
+    if (!result || PQresultStatus(result.get()) != expected) {
+        failed(link.connection, result.get(), doing);
     }
     return result;
 }
 
-// Statements sent together and answered in one round trip; the server runs them in order and
-// skips the rest after one fails. A pipeline that is not read to its end leaves its connection
-// in pipeline mode, and the lease then closes the connection.
+// Runs statements without parameters (several at once, separated by ';'); the last one's result
+// must have the expected status.
+Result command(Link link, const char* sql, const std::string& doing,
+               ExecStatusType expected = PGRES_COMMAND_OK) {
+    if (PQsendQuery(link.connection, sql) != 1) failed(link.connection, nullptr, doing);
+    Result result = finish(link, doing);
+    if (!result || PQresultStatus(result.get()) != expected) {
+        failed(link.connection, result.get(), doing);
+    }
+    return result;
+}
+
+// Statements sent together and answered in one round trip; the server runs them in order. A sync
+// ends a segment: the server answers the segment before it runs the next one, and after a failed
+// statement skips only the rest of its segment. A pipeline that is not read to its end leaves its
+// connection in pipeline mode, and the lease then closes the connection.
 class Pipeline {
 public:
-    Pipeline(PGconn* connection, std::string doing)
-        : _connection(connection), _doing(std::move(doing)) {
-        if (PQenterPipelineMode(_connection) != 1) failed(_connection, nullptr, _doing);
+    Pipeline(Link link, std::string doing) : _link(link), _doing(std::move(doing)) {
+        if (PQenterPipelineMode(_link.connection) != 1) failed(_link.connection, nullptr, _doing);
     }
 
     Pipeline& send(const char* sql, const Params& params,
                    ExecStatusType expected = PGRES_TUPLES_OK) {
-        if (PQsendQueryParams(_connection, sql, params.count(), params.types(), params.values(),
-                              params.lengths(), params.formats(), 1) != 1) {
-            failed(_connection, nullptr, _doing);
+        if (PQsendQueryParams(_link.connection, sql, params.count(), params.types(),
+                              params.values(), params.lengths(), params.formats(), 1) != 1) {
+            failed(_link.connection, nullptr, _doing);
         }
         _expected.push_back(expected);
+        return *this;
+    }
+
+    Pipeline& sync() {
+        if (PQpipelineSync(_link.connection) != 1) failed(_link.connection, nullptr, _doing);
+        _syncs.push_back(_expected.size());
         return *this;
     }
 
@@ -140,52 +221,69 @@ public:
     // The result of each statement in order; throws ClassifierStoreException for the first one
     // without its expected status.
     std::vector<Result> results() {
-        std::vector<Result> results = read();
-        check(results, results.size());
-        return results;
+        read();
+        check(_received.size());
+        return std::move(_received);
     }
 
-    // The results without looking at them; throws only when the connection fails.
-    std::vector<Result> read() {
-        if (PQpipelineSync(_connection) != 1) failed(_connection, nullptr, _doing);
-        std::vector<Result> results;
-        for (std::size_t i = 0; i < _expected.size(); ++i) {
-            Result result(PQgetResult(_connection));
-            if (!result) failed(_connection, nullptr, _doing);
-            // The end of this statement's results.
-            while (const Result more{PQgetResult(_connection)}) {
+    // Reads every result into received() without looking at them; throws when the connection
+    // fails, keeping the results that came before.
+    void read() {
+        if (_syncs.empty() || _syncs.back() != _expected.size()) sync();
+        for (const std::size_t end : _syncs) {
+            while (_received.size() < end) {
+                Result result = next(_link, _doing);
+                if (!result) failed(_link.connection, nullptr, _doing);
+                _received.push_back(std::move(result));
+                if (PQstatus(_link.connection) == CONNECTION_BAD) {
+                    failed(_link.connection, _received.back().get(), _doing);
+                }
+                // The end of this statement's results.
+                while (const Result more = next(_link, _doing)) {
+                    if (PQstatus(_link.connection) == CONNECTION_BAD) {
+                        failed(_link.connection, more.get(), _doing);
+                    }
+                }
             }
-            results.push_back(std::move(result));
+            const Result sync = next(_link, _doing);
+            if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) {
+                failed(_link.connection, sync.get(), _doing);
+            }
         }
-        const Result sync(PQgetResult(_connection));
-        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC ||
-            PQexitPipelineMode(_connection) != 1) {
-            failed(_connection, nullptr, _doing);
-        }
-        return results;
+        if (PQexitPipelineMode(_link.connection) != 1) failed(_link.connection, nullptr, _doing);
     }
 
-    // Whether the results from the one at from on have their expected status.
-    bool succeeded(const std::vector<Result>& results, std::size_t from) const {
-        for (std::size_t i = from; i < results.size(); ++i) {
-            if (PQresultStatus(results[i].get()) != _expected[i]) return false;
+    const std::vector<Result>& received() const { return _received; }
+
+    // Whether the received result at index has its expected status.
+    bool matches(std::size_t index) const {
+        return PQresultStatus(_received[index].get()) == _expected[index];
+    }
+
+    // Whether every result came, those from the one at from on with their expected status.
+    bool succeeded(std::size_t from) const {
+        if (_received.size() < _expected.size()) return false;
+        for (std::size_t i = from; i < _received.size(); ++i) {
+            if (PQresultStatus(_received[i].get()) != _expected[i]) return false;
         }
         return true;
     }
 
     // Throws for the first of the first count results without its expected status.
-    void check(const std::vector<Result>& results, std::size_t count) const {
+    void check(std::size_t count) const {
         for (std::size_t i = 0; i < count; ++i) {
-            if (PQresultStatus(results[i].get()) != _expected[i]) {
-                failed(_connection, results[i].get(), _doing);
+            if (PQresultStatus(_received[i].get()) != _expected[i]) {
+                failed(_link.connection, _received[i].get(), _doing);
             }
         }
     }
 
 private:
-    PGconn* _connection;
+    const Link _link;
     const std::string _doing;
     std::vector<ExecStatusType> _expected;
+    std::vector<std::size_t> _syncs;  // the number of statements before each sync
+    std::vector<Result> _received;
 };
 
 std::string bytes(const PGresult* result, int row, int column) {
@@ -204,13 +302,13 @@ std::string forKey(const std::string& doing, const std::string& key) {
     return doing + " of classifier '" + key + "'";
 }
 
-std::uint64_t committedVersion(PGconn* connection, const std::string& key) {
+std::uint64_t committedVersion(Link connection, const std::string& key) {
     const Result result = run(connection, "SELECT version FROM quillmark_snapshots WHERE key = $1",
                               Params().text(key), forKey("reading the version", key));
     return PQntuples(result.get()) == 0 ? 0 : int8(result.get(), 0, 0);
 }
 
-std::optional<ClassifierStore::Stored> loadOn(PGconn* connection, const std::string& key,
+std::optional<ClassifierStore::Stored> loadOn(Link connection, const std::string& key,
                                               std::uint64_t since) {
     const std::string doing = forKey("loading", key);
     const Result head = run(connection,
@@ -243,17 +341,18 @@ public:
           _key(std::move(key)),
           _lock(static_cast<std::uint64_t>(PostgresClassifierStore::lockNumber(_key))) {
         try {
-            Pipeline start(connection(), forKey("taking the writer lock", _key));
+            Pipeline start(link(), forKey("taking the writer lock", _key));
             start.send("SELECT pg_advisory_lock($1)", Params().int8(_lock))
                 .send("BEGIN", Params(), PGRES_COMMAND_OK)
                 // Read once the lock is held, so no commit of another writer comes after it.
                 .send(
                     "SELECT coalesce((SELECT version FROM quillmark_snapshots WHERE key = $1), "
-                    "0), nextval('quillmark_versions')",
+                    "0), nextval('quillmark_versions'), pg_current_xact_id()::text::bigint",
                     Params().text(_key));
             const std::vector<Result> results = start.results();
             _version = int8(results[2].get(), 0, 0);
             _newVersion = int8(results[2].get(), 0, 1);
+            _transactionId = int8(results[2].get(), 0, 2);
         } catch (...) {
             // The lock may be held: the connection must not go back to the pool.
             _lease.discard();
@@ -269,13 +368,13 @@ public:
     std::uint64_t version() const override { return _version; }
 
     std::optional<ClassifierStore::Stored> load(std::uint64_t since) override {
-        return guarded([&] { return loadOn(connection(), _key, since); });
+        return guarded([&] { return loadOn(link(), _key, since); });
     }
 
     bool create(std::string_view snapshot) override {
         if (_exists) return false;
         guarded([&] {
-            run(connection(),
+            run(link(),
                 "INSERT INTO quillmark_snapshots (key, version, snapshot_version, snapshot) "
                 "VALUES ($1, $2, $2, $3)",
                 Params().text(_key).int8(_newVersion).bytea(snapshot), forKey("creating", _key),
@@ -295,7 +394,7 @@ public:
     void checkpoint(std::string_view snapshot) override {
         mustExist("writing a snapshot of");
         guarded([&] {
-            run(connection(),
+            run(link(),
                 "UPDATE quillmark_snapshots SET snapshot = $2, snapshot_version = $3 "
                 "WHERE key = $1",
                 Params().text(_key).bytea(snapshot).int8(_newVersion),
@@ -308,7 +407,7 @@ public:
     bool remove() override {
         if (!_exists) return false;
         guarded([&] {
-            run(connection(), "DELETE FROM quillmark_snapshots WHERE key = $1", Params().text(_key),
+            run(link(), "DELETE FROM quillmark_snapshots WHERE key = $1", Params().text(_key),
                 forKey("removing", _key), PGRES_COMMAND_OK);
             dropRecords();
         });
@@ -330,19 +429,21 @@ public:
 private:
     PGconn* connection() const { return _lease.get(); }
 
+    Link link() const { return {_lease.get(), _lease.patience()}; }
+
     // Sends the records, the version and the notification with COMMIT, then either the lock's
-    // release or the next transaction's start with its version drawn.
+    // release or the next transaction's start with its version drawn. The COMMIT ends a segment
+    // of the pipeline, so its answer comes before the statements after it run.
     void commit(bool keepLock) {
         if (!_locked || _failed) {
             throw ClassifierStoreException("PostgreSQL: the transaction on classifier '" + _key +
                                            "' cannot commit: it " +
                                            (_locked ? "failed earlier." : "has ended."));
         }
-        std::vector<Result> results;
         std::size_t committed = 0;  // statements up to COMMIT
         std::optional<Pipeline> pipeline;
         guarded([&] {
-            Pipeline& commit = pipeline.emplace(connection(), forKey("committing", _key));
+            Pipeline& commit = pipeline.emplace(link(), forKey("committing", _key));
             for (const std::string& record : _records) {
                 commit.send(
                     "INSERT INTO quillmark_journal (key, version, record) VALUES ($1, $2, $3)",
@@ -359,29 +460,42 @@ private:
                                 .text(PostgresClassifierStore::Channel)
                                 .text(std::to_string(version) + " " + _key));
             }
-            commit.send("COMMIT", Params(), PGRES_COMMAND_OK);
+            commit.send("COMMIT", Params(), PGRES_COMMAND_OK).sync();
             committed = commit.size();
             if (keepLock) {
                 commit.send("BEGIN", Params(), PGRES_COMMAND_OK)
-                    .send("SELECT nextval('quillmark_versions')", Params());
+                    .send(
+                        "SELECT nextval('quillmark_versions'), "
+                        "pg_current_xact_id()::text::bigint",
+                        Params());
             } else {
                 commit.send("SELECT pg_advisory_unlock($1)", Params().int8(_lock));
             }
-            results = commit.read();
-            commit.check(results, committed);
-            // A transaction that failed on the server answers COMMIT with a rollback.
-            if (std::strcmp(PQcmdStatus(results[committed - 1].get()), "COMMIT") != 0) {
-                throw ClassifierStoreException("PostgreSQL: the commit on classifier '" + _key +
-                                               "' was rolled back.");
+            bool complete = true;
+            try {
+                commit.read();
+            } catch (const ClassifierStoreException& lost) {
+                complete = false;
+                if (!committedAfterAll(commit, committed, lost)) throw;
+            }
+            if (complete) {
+                commit.check(committed);
+                // A transaction that failed on the server answers COMMIT with a rollback.
+                if (std::strcmp(PQcmdStatus(commit.received()[committed - 1].get()), "COMMIT") !=
+                    0) {
+                    throw ClassifierStoreException("PostgreSQL: the commit on classifier '" + _key +
+                                                   "' was rolled back.");
+                }
             }
             if (_changed) _version = version;
             _records.clear();
             _changed = false;
         });
         // Committed: what failed after it costs the transaction, not the commit.
-        const bool rest = pipeline->succeeded(results, committed);
+        const bool rest = pipeline->succeeded(committed);
         if (keepLock && rest) {
-            _newVersion = int8(results.back().get(), 0, 0);
+            _newVersion = int8(pipeline->received().back().get(), 0, 0);
+            _transactionId = int8(pipeline->received().back().get(), 0, 1);
         } else if (keepLock) {
             _failed = true;
         } else {
@@ -390,16 +504,46 @@ private:
         }
     }
 
-    // Rolls back what is not committed and lets go of the lock; a connection where that fails
-    // is closed, which does the same on the server's side.
+    // Whether the commit took place although the connection failed during it (lost): its
+    // answer tells when it came, and so does a statement before it that failed; else the
+    // database is asked on a new connection whether this transaction committed. Throws
+    // saying the commit may have been applied when nobody can tell.
+    bool committedAfterAll(const Pipeline& commit, std::size_t committed,
+                           const ClassifierStoreException& lost) {
+        const std::vector<Result>& received = commit.received();
+        const std::size_t answered = std::min(received.size(), committed);
+        for (std::size_t i = 0; i + 1 < answered; ++i) {
+            if (!commit.matches(i)) return false;
+        }
+        if (answered == committed) {
+            PGresult* answer = received[committed - 1].get();
+            if (PQresultStatus(answer) == PGRES_COMMAND_OK) {
+                return std::strcmp(PQcmdStatus(answer), "COMMIT") == 0;
+            }
+            if (PQresultStatus(answer) == PGRES_PIPELINE_ABORTED) return false;
+        }
+        if (const std::optional<bool> known = _lease.store().committed(_transactionId)) {
+            return *known;
+        }
+        throw ClassifierStoreException(std::string(lost.what()) +
+                                       " The commit may have been applied: the connection was "
+                                       "lost before its answer came.");
+    }
+
+    // Rolls back what is not committed and lets go of the lock; a connection where that fails,
+    // or that is busy, is closed, which does the same on the server's side.
     void release() noexcept {
         _locked = false;
-        const bool clean =
-            connection() != nullptr && PQpipelineStatus(connection()) == PQ_PIPELINE_OFF && [&] {
-                const Result result(
-                    PQexec(connection(), "ROLLBACK; SELECT pg_advisory_unlock_all()"));
-                return result && PQresultStatus(result.get()) == PGRES_TUPLES_OK;
-            }();
+        bool clean = connection() != nullptr && PQpipelineStatus(connection()) == PQ_PIPELINE_OFF &&
+                     PQtransactionStatus(connection()) != PQTRANS_ACTIVE;
+        try {
+            if (clean) {
+                command(link(), "ROLLBACK; SELECT pg_advisory_unlock_all()",
+                        forKey("letting go of the writer lock", _key), PGRES_TUPLES_OK);
+            }
+        } catch (...) {
+            clean = false;
+        }
         if (!clean) _lease.discard();
     }
 
@@ -427,7 +571,7 @@ private:
 
     // Records appended before are folded into the snapshot or gone with the classifier.
     void dropRecords() {
-        run(connection(), "DELETE FROM quillmark_journal WHERE key = $1", Params().text(_key),
+        run(link(), "DELETE FROM quillmark_journal WHERE key = $1", Params().text(_key),
             forKey("dropping the journal records", _key), PGRES_COMMAND_OK);
         _records.clear();
     }
@@ -437,6 +581,7 @@ private:
     const std::uint64_t _lock;
     std::uint64_t _version = 0;         // committed, as seen under the lock
     std::uint64_t _newVersion = 0;      // of the next commit
+    std::uint64_t _transactionId = 0;   // of the SQL transaction, for a commit whose answer is lost
     std::vector<std::string> _records;  // appended, sent with the commit
     bool _exists = false;               // with this transaction's changes
     bool _changed = false;              // since the last commit
@@ -446,9 +591,11 @@ private:
 
 class PostgresChanges : public ClassifierStore::Changes {
 public:
-    explicit PostgresChanges(PostgresClassifierStore::Connection connection)
+    PostgresChanges(PostgresClassifierStore::Connection connection,
+                    std::chrono::milliseconds patience)
         : _connection(std::move(connection)) {
-        command(_connection.get(), "LISTEN quillmark_classifiers", "listening for commits");
+        command({_connection.get(), patience}, "LISTEN quillmark_classifiers",
+                "listening for commits");
     }
 
     std::vector<ClassifierStore::Change> wait(std::chrono::milliseconds timeout) override {
@@ -495,6 +642,10 @@ private:
     PostgresClassifierStore::Connection _connection;
 };
 
+Link on(const PostgresClassifierStore::Lease& lease) {
+    return {lease.get(), lease.patience()};
+}
+
 }  // namespace
 
 void PostgresClassifierStore::ConnectionCloser::operator()(pg_conn* connection) const noexcept {
@@ -514,10 +665,12 @@ PostgresClassifierStore::Lease::~Lease() {
 
 PostgresClassifierStore::PostgresClassifierStore(std::string connectionString,
                                                  std::size_t maxIdleConnections,
-                                                 std::chrono::milliseconds lockTimeout)
+                                                 std::chrono::milliseconds lockTimeout,
+                                                 std::chrono::milliseconds patience)
     : _connectionString(std::move(connectionString)),
       _maxIdleConnections(maxIdleConnections),
-      _lockTimeout(lockTimeout) {
+      _lockTimeout(lockTimeout),
+      _patience(patience) {
     createTables();
 }
 
@@ -569,6 +722,12 @@ PostgresClassifierStore::Connection PostgresClassifierStore::connect() const {
             "Cannot connect to the PostgreSQL database " + describe(_connectionString) + ": " +
             (connection ? oneLine(PQerrorMessage(connection.get())) : "out of memory"));
     }
+    // Every wait for the database has a deadline (await): libpq must never block on its own.
+    if (PQsetnonblocking(connection.get(), 1) != 0) {
+        throw ClassifierStoreException("Cannot connect to the PostgreSQL database " +
+                                       describe(_connectionString) + ": " +
+                                       oneLine(PQerrorMessage(connection.get())));
+    }
     // Notices (a table that exists already, a rollback with nothing to roll back) are expected.
     PQsetNoticeProcessor(
         connection.get(), [](void*, const char*) {}, nullptr);
@@ -607,7 +766,7 @@ void PostgresClassifierStore::giveBack(Connection connection) noexcept {
 
 void PostgresClassifierStore::createTables() {
     const Lease lease = borrow();
-    PGconn* connection = lease.get();
+    const Link connection = on(lease);
     command(connection, "BEGIN", "creating the tables");
     run(connection, "SELECT pg_advisory_xact_lock($1)",
         Params().int8(static_cast<std::uint64_t>(SchemaLock)), "creating the tables");
@@ -637,13 +796,13 @@ void PostgresClassifierStore::createTables() {
 
 std::uint64_t PostgresClassifierStore::version(const std::string& key) {
     const Lease lease = borrow();
-    return committedVersion(lease.get(), key);
+    return committedVersion(on(lease), key);
 }
 
 std::uint64_t PostgresClassifierStore::size(const std::string& key) {
     const Lease lease = borrow();
     const Result result =
-        run(lease.get(),
+        run(on(lease),
             "SELECT octet_length(snapshot)::bigint + coalesce((SELECT sum(octet_length(record)) "
             "FROM quillmark_journal WHERE key = $1), 0)::bigint "
             "FROM quillmark_snapshots WHERE key = $1",
@@ -656,9 +815,9 @@ std::optional<ClassifierStore::Stored> PostgresClassifierStore::load(const std::
     const Lease lease = borrow();
     // The snapshot row and the records are read in one database snapshot. A failure leaves the
     // connection in its transaction, and the lease closes it.
-    command(lease.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", forKey("loading", key));
-    auto stored = loadOn(lease.get(), key, since);
-    command(lease.get(), "COMMIT", forKey("loading", key));
+    command(on(lease), "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", forKey("loading", key));
+    auto stored = loadOn(on(lease), key, since);
+    command(on(lease), "COMMIT", forKey("loading", key));
     return stored;
 }
 
@@ -668,7 +827,31 @@ std::unique_ptr<ClassifierStore::Transaction> PostgresClassifierStore::write(
 }
 
 std::unique_ptr<ClassifierStore::Changes> PostgresClassifierStore::listen() {
-    return std::make_unique<PostgresChanges>(connect());
+    return std::make_unique<PostgresChanges>(connect(), _patience);
+}
+
+std::optional<bool> PostgresClassifierStore::committed(std::uint64_t transactionId) {
+    // A database that restarts refuses connections for a moment, and the server process of a
+    // lost connection may still be at its commit: asked again until the time is up.
+    const std::chrono::milliseconds time =
+        std::min<std::chrono::milliseconds>(_patience, std::chrono::seconds(ConnectTimeoutSeconds));
+    const auto until = std::chrono::steady_clock::now() + time;
+    for (;;) {
+        try {
+            const Lease lease(*this, connect());
+            const Result status =
+                run({lease.get(), time}, "SELECT pg_xact_status($1::text::xid8)",
+                    Params().int8(transactionId), "asking for a commit's outcome");
+            const std::string answer =
+                PQgetisnull(status.get(), 0, 0) ? "" : bytes(status.get(), 0, 0);
+            if (answer == "committed") return true;
+            if (answer == "aborted") return false;
+        } catch (const ClassifierStoreException&) {
+            // Not reached, or not answering: asked again.
+        }
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 }  // namespace norvale::quillmark

@@ -14,6 +14,12 @@
 // "<version> <key>". Starting a transaction and committing its records take a round trip each:
 // the statements go out as a pipeline.
 //
+// Every wait for the database has a deadline: one that neither answers nor takes a byte for
+// patience is given up, its connection closed, and the call throws. A commit whose connection
+// fails before its answer came asks the database on a new connection whether its SQL
+// transaction (whose id it read when the transaction began) committed; when that cannot be
+// learnt either, the exception says the commit may have been applied.
+//
 // Every operation may be called from any thread at once. A call or a transaction borrows a
 // connection from a pool (opened on demand; at most maxIdleConnections are kept), so
 // transactions on different keys run side by side. listen opens a connection of its own.
@@ -24,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +49,10 @@ public:
     // How long a writer waits for a classifier's lock that another server holds (a server that
     // stopped without ending, say) before its request fails.
     static constexpr std::chrono::milliseconds DefaultLockTimeout{30'000};
+    // How long any wait for the database may last: a database that neither answers nor takes a
+    // byte for that long is given up, its connection closed, and the call throws. Longer than the
+    // lock timeout, so that a writer waiting for a lock gives up on the lock first.
+    static constexpr std::chrono::milliseconds DefaultPatience{60'000};
     static constexpr int SchemaVersion = 1;
     static constexpr const char* Channel = "quillmark_classifiers";
 
@@ -57,10 +68,12 @@ public:
     // A server keeps one idle connection for each request it runs at once (maxIdleConnections),
     // so that a busy server never opens a connection per request. Unless the connection string
     // says otherwise, a connection waits at most lockTimeout for a lock and notices a database
-    // that stopped answering within about a minute (TCP keepalives and tcp_user_timeout).
+    // that stopped answering within about a minute (TCP keepalives and tcp_user_timeout), and any
+    // wait for an answer gives up after patience.
     explicit PostgresClassifierStore(std::string connectionString,
                                      std::size_t maxIdleConnections = DefaultMaxIdleConnections,
-                                     std::chrono::milliseconds lockTimeout = DefaultLockTimeout);
+                                     std::chrono::milliseconds lockTimeout = DefaultLockTimeout,
+                                     std::chrono::milliseconds patience = DefaultPatience);
     PostgresClassifierStore(const PostgresClassifierStore&) = delete;
     PostgresClassifierStore& operator=(const PostgresClassifierStore&) = delete;
     ~PostgresClassifierStore() override;
@@ -70,6 +83,11 @@ public:
     std::optional<Stored> load(const std::string& key, std::uint64_t since = 0) override;
     std::unique_ptr<Transaction> write(const std::string& key) override;
     std::unique_ptr<Changes> listen() override;
+
+    // Whether the SQL transaction with this id (pg_current_xact_id) committed, asked on new
+    // connections for at most the shorter of patience and the connect timeout; empty when that
+    // cannot be learnt.
+    std::optional<bool> committed(std::uint64_t transactionId);
 
     // The connection string with its password left out, for messages.
     static std::string describe(const std::string& connectionString);
@@ -85,6 +103,8 @@ public:
         Lease& operator=(const Lease&) = delete;
         ~Lease();
         pg_conn* get() const { return _connection.get(); }
+        PostgresClassifierStore& store() const { return _store; }
+        std::chrono::milliseconds patience() const { return _store._patience; }
         // Closes the connection instead of handing it back.
         void discard() noexcept;
 
@@ -102,6 +122,7 @@ private:
     const std::string _connectionString;
     const std::size_t _maxIdleConnections;
     const std::chrono::milliseconds _lockTimeout;
+    const std::chrono::milliseconds _patience;
     std::mutex _mutex;  // guards _idle
     std::vector<Connection> _idle;
 };

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -218,6 +220,114 @@ TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
         auto cleanUp = store.write("fresh");
         EXPECT_TRUE(cleanUp->remove());
         cleanUp->commit();
+    }
+}
+
+TEST_F(PostgresClassifierStoreTest, ACommitIsReportedWhenTheConnectionEndsRightAfterIt) {
+    PostgresClassifierStore store(_connection);
+    const Connection observer = connect(_connection);
+    // The pid of the backend that waits for a lock with a statement like pattern.
+    const auto waiting = [&](const std::string& pattern) {
+        const std::string sql =
+            "SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND "
+            "wait_event_type = 'Lock' AND query LIKE '" +
+            pattern + "'";
+        std::string pid;
+        for (int i = 0; i < 100 && (pid = query(observer.get(), sql)).empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+        }
+        return pid;
+    };
+    auto transaction = store.write("news");
+    ASSERT_TRUE(transaction->create("snapshot"));
+    // Another session alters the version sequence once the commit lets go of it, so that the
+    // next transaction's version waits; its connection is ended there, after the COMMIT ran.
+    const Connection blocker = connect(_connection);
+    ASSERT_EQ(PQsendQuery(blocker.get(), "BEGIN; ALTER SEQUENCE quillmark_versions INCREMENT 1"),
+              1);
+    ASSERT_NE(waiting("BEGIN; ALTER%"), "");
+    auto committing =
+        std::async(std::launch::async, [&] { return transaction->commitKeepingLock(); });
+    const std::string pid = waiting("%nextval%");
+    EXPECT_EQ(query(observer.get(), "SELECT pg_terminate_backend(" + pid + ")"), "t");
+    while (const testing::Result result{PQgetResult(blocker.get())}) {
+    }
+    query(blocker.get(), "ROLLBACK", PGRES_COMMAND_OK);
+    const std::uint64_t committed = committing.get();
+    EXPECT_GT(committed, 0u);
+    EXPECT_EQ(store.version("news"), committed);
+    // Its lock ended with the connection: it commits no more.
+    EXPECT_THROW(transaction->commit(), ClassifierStoreException);
+}
+
+// Stops a server process of the database (SIGSTOP: a hung host whose kernel still takes bytes)
+// for a while; it goes on in the end, also when a check fails.
+class Freeze {
+public:
+    Freeze(int pid, std::chrono::milliseconds time) {
+        ::kill(pid, SIGSTOP);
+        _thaw = std::async(std::launch::async, [pid, time] {
+            std::this_thread::sleep_for(time);
+            ::kill(pid, SIGCONT);
+        });
+    }
+    ~Freeze() { _thaw.wait(); }
+
+private:
+    std::future<void> _thaw;
+};
+
+TEST_F(PostgresClassifierStoreTest, AHungDatabaseIsGivenUpAfterThePatience) {
+    constexpr std::chrono::milliseconds patience = 2s;
+    PostgresClassifierStore store(_connection, 1, 1s, patience);
+    {
+        auto create = store.write("news");
+        ASSERT_TRUE(create->create("snapshot"));
+        create->commit();
+    }  // its connection goes back to the pool
+    const Connection observer = connect(_connection);
+
+    struct Case {
+        const char* call;
+        std::size_t record;  // appended and committed; 0: a read on a pooled connection
+        std::chrono::milliseconds frozen;
+        const char* failure;  // null: answers
+    };
+    const Case cases[] = {
+        {"a read", 0, 4s,
+         "reading the version of classifier 'news' failed: the database did not answer for 2 s; "
+         "its connection was closed."},
+        {"a commit of a record larger than the socket buffers", 32 << 20, 6s,
+         "committing of classifier 'news' failed: the database did not answer for 2 s; its "
+         "connection was closed. The commit may have been applied"},
+        {"a commit that goes on while its outcome is asked for", 6, 3s, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        std::unique_ptr<ClassifierStore::Transaction> append;
+        if (c.record != 0) {
+            append = store.write("news");
+            append->append(std::vector<std::string>{std::string(c.record, 'x')});
+        }
+        const std::string pid = query(
+            observer.get(),
+            std::string("SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND "
+                        "pid <> pg_backend_pid() AND ") +
+                (append ? "pid IN (SELECT pid FROM pg_locks WHERE locktype = 'advisory')"
+                        : "state = 'idle'"));
+        ASSERT_FALSE(pid.empty());
+        const Freeze freeze(std::stoi(pid), c.frozen);
+        const auto began = std::chrono::steady_clock::now();
+        try {
+            const std::uint64_t version = append ? append->commit() : store.version("news");
+            EXPECT_EQ(c.failure, nullptr) << "answered " << version;
+            if (append) {
+                EXPECT_EQ(store.version("news"), version);
+            }
+        } catch (const ClassifierStoreException& e) {
+            EXPECT_THAT(e.what(), ::testing::HasSubstr(c.failure ? c.failure : "no failure"));
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 2 * patience + 1s);
     }
 }
 
