@@ -222,8 +222,11 @@ void StoreJobDistribution::makeRoom(std::uint64_t need) {
 std::uint64_t StoreJobDistribution::size(const std::string& key) {
     {
         AutoLock<MutexImpl> repositoryLock(&_mutex);
-        // Possibly under this request's own writer side, which has brought it up to date.
-        if (const auto cached = inMemory(storeKey(key))) return cached->storedBytes();
+        // While a group holds the store's lock (this request's own write sequence, say), the
+        // group has caught up and no other server commits. Otherwise another server may have
+        // committed since: get catches up first.
+        const auto cached = inMemory(storeKey(key));
+        if (cached && _groups.contains(cached.get())) return cached->storedBytes();
     }
     try {
         return get(key)->storedBytes();

@@ -63,6 +63,7 @@ public:
     std::shared_ptr<ThreadSafeClassifier> get(const std::string& key) override;
     // Without asking the store for the version: beginWrite catches up under the store's lock.
     std::shared_ptr<ThreadSafeClassifier> getForWriting(const std::string& key) override;
+    // As of the store's last commit: asks for its version unless a group holds the lock.
     std::uint64_t size(const std::string& key) override;
     // Commits bytes as the classifier's new snapshot (its first one after create).
     void save(const std::string& key, std::string_view bytes) override;
