@@ -82,6 +82,23 @@ protected:
     }
 };
 
+// The size a train's maxSize is checked against: after another server's write, the stored one;
+// under the request's own write sequence, as stored before its changes.
+TEST_F(StoreJobDistributionTest, SizeIsTheStoresAfterAnotherServersWrite) {
+    Server a(_connection), b(_connection);
+    const auto size = [](Server& server) { return server.repository.size(server.key("Sized")); };
+    a.create("Sized", {"sport"});
+    const std::uint64_t small = size(b);
+    a.write("Sized", [](auto& t) { t.train("sport", "ball goal referee keeper stadium whistle"); });
+    const std::uint64_t grown = size(a);
+    EXPECT_GT(grown, small);
+    EXPECT_EQ(size(b), grown);
+    b.write("Sized", [&](auto& t) {
+        t.train("sport", "corner");
+        EXPECT_EQ(size(b), grown);
+    });
+}
+
 TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther) {
     // Records replayed by the other server, or a new snapshot at every commit.
     for (const std::uint64_t floor : {ClassifierTransactionImpl::DefaultJournalFloor,
