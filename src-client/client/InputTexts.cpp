@@ -7,6 +7,7 @@
 #include <fstream>
 #include <ios>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <system_error>
 
@@ -79,6 +80,11 @@ std::string InputTexts::read(const InputText& text) const {
         std::ostringstream bytes;
         bytes << _standardInput->rdbuf();
         if (_standardInput->bad()) throw InputException("Cannot read standard input.");
+        // The copy stops without a word when the string cannot grow: input left means no
+        // memory for it, and a text cut short must not be sent.
+        if (_standardInput->rdbuf()->sgetc() != std::char_traits<char>::eof()) {
+            throw std::bad_alloc();
+        }
         return std::move(bytes).str();
     }
     std::ifstream file(text.label, std::ios::binary);
