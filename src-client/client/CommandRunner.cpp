@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -437,6 +438,10 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
 }
 
 int CommandRunner::send(const Invocation& invocation, ResultWriter& writer) {
+    if (!invocation.inputs.empty() && std::filesystem::is_directory(invocation.inputs.front())) {
+        throw InputException("'" + invocation.inputs.front() +
+                             "' is a folder; send takes one request document.");
+    }
     const std::vector<InputText> texts = _inputs.collect(invocation.inputs);
     const std::string answer = _sender->send(_inputs.read(texts.front()));
     if (answer.empty()) throw NoAnswer{"closed the connection without an answer."};

@@ -416,14 +416,26 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          "the server at localhost:PORT gave no response document.\n"},
         {create, errorDocument(4000, longMessage), exitStatus::ErrorDocument,
          answered + "4000:\n" + longMessage + "\n"},
-        {{"send", "-"}, validation, exitStatus::ErrorDocument,
+        {{"send", "-"},
+         validation,
+         exitStatus::ErrorDocument,
          answered + "4000:\nValidation of an request failed.\n"},
-        {{"train", "news", "a", "/nonexistent/x.txt"}, "", exitStatus::Usage,
+        {{"train", "news", "a", "/nonexistent/x.txt"},
+         "",
+         exitStatus::Usage,
          "Cannot read '/nonexistent/x.txt': No such file or directory.\n"},
-        {{"classify", "news", "/proc/self/mem"}, "", exitStatus::Usage,
+        {{"classify", "news", "/proc/self/mem"},
+         "",
+         exitStatus::Usage,
          "Cannot read '/proc/self/mem': Input/output error.\n"},
-        {{"classify", "news", _temp.path("empty")}, "", exitStatus::Usage,
+        {{"classify", "news", _temp.path("empty")},
+         "",
+         exitStatus::Usage,
          "The folder '" + _temp.path("empty") + "' holds no files.\n"},
+        {{"send", _temp.path("empty")},
+         "",
+         exitStatus::Usage,
+         "'" + _temp.path("empty") + "' is a folder; send takes one request document.\n"},
         {create, "", exitStatus::Unreachable,
          "the server at localhost:PORT gave no answer within 130 seconds.\n",
          std::make_exception_ptr(net::socket::TimeoutException("silent"))},
@@ -439,12 +451,13 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
         });
         const ClientRun run = runQuillmark(_port, c.words, notXml, false, &relay);
         EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(run.out, c.words[0] == "send" ? validation + "\n" : "");
+        const bool sent = c.words[0] == "send" && c.status != exitStatus::Usage;
+        EXPECT_EQ(run.out, sent ? validation + "\n" : "");
         const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
                                                                         std::to_string(_port));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
-        if (c.words[0] == "send") {
+        if (sent) {
             EXPECT_EQ(relay.requests().at(0), notXml);
         }
     }

@@ -64,6 +64,10 @@ std::vector<InputText> InputTexts::collect(const std::vector<std::string>& argum
         }
         if (fs::is_directory(status)) {
             addFolder(argument, texts);
+        } else if (!fs::is_regular_file(status)) {
+            // A pipe such as the shell's <(command), or a device: read as a stream when sent,
+            // its size unknown until then.
+            texts.push_back({argument, 0, false});
         } else {
             const std::uint64_t size = fs::file_size(argument, error);
             if (error) {

@@ -1,9 +1,9 @@
 #pragma once
 
-// The texts a command sends: files, every regular file below a folder (recursively, in path
-// order), or standard input ("-", or nothing at all). Files are listed first with their sizes
-// and read one at a time when they are sent, so memory holds one request, not a whole folder.
-// Used by one thread.
+// The texts a command sends: files (pipes included), every regular file below a folder
+// (recursively, in path order), or standard input ("-", or nothing at all). Files are listed first
+// with their sizes and read one at a time when they are sent, so memory holds one request, not a
+// whole folder. Used by one thread.
 
 #include <cstdint>
 #include <istream>
@@ -23,7 +23,7 @@ public:
 struct InputText {
     // The path as given or found, "-" for standard input.
     std::string label;
-    // Unknown (0) for standard input.
+    // Unknown (0) for standard input and pipes.
     std::uint64_t size = 0;
     bool standardInput = false;
 };

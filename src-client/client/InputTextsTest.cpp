@@ -1,12 +1,14 @@
 #include "client/InputTexts.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace norvale::quillmark::client {
 namespace {
@@ -34,6 +36,20 @@ TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
     ShortOfMemory buffer("the start of a long text");
     std::istream cut(&buffer);
     EXPECT_THROW(InputTexts(&cut).read({"-", 0, true}), std::bad_alloc);
+}
+
+// A pipe, as the shell's <(command) names one, is read as a stream: it has no size to ask.
+TEST(InputTextsTest, APipeIsReadAsAStream) {
+    int ends[2];
+    ASSERT_EQ(0, ::pipe(ends));
+    ASSERT_EQ(5, ::write(ends[1], "piped", 5));
+    ::close(ends[1]);
+    const std::string path = "/dev/fd/" + std::to_string(ends[0]);
+    const InputTexts inputs(nullptr);
+    const std::vector<InputText> texts = inputs.collect({path});
+    ASSERT_EQ(1u, texts.size());
+    EXPECT_EQ("piped", inputs.read(texts[0]));
+    ::close(ends[0]);
 }
 
 }  // namespace
