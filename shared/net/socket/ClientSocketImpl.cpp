@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "debug/assertion.h"
@@ -49,31 +51,51 @@ std::string ClientSocketImpl::detail(int code) const {
 
 SocketStream* ClientSocketImpl::connect(const std::string& host, std::uint16_t port) {
     QM_ASSERT(!_socketStream, "The client socket is already connected.");
-    SocketCloser closer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (closer.descriptor() < 0) {
-        throw InitException("Error creating socket with the 'socket' system call.\n" +
-                            detail(errno));
+    // IPv4 addresses first, as the server listens on IPv4 unless told otherwise; a name that
+    // also has IPv6 addresses reaches a server listening there. The first failure is reported.
+    std::vector<sockaddr_storage> addresses = resolve(host, port);
+    std::stable_partition(addresses.begin(), addresses.end(),
+                          [](const sockaddr_storage& a) { return a.ss_family == AF_INET; });
+    int firstError = 0;
+    bool attempted = false;
+    for (const sockaddr_storage& address : addresses) {
+        SocketCloser closer(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (closer.descriptor() < 0) {
+            if (firstError == 0) firstError = errno;
+            continue;
+        }
+        const int error = connectTo(closer.descriptor(), address);
+        if (error == 0) {
+            _host = host;
+            _port = port;
+            _socketStream = _streams->create(closer.descriptor());
+            closer.release();
+            return _socketStream.get();
+        }
+        if (!attempted) firstError = error;
+        attempted = true;
     }
-    sockaddr_in address{};
-    resolve(host, address);
-    address.sin_port = htons(port);
-    connectTo(closer.descriptor(), address, host, port);
-    _host = host;
-    _port = port;
-    _peer = address;
-    _socketStream = _streams->create(closer.descriptor());
-    closer.release();
-    return _socketStream.get();
+    if (!attempted) {
+        throw InitException("Error creating socket with the 'socket' system call.\n" +
+                            detail(firstError));
+    }
+    throw ConnectException(
+        "Error connecting socket.\nFailed using the 'connect' system call.\n"
+        "Trying to connect to " +
+        host + ":" + std::to_string(port) + ".\n" + detail(firstError));
 }
 
 // getaddrinfo reports its own codes (negative EAI_* values) instead of errno; the socket error
 // table describes them, and EAI_SYSTEM defers to errno.
-void ClientSocketImpl::resolve(const std::string& host, sockaddr_in& address) const {
+std::vector<sockaddr_storage> ClientSocketImpl::resolve(const std::string& host,
+                                                        std::uint16_t port) const {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    const std::string service = std::to_string(port);
+    const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (result != 0) {
         const int code = result == EAI_SYSTEM ? errno : result;
         throw ConnectException("Error converting hostname " + host +
@@ -81,21 +103,24 @@ void ClientSocketImpl::resolve(const std::string& host, sockaddr_in& address) co
                                "call.\n" +
                                detail(code));
     }
-    address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    std::vector<sockaddr_storage> addresses;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
+        sockaddr_storage address{};
+        std::memcpy(&address, entry->ai_addr, entry->ai_addrlen);
+        addresses.push_back(address);
+    }
     ::freeaddrinfo(found);
+    return addresses;
 }
 
-void ClientSocketImpl::connectTo(int descriptor, const sockaddr_in& address,
-                                 const std::string& host, std::uint16_t port) const {
-    int result = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+// 0, or the errno of the failed connect.
+int ClientSocketImpl::connectTo(int descriptor, const sockaddr_storage& address) {
+    const socklen_t length =
+        address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    int result = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), length);
     if (result != 0 && errno == EINTR) result = finishInterruptedConnect(descriptor);
-    if (result != 0) {
-        const int code = errno;
-        throw ConnectException(
-            "Error connecting socket.\nFailed using the 'connect' system call.\n"
-            "Trying to connect to " +
-            host + ":" + std::to_string(port) + ".\n" + detail(code));
-    }
+    return result == 0 ? 0 : errno;
 }
 
 }  // namespace net::socket

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/socket/ClientSocket.h"
 #include "net/socket/SocketStreamFactory.h"
@@ -12,8 +13,8 @@
 
 namespace net::socket {
 
-// ClientSocket over IPv4: the name is resolved with getaddrinfo (the first IPv4 address is
-// used), and the connected descriptor is handed to a stream from the stream factory.
+// ClientSocket over TCP: the name is resolved with getaddrinfo, its addresses are tried IPv4 first
+// until one connects, and the connected descriptor is handed to a stream from the stream factory.
 class ClientSocketImpl : public ClientSocket {
 public:
     // errors (may be null) and streams are not owned and must outlive the socket.
@@ -26,16 +27,15 @@ private:
     // "Detailed information:\nHost: ..." with the system error text of code. Host and port are
     // stored only once connected, so a failed connect shows them empty; its message names them.
     std::string detail(int code) const;
-    void resolve(const std::string& host, sockaddr_in& address) const;
-    void connectTo(int descriptor, const sockaddr_in& address, const std::string& host,
-                   std::uint16_t port) const;
+    // The addresses of host, in the resolver's order. Throws ConnectException.
+    std::vector<sockaddr_storage> resolve(const std::string& host, std::uint16_t port) const;
+    static int connectTo(int descriptor, const sockaddr_storage& address);
 
     const platform::errorresources::ErrorMapper* _errors;
     SocketStreamFactory* _streams;
     std::unique_ptr<SocketStream> _socketStream;
     std::string _host;
     std::uint16_t _port = 0;
-    sockaddr_in _peer{};
 };
 
 }  // namespace net::socket

@@ -67,6 +67,8 @@ TEST(ClientSocketImplTest, FailedConnectsMayBeRetriedAndEveryCodeHasAText) {
     auto client = pair.clients.create();
     EXPECT_THROW(client->connect("127.0.0.1", port), ConnectException);
     EXPECT_NE(nullptr, client->connect("127.0.0.1", pair.listener.port()));
+    const test_support::Listener six(AF_INET6);
+    EXPECT_NE(nullptr, pair.clients.create()->connect("::1", six.port()));
     const std::string message =
         messageOf<ConnectException>([&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
     EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP "

@@ -19,18 +19,23 @@
 
 namespace net::socket::test_support {
 
-// Listens on 127.0.0.1 at a port the system picks. stop() makes a blocked accept return -1.
+// Listens on 127.0.0.1 (or ::1) at a port the system picks. stop() makes a blocked accept return
+// -1.
 class Listener {
 public:
-    Listener() : _fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit Listener(int family = AF_INET) : _fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_addr = in6addr_loopback;
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t length = sizeof address;
-        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        auto* generic = family == AF_INET6 ? reinterpret_cast<sockaddr*>(&address6)
+                                           : reinterpret_cast<sockaddr*>(&address);
+        socklen_t length = family == AF_INET6 ? sizeof address6 : sizeof address;
         if (::bind(_fd, generic, length) != 0 || ::listen(_fd, 16) != 0 ||
             ::getsockname(_fd, generic, &length) != 0) {
             ADD_FAILURE() << "cannot listen";
         }
-        _port = ntohs(address.sin_port);
+        _port = ntohs(family == AF_INET6 ? address6.sin6_port : address.sin_port);
     }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
