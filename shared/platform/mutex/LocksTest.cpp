@@ -29,8 +29,8 @@ constexpr const char* Name = ".:classifiers::spam.dat";
 
 // The holder may lock again and releases after its last unlock; nobody else may unlock; other
 // threads wait, whether they share the object or (named lock) hold their own, and so does
-// another process until the holding one is killed. A lock file that cannot be opened fails the
-// lock. Every process must pick
+// another process until the holding one is killed. A missing lock folder is made again, but a
+// lock file that cannot be opened fails the lock. Every process must pick
 // the same stripe for a classifier, so the names are fixed values.
 TEST(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
     EXPECT_EQ("classifier-39", classifierLockName("./classifiers/spam.dat"));
@@ -81,6 +81,11 @@ TEST(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
         ::waitpid(child, nullptr, 0);
         EXPECT_TRUE(waiter.finishesWithin());
     }
+
+    NamedMutexImpl remade((folder.path() / "removed").string(), Name);
+    { AutoLock lock(&remade); }  // the lock folder is made again
+    NamedMutexImpl orphan((folder.path() / "no/such").string(), Name);
+    EXPECT_THROW(orphan.lock(), MutexException);
 
     std::ofstream(folder.path() / "plain-file") << "x";
     NamedMutexImpl below((folder.path() / "plain-file").string(), Name);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +52,14 @@ NamedMutexImpl::~NamedMutexImpl() {
 
 NamedMutexImpl::LockFile NamedMutexImpl::openAndLock() const {
     LockFile file(::open(_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    // The lock folder is made again when it went away with the folder it sits in (a classifier
+    // root removed and made anew while the server runs); a missing parent still fails.
+    if (!file.isOpen() && errno == ENOENT) {
+        const std::string folder = _path.substr(0, _path.find_last_of('/') + 1);
+        if (!folder.empty() && (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST)) {
+            file = LockFile(::open(_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        }
+    }
     if (!file.isOpen()) {
         throw MutexException("Error creating the mutex. Failed opening the lock file '" + _path +
                              "' using 'open'. " + errorresources::lastSystemErrorText());
