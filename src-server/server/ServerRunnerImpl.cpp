@@ -179,7 +179,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     wiring.connection.maxInput = widenMaxInput(settings.maxInput);
     wiring.connection.terminateHandler = terminateHandler;
     QuillmarkServer server(log, _services.metrics, files, _threads, wiring);
-    log->log("Starting server on port " + std::to_string(settings.port) + ".");
+    log->log("Starting server on port " + std::to_string(server.localPort()) + ".");
     if (settings.metricsPort) {
         log->log("Serving metrics on " + settings.metricsAddress + " port " +
                  std::to_string(server.metricsPort()) + ".");
