@@ -25,28 +25,13 @@ std::string reference(double value) {
 
 TEST(ResponseDocumentTest, NumbersAreWrittenAsPrintfWritesThemWithSixDigits) {
     constexpr double Infinity = std::numeric_limits<double>::infinity();
-    std::vector<double> values = {0.0,
-                                  -0.0,
-                                  1.0,
-                                  0.78125,
-                                  1e-5,
-                                  1e-4,
-                                  0.000123456,
-                                  999999.5,
-                                  999999.4999999,
-                                  9.999995e-5,
-                                  123456789.0,
-                                  1e100,
-                                  1e-100,
-                                  1e-290,
-                                  1e290,
-                                  5e-324,
-                                  std::numeric_limits<double>::max(),
-                                  std::numeric_limits<double>::min(),
-                                  -2.5,
-                                  Infinity,
-                                  -Infinity,
-                                  std::numeric_limits<double>::quiet_NaN()};
+    using Limits = std::numeric_limits<double>;
+    // With the powers of ten below.
+    std::vector<double> values = {0.0,           -0.0,          0.78125,
+                                  0.000123456,   999999.5,      999999.4999999,
+                                  9.999995e-5,   123456789.0,   5e-324,
+                                  -2.5,          Infinity,      -Infinity,
+                                  Limits::max(), Limits::min(), Limits::quiet_NaN()};
     // Every power of ten, and the halfway points between six-digit numbers, with their neighbours.
     for (int exponent = -300; exponent <= 300; ++exponent) {
         const double power = std::pow(10.0, exponent);
