@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -10,12 +11,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -118,17 +120,20 @@ struct ClientRun {
 };
 
 // Runs the client with `words` (the port is added as an option) and `input` as standard input,
-// on a clock that advances one second per reading; given a relay, the relay is its connection.
+// on a clock that advances one second per reading; given a relay, the relay is its connection;
+// given `output`, standard output goes there.
 ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
                        const std::string& input = "", bool terminal = false, Relay* relay = nullptr,
-                       std::function<bool()> interrupted = nullptr) {
+                       std::function<bool()> interrupted = nullptr,
+                       std::streambuf* output = nullptr) {
     Sockets sockets;
     std::istringstream in(input);
     std::ostringstream out, err;
+    std::ostream sink(output != nullptr ? output : out.rdbuf());
     double now = 0;
     words.insert(words.begin(), {"--port", std::to_string(port)});
     const Environment environment{
-        &in, &out, &err, terminal, [&now] { return now += 1; }, nullptr, std::move(interrupted)};
+        &in, &sink, &err, terminal, [&now] { return now += 1; }, nullptr, std::move(interrupted)};
     const util::Base64EncoderImpl encoder;
     const int status = relay == nullptr ? runClient(words, &sockets.clients, environment)
                                         : CommandRunner(relay, &encoder, environment)
@@ -163,6 +168,35 @@ std::vector<std::string> writeFolder(const io::filesystem::test::TempFolder& tem
     for (const auto& file : files) contents.push_back(file.second);
     return contents;
 }
+
+// Takes `room` bytes, then fails with ENOSPC; buffered, as std::cout is, so a short output fails
+// only when it is flushed.
+class FullDisk : public std::streambuf {
+public:
+    explicit FullDisk(std::size_t room) : _room(room) { setp(_buffer, _buffer + sizeof _buffer); }
+
+    std::string written;
+
+protected:
+    int overflow(int c) override {
+        if (sync() != 0) return traits_type::eof();
+        if (c != traits_type::eof()) sputc(static_cast<char>(c));
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+        const std::size_t taken = std::min(pending, _room - written.size());
+        written.append(pbase(), taken);
+        setp(_buffer, _buffer + sizeof _buffer);
+        if (taken == pending) return 0;
+        errno = ENOSPC;
+        return -1;
+    }
+
+private:
+    const std::size_t _room;
+    char _buffer[64];
+};
 
 // Every case runs on classifier files and on a PostgreSQL database.
 class CommandRunnerTest : public ::testing::TestWithParam<std::string> {
@@ -475,6 +509,37 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     EXPECT_EQ(refused.status, exitStatus::Unreachable);
     EXPECT_EQ(refused.err, "quillmark: cannot connect to the server at localhost:" +
                                std::to_string(_port) + ": Connection refused. Error code: 111.\n");
+}
+
+// Output that cannot be written (a full disk) ends the command with its message and status: after
+// the final flush, or as soon as the answer that did not fit is written, with no further request
+// sent.
+TEST_P(CommandRunnerTest, OutputThatCannotBeWrittenEndsTheCommand) {
+    createNews({"a"});
+    // Each name alone fills FullDisk's buffer.
+    for (int i = 0; i < 20; ++i) {
+        _temp.write("corpus/" + std::string(64, 'f') + std::to_string(i),
+                    "text " + std::to_string(i));
+    }
+    const std::string corpus = _temp.path("corpus");
+    ok({"train", "news", "a", corpus});
+    const struct {
+        std::vector<std::string> words;
+        std::size_t room;
+    } cases[] = {
+        {{"create", "other"}, 0},
+        {{"--max-request", "1", "--parallel", "1", "classify", "news", corpus}, 0},
+        {{"--json", "classify", "news", corpus}, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words.front());
+        Relay relay(forwardTo(_port));
+        FullDisk disk(c.room);
+        const ClientRun run = runQuillmark(_port, c.words, "", false, &relay, nullptr, &disk);
+        EXPECT_EQ(run.status, exitStatus::LocalFailure);
+        EXPECT_EQ(relay.requests().size(), 1u);
+        EXPECT_EQ(run.err, "quillmark: cannot write the output: No space left on device\n");
+    }
 }
 
 }  // namespace
