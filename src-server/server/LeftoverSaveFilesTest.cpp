@@ -53,8 +53,6 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
         TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
         TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
         "a.dat",
-        "a.tmp-x-1",
-        "a.tmp-" + std::to_string(dead),
         folderLike,
         TemporarySaveName::make("notes.txt", dead, 2)};  // not a save of this server's
     for (const std::string& name : kept) folder.write(name, "x");
