@@ -19,6 +19,7 @@
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
 #include "server/PostgresTestSupport.h"
+#include "server/RepositoryTestSupport.h"
 #include "server/StoreFollower.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
@@ -30,11 +31,8 @@ namespace {
 
 const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 
-class Plenty : public platform::memory::MemoryStatus {
-public:
-    std::uint64_t available() const override { return std::uint64_t(1) << 40; }
-    std::uint64_t total() const override { return std::uint64_t(1) << 40; }
-};
+// Memory for every classifier: nothing is evicted.
+using Plenty = testing::MemoryAccount;
 
 // One server's repository on the shared database.
 struct Server {
@@ -64,7 +62,7 @@ struct Server {
         return {shared->classifier().getTrainingData(), shared->classifier().getInformation()};
     }
 
-    Plenty memory;
+    Plenty memory{std::uint64_t(1) << 40, 0};
     Metrics metrics;
     PostgresClassifierStore store;
     StoreJobDistribution repository{&RealClassifiers, &memory, &store, "/root/", &metrics};
@@ -246,7 +244,7 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
     Server writer(_connection);
     PostgresClassifierStore store(_connection);
     SlowVersions slow(&store);
-    Plenty memory;
+    Plenty memory{std::uint64_t(1) << 40, 0};
     Metrics metrics;
     StoreJobDistribution reader(&RealClassifiers, &memory, &slow, "/root/", &metrics);
     const auto read = [&] {
