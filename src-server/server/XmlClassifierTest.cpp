@@ -19,7 +19,6 @@
 #include <future>
 #include <memory>
 #include <new>
-#include <random>
 
 #include "io/IOException.h"
 #include "io/filesystem/FileDescriptor.h"
@@ -258,41 +257,6 @@ TEST_F(XmlClassifierStorageTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
     EXPECT_EQ(2000, statusOf(written.get()));
     EXPECT_EQ(2000, statusOf(classified.get()));
     EXPECT_NE(std::string::npos, read.get().find("<classInformation className=\"late\">"));
-}
-
-// A request of many texts and calls, a class removed between its trains, stores the bytes that
-// the same calls store when every train and untrain is compacted at once.
-TEST_F(XmlClassifierStorageTest, BulkRequestStoresWhatCompactingEveryCallStores) {
-    const auto reference = RealClassifiers.create();
-    std::vector<std::string> classes = {"a", "b", "c"};
-    std::string textElements;
-    std::string calls = call("create", "create");
-    for (const std::string& name : classes) {
-        calls += call("addClass", "add" + name, "className=\"" + name + "\"");
-        reference->addClass(name);
-    }
-    std::mt19937 random(7);
-    std::vector<std::string> written;
-    for (int i = 0; i < 1200; ++i) {
-        std::string words = "w" + std::to_string(random() % 40);
-        for (unsigned more = random() % 8; more > 0; --more) words += " w" + std::to_string(random() % 40);
-        textElements += text("t" + std::to_string(i), words);
-        written.push_back(words);
-        if (i == 500) {
-            calls += call("removeClass", "remove", "className=\"b\"");
-            reference->removeClass("b");
-            classes.erase(classes.begin() + 1);
-        }
-        const std::string name = classes[random() % classes.size()];
-        const bool untrain = i % 5 == 4;
-        const std::size_t used = untrain ? random() % written.size() : written.size() - 1;
-        calls += call(untrain ? "untrain" : "train", "call" + std::to_string(i),
-                      "className=\"" + name + "\" textId=\"t" + std::to_string(used) + "\"");
-        untrain ? reference->untrain(name, written[used]) : reference->train(name, written[used]);
-        reference->compact();
-    }
-    ASSERT_EQ(2000, statusOf(run(texts(textElements) + writeCalls("Bulk", calls))));
-    EXPECT_EQ(reference->getTrainingData(), files.content("bulk"));
 }
 
 // A failing call undoes the calls before it, on a new classifier and on a stored one; a remove
