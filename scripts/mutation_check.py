@@ -228,8 +228,8 @@ MUTANTS = [
     # --- transactions and the repository --------------------------------------------------------
     M("txn-created-not-rolled-back", "server", "rollback skipped",
       "src-server/server/ClassifierTransactionImpl.cpp",
-      "        _classifierInfo.state = TransactionState::None;\n        _repository->discardCreated(_key);\n",
-      "        _classifierInfo.state = TransactionState::None;\n",
+      "        _createdThenRemoved = false;\n        _repository->discardCreated(_key);\n",
+      "        _createdThenRemoved = false;\n",
       ["RepositoryTest", "XmlClassifierTest"],
       what="a classifier created by a failed write sequence is not removed again"),
     M("txn-swap-before-save", "server", "rollback skipped",
@@ -520,8 +520,8 @@ MUTANTS = [
       ["ClientTest"], what="--version 1.01 is refused"),
     M("cli-error-exit-code", "platform", "exit code changed",
       "src-client/client/CommandRunner.cpp",
-      "            << failure.message << '\\n';\n        return exitStatus::ErrorDocument;",
-      "            << failure.message << '\\n';\n        return exitStatus::Unreachable;",
+      "        return flushed(_environment, exitStatus::ErrorDocument);",
+      "        return flushed(_environment, exitStatus::Unreachable);",
       ["ClientCommandTest"], what="an error document exits like an unreachable server"),
 ]
 
