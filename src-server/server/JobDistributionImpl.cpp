@@ -80,6 +80,7 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
         std::shared_ptr<Load> load;
         bool loadsItself = false;
         Evicted journaled;
+        std::shared_ptr<Load> underWay;
         {
             AutoLock<MutexImpl> repositoryLock(&_mutex);
             if (auto found = inMemory(file)) {
@@ -88,8 +89,10 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
                 return found;
             }
             load = loading(file);
-            if (!load && makeRoom(file, &journaled)) {
+            const std::uint64_t need = load ? 0 : 2 * _store->size(file);
+            if (!load && makeRoom(need, &journaled, &underWay)) {
                 load = std::make_shared<Load>();
+                load->_room = need;
                 _loading.emplace(file, load);
                 loadsItself = true;
             }
@@ -97,6 +100,10 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::get(const std::string
         // The file is read and parsed without the repository mutex: other classifiers go on.
         if (loadsItself) return loadAndPublish(file, key, *load);
         if (load) return awaitLoad(*load, key);
+        if (underWay) {
+            underWay->_result.wait();
+            continue;
+        }
         // Room is made again once the evicted classifier is written whole and released.
         foldEvicted(journaled);
     }
@@ -207,9 +214,15 @@ std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::held(const std::strin
     return evicted == _evicted.end() ? nullptr : evicted->second.lock();
 }
 
-bool JobDistributionImpl::makeRoom(const std::string& fileKey, Evicted* journaled) {
-    const std::uint64_t need = 2 * _store->size(fileKey);
+bool JobDistributionImpl::makeRoom(std::uint64_t need, Evicted* journaled,
+                                   std::shared_ptr<Load>* underWay) {
+    // The loads under way have not taken their memory yet, or not all of it.
+    for (const auto& entry : _loading) need += entry.second->_room;
     while (_memoryStatus->available() < need) {
+        if (_classifiers.empty() && !_loading.empty()) {
+            *underWay = _loading.begin()->second;
+            return false;
+        }
         const std::size_t left = evictOldest(journaled);
         if (journaled->classifier) return false;
         if (left == 0) break;

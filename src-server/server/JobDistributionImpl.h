@@ -76,8 +76,10 @@ public:
 
 private:
     // A cold load in progress: _result receives the classifier, null when the file is missing,
-    // or the exception the load failed with.
+    // or the exception the load failed with. _room is the memory it made room for, which the
+    // loads that start before it ends count as taken.
     struct Load {
+        std::uint64_t _room = 0;
         std::promise<std::shared_ptr<ThreadSafeClassifier>> _promise;
         std::shared_future<std::shared_ptr<ThreadSafeClassifier>> _result =
             _promise.get_future().share();
@@ -106,11 +108,14 @@ private:
         std::shared_ptr<ThreadSafeClassifier> classifier;
     };
 
-    // Evicts until twice the file's size is available, or until nothing is left to evict (true).
-    // Stops early (false) at an evicted classifier whose journal holds records, handed over in
-    // journaled: the caller folds it without the repository mutex, releases it and asks again,
-    // so that the memory it frees counts before anything else is evicted.
-    bool makeRoom(const std::string& fileKey, Evicted* journaled);
+    // Evicts until need bytes are available besides the room of the loads under way, or until
+    // nothing is left to evict (true). Stops early (false) at an evicted classifier whose journal
+    // holds records, handed over in journaled: the caller folds it without the repository mutex,
+    // releases it and asks again, so that the memory it frees counts before anything else is
+    // evicted. Stops early (false) too when nothing is left to evict but loads are under way,
+    // one of them handed over in underWay: the caller waits for it to end and asks again, since
+    // what it loaded can be evicted then.
+    bool makeRoom(std::uint64_t need, Evicted* journaled, std::shared_ptr<Load>* underWay);
     std::size_t evictOldest(Evicted* journaled);
     // Writes a classifier just evicted whole and drops its journal, before the load it makes room
     // for; only when its writer lock is free at once, since a writer holding it may itself wait

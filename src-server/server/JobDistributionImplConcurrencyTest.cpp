@@ -169,6 +169,33 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
     }
 }
 
+// A load of 900 bytes (needing 1800) is under way: the next one counts that memory as taken.
+// With "a" in memory (2000 free), one of 150 bytes evicts "a", where alone it would have found
+// room and let the two loads overrun the memory; with nothing to evict (3000 free), one of 700
+// bytes waits for the load under way to end.
+TEST_F(JobDistributionImplConcurrencyTest, ALoadMakesRoomForTheLoadsUnderWay) {
+    for (const auto& [aLoaded, sizeOfC] : {std::pair{true, 150}, {false, 700}}) {
+        SCOPED_TRACE(aLoaded);
+        restart();
+        memory.gone.clear();
+        store("a", fakeData({{"a", 1}}));
+        store("big", fakeData({{"big", 1}}, 900));
+        store("c", fakeData({{"c", 1}}, sizeOfC));
+        if (aLoaded) {
+            EXPECT_EQ(1, read("a", "a"));
+        }
+        loadFile.hold(key("big"));
+        auto big = async([&] { return read("big", "big"); });
+        loadFile.awaitLoad();
+        auto c = async([&] { return read("c", "c"); });
+        EXPECT_EQ(aLoaded ? future_status::ready : future_status::timeout, c.wait_for(LoadedBound));
+        EXPECT_EQ(aLoaded ? std::vector<std::string>{"a"} : std::vector<std::string>{},
+                  memory.gone);
+        loadFile.release();
+        EXPECT_EQ(std::pair(std::int64_t{1}, std::int64_t{1}), std::pair(big.get(), c.get()));
+    }
+}
+
 // Readers share a classifier; a writer waits for the last reader, and readers and writers wait
 // for a writer.
 TEST_F(JobDistributionImplConcurrencyTest, ReadersShareAClassifierAndAWriterExcludesEveryone) {
