@@ -48,6 +48,21 @@ std::optional<std::string> cgroupPath(const std::string& ownCgroup) {
     return std::nullopt;
 }
 
+// The entry of the cgroup v1 memory controller reads "4:memory:/path" (or "4:cpu,memory:/path",
+// controllers mounted together).
+std::optional<std::string> cgroupV1MemoryPath(const std::string& ownCgroup) {
+    std::ifstream in(ownCgroup);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto first = line.find(':');
+        const auto second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
+        if (controllers.find(",memory,") != std::string::npos) return line.substr(second + 1);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 MemoryStatusImpl::MemoryStatusImpl(MemoryStatusFiles files) : _files(std::move(files)) {}
@@ -75,17 +90,27 @@ MemoryStatusImpl::Figures MemoryStatusImpl::machineFigures() const {
     return Figures{*available, *total};
 }
 
+void MemoryStatusImpl::applyCgroupLimits(Figures& figures) const {
+    if (const std::optional<std::string> path = cgroupPath(_files.ownCgroup)) {
+        applyGroupLimits(figures, _files.cgroupRoot, *path, "/memory.max", "/memory.current");
+    }
+    if (const std::optional<std::string> path = cgroupV1MemoryPath(_files.ownCgroup)) {
+        applyGroupLimits(figures, _files.cgroupV1Memory, *path, "/memory.limit_in_bytes",
+                         "/memory.usage_in_bytes");
+    }
+}
+
 // Walks from the process's own group up to the root of the visible hierarchy; inside a
 // container the root itself may carry the container's limit.
-void MemoryStatusImpl::applyCgroupLimits(Figures& figures) const {
-    const std::optional<std::string> path = cgroupPath(_files.ownCgroup);
-    if (!path) return;
-    std::string group = *path;
+void MemoryStatusImpl::applyGroupLimits(Figures& figures, const std::string& root,
+                                        const std::string& path, const char* limitFile,
+                                        const char* usageFile) {
+    std::string group = path;
     for (;;) {
-        const std::string folder = _files.cgroupRoot + (group == "/" ? "" : group);
-        const std::optional<std::uint64_t> limit = cgroupValue(folder + "/memory.max");
+        const std::string folder = root + (group == "/" ? "" : group);
+        const std::optional<std::uint64_t> limit = cgroupValue(folder + limitFile);
         if (limit) {
-            const std::uint64_t used = cgroupValue(folder + "/memory.current").value_or(0);
+            const std::uint64_t used = cgroupValue(folder + usageFile).value_or(0);
             const std::uint64_t left = used < *limit ? *limit - used : 0;
             if (left < figures.available) figures.available = left;
             if (*limit < figures.total) figures.total = *limit;

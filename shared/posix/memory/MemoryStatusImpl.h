@@ -12,11 +12,14 @@ struct MemoryStatusFiles {
     std::string meminfo = "/proc/meminfo";
     std::string ownCgroup = "/proc/self/cgroup";
     std::string cgroupRoot = "/sys/fs/cgroup";
+    std::string cgroupV1Memory = "/sys/fs/cgroup/memory";
 };
 
-// MemAvailable and MemTotal of meminfo, lowered to the limits of the process's cgroup (v2)
-// and of every cgroup above it: available = memory.max - memory.current, total = memory.max.
-// Without a cgroup v2 hierarchy, or with "max" everywhere, the machine's figures stand.
+// MemAvailable and MemTotal of meminfo, lowered to the limits of the process's cgroup and of
+// every cgroup above it: available = memory.max - memory.current, total = memory.max (cgroup
+// v2), and the same of memory.limit_in_bytes and memory.usage_in_bytes in the hierarchy of the
+// cgroup v1 memory controller, where one is mounted. Without either, or with no limit anywhere,
+// the machine's figures stand.
 class MemoryStatusImpl : public MemoryStatus {
 public:
     explicit MemoryStatusImpl(MemoryStatusFiles files = MemoryStatusFiles());
@@ -32,6 +35,8 @@ private:
 
     Figures machineFigures() const;
     void applyCgroupLimits(Figures& figures) const;
+    static void applyGroupLimits(Figures& figures, const std::string& root, const std::string& path,
+                                 const char* limitFile, const char* usageFile);
 
     MemoryStatusFiles _files;
 };
