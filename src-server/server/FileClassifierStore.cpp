@@ -114,7 +114,7 @@ bool FileClassifierStore::journalInPlace(const std::string& fileKey) const {
     {
         const std::lock_guard held(_journalsMutex);
         if (const auto found = _journals.find(fileKey); found != _journals.end()) {
-            return found->second->atPath();
+            return found->second.file->atPath();
         }
     }
     return _existsFile->exists(journalPath(fileKey));
@@ -134,23 +134,30 @@ void FileClassifierStore::releaseJournal(const std::string& fileKey) const noexc
     std::shared_ptr<io::filesystem::InPlaceFile> released;
     const std::lock_guard held(_journalsMutex);
     if (const auto found = _journals.find(fileKey); found != _journals.end()) {
-        released = std::move(found->second);
+        released = std::move(found->second.file);
         _journals.erase(found);
     }
 }
 
 std::shared_ptr<io::filesystem::InPlaceFile> FileClassifierStore::openJournal(
     const std::string& fileKey) const {
+    std::shared_ptr<io::filesystem::InPlaceFile> closed;  // after the mutex, by its last holder
     const std::lock_guard held(_journalsMutex);
-    std::shared_ptr<io::filesystem::InPlaceFile>& journal = _journals[fileKey];
-    if (!journal) {
-        try {
-            journal = _saveFile->openInPlace(journalPath(fileKey));
-        } catch (...) {
-            _journals.erase(fileKey);
-            throw;
-        }
+    if (const auto found = _journals.find(fileKey); found != _journals.end()) {
+        found->second.used = ++_journalUses;
+        return found->second.file;
     }
+    std::shared_ptr<io::filesystem::InPlaceFile> journal =
+        _saveFile->openInPlace(journalPath(fileKey));
+    if (_journals.size() >= MaxOpenJournals) {
+        auto oldest = _journals.begin();
+        for (auto entry = _journals.begin(); entry != _journals.end(); ++entry) {
+            if (entry->second.used < oldest->second.used) oldest = entry;
+        }
+        closed = std::move(oldest->second.file);
+        _journals.erase(oldest);
+    }
+    _journals.emplace(fileKey, OpenJournal{journal, ++_journalUses});
     return journal;
 }
 

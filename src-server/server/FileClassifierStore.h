@@ -11,11 +11,14 @@
 // (the repository does so under the classifier's writer side).
 //
 // A journal is written in place (io::filesystem::InPlaceFile) and held open from its first
-// append until it is replaced, dropped or released: an append is one write and a sync one
+// append until it is replaced, dropped or released, or until it is the least recently used of
+// more than MaxOpenJournals held open (so that classifiers, however many, cost a bounded number
+// of descriptors; its next append opens it again): an append is one write and a sync one
 // fdatasync, and while appends fall inside the zero bytes written ahead of them, the sync
 // flushes their data alone. So a journal file may end in up to 64 KiB of zero bytes after its
 // last record. The collaborators are not owned and must outlive the store.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -34,6 +37,8 @@ namespace norvale::quillmark {
 
 class FileClassifierStore {
 public:
+    static constexpr std::size_t MaxOpenJournals = 16;
+
     // What a load finds: the classifier's file and its journal, when there is one.
     struct Stored {
         std::string file;
@@ -104,9 +109,16 @@ private:
     const io::filesystem::SizeFile* _sizeFile;
     const io::filesystem::RemoveFile* _removeFile;
     const std::string _lockFolder;
+    // A journal held open and when it was last used.
+    struct OpenJournal {
+        std::shared_ptr<io::filesystem::InPlaceFile> file;
+        std::uint64_t used = 0;
+    };
+
     mutable std::mutex _journalsMutex;
     // Shared with the syncs running on them, which the release of a journal does not cut short.
-    mutable std::map<std::string, std::shared_ptr<io::filesystem::InPlaceFile>> _journals;
+    mutable std::map<std::string, OpenJournal> _journals;
+    mutable std::uint64_t _journalUses = 0;
 };
 
 }  // namespace norvale::quillmark

@@ -130,6 +130,28 @@ TEST_F(JobDistributionImplTest, AJournalRemovedFromOutsideIsReplacedByTheWholeCl
     }
 }
 
+// Journals are held open between appends, but at most 16: training 40 classifiers in turn opens
+// no more, and a journal closed meanwhile is opened again by its next append, which follows its
+// last record.
+TEST_F(JobDistributionImplTest, AtMostSixteenJournalsAreHeldOpen) {
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openFiles();
+    for (std::uint32_t round = 0; round < 3; ++round) {
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "c" + std::to_string(i);
+            if (round == 0) store(name, fakeData({{"a", 0}}));
+            ClassifierTransactionImpl transaction(repository.get(), key(name), 1 << 20);
+            transaction.train("a", "text");
+            transaction.commit();
+        }
+    }
+    EXPECT_LE(openFiles() - before, 16);
+    restart();
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(3, read("c" + std::to_string(i), "a"));
+}
+
 // Three loaded classifiers using 1000 bytes each of 10000, used last at the times given; the
 // file of the fourth needs twice its size. Oldest first until enough is free; equal times go in
 // key order, and all go when that is never enough. A get of a classifier in memory makes room
