@@ -154,6 +154,7 @@ public:
             _invocation.host = *value;
         } else if (name == "--port") {
             _invocation.port = parsePort(*value);
+            _portGiven = true;
         } else if (name == "--version") {
             _invocation.version = parseVersion(*value);
         } else if (name == "--parallel") {
@@ -165,12 +166,14 @@ public:
     }
 
     bool help() const { return _help; }
+    bool portGiven() const { return _portGiven; }
     // 0 when not given.
     std::size_t parallel() const { return _parallel; }
 
 private:
     Invocation& _invocation;
     bool _help = false;
+    bool _portGiven = false;
     std::size_t _parallel = 0;
 };
 
@@ -203,11 +206,13 @@ void fill(Invocation& invocation, const std::string& name, const Form& form,
 Invocation parseCommandLine(const std::vector<std::string>& words,
                             const VariableLookup& variables) {
     Invocation invocation;
+    // QUILLMARK_PORT is checked only when no --port replaces it, so that a stale or wrong value
+    // in the environment neither hides the help nor refuses a port given on the command line.
+    const char* environmentPort = nullptr;
     if (variables) {
         const char* host = variables("QUILLMARK_HOST");
         if (host != nullptr && *host != '\0') invocation.host = host;
-        const char* port = variables("QUILLMARK_PORT");
-        if (port != nullptr && *port != '\0') invocation.port = parsePort(port);
+        environmentPort = variables("QUILLMARK_PORT");
     }
     OptionReader options(invocation);
     std::vector<std::string> positional;
@@ -230,6 +235,9 @@ Invocation parseCommandLine(const std::vector<std::string>& words,
     if (options.help()) {
         invocation.command = Command::Help;
         return invocation;
+    }
+    if (!options.portGiven() && environmentPort != nullptr && *environmentPort != '\0') {
+        invocation.port = parsePort(environmentPort);
     }
     if (positional.empty()) throw UsageException("No command given.");
     const auto form = forms().find(positional.front());
