@@ -82,12 +82,18 @@ std::vector<InputText> InputTexts::collect(const std::vector<std::string>& argum
 std::string InputTexts::read(const InputText& text) const {
     if (text.standardInput) {
         std::ostringstream bytes;
-        bytes << _standardInput->rdbuf();
-        if (_standardInput->bad()) throw InputException("Cannot read standard input.");
-        // The copy stops without a word when the string cannot grow: input left means no
-        // memory for it, and a text cut short must not be sent.
-        if (_standardInput->rdbuf()->sgetc() != std::char_traits<char>::eof()) {
-            throw std::bad_alloc();
+        try {
+            bytes << _standardInput->rdbuf();
+            if (_standardInput->bad()) throw InputException("Cannot read standard input.");
+            // The copy stops without a word when the string cannot grow or a read fails: input
+            // left means no memory for it, and a text cut short must not be sent; a read that
+            // fails again throws.
+            if (_standardInput->rdbuf()->sgetc() != std::char_traits<char>::eof()) {
+                throw std::bad_alloc();
+            }
+        } catch (const std::ios_base::failure& e) {
+            // A closed descriptor or a folder given as standard input: unreadable, as a file.
+            throw InputException("Cannot read standard input: " + describe(e.code()) + ".");
         }
         return std::move(bytes).str();
     }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <ios>
 #include <new>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -28,6 +31,14 @@ private:
     std::string _bytes;
 };
 
+// Standard input whose read fails, as the standard library reports a folder given as input.
+class FolderAsInput : public std::streambuf {
+protected:
+    int_type underflow() override {
+        throw std::ios_base::failure("underflow", std::error_code(EISDIR, std::generic_category()));
+    }
+};
+
 // Standard input is read whole or not at all: the copy into a string swallows a failure, and
 // what it got must not pass for the text.
 TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
@@ -36,6 +47,14 @@ TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
     ShortOfMemory buffer("the start of a long text");
     std::istream cut(&buffer);
     EXPECT_THROW(InputTexts(&cut).read({"-", 0, true}), std::bad_alloc);
+    FolderAsInput folder;
+    std::istream unreadable(&folder);
+    try {
+        InputTexts(&unreadable).read({"-", 0, true});
+        ADD_FAILURE() << "A failed read passed";
+    } catch (const InputException& e) {
+        EXPECT_STREQ("Cannot read standard input: Is a directory.", e.what());
+    }
 }
 
 // A pipe, as the shell's <(command) names one, is read as a stream: it has no size to ask.
