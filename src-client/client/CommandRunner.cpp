@@ -403,6 +403,12 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
                 unreadable = std::current_exception();
                 break;
             }
+            // Ctrl-C while the text was read (standard input from a terminal, a slow pipe)
+            // stops before it is sent: the user may have meant to take it back.
+            if (interrupted()) {
+                stopped = true;
+                break;
+            }
             const std::string encoded = _encoder->encode(bytes);
             const RequestBuilder::Mark mark = builder.mark();
             std::string callId = addCalls(builder, builder.addEncodedText(encoded));

@@ -376,6 +376,14 @@ TEST_P(CommandRunnerTest, AnInterruptedJobFinishesWhatIsInFlightAndSaysHowFarItG
             EXPECT_EQ(parseJson(run.out).size(), sent);
         }
     }
+    // Ctrl-C while standard input was read: the text read is not trained either.
+    Relay relay(forwardTo(_port));
+    int asked = 0;
+    const ClientRun run = runQuillmark(_port, {"train", "news", "a"}, SportText, false, &relay,
+                                       [&asked] { return asked++ > 0; });
+    EXPECT_EQ(run.status, exitStatus::Interrupted);
+    EXPECT_EQ(relay.requests().size(), 0u);
+    EXPECT_EQ(run.err, "quillmark: interrupted after 0 of 1 texts; the rest were not sent.\n");
 }
 
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight
