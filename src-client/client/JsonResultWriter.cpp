@@ -77,6 +77,15 @@ std::string statisticsArray(const std::vector<ClassStatistics>& classes) {
     return text + "]";
 }
 
+// A file name that is not UTF-8 has no exact JSON form either; its Base64 copy names the file.
+std::string sourceFields(const std::string& label) {
+    std::string text = field("source", jsonString(label));
+    if (!isUtf8(label)) {
+        text += ", " + field("sourceBase64", jsonString(util::Base64EncoderImpl().encode(label)));
+    }
+    return text;
+}
+
 std::string classificationFields(const ClassifyResult& result) {
     std::string text;
     if (result.textCoverage) {
@@ -182,13 +191,12 @@ void JsonResultWriter::nextText() {
 
 void JsonResultWriter::classification(const std::string& label, const ClassifyResult& result) {
     nextText();
-    _texts << "{" << field("source", jsonString(label)) << ", " << classificationFields(result)
-           << "}";
+    _texts << "{" << sourceFields(label) << ", " << classificationFields(result) << "}";
 }
 
 void JsonResultWriter::keywords(const std::string& label, const KeywordsResult& result) {
     nextText();
-    _texts << "{" << field("source", jsonString(label)) << ", "
+    _texts << "{" << sourceFields(label) << ", "
            << field("keywords", keywordsArray(result.keywords)) << "}";
 }
 

@@ -20,12 +20,13 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
     JsonResultWriter writer(&out);
     writer.beginTexts(2);
     writer.classification("dir/\"quoted\"\\name\n.txt", classified);
-    writer.keywords("b.txt", words);
+    writer.keywords("b\xff.txt", words);
     writer.endTexts();
-    // A word that is not UTF-8 comes as its characters read as ISO 8859-1, and exactly in Base64.
+    // A word or file name that is not UTF-8 comes as its characters read as ISO 8859-1, and
+    // exactly in Base64.
     EXPECT_EQ(out.str(), R"([
   {"source": "dir/\"quoted\"\\name\n.txt", "textCoverage": 0.625, "classes": [{"className": "beta", "p": 0.7}, {"className": "alpha", "p": 0.25}]},
-  {"source": "b.txt", "keywords": [{"keyword": "vote", "className": "politics", "p": 0.95}, {"keyword": "v\u00e4rld", "keywordBase64": "duRybGQ=", "className": "sport", "p": 0.8}]}
+  {"source": "b\u00ff.txt", "sourceBase64": "Yv8udHh0", "keywords": [{"keyword": "vote", "className": "politics", "p": 0.95}, {"keyword": "v\u00e4rld", "keywordBase64": "duRybGQ=", "className": "sport", "p": 0.8}]}
 ]
 )");
 
