@@ -9,6 +9,22 @@
 
 namespace norvale::quillmark {
 
+namespace {
+
+// Answers that clients leave unread may hold a quarter of the memory the process may use, at
+// least 64 MiB and at most 1 GiB, unless the settings name a bound.
+net::server::EventServerLimits roadLimits(net::server::EventServerLimits limits,
+                                          const platform::memory::MemoryStatus* memory) {
+    if (limits.heldAnswerBytes == 0 && memory != nullptr) {
+        constexpr std::uint64_t MiB = 1 << 20;
+        limits.heldAnswerBytes = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(memory->total() / 4, 64 * MiB, 1024 * MiB));
+    }
+    return limits;
+}
+
+}  // namespace
+
 QuillmarkServer::SchemaFacts QuillmarkServer::addSchema(xml::SchemaCache& schemas,
                                                        const std::string& path) {
     xml::Document schema;
@@ -37,7 +53,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                                                     settings.archiveFolder, files.diskSpace)),
       _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas,
                 _request.targetNamespace, settings.classifierRoot, log, metrics),
-      _server(threads, settings.port, settings.limits,
+      _server(threads, settings.port, roadLimits(settings.limits, files.memoryStatus),
               connectionParams(log, metrics, settings.connection), settings.access) {
     if (_storeRepository) _follower.emplace(_store.get(), _storeRepository, threads);
     if (settings.metricsPort) {

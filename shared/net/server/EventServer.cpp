@@ -191,6 +191,7 @@ private:
         bool executing = false;
         bool answering = false;
         bool timed = false;  // the timer is armed
+        std::size_t held = 0;  // bytes of its answer counted in _heldAnswers
         // When a stop closes it at the latest.
         Clock::time_point stopBy = Clock::time_point::max();
     };
@@ -282,10 +283,10 @@ private:
         readAvailable(session);
     }
 
-    // Refusals are told at most once per ReportInterval, with their counts.
+    // Refusals and dropped answers are told at most once per ReportInterval, with their counts.
     void refused(std::size_t& count) {
         ++count;
-        if (_refusedFull + _refusedOutside != 1) return;
+        if (_refusedFull + _refusedOutside + _droppedAnswers != 1) return;
         _refusalReport.expires_at(std::max(Clock::now(), _lastRefusalReport + ReportInterval));
         _refusalReport.async_wait([this](const boost::system::error_code&) {
             if (_refusedFull != 0) {
@@ -296,8 +297,15 @@ private:
                 report("Refused " + std::to_string(_refusedOutside) +
                        " connections from clients outside the allowed networks.");
             }
+            if (_droppedAnswers != 0) {
+                report("Dropped " + std::to_string(_droppedAnswers) +
+                       " answers: the answers waiting for their clients to read them had reached "
+                       "the bound of " +
+                       std::to_string(_limits.heldAnswerBytes) + " bytes.");
+            }
             _refusedFull = 0;
             _refusedOutside = 0;
+            _droppedAnswers = 0;
             _lastRefusalReport = Clock::now();
         });
     }
@@ -406,6 +414,15 @@ private:
             close(session);
             return;
         }
+        if (_limits.heldAnswerBytes != 0 && _heldAnswers != 0 &&
+            answer.size() >
+                _limits.heldAnswerBytes - std::min(_heldAnswers, _limits.heldAnswerBytes)) {
+            refused(_droppedAnswers);
+            cutOff(session);
+            return;
+        }
+        session->held = answer.size();
+        _heldAnswers += session->held;
         armTimer(session);
         asio::async_write(session->socket, asio::buffer(answer) + sent.bytes,
                           [this, session](const boost::system::error_code& failure, std::size_t) {
@@ -468,6 +485,8 @@ private:
     void close(const SessionPtr& session) {
         if (!session->open) return;
         session->open = false;
+        _heldAnswers -= session->held;
+        session->held = 0;
         cancelTimer(session);
         boost::system::error_code ignored;
         session->socket.close(ignored);
@@ -673,6 +692,8 @@ private:
     std::uint32_t _connectionCounter = 0;
     std::size_t _refusedFull = 0;     // refused since the last report: too many open
     std::size_t _refusedOutside = 0;  // and from outside the allowed networks
+    std::size_t _droppedAnswers = 0;  // answers dropped since the last report
+    std::size_t _heldAnswers = 0;     // bytes of the answers sessions hold
     Clock::time_point _lastRefusalReport{};
     bool _stopping = false;
     Clock::time_point _stopDeadline = Clock::time_point::max();

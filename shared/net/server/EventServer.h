@@ -21,6 +21,10 @@ struct EventServerLimits {
     // Open connections beyond which a new one is accepted and closed at once; 0 takes
     // EventServer::maxConnectionsFor(workers).
     std::size_t maxConnections = 0;
+    // Bytes of answers held for clients that have not read them yet, beyond which a further
+    // answer the socket does not take at once is dropped (its connection reset); 0: no bound.
+    // An answer alone is always held, however large.
+    std::size_t heldAnswerBytes = 0;
 };
 
 // Who reaches the server.
@@ -36,7 +40,8 @@ struct EventServerAccess {
 // turns at one reactor that accepts, reads requests and writes answers on non-blocking sockets.
 // The thread that reads a complete request hands the reactor on and executes that request
 // itself, answer included. A connection that is idle, trickling or not reading costs a socket
-// and its buffered bytes; its deadline closes it. Construct, start, stop and destroy on one thread;
+// and its buffered bytes (answers not read count against heldAnswerBytes); its deadline closes
+// it. Construct, start, stop and destroy on one thread;
 // factory, log and thread factory are not owned and must outlive the server.
 class EventServer {
 public:
