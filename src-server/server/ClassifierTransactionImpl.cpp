@@ -156,8 +156,7 @@ void ClassifierTransactionImpl::commit() {
 
 bool ClassifierTransactionImpl::journalFull(std::uint64_t size) const {
     return _classifierInfo.state == TransactionState::Created ||
-           _classifierInfo.classifier->journalBytes() >= std::max(_journalFloor, size / 2) ||
-           _repository->journalLost(_key, *_classifierInfo.classifier);
+           _classifierInfo.classifier->journalBytes() >= std::max(_journalFloor, size / 2);
 }
 
 void ClassifierTransactionImpl::storeWhole(const classifier::Classifier& changed) {

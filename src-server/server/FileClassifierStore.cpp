@@ -110,16 +110,6 @@ void FileClassifierStore::syncJournal(const std::string& fileKey) const {
     openJournal(fileKey)->sync();
 }
 
-bool FileClassifierStore::journalInPlace(const std::string& fileKey) const {
-    {
-        const std::lock_guard held(_journalsMutex);
-        if (const auto found = _journals.find(fileKey); found != _journals.end()) {
-            return found->second.file->atPath();
-        }
-    }
-    return _existsFile->exists(journalPath(fileKey));
-}
-
 void FileClassifierStore::cutJournal(const std::string& fileKey, std::uint64_t length) const {
     const Lock lock(_lockFolder, fileKey);
     openJournal(fileKey)->truncate(length);

@@ -83,9 +83,6 @@ public:
                        std::string_view bytes) const;
     // Makes every append so far durable.
     void syncJournal(const std::string& fileKey) const;
-    // Whether the journal that appends extend is still at its path: false once it was removed or
-    // replaced from outside (the appends would no longer reach the path).
-    bool journalInPlace(const std::string& fileKey) const;
     // Cuts the journal back to length bytes, durably.
     void cutJournal(const std::string& fileKey, std::uint64_t length) const;
     // Deletes the journal (one that extends another file); a failure to delete it is left alone
