@@ -50,17 +50,22 @@ std::string classesArray(const std::vector<ClassProbability>& classes) {
     return text + "]";
 }
 
+// `name` with bytes as a JSON string; bytes that are not UTF-8 have no exact JSON form, so a
+// "<name>Base64" copy keeps them (a keyword, a file name).
+std::string bytesFields(const std::string& name, const std::string& bytes) {
+    std::string text = field(name, jsonString(bytes));
+    if (!isUtf8(bytes)) {
+        text += ", " + field(name + "Base64", jsonString(util::Base64EncoderImpl().encode(bytes)));
+    }
+    return text;
+}
+
 std::string keywordsArray(const std::vector<KeywordEntry>& keywords) {
-    const util::Base64EncoderImpl encoder;
     std::string text = "[";
     for (const KeywordEntry& entry : byProbability(keywords)) {
         if (text.size() > 1) text += ", ";
-        text += "{" + field("keyword", jsonString(entry.text));
-        // Bytes that are not UTF-8 have no exact JSON form; the Base64 copy keeps them.
-        if (!isUtf8(entry.text)) {
-            text += ", " + field("keywordBase64", jsonString(encoder.encode(entry.text)));
-        }
-        text += ", " + field("className", jsonString(entry.className)) + ", " +
+        text += "{" + bytesFields("keyword", entry.text) + ", " +
+                field("className", jsonString(entry.className)) + ", " +
                 field("p", jsonNumber(entry.p)) + "}";
     }
     return text + "]";
@@ -75,15 +80,6 @@ std::string statisticsArray(const std::vector<ClassStatistics>& classes) {
                 field("totalCount", std::to_string(entry.totalCount)) + "}";
     }
     return text + "]";
-}
-
-// A file name that is not UTF-8 has no exact JSON form either; its Base64 copy names the file.
-std::string sourceFields(const std::string& label) {
-    std::string text = field("source", jsonString(label));
-    if (!isUtf8(label)) {
-        text += ", " + field("sourceBase64", jsonString(util::Base64EncoderImpl().encode(label)));
-    }
-    return text;
 }
 
 std::string classificationFields(const ClassifyResult& result) {
@@ -191,12 +187,12 @@ void JsonResultWriter::nextText() {
 
 void JsonResultWriter::classification(const std::string& label, const ClassifyResult& result) {
     nextText();
-    _texts << "{" << sourceFields(label) << ", " << classificationFields(result) << "}";
+    _texts << "{" << bytesFields("source", label) << ", " << classificationFields(result) << "}";
 }
 
 void JsonResultWriter::keywords(const std::string& label, const KeywordsResult& result) {
     nextText();
-    _texts << "{" << sourceFields(label) << ", "
+    _texts << "{" << bytesFields("source", label) << ", "
            << field("keywords", keywordsArray(result.keywords)) << "}";
 }
 

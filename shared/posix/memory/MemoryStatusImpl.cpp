@@ -38,29 +38,31 @@ std::optional<std::uint64_t> cgroupValue(const std::string& file) {
     return std::nullopt;
 }
 
-// The cgroup v2 entry of /proc/self/cgroup reads "0::/path/of/the/group".
-std::optional<std::string> cgroupPath(const std::string& ownCgroup) {
-    std::ifstream in(ownCgroup);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("0::", 0) == 0) return line.substr(3);
-    }
-    return std::nullopt;
-}
+// The process's groups of /proc/self/cgroup: the unified hierarchy's entry reads
+// "0::/path/of/the/group", the cgroup v1 memory controller's "4:memory:/path" (or
+// "4:cpu,memory:/path", controllers mounted together).
+struct CgroupPaths {
+    std::optional<std::string> unified;
+    std::optional<std::string> memoryV1;
+};
 
-// The entry of the cgroup v1 memory controller reads "4:memory:/path" (or "4:cpu,memory:/path",
-// controllers mounted together).
-std::optional<std::string> cgroupV1MemoryPath(const std::string& ownCgroup) {
+CgroupPaths cgroupPaths(const std::string& ownCgroup) {
+    CgroupPaths paths;
     std::ifstream in(ownCgroup);
     std::string line;
     while (std::getline(in, line)) {
+        if (line.rfind("0::", 0) == 0) {
+            paths.unified = line.substr(3);
+            continue;
+        }
         const auto first = line.find(':');
         const auto second = first == std::string::npos ? first : line.find(':', first + 1);
         if (second == std::string::npos) continue;
         const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
-        if (controllers.find(",memory,") != std::string::npos) return line.substr(second + 1);
+        if (controllers.find(",memory,") != std::string::npos)
+            paths.memoryV1 = line.substr(second + 1);
     }
-    return std::nullopt;
+    return paths;
 }
 
 }  // namespace
@@ -91,11 +93,13 @@ MemoryStatusImpl::Figures MemoryStatusImpl::machineFigures() const {
 }
 
 void MemoryStatusImpl::applyCgroupLimits(Figures& figures) const {
-    if (const std::optional<std::string> path = cgroupPath(_files.ownCgroup)) {
-        applyGroupLimits(figures, _files.cgroupRoot, *path, "/memory.max", "/memory.current");
+    const CgroupPaths paths = cgroupPaths(_files.ownCgroup);
+    if (paths.unified) {
+        applyGroupLimits(figures, _files.cgroupRoot, *paths.unified, "/memory.max",
+                         "/memory.current");
     }
-    if (const std::optional<std::string> path = cgroupV1MemoryPath(_files.ownCgroup)) {
-        applyGroupLimits(figures, _files.cgroupV1Memory, *path, "/memory.limit_in_bytes",
+    if (paths.memoryV1) {
+        applyGroupLimits(figures, _files.cgroupV1Memory, *paths.memoryV1, "/memory.limit_in_bytes",
                          "/memory.usage_in_bytes");
     }
 }
