@@ -51,9 +51,10 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     EXPECT_LE(millisecondTick() - static_cast<std::uint32_t>(std::stoul(name.substr(prefix.size()))), millisecondTick() - before);
     std::filesystem::remove(archived()[0]);
     // A name taken already (a request of the same thread within the same millisecond) is
-    // numbered on, not replaced: the names of the next 100 ticks are taken here.
+    // numbered on, not replaced: the names of the next two seconds' ticks are taken here (a
+    // busy machine can hold this thread up for a good part of a second).
     const std::uint32_t now = millisecondTick();
-    for (std::uint32_t tick = now; tick != now + 100; ++tick) {
+    for (std::uint32_t tick = now; tick != now + 2000; ++tick) {
         std::ofstream(XmlHookImpl::fileName(directory, platform::thread::currentThreadId(), tick))
             << "taken";
     }
@@ -65,7 +66,7 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
         numbered += content == "new" && file.string().ends_with("_2.xml");
         std::filesystem::remove(file);
     }
-    EXPECT_EQ(100u, taken);
+    EXPECT_EQ(2000u, taken);
     EXPECT_EQ(1u, numbered);
 
     diskSpace.bytes = 999'999'999;
