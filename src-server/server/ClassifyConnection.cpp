@@ -22,6 +22,7 @@ ClassifyConnection::ClassifyConnection(std::uint32_t id, const ConnectionParams*
 }
 
 ClassifyConnection::~ClassifyConnection() {
+    _release();
     // A request still queued when the server stopped never reached a worker.
     if (_phase == Phase::Executing && !_taken) _params->metrics->requestTaken();
     _params->metrics->connectionClosed();
@@ -36,25 +37,43 @@ ClassifyConnection::Step ClassifyConnection::received(const char* bytes, std::si
     _lastByte = Clock::now();
     _params->metrics->received(size);
     if (_phase != Phase::Reading) return Step::Read;
+    HeldRequests* held = _params->heldRequests;
+    if (held != nullptr && !held->take(_held, size)) {
+        _drain(statusCode::OUT_OF_MEMORY,
+               "Client with id " + _id + " was refused: the requests held by the server had " +
+                   "reached the bound of " + std::to_string(held->bound()) + " bytes.");
+        return Step::Read;
+    }
+    if (held != nullptr) _held += size;
     _request.append(bytes, size);
     if (_request.size() > _params->maxInput) {
-        std::string().swap(_request);
-        _phase = Phase::Draining;
-        _params->log->log("Client with id " + _id + " exceeded maximum input size " +
-                          std::to_string(_params->maxInput) + ".");
+        _drain(statusCode::REQUEST_TOO_LARGE, "Client with id " + _id +
+                                                  " exceeded maximum input size " +
+                                                  std::to_string(_params->maxInput) + ".");
     }
     return Step::Read;
+}
+
+void ClassifyConnection::_drain(int code, std::string message) {
+    std::string().swap(_request);
+    _release();
+    _phase = Phase::Draining;
+    _refusal = code;
+    _refusalMessage = std::move(message);
+    _params->log->log(_refusalMessage);
+}
+
+void ClassifyConnection::_release() noexcept {
+    if (_held == 0) return;
+    _params->heldRequests->give(_held);
+    _held = 0;
 }
 
 // The refusal goes out only once the client has sent everything: a client that is still sending
 // does not read, and closing on it could reset the connection before it sees the answer.
 ClassifyConnection::Step ClassifyConnection::ended() {
     _complete = Clock::now();
-    if (_phase == Phase::Draining) {
-        return _respond(statusCode::REQUEST_TOO_LARGE,
-                        "Client with id " + _id + " exceeded maximum input size " +
-                            std::to_string(_params->maxInput) + ".");
-    }
+    if (_phase == Phase::Draining) return _respond(_refusal, _refusalMessage);
     _phase = Phase::Executing;
     _params->metrics->requestQueued();
     return Step::Execute;
@@ -63,13 +82,17 @@ ClassifyConnection::Step ClassifyConnection::ended() {
 ClassifyConnection::Step ClassifyConnection::execute() {
     _taken = true;
     _params->metrics->requestTaken();
+    Step step = Step::Drop;
     try {
-        return _execute();
+        step = _execute();
     } catch (const std::bad_alloc&) {
         // Also reached when a failure below could not even build its message.
+        _release();
         _params->log->error("Out of memory.");
         return _respond(statusCode::OUT_OF_MEMORY, std::string());
     }
+    _release();
+    return step;
 }
 
 ClassifyConnection::Step ClassifyConnection::_execute() {

@@ -13,8 +13,9 @@ namespace norvale::quillmark {
 
 // One client's exchange, driven by the EventServer: the request is kept until the client ends
 // its sending side (at most maxInput bytes; a longer one is dropped as it arrives and answered
-// with status 4013 once the client has finished sending), executed by a fresh StringClassifier,
-// and its answer (or the error document of a failure around it) handed back to be
+// with status 4013 once the client has finished sending, as is one that the bound of the
+// requests held by all connections refuses, with status 5030), executed by a fresh
+// StringClassifier, and its answer (or the error document of a failure around it) handed back to be
 // sent. Failures of the connection itself are logged. The params are shared and not owned.
 // Calls never overlap (see net::server::Connection).
 class ClassifyConnection : public net::server::Connection {
@@ -39,6 +40,11 @@ private:
 
     Step _execute();
     Step _respond(int code, const std::string& message);
+    // Stops keeping the request: it is dropped as it arrives from now on and answered with
+    // `code` and `message` once the client has ended.
+    void _drain(int code, std::string message);
+    // Gives the bytes the request holds back to params->heldRequests.
+    void _release() noexcept;
     Step _answerWith(std::string text, Phase phase);
     bool _idleFirst() const;
     void _error(const std::string& text);
@@ -52,6 +58,9 @@ private:
     bool _taken = false;            // execution of the request has begun
     Phase _phase = Phase::Reading;
     std::string _request;
+    std::size_t _held = 0;  // bytes of the request counted in params->heldRequests
+    int _refusal = 0;       // the status code of a drained request
+    std::string _refusalMessage;
     std::string _answer;
 };
 

@@ -253,6 +253,40 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     EXPECT_TRUE(large == std::string(6 << 20, 'x')) << large.size() << " bytes";
 }
 
+// The requests being read share one bound: a request alone is read whatever its size; past the
+// bound a further one is drained and refused with 5030 once its client ends; the bytes come back
+// when a request has been executed or its client has gone.
+TEST_F(ClassifyConnectionTest, RequestsPastTheirSharedBoundAreRefused) {
+    HeldRequests held(1000);
+    _params.heldRequests = &held;
+    const RunningServer server(&_params, 2);
+    const std::uint16_t port = server.port();
+    const auto holds = [&](std::size_t bytes) {
+        for (const auto giveUp = Clock::now() + 10s; held.held() != bytes;) {
+            if (Clock::now() > giveUp) return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    };
+    const std::string alone(3000, 'a'), holding(900, 'h'), small(200, 's');
+    EXPECT_EQ(expectedAnswer(alone), LoopbackClient::ask(port, alone));
+    LoopbackClient holder(port);
+    ASSERT_TRUE(holder.send(holding) && holds(900));
+    const std::string refusal =
+        "Client with id 3 was refused: the requests held by the server "
+        "had reached the bound of 1000 bytes.";
+    EXPECT_EQ(errorDocument(statusCode::OUT_OF_MEMORY, refusal), LoopbackClient::ask(port, small));
+    EXPECT_EQ(1, matching("Log", "^" + refusal + "$"));
+    ASSERT_TRUE(holder.finish());
+    EXPECT_EQ(expectedAnswer(holding), holder.answer());
+    EXPECT_TRUE(holds(0));
+    LoopbackClient gone(port);
+    ASSERT_TRUE(gone.send(holding) && holds(900));
+    gone.abort();
+    EXPECT_TRUE(holds(0));
+    EXPECT_EQ(expectedAnswer(small), LoopbackClient::ask(port, small));
+}
+
 // A request runs on the thread that read it, and the reactor goes to the thread that fell idle
 // last: one client's requests one after the other, and two clients' at once, stay on a few of
 // the seventeen threads (the longest idle first would take them round all seventeen). A thread

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "server/ErrorResponseFactory.h"
+#include "server/HeldRequests.h"
 #include "server/Log.h"
 #include "server/Metrics.h"
 #include "server/StringClassifierFactory.h"
@@ -42,6 +43,9 @@ struct ConnectionParams {
     std::chrono::milliseconds requestTimeout = DefaultRequestTimeout;
     // A client that has not read its whole answer sendTimeout after it was ready is dropped.
     std::chrono::milliseconds sendTimeout = DefaultSendTimeout;
+    // Counts the bytes of the requests all connections hold; a request refused by its bound is
+    // drained and answered with status 5030. Null: no bound.
+    HeldRequests* heldRequests = nullptr;
 };
 
 }  // namespace norvale::quillmark

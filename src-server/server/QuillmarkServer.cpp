@@ -11,15 +11,20 @@ namespace norvale::quillmark {
 
 namespace {
 
-// Answers that clients leave unread may hold a quarter of the memory the process may use, at
-// least 64 MiB and at most 1 GiB, unless the settings name a bound.
+// What the requests being read or executed may hold, and what the answers clients leave unread
+// may hold, each: a quarter of the memory the process may use, at least 64 MiB and at most
+// 1 GiB; 0 (no bound) without a memory status.
+std::size_t roadShare(const platform::memory::MemoryStatus* memory) {
+    if (memory == nullptr) return 0;
+    constexpr std::uint64_t MiB = 1 << 20;
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(memory->total() / 4, 64 * MiB, 1024 * MiB));
+}
+
+// The held answers' bound is the road's share unless the settings name one.
 net::server::EventServerLimits roadLimits(net::server::EventServerLimits limits,
                                           const platform::memory::MemoryStatus* memory) {
-    if (limits.heldAnswerBytes == 0 && memory != nullptr) {
-        constexpr std::uint64_t MiB = 1 << 20;
-        limits.heldAnswerBytes = static_cast<std::size_t>(
-            std::clamp<std::uint64_t>(memory->total() / 4, 64 * MiB, 1024 * MiB));
-    }
+    if (limits.heldAnswerBytes == 0) limits.heldAnswerBytes = roadShare(memory);
     return limits;
 }
 
@@ -53,6 +58,7 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
                                                     settings.archiveFolder, files.diskSpace)),
       _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas,
                 _request.targetNamespace, settings.classifierRoot, log, metrics),
+      _heldRequests(roadShare(files.memoryStatus)),
       _server(threads, settings.port, roadLimits(settings.limits, files.memoryStatus),
               connectionParams(log, metrics, settings.connection), settings.access) {
     if (_storeRepository) _follower.emplace(_store.get(), _storeRepository, threads);
@@ -108,6 +114,7 @@ const ConnectionParams* QuillmarkServer::connectionParams(Log* log, Metrics* met
     _params.metrics = metrics;
     _params.classifierFactory = &_requests;
     _params.errorResponseFactory = &_errors;
+    _params.heldRequests = &_heldRequests;
     return &_params;
 }
 

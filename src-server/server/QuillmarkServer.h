@@ -128,6 +128,7 @@ private:
     EmptyXmlHookFactoryImpl _noArchive;
     std::optional<XmlHookFactoryImpl> _archive;
     XmlClassifierFactoryImpl _requests;
+    HeldRequests _heldRequests;
     ConnectionParams _params;
     ClassifyServer _server;
     std::optional<MetricsServer> _metricsServer;
