@@ -165,14 +165,23 @@ protected:
 };
 
 // The workers are threads made at start: a count outside 1 to 4096 (a negative setting arrives
-// as a huge one) ends start-up instead of taking the machine's memory and threads.
-TEST_F(ClassifyConnectionTest, WorkerCountsOutsideTheirRangeEndStartup) {
+// as a huge one) ends start-up instead of taking the machine's memory and threads. A listen
+// address that is not this machine's is refused by the bind, not mistaken for a busy port by
+// connecting to whoever answers there.
+TEST_F(ClassifyConnectionTest, SettingsThatCannotServeEndStartup) {
     for (const std::uint32_t workers : {0u, 4097u, 4294967295u}) {
         EXPECT_EQ("The maximum number of clients must be between 1 and 4096.",
                   testing::messageOf<net::socket::PreconditionException>(
                       [&] { const RunningServer server(&_params, workers); }))
             << workers;
     }
+    EXPECT_EQ(
+        "Could not bind the socket. Failed using the bind system call. Cannot assign "
+        "requested address",
+        testing::messageOf<net::socket::SocketException>([&] {
+            net::server::EventServer server(nullptr, 27182, {}, nullptr, nullptr,
+                                            {"10.255.255.1", {}});
+        }));
 }
 
 // One server, clients one after the other: failures around process answered and logged by

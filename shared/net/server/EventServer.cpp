@@ -75,8 +75,20 @@ asio::ip::address listenAddressOf(const std::string& text) {
     return addressOf(text, "listen");
 }
 
+// Whether the address is one of this machine's, so that a socket can be bound to it.
+bool isOwn(const asio::ip::address& address) {
+    asio::io_context io;
+    tcp::socket probe(io);
+    boost::system::error_code failure;
+    probe.open(address.is_v4() ? tcp::v4() : tcp::v6(), failure);
+    if (!failure) probe.bind(tcp::endpoint(address, 0), failure);
+    return !failure;
+}
+
+// A listen address that is not this machine's is left to the bind to refuse: connecting to it
+// would reach another host, or wait for the connection attempt to time out.
 void checkPort(const asio::ip::address& address, std::uint16_t port) {
-    if (port == 0) return;
+    if (port == 0 || !isOwn(address)) return;
     const std::string host = address.is_unspecified() ? "127.0.0.1" : address.to_string();
     posix::net::SocketErrors errors;
     net::socket::SocketStreamFactoryImpl streams(&errors);
