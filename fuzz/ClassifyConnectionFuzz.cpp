@@ -4,7 +4,8 @@
 //
 //   byte 0-1  the input limit (little-endian, modulo 4200; 0xffff: no limit)
 //   byte 2    bits 0-1: 1 = request deadline already passed, 2 = idle deadline 0, else the
-//             defaults; bit 2: sending the answer fails as on a client that is gone
+//             defaults; bit 2: sending the answer fails as on a client that is gone; bit 3:
+//             other connections hold 1024 bytes of requests under a shared bound of 2048
 //   then events, one byte each:
 //     0-2  a block of (next byte + 1) bytes taken from the input
 //     3    the client ends its sending side (what it sends later is never read)
@@ -15,8 +16,10 @@
 //
 // The connection's behaviour is checked against a model of the protocol: a request that ends
 // within the limit reaches the executor whole and its answer is handed out to be sent; one over
-// the limit is refused with a 4013 error document, handed out only once the client has ended its
-// side; a silent, reset or stopped client gets nothing. Deadlines run while reading and sending,
+// the limit is refused with a 4013 error document, and one that would take the shared bound past
+// 2048 with a 5030, each handed out only once the client has ended its side; a silent, reset or
+// stopped client gets nothing. Once the connection is gone the shared count is what the others
+// hold. Deadlines run while reading and sending,
 // never while executing. A mismatch, a crash or a sanitizer report is a finding.
 #include <algorithm>
 #include <chrono>
@@ -94,6 +97,7 @@ struct Script {
     std::uint64_t maxInput = 0;
     int deadlines = 0;
     bool writesFail = false;
+    bool othersHold = false;
     std::vector<Action> steps;
 };
 
@@ -106,6 +110,7 @@ Script parse(const std::uint8_t* data, std::size_t size) {
     script.maxInput = limit == 0xffff ? widenMaxInput(-1) : limit % 4200;
     script.deadlines = flags < 0 ? 0 : flags & 3;
     script.writesFail = flags >= 0 && (flags & 4) != 0;
+    script.othersHold = flags >= 0 && (flags & 8) != 0;
     for (int op = next(); op >= 0; op = next()) {
         const int kind = op % 7;
         if (kind > 2) {
@@ -127,25 +132,30 @@ Script parse(const std::uint8_t* data, std::size_t size) {
 struct Expected {
     bool processed = false;  // the executor got `request` and its answer was written
     std::string request;
-    bool refused = false;  // a 4013 error document was written
+    int refused = 0;  // the status code of the error document written
 };
+
+constexpr std::size_t SharedBound = 2048, OthersHold = 1024;
 
 Expected model(const Script& script) {
     Expected expected;
     if (script.deadlines == 1 || script.deadlines == 2) return expected;
     std::string request;
-    bool tooLarge = false;
+    int refused = 0;
     for (const Action& step : script.steps) {
         switch (step.event) {
             case Block:
-                if (!tooLarge) {
-                    request += step.bytes;
-                    tooLarge = request.size() > script.maxInput;
+                if (refused != 0) break;
+                if (script.othersHold && OthersHold + request.size() + step.bytes.size() > SharedBound) {
+                    refused = 5030;
+                    break;
                 }
+                request += step.bytes;
+                if (request.size() > script.maxInput) refused = 4013;
                 break;
             case End:
-                if (tooLarge) {
-                    expected.refused = true;
+                if (refused != 0) {
+                    expected.refused = refused;
                 } else {
                     expected.processed = true;
                     expected.request = request;
@@ -248,6 +258,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Expected expected = model(script);
 
     EchoFactory executors;
+    HeldRequests held(SharedBound);
+    if (script.othersHold) held.take(0, OthersHold);
     ConnectionParams params;
     params.maxInput = script.maxInput;
     params.log = &h.log;
@@ -256,9 +268,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     params.errorResponseFactory = &h.errors;
     if (script.deadlines == 1) params.requestTimeout = std::chrono::milliseconds(0);
     if (script.deadlines == 2) params.idleTimeout = std::chrono::milliseconds(0);
+    params.heldRequests = &held;
 
-    ClassifyConnection connection(1, &params);
-    const Outcome outcome = play(connection, script);
+    const Outcome outcome = [&] {
+        ClassifyConnection connection(1, &params);
+        return play(connection, script);
+    }();
+    if (held.held() != (script.othersHold ? OthersHold : 0)) {
+        finding("request bytes still counted after the connection", std::to_string(held.held()));
+    }
     if (script.writesFail) {
         if (outcome.answered) finding("answered through a failing socket", outcome.written);
     } else if (expected.processed) {
@@ -266,8 +284,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             finding("wrong answer", outcome.written);
         }
     } else if (expected.refused) {
-        if (!outcome.answered || statusOf(outcome.written) != 4013) {
-            finding("request over the limit not refused", outcome.written);
+        if (!outcome.answered || statusOf(outcome.written) != expected.refused) {
+            finding("request over a limit not refused", outcome.written);
         }
     } else if (outcome.answered) {
         finding("answered a client that was dropped", outcome.written);
