@@ -149,7 +149,10 @@ int CommandRunner::run(const Invocation& invocation) {
         writer = std::make_unique<TextResultWriter>(_environment.out);
     }
     std::ostream& err = *_environment.err;
-    const std::string server = invocation.host + ":" + std::to_string(invocation.port);
+    // An IPv6 address is bracketed, so that its last group is not read as the port.
+    const bool ipv6 = invocation.host.find(':') != std::string::npos;
+    const std::string server = (ipv6 ? "[" + invocation.host + "]" : invocation.host) + ":" +
+                               std::to_string(invocation.port);
     try {
         if (invocation.command == Command::Send)
             return flushed(_environment, send(invocation, *writer));

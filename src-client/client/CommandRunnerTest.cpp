@@ -452,8 +452,10 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
         std::string err;  // the start of standard error after "quillmark: "
         std::exception_ptr thrown = nullptr;  // by the relay instead of answering
     } cases[] = {
-        {create, "", exitStatus::Unreachable,
-         "the server at localhost:PORT closed the connection without an answer.\n"},
+        {{"--host", "127.0.0.1", "create", "news"},
+         "",
+         exitStatus::Unreachable,
+         "the server at 127.0.0.1:PORT closed the connection without an answer.\n"},
         {create, "HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
          "the server at localhost:PORT gave no response document.\n"},
         {create, errorDocument(4000, longMessage), exitStatus::ErrorDocument,
@@ -478,8 +480,10 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
          "",
          exitStatus::Usage,
          "'" + _temp.path("empty") + "' is a folder; send takes one request document.\n"},
-        {create, "", exitStatus::Unreachable,
-         "the server at localhost:PORT gave no answer within 130 seconds.\n",
+        {{"--host", "::1", "create", "news"},
+         "",
+         exitStatus::Unreachable,
+         "the server at [::1]:PORT gave no answer within 130 seconds.\n",
          std::make_exception_ptr(net::socket::TimeoutException("silent"))},
         {create, "", exitStatus::LocalFailure,
          "out of memory; an input may be too large to hold in memory.\n",
