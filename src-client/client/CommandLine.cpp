@@ -250,6 +250,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words,
     for (const std::string& className : invocation.classes) {
         if (className.empty()) throw UsageException("A class name must not be empty.");
     }
+    // A second read of standard input would find it at its end and send an empty text.
+    if (std::count(invocation.inputs.begin(), invocation.inputs.end(), "-") > 1) {
+        throw UsageException("Standard input ('-') can be read only once.");
+    }
     invocation.parallel =
         options.parallel() > 0 ? options.parallel() : defaultParallel(invocation.command);
     return invocation;

@@ -88,6 +88,7 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
         {{"send", "a", "b"}, {}, arity("send [FILE|-]")},
         {{"create", ""}, {}, "The classifier name must not be empty."},
         {{"add-class", "news", ""}, {}, "A class name must not be empty."},
+        {{"classify", "t", "-", "x", "-"}, {}, "Standard input ('-') can be read only once."},
         {{"--colour", "info", "x"}, {}, "Unknown option '--colour'."},
         {{"info", "x", "--port"}, {}, "The option --port needs a value."},
         {{"--json=yes", "info", "x"}, {}, "The option --json takes no value."},
