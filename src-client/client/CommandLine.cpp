@@ -1,6 +1,7 @@
 #include "client/CommandLine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <thread>
@@ -177,6 +178,56 @@ private:
     std::size_t _parallel = 0;
 };
 
+// Refuses a name that XML 1.0 cannot carry, which would make the request a document the server
+// cannot parse: it carries UTF-8 text of tab, line feed, carriage return and the characters from
+// U+0020 on, but not the surrogates, U+FFFE and U+FFFF. `what` names the argument; the name is
+// shown with '?' for each character refused.
+void checkCarried(const char* what, const std::string& name) {
+    std::string shown;
+    std::string reason;
+    for (std::size_t at = 0; at < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[at]);
+        const std::size_t length = lead < 0x80                   ? 1
+                                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                                   : lead >= 0xE0 && lead < 0xF0 ? 3
+                                   : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                                 : 0;
+        bool utf8 = length > 0 && at + length <= name.size();
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t i = 1; utf8 && i < length; ++i) {
+            const auto next = static_cast<unsigned char>(name[at + i]);
+            utf8 = (next & 0xC0) == 0x80;
+            code = code << 6 | (next & 0x3F);
+        }
+        // Overlong forms and code points past U+10FFFF are no UTF-8 either.
+        utf8 = utf8 && !(length == 3 && code < 0x800) &&
+               !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
+        const bool carried =
+            utf8 && (code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800) ||
+                     (code >= 0xE000 && code <= 0xFFFD) || code >= 0x10000);
+        const std::size_t taken = utf8 ? length : 1;
+        if (carried) {
+            shown.append(name, at, taken);
+        } else {
+            shown += '?';
+            if (reason.empty()) {
+                char text[32];
+                if (utf8) {
+                    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code));
+                } else {
+                    std::snprintf(text, sizeof text, "the byte 0x%02X is no UTF-8", lead);
+                }
+                reason = text;
+            }
+        }
+        at += taken;
+    }
+    if (!reason.empty()) {
+        throw UsageException(std::string("The ") + what + " '" + shown +
+                             "' has a character that a request cannot carry: " + reason + ".");
+    }
+}
+
 void fill(Invocation& invocation, const std::string& name, const Form& form,
           const std::vector<std::string>& operands) {
     const auto wrongCount = [&] {
@@ -247,8 +298,10 @@ Invocation parseCommandLine(const std::vector<std::string>& words,
     invocation.command = form->second.command;
     fill(invocation, form->first, form->second,
          std::vector<std::string>(positional.begin() + 1, positional.end()));
+    if (form->second.named) checkCarried("classifier name", invocation.classifier);
     for (const std::string& className : invocation.classes) {
         if (className.empty()) throw UsageException("A class name must not be empty.");
+        checkCarried("class name", className);
     }
     // A second read of standard input would find it at its end and send an empty text.
     if (std::count(invocation.inputs.begin(), invocation.inputs.end(), "-") > 1) {

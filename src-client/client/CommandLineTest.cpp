@@ -89,6 +89,24 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
         {{"create", ""}, {}, "The classifier name must not be empty."},
         {{"add-class", "news", ""}, {}, "A class name must not be empty."},
         {{"classify", "t", "-", "x", "-"}, {}, "Standard input ('-') can be read only once."},
+        // Names are refused when XML 1.0 cannot carry them, never for a character it can.
+        {{"add-class", "n", "a\tb", "\x7f", "k\xc3\xb6ttbullar", "\xf0\x9f\x98\x80"},
+         {},
+         "2 n [a\tb;\x7f;k\xc3\xb6ttbullar;\xf0\x9f\x98\x80;] [] localhost:27182 text 1.01 "
+         "1048576 " +
+             reads},
+        {{"train", "n",
+          "a\x01"
+          "b\x1f"},
+         {},
+         "The class name 'a?b?' has a character that a request cannot carry: U+0001."},
+        {{"info", "n\xef\xbf\xbe"},
+         {},
+         "The classifier name 'n?' has a character that a request cannot carry: U+FFFE."},
+        {{"remove-class", "n", "a\xe0\x80\xafz"},
+         {},
+         "The class name 'a???z' has a character that a request cannot carry: the byte 0xE0 is "
+         "no UTF-8."},
         {{"--colour", "info", "x"}, {}, "Unknown option '--colour'."},
         {{"info", "x", "--port"}, {}, "The option --port needs a value."},
         {{"--json=yes", "info", "x"}, {}, "The option --json takes no value."},
