@@ -25,8 +25,14 @@ void addFolder(const std::string& folder, std::vector<InputText>& texts) {
     std::error_code error;
     std::vector<InputText> found;
     fs::recursive_directory_iterator entries(folder, error);
+    // The folder being read: the iterator enters a folder (never a link to one) as it steps past
+    // its entry, so a step that fails names the entry's folder, or the folder holding the entry.
+    fs::path reading = folder;
     for (; !error && entries != fs::recursive_directory_iterator(); entries.increment(error)) {
         std::error_code statusError;
+        reading = entries->is_directory(statusError) && !entries->is_symlink(statusError)
+                      ? entries->path()
+                      : entries->path().parent_path();
         if (!entries->is_regular_file(statusError)) continue;
         const std::uint64_t size = entries->file_size(statusError);
         if (statusError) {
@@ -36,7 +42,8 @@ void addFolder(const std::string& folder, std::vector<InputText>& texts) {
         found.push_back({entries->path().string(), size, false});
     }
     if (error) {
-        throw InputException("Cannot read the folder '" + folder + "': " + describe(error) + ".");
+        throw InputException("Cannot read the folder '" + reading.string() +
+                             "': " + describe(error) + ".");
     }
     // Most likely a wrong path; sending nothing would look like success.
     if (found.empty()) throw InputException("The folder '" + folder + "' holds no files.");

@@ -1,6 +1,8 @@
 #include "client/InputTexts.h"
 
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,8 +12,11 @@
 #include <streambuf>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include "io/filesystem/TempFolder.h"
 
 namespace norvale::quillmark::client {
 namespace {
@@ -69,6 +74,27 @@ TEST(InputTextsTest, APipeIsReadAsAStream) {
     ASSERT_EQ(1u, texts.size());
     EXPECT_EQ("piped", inputs.read(texts[0]));
     ::close(ends[0]);
+}
+
+// A folder below an input folder that cannot be read is named itself. Root reads any folder,
+// so the texts are collected on a thread whose file-system user is nobody (a user without the
+// right to change it stays who it is, and the folder's mode stops it alike).
+TEST(InputTextsTest, AnUnreadableSubfolderIsNamed) {
+    const io::filesystem::test::TempFolder temp;
+    temp.write("texts/a.txt", "a");
+    const std::string sub = temp.path("texts/sub");
+    ASSERT_EQ(0, ::mkdir(sub.c_str(), 0));
+    ASSERT_EQ(0, ::chmod(temp.path("").c_str(), 0755));
+    std::string message;
+    std::thread([&] {
+        ::setfsuid(65534);
+        try {
+            InputTexts(nullptr).collect({temp.path("texts")});
+        } catch (const InputException& e) {
+            message = e.what();
+        }
+    }).join();
+    EXPECT_EQ("Cannot read the folder '" + sub + "': Permission denied.", message);
 }
 
 }  // namespace
