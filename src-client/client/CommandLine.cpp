@@ -35,7 +35,8 @@ const char* const UsageText =
     "                       (default: the number of cores, at most 8; 1 for train and untrain)\n"
     "  --help               this text\n"
     "\n"
-    "Texts are read as bytes and sent unchanged. Folders are read recursively.\n"
+    "Texts are read as bytes and sent unchanged, at most 1 GiB each. Folders are read\n"
+    "recursively.\n"
     "exit status: 0 success, 1 the server answered with an error, 2 usage error,\n"
     "             3 the server could not be reached or gave no response document,\n"
     "             4 the output could not be written, or out of memory\n";

@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ios>
-#include <iterator>
-#include <new>
-#include <sstream>
+#include <streambuf>
 #include <system_error>
 
 namespace norvale::quillmark::client {
@@ -52,9 +50,32 @@ void addFolder(const std::string& folder, std::vector<InputText>& texts) {
     texts.insert(texts.end(), found.begin(), found.end());
 }
 
+std::string tooLarge(const std::string& name, std::uint64_t bound) {
+    constexpr std::uint64_t GiB = std::uint64_t{1} << 30;
+    return name + " holds more than " +
+           (bound % GiB == 0 ? std::to_string(bound / GiB) + " GiB"
+                             : std::to_string(bound) + " bytes") +
+           ", the most the client sends as one text.";
+}
+
+// The bytes of `source` up to its end, at most `bound` of them; `name` names it in messages.
+// A stream buffer reports a failed read by throwing std::ios_base::failure.
+std::string readBounded(std::streambuf& source, const std::string& name, std::uint64_t bound) {
+    std::string bytes;
+    char block[65536];
+    for (;;) {
+        const auto got = static_cast<std::size_t>(source.sgetn(block, sizeof block));
+        if (bytes.size() + got > bound) throw InputException(tooLarge(name, bound));
+        bytes.append(block, got);
+        // A short block is the end: a terminal would wait for more after its end of input.
+        if (got < sizeof block) return bytes;
+    }
+}
+
 }  // namespace
 
-InputTexts::InputTexts(std::istream* standardInput) : _standardInput(standardInput) {}
+InputTexts::InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes)
+    : _standardInput(standardInput), _maxTextBytes(maxTextBytes) {}
 
 std::vector<InputText> InputTexts::collect(const std::vector<std::string>& arguments) const {
     std::vector<InputText> texts;
@@ -80,6 +101,8 @@ std::vector<InputText> InputTexts::collect(const std::vector<std::string>& argum
             if (error) {
                 throw InputException("Cannot read '" + argument + "': " + describe(error) + ".");
             }
+            if (size > _maxTextBytes)
+                throw InputException(tooLarge("'" + argument + "'", _maxTextBytes));
             texts.push_back({argument, size, false});
         }
     }
@@ -88,37 +111,23 @@ std::vector<InputText> InputTexts::collect(const std::vector<std::string>& argum
 
 std::string InputTexts::read(const InputText& text) const {
     if (text.standardInput) {
-        std::ostringstream bytes;
+        if (_standardInput->bad()) throw InputException("Cannot read standard input.");
         try {
-            bytes << _standardInput->rdbuf();
-            if (_standardInput->bad()) throw InputException("Cannot read standard input.");
-            // The copy stops without a word when the string cannot grow or a read fails: input
-            // left means no memory for it, and a text cut short must not be sent; a read that
-            // fails again throws.
-            if (_standardInput->rdbuf()->sgetc() != std::char_traits<char>::eof()) {
-                throw std::bad_alloc();
-            }
+            return readBounded(*_standardInput->rdbuf(), "Standard input", _maxTextBytes);
         } catch (const std::ios_base::failure& e) {
             // A closed descriptor or a folder given as standard input: unreadable, as a file.
             throw InputException("Cannot read standard input: " + describe(e.code()) + ".");
         }
-        return std::move(bytes).str();
     }
     std::ifstream file(text.label, std::ios::binary);
     if (!file) {
         throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
     }
-    std::string bytes;
     try {
-        bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        return readBounded(*file.rdbuf(), "'" + text.label + "'", _maxTextBytes);
     } catch (const std::ios_base::failure& e) {
-        // How the standard library reports a failed read, whatever the stream's exception mask.
         throw InputException("Cannot read '" + text.label + "': " + describe(e.code()) + ".");
     }
-    if (file.bad()) {
-        throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
-    }
-    return bytes;
 }
 
 }  // namespace norvale::quillmark::client

@@ -20,6 +20,12 @@ public:
     using Exception::Exception;
 };
 
+// The most the client reads of one text. The shipped server takes requests of up to 10 MiB
+// (maxInput), and a text travels as Base64 in one request, a third larger; the client holds a text,
+// its Base64 and its request at once. Far above what a server is given, the bound keeps an
+// endless stream such as /dev/zero from taking all memory.
+inline constexpr std::uint64_t MaxTextBytes = std::uint64_t{1} << 30;
+
 struct InputText {
     // The path as given or found, "-" for standard input.
     std::string label;
@@ -31,7 +37,7 @@ struct InputText {
 class InputTexts {
 public:
     // `standardInput` is not owned.
-    explicit InputTexts(std::istream* standardInput);
+    explicit InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes = MaxTextBytes);
 
     // The texts named by `arguments`, standard input for an empty list. Throws InputException.
     std::vector<InputText> collect(const std::vector<std::string>& arguments) const;
@@ -41,6 +47,7 @@ public:
 
 private:
     std::istream* _standardInput;
+    std::uint64_t _maxTextBytes;
 };
 
 }  // namespace norvale::quillmark::client

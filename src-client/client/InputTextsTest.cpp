@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <ios>
 #include <new>
 #include <sstream>
@@ -44,8 +46,8 @@ protected:
     }
 };
 
-// Standard input is read whole or not at all: the copy into a string swallows a failure, and
-// what it got must not pass for the text.
+// Standard input is read whole or not at all: what a read that failed got must not pass for the
+// text.
 TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
     std::istringstream whole("all of it");
     EXPECT_EQ("all of it", InputTexts(&whole).read({"-", 0, true}));
@@ -59,6 +61,39 @@ TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
         ADD_FAILURE() << "A failed read passed";
     } catch (const InputException& e) {
         EXPECT_STREQ("Cannot read standard input: Is a directory.", e.what());
+    }
+}
+
+// A text is read up to the bound and no further: an endless stream ends with a message, and a
+// file known to be larger is refused as the texts are collected, before any is read.
+TEST(InputTextsTest, TextsAboveTheBoundAreRefused) {
+    const io::filesystem::test::TempFolder temp;
+    const std::string big = temp.write("big.txt", "");
+    std::filesystem::resize_file(big, (1 << 30) + 1);  // sparse: nothing is written
+    std::istringstream eight("12345678"), more("123456789");
+    EXPECT_EQ("12345678", InputTexts(&eight, 8).read({"-", 0, true}));
+    const struct {
+        std::function<void()> read;
+        std::string message;
+    } cases[] = {
+        {[&] {
+             InputTexts(&more, 8).read({"-", 0, true});
+         },
+         "Standard input holds more than 8 bytes, the most the client sends as one text."},
+        {[] {
+             InputTexts(nullptr, 8).read({"/dev/zero", 0, false});
+         },
+         "'/dev/zero' holds more than 8 bytes, the most the client sends as one text."},
+        {[&] { InputTexts(nullptr).collect({big}); },
+         "'" + big + "' holds more than 1 GiB, the most the client sends as one text."},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.read();
+            ADD_FAILURE() << "Read: " << c.message;
+        } catch (const InputException& e) {
+            EXPECT_EQ(c.message, e.what());
+        }
     }
 }
 
