@@ -139,7 +139,11 @@ const char* pastTense(Command command) {
 
 CommandRunner::CommandRunner(RequestSender* sender, const util::Base64Encoder* encoder,
                              const Environment& environment)
-    : _sender(sender), _encoder(encoder), _environment(environment), _inputs(environment.in) {}
+    : _sender(sender),
+      _encoder(encoder),
+      _environment(environment),
+      _inputs(environment.in, MaxTextBytes, environment.inDescriptor,
+              environment.interruptDescriptor) {}
 
 int CommandRunner::run(const Invocation& invocation) {
     std::unique_ptr<ResultWriter> writer;
@@ -402,6 +406,9 @@ void CommandRunner::sendTexts(const Invocation& invocation, const std::vector<In
             std::string bytes;
             try {
                 bytes = _inputs.read(texts[index]);
+            } catch (const InputInterruptedException&) {
+                stopped = true;
+                break;
             } catch (const InputException&) {
                 unreadable = std::current_exception();
                 break;

@@ -63,6 +63,11 @@ struct Environment {
     std::function<bool()> interrupted;
     // A server silent for longer is given up (exit status Unreachable).
     std::uint32_t silenceMilliseconds = DefaultSilenceMilliseconds;
+    // Standard input as a descriptor, read instead of `in` when not -1.
+    int inDescriptor = -1;
+    // Readable once Ctrl-C came (-1: none): a read of an input that waits for bytes (a terminal,
+    // a pipe without a writer) then ends the job as `interrupted` does.
+    int interruptDescriptor = -1;
 };
 
 class CommandRunner {

@@ -1,13 +1,18 @@
 #include "client/InputTexts.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <ios>
 #include <streambuf>
 #include <system_error>
+
+#include "io/filesystem/FileDescriptor.h"
 
 namespace norvale::quillmark::client {
 
@@ -58,8 +63,9 @@ std::string tooLarge(const std::string& name, std::uint64_t bound) {
            ", the most the client sends as one text.";
 }
 
-// The bytes of `source` up to its end, at most `bound` of them; `name` names it in messages.
-// A stream buffer reports a failed read by throwing std::ios_base::failure.
+// Standard input given as a stream: the bytes of `source` up to its end, at most `bound` of them;
+// `name` names it in messages. A stream buffer reports a failed read by throwing
+// std::ios_base::failure.
 std::string readBounded(std::streambuf& source, const std::string& name, std::uint64_t bound) {
     std::string bytes;
     char block[65536];
@@ -72,10 +78,24 @@ std::string readBounded(std::streambuf& source, const std::string& name, std::ui
     }
 }
 
+// Waits until `descriptor` has bytes or its end to read (a negative `interrupt` is left out);
+// throws InputInterruptedException once `interrupt` is readable. A failed wait is left to the
+// read to report.
+void awaitReadable(int descriptor, int interrupt) {
+    pollfd entries[2] = {{descriptor, POLLIN, 0}, {interrupt, POLLIN, 0}};
+    while (::poll(entries, 2, -1) < 0 && errno == EINTR) {
+    }
+    if (entries[1].revents != 0) throw InputInterruptedException("Interrupted while reading.");
+}
+
 }  // namespace
 
-InputTexts::InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes)
-    : _standardInput(standardInput), _maxTextBytes(maxTextBytes) {}
+InputTexts::InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes,
+                       int standardInputDescriptor, int interruptDescriptor)
+    : _standardInput(standardInput),
+      _maxTextBytes(maxTextBytes),
+      _standardInputDescriptor(standardInputDescriptor),
+      _interruptDescriptor(interruptDescriptor) {}
 
 std::vector<InputText> InputTexts::collect(const std::vector<std::string>& arguments) const {
     std::vector<InputText> texts;
@@ -110,6 +130,9 @@ std::vector<InputText> InputTexts::collect(const std::vector<std::string>& argum
 }
 
 std::string InputTexts::read(const InputText& text) const {
+    if (text.standardInput && _standardInputDescriptor >= 0) {
+        return readDescriptor(_standardInputDescriptor, text);
+    }
     if (text.standardInput) {
         if (_standardInput->bad()) throw InputException("Cannot read standard input.");
         try {
@@ -119,14 +142,34 @@ std::string InputTexts::read(const InputText& text) const {
             throw InputException("Cannot read standard input: " + describe(e.code()) + ".");
         }
     }
-    std::ifstream file(text.label, std::ios::binary);
-    if (!file) {
+    // Without O_NONBLOCK, opening a pipe that has no writer yet would wait where Ctrl-C cannot
+    // end it.
+    const io::filesystem::FileDescriptor file(
+        ::open(text.label.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) {
         throw InputException("Cannot read '" + text.label + "': " + std::strerror(errno) + ".");
     }
-    try {
-        return readBounded(*file.rdbuf(), "'" + text.label + "'", _maxTextBytes);
-    } catch (const std::ios_base::failure& e) {
-        throw InputException("Cannot read '" + text.label + "': " + describe(e.code()) + ".");
+    return readDescriptor(file.get(), text);
+}
+
+std::string InputTexts::readDescriptor(int descriptor, const InputText& text) const {
+    const std::string path = "'" + text.label + "'";
+    std::string bytes;
+    char block[65536];
+    for (;;) {
+        awaitReadable(descriptor, _interruptDescriptor);
+        const ssize_t got = ::read(descriptor, block, sizeof block);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got < 0) {
+            throw InputException("Cannot read " + (text.standardInput ? "standard input" : path) +
+                                 ": " + std::strerror(errno) + ".");
+        }
+        if (got == 0) return bytes;
+        if (bytes.size() + static_cast<std::size_t>(got) > _maxTextBytes) {
+            throw InputException(
+                tooLarge(text.standardInput ? "Standard input" : path, _maxTextBytes));
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
     }
 }
 

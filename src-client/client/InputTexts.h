@@ -20,6 +20,12 @@ public:
     using Exception::Exception;
 };
 
+// Ctrl-C came while the read of an input waited for bytes.
+class InputInterruptedException : public exceptions::Exception {
+public:
+    using Exception::Exception;
+};
+
 // The most the client reads of one text. The shipped server takes requests of up to 10 MiB
 // (maxInput), and a text travels as Base64 in one request, a third larger; the client holds a text,
 // its Base64 and its request at once. Far above what a server is given, the bound keeps an
@@ -36,18 +42,28 @@ struct InputText {
 
 class InputTexts {
 public:
-    // `standardInput` is not owned.
-    explicit InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes = MaxTextBytes);
+    // `standardInput` is not owned. Files are read through descriptors that wait in poll(2)
+    // beside `interruptDescriptor` (when not -1): once that one is readable, a read that waits
+    // ends. Standard input is read from `standardInputDescriptor` when it is not -1, else from
+    // `standardInput`.
+    explicit InputTexts(std::istream* standardInput, std::uint64_t maxTextBytes = MaxTextBytes,
+                        int standardInputDescriptor = -1, int interruptDescriptor = -1);
 
     // The texts named by `arguments`, standard input for an empty list. Throws InputException.
     std::vector<InputText> collect(const std::vector<std::string>& arguments) const;
 
-    // The bytes of one text, as they are. Throws InputException.
+    // The bytes of one text, as they are. Throws InputException, or
+    // InputInterruptedException.
     std::string read(const InputText& text) const;
 
 private:
+    // Reads `text` from `descriptor` to its end, at most the bound.
+    std::string readDescriptor(int descriptor, const InputText& text) const;
+
     std::istream* _standardInput;
     std::uint64_t _maxTextBytes;
+    int _standardInputDescriptor;
+    int _interruptDescriptor;
 };
 
 }  // namespace norvale::quillmark::client

@@ -97,6 +97,22 @@ TEST(InputTextsTest, TextsAboveTheBoundAreRefused) {
     }
 }
 
+// A read that waits for bytes, from a named pipe without a writer or standard input from a pipe
+// (or terminal) that sends nothing, ends once the interrupt descriptor is readable.
+TEST(InputTextsTest, AReadThatWaitsEndsOnTheInterrupt) {
+    const io::filesystem::test::TempFolder temp;
+    const std::string fifo = temp.path("fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    int silent[2], interrupt[2];
+    ASSERT_EQ(0, ::pipe(silent));
+    ASSERT_EQ(0, ::pipe(interrupt));
+    ASSERT_EQ(1, ::write(interrupt[1], "x", 1));
+    const InputTexts inputs(nullptr, MaxTextBytes, silent[0], interrupt[0]);
+    EXPECT_THROW(inputs.read({fifo, 0, false}), InputInterruptedException);
+    EXPECT_THROW(inputs.read({"-", 0, true}), InputInterruptedException);
+    for (const int end : {silent[0], silent[1], interrupt[0], interrupt[1]}) ::close(end);
+}
+
 // A pipe, as the shell's <(command) names one, is read as a stream: it has no size to ask.
 TEST(InputTextsTest, APipeIsReadAsAStream) {
     int ends[2];

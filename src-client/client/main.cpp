@@ -1,8 +1,10 @@
 // quillmark: the command-line client of Quillmark Server.
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -10,9 +12,11 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "client/CommandRunner.h"
+#include "io/filesystem/FileDescriptor.h"
 #include "net/socket/ClientSocketFactoryImpl.h"
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketInitializerImpl.h"
@@ -23,14 +27,23 @@
 namespace {
 
 volatile std::sig_atomic_t interruptRequested = 0;
+// The write end of the pipe that wakes a read of an input waiting for bytes; -1 without one.
+int interruptWriter = -1;
 
 extern "C" void onInterrupt(int) {
     interruptRequested = 1;
+    const int error = errno;
+    const char byte = 1;
+    if (interruptWriter >= 0 && ::write(interruptWriter, &byte, 1) < 0) {
+        // Full or closed: the job stops at its next question all the same.
+    }
+    errno = error;
 }
 
 // Ctrl-C is caught only once a job of many texts first asks, so that it still ends every other
 // command at once; the handler goes with its first call, so a second Ctrl-C ends the client.
-// Blocking calls are restarted: the requests in flight get their answers.
+// Blocking calls are restarted: the requests in flight get their answers. A read of an input
+// waits in poll(2) beside the pipe the handler writes to, so the first Ctrl-C ends it.
 bool interrupted() {
     static const bool caught = [] {
         struct sigaction action {};
@@ -64,11 +77,21 @@ int main(int argc, char** argv) {
         const posix::net::SocketErrors errors;
         net::socket::SocketStreamFactoryImpl streams(&errors);
         net::socket::ClientSocketFactoryImpl sockets(&errors, &streams);
-        const Environment environment{
+        int ends[2] = {-1, -1};
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot make a pipe");
+        }
+        const io::filesystem::FileDescriptor interruptReader(ends[0]);
+        // The write end stays open until the process ends: the handler may write to it until
+        // then.
+        interruptWriter = ends[1];
+        Environment environment{
             &std::cin,        &std::cout,
             &std::cerr,       ::isatty(STDERR_FILENO) == 1,
             monotonicSeconds, [](const char* name) { return std::getenv(name); },
             interrupted};
+        environment.inDescriptor = STDIN_FILENO;
+        environment.interruptDescriptor = interruptReader.get();
         const int status =
             runClient(std::vector<std::string>(argv + 1, argv + argc), &sockets, environment);
         std::cout.flush();
