@@ -6,6 +6,8 @@
 #include <optional>
 #include <thread>
 
+#include "util/Utf8.h"
+
 namespace norvale::quillmark::client {
 
 const char* const UsageText =
@@ -187,36 +189,20 @@ void checkCarried(const char* what, const std::string& name) {
     std::string shown;
     std::string reason;
     for (std::size_t at = 0; at < name.size();) {
-        const auto lead = static_cast<unsigned char>(name[at]);
-        const std::size_t length = lead < 0x80                   ? 1
-                                   : lead >= 0xC2 && lead < 0xE0 ? 2
-                                   : lead >= 0xE0 && lead < 0xF0 ? 3
-                                   : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                                 : 0;
-        bool utf8 = length > 0 && at + length <= name.size();
-        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t i = 1; utf8 && i < length; ++i) {
-            const auto next = static_cast<unsigned char>(name[at + i]);
-            utf8 = (next & 0xC0) == 0x80;
-            code = code << 6 | (next & 0x3F);
-        }
-        // Overlong forms and code points past U+10FFFF are no UTF-8 either.
-        utf8 = utf8 && !(length == 3 && code < 0x800) &&
-               !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
-        const bool carried =
-            utf8 && (code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800) ||
-                     (code >= 0xE000 && code <= 0xFFFD) || code >= 0x10000);
-        const std::size_t taken = utf8 ? length : 1;
-        if (carried) {
+        const util::Utf8Character character = util::utf8Character(name, at);
+        const std::size_t taken = std::max<std::size_t>(character.length, 1);
+        if (character.length != 0 && util::xmlAllows(character.code)) {
             shown.append(name, at, taken);
         } else {
             shown += '?';
             if (reason.empty()) {
                 char text[32];
-                if (utf8) {
-                    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code));
+                if (character.length != 0) {
+                    std::snprintf(text, sizeof text, "U+%04X",
+                                  static_cast<unsigned>(character.code));
                 } else {
-                    std::snprintf(text, sizeof text, "the byte 0x%02X is no UTF-8", lead);
+                    std::snprintf(text, sizeof text, "the byte 0x%02X is no UTF-8",
+                                  static_cast<unsigned char>(name[at]));
                 }
                 reason = text;
             }

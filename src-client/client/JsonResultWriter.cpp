@@ -4,31 +4,11 @@
 #include <variant>
 
 #include "util/Base64EncoderImpl.h"
+#include "util/Utf8.h"
 
 namespace norvale::quillmark::client {
 
 namespace {
-
-// The length of the valid UTF-8 character at `at`, or 0.
-std::size_t utf8Length(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const auto continuation = [&](std::size_t i) { return (byte(i) & 0xC0) == 0x80; };
-    const std::size_t left = text.size() - at;
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return left >= 2 && continuation(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (left < 3 || !continuation(1) || !continuation(2)) return 0;
-        if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0)) return 0;
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (left < 4 || !continuation(1) || !continuation(2) || !continuation(3)) return 0;
-        if ((lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90)) return 0;
-        return 4;
-    }
-    return 0;
-}
 
 std::string escapedByte(unsigned char byte) {
     char text[8];
@@ -111,7 +91,7 @@ struct ReadResultObject {
 
 bool isUtf8(std::string_view bytes) {
     for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = utf8Length(bytes, at);
+        const std::size_t length = util::utf8Character(bytes, at).length;
         if (length == 0) return false;
         at += length;
     }
@@ -122,7 +102,7 @@ std::string jsonString(std::string_view bytes) {
     std::string text = "\"";
     for (std::size_t at = 0; at < bytes.size();) {
         const auto byte = static_cast<unsigned char>(bytes[at]);
-        const std::size_t length = utf8Length(bytes, at);
+        const std::size_t length = util::utf8Character(bytes, at).length;
         if (length == 0) {
             text += escapedByte(byte);
             ++at;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "util/NumberParser.h"
+#include "util/Utf8.h"
 #include "xml/Document.h"
 #include "xml/Element.h"
 #include "xml/NodeList.h"
@@ -15,40 +16,9 @@ namespace {
 constexpr unsigned char ProtectLead = 0xF4;
 constexpr unsigned char ProtectSecond = 0x8F;
 
-bool continuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// The length of the character at `at` when it is valid UTF-8 and allowed in an XML document,
-// else 0.
-std::size_t allowedCharacterLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const std::size_t left = text.size() - at;
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
-    if (lead >= 0xC2 && lead <= 0xDF) return left >= 2 && continuation(byte(1)) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (left < 3 || !continuation(byte(1)) || !continuation(byte(2))) return 0;
-        if (lead == 0xE0 && byte(1) < 0xA0) return 0;                      // overlong
-        if (lead == 0xED && byte(1) >= 0xA0) return 0;                     // surrogate
-        if (lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE) return 0;  // U+FFFE, U+FFFF
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (left < 4 || !continuation(byte(1)) || !continuation(byte(2)) ||
-            !continuation(byte(3))) {
-            return 0;
-        }
-        if (lead == 0xF0 && byte(1) < 0x90) return 0;   // overlong
-        if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
 bool needsProtection(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = allowedCharacterLength(text, at);
+        const std::size_t length = util::xmlCharacterLength(text, at);
         if (length == 0) return true;
         at += length;
     }
@@ -200,7 +170,7 @@ std::string protectBytes(std::string_view text) {
     std::string result;
     result.reserve(text.size() + text.size() / 4);
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = allowedCharacterLength(text, at);
+        const std::size_t length = util::xmlCharacterLength(text, at);
         if (length > 0) {
             result.append(text, at, length);
             at += length;
@@ -222,7 +192,7 @@ std::string restoreBytes(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
         if (at + 4 <= text.size() && byte(0) == ProtectLead && byte(1) == ProtectSecond &&
-            (byte(2) & 0xFC) == 0xBC && continuation(byte(3))) {
+            (byte(2) & 0xFC) == 0xBC && (byte(3) & 0xC0) == 0x80) {
             result += static_cast<char>(((byte(2) & 0x03) << 6) | (byte(3) & 0x3F));
             at += 4;
         } else {
