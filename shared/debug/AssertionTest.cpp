@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "io/filesystem/TempFolder.h"
 #include "platform/PlatformTestSupport.h"
 
 namespace {
@@ -17,7 +18,7 @@ using platform::testing::enterFolder;
 // appended to the file; without a description its line is left out; the macro reports the text
 // it was given, and only when the condition fails.
 TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
-    const platform::testing::TempFolder folder;
+    const io::filesystem::test::TempFolder folder;
     int calls = 0;
     QM_ASSERT(++calls == 1, "must hold");
     EXPECT_EQ(1, calls);
@@ -32,7 +33,7 @@ TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
                                      "File: storage/VectorLane\\.h\nLine: 123");
     EXPECT_DEATH(
         {
-            enterFolder(folder.path());
+            enterFolder(folder.path(""));
             ::dup2(STDERR_FILENO, STDOUT_FILENO);
             debug::assertion("feature.size() == N", "A feature has other than lane size",
                              "storage/VectorLane.h", 123);
@@ -40,17 +41,17 @@ TEST(AssertionTest, ReportsAreLabelledAppendedAndEndTheProcess) {
         first);
     EXPECT_DEATH(
         {
-            enterFolder(folder.path());
+            enterFolder(folder.path(""));
             debug::assertion("!_hasQuit", nullptr, "server/Quit.cpp", 7);
         },
         "");
     EXPECT_DEATH(
         {
-            enterFolder(folder.path());
+            enterFolder(folder.path(""));
             QM_ASSERT_TEXT(calls == 2, "_permaDeleted > 0", "Perma deleted is becomming zero.");
         },
         "");
-    const std::string logged = platform::testing::readFile(folder.path() / "assertion.txt");
+    const std::string logged = folder.read(folder.path("assertion.txt"));
     EXPECT_TRUE(std::regex_match(
         logged, std::regex(first + report("!_hasQuit", "File: server/Quit\\.cpp\nLine: 7") +
                            report("_permaDeleted > 0",

@@ -1,17 +1,15 @@
 #pragma once
 
-// Helpers for the tests of the platform layer only (never linked into the product).
+// Helpers for the tests of the platform layer only (never linked into the product); their
+// temporary folders are io::filesystem::test::TempFolder.
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
-#include <string>
 
 #include "platform/thread/Runnable.h"
 
@@ -26,32 +24,6 @@ public:
 private:
     std::function<void()> _body;
 };
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "qm_platform_XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        _path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(_path, ignored);
-    }
-    const std::filesystem::path& path() const { return _path; }
-
-private:
-    std::filesystem::path _path;
-};
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // For death-test statements: the assertion report is appended to "assertion.txt" in the working
 // directory, so the dying child moves into the test's folder first.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "classifier/ClassifierFactoryImpl.h"
@@ -12,6 +13,7 @@
 #include "io/filesystem/TempFolder.h"
 #include "server/ClassifierJournal.h"
 #include "server/PostgresTestSupport.h"
+#include "testing/MessageOf.h"
 #include "testing/RecordingLog.h"
 
 namespace norvale::quillmark {
@@ -81,12 +83,8 @@ TEST_F(ClassifierImportTest, RefusesAFolderWithAFaultAndStoresNothing) {
         SCOPED_TRACE(row.fault);
         TempFolder folder;
         for (const auto& [name, content] : row.files) folder.write(name, content);
-        try {
-            import(folder, store);
-            ADD_FAILURE() << "imported";
-        } catch (const ImportException& e) {
-            EXPECT_NE(std::string(e.what()).find(row.fault), std::string::npos) << e.what();
-        }
+        EXPECT_THAT(testing::messageOf<ImportException>([&] { import(folder, store); }),
+                    ::testing::HasSubstr(row.fault));
         for (const auto& [name, content] : row.files) {
             std::string key = name.substr(0, name.find('.'));
             key[0] = static_cast<char>(std::tolower(key[0]));

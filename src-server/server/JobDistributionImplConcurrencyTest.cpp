@@ -227,11 +227,7 @@ TEST_F(JobDistributionImplConcurrencyTest, ReadersShareAClassifierAndAWriterExcl
 // back and cuts the journal back to its last durable record.
 TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneTakesTheGroupBack) {
     store("g", fakeData({{"n", 0}}));
-    const auto commit = [&] {
-        ClassifierTransactionImpl write(repository.get(), key("g"));
-        write.train("n", "t");
-        write.commit();
-    };
+    const auto commit = [&] { train("g", "n"); };
     commit();  // starts the journal, durable on its own
     const std::string journal = FileClassifierStore::journalPath(key("g"));
     for (const bool fails : {false, true}) {

@@ -79,11 +79,7 @@ TEST_F(JobDistributionImplTest, ACreatedClassifierIsNobodyElsesUntilItsSequenceC
 // the content before, replays nothing twice and says so too.
 TEST_F(JobDistributionImplTest, JournalsLeftByAStopAreLogged) {
     store("a", fakeData({{"a", 1}}));
-    {
-        ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
-        transaction.train("a", "text");
-        transaction.commit();
-    }
+    train("a", "a");
     const std::string journal = FileClassifierStore::journalPath(key("a"));
     const std::string records = io::filesystem::test::TempFolder::read(journal);
     saveFile.failWith = "The disk is full.";
@@ -117,9 +113,7 @@ TEST_F(JobDistributionImplTest, AtMostSixteenJournalsAreHeldOpen) {
         for (int i = 0; i < 40; ++i) {
             const std::string name = "c" + std::to_string(i);
             if (round == 0) store(name, fakeData({{"a", 0}}));
-            ClassifierTransactionImpl transaction(repository.get(), key(name), 1 << 20);
-            transaction.train("a", "text");
-            transaction.commit();
+            train(name, "a");
         }
     }
     EXPECT_LE(openFiles() - before, 16);
@@ -176,11 +170,7 @@ TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnless
         memory.gone.clear();
         store("a", fakeData({{"a", 1}}));
         store("b", fakeData({{"b", 1}}));
-        {
-            ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
-            transaction.train("a", "text");
-            transaction.commit();
-        }
+        train("a", "a");
         const std::string journal = FileClassifierStore::journalPath(key("a"));
         ASSERT_TRUE(fs::exists(journal));
         repository->get(key("b"))->setLastAccess(200);

@@ -23,7 +23,7 @@
 
 #include "io/filesystem/RotateFileImpl.h"
 #include "io/filesystem/SaveFileImpl.h"
-#include "platform/PlatformTestSupport.h"
+#include "io/filesystem/TempFolder.h"
 #include "platform/thread/CurrentThread.h"
 #include "posix/debug/WriteDump.h"
 #include "posix/memory/MemoryStatus.h"
@@ -97,13 +97,15 @@ protected:
         return ::testing::internal::GetCapturedStdout();
     }
 
-    platform::testing::TempFolder _dumps;
+    io::filesystem::test::TempFolder _dumps;
+    const fs::path _folder = _dumps.path("");
     RecordingSaveFile _file;
     RecordingRotateFile _rotate;
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{1234567890};
     Metrics _metrics;
-    LogImpl _log{&_file, &_rotate, &_dump, &_memory, &_metrics, "/var/qm/log.txt", _dumps.path().string() + "/"};
+    LogImpl _log{&_file,    &_rotate,          &_dump,          &_memory,
+                 &_metrics, "/var/qm/log.txt", _folder.string()};
 };
 
 // Each level's line: a one-line message follows the header after one space, any other (and
@@ -245,14 +247,15 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     EXPECT_NE(std::string::npos, _file.content.find("\nOut of memory.\nDump is here: " + _dump.paths[1] + "\n\n"));
 
     const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    const std::string removed = "Removed the old crash report " + _dumps.path().string() + "/dump_threadid_0_time_";
+    const std::string removed =
+        "Removed the old crash report " + _folder.string() + "dump_threadid_0_time_";
     for (std::size_t n = 0; n < CrashReportBudget::MaxFiles; ++n) {
-        const fs::path old = _dumps.path() / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp");
+        const fs::path old = _folder / ("dump_threadid_0_time_" + std::to_string(n) + ".dmp");
         std::ofstream(old) << "old";
         fs::last_write_time(old, past + std::chrono::seconds(n));
     }
-    std::ofstream(_dumps.path() / "quillmark.log") << "not a report";
-    fs::last_write_time(_dumps.path() / "quillmark.log", past - std::chrono::hours(1));
+    std::ofstream(_folder / "quillmark.log") << "not a report";
+    fs::last_write_time(_folder / "quillmark.log", past - std::chrono::hours(1));
     _file.content.clear();
     _log.assertionFailed("Expression", static_cast<const char*>(nullptr), "Classifier.cpp", 42);
     ASSERT_EQ(3u, _dump.paths.size());
@@ -264,7 +267,7 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
                   _dump.paths[2] + "\n\n",
               afterHeader(_file.content, "Failure"));
     _file.content.clear();
-    const fs::path huge = _dumps.path() / "dump_threadid_0_time_3.dmp";
+    const fs::path huge = _folder / "dump_threadid_0_time_3.dmp";
     fs::resize_file(huge, CrashReportBudget::MaxBytes);  // sparse: costs no disk
     fs::last_write_time(huge, past + std::chrono::seconds(3));
     _dump.failWith = "no room";
@@ -274,8 +277,8 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
                                         "3.dmp.\nFailed to create crash dump (" + _dump.paths[3] + ") reason: no room\n\n"}) {
         EXPECT_NE(std::string::npos, _file.content.find(part)) << part << _file.content;
     }
-    EXPECT_TRUE(fs::exists(_dumps.path() / "quillmark.log"));
-    EXPECT_TRUE(CrashReportBudget::makeRoom((_dumps.path() / "missing").string()).empty());
+    EXPECT_TRUE(fs::exists(_folder / "quillmark.log"));
+    EXPECT_TRUE(CrashReportBudget::makeRoom((_folder / "missing").string()).empty());
 }
 
 // A line logged from inside a write is dropped; a failure while a line is produced is swallowed.
@@ -341,11 +344,11 @@ constexpr std::uint64_t RotationBytes = 8 * 1024;
 // away and sends SIGHUP. Every line printed must be in exactly one file, and no file may pass
 // the rotation size.
 TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
-    const fs::path& folder = _dumps.path();
+    const fs::path& folder = _folder;
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
     const std::string path = (folder / "log.txt").string();
-    LogImpl log(&saveFile, &rotateFile, &_dump, &_memory, &_metrics, path, folder.string() + "/");
+    LogImpl log(&saveFile, &rotateFile, &_dump, &_memory, &_metrics, path, folder.string());
     log.setFileOutput(true);
     log.setLogMemory(true);
     log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped
@@ -380,7 +383,7 @@ TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     std::map<std::string, int> written;
     int rotated = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string content = platform::testing::readFile(entry.path());
+        const std::string content = _dumps.read(entry.path());
         EXPECT_LE(content.size(), RotationBytes) << entry.path();
         rotated += entry.path().filename().string().rfind("log.txt.", 0) == 0 ? 1 : 0;
         std::istringstream lines(content);

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "io/filesystem/SaveFileImpl.h"
 
@@ -22,23 +21,22 @@ public:
             hook(onSave);
             return _real.save(path, bytes);
         }
-        record(path, bytes);
+        record(bytes);
     }
     std::unique_ptr<io::filesystem::AppendFile> openAppend(const std::string& path) const override {
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
         ++opened;
         if (_store) return _real.openAppend(path);
-        return std::make_unique<Appender>(this, path);
+        return std::make_unique<Appender>(this);
     }
     std::unique_ptr<io::filesystem::InPlaceFile> openInPlace(
         const std::string& path) const override {
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
-        return std::make_unique<InPlace>(this, path, _store ? _real.openInPlace(path) : nullptr);
+        return std::make_unique<InPlace>(this, _store ? _real.openInPlace(path) : nullptr);
     }
 
     const char* failWith = nullptr;
     std::function<void()> onSave, onSync;
-    mutable std::vector<std::string> paths;
     mutable std::string content;
     mutable int opened = 0;  // files opened for appending
     mutable bool recreated = false;  // the next append tells of a file created again
@@ -49,31 +47,29 @@ private:
         if (run) run();
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
     }
-    void record(const std::string& path, std::string_view bytes) const {
+    void record(std::string_view bytes) const {
         hook(onSave);
-        paths.push_back(path);
         content.append(bytes);
     }
 
     class Appender : public io::filesystem::AppendFile {
     public:
-        Appender(const RecordingSaveFile* owner, std::string path) : _owner(owner), _path(std::move(path)) {}
+        explicit Appender(const RecordingSaveFile* owner) : _owner(owner) {}
         bool append(std::string_view bytes) override {
-            _owner->record(_path, bytes);
+            _owner->record(bytes);
             return std::exchange(_owner->recreated, false);
         }
 
     private:
         const RecordingSaveFile* _owner;
-        const std::string _path;
     };
 
     class InPlace : public io::filesystem::InPlaceFile {
     public:
-        InPlace(const RecordingSaveFile* owner, std::string path, std::unique_ptr<InPlaceFile> real)
-            : _owner(owner), _path(std::move(path)), _real(std::move(real)) {}
+        InPlace(const RecordingSaveFile* owner, std::unique_ptr<InPlaceFile> real)
+            : _owner(owner), _real(std::move(real)) {}
         void write(std::uint64_t offset, std::string_view bytes) override {
-            if (!_real) return _owner->record(_path, bytes);
+            if (!_real) return _owner->record(bytes);
             _owner->hook(_owner->onSave);
             _real->write(offset, bytes);
         }
@@ -87,7 +83,6 @@ private:
 
     private:
         const RecordingSaveFile* _owner;
-        const std::string _path;
         const std::unique_ptr<InPlaceFile> _real;
     };
 

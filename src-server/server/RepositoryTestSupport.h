@@ -25,6 +25,7 @@
 #include "io/filesystem/SizeFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
+#include "server/ClassifierTransactionImpl.h"
 #include "server/FileClassifierStore.h"
 #include "server/JobDistributionImpl.h"
 #include "server/LogTestSupport.h"
@@ -213,6 +214,12 @@ public:
     }
     void store(const std::string& lowerName, const std::string& data) const {
         folder.write("classifiers/" + lowerName + ".dat", data);
+    }
+    // A write request that trains one text into `className` of `name` and commits.
+    void train(const std::string& name, const std::string& className) {
+        ClassifierTransactionImpl transaction(repository.get(), key(name));
+        transaction.train(className, "text");
+        transaction.commit();
     }
     // A read call: the class's count in the shared fake classifier, under its reader lock.
     std::int64_t read(const std::string& name, const std::string& className) {

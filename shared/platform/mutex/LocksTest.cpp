@@ -9,16 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <functional>
 #include <thread>
 
+#include "io/filesystem/TempFolder.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/mutex/AutoLock.h"
 #include "platform/mutex/MutexException.h"
 #include "platform/mutex/MutexImpl.h"
-#include "platform/mutex/ReaderAutoLock.h"
-#include "platform/mutex/WriterAutoLock.h"
 
 namespace {
 
@@ -34,10 +31,10 @@ constexpr const char* Name = ".:classifiers::spam.dat";
 // the same stripe for a classifier, so the names are fixed values.
 TEST(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
     EXPECT_EQ("classifier-39", classifierLockName("./classifiers/spam.dat"));
-    const platform::testing::TempFolder folder;
+    const io::filesystem::test::TempFolder folder;
     MutexImpl plain;
-    NamedMutexImpl named(folder.path().string(), Name);
-    NamedMutexImpl namedOther(folder.path().string(), Name);
+    NamedMutexImpl named(folder.path(""), Name);
+    NamedMutexImpl namedOther(folder.path(""), Name);
     const struct {
         const char* what;
         Mutex* held;
@@ -82,13 +79,12 @@ TEST(NamedMutexImplTest, OnlyTheHoldersLastUnlockReleasesAndOthersWait) {
         EXPECT_TRUE(waiter.finishesWithin());
     }
 
-    NamedMutexImpl remade((folder.path() / "removed").string(), Name);
+    NamedMutexImpl remade(folder.path("removed"), Name);
     { AutoLock lock(&remade); }  // the lock folder is made again
-    NamedMutexImpl orphan((folder.path() / "no/such").string(), Name);
+    NamedMutexImpl orphan(folder.path("no/such"), Name);
     EXPECT_THROW(orphan.lock(), MutexException);
 
-    std::ofstream(folder.path() / "plain-file") << "x";
-    NamedMutexImpl below((folder.path() / "plain-file").string(), Name);
+    NamedMutexImpl below(folder.write("plain-file", "x"), Name);
     EXPECT_THROW(below.lock(), MutexException);
     EXPECT_THROW(below.unlock(), MutexException);
 }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "exceptions/Exception.h"
+#include "io/filesystem/TempFolder.h"
 #include "platform/PlatformTestSupport.h"
 #include "platform/event/EventImpl.h"
 #include "platform/thread/CurrentThread.h"
@@ -61,7 +62,7 @@ struct FileThreadLog : platform::thread::ThreadLog {
 // Whatever a logging thread throws is logged with the thread's name and id, and then ends the
 // process through an assertion that carries the same text.
 TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
-    const platform::testing::TempFolder folder;
+    const io::filesystem::test::TempFolder folder;
     const std::string thread = "Thread name: Worker.\nThread id: ";
     const std::pair<std::function<void()>, std::string> cases[] = {
         {[] { throw exceptions::Exception("The classifier file is corrupt."); },
@@ -76,7 +77,7 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
         SCOPED_TRACE(expected);
         EXPECT_DEATH(
             {
-                platform::testing::enterFolder(folder.path());
+                platform::testing::enterFolder(folder.path(""));
                 const platform::thread::OsInfoImpl osInfo;
                 FileThreadLog log;
                 platform::testing::Call runnable(body);
@@ -86,12 +87,12 @@ TEST(LoggingThreadImplTest, AnythingThrownIsLoggedThenEndsTheProcess) {
                 std::_Exit(0);
             },
             "");
-        const std::string logged = platform::testing::readFile(folder.path() / "threadlog.txt");
+        const std::string logged = folder.read(folder.path("threadlog.txt"));
         const std::string id = logged.substr(0, logged.find('|'));
         const std::string text = logged.substr(logged.find('|') + 1);
         EXPECT_EQ(std::string(expected).replace(expected.find('|'), 1, id), text);
         EXPECT_NE(std::string::npos,
-                  platform::testing::readFile(folder.path() / "assertion.txt")
+                  folder.read(folder.path("assertion.txt"))
                       .find("Assertion failed. Message: false\nDescription: " + text + "\nFile: "));
     }
 }

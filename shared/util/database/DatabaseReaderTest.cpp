@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "testing/MessageOf.h"
+
 namespace util::database {
 namespace {
 
 using namespace std::string_literals;
+using norvale::quillmark::testing::messageOf;
 
 struct PackedRecord {
     unsigned char _bytes[3];
@@ -48,13 +51,8 @@ TEST(DatabaseReaderTest, ReadsPastTheEndThrowTheMessageOfTheirMethod) {
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         DatabaseReader reader(c.data);
-        try {
-            c.call(reader);
-            ADD_FAILURE() << "nothing thrown";
-        } catch (const DatabaseReaderException& error) {
-            EXPECT_EQ(c.message, error.what());
-            EXPECT_EQ(c.moves, reader.position());
-        }
+        EXPECT_EQ(c.message, messageOf<DatabaseReaderException>([&] { c.call(reader); }));
+        EXPECT_EQ(c.moves, reader.position());
     }
     EXPECT_TRUE(out.empty() && bytes.empty() && records.empty());
 }
