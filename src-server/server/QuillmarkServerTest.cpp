@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +24,7 @@
 #include "classifier/ClassifierFactoryImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "io/filesystem/TemporarySaveName.h"
+#include "net/socket/SocketTestSupport.h"
 #include "posix/memory/MemoryStatusImpl.h"
 #include "server/PostgresTestSupport.h"
 #include "server/StoreJobDistribution.h"
@@ -35,7 +35,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace ip = boost::asio::ip;
 using io::filesystem::TemporarySaveName;
 using io::filesystem::test::TempFolder;
 using namespace norvale::quillmark::testing;
@@ -45,11 +44,7 @@ using norvale::quillmark::StoreJobDistribution;
 using namespace std::chrono_literals;
 
 // A loopback port the system picks, listening while the object lives.
-struct ListeningPort {
-    boost::asio::io_context io;
-    ip::tcp::acceptor acceptor{io, {ip::address_v4::loopback(), 0}};
-    std::uint16_t port() const { return acceptor.local_endpoint().port(); }
-};
+using ListeningPort = net::socket::test_support::Listener;
 
 // The text every training of burst classifier n teaches.
 std::string burstText(int n) { return distinctText(static_cast<unsigned>(n) + 1); }
