@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "classifier/ClassifierFactoryImpl.h"
+#include "classifier/ClassifierTestSupport.h"
 #include "io/filesystem/LoadFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "server/ClassifierJournal.h"
@@ -24,12 +25,9 @@ using Stored = ClassifierStore::Stored;
 
 const classifier::ClassifierFactoryImpl Classifiers{nullptr};
 
+// A classifier as the server makes it, with one text trained into its one class.
 std::string trained(const std::string& text) {
-    const auto classifier = Classifiers.create();
-    classifier->addClass("a");
-    classifier->train("a", text);
-    classifier->compact();
-    return classifier->getTrainingData();
+    return classifier::trainedOn(nullptr, {{"a", text}})->getTrainingData();
 }
 
 class ClassifierImportTest : public testing::PostgresTest {

@@ -34,9 +34,11 @@ const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 // Memory for every classifier: nothing is evicted.
 using Plenty = testing::MemoryAccount;
 
-// One server's repository on the shared database.
+// One server's repository on the shared database, through `through` when it is given.
 struct Server {
-    explicit Server(const std::string& connection) : store(connection) {}
+    explicit Server(const std::string& connection, ClassifierStore* through = nullptr)
+        : store(connection),
+          repository{&RealClassifiers, &memory, through ? through : &store, "/root/", &metrics} {}
 
     std::string key(const std::string& name) const { return "/root/" + name + ".dat"; }
     // One write request; a journal shorter than floor is never folded into a snapshot.
@@ -65,7 +67,7 @@ struct Server {
     Plenty memory{std::uint64_t(1) << 40, 0};
     Metrics metrics;
     PostgresClassifierStore store;
-    StoreJobDistribution repository{&RealClassifiers, &memory, &store, "/root/", &metrics};
+    StoreJobDistribution repository;
 };
 
 class StoreJobDistributionTest : public testing::PostgresTest {
@@ -244,14 +246,8 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
     Server writer(_connection);
     PostgresClassifierStore store(_connection);
     SlowVersions slow(&store);
-    Plenty memory{std::uint64_t(1) << 40, 0};
-    Metrics metrics;
-    StoreJobDistribution reader(&RealClassifiers, &memory, &slow, "/root/", &metrics);
-    const auto read = [&] {
-        const auto shared = reader.get("/root/news.dat");
-        platform::mutex::ReaderAutoLock lock(shared->reader());
-        return shared->classifier().getTrainingData();
-    };
+    Server reader(_connection, &slow);
+    const auto read = [&] { return reader.read("news").first; };
     writer.create("news", {"sport"});
     const std::string before = read();
 
