@@ -156,7 +156,8 @@ void ClassifierTransactionImpl::commit() {
 
 bool ClassifierTransactionImpl::journalFull(std::uint64_t size) const {
     return _classifierInfo.state == TransactionState::Created ||
-           _classifierInfo.classifier->journalBytes() >= std::max(_journalFloor, size / 2);
+           _classifierInfo.classifier->journalBytes() >= std::max(_journalFloor, size / 2) ||
+           _repository->journalLost(_key, *_classifierInfo.classifier);
 }
 
 void ClassifierTransactionImpl::storeWhole(const classifier::Classifier& changed) {

@@ -76,7 +76,8 @@ private:
     void openForWriting();
     // The private copy, made when the first class change comes.
     classifier::Classifier& copy();
-    // Whether the journal has grown enough that a classifier of size is stored whole instead.
+    // Whether the journal has grown enough that a classifier of size is stored whole instead, or
+    // no longer holds the records it had (removed from outside).
     bool journalFull(std::uint64_t size) const;
     // Writes changed whole once no other writer's record waits for its sync.
     void storeWhole(const classifier::Classifier& changed);

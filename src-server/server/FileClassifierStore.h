@@ -18,6 +18,7 @@
 // flushes their data alone. So a journal file may end in up to 64 KiB of zero bytes after its
 // last record. The collaborators are not owned and must outlive the store.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -38,6 +39,7 @@ namespace norvale::quillmark {
 class FileClassifierStore {
 public:
     static constexpr std::size_t MaxOpenJournals = 16;
+    static constexpr std::chrono::seconds JournalCheckInterval{1};
 
     // What a load finds: the classifier's file and its journal, when there is one.
     struct Stored {
@@ -83,6 +85,10 @@ public:
                        std::string_view bytes) const;
     // Makes every append so far durable.
     void syncJournal(const std::string& fileKey) const;
+    // Whether the journal that appends extend is still at its path: false once it was removed or
+    // replaced from outside (the appends would no longer reach the path). A journal held open is
+    // looked at once per JournalCheckInterval; in between it counts as in place.
+    bool journalInPlace(const std::string& fileKey) const;
     // Cuts the journal back to length bytes, durably.
     void cutJournal(const std::string& fileKey, std::uint64_t length) const;
     // Deletes the journal (one that extends another file); a failure to delete it is left alone
@@ -110,6 +116,8 @@ private:
     struct OpenJournal {
         std::shared_ptr<io::filesystem::InPlaceFile> file;
         std::uint64_t used = 0;
+        // When journalInPlace last looked at the file; none yet.
+        std::optional<std::chrono::steady_clock::time_point> checked;
     };
 
     mutable std::mutex _journalsMutex;

@@ -52,6 +52,12 @@ public:
                         std::string_view record) = 0;
     // Makes every record appended to classifier's journal so far durable.
     virtual void syncJournal(const std::string& key, ThreadSafeClassifier& classifier) = 0;
+    // Whether the records of classifier's journal are gone from the store (its journal was
+    // removed or replaced from outside): the next commit then stores the classifier whole.
+    virtual bool journalLost(const std::string& /*key*/,
+                             const ThreadSafeClassifier& /*classifier*/) {
+        return false;
+    }
     // Cuts classifier's journal back to length bytes (the records a failed sync leaves behind).
     virtual void cutJournal(const std::string& key, ThreadSafeClassifier& classifier,
                             std::uint64_t length) = 0;

@@ -369,6 +369,17 @@ void JobDistributionImpl::syncJournal(const std::string& key, ThreadSafeClassifi
     _metrics->committed(std::chrono::steady_clock::now() - began, 0);
 }
 
+bool JobDistributionImpl::journalLost(const std::string& key,
+                                      const ThreadSafeClassifier& classifier) {
+    const std::uint64_t records = classifier.journalBytes();
+    if (records == 0 || records == ThreadSafeClassifier::UnknownJournal) return false;
+    const std::string file = FileClassifierStore::fileKey(key);
+    if (_store->journalInPlace(file)) return false;
+    _log->log("The journal " + FileClassifierStore::journalPath(file) +
+              " was removed or replaced while in use; the classifier is stored whole.");
+    return true;
+}
+
 void JobDistributionImpl::cutJournal(const std::string& key, ThreadSafeClassifier&,
                                      std::uint64_t length) {
     _store->cutJournal(FileClassifierStore::fileKey(key), length);

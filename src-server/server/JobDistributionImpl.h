@@ -58,6 +58,7 @@ public:
     bool append(const std::string& key, ThreadSafeClassifier& classifier,
                 std::string_view record) override;
     void syncJournal(const std::string& key, ThreadSafeClassifier& classifier) override;
+    bool journalLost(const std::string& key, const ThreadSafeClassifier& classifier) override;
     void cutJournal(const std::string& key, ThreadSafeClassifier& classifier,
                     std::uint64_t length) override;
     void remove(const std::string& key) override;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
 
 #include "platform/mutex/NamedMutexImpl.h"
 #include "platform/mutex/ReaderAutoLock.h"
@@ -99,6 +100,33 @@ TEST_F(JobDistributionImplTest, JournalsLeftByAStopAreLogged) {
     EXPECT_EQ("The journal " + journal + " extended an earlier content of " + key("a") +
                   ", stored whole since; it was dropped.",
               log.texts("Log").back());
+}
+
+// A journal removed from outside while its classifier is in memory, before the journal was held
+// open and after (once the interval between two looks at an open journal has passed): the next
+// commit stores the classifier whole, so that its file holds every commit, and the log says so.
+TEST_F(JobDistributionImplTest, AJournalRemovedFromOutsideIsReplacedByTheWholeClassifier) {
+    const std::string journal = FileClassifierStore::journalPath(key("a"));
+    for (const std::uint32_t commitsBefore : {1u, 3u}) {
+        SCOPED_TRACE(commitsBefore);
+        restart();
+        store("a", fakeData({{"a", 0}}));
+        const auto train = [&] {
+            ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
+            transaction.train("a", "text");
+            transaction.commit();
+        };
+        for (std::uint32_t i = 0; i < commitsBefore; ++i) train();
+        if (commitsBefore > 1)
+            std::this_thread::sleep_for(FileClassifierStore::JournalCheckInterval);
+        ASSERT_TRUE(fs::remove(journal));
+        train();
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_EQ(fakeData({{"a", commitsBefore + 1}}), content("a"));
+        EXPECT_EQ("The journal " + journal +
+                      " was removed or replaced while in use; the classifier is stored whole.",
+                  log.texts("Log").back());
+    }
 }
 
 // Journals are held open between appends, but at most 16: training 40 classifiers in turn opens

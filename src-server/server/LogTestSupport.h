@@ -80,6 +80,7 @@ private:
         void truncate(std::uint64_t length) override {
             if (_real) _real->truncate(length);
         }
+        bool atPath() const override { return !_real || _real->atPath(); }
 
     private:
         const RecordingSaveFile* _owner;

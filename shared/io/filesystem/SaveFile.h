@@ -54,6 +54,9 @@ public:
     virtual void sync() = 0;
     // Cuts the file to length bytes, durably; the zero bytes ahead go with the rest.
     virtual void truncate(std::uint64_t length) = 0;
+    // Whether the open file is still the one at its path: false once it was removed or replaced
+    // from outside, when writes to it no longer reach the path.
+    virtual bool atPath() const = 0;
 };
 
 class SaveFile {

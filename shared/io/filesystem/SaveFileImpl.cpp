@@ -151,6 +151,13 @@ public:
         _length = length;
     }
 
+    bool atPath() const override {
+        struct stat open {};
+        struct stat named {};
+        return ::fstat(_file.get(), &open) == 0 && ::stat(_path.c_str(), &named) == 0 &&
+               open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    }
+
 private:
     const std::string _path;
     FileDescriptor _file;
