@@ -646,6 +646,30 @@ Link on(const PostgresClassifierStore::Lease& lease) {
     return {lease.get(), lease.patience()};
 }
 
+// The options of a connection's session: the lock timeout first, then the options the connection
+// string sets, so that those (a lock_timeout of its own among them) win and the timeout stays
+// when they set something else.
+std::string sessionOptions(const std::string& connectionString,
+                           std::chrono::milliseconds lockTimeout) {
+    std::string options = "-c lock_timeout=" + std::to_string(lockTimeout.count());
+    char* error = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(connectionString.c_str(), &error);
+    if (parsed == nullptr) {
+        // The connection attempt reports what is wrong with the string.
+        PQfreemem(error);
+        return options;
+    }
+    for (const PQconninfoOption* option = parsed; option->keyword != nullptr; ++option) {
+        if (std::strcmp(option->keyword, "options") == 0 && option->val != nullptr &&
+            *option->val != '\0') {
+            options += ' ';
+            options += option->val;
+        }
+    }
+    PQconninfoFree(parsed);
+    return options;
+}
+
 }  // namespace
 
 void PostgresClassifierStore::ConnectionCloser::operator()(pg_conn* connection) const noexcept {
@@ -706,16 +730,23 @@ std::int64_t PostgresClassifierStore::lockNumber(std::string_view key) {
 PostgresClassifierStore::Connection PostgresClassifierStore::connect() const {
     // A database that takes connections but never answers, or a server that holds a lock and
     // stopped, would hold a request for good. Unless the connection string says otherwise (it is
-    // read last, so its own values win), connecting gives up after ConnectTimeoutSeconds, a lock
-    // is waited for at most _lockTimeout, and a peer that stopped answering is given up after
-    // about a minute.
+    // read after the defaults, so its own values win), connecting gives up after
+    // ConnectTimeoutSeconds, a lock is waited for at most _lockTimeout, and a peer that stopped
+    // answering is given up after about a minute. The session options come after the string:
+    // they hold its own options behind the lock timeout.
     const std::string timeout = std::to_string(ConnectTimeoutSeconds);
-    const std::string options = "-c lock_timeout=" + std::to_string(_lockTimeout.count());
-    const char* const keywords[] = {
-        "connect_timeout",  "options",          "keepalives_idle", "keepalives_interval",
-        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
-    const char* const values[] = {timeout.c_str(), options.c_str(),           "30",   "10", "3",
-                                  "60000",         _connectionString.c_str(), nullptr};
+    const std::string options = sessionOptions(_connectionString, _lockTimeout);
+    const char* const keywords[] = {"connect_timeout",
+                                    "keepalives_idle",
+                                    "keepalives_interval",
+                                    "keepalives_count",
+                                    "tcp_user_timeout",
+                                    "dbname",
+                                    "options",
+                                    nullptr};
+    const char* const values[] = {
+        timeout.c_str(), "30",   "10", "3", "60000", _connectionString.c_str(),
+        options.c_str(), nullptr};
     Connection connection(PQconnectdbParams(keywords, values, 1));
     if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
         throw ClassifierStoreException(

@@ -149,12 +149,17 @@ TEST_F(PostgresClassifierStoreTest,
     ASSERT_EQ(second.wait_for(30s), std::future_status::ready);
     EXPECT_EQ(second.get(), committed);
 
-    // A writer gives up on a lock held for longer than its lock timeout, and goes on after.
+    // A writer gives up on a lock held for longer than its lock timeout, also when the
+    // connection string sets options of its own, and goes on after.
     PostgresClassifierStore impatient(_connection, 1, 300ms);
+    PostgresClassifierStore withOptions(_connection + " options='-c search_path=public'", 1, 300ms,
+                                        5s);
     auto holder = store.write("news");
-    EXPECT_THAT(messageOf<ClassifierStoreException>([&] { impatient.write("news"); }),
-                HasSubstr("writer lock of classifier 'news' failed: ERROR: canceling statement "
-                          "due to lock timeout"));
+    for (PostgresClassifierStore* waiting : {&impatient, &withOptions}) {
+        EXPECT_THAT(messageOf<ClassifierStoreException>([&] { waiting->write("news"); }),
+                    HasSubstr("writer lock of classifier 'news' failed: ERROR: canceling "
+                              "statement due to lock timeout"));
+    }
     holder.reset();
     EXPECT_EQ(impatient.write("news")->version(), committed);
 }
