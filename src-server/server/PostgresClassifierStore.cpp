@@ -801,6 +801,16 @@ void PostgresClassifierStore::createTables() {
     command(connection, "BEGIN", "creating the tables");
     run(connection, "SELECT pg_advisory_xact_lock($1)",
         Params().int8(static_cast<std::uint64_t>(SchemaLock)), "creating the tables");
+    // Tables made before (by an administrator, say) are used as they are: a role that may use
+    // them need not be allowed to create any, which CREATE ... IF NOT EXISTS asks all the same.
+    const Result present = run(connection,
+                               "SELECT to_regclass('quillmark_schema') IS NOT NULL AND "
+                               "to_regclass('quillmark_snapshots') IS NOT NULL AND "
+                               "to_regclass('quillmark_journal') IS NOT NULL AND "
+                               "to_regclass('quillmark_versions') IS NOT NULL",
+                               Params(), "creating the tables");
+    // A boolean in binary format is one byte, 1 for true.
+    const bool made = PQgetvalue(present.get(), 0, 0)[0] == 1;
     const std::string tables =
         "CREATE TABLE IF NOT EXISTS quillmark_schema (version integer NOT NULL);"
         "CREATE TABLE IF NOT EXISTS quillmark_snapshots ("
@@ -809,10 +819,12 @@ void PostgresClassifierStore::createTables() {
         "CREATE TABLE IF NOT EXISTS quillmark_journal ("
         "  key text NOT NULL, sequence bigint GENERATED ALWAYS AS IDENTITY,"
         "  version bigint NOT NULL, record bytea NOT NULL, PRIMARY KEY (key, sequence));"
-        "CREATE SEQUENCE IF NOT EXISTS quillmark_versions;"
-        "INSERT INTO quillmark_schema (version) SELECT " +
-        std::to_string(SchemaVersion) + " WHERE NOT EXISTS (SELECT 1 FROM quillmark_schema)";
-    command(connection, tables.c_str(), "creating the tables");
+        "CREATE SEQUENCE IF NOT EXISTS quillmark_versions";
+    if (!made) command(connection, tables.c_str(), "creating the tables");
+    const std::string layout = "INSERT INTO quillmark_schema (version) SELECT " +
+                               std::to_string(SchemaVersion) +
+                               " WHERE NOT EXISTS (SELECT 1 FROM quillmark_schema)";
+    command(connection, layout.c_str(), "creating the tables");
     const Result schema = run(connection, "SELECT max(version)::bigint FROM quillmark_schema",
                               Params(), "reading the layout version");
     const std::uint64_t found = int8(schema.get(), 0, 0);

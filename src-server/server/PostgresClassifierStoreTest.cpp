@@ -374,6 +374,19 @@ TEST_F(PostgresClassifierStoreTest, StartUpFailuresSaySoWithoutThePassword) {
     const Connection database = connect(_connection);
     query(database.get(), "UPDATE quillmark_schema SET version = 7 RETURNING version");
     EXPECT_THAT(refusal(_connection), HasSubstr("layout version 7"));
+
+    // A role that may use the tables but not create any starts on tables made before.
+    query(database.get(), "UPDATE quillmark_schema SET version = 1 RETURNING version");
+    const std::string role = "qm_user_" + std::to_string(::getpid());
+    query(database.get(),
+          "CREATE ROLE " + role + " LOGIN; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES " +
+              "IN SCHEMA public TO " + role +
+              "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + role,
+          PGRES_COMMAND_OK);
+    PostgresClassifierStore limited(_connection + " user=" + role);
+    auto transaction = limited.write("news");
+    EXPECT_TRUE(transaction->create("snapshot"));
+    EXPECT_NE(transaction->commit(), 0u);
 }
 
 }  // namespace
