@@ -7,6 +7,7 @@
 
 #include "server/ClassifierJournal.h"
 #include "server/FileClassifierStore.h"
+#include "server/RequestShape.h"
 #include "server/StoreJobDistribution.h"
 
 namespace norvale::quillmark {
@@ -82,7 +83,11 @@ std::size_t ClassifierImport::run(const std::string& folder) {
     for (const std::string& relative : files) {
         const std::string key = StoreJobDistribution::nameKey(relative);
         const auto [taken, added] = names.emplace(key, relative);
-        if (!added) {
+        if (!requestShape::isClassifierName(key)) {
+            faults += "\n'" + relative + "': no request can name the classifier '" + key +
+                      "' (a name has 1 to 100 letters, digits, '_', '-' or '.' and does not "
+                      "begin with '.').";
+        } else if (!added) {
             faults += "\n'" + relative + "' and '" + taken->second + "' name one classifier.";
         } else if (_store->exists(key)) {
             faults += "\n'" + relative + "': the classifier '" + key + "' exists already.";

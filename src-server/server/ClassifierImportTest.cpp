@@ -47,12 +47,12 @@ TEST_F(ClassifierImportTest, CopiesEveryClassifierFileWithItsJournal) {
     const std::string record =
         ClassifierJournal::record({{JournalCall::Kind::Train, "a", "more news"}});
     folder.write("spam.dat", spam);
-    folder.write("sub/News.dat", news);
-    folder.write("sub/news.dat.journal", ClassifierJournal::header(news) + record);
+    folder.write("News.dat", news);
+    folder.write("news.dat.journal", ClassifierJournal::header(news) + record);
     folder.write(".locks/ignored.dat", "not a classifier");
 
     EXPECT_EQ(import(folder, store), 2u);
-    const auto storedSpam = store.load("spam"), storedNews = store.load("sub/news");
+    const auto storedSpam = store.load("spam"), storedNews = store.load("news");
     ASSERT_TRUE(storedSpam && storedNews);
     EXPECT_EQ(storedSpam->snapshot, spam);
     EXPECT_TRUE(storedSpam->records.empty());
@@ -76,6 +76,8 @@ TEST_F(ClassifierImportTest, RefusesAFolderWithAFaultAndStoresNothing) {
         {{{"three.dat", good}, {"broken.dat", "no classifier"}}, "'broken.dat': "},
         {{{"four.dat", good}, {"four.dat.journal", "QMJ1 damaged"}},
          "'four.dat': The journal of the classifier is damaged at byte "},
+        {{{"five.dat", good}, {"sub/six.dat", good}},
+         "'sub/six.dat': no request can name the classifier 'sub/six'"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.fault);
