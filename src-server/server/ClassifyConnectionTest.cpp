@@ -33,6 +33,7 @@
 #include "server/ClassifyServer.h"
 #include "server/ErrorResponseFactoryImpl.h"
 #include "server/StatusCode.h"
+#include "testing/Eventually.h"
 #include "testing/LoopbackClient.h"
 #include "testing/MessageOf.h"
 #include "testing/RecordingLog.h"
@@ -78,10 +79,7 @@ class FakeClassifierFactory : public StringClassifierFactory {
     struct Fake : StringClassifier {
         explicit Fake(const std::atomic<bool>* released) : released(released) {}
         std::string process(std::string request) override {
-            for (const auto giveUp = Clock::now() + 20s;
-                 request == "slow" && !*released && Clock::now() < giveUp;) {
-                std::this_thread::sleep_for(5ms);
-            }
+            if (request == "slow") testing::eventually([&] { return released->load(); }, 20s, 5ms);
             if (request == "exception") throw exceptions::Exception("The classifier failed.");
             if (request == "com") throw xml::ComInitializerException("No XML library.");
             if (request == "socket") throw net::socket::ReadException("The socket failed.");
@@ -239,10 +237,7 @@ TEST_F(ClassifyConnectionTest, ServesAndRefusesEachClientByItsKind) {
     EXPECT_EQ(expectedAnswer("welcome"), LoopbackClient::ask(port, "welcome"));
     const std::string refusal =
         "^Refused ([0-9]+) connections: the limit of 2 open connections was reached\\.$";
-    for (const auto giveUp = Clock::now() + 10s;
-         matching("Log", refusal, true) < 5 && Clock::now() < giveUp;) {
-        std::this_thread::sleep_for(50ms);
-    }
+    testing::eventually([&] { return matching("Log", refusal, true) >= 5; }, 10s, 50ms);
     EXPECT_EQ(5, matching("Log", refusal, true));
     ASSERT_TRUE(finished(9));
     EXPECT_EQ(0, matching("Log", "^Creating connection with id 10"));
@@ -267,11 +262,7 @@ TEST_F(ClassifyConnectionTest, RequestsPastTheirSharedBoundAreRefused) {
     const RunningServer server(&_params, 2);
     const std::uint16_t port = server.port();
     const auto holds = [&](std::size_t bytes) {
-        for (const auto giveUp = Clock::now() + 10s; held.held() != bytes;) {
-            if (Clock::now() > giveUp) return false;
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return testing::eventually([&] { return held.held() == bytes; }, 10s, 2ms);
     };
     const std::string alone(3000, 'a'), holding(900, 'h'), small(200, 's');
     EXPECT_EQ(expectedAnswer(alone), LoopbackClient::ask(port, alone));

@@ -12,6 +12,7 @@
 
 #include "net/socket/SocketTestSupport.h"
 #include "server/PostgresTestSupport.h"
+#include "testing/Eventually.h"
 #include "testing/MessageOf.h"
 
 namespace norvale::quillmark {
@@ -227,9 +228,8 @@ TEST_F(PostgresClassifierStoreTest, ACommitIsReportedWhenTheConnectionEndsRightA
             "wait_event_type = 'Lock' AND query LIKE '" +
             pattern + "'";
         std::string pid;
-        for (int i = 0; i < 100 && (pid = query(observer.get(), sql)).empty(); ++i) {
-            std::this_thread::sleep_for(100ms);
-        }
+        testing::eventually([&] { return !(pid = query(observer.get(), sql)).empty(); }, 10s,
+                            100ms);
         return pid;
     };
     auto transaction = store.write("news");

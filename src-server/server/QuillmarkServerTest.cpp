@@ -28,6 +28,7 @@
 #include "posix/memory/MemoryStatusImpl.h"
 #include "server/PostgresTestSupport.h"
 #include "server/StoreJobDistribution.h"
+#include "testing/Eventually.h"
 #include "testing/LoopbackClient.h"
 #include "testing/Requests.h"
 #include "testing/ServerProcess.h"
@@ -95,11 +96,7 @@ protected:
     std::string output(const char* name) const { return TempFolder::read(_folder.path(name)); }
     std::string logText() const { return TempFolder::read((_root / "logs/log.txt").string()); }
     bool waitForLog(const std::string& text) const {
-        for (const auto giveUp = std::chrono::steady_clock::now() + 120s;
-             logText().find(text) == std::string::npos; std::this_thread::sleep_for(20ms)) {
-            if (std::chrono::steady_clock::now() > giveUp) return false;
-        }
-        return true;
+        return eventually([&] { return logText().find(text) != std::string::npos; }, 120s, 20ms);
     }
     std::string ask(const std::string& request) {
         ++_asked;
@@ -394,10 +391,7 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
         // the other clients' requests in flight.
         const long target = static_cast<long>(random() % 8);
         acknowledgedAtLeast += target;
-        for (const auto giveUp = std::chrono::steady_clock::now() + 30s;
-             acknowledgedInRound < target && std::chrono::steady_clock::now() < giveUp;) {
-            std::this_thread::sleep_for(1ms);
-        }
+        eventually([&] { return acknowledgedInRound >= target; }, 30s, 1ms);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         child->kill();
         for (std::thread& client : clients) client.join();

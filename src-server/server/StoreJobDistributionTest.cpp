@@ -21,6 +21,7 @@
 #include "server/PostgresTestSupport.h"
 #include "server/RepositoryTestSupport.h"
 #include "server/StoreFollower.h"
+#include "testing/Eventually.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
@@ -285,10 +286,7 @@ TEST_F(StoreJobDistributionTest, AFollowerCatchesCachedClassifiersUp) {
     for (int n = 0; n < 3; ++n) {
         a.write("news", [&](auto& t) { t.train("sport", "goal number " + std::to_string(n)); });
         const std::uint64_t committed = a.repository.get(a.key("news"))->storeVersion();
-        for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
-             cached->storeVersion() != committed && std::chrono::steady_clock::now() < giveUp;) {
-            std::this_thread::sleep_for(5ms);
-        }
+        testing::eventually([&] { return cached->storeVersion() == committed; }, 10s, 5ms);
         EXPECT_EQ(cached->storeVersion(), committed) << n;
     }
     follower.stop();
@@ -350,10 +348,7 @@ TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsU
     };
     allow(false);
     endConnections();
-    for (const auto giveUp = std::chrono::steady_clock::now() + 20s;
-         failures < 8 && std::chrono::steady_clock::now() < giveUp;) {
-        std::this_thread::sleep_for(10ms);
-    }
+    eventually([&] { return failures >= 8; });
     allow(true);
     std::this_thread::sleep_for(200ms);
     done = true;
