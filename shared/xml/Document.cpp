@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -101,6 +102,15 @@ void collectParserError(void* context, xmlError* error) {
 }
 
 std::string readFile(const std::string& path, ParseError& error) {
+    // A folder opens as a stream and reads as nothing, which the parser would call an empty
+    // document.
+    std::error_code unknown;
+    if (std::filesystem::is_directory(path, unknown)) {
+        error.record(
+            0, 0, 0,
+            "The file could not be read. " + platform::errorresources::systemErrorText(EISDIR));
+        return "";
+    }
     std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
     if (file) content << file.rdbuf();

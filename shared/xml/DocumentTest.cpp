@@ -58,6 +58,10 @@ TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
              "\n\nError Code: N/A\nLine: N/A\nRow: N/A\n"
              "Description: The file could not be read. System error message: Not a "
              "directory. Error code: 20.\nError line: N/A\n"},
+        {[&] { other.loadFromFile("/tmp"); },
+         "Error when loading the XML document /tmp\n\nError Code: N/A\nLine: N/A\nRow: N/A\n"
+         "Description: The file could not be read. System error message: Is a directory. "
+         "Error code: 21.\nError line: N/A\n"},
         {[&] {
              other.loadFromMemory("<r xmlns='urn:none'/>");
              other.validate();
