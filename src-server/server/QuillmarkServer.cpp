@@ -52,10 +52,11 @@ QuillmarkServer::QuillmarkServer(Log* log, Metrics* metrics, const QuillmarkServ
       _response(addSchema(_schemas, settings.responseSchemaPath)),
       _responses(_response.targetNamespace, settings.maxOutput),
       _errors(_response.targetNamespace, _response.version),
-      _archive(settings.archiveFolder.empty() ? std::nullopt
-                                              : std::make_optional<XmlHookFactoryImpl>(
-                                                    files.saveFile, files.existsFile, log,
-                                                    settings.archiveFolder, files.diskSpace)),
+      _archive(settings.archiveFolder.empty()
+                   ? std::nullopt
+                   : std::make_optional<XmlHookFactoryImpl>(
+                         files.saveFile, files.existsFile, files.createFolder, log,
+                         settings.archiveFolder, files.diskSpace)),
       _requests(_repository.get(), &_responses, &_errors, hooks(), &_schemas,
                 _request.targetNamespace, settings.classifierRoot, log, metrics),
       _heldRequests(roadShare(files.memoryStatus)),

@@ -22,6 +22,7 @@
 #include "io/filesystem/SizeFile.h"
 #include "net/server/EventServer.h"
 #include "platform/thread/ThreadFactory.h"
+#include "posix/file/CreateFolder.h"
 #include "posix/file/DiskSpace.h"
 #include "posix/memory/MemoryStatus.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
@@ -53,6 +54,7 @@ struct QuillmarkServerFiles {
     const io::filesystem::SizeFile* sizeFile = nullptr;
     const io::filesystem::RemoveFile* removeFile = nullptr;
     const posix::file::DiskSpace* diskSpace = nullptr;
+    const posix::file::CreateFolder* createFolder = nullptr;
 };
 
 struct QuillmarkServerSettings {

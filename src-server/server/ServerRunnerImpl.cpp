@@ -162,6 +162,7 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
     files.sizeFile = _services.sizeFile;
     files.removeFile = _services.removeFile;
     files.diskSpace = _diskSpace;
+    files.createFolder = _services.createFolder;
     QuillmarkServerSettings wiring;
     wiring.classifierRoot = classifierRoot;
     wiring.lockFolder = lockFolder(classifierRoot);

@@ -5,6 +5,7 @@
 
 #include "io/filesystem/ExistsFile.h"
 #include "io/filesystem/SaveFile.h"
+#include "posix/file/CreateFolder.h"
 #include "posix/file/DiskSpace.h"
 #include "server/Log.h"
 #include "server/XmlHook.h"
@@ -16,7 +17,8 @@ namespace norvale::quillmark {
 class XmlHookFactoryImpl : public XmlHookFactory {
 public:
     XmlHookFactoryImpl(const io::filesystem::SaveFile* saveFile,
-                       const io::filesystem::ExistsFile* existsFile, Log* log,
+                       const io::filesystem::ExistsFile* existsFile,
+                       const posix::file::CreateFolder* createFolder, Log* log,
                        std::string directory, const posix::file::DiskSpace* diskSpace);
 
     std::unique_ptr<XmlHook> create() const override;
@@ -24,6 +26,7 @@ public:
 private:
     const io::filesystem::SaveFile* _saveFile;
     const io::filesystem::ExistsFile* _existsFile;
+    const posix::file::CreateFolder* _createFolder;
     Log* _log;
     const std::string _directory;
     const posix::file::DiskSpace* _diskSpace;

@@ -18,10 +18,12 @@ std::uint32_t millisecondTick() {
 }
 
 XmlHookImpl::XmlHookImpl(const io::filesystem::SaveFile* saveFile,
-                         const io::filesystem::ExistsFile* existsFile, Log* log,
+                         const io::filesystem::ExistsFile* existsFile,
+                         const posix::file::CreateFolder* createFolder, Log* log,
                          std::string directory, const posix::file::DiskSpace* diskSpace)
     : _saveFile(saveFile),
       _existsFile(existsFile),
+      _createFolder(createFolder),
       _log(log),
       _directory(std::move(directory)),
       _diskSpace(diskSpace) {}
@@ -45,6 +47,13 @@ void XmlHookImpl::save(const std::string& request) {
 }
 
 void XmlHookImpl::write(const std::string& request) {
+    if (!_directory.empty()) {
+        try {
+            _createFolder->create(_directory, false);
+        } catch (const posix::file::CreateFolderException&) {
+            // The save below fails and names the file it could not write.
+        }
+    }
     const std::uint64_t freeBytes = _diskSpace->available(_directory.empty() ? "." : _directory);
     if (freeBytes < MinimumFreeBytes) {
         _log->log(

@@ -5,14 +5,16 @@
 
 #include "io/filesystem/ExistsFile.h"
 #include "io/filesystem/SaveFile.h"
+#include "posix/file/CreateFolder.h"
 #include "posix/file/DiskSpace.h"
 #include "server/Log.h"
 #include "server/XmlHook.h"
 
 namespace norvale::quillmark {
 
-// Writes each request to a file of its own in the archive directory, named after the thread and
-// the millisecond tick, unless the volume has less than a decimal gigabyte free; a name taken
+// Writes each request to a file of its own in the archive directory (made again when it was
+// removed, by an operator emptying the archive say), named after the thread and the millisecond
+// tick, unless the volume has less than a decimal gigabyte free; a name taken
 // already (requests of one thread within a millisecond) gets "_2", "_3", ... before ".xml".
 // Failures are logged and swallowed. One hook per request executor; the services must outlive it.
 class XmlHookImpl : public XmlHook {
@@ -20,7 +22,8 @@ public:
     static constexpr std::uint64_t MinimumFreeBytes = 1'000'000'000;
 
     XmlHookImpl(const io::filesystem::SaveFile* saveFile,
-                const io::filesystem::ExistsFile* existsFile, Log* log, std::string directory,
+                const io::filesystem::ExistsFile* existsFile,
+                const posix::file::CreateFolder* createFolder, Log* log, std::string directory,
                 const posix::file::DiskSpace* diskSpace);
 
     void save(const std::string& request) override;
@@ -34,6 +37,7 @@ private:
 
     const io::filesystem::SaveFile* _saveFile;
     const io::filesystem::ExistsFile* _existsFile;
+    const posix::file::CreateFolder* _createFolder;
     Log* _log;
     const std::string _directory;
     const posix::file::DiskSpace* _diskSpace;

@@ -8,6 +8,7 @@
 #include "io/filesystem/SaveFileImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/thread/CurrentThread.h"
+#include "posix/file/CreateFolderImpl.h"
 #include "server/ClassifierCallbackFactoryImpl.h"
 #include "server/XmlHookFactoryImpl.h"
 #include "testing/RecordingLog.h"
@@ -40,9 +41,10 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     const std::string directory = folder.path("");
     const io::filesystem::SaveFileImpl saveFile;
     const io::filesystem::ExistsFileImpl existsFile;
+    const posix::file::CreateFolderImpl createFolder;
     testing::RecordingLog log;
     FixedDiskSpace diskSpace;
-    XmlHookFactoryImpl factory(&saveFile, &existsFile, &log, directory, &diskSpace);
+    XmlHookFactoryImpl factory(&saveFile, &existsFile, &createFolder, &log, directory, &diskSpace);
     const auto archived = [&] { return std::vector<std::filesystem::path>{std::filesystem::directory_iterator(directory), {}}; };
 
     const std::string request("not <xml> at all\0\xff\r\n", 21);
@@ -59,12 +61,17 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     // A name taken already (a request of the same thread within the same millisecond) is
     // numbered on, not replaced.
     const FirstNameTaken firstNameTaken;
-    XmlHookImpl(&saveFile, &firstNameTaken, &log, directory, &diskSpace).save("new");
+    XmlHookImpl(&saveFile, &firstNameTaken, &createFolder, &log, directory, &diskSpace).save("new");
     ASSERT_EQ(1u, archived().size());
     const std::string numbered = archived()[0].filename().string();
     EXPECT_TRUE(numbered.starts_with(prefix) && numbered.ends_with("_2.xml")) << numbered;
     EXPECT_EQ("new", io::filesystem::test::TempFolder::read(archived()[0]));
     std::filesystem::remove(archived()[0]);
+    // An archive folder removed while the server runs (emptied by hand) is made again.
+    const std::string emptied = folder.path("emptied");
+    XmlHookImpl(&saveFile, &existsFile, &createFolder, &log, emptied, &diskSpace).save("again");
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(emptied), {}));
+    std::filesystem::remove_all(emptied);
 
     diskSpace.bytes = 999'999'999;
     factory.create()->save("<request/>");
@@ -72,7 +79,7 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     // A folder below a regular file cannot exist, whoever asks.
     diskSpace.bytes = 1'000'000'000;
     const std::string blocked = folder.write("plain", "x") + "/requests";
-    XmlHookImpl hook(&saveFile, &existsFile, &log, blocked, &diskSpace);
+    XmlHookImpl hook(&saveFile, &existsFile, &createFolder, &log, blocked, &diskSpace);
     EXPECT_NO_THROW(hook.save("<request/>"));
     diskSpace.failWith = "No space information.";
     EXPECT_NO_THROW(hook.save("<request/>"));
