@@ -14,6 +14,7 @@
 #include "platform/thread/LoggingThreadFactoryImpl.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "posix/debug/WriteDumpImpl.h"
+#include "posix/file/CreateFolderImpl.h"
 #include "posix/memory/MemoryStatusImpl.h"
 #include "posix/signals/FatalSignalHandlers.h"
 #include "server/LogImpl.h"
@@ -45,7 +46,8 @@ __attribute__((noinline)) int recurseForever(long depth) {
 // with journald's prefixes, running `crash` on a logging thread named "Connection 1".
 struct WiredProcess : platform::thread::Runnable {
     WiredProcess(const TempFolder& folder, const std::string& dumps, void (*crash)())
-        : log(&saveFile, &rotateFile, &writeDump, &memory, &metrics, folder.path("log.txt"), dumps),
+        : log(&saveFile, &rotateFile, &createFolder, &writeDump, &memory, &metrics,
+              folder.path("log.txt"), dumps),
           crash(crash) {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);  // where the death test reads
         log.setFileOutput(true);
@@ -62,6 +64,7 @@ struct WiredProcess : platform::thread::Runnable {
 
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
+    posix::file::CreateFolderImpl createFolder;
     posix::debug::WriteDumpImpl writeDump;
     platform::memory::MemoryStatusImpl memory;
     Metrics metrics;

@@ -69,13 +69,15 @@ std::string withPrefix(const std::string& text, const char* prefix) {
 
 LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
                  const io::filesystem::RotateFile* rotateFile,
+                 const posix::file::CreateFolder* createFolder,
                  const posix::debug::WriteDump* writeDump,
                  const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics)
-    : LogImpl(saveFile, rotateFile, writeDump, memoryStatus, metrics, product::LogFile,
-              product::LogFolder) {}
+    : LogImpl(saveFile, rotateFile, createFolder, writeDump, memoryStatus, metrics,
+              product::LogFile, product::LogFolder) {}
 
 LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
                  const io::filesystem::RotateFile* rotateFile,
+                 const posix::file::CreateFolder* createFolder,
                  const posix::debug::WriteDump* writeDump,
                  const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics,
                  std::string logFilePath, std::string dumpFolder)
@@ -83,6 +85,7 @@ LogImpl::LogImpl(const io::filesystem::SaveFile* saveFile,
       _dumpFolder(std::move(dumpFolder)),
       _saveFile(saveFile),
       _rotateFile(rotateFile),
+      _createFolder(createFolder),
       _writeDump(writeDump),
       _memoryStatus(memoryStatus),
       _metrics(metrics) {}
@@ -210,7 +213,7 @@ std::string LogImpl::appendToFile(const std::string& line) {
         note = std::string("Error when rotating the log file: ") + e.what() + "\n";
     }
     try {
-        if (!_file) _file = _saveFile->openAppend(_logFilePath);
+        if (!_file) _file = openFile();
         if (_file->append(line)) {
             _fileBytesKnown = false;  // removed and begun again: what it holds is asked anew
         } else {
@@ -228,6 +231,19 @@ std::string LogImpl::appendToFile(const std::string& line) {
     } catch (...) {
         return note + "A ... exception occured when trying to log a message.\n";
     }
+}
+
+// A log folder removed while the server runs (with the file in it) is made again with the file.
+std::unique_ptr<io::filesystem::AppendFile> LogImpl::openFile() {
+    const std::size_t slash = _logFilePath.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        try {
+            _createFolder->create(_logFilePath.substr(0, slash), false);
+        } catch (const posix::file::CreateFolderException&) {
+            // Opening the file names the failure.
+        }
+    }
+    return _saveFile->openAppend(_logFilePath);
 }
 
 // Moves the file aside when `lineBytes` more would take it past the rotation size; a file that

@@ -8,6 +8,7 @@
 #include "io/filesystem/SaveFile.h"
 #include "platform/mutex/MutexImpl.h"
 #include "posix/debug/WriteDump.h"
+#include "posix/file/CreateFolder.h"
 #include "posix/memory/MemoryStatus.h"
 #include "posix/signals/FatalSignalLog.h"
 #include "posix/signals/ReopenRequest.h"
@@ -40,11 +41,11 @@ class LogImpl : public Log,
                 public posix::signals::ReopenRequest {
 public:
     LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
-            const posix::debug::WriteDump* writeDump,
+            const posix::file::CreateFolder* createFolder, const posix::debug::WriteDump* writeDump,
             const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics);
     // For tests and tools that keep their log elsewhere; dumpFolder ends with "/".
     LogImpl(const io::filesystem::SaveFile* saveFile, const io::filesystem::RotateFile* rotateFile,
-            const posix::debug::WriteDump* writeDump,
+            const posix::file::CreateFolder* createFolder, const posix::debug::WriteDump* writeDump,
             const platform::memory::MemoryStatus* memoryStatus, Metrics* metrics,
             std::string logFilePath, std::string dumpFolder);
 
@@ -84,6 +85,7 @@ private:
     std::string formatLine(int level, const std::string& message) const;
     void writeLine(int level, const std::string& line);
     std::string appendToFile(const std::string& line);
+    std::unique_ptr<io::filesystem::AppendFile> openFile();
     void keepFileBounded(std::size_t lineBytes);
     std::string dumpNote(const std::string& message);
     std::string crashDumpNote();
@@ -94,6 +96,7 @@ private:
     const std::string _dumpFolder;
     const io::filesystem::SaveFile* _saveFile;
     const io::filesystem::RotateFile* _rotateFile;
+    const posix::file::CreateFolder* _createFolder;
     const posix::debug::WriteDump* _writeDump;
     const platform::memory::MemoryStatus* _memoryStatus;
     Metrics* _metrics;  // counts the lines and the crash reports

@@ -26,6 +26,7 @@
 #include "io/filesystem/TempFolder.h"
 #include "platform/thread/CurrentThread.h"
 #include "posix/debug/WriteDump.h"
+#include "posix/file/CreateFolderImpl.h"
 #include "posix/memory/MemoryStatus.h"
 #include "posix/signals/HangUpSignal.h"
 #include "server/LogLevel.h"
@@ -50,6 +51,11 @@ public:
     std::uint64_t fileSize = 0;
     const char* failWith = nullptr;
     mutable std::vector<std::string> rotations;
+};
+
+// Makes no folder; for logs whose file is a fake.
+struct NoFolders : posix::file::CreateFolder {
+    void create(const std::string&, bool) const override {}
 };
 
 class RecordingWriteDump : public posix::debug::WriteDump {
@@ -104,8 +110,10 @@ protected:
     RecordingWriteDump _dump;
     FixedMemoryStatus _memory{1234567890};
     Metrics _metrics;
-    LogImpl _log{&_file,    &_rotate,          &_dump,          &_memory,
-                 &_metrics, "/var/qm/log.txt", _folder.string()};
+    const posix::file::CreateFolderImpl _createFolder;
+    const NoFolders _noFolders;
+    LogImpl _log{&_file,   &_rotate,  &_noFolders,       &_dump,
+                 &_memory, &_metrics, "/var/qm/log.txt", _folder.string()};
 };
 
 // Each level's line: a one-line message follows the header after one space, any other (and
@@ -335,6 +343,23 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
     EXPECT_TRUE(full.admitError("one kind too many", 510));
 }
 
+// A log folder removed with its file while the server runs is made again with the file once the
+// removal is noticed (within a second; the line that notices it goes with the removed file).
+TEST_F(LogImplTest, ARemovedLogFolderIsMadeAgain) {
+    const io::filesystem::SaveFileImpl saveFile;
+    const fs::path folder = _folder / "logs";
+    fs::create_directory(folder);
+    LogImpl log(&saveFile, &_rotate, &_createFolder, &_dump, &_memory, &_metrics,
+                (folder / "log.txt").string(), folder.string());
+    log.setFileOutput(true);
+    log.log("first");
+    fs::remove_all(folder);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    log.log("noticed");
+    log.log("again");
+    EXPECT_NE(std::string::npos, _dumps.read(folder / "log.txt").find("] again\n"));
+}
+
 constexpr int Threads = 16, LinesPerThread = 200;
 constexpr std::uint64_t RotationBytes = 8 * 1024;
 
@@ -348,7 +373,8 @@ TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
     const std::string path = (folder / "log.txt").string();
-    LogImpl log(&saveFile, &rotateFile, &_dump, &_memory, &_metrics, path, folder.string());
+    LogImpl log(&saveFile, &rotateFile, &_createFolder, &_dump, &_memory, &_metrics, path,
+                folder.string());
     log.setFileOutput(true);
     log.setLogMemory(true);
     log.setFileRotation(RotationBytes, 1000);  // enough copies that none is dropped

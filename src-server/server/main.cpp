@@ -37,9 +37,10 @@ int main(int argc, char** argv) {
     posix::debug::WriteDumpImpl writeDump;
     io::filesystem::SaveFileImpl saveFile;
     io::filesystem::RotateFileImpl rotateFile;
+    posix::file::CreateFolderImpl createFolder;
     platform::memory::MemoryStatusImpl memoryStatus;
     Metrics metrics;
-    LogImpl log(&saveFile, &rotateFile, &writeDump, &memoryStatus, &metrics);
+    LogImpl log(&saveFile, &rotateFile, &createFolder, &writeDump, &memoryStatus, &metrics);
     SehExceptionMapperImpl sehMapper;
     posix::signals::FatalSignalHandlers fatalSignals(&sehMapper, &log);
 
@@ -48,7 +49,6 @@ int main(int argc, char** argv) {
     io::filesystem::LoadFileImpl loadFile;
     io::filesystem::SizeFileImpl sizeFile;
     io::filesystem::RemoveFileImpl removeFile;
-    posix::file::CreateFolderImpl createFolder;
     posix::file::CurrentDirectoryImpl currentDirectory;
     posix::file::ModuleImpl executable;
     posix::file::DiskSpaceImpl diskSpace;
