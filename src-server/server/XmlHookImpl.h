@@ -14,8 +14,8 @@ namespace norvale::quillmark {
 
 // Writes each request to a file of its own in the archive directory (made again when it was
 // removed, by an operator emptying the archive say), named after the thread and the millisecond
-// tick, unless the volume has less than a decimal gigabyte free; a name taken
-// already (requests of one thread within a millisecond) gets "_2", "_3", ... before ".xml".
+// tick, unless the volume has less than a decimal gigabyte free; a name taken already (requests
+// of one thread within a millisecond) gets "_2", "_3", ... before ".xml".
 // Failures are logged and swallowed. One hook per request executor; the services must outlive it.
 class XmlHookImpl : public XmlHook {
 public:
