@@ -237,11 +237,7 @@ std::string LogImpl::appendToFile(const std::string& line) {
 std::unique_ptr<io::filesystem::AppendFile> LogImpl::openFile() {
     const std::size_t slash = _logFilePath.rfind('/');
     if (slash != std::string::npos && slash > 0) {
-        try {
-            _createFolder->create(_logFilePath.substr(0, slash), false);
-        } catch (const posix::file::CreateFolderException&) {
-            // Opening the file names the failure.
-        }
+        _createFolder->createIfPossible(_logFilePath.substr(0, slash));
     }
     return _saveFile->openAppend(_logFilePath);
 }

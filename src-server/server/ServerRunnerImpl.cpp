@@ -117,11 +117,7 @@ void ServerRunnerImpl::logSystemReport() {
 std::string ServerRunnerImpl::prepareClassifierRoot(const ServerSettings& settings) {
     const std::string root = settings.classifierRootPath.empty() ? product::DefaultClassifierRoot
                                                                  : settings.classifierRootPath;
-    try {
-        _services.createFolder->create(root, false);
-    } catch (const posix::file::CreateFolderException&) {
-        // Reported below as a missing folder.
-    }
+    _services.createFolder->createIfPossible(root);
     if (!_services.existsDir->exists(root)) {
         throw SystemStartupException("The root training path '" + root +
                                      "' doesn't exist. Make sure you create it!");
@@ -139,11 +135,8 @@ std::string ServerRunnerImpl::lockFolder(const std::string& classifierRoot) {
 
 void ServerRunnerImpl::prepareRequestArchive(const ServerSettings& settings) {
     const std::string folder = product::RequestArchiveFolder;
-    try {
-        _services.createFolder->create(folder, false);
-    } catch (const posix::file::CreateFolderException&) {
-        // Only an error when requests are to be archived; reported below.
-    }
+    // Only an error when requests are to be archived.
+    _services.createFolder->createIfPossible(folder);
     if (settings.saveRequests && !_services.existsDir->exists(folder)) {
         throw SystemStartupException("The directory '" + folder +
                                      "' doesn't exist. Make sure you create it!");

@@ -55,11 +55,7 @@ void Startup::enterExecutableFolder() {
 }
 
 void Startup::prepareLogFolder() {
-    try {
-        _services.createFolder->create(product::LogFolder, false);
-    } catch (const posix::file::CreateFolderException&) {
-        // Reported below as a missing folder.
-    }
+    _services.createFolder->createIfPossible(product::LogFolder);
     if (!_services.existsDir->exists(product::LogFolder)) {
         throw SystemStartupException(std::string("The directory '") + product::LogFolder +
                                      "' doesn't exist. Make sure you create it!");

@@ -47,13 +47,8 @@ void XmlHookImpl::save(const std::string& request) {
 }
 
 void XmlHookImpl::write(const std::string& request) {
-    if (!_directory.empty()) {
-        try {
-            _createFolder->create(_directory, false);
-        } catch (const posix::file::CreateFolderException&) {
-            // The save below fails and names the file it could not write.
-        }
-    }
+    // The save below names the file it could not write when the folder cannot be made.
+    if (!_directory.empty()) _createFolder->createIfPossible(_directory);
     const std::uint64_t freeBytes = _diskSpace->available(_directory.empty() ? "." : _directory);
     if (freeBytes < MinimumFreeBytes) {
         _log->log(

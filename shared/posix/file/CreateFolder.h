@@ -20,6 +20,14 @@ public:
 
     // An existing entry is accepted unless `failIfExists` is set.
     virtual void create(const std::string& path, bool failIfExists) const = 0;
+
+    // Creates the folder unless it exists; a failure is left for what uses the folder to report.
+    void createIfPossible(const std::string& path) const {
+        try {
+            create(path, false);
+        } catch (const CreateFolderException&) {
+        }
+    }
 };
 
 }  // namespace posix::file
