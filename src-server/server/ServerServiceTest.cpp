@@ -90,9 +90,10 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
     const struct {
         std::optional<std::string> socket;  // NOTIFY_SOCKET instead of the listening one
         std::function<void()> whileRunning, beforeMain;
-        Lines logged, reports;
-        unsigned long exitCode;
-        int exitStatus;  // the process's
+        Lines logged, reports = {};
+        // A failed service, by default.
+        unsigned long exitCode = 987654;
+        int exitStatus = 1;  // the process's
     } cases[] = {
         {std::nullopt,
          [&] {
@@ -112,23 +113,15 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          [] { throw services::ServiceException("Lost the unit folder."); },
          [] {},
          {failed + "Lost the unit folder."},
-         {"STATUS=Starting", "READY=1\nSTATUS=Running", "STATUS=Stopped with exit code 987654"},
-         987654,
-         1},
+         {"STATUS=Starting", "READY=1\nSTATUS=Running", "STATUS=Stopped with exit code 987654"}},
         {folder.path("nobody-listens"),
          [] {},
          pendControls,
-         {unregistered + "No such file or directory. Error code: 2."},
-         {},
-         987654,
-         1},
+         {unregistered + "No such file or directory. Error code: 2."}},
         {"/" + std::string(200, 'x'),
          [] {},
          pendControls,
-         {unregistered + "File name too long. Error code: 36."},
-         {},
-         987654,
-         1},
+         {unregistered + "File name too long. Error code: 36."}},
         // The stop still reaches the server when its report cannot be delivered.
         {std::nullopt,
          [&] {
@@ -137,10 +130,7 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          },
          [] {},
          {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
-          reporting + "Transport endpoint is not connected. Error code: 107."},
-         {},
-         987654,
-         1},
+          reporting + "Transport endpoint is not connected. Error code: 107."}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.logged.back());
