@@ -188,20 +188,17 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
 }
 
-// A classifier folder imported into a PostgreSQL database, once; then the self test on it,
-// which leaves nothing in the classifier folder.
+// A classifier folder imported into a PostgreSQL database; then the self test on it, which leaves
+// nothing in the classifier folder. Which folders an import refuses, ClassifierImportTest shows.
 TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
     const TestDatabase database;
     ASSERT_FALSE(database.connection().empty()) << "No cluster: run through ctest.";
     const std::string postgres =
         "<postgresConnection>" + database.connection() + "</postgresConnection>";
     _folder.write("old/Imported.dat", trainedAsOften("text", 2));
-    for (const int exitCode : {0, 1}) {
-        ServerProcess child =
-            start({"-import", _folder.path("old"), "-config", "config.xml"}, postgres);
-        EXPECT_EQ(exitCode, child.wait()) << output("out.txt") << output("err.txt");
-    }
-    EXPECT_TRUE(inOrder(logText(), {"the classifier 'imported' exists already."}));
+    ServerProcess import =
+        start({"-import", _folder.path("old"), "-config", "config.xml"}, postgres);
+    EXPECT_EQ(0, import.wait()) << output("out.txt") << output("err.txt");
 
     ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, postgres);
     EXPECT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
@@ -279,11 +276,11 @@ TEST_F(QuillmarkServerTest, ConsoleServerServesAndClosesInOrderOnTheSignal) {
 }
 
 // A commit is durable before it answers, and a killed server never leaves a half-written file:
-// after every kill -9 amid a burst of trainings, the restarted server removes the dead one's
-// save files, every file loads and every class holds its acknowledged trainings, plus at most the
-// ones whose answer the kill cut off. An orderly stop then folds the journals into files equal
-// byte for byte to those of a classifier trained as often in one go. QM_KILL_ROUNDS asks for more
-// rounds (scripts/soak.sh).
+// after every kill -9 amid a burst of trainings, every file loads and every class holds its
+// acknowledged trainings, plus at most the ones whose answer the kill cut off (that the dead
+// one's save files go at the restart, ConsoleServerServesAndClosesInOrderOnTheSignal shows). An
+// orderly stop then folds the journals into files equal byte for byte to those of a classifier
+// trained as often in one go. QM_KILL_ROUNDS asks for more rounds (scripts/soak.sh).
 class KilledServerTest : public QuillmarkServerTest,
                          public ::testing::WithParamInterface<std::string> {};
 INSTANTIATE_TEST_SUITE_P(Store, KilledServerTest, ::testing::Values("files", "postgres"),
@@ -334,15 +331,8 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
             perText = totalCountOf(ask(informationRequest("unit")), "a");
             ASSERT_GT(perText, 0);
         }
-        // No save file of a killed server is left, every file loads and every classifier is
-        // within its ledger; the counts become the new base.
-        for (const auto& entry : fs::directory_iterator(_root / "classifiers")) {
-            const auto owner = TemporarySaveName::owner(entry.path().filename().string());
-            EXPECT_TRUE(!owner || *owner == child->pid()) << entry.path();
-        }
-        for (const char* name : {"burst0", "burst1", "burst2", "unit"}) {
-            EXPECT_EQ(2000, statusOf(ask(informationRequest(name)))) << name;
-        }
+        // Every classifier loads and is within its ledger (a count of -1, one that does not
+        // load, is not a multiple of the count of a text); the counts become the new base.
         for (int n = 0; n < 3; ++n) {
             Ledger& ledger = ledgers[n];
             const long total =
