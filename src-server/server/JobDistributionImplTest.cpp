@@ -111,16 +111,11 @@ TEST_F(JobDistributionImplTest, AJournalRemovedFromOutsideIsReplacedByTheWholeCl
         SCOPED_TRACE(commitsBefore);
         restart();
         store("a", fakeData({{"a", 0}}));
-        const auto train = [&] {
-            ClassifierTransactionImpl transaction(repository.get(), key("a"), 1 << 20);
-            transaction.train("a", "text");
-            transaction.commit();
-        };
-        for (std::uint32_t i = 0; i < commitsBefore; ++i) train();
+        for (std::uint32_t i = 0; i < commitsBefore; ++i) train("a", "a");
         if (commitsBefore > 1)
             std::this_thread::sleep_for(FileClassifierStore::JournalCheckInterval);
         ASSERT_TRUE(fs::remove(journal));
-        train();
+        train("a", "a");
         EXPECT_FALSE(fs::exists(journal));
         EXPECT_EQ(fakeData({{"a", commitsBefore + 1}}), content("a"));
         EXPECT_EQ("The journal " + journal +
