@@ -37,21 +37,15 @@ inline std::string query(PGconn* connection, const std::string& sql,
     return PQntuples(result.get()) == 0 ? "" : PQgetvalue(result.get(), 0, 0);
 }
 
-// The connection string of the fixture's cluster; empty outside ctest.
-inline std::string clusterConnection() {
-    std::string cluster;
-    if (const char* file = std::getenv("QM_POSTGRES_CONNECTION_FILE")) {
-        std::ifstream in(file);
-        std::getline(in, cluster);
-    }
-    return cluster;
-}
-
 // A database of its own in the fixture's cluster, dropped with everything in it at the end; its
-// connection string is empty outside ctest.
+// connection string (and the cluster's, which the fixture leaves in a file) is empty outside
+// ctest.
 class TestDatabase {
 public:
-    TestDatabase() : _cluster(clusterConnection()) {
+    TestDatabase() {
+        if (const char* file = std::getenv("QM_POSTGRES_CONNECTION_FILE")) {
+            std::getline(std::ifstream(file), _cluster);
+        }
         if (_cluster.empty()) return;
         static int made = 0;
         _admin = connect(_cluster);

@@ -32,9 +32,6 @@ namespace {
 
 const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 
-// Memory for every classifier: nothing is evicted.
-using Plenty = testing::MemoryAccount;
-
 // One server's repository on the shared database, through `through` when it is given.
 struct Server {
     explicit Server(const std::string& connection, ClassifierStore* through = nullptr)
@@ -65,7 +62,7 @@ struct Server {
         return {shared->classifier().getTrainingData(), shared->classifier().getInformation()};
     }
 
-    Plenty memory{std::uint64_t(1) << 40, 0};
+    testing::MemoryAccount memory{std::uint64_t(1) << 40, 0};  // nothing is evicted
     Metrics metrics;
     PostgresClassifierStore store;
     StoreJobDistribution repository;
