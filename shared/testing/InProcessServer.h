@@ -44,8 +44,6 @@ public:
               &_threads, settings(classifierRoot, lockFolder, options)) {
         if (options.serve) _server.start();
     }
-    InProcessServer(const InProcessServer&) = delete;
-    InProcessServer& operator=(const InProcessServer&) = delete;
     ~InProcessServer() { _server.stop(); }
 
     std::uint16_t port() const { return _server.localPort(); }

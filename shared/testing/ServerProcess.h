@@ -41,9 +41,8 @@ public:
         if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) _pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
+    // Moved, never copied (declaring the move leaves no copy).
     ServerProcess(ServerProcess&& other) noexcept : _pid(std::exchange(other._pid, -1)) {}
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { kill(); }
 
     pid_t pid() const { return _pid; }

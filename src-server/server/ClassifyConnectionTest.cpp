@@ -378,9 +378,8 @@ TEST_F(ClassifyConnectionTest, HostileClientsNeitherDelayOthersNorOutliveTheirDe
         // All of them accepted and every large answer under way.
         ASSERT_TRUE(_log.waitFor("Log: Running connection " +
                                  std::to_string(NeverReading + Idle + Trickling) + "."));
-        while (matching("Log", "^Received a request") < NeverReading) {
-            std::this_thread::sleep_for(100ms);
-        }
+        ASSERT_TRUE(testing::eventually(
+            [&] { return matching("Log", "^Received a request") >= NeverReading; }));
 
         // Well-behaved requests one after the other, each timed from its connect.
         Clock::duration longest{};

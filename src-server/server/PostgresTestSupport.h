@@ -53,8 +53,6 @@ public:
         query(_admin.get(), "CREATE DATABASE " + _name, PGRES_COMMAND_OK);
         _connection = _cluster + " dbname=" + _name;
     }
-    TestDatabase(const TestDatabase&) = delete;
-    TestDatabase& operator=(const TestDatabase&) = delete;
     ~TestDatabase() {
         if (!_admin) return;
         query(_admin.get(), "DROP DATABASE " + _name + " WITH (FORCE)", PGRES_COMMAND_OK);
