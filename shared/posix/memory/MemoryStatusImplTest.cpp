@@ -33,28 +33,20 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
     const struct {
         std::string cgroup;
         std::vector<std::array<std::string, 3>> limits;  // group, memory.max, memory.current
-        std::uint64_t available, total;
+        std::uint64_t availableMiB, totalMiB;
         bool v1 = false;  // the limits are of the memory controller of cgroup v1
     } cases[] = {
-        {"0::/outer/inner\n", {{"/outer/inner", "max", "1000"}}, 6144 * MiB, 8192 * MiB},
-        {"0::/outer/inner\n", {{"/outer/inner", mib(1024), mib(300)}}, 724 * MiB, 1024 * MiB},
+        {"0::/outer/inner\n", {{"/outer/inner", "max", "1000"}}, 6144, 8192},
+        {"0::/outer/inner\n", {{"/outer/inner", mib(1024), mib(300)}}, 724, 1024},
         {"0::/outer/inner\n",
          {{"/outer/inner", mib(4096), mib(100)}, {"/outer", mib(2048), mib(1800)}},
-         248 * MiB,
-         2048 * MiB},
-        {"12:memory:/legacy\n0::/\n", {{"", mib(512), mib(600)}}, 0, 512 * MiB},
-        {"4:memory:/docker/abc\n", {{"", mib(512), "0"}}, 6144 * MiB, 8192 * MiB},
-        {"4:memory:/docker/abc\n", {{"", mib(512), mib(100)}}, 412 * MiB, 512 * MiB, true},
-        {"5:cpu,memory:/outer\n0::/\n",
-         {{"/outer", mib(1024), mib(24)}},
-         1000 * MiB,
-         1024 * MiB,
-         true},
-        {"4:memory:/outer\n",
-         {{"/outer", "9223372036854771712", mib(24)}},
-         6144 * MiB,
-         8192 * MiB,
-         true},
+         248,
+         2048},
+        {"12:memory:/legacy\n0::/\n", {{"", mib(512), mib(600)}}, 0, 512},
+        {"4:memory:/docker/abc\n", {{"", mib(512), "0"}}, 6144, 8192},
+        {"4:memory:/docker/abc\n", {{"", mib(512), mib(100)}}, 412, 512, true},
+        {"5:cpu,memory:/outer\n0::/\n", {{"/outer", mib(1024), mib(24)}}, 1000, 1024, true},
+        {"4:memory:/outer\n", {{"/outer", "9223372036854771712", mib(24)}}, 6144, 8192, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cgroup);
@@ -63,16 +55,14 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
         std::filesystem::create_directories(folder.path("sys/outer/inner"));
         folder.write("cgroup", c.cgroup);
         for (const auto& [group, max, current] : c.limits) {
-            folder.write(
-                (c.v1 ? "v1" : "sys") + group + (c.v1 ? "/memory.limit_in_bytes" : "/memory.max"),
-                max + "\n");
-            folder.write((c.v1 ? "v1" : "sys") + group +
-                             (c.v1 ? "/memory.usage_in_bytes" : "/memory.current"),
+            const std::string at = (c.v1 ? "v1" : "sys") + group;
+            folder.write(at + (c.v1 ? "/memory.limit_in_bytes" : "/memory.max"), max + "\n");
+            folder.write(at + (c.v1 ? "/memory.usage_in_bytes" : "/memory.current"),
                          current + "\n");
         }
         const MemoryStatusImpl memory(files);
-        EXPECT_EQ(c.available, memory.available());
-        EXPECT_EQ(c.total, memory.total());
+        EXPECT_EQ(c.availableMiB * MiB, memory.available());
+        EXPECT_EQ(c.totalMiB * MiB, memory.total());
     }
 
     for (const auto& [meminfo, reason] :
