@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -444,49 +445,34 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     const std::string answered = "the server answered with status ";
     const std::string notXml = "<not even=\"xml\"\x01\xff";
     const std::string validation = errorDocument(4000, "Validation of an request failed.");
-    const std::vector<std::string> create = {"create", "news"};
     const struct {
-        std::vector<std::string> words;
-        std::string answer;  // the relay's, to every request
+        std::string command;  // words split at spaces
         int status;
         std::string err;  // the start of standard error after "quillmark: "
+        std::string answer = "";              // the relay's, to every request
         std::exception_ptr thrown = nullptr;  // by the relay instead of answering
     } cases[] = {
-        {{"--host", "127.0.0.1", "create", "news"},
-         "",
-         exitStatus::Unreachable,
+        {"--host 127.0.0.1 create news", exitStatus::Unreachable,
          "the server at 127.0.0.1:PORT closed the connection without an answer.\n"},
-        {create, "HTTP/1.0 200 OK\r\n\r\nhi", exitStatus::Unreachable,
-         "the server at localhost:PORT gave no response document.\n"},
-        {create, errorDocument(4000, longMessage), exitStatus::ErrorDocument,
-         answered + "4000:\n" + longMessage + "\n"},
-        {{"send", "-"},
-         validation,
-         exitStatus::ErrorDocument,
-         answered + "4000:\nValidation of an request failed.\n"},
-        {{"train", "news", "a", "/nonexistent/x.txt"},
-         "",
-         exitStatus::Usage,
+        {"create news", exitStatus::Unreachable,
+         "the server at localhost:PORT gave no response document.\n", "HTTP/1.0 200 OK\r\n\r\nhi"},
+        {"create news", exitStatus::ErrorDocument, answered + "4000:\n" + longMessage + "\n",
+         errorDocument(4000, longMessage)},
+        {"send -", exitStatus::ErrorDocument,
+         answered + "4000:\nValidation of an request failed.\n", validation},
+        {"train news a /nonexistent/x.txt", exitStatus::Usage,
          "Cannot read '/nonexistent/x.txt': No such file or directory.\n"},
-        {{"classify", "news", "/proc/self/mem"},
-         "",
-         exitStatus::Usage,
+        {"classify news /proc/self/mem", exitStatus::Usage,
          "Cannot read '/proc/self/mem': Input/output error.\n"},
-        {{"classify", "news", _temp.path("empty")},
-         "",
-         exitStatus::Usage,
+        {"classify news " + _temp.path("empty"), exitStatus::Usage,
          "The folder '" + _temp.path("empty") + "' holds no files.\n"},
-        {{"send", _temp.path("empty")},
-         "",
-         exitStatus::Usage,
+        {"send " + _temp.path("empty"), exitStatus::Usage,
          "'" + _temp.path("empty") + "' is a folder; send takes one request document.\n"},
-        {{"--host", "::1", "create", "news"},
-         "",
-         exitStatus::Unreachable,
-         "the server at [::1]:PORT gave no answer within 130 seconds.\n",
+        {"--host ::1 create news", exitStatus::Unreachable,
+         "the server at [::1]:PORT gave no answer within 130 seconds.\n", "",
          std::make_exception_ptr(net::socket::TimeoutException("silent"))},
-        {create, "", exitStatus::LocalFailure,
-         "out of memory; an input may be too large to hold in memory.\n",
+        {"create news", exitStatus::LocalFailure,
+         "out of memory; an input may be too large to hold in memory.\n", "",
          std::make_exception_ptr(std::bad_alloc())},
     };
     for (const auto& c : cases) {
@@ -495,9 +481,11 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
             if (c.thrown) std::rethrow_exception(c.thrown);
             return c.answer;
         });
-        const ClientRun run = runQuillmark(_port, c.words, notXml, false, &relay);
+        std::istringstream command(c.command);
+        const std::vector<std::string> words{std::istream_iterator<std::string>(command), {}};
+        const ClientRun run = runQuillmark(_port, words, notXml, false, &relay);
         EXPECT_EQ(run.status, c.status);
-        const bool sent = c.words[0] == "send" && c.status != exitStatus::Usage;
+        const bool sent = words[0] == "send" && c.status != exitStatus::Usage;
         EXPECT_EQ(run.out, sent ? validation + "\n" : "");
         const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
                                                                         std::to_string(_port));
