@@ -120,10 +120,11 @@ struct ClientRun {
     std::string err;
 };
 
-// Runs the client with `words` (the port is added as an option) and `input` as standard input,
+// Runs the client with the words of `command`, split at spaces (the port is added as an option),
+// and `input` as standard input,
 // on a clock that advances one second per reading; given a relay, the relay is its connection;
 // given `output`, standard output goes there.
-ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
+ClientRun runQuillmark(std::uint16_t port, const std::string& command,
                        const std::string& input = "", bool terminal = false, Relay* relay = nullptr,
                        std::function<bool()> interrupted = nullptr,
                        std::streambuf* output = nullptr) {
@@ -132,7 +133,8 @@ ClientRun runQuillmark(std::uint16_t port, std::vector<std::string> words,
     std::ostringstream out, err;
     std::ostream sink(output != nullptr ? output : out.rdbuf());
     double now = 0;
-    words.insert(words.begin(), {"--port", std::to_string(port)});
+    std::istringstream line("--port " + std::to_string(port) + " " + command);
+    const std::vector<std::string> words{std::istream_iterator<std::string>(line), {}};
     const Environment environment{
         &in, &sink, &err, terminal, [&now] { return now += 1; }, nullptr, std::move(interrupted)};
     const util::Base64EncoderImpl encoder;
@@ -203,16 +205,15 @@ private:
 class CommandRunnerTest : public ::testing::TestWithParam<std::string> {
 protected:
     // Runs a command against the server that must succeed.
-    std::string ok(std::vector<std::string> words, const std::string& input = "") {
-        const ClientRun run = runQuillmark(_port, words, input);
-        EXPECT_EQ(run.status, exitStatus::Success) << words.front() << ": " << run.err;
+    std::string ok(const std::string& command, const std::string& input = "") {
+        const ClientRun run = runQuillmark(_port, command, input);
+        EXPECT_EQ(run.status, exitStatus::Success) << command << ": " << run.err;
         return run.out;
     }
 
-    void createNews(std::vector<std::string> classes) {
-        ok({"create", "news"});
-        classes.insert(classes.begin(), {"add-class", "news"});
-        ok(classes);
+    void createNews(const std::string& classes) {
+        ok("create news");
+        ok("add-class news " + classes);
     }
 
     std::string folder(const std::string& name) {
@@ -250,37 +251,38 @@ const std::string PoliticsText =
 // The README walkthrough (ClientReadmeWalkthrough) shows each command on one input; this shows
 // the rest of their answers: several inputs, standard input, version 1.00, counts that go back.
 TEST_P(CommandRunnerTest, EverySubCommandRoundTrips) {
-    ok({"create", "news"});
-    EXPECT_EQ(ok({"info", "news"}), "Classifier 'news' has no classes.\n");
-    ok({"add-class", "news", "sport", "politics", "a&b"});
-    EXPECT_EQ(ok({"remove-class", "news", "a&b"}), "Removed class 'a&b' from classifier 'news'.\n");
+    ok("create news");
+    EXPECT_EQ(ok("info news"), "Classifier 'news' has no classes.\n");
+    ok("add-class news sport politics a&b");
+    EXPECT_EQ(ok("remove-class news a&b"), "Removed class 'a&b' from classifier 'news'.\n");
     const std::string sport = _temp.write("sport.txt", SportText);
     const std::string politics = _temp.write("politics.txt", PoliticsText);
-    ok({"train", "news", "politics", "-"}, PoliticsText);
-    const std::string politicsOnly = ok({"--json", "info", "news"});
-    EXPECT_EQ(ok({"train", "news", "sport", sport}),
+    ok("train news politics -", PoliticsText);
+    const std::string politicsOnly = ok("--json info news");
+    EXPECT_EQ(ok("train news sport " + sport),
               "Trained 1 text (148 B) into class 'sport' of classifier 'news' in 1 request.\n");
 
     // Several texts are headed by their names; version 1.00 answers without the text coverage.
-    EXPECT_EQ(ok({"--version", "1.00", "classify", "news", politics, sport}),
+    EXPECT_EQ(ok("--version 1.00 classify news " + politics + " " + sport),
               politics + ":\n  politics  1\n  sport     4.76258e-13\n\n" + sport +
                   ":\n  sport     1\n  politics  1.35627e-12\n");
     // A keyword's bytes that are no UTF-8 come back as '?', so the answer stays well-formed.
-    ok({"train", "news", "sport", "-"}, "k\xf6ttbullar");
+    ok("train news sport -", "k\xf6ttbullar");
     const std::string shortFile = _temp.write("short.txt", "the striker and the minister");
-    EXPECT_EQ(ok({"keywords", "news", "-", shortFile}, "goalkeeper budget k\xf6ttbullar"),
+    EXPECT_EQ(ok("keywords news - " + shortFile, "goalkeeper budget k\xf6ttbullar"),
               "-:\n  0.958265     politics  budget\n  0.954545     sport     goalkeeper\n"
-              "  0.954545     sport     k?ttbullar\n\n" + shortFile +
+              "  0.954545     sport     k?ttbullar\n\n" +
+                  shortFile +
                   ":\n  0.958265     politics  minister\n  0.954545     sport     striker\n");
-    EXPECT_EQ(ok({"untrain", "news", "sport", "-"}, "k\xf6ttbullar"),
+    EXPECT_EQ(ok("untrain news sport -", "k\xf6ttbullar"),
               "Untrained 1 text (10 B) from class 'sport' of classifier 'news' in 1 request.\n");
 
     // Untraining the same text takes exactly its counts back out.
-    ok({"untrain", "news", "sport", sport});
-    EXPECT_EQ(ok({"--json", "info", "news"}), politicsOnly);
+    ok("untrain news sport " + sport);
+    EXPECT_EQ(ok("--json info news"), politicsOnly);
     EXPECT_EQ(parseJson(politicsOnly).get_child("classes").size(), 2u);
-    ok({"remove", "news"});
-    EXPECT_EQ(runQuillmark(_port, {"info", "news"}).status, exitStatus::ErrorDocument);
+    ok("remove news");
+    EXPECT_EQ(runQuillmark(_port, "info news").status, exitStatus::ErrorDocument);
 }
 
 // Many files go in requests of bounded size; every text arrives once, in path order, with its
@@ -290,12 +292,12 @@ TEST_P(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     std::string big(5120, '\0');  // every byte value, 20 times
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
     const std::string bigFile = _temp.write("big.txt", big);
-    createNews({"sport"});
+    createNews("sport");
     Relay relay(forwardTo(_port));
     const std::size_t bound = 2048;
-    const ClientRun run = runQuillmark(_port, {"--max-request", std::to_string(bound), "train", "news",
-                                               "sport", _temp.path("corpus"), bigFile},
-                                       "", false, &relay);
+    const std::string command = "--max-request " + std::to_string(bound) + " train news sport ";
+    const ClientRun run =
+        runQuillmark(_port, command + _temp.path("corpus") + " " + bigFile, "", false, &relay);
     ASSERT_EQ(run.status, exitStatus::Success) << run.err;
 
     // Filled: three of these texts fit under the bound. The big text overflows any bound and
@@ -318,7 +320,7 @@ TEST_P(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
     // On a terminal the bar shows while texts are sent; the last thing on the line is the
     // blanked bar, so the prompt starts clean.
     const ClientRun shown =
-        runQuillmark(_port, {"untrain", "news", "sport", _temp.path("corpus")}, "", true);
+        runQuillmark(_port, "untrain news sport " + _temp.path("corpus"), "", true);
     EXPECT_EQ(shown.status, 0);
     const std::string bar = "\r[########################] 60/60 files  17.6 KB/17.6 KB";
     EXPECT_NE(shown.err.find(bar), std::string::npos) << shown.err;
@@ -328,21 +330,19 @@ TEST_P(CommandRunnerTest, ManyFilesAreTrainedInBoundedRequests) {
 // Answers to requests in flight together come back in reverse order; the output keeps the
 // order of the files, as one request at a time gives it.
 TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
-    createNews({"a", "b"});
-    ok({"train", "news", "a", "-"}, "alpha words here");
+    createNews("a b");
+    ok("train news a -", "alpha words here");
     const std::vector<std::string> contents = writeFolder(_temp, "corpus", 8, 50);
     // Each text alone in its request: eight requests, answered in pairs swapped.
-    std::vector<std::string> words = {"--parallel", "1", "--max-request", "1",
-                                      "classify",   "news", _temp.path("corpus")};
-    const ClientRun expected = runQuillmark(_port, words);
+    const std::string command = "--max-request 1 classify news " + _temp.path("corpus");
+    const ClientRun expected = runQuillmark(_port, "--parallel 1 " + command);
     ASSERT_EQ(expected.status, 0) << expected.err;
     Relay swapping(forwardTo(_port), [&](const std::string& request) {
         return static_cast<std::size_t>(
             std::find(contents.begin(), contents.end(), textsOf(request).front()) -
             contents.begin());
     });
-    words[1] = "4";
-    const ClientRun swapped = runQuillmark(_port, words, "", false, &swapping);
+    const ClientRun swapped = runQuillmark(_port, "--parallel 4 " + command, "", false, &swapping);
     EXPECT_EQ(swapped.status, 0) << swapped.err;
     EXPECT_EQ(swapped.out, expected.out);
     EXPECT_EQ(swapping.requests().size(), 8u);
@@ -352,35 +352,28 @@ TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
 // Ctrl-C once two requests went out: the requests in flight are answered and printed (a JSON
 // document stays whole), nothing more is sent, and the message counts the texts done.
 TEST_P(CommandRunnerTest, AnInterruptedJobFinishesWhatIsInFlightAndSaysHowFarItGot) {
-    createNews({"a"});
+    createNews("a");
     writeFolder(_temp, "corpus", 30, 200);
-    const struct {
-        const char* command;
-        const char* parallel;
-    } cases[] = {{"train", "1"}, {"classify", "3"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
+    for (const std::string command : {"--parallel 1 train news a", "--parallel 3 classify news"}) {
+        SCOPED_TRACE(command);
         Relay relay(forwardTo(_port));
-        std::vector<std::string> words = {"--parallel", c.parallel, "--max-request", "1500",
-                                          "--json",     c.command,  "news"};
-        if (words[5] == "train") words.push_back("a");
-        words.push_back(_temp.path("corpus"));
-        const ClientRun run = runQuillmark(_port, words, "", false, &relay,
-                                           [&relay] { return relay.requests().size() >= 2; });
+        const ClientRun run =
+            runQuillmark(_port, "--max-request 1500 --json " + command + " " + _temp.path("corpus"),
+                         "", false, &relay, [&relay] { return relay.requests().size() >= 2; });
         EXPECT_EQ(run.status, exitStatus::Interrupted);
         std::size_t sent = 0;
         for (const std::string& request : relay.requests()) sent += textsOf(request).size();
         EXPECT_LT(sent, 30u);
         EXPECT_EQ(run.err, "quillmark: interrupted after " + std::to_string(sent) +
                                " of 30 texts; the rest were not sent.\n");
-        if (words[5] == "classify") {
+        if (command.find("classify") != std::string::npos) {
             EXPECT_EQ(parseJson(run.out).size(), sent);
         }
     }
     // Ctrl-C while standard input was read: the text read is not trained either.
     Relay relay(forwardTo(_port));
     int asked = 0;
-    const ClientRun run = runQuillmark(_port, {"train", "news", "a"}, SportText, false, &relay,
+    const ClientRun run = runQuillmark(_port, "train news a", SportText, false, &relay,
                                        [&asked] { return asked++ > 0; });
     EXPECT_EQ(run.status, exitStatus::Interrupted);
     EXPECT_EQ(relay.requests().size(), 0u);
@@ -390,18 +383,9 @@ TEST_P(CommandRunnerTest, AnInterruptedJobFinishesWhatIsInFlightAndSaysHowFarItG
 // A failed batch stops the command; the batches the server acknowledged, before it or in flight
 // beside it, stay trained and are counted in the message.
 TEST_P(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
-    createNews({"a"});
+    createNews("a");
     const std::vector<std::string> contents = writeFolder(_temp, "corpus", 30, 200);
     const std::string message = "The classifier has reached the maximum allowed size of 10 bytes.";
-    // The third request: four texts a request. Its answer is an error document, or lost.
-    const auto failThird = [&](bool lost) {
-        return [&, lost](const std::string& request) {
-            const std::vector<std::string> texts = textsOf(request);
-            if (std::find(texts.begin(), texts.end(), contents[8]) == texts.end())
-                return forwardTo(_port)(request);
-            return lost ? std::string() : errorDocument(4000, message);
-        };
-    };
     const std::string documented =
         "the failed request changed nothing.\nquillmark: the server answered with status 4000:\n" +
         message + "\n";
@@ -416,12 +400,18 @@ TEST_P(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
         bool lost;
     } cases[] = {
         {"1", 3, "earlier", false}, {"3", 5, "the other", false}, {"1", 3, "earlier", true}};
+    const std::string train = " --max-request 1500 train news a " + _temp.path("corpus");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parallel);
-        Relay relay(failThird(c.lost));
+        // The third request: four texts a request. Its answer is an error document, or lost.
+        Relay relay([&](const std::string& request) {
+            const std::vector<std::string> texts = textsOf(request);
+            if (std::find(texts.begin(), texts.end(), contents[8]) == texts.end())
+                return forwardTo(_port)(request);
+            return c.lost ? std::string() : errorDocument(4000, message);
+        });
         const ClientRun run =
-            runQuillmark(_port, {"--parallel", c.parallel, "--max-request", "1500", "train",
-                                 "news", "a", _temp.path("corpus")}, "", false, &relay);
+            runQuillmark(_port, "--parallel " + std::string(c.parallel) + train, "", false, &relay);
         EXPECT_EQ(run.status, c.lost ? exitStatus::Unreachable : exitStatus::ErrorDocument);
         const std::vector<std::string> requests = relay.requests();
         EXPECT_EQ(requests.size(), c.requestsSent);
@@ -446,7 +436,7 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     const std::string notXml = "<not even=\"xml\"\x01\xff";
     const std::string validation = errorDocument(4000, "Validation of an request failed.");
     const struct {
-        std::string command;  // words split at spaces
+        std::string command;
         int status;
         std::string err;  // the start of standard error after "quillmark: "
         std::string answer = "";              // the relay's, to every request
@@ -481,11 +471,9 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
             if (c.thrown) std::rethrow_exception(c.thrown);
             return c.answer;
         });
-        std::istringstream command(c.command);
-        const std::vector<std::string> words{std::istream_iterator<std::string>(command), {}};
-        const ClientRun run = runQuillmark(_port, words, notXml, false, &relay);
+        const ClientRun run = runQuillmark(_port, c.command, notXml, false, &relay);
         EXPECT_EQ(run.status, c.status);
-        const bool sent = words[0] == "send" && c.status != exitStatus::Usage;
+        const bool sent = c.command.rfind("send", 0) == 0 && c.status != exitStatus::Usage;
         EXPECT_EQ(run.out, sent ? validation + "\n" : "");
         const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
                                                                         std::to_string(_port));
@@ -495,17 +483,17 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
             EXPECT_EQ(relay.requests().at(0), notXml);
         }
     }
-    EXPECT_EQ(runQuillmark(_port, {"--help"}).status, exitStatus::Success);
-    const ClientRun usage = runQuillmark(_port, {"classify"});
+    EXPECT_EQ(runQuillmark(_port, "--help").status, exitStatus::Success);
+    const ClientRun usage = runQuillmark(_port, "classify");
     EXPECT_EQ(usage.status, exitStatus::Usage);
     EXPECT_EQ(usage.err, "quillmark: Wrong number of arguments for classify. Usage: quillmark "
                          "classify NAME [FILE...|-]\nTry 'quillmark --help'.\n");
-    const Json missing = parseJson(runQuillmark(_port, {"--json", "info", "nothere"}).out);
+    const Json missing = parseJson(runQuillmark(_port, "--json info nothere").out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);
 
     _server.reset();
-    const ClientRun refused = runQuillmark(_port, {"info", "news"});
+    const ClientRun refused = runQuillmark(_port, "info news");
     EXPECT_EQ(refused.status, exitStatus::Unreachable);
     EXPECT_EQ(refused.err, "quillmark: cannot connect to the server at localhost:" +
                                std::to_string(_port) + ": Connection refused. Error code: 111.\n");
@@ -515,27 +503,27 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
 // the final flush, or as soon as the answer that did not fit is written, with no further request
 // sent.
 TEST_P(CommandRunnerTest, OutputThatCannotBeWrittenEndsTheCommand) {
-    createNews({"a"});
+    createNews("a");
     // Each name alone fills FullDisk's buffer.
     for (int i = 0; i < 20; ++i) {
         _temp.write("corpus/" + std::string(64, 'f') + std::to_string(i),
                     "text " + std::to_string(i));
     }
     const std::string corpus = _temp.path("corpus");
-    ok({"train", "news", "a", corpus});
+    ok("train news a " + corpus);
     const struct {
-        std::vector<std::string> words;
+        std::string command;
         std::size_t room;
     } cases[] = {
-        {{"create", "other"}, 0},
-        {{"--max-request", "1", "--parallel", "1", "classify", "news", corpus}, 0},
-        {{"--json", "classify", "news", corpus}, 100},
+        {"create other", 0},
+        {"--max-request 1 --parallel 1 classify news " + corpus, 0},
+        {"--json classify news " + corpus, 100},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.words.front());
+        SCOPED_TRACE(c.command);
         Relay relay(forwardTo(_port));
         FullDisk disk(c.room);
-        const ClientRun run = runQuillmark(_port, c.words, "", false, &relay, nullptr, &disk);
+        const ClientRun run = runQuillmark(_port, c.command, "", false, &relay, nullptr, &disk);
         EXPECT_EQ(run.status, exitStatus::LocalFailure);
         EXPECT_EQ(relay.requests().size(), 1u);
         EXPECT_EQ(run.err, "quillmark: cannot write the output: No space left on device\n");
