@@ -132,10 +132,8 @@ TEST(ClassifierImplTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
     // Class indexes are 16-bit: the class after the last one a stored classifier can count is
     // refused, and the full classifier still stores as it was.
     std::string full = header(5) + u16(65535);
-    for (std::uint16_t c = 0; c < 65535; ++c) {
-        full += u32(static_cast<std::uint32_t>(std::to_string(c).size())) + std::to_string(c) +
-                u16(c) + u32(0) + u32(0);
-    }
+    for (std::uint16_t c = 0; c < 65535; ++c)
+        full += str(std::to_string(c)) + u16(c) + u32(0) + u32(0);
     full += std::string(32 * 4, '\0');
     classifier.setTrainingData(full);
     EXPECT_EQ(

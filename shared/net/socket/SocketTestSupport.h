@@ -19,8 +19,7 @@
 
 namespace net::socket::test_support {
 
-// Listens on 127.0.0.1 (or ::1) at a port the system picks. stop() makes a blocked accept return
-// -1.
+// Listens on 127.0.0.1 (or ::1) at a port the system picks.
 class Listener {
 public:
     explicit Listener(int family = AF_INET) : _fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
@@ -43,7 +42,6 @@ public:
 
     std::uint16_t port() const { return _port; }
     int accept() const { return ::accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC); }
-    void stop() const { ::shutdown(_fd, SHUT_RDWR); }
 
 private:
     int _fd;
