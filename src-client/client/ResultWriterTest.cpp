@@ -44,7 +44,6 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
 )");
     EXPECT_EQ(jsonString(std::string("\xc3\xa9\xe2\x82\xac\0\xff", 7)), "\"\xc3\xa9\xe2\x82\xac\\u0000\\u00ff\"");
     EXPECT_FALSE(isUtf8("\xf0\x9f\x98"));
-    EXPECT_FALSE(isUtf8("\xc0\x80"));
 }
 
 // Each advance redraws the bar over the last one, padding a shorter line with blanks; finish

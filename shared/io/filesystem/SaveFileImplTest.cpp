@@ -22,6 +22,7 @@
 namespace {
 
 using io::filesystem::TemporarySaveName;
+using SaveError = io::filesystem::SaveFileExceptionImpl;
 using io::filesystem::test::TempFolder;
 using io::filesystem::test::expectedTail;
 using norvale::quillmark::testing::messageOf;
@@ -63,24 +64,17 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     ASSERT_NE(MAP_FAILED, reserved);
     const std::string belowFile = folder.write("plain", "x") + "/c.dat";
     const std::string big = folder.path("big.dat");
-    for (const int kind : {0, 1, 2}) {
-        EXPECT_EQ(
-            "An error occurred when trying to open the file for writing." +
-                expectedTail(belowFile, "System error message: Not a directory. Error code: 20."),
-            messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
-                if (kind == 0)
-                    save.save(belowFile, "data");
-                else if (kind == 1)
-                    save.openAppend(belowFile)->append("data");
-                else
-                    save.openInPlace(belowFile);
-            }));
-    }
+    const std::string notOpened =
+        "An error occurred when trying to open the file for writing." +
+        expectedTail(belowFile, "System error message: Not a directory. Error code: 20.");
+    EXPECT_EQ(notOpened, messageOf<SaveError>([&] { save.save(belowFile, "data"); }));
+    EXPECT_EQ(notOpened, messageOf<SaveError>([&] { save.openAppend(belowFile)->append("data"); }));
+    EXPECT_EQ(notOpened, messageOf<SaveError>([&] { save.openInPlace(belowFile); }));
     EXPECT_EQ(
         "Could not save the file because the data size was too big. The data size is "
         "2147483648. The data cannot be bigger than 2147483647 bytes." +
             expectedTail(big, "System error message: Success. Error code: 0."),
-        messageOf<io::filesystem::SaveFileExceptionImpl>([&] {
+        messageOf<SaveError>([&] {
             save.save(big, {static_cast<const char*>(reserved), size});
         }));
     ::munmap(reserved, size);

@@ -86,11 +86,7 @@ void checkLaneAgainstModel(std::size_t count, int rounds) {
     for (std::size_t i = 0; i < 200; ++i) absent.push_back(indexedFeature<N>(count + 1024 + i));
     const std::string bytes("\x00\x7F\x80\xFF", 4);
     for (char front : bytes) {
-        for (char back : bytes) {
-            features.push_back(std::string(N, 'f'));
-            features.back().front() = front;
-            features.back().back() = back;
-        }
+        for (char back : bytes) features.push_back(front + std::string(N - 2, 'f') + back);
     }
     Model model;
     VectorLane<N> lane;
