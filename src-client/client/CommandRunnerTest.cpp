@@ -216,11 +216,6 @@ protected:
         ok("add-class news " + classes);
     }
 
-    std::string folder(const std::string& name) {
-        std::filesystem::create_directories(_temp.path(name));
-        return _temp.path(name);
-    }
-
     std::unique_ptr<testing::InProcessServer> server() {
         testing::InProcessOptions options;
         if (GetParam() == "postgres") {
@@ -228,8 +223,10 @@ protected:
             options.postgresConnection = _database->connection();
             EXPECT_FALSE(options.postgresConnection.empty()) << "No cluster: run through ctest.";
         }
-        return std::make_unique<testing::InProcessServer>(folder("classifiers"), folder("locks"),
-                                                          &_log, options);
+        // The lock folder is made by the first lock.
+        std::filesystem::create_directories(_temp.path("classifiers"));
+        return std::make_unique<testing::InProcessServer>(_temp.path("classifiers"),
+                                                          _temp.path("locks"), &_log, options);
     }
 
     io::filesystem::test::TempFolder _temp;
