@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <ios>
@@ -25,27 +26,22 @@ namespace {
 
 using testing::messageOf;
 
-// Standard input that hands out `before` bytes and then fails for want of memory, as a copy
-// into a string that can no longer grow does.
-class ShortOfMemory : public std::streambuf {
+// Standard input that hands out `before` bytes and then throws `failure`: std::bad_alloc, as a
+// copy into a string that can no longer grow does, or the error with which the standard library
+// reports a folder given as input.
+class FailingInput : public std::streambuf {
 public:
-    explicit ShortOfMemory(std::string before) : _bytes(std::move(before)) {
+    FailingInput(std::string before, std::exception_ptr failure)
+        : _bytes(std::move(before)), _failure(std::move(failure)) {
         setg(_bytes.data(), _bytes.data(), _bytes.data() + _bytes.size());
     }
 
 protected:
-    int_type underflow() override { throw std::bad_alloc(); }
+    int_type underflow() override { std::rethrow_exception(_failure); }
 
 private:
     std::string _bytes;
-};
-
-// Standard input whose read fails, as the standard library reports a folder given as input.
-class FolderAsInput : public std::streambuf {
-protected:
-    int_type underflow() override {
-        throw std::ios_base::failure("underflow", std::error_code(EISDIR, std::generic_category()));
-    }
+    std::exception_ptr _failure;
 };
 
 // Standard input is read whole or not at all: what a read that failed got must not pass for the
@@ -53,10 +49,11 @@ protected:
 TEST(InputTextsTest, StandardInputIsReadWholeOrNotAtAll) {
     std::istringstream whole("all of it");
     EXPECT_EQ("all of it", InputTexts(&whole).read({"-", 0, true}));
-    ShortOfMemory buffer("the start of a long text");
+    FailingInput buffer("the start of a long text", std::make_exception_ptr(std::bad_alloc()));
     std::istream cut(&buffer);
     EXPECT_THROW(InputTexts(&cut).read({"-", 0, true}), std::bad_alloc);
-    FolderAsInput folder;
+    FailingInput folder("", std::make_exception_ptr(std::ios_base::failure(
+                                "underflow", std::error_code(EISDIR, std::generic_category()))));
     std::istream unreadable(&folder);
     EXPECT_EQ("Cannot read standard input: Is a directory.", messageOf<InputException>([&] {
                   InputTexts(&unreadable).read({"-", 0, true});
