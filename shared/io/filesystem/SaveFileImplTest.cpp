@@ -38,9 +38,7 @@ TEST(SaveFileImplTest, ReplaceWritesTheWholeFileAppendAddsAndFailuresNameThePath
     ASSERT_EQ(0, ::chmod(path.c_str(), 0640));
     save.save(path, std::string("s\0b", 3));
     EXPECT_EQ(std::string("s\0b", 3), TempFolder::read(path));
-    struct stat status {};
-    ASSERT_EQ(0, ::stat(path.c_str(), &status));
-    EXPECT_EQ(0640u, status.st_mode & 07777);
+    EXPECT_EQ(std::filesystem::perms(0640), std::filesystem::status(path).permissions());
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder.path("")), {}));
     // An open log file: a removed one is created again (looked at once a second), a moved one
     // keeps its appends.
