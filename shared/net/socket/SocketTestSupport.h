@@ -64,12 +64,4 @@ struct LoopbackPair : Sockets {
     std::unique_ptr<SocketStream> accepted = streams.create(listener.accept());
 };
 
-// Everything until the peer ends its sending side.
-inline std::string drain(SocketStream* stream) {
-    std::string text;
-    char buffer[4096];
-    while (const int n = stream->readSome(buffer, sizeof buffer)) text.append(buffer, n);
-    return text;
-}
-
 }  // namespace net::socket::test_support
