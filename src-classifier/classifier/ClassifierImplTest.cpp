@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "classifier/ClassifierFactoryImpl.h"
 #include "classifier/ClassifierTestSupport.h"
 #include "classifier/FeatureExtractor.h"
 #include "util/database/DatabaseReader.h"
@@ -141,9 +140,6 @@ TEST(ClassifierImplTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
         "can hold.",
         messageOf([&] { classifier.addClass("x"); }));
     EXPECT_EQ(full, classifier.getTrainingData());
-    // The server's classifiers: format 5, extractor version 5, smoothing 0.05, no classes.
-    EXPECT_EQ(header(5) + emptyPayload(),
-              ClassifierFactoryImpl(nullptr).create()->getTrainingData());
 }
 
 // A class's total and unique counts follow every way a feature appears or goes; removing a class
