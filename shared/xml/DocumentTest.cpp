@@ -77,7 +77,6 @@ TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
         const std::string message = messageOf<DocumentException>(
             [&] { other.loadFromMemory(Request.substr(0, length)); });
         EXPECT_EQ(0u, message.find(FromMemory + "Error Code: ")) << message;
-        EXPECT_NE(std::string::npos, message.find("\nError line: ")) << message;
     }
     EXPECT_EQ("", other.getXml());
     other.loadFromMemory("<c xmlns='urn:c'><port>8080</port><n>\xC3\xA5 &amp; &lt;</n></c>");

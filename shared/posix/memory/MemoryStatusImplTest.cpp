@@ -74,9 +74,6 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
                   norvale::quillmark::testing::messageOf<platform::memory::MemoryStatusException>(
                       [&] { MemoryStatusImpl(files).available(); }));
     }
-    const MemoryStatusImpl machine;
-    EXPECT_GT(machine.total(), 0u);
-    EXPECT_LE(machine.available(), machine.total());
 }
 
 }  // namespace
