@@ -121,9 +121,8 @@ struct ClientRun {
 };
 
 // Runs the client with the words of `command`, split at spaces (the port is added as an option),
-// and `input` as standard input,
-// on a clock that advances one second per reading; given a relay, the relay is its connection;
-// given `output`, standard output goes there.
+// and `input` as standard input, on a clock that advances one second per reading; given a relay,
+// the relay is its connection; given `output`, standard output goes there.
 ClientRun runQuillmark(std::uint16_t port, const std::string& command,
                        const std::string& input = "", bool terminal = false, Relay* relay = nullptr,
                        std::function<bool()> interrupted = nullptr,
