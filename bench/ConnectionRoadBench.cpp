@@ -203,8 +203,8 @@ struct Figures {
 };
 
 // `perThread` exchanges on each of `threads` client threads; every answer must be `expected`.
-void run(std::uint16_t port, const std::string& request, const std::string& expected,
-         int threads, int perThread, Figures& figures) {
+void run(std::uint16_t port, const std::string& request, const std::string& expected, int threads,
+         int perThread, Figures& figures) {
     std::vector<bench::load::LatencySummary> latencies(static_cast<std::size_t>(threads));
     std::atomic<int> wrong{0};
     std::vector<std::thread> clients;
@@ -267,10 +267,10 @@ void compare(int rounds, int requests) {
             }
             const double bareP99 = bareFigures.latencies.percentile(99);
             const double roadP99 = roadFigures.latencies.percentile(99);
-            std::printf("%-6s %7d  %10.0f %9.0f %9.0f  %10.0f %9.0f %9.0f  %10.2f %10.2f\n",
-                        c.name, threads, bareFigures.rate(), bareFigures.latencies.percentile(50),
-                        bareP99, roadFigures.rate(), roadFigures.latencies.percentile(50),
-                        roadP99, roadFigures.rate() / bareFigures.rate(), roadP99 / bareP99);
+            std::printf("%-6s %7d  %10.0f %9.0f %9.0f  %10.0f %9.0f %9.0f  %10.2f %10.2f\n", c.name,
+                        threads, bareFigures.rate(), bareFigures.latencies.percentile(50), bareP99,
+                        roadFigures.rate(), roadFigures.latencies.percentile(50), roadP99,
+                        roadFigures.rate() / bareFigures.rate(), roadP99 / bareP99);
             std::fflush(stdout);
         }
     }
@@ -286,7 +286,8 @@ long residentKilobytes() {
 
 std::size_t openDescriptors() {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;
@@ -323,9 +324,9 @@ void idleConnections(int count) {
             const std::size_t batch = held.size();
             for (int i = 0; i < Backlog / 2 && static_cast<int>(held.size()) < count; ++i) {
                 const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-                if (fd < 0 || (::connect(fd, reinterpret_cast<sockaddr*>(&address),
-                                         sizeof address) != 0 &&
-                               errno != EINPROGRESS)) {
+                if (fd < 0 ||
+                    (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+                     errno != EINPROGRESS)) {
                     std::perror("connect");
                     ::_exit(1);
                 }
@@ -362,10 +363,11 @@ void idleConnections(int count) {
     std::printf("connected in %.1f s\n",
                 std::chrono::duration<double>(Clock::now() - connecting).count());
     const long with = residentKilobytes();
-    std::printf("idle connections %zu (asked %d): VmRSS %ld kB before, %ld kB with them open, "
-                "%.1f kB per connection\n",
-                accepted, count, before, with,
-                static_cast<double>(with - before) / static_cast<double>(count));
+    std::printf(
+        "idle connections %zu (asked %d): VmRSS %ld kB before, %ld kB with them open, "
+        "%.1f kB per connection\n",
+        accepted, count, before, with,
+        static_cast<double>(with - before) / static_cast<double>(count));
     RoadServer::expect(ask(road.port(), testing::classifyRequest("road", words(7, 100))));
     ::close(release[1]);
     ::waitpid(child, nullptr, 0);

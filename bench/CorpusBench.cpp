@@ -266,8 +266,9 @@ int main(int argc, char** argv) {
     const std::string corpus = takeCorpusFolder(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (corpus.empty()) {
-        std::fprintf(stderr, "Usage: CorpusBench --corpus=FOLDER [benchmark flags]\n"
-                             "FOLDER comes from bench/corpus/make_corpus.py --out FOLDER.\n");
+        std::fprintf(stderr,
+                     "Usage: CorpusBench --corpus=FOLDER [benchmark flags]\n"
+                     "FOLDER comes from bench/corpus/make_corpus.py --out FOLDER.\n");
         return 2;
     }
     std::map<std::string, std::unique_ptr<Task>> tasks;

@@ -14,8 +14,8 @@ public:
     void log(const std::string&) override {}
     void error(const std::string&) override {}
     void test(const std::string&) override {}
-    void assertionFailed(const std::string&, const std::string&, const std::string&,
-                         int) override {}
+    void assertionFailed(const std::string&, const std::string&, const std::string&, int) override {
+    }
 };
 
 }  // namespace bench

@@ -25,11 +25,7 @@ std::unique_ptr<norvale::quillmark::StringClassifier> FixedDocumentClassifierFac
 FixedDocumentServer::FixedDocumentServer(std::string document, std::uint32_t maxClients,
                                          std::uint32_t backlog)
     : _classifiers(std::move(document)),
-      _params{norvale::quillmark::widenMaxInput(-1),
-              &_log,
-              &_metrics,
-              &_classifiers,
-              &_errors},
+      _params{norvale::quillmark::widenMaxInput(-1), &_log, &_metrics, &_classifiers, &_errors},
       _server(&_threads, 0, {maxClients, backlog, 0}, &_params) {
     _server.start();
 }

@@ -2,9 +2,9 @@
 
 // The transport's limit: the server's own connection road (ClassifyServer with the product's
 // thread factory, reading each request to the end of the stream) answering
-// every request with one fixed document, without parsing it, and logging nothing. Serves on a loopback port the
-// system picks from construction to destruction; the document is the one the real server
-// gives, so both servers send the same bytes both ways.
+// every request with one fixed document, without parsing it, and logging nothing. Serves on a
+// loopback port the system picks from construction to destruction; the document is the one the real
+// server gives, so both servers send the same bytes both ways.
 
 #include <cstdint>
 #include <memory>

@@ -164,7 +164,7 @@ public:
     std::vector<std::string> informationRequests;
     std::vector<LabelledText> trainTexts;
     std::atomic<std::size_t> nextTrainText{0};
-    std::map<int, double> fixedRate;        // requests/s per client count
+    std::map<int, double> fixedRate;           // requests/s per client count
     std::map<int, double> fixedCpuPerRequest;  // process CPU µs per request, per client count
 
     const bench::load::CorpusRequests& requests() const { return *_requests; }
@@ -229,8 +229,8 @@ LoadRun::~LoadRun() {
 // The held-out texts classified through the server by classifier, one request at a time, and
 // compared with the in-process engine's answers: right answers, differing answers.
 Comparison LoadRun::compare(const TaskResult& task, const std::string& classifier,
-                            const norvale::classifier::ClassifierImpl& engine,
-                            double* serverCpu, double* wallSeconds) const {
+                            const norvale::classifier::ClassifierImpl& engine, double* serverCpu,
+                            double* wallSeconds) const {
     const LoopbackClient client(server->port());
     Comparison comparison;
     const double cpu = server->cpuSeconds();
@@ -305,7 +305,8 @@ void LoadRun::preparePools() {
             if (task.test.empty()) continue;
             const std::string& text = task.test[i % task.test.size()].text;
             classifyRequests.push_back(_requests->classify(task.name, text));
-            if (i < perTask / 4) keywordRequests.push_back(_requests->classifyKeywords(task.name, text));
+            if (i < perTask / 4)
+                keywordRequests.push_back(_requests->classifyKeywords(task.name, text));
         }
     }
     if (classifyRequests.empty()) fail("no held-out text to classify");
@@ -346,8 +347,8 @@ std::pair<Kind, const std::string*> pickMix(std::size_t i) {
             // Made here, outside the pools: each request trains a text of its own.
             thread_local std::string request;
             const std::size_t n = run->nextTrainText++ % run->trainTexts.size();
-            request = run->requests().train(
-                MixClassifier, std::span<const LabelledText>(&run->trainTexts[n], 1));
+            request = run->requests().train(MixClassifier,
+                                            std::span<const LabelledText>(&run->trainTexts[n], 1));
             return {kind, &request};
         }
         default:
@@ -422,8 +423,7 @@ Totals load(benchmark::State& state, std::uint16_t port, Picker pick) {
     }
     state.SetItemsProcessed(state.iterations());
     if (state.thread_index() != 0) return {};
-    return report(state, processCpuSeconds() - processCpu,
-                  run->server->cpuSeconds() - serverCpu);
+    return report(state, processCpuSeconds() - processCpu, run->server->cpuSeconds() - serverCpu);
 }
 
 void fixedDocument(benchmark::State& state) {
@@ -467,7 +467,8 @@ void accuracy(benchmark::State& state, const TaskResult* task) {
     state.counters["heldout_req_per_s"] =
         static_cast<double>(task->test.size()) / std::max(task->heldOutSeconds, 1e-9);
     state.counters["heldout_server_cpu_us"] =
-        task->heldOutServerCpu * 1e6 / static_cast<double>(std::max<std::size_t>(task->test.size(), 1));
+        task->heldOutServerCpu * 1e6 /
+        static_cast<double>(std::max<std::size_t>(task->test.size(), 1));
     const double count = static_cast<double>(std::max<std::size_t>(task->test.size(), 1));
     state.counters["accuracy"] = 100.0 * static_cast<double>(task->stored.right) / count;
     state.counters["in_process_accuracy"] =

@@ -1,11 +1,11 @@
 // Requests per second through the whole server road over loopback: connect, send one request,
 // end the sending side, read the answer to the end of the stream, close. Both servers of the run
-// are the same ClassifyServer with the same thread factory and limits; they differ only in the StringClassifierFactory behind the connection. The
-// baseline answers the classify requests with a fixed document (the one the real server gives)
-// without looking at them, so the ratio of the two rates is the cost of request execution.
-// Classify requests carry texts of 2 KiB or 256 bytes; each train request trains one 256-byte
-// text and so commits (rewrites the classifier file) once. 1, 8 and 32 client threads;
-// times are wall-clock.
+// are the same ClassifyServer with the same thread factory and limits; they differ only in the
+// StringClassifierFactory behind the connection. The baseline answers the classify requests with a
+// fixed document (the one the real server gives) without looking at them, so the ratio of the two
+// rates is the cost of request execution. Classify requests carry texts of 2 KiB or 256 bytes; each
+// train request trains one 256-byte text and so commits (rewrites the classifier file) once. 1, 8
+// and 32 client threads; times are wall-clock.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -110,7 +110,8 @@ struct Servers {
         expect(ask(real.port(), testing::createRequest("trained", {"spam", "ham"})));
         for (int i = 0; i < 64; ++i) {
             classifyRequests.push_back(testing::classifyRequest("bench", corpus.text(i % 2, 2048)));
-            shortClassifyRequests.push_back(testing::classifyRequest("bench", corpus.text(i % 2, 256)));
+            shortClassifyRequests.push_back(
+                testing::classifyRequest("bench", corpus.text(i % 2, 256)));
         }
         for (int i = 0; i < 4096; ++i) trainTexts.push_back(corpus.text(i % 2, 256));
         fixed = std::make_unique<bench::FixedDocumentServer>(
@@ -199,9 +200,9 @@ void BM_Train(benchmark::State& state) {
 
 // Iterations per client thread are capped so that a run stays within the local ports and a few
 // minutes; the benchmarks alternate at each client count.
-#define QM_REQUEST_BENCHMARKS(threads, iterations)                                        \
-    BENCHMARK(BM_FixedDocument)->UseRealTime()->Iterations(iterations)->Threads(threads); \
-    BENCHMARK(BM_Classify)->UseRealTime()->Iterations(iterations)->Threads(threads);      \
+#define QM_REQUEST_BENCHMARKS(threads, iterations)                                            \
+    BENCHMARK(BM_FixedDocument)->UseRealTime()->Iterations(iterations)->Threads(threads);     \
+    BENCHMARK(BM_Classify)->UseRealTime()->Iterations(iterations)->Threads(threads);          \
     BENCHMARK(BM_ClassifyShortText)->UseRealTime()->Iterations(iterations)->Threads(threads); \
     BENCHMARK(BM_Train)->UseRealTime()->Iterations(iterations / 4)->Threads(threads)
 

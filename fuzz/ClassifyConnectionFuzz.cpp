@@ -146,7 +146,8 @@ Expected model(const Script& script) {
         switch (step.event) {
             case Block:
                 if (refused != 0) break;
-                if (script.othersHold && OthersHold + request.size() + step.bytes.size() > SharedBound) {
+                if (script.othersHold &&
+                    OthersHold + request.size() + step.bytes.size() > SharedBound) {
                     refused = 5030;
                     break;
                 }

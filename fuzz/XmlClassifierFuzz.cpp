@@ -169,8 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         h.server.emplace(h.folder.classifiers, h.folder.locks, &h.log,
                          testing::InProcessOptions{1, 0, {}, false});
         const std::string demo = "<?xml version=\"1.0\"?><quillmark xmlns=\"" +
-                                 h.server->requestNamespace() + "\" version=\"1.00\">" +
-                                 DemoBody + "</quillmark>";
+                                 h.server->requestNamespace() + "\" version=\"1.00\">" + DemoBody +
+                                 "</quillmark>";
         const std::string answer = h.server->requests()->create()->process(demo);
         if (answer.find("statusCode=\"2000\"") == std::string::npos) {
             std::fprintf(stderr, "Setting up the demo classifier failed:\n%s\n", answer.c_str());

@@ -23,11 +23,20 @@ std::string unescape(std::string_view escaped, std::size_t lineNumber) {
         }
         if (++i == escaped.size()) refuse(lineNumber, "a backslash ends the text");
         switch (escaped[i]) {
-            case '\\': text.push_back('\\'); break;
-            case 't': text.push_back('\t'); break;
-            case 'n': text.push_back('\n'); break;
-            case 'r': text.push_back('\r'); break;
-            default: refuse(lineNumber, std::string("unknown escape \\") + escaped[i]);
+            case '\\':
+                text.push_back('\\');
+                break;
+            case 't':
+                text.push_back('\t');
+                break;
+            case 'n':
+                text.push_back('\n');
+                break;
+            case 'r':
+                text.push_back('\r');
+                break;
+            default:
+                refuse(lineNumber, std::string("unknown escape \\") + escaped[i]);
         }
     }
     return text;
@@ -60,7 +69,8 @@ std::vector<LabelledText> parseCorpusText(std::string_view content) {
 std::vector<LabelledText> readCorpusFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) throw CorpusFileException("Cannot open the corpus file '" + path + "'.");
-    const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string content{std::istreambuf_iterator<char>(file),
+                              std::istreambuf_iterator<char>()};
     if (file.bad()) throw CorpusFileException("Cannot read the corpus file '" + path + "'.");
     try {
         return parseCorpusText(content);

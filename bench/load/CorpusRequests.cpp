@@ -33,8 +33,7 @@ std::string CorpusRequests::create(const std::string& classifier,
     for (std::size_t i = 0; i < labels.size(); ++i) {
         calls += "<addClass id=\"a" + std::to_string(i) + "\" className=\"" + labels[i] + "\"/>";
     }
-    return document("<writeCalls classifierName=\"" + classifier + "\">" + calls +
-                    "</writeCalls>");
+    return document("<writeCalls classifierName=\"" + classifier + "\">" + calls + "</writeCalls>");
 }
 
 std::string CorpusRequests::train(const std::string& classifier,
@@ -44,8 +43,8 @@ std::string CorpusRequests::train(const std::string& classifier,
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string id = "t" + std::to_string(i);
         elements += text(id, texts[i].text);
-        calls += "<train id=\"" + id + "\" className=\"" + texts[i].label + "\" textId=\"" + id +
-                 "\"/>";
+        calls +=
+            "<train id=\"" + id + "\" className=\"" + texts[i].label + "\" textId=\"" + id + "\"/>";
     }
     return document("<texts>" + elements + "</texts><writeCalls classifierName=\"" + classifier +
                     "\">" + calls + "</writeCalls>");

@@ -25,8 +25,8 @@ TEST(CorpusRequestsTest, BestClassOfReadsTheLargestProbability) {
         std::string expected;
     } cases[] = {
         {{{"de", "0.01"}, {"en", "0.97"}, {"es", "0.02"}}, "en"},
-        {{{"de", "0.2"}, {"en", "0.2"}, {"it", "0.1"}}, "de"},    // first among equals
-        {{{"art", "9.5e-07"}, {"law", "1e-06"}}, "law"},            // %g exponents
+        {{{"de", "0.2"}, {"en", "0.2"}, {"it", "0.1"}}, "de"},  // first among equals
+        {{{"art", "9.5e-07"}, {"law", "1e-06"}}, "law"},        // %g exponents
         {{{"art", "1e-300"}, {"law", "0"}}, "art"},
         {{{"a", "0.5"}, {"b", "0.25"}, {"c", "0.25"}}, "a"},
         {{}, ""},

@@ -26,15 +26,15 @@ TEST(LatencySummaryTest, PercentileIsTheNearestRankValue) {
         double q;
         double expected;
     } cases[] = {
-        {{5, 1, 3, 2, 4}, 50, 3},   // rank 3 of 5
-        {{5, 1, 3, 2, 4}, 20, 1},   // exactly one fifth: rank 1, not 2
+        {{5, 1, 3, 2, 4}, 50, 3},  // rank 3 of 5
+        {{5, 1, 3, 2, 4}, 20, 1},  // exactly one fifth: rank 1, not 2
         {{5, 1, 3, 2, 4}, 40, 2},
-        {{5, 1, 3, 2, 4}, 41, 3},   // just past a rank boundary
-        {{5, 1, 3, 2, 4}, 1, 1},    // rank never below 1
+        {{5, 1, 3, 2, 4}, 41, 3},  // just past a rank boundary
+        {{5, 1, 3, 2, 4}, 1, 1},   // rank never below 1
         {{5, 1, 3, 2, 4}, 99, 5},
         {{5, 1, 3, 2, 4}, 100, 5},
         {{7}, 50, 7},
-        {{2, 2, 9, 2}, 75, 2},      // repeated values count once per occurrence
+        {{2, 2, 9, 2}, 75, 2},  // repeated values count once per occurrence
         {hundred, 50, 50},
         {hundred, 99, 99},
         {hundred, 99.5, 100},

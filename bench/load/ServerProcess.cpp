@@ -69,11 +69,12 @@ std::uint16_t freeLoopbackPort() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    const bool found =
-        fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    const bool found = fd >= 0 &&
+                       ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
     if (fd >= 0) ::close(fd);
-    if (!found) throw ServerProcessException("No free loopback port: " + std::string(std::strerror(errno)));
+    if (!found)
+        throw ServerProcessException("No free loopback port: " + std::string(std::strerror(errno)));
     return ntohs(address.sin_port);
 }
 
@@ -113,12 +114,22 @@ void ServerProcess::writeConfig() {
     std::ofstream(_folder / "config.xml")
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<quillmark xmlns=\"http://quillmark.invalid/1/config/ConfigSchema\">\n"
-           "  <port>" << _port << "</port>\n"
+           "  <port>"
+        << _port
+        << "</port>\n"
            "  <maxInput>104857600</maxInput>\n"
-           "  <maxClients>" << _settings.maxClients << "</maxClients>\n"
-           "  <clientQueueSize>" << _settings.clientQueueSize << "</clientQueueSize>\n"
-           "  <classifierRootPath>" << _classifierRoot.string() << "/</classifierRootPath>\n"
-           "  <logLevel>" << _settings.logLevel << "</logLevel>\n"
+           "  <maxClients>"
+        << _settings.maxClients
+        << "</maxClients>\n"
+           "  <clientQueueSize>"
+        << _settings.clientQueueSize
+        << "</clientQueueSize>\n"
+           "  <classifierRootPath>"
+        << _classifierRoot.string()
+        << "/</classifierRootPath>\n"
+           "  <logLevel>"
+        << _settings.logLevel
+        << "</logLevel>\n"
            "  <logMemory>false</logMemory>\n"
            "  <saveRequests>false</saveRequests>\n"
            "</quillmark>\n";

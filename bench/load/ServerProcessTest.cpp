@@ -38,8 +38,8 @@ TEST(ServerProcessTest, StartsServesAndStopsTheStagedServer) {
         targetNamespaceOf(io::filesystem::test::TempFolder::read(
             std::string(QM_STAGE_DIR) + "/xml/schemas/server/RequestSchema.xsd")),
         &base64);
-    const std::string answer = LoopbackClient(server.port()).exchange(
-        requests.create("lang", {"de", "en"}));
+    const std::string answer =
+        LoopbackClient(server.port()).exchange(requests.create("lang", {"de", "en"}));
     EXPECT_NE(std::string::npos, answer.find("statusCode=\"2000\"")) << answer;
     EXPECT_TRUE(std::filesystem::exists(root / "lang.dat"));
 

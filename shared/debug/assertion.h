@@ -15,10 +15,11 @@ namespace debug {
 
 // QM_ASSERT(cond, description): the expression text of the report is the condition as written.
 #define QM_ASSERT(condition, description) \
-    ((condition) ? static_cast<void>(0) : ::debug::assertion(#condition, description, __FILE__, __LINE__))
+    ((condition) ? static_cast<void>(0)   \
+                 : ::debug::assertion(#condition, description, __FILE__, __LINE__))
 
 // QM_ASSERT_TEXT(cond, text, description): for checks whose reported expression text differs
 // from the C++ condition that implements it.
 #define QM_ASSERT_TEXT(condition, expressionText, description) \
-    ((condition) ? static_cast<void>(0)                         \
+    ((condition) ? static_cast<void>(0)                        \
                  : ::debug::assertion(expressionText, description, __FILE__, __LINE__))

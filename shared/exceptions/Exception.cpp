@@ -13,6 +13,8 @@ Exception::Exception(std::string_view message) noexcept {
 
 Exception::~Exception() = default;
 
-const char* Exception::what() const noexcept { return _message; }
+const char* Exception::what() const noexcept {
+    return _message;
+}
 
 }  // namespace exceptions

@@ -13,7 +13,9 @@ namespace norvale::quillmark::testing {
 inline const std::string RequestNamespace = "http://quillmark.invalid/1/server/RequestSchema";
 
 // The parts of a request body.
-inline std::string texts(const std::string& elements) { return "<texts>" + elements + "</texts>"; }
+inline std::string texts(const std::string& elements) {
+    return "<texts>" + elements + "</texts>";
+}
 inline std::string text(const std::string& id, const std::string& content) {
     return "<text id=\"" + id + "\">" + content + "</text>";
 }
@@ -61,9 +63,9 @@ inline std::string trainRequest(const std::string& classifier, const std::string
     return request(texts(elements) + writeCalls(classifier, calls));
 }
 inline std::string classifyRequest(const std::string& classifier, const std::string& content) {
-    return request(texts(text("t", content)) +
-                   readCalls(call("classify", "r",
-                                  "classifierName=\"" + classifier + "\" textId=\"t\"")));
+    return request(
+        texts(text("t", content)) +
+        readCalls(call("classify", "r", "classifierName=\"" + classifier + "\" textId=\"t\"")));
 }
 inline std::string informationRequest(const std::string& classifier) {
     return request(readCalls(call("getInformation", "i", "classifierName=\"" + classifier + "\"")));

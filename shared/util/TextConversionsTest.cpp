@@ -67,16 +67,23 @@ TEST(NumberParserTest, IntegersAndDoubles) {
 TEST(Base64Test, EncodesAndDecodes) {
     const util::Base64EncoderImpl encoder;
     const util::Base64DecoderImpl decoder;
-    for (const auto& [bytes, text] :
-         Pairs{{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foobar", "Zm9vYmFy"},
-               {"\xFB\xFF", "+/8="}}) {
+    for (const auto& [bytes, text] : Pairs{{"", ""},
+                                           {"f", "Zg=="},
+                                           {"fo", "Zm8="},
+                                           {"foobar", "Zm9vYmFy"},
+                                           {"\xFB\xFF", "+/8="}}) {
         EXPECT_EQ(text, encoder.encode(bytes));
         EXPECT_EQ(bytes, decoder.decode(text));
     }
-    for (const auto& [text, bytes] :
-         Pairs{{"YW Jj", "abc"}, {"Zm9v\r\nYmFy\n", "foobar"}, {"Z*g==", "f"}, {"====", ""},
-               {"Zg", "f"}, {"Zm8", "fo"}, {"YWJjY", "abc"},
-               {std::string("YWJj\0Zm9v", 9), "abc"}, {std::string("\0YWJj", 5), ""}}) {
+    for (const auto& [text, bytes] : Pairs{{"YW Jj", "abc"},
+                                           {"Zm9v\r\nYmFy\n", "foobar"},
+                                           {"Z*g==", "f"},
+                                           {"====", ""},
+                                           {"Zg", "f"},
+                                           {"Zm8", "fo"},
+                                           {"YWJjY", "abc"},
+                                           {std::string("YWJj\0Zm9v", 9), "abc"},
+                                           {std::string("\0YWJj", 5), ""}}) {
         EXPECT_EQ(bytes, decoder.decode(text)) << text;
     }
 }
@@ -86,7 +93,8 @@ TEST(StringHelperTest, FoldingAndEscaping) {
               util::StringHelper::toLower("\xC3\x89T\xC3\xa9@[`{SpAm.DAT"));
     EXPECT_EQ("a &amp; b &quot;c&quot; &lt;d&gt; it's &amp;amp;",
               util::escapeXml("a & b \"c\" <d> it's &amp;"));
-    EXPECT_EQ(std::string("\0\x01\xC3\xA9\xFF", 5), util::escapeXml(std::string("\0\x01\xC3\xA9\xFF", 5)));
+    EXPECT_EQ(std::string("\0\x01\xC3\xA9\xFF", 5),
+              util::escapeXml(std::string("\0\x01\xC3\xA9\xFF", 5)));
 }
 
 // The texts the console shows for a wrong command line that the start-up tests do not reach

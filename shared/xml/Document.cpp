@@ -187,9 +187,9 @@ void Document::load(std::string text, const char* url, const std::string& failur
     parser->_private = &error;
     parser->sax->serror = collectParserError;
     parser->sax->internalSubset = refuseDocumentType;
-    LoadedTree::OwnedDoc document(
-        xmlCtxtReadMemory(parser.get(), _source.data(), static_cast<int>(_source.size()), url,
-                          nullptr, ParseOptions));
+    LoadedTree::OwnedDoc document(xmlCtxtReadMemory(parser.get(), _source.data(),
+                                                    static_cast<int>(_source.size()), url, nullptr,
+                                                    ParseOptions));
     if (!document || !error.empty() || document->intSubset != nullptr ||
         document->extSubset != nullptr) {
         if (error.empty()) error.record(parser->errNo, 0, 0, "The document could not be parsed.");

@@ -74,8 +74,8 @@ TEST(DocumentTest, SelectsReadsAndNamesWhatFailed) {
         EXPECT_EQ(message, messageOf<exceptions::Exception>(call));
     }
     for (std::size_t length = 0; length < Request.size(); ++length) {
-        const std::string message = messageOf<DocumentException>(
-            [&] { other.loadFromMemory(Request.substr(0, length)); });
+        const std::string message =
+            messageOf<DocumentException>([&] { other.loadFromMemory(Request.substr(0, length)); });
         EXPECT_EQ(0u, message.find(FromMemory + "Error Code: ")) << message;
     }
     EXPECT_EQ("", other.getXml());
@@ -145,8 +145,10 @@ TEST(DocumentTest, HostileDocumentsAreRefusedBeforeTheyCost) {
           std::string("<!DOCTYPE r [<!ENTITY % p SYSTEM \"file:///etc/passwd\"> %p;]><r/>")}) {
         const std::string message =
             messageOf<DocumentException>([&] { Document().loadFromMemory(text); });
-        EXPECT_NE(std::string::npos, message.find("Description: DTD is not allowed. A document type "
-                                                  "declaration was found.\n")) << message;
+        EXPECT_NE(std::string::npos,
+                  message.find("Description: DTD is not allowed. A document type "
+                               "declaration was found.\n"))
+            << message;
         EXPECT_EQ(std::string::npos, message.find("root:")) << message;
     }
     getrusage(RUSAGE_SELF, &after);

@@ -6,8 +6,8 @@
 
 namespace xml {
 
-std::optional<NodeList> NodeList::select(std::shared_ptr<const LoadedTree> tree,
-                                         _xmlNode* context, const std::string& xpath) {
+std::optional<NodeList> NodeList::select(std::shared_ptr<const LoadedTree> tree, _xmlNode* context,
+                                         const std::string& xpath) {
     if (!tree) return NodeList(nullptr, nullptr);
     SelectionNamespaces::Result result =
         tree->namespaces().select(tree->document(), context, xpath);

@@ -22,8 +22,8 @@ class NodeList {
 public:
     // The nodes matching `xpath` with `context` (a node of `tree`, or the document itself) as
     // context node; nothing when `xpath` is not valid XPath 1.0 or yields no node set.
-    static std::optional<NodeList> select(std::shared_ptr<const LoadedTree> tree,
-                                          _xmlNode* context, const std::string& xpath);
+    static std::optional<NodeList> select(std::shared_ptr<const LoadedTree> tree, _xmlNode* context,
+                                          const std::string& xpath);
 
     std::size_t count() const;
     // Fails for an index out of range and for a node that is not an element (text, attribute).

@@ -74,8 +74,8 @@ std::string resolvePrefixes(const xmlNode* node, const std::string& text) {
     for (auto match = std::sregex_iterator(text.begin(), text.end(), prefixed);
          match != std::sregex_iterator(); ++match) {
         const std::size_t at = static_cast<std::size_t>(match->position(0));
-        const xmlNs* ns = xmlSearchNs(node->doc, const_cast<xmlNode*>(node),
-                                      BAD_CAST match->str(1).c_str());
+        const xmlNs* ns =
+            xmlSearchNs(node->doc, const_cast<xmlNode*>(node), BAD_CAST match->str(1).c_str());
         if (ns == nullptr || ns->href == nullptr) continue;
         resolved.append(text, copied, at - copied);
         resolved += '{';
@@ -164,7 +164,8 @@ void SchemaCache::add(const std::string& targetNamespace, const Document& schema
     }
     std::vector<xmlNode*> constraints;
     findIdentityConstraints(reinterpret_cast<xmlNode*>(schema.document()), constraints);
-    for (const xmlNode* constraint : constraints) entry->constraints.push_back(describe(constraint));
+    for (const xmlNode* constraint : constraints)
+        entry->constraints.push_back(describe(constraint));
     if (!constraints.empty()) {
         // A schema that does not compile without them is only ever validated in full.
         try {

@@ -26,10 +26,14 @@ std::string request(const std::string& body, const std::string& version = "1.00"
 // The whole report on a request of an unknown version.
 std::string versionRefused(const std::string& version) {
     return "Problems validating the xml document.\r\nError Code: 1840\nLine: 2\nRow: N/A\n"
-           "Description: Element '{" + test::RequestNamespace + "}quillmark', attribute 'version': "
-           "[facet 'enumeration'] The value '" + version + "' is not an element of the set "
-           "{'1.0', '1.01'}.\nError line: <quillmark xmlns=\"" + test::RequestNamespace +
-           "\" version=\"" + version + "\">\n";
+           "Description: Element '{" +
+           test::RequestNamespace +
+           "}quillmark', attribute 'version': "
+           "[facet 'enumeration'] The value '" +
+           version +
+           "' is not an element of the set "
+           "{'1.0', '1.01'}.\nError line: <quillmark xmlns=\"" +
+           test::RequestNamespace + "\" version=\"" + version + "\">\n";
 }
 
 // Connection threads parse and validate requests at the same time against one schema cache;
@@ -71,9 +75,11 @@ TEST(SchemaFilesTest, EightThreadsValidateAgainstOneCache) {
                 const std::string id = std::to_string(round);
                 const std::string body =
                     "<writeCalls classifierName=\"w\" maxSize=\"1000\"><create id=\"0\"/>"
-                    "</writeCalls><readCalls><classify id=\"" + id + "\" classifierName=\"c\" "
-                    "textId=\"t\"/></readCalls>\n<texts><text id=\"t\">" + own +
-                    "</text></texts>\n";
+                    "</writeCalls><readCalls><classify id=\"" +
+                    id +
+                    "\" classifierName=\"c\" "
+                    "textId=\"t\"/></readCalls>\n<texts><text id=\"t\">" +
+                    own + "</text></texts>\n";
                 document.loadFromMemory(request(body, "1.01"));
                 document.validate();
                 const bool read =

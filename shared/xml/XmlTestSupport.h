@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "testing/MessageOf.h"
 #include "xml/Document.h"
 #include "xml/SchemaCache.h"
-#include "testing/MessageOf.h"
 
 namespace xml::test {
 

@@ -79,7 +79,8 @@ TEST(ClassifierAllocationTest, NoLoadAsksForMemoryOutOfProportionToTheBlob) {
     hugeLane.replace(hugeLane.size() - 4, 4, u32(0xFFFFFFFF));
     // Four that promise too much, then two that load.
     const std::string blobs[] = {
-        hugeLane + std::string(64, 'r'), header(5) + u16(0xFFFF) + u32(0xFFFFFFF0),
+        hugeLane + std::string(64, 'r'),
+        header(5) + u16(0xFFFF) + u32(0xFFFFFFF0),
         legacyBlob(4, 65535, legacyClass("a", u32(0xFFFFFFFF) + u32(0))),
         legacyBlob(3, 1, legacyClass("a", u32(1) + u32(0xFFFFFFFF) + "abcd")),
         trainedOn(&callbacks, {{"x", "first words"}, {"y", "and the second"}})->getTrainingData(),

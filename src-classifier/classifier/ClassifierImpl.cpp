@@ -101,8 +101,7 @@ double ClassScores::weightOf(std::uint16_t k) const {
     return std::log(static_cast<double>(_n) / static_cast<double>(k)) + 1.0;
 }
 
-void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t m,
-                             double* logs) {
+void ClassScores::addFeature(const ParameterAccessor& parameters, std::uint32_t m, double* logs) {
     const double w = weightOf(parameters.classCount());
     const double total = static_cast<double>(parameters.total());
     _shareSum = 0.0;
@@ -395,8 +394,7 @@ void ClassifierImpl::untrain(std::string_view className, std::string_view text, 
     untrainNoted(className, text, &undo);
 }
 
-void ClassifierImpl::trainNoted(std::string_view className, std::string_view text,
-                                UndoLog* undo) {
+void ClassifierImpl::trainNoted(std::string_view className, std::string_view text, UndoLog* undo) {
     FeatureCounts features;
     if (!extractForTraining(
             className, text, features,
@@ -605,7 +603,8 @@ std::size_t ClassifierImpl::trainingDataSize() const {
 }
 
 void ClassifierImpl::setTrainingData(std::string_view data) {
-    if (data.empty()) throw ClassifierException("Trying to load classifier with empty training data.");
+    if (data.empty())
+        throw ClassifierException("Trying to load classifier with empty training data.");
     try {
         std::uint32_t version = 0;
         util::database::DatabaseReader(data.substr(0, sizeof(version))).getNextPrimitive(version);

@@ -31,22 +31,38 @@ TEST(ClassifierImplTest, WorkedExamples) {
     const Training unknown = {{"a", "x x y"}, {"b", ""}, {"c", ""}};
     const Training disjoint = {{"a", "x"}, {"b", "y"}, {"c", "z"}};
     const struct {
-        const char* what; double smoothing; Training training; std::string text;
-        Probabilities expected; double coverage;
+        const char* what;
+        double smoothing;
+        Training training;
+        std::string text;
+        Probabilities expected;
+        double coverage;
     } cases[] = {
         {"two classes", 0.05, twoClasses, "f", {{"first", 0.999359}, {"second", 0.000641}}, 1.0},
         // The smaller class's count is scaled up to the larger class's size.
-        {"two classes, word of the smaller", 0.05, twoClasses, "h",
-         {{"first", 0.000641}, {"second", 0.999359}}, 1.0},
+        {"two classes, word of the smaller",
+         0.05,
+         twoClasses,
+         "h",
+         {{"first", 0.000641}, {"second", 0.999359}},
+         1.0},
         // a once (2, 0, 0), b twice (1, 1, 0), z known to no class.
-        {"three classes", 0.05, threeClasses, "a b b z",
-         {{"first", 0.836250}, {"second", 0.125950}, {"third", 0.037801}}, 2.0 / 3.0},
+        {"three classes",
+         0.05,
+         threeClasses,
+         "a b b z",
+         {{"first", 0.836250}, {"second", 0.125950}, {"third", 0.037801}},
+         2.0 / 3.0},
         {"one class", 0.05, {{"only", "a b"}}, "a x y z", {{"only", 1.0}}, 0.25},
         {"unknown words", 0.05, unknown, "p q r", {{"a", third}, {"b", third}, {"c", third}}, 0},
         {"no words", 0.05, unknown, "   ", {{"a", third}, {"b", third}, {"c", third}}, 0.0},
         // Each word is missing from two classes, which then score ln 0.
-        {"every score minus infinity", 0.0, disjoint, "x y z",
-         {{"a", third}, {"b", third}, {"c", third}}, 1.0},
+        {"every score minus infinity",
+         0.0,
+         disjoint,
+         "x y z",
+         {{"a", third}, {"b", third}, {"c", third}},
+         1.0},
         {"one finite score", 0.0, disjoint, "x", {{"a", 1.0}, {"b", 0.0}, {"c", 0.0}}, 1.0},
     };
     RecordingCallbacks callbacks;
@@ -79,7 +95,10 @@ TEST(ClassifierImplTest, WorkedExamples) {
 TEST(ClassifierImplTest, KeywordsWorkedExample) {
     const Training threeClasses = {{"first", "a a b"}, {"second", "b"}, {"third", ""}};
     const struct {
-        Training training; std::uint32_t capacity; double threshold; std::string text;
+        Training training;
+        std::uint32_t capacity;
+        double threshold;
+        std::string text;
         std::vector<std::string> expected;
     } cases[] = {
         {threeClasses, 30, 0.0, "a b b z", {"a first 0.842050 1", "b second 0.445622 2"}},
@@ -147,14 +166,21 @@ TEST(ClassifierImplTest, CallerErrorsThrowTheirMessagesAndChangeNothing) {
 TEST(ClassifierImplTest, ClassTotalsFollowTrainingAndRemovalForgetsTheClass) {
     const auto classifier = trainedOn(nullptr, {{"c", ""}, {"d", "abc"}, {"e", "abc abc x y a"}});
     const struct {
-        bool untrain; const char* text; bool compactAfter; std::uint32_t total, unique;
+        bool untrain;
+        const char* text;
+        bool compactAfter;
+        std::uint32_t total, unique;
     } steps[] = {
-        {false, "a a", false, 2, 1},   {false, "a a a", true, 5, 1}, {false, "b b b", true, 8, 2},
+        {false, "a a", false, 2, 1},
+        {false, "a a a", true, 5, 1},
+        {false, "b b b", true, 8, 2},
         {true, "b b b b b", false, 5, 1},  // at most what is there
         {true, "b", false, 5, 1},          // already at zero
         {true, "q q", false, 5, 1},        // never there
-        {true, "a a a a a", false, 0, 0}, {false, "a", true, 1, 1},  // revived before compaction
-        {true, "a", true, 0, 0},          {false, "a", false, 1, 1},  // trained after compaction
+        {true, "a a a a a", false, 0, 0},
+        {false, "a", true, 1, 1},  // revived before compaction
+        {true, "a", true, 0, 0},
+        {false, "a", false, 1, 1},  // trained after compaction
     };
     for (const auto& s : steps) {
         s.untrain ? classifier->untrain("c", s.text) : classifier->train("c", s.text);
@@ -175,9 +201,9 @@ TEST(ClassifierImplTest, ClassTotalsFollowTrainingAndRemovalForgetsTheClass) {
 // then loads the other's bytes, must agree on every refusal, reading, stored byte and size at
 // every step; a batch taken back must leave the bytes as before it.
 TEST(ClassifierImplTest, UncompactedAndUndoneTrainingReadsAsCompactedTraining) {
-    const std::vector<std::string> words = {"a",     "b",   "cc",   "ddd",    "hello", "world",
-                                            "World,", "longerword", "again", "x y", "spam",
-                                            "\xC3\xA9t\xC3\xA9"};
+    const std::vector<std::string> words = {"a",     "b",     "cc",     "ddd",
+                                            "hello", "world", "World,", "longerword",
+                                            "again", "x y",   "spam",   "\xC3\xA9t\xC3\xA9"};
     const std::vector<std::string> names = {"red", "green", "blue", "gr\xC3\xA9y"};
     for (unsigned seed = 1; seed <= 20; ++seed) {
         SCOPED_TRACE(seed);
@@ -321,10 +347,11 @@ TEST(ClassifierImplDataTest, RefusedBlobsThrowTheirMessagesAndChangeNothing) {
 
     classifier->setTrainingData(loaded);
     EXPECT_EQ(loaded, classifier->getTrainingData());
-    EXPECT_EQ(loaded, trainedOn(nullptr, {{"a", "aa aa aa zz zz zz zz"},
-                                          {"b\0n"s, "aa aa aa aa aa aa aa aa aa"}},
-                                0.125, 3)
-                          ->getTrainingData());
+    EXPECT_EQ(
+        loaded,
+        trainedOn(nullptr, {{"a", "aa aa aa zz zz zz zz"}, {"b\0n"s, "aa aa aa aa aa aa aa aa aa"}},
+                  0.125, 3)
+            ->getTrainingData());
 
     // Trailing bytes are reported once and the load completes.
     classifier->setTrainingData(before + "x");
@@ -351,9 +378,9 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
         SCOPED_TRACE(version);
         const auto classifier = trainedOn(nullptr, {{"spam", "Cheap pills!"}}, 0.05, 7);
         classifier->setTrainingData(legacyBlob(version, 3, classes));
-        EXPECT_EQ((std::vector<ClassInformation>{{"first", 4, 14}, {"empty", 0, 0},
-                                                  {"second", 1, 7}}),
-                  classifier->getInformation());
+        EXPECT_EQ(
+            (std::vector<ClassInformation>{{"first", 4, 14}, {"empty", 0, 0}, {"second", 1, 7}}),
+            classifier->getInformation());
         EXPECT_EQ((Features{{"b", 5}, {"c", 1}, {"cab", 2}, {std::string(31, 'L'), 6}}),
                   featuresOf(*classifier, 0));
         EXPECT_EQ((Features{{"b", 7}}), featuresOf(*classifier, 2));

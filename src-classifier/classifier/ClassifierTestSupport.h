@@ -29,8 +29,12 @@ inline std::string le(std::uint64_t value, int size) {
     for (int i = 0; i < size; ++i) out += static_cast<char>(value >> (8 * i));
     return out;
 }
-inline std::string u16(std::uint16_t value) { return le(value, 2); }
-inline std::string u32(std::uint32_t value) { return le(value, 4); }
+inline std::string u16(std::uint16_t value) {
+    return le(value, 2);
+}
+inline std::string u32(std::uint32_t value) {
+    return le(value, 4);
+}
 inline std::string str(std::string_view text) {
     return u32(static_cast<std::uint32_t>(text.size())) + std::string(text);
 }
@@ -43,7 +47,9 @@ inline std::string header(std::uint32_t extractorVersion, double smoothing = 0.0
 }
 
 // A feature set without classes: a u16 zero and 32 empty lanes.
-inline std::string emptyPayload() { return std::string(2 + 32 * 4, '\0'); }
+inline std::string emptyPayload() {
+    return std::string(2 + 32 * 4, '\0');
+}
 
 // A record of a format 5 lane.
 inline std::string record(std::string_view feature, std::uint16_t classIndex, std::uint32_t count) {

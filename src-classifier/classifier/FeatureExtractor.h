@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory_resource>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>

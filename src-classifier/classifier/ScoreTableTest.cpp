@@ -47,8 +47,12 @@ TEST(ScoreTableConcurrencyTest, ReadersShareOneTableAndEveryChangeDropsIt) {
     const std::vector<std::string> texts = {
         "the quick brown fox jumps over the lazy dog", "lorem ipsum dolor sit amet consectetur",
         "a fox and a dog and a cat", "dolor sit amet, the dog", "nothing known here zzz"};
-    const auto classifier = trainedOn(nullptr, {{"y", texts[0]}, {"x", texts[1]}, {"y", texts[2]},
-                                                {"x", texts[3]}, {"z", "fox fox dog"}, {"w", ""}});
+    const auto classifier = trainedOn(nullptr, {{"y", texts[0]},
+                                                {"x", texts[1]},
+                                                {"y", texts[2]},
+                                                {"x", texts[3]},
+                                                {"z", "fox fox dog"},
+                                                {"w", ""}});
     const auto readAll = [&] {
         std::vector<std::string> expected;
         for (const std::string& text : texts) {

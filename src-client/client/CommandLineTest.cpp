@@ -27,8 +27,8 @@ std::string readOf(const std::vector<std::string>& words,
         for (const std::string& name : i.classes) out << name << ";";
         out << "] [";
         for (const std::string& input : i.inputs) out << input << ";";
-        out << "] " << i.host << ":" << i.port << (i.json ? " json " : " text ") << i.version
-            << " " << i.maxRequestBytes << " " << i.parallel;
+        out << "] " << i.host << ":" << i.port << (i.json ? " json " : " text ") << i.version << " "
+            << i.maxRequestBytes << " " << i.parallel;
         return out.str();
     } catch (const UsageException& e) {
         return e.what();

@@ -126,8 +126,8 @@ std::size_t requestBound(const Invocation& invocation, const std::vector<InputTe
     if (invocation.parallel <= 1) return invocation.maxRequestBytes;
     std::uint64_t estimate = 0;
     for (const InputText& text : texts) estimate += (text.size + 2) / 3 * 4 + CallBytes;
-    const std::uint64_t share = std::max<std::uint64_t>(estimate / (4 * invocation.parallel),
-                                                        MinParallelRequest);
+    const std::uint64_t share =
+        std::max<std::uint64_t>(estimate / (4 * invocation.parallel), MinParallelRequest);
     return static_cast<std::size_t>(std::min<std::uint64_t>(share, invocation.maxRequestBytes));
 }
 

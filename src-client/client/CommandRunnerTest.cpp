@@ -28,8 +28,8 @@
 #include "io/filesystem/TempFolder.h"
 #include "net/socket/SocketExceptions.h"
 #include "net/socket/SocketTestSupport.h"
-#include "server/XmlErrorResponseImpl.h"
 #include "server/PostgresTestSupport.h"
+#include "server/XmlErrorResponseImpl.h"
 #include "testing/InProcessServer.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RecordingLog.h"
@@ -93,7 +93,8 @@ private:
 
 // Passes every request on to the server at `port`.
 Relay::Answer forwardTo(std::uint16_t port) {
-    return [port](const std::string& request) { return testing::LoopbackClient::ask(port, request); };
+    return
+        [port](const std::string& request) { return testing::LoopbackClient::ask(port, request); };
 }
 
 std::string errorDocument(int statusCode, const std::string& message) {
@@ -106,7 +107,8 @@ std::string errorDocument(int statusCode, const std::string& message) {
 std::vector<std::string> textsOf(const std::string& request) {
     const std::string open = "<textBase64 id=\"";
     std::vector<std::string> texts;
-    for (std::size_t at = request.find(open); at != std::string::npos; at = request.find(open, at)) {
+    for (std::size_t at = request.find(open); at != std::string::npos;
+         at = request.find(open, at)) {
         const std::size_t begin = request.find('>', at) + 1;
         at = request.find("</textBase64>", begin);
         texts.push_back(util::Base64DecoderImpl().decode(request.substr(begin, at - begin)));
@@ -137,9 +139,9 @@ ClientRun runQuillmark(std::uint16_t port, const std::string& command,
     const Environment environment{
         &in, &sink, &err, terminal, [&now] { return now += 1; }, nullptr, std::move(interrupted)};
     const util::Base64EncoderImpl encoder;
-    const int status = relay == nullptr ? runClient(words, &sockets.clients, environment)
-                                        : CommandRunner(relay, &encoder, environment)
-                                              .run(parseCommandLine(words));
+    const int status =
+        relay == nullptr ? runClient(words, &sockets.clients, environment)
+                         : CommandRunner(relay, &encoder, environment).run(parseCommandLine(words));
     return {status, out.str(), err.str()};
 }
 
@@ -433,7 +435,7 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     const struct {
         std::string command;
         int status;
-        std::string err;  // the start of standard error after "quillmark: "
+        std::string err;                      // the start of standard error after "quillmark: "
         std::string answer = "";              // the relay's, to every request
         std::exception_ptr thrown = nullptr;  // by the relay instead of answering
     } cases[] = {
@@ -470,8 +472,8 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
         EXPECT_EQ(run.status, c.status);
         const bool sent = c.command.rfind("send", 0) == 0 && c.status != exitStatus::Usage;
         EXPECT_EQ(run.out, sent ? validation + "\n" : "");
-        const std::string expected = "quillmark: " + std::regex_replace(c.err, std::regex("PORT"),
-                                                                        std::to_string(_port));
+        const std::string expected =
+            "quillmark: " + std::regex_replace(c.err, std::regex("PORT"), std::to_string(_port));
         EXPECT_EQ(run.err.substr(0, expected.size()), expected);
         EXPECT_EQ(relay.requests().size(), c.status == exitStatus::Usage ? 0u : 1u);
         if (sent) {
@@ -481,8 +483,9 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
     EXPECT_EQ(runQuillmark(_port, "--help").status, exitStatus::Success);
     const ClientRun usage = runQuillmark(_port, "classify");
     EXPECT_EQ(usage.status, exitStatus::Usage);
-    EXPECT_EQ(usage.err, "quillmark: Wrong number of arguments for classify. Usage: quillmark "
-                         "classify NAME [FILE...|-]\nTry 'quillmark --help'.\n");
+    EXPECT_EQ(usage.err,
+              "quillmark: Wrong number of arguments for classify. Usage: quillmark "
+              "classify NAME [FILE...|-]\nTry 'quillmark --help'.\n");
     const Json missing = parseJson(runQuillmark(_port, "--json info nothere").out);
     EXPECT_EQ(missing.get<int>("statusCode"), 4000);
     EXPECT_NE(missing.get<std::string>("message").find("nothere"), std::string::npos);

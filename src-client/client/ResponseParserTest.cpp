@@ -37,21 +37,25 @@ TEST(ResponseParserTest, ReadsEveryResultOfASuccessDocument) {
     const Response response = parseResponse(writer.getResponse());
     std::ostringstream json;
     JsonResultWriter(&json).response("", response);
-    EXPECT_EQ(json.str(), R"({"success": true, "statusCode": 2000, "version": "1.01", "message": "", "readCalls": [{"call": "classify", "id": "c1", "textCoverage": 0.75, "classes": [{"className": "spam", "p": 0.999359}, {"className": "Ham & <eggs>", "p": 6.40511e-05}]}, {"call": "classifyKeywords", "id": "c2", "keywords": [{"keyword": "cheap", "className": "spam", "p": 0.5}]}, {"call": "getInformation", "id": "c3", "classes": [{"className": "spam", "uniqueFeatures": 4000000000, "totalCount": 4294967295}, {"className": "a\"b", "uniqueFeatures": 0, "totalCount": 0}]}], "writeCalls": [{"call": "train", "id": "c5"}]}
+    EXPECT_EQ(
+        json.str(),
+        R"({"success": true, "statusCode": 2000, "version": "1.01", "message": "", "readCalls": [{"call": "classify", "id": "c1", "textCoverage": 0.75, "classes": [{"className": "spam", "p": 0.999359}, {"className": "Ham & <eggs>", "p": 6.40511e-05}]}, {"call": "classifyKeywords", "id": "c2", "keywords": [{"keyword": "cheap", "className": "spam", "p": 0.5}]}, {"call": "getInformation", "id": "c3", "classes": [{"className": "spam", "uniqueFeatures": 4000000000, "totalCount": 4294967295}, {"className": "a\"b", "uniqueFeatures": 0, "totalCount": 0}]}], "writeCalls": [{"call": "train", "id": "c5"}]}
 )");
     EXPECT_NE(response.find<ClassifyResult>("c1"), nullptr);
     EXPECT_EQ(response.find<KeywordsResult>("c1"), nullptr);
 }
 
 TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
-    const std::string success = "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>";
+    const std::string success =
+        "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"2000\"/>";
     const std::string answers[] = {
         "<?xml version=\"1.0\"?><other/>",
         "<quillmark version=\"1.00\"></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"maybe\" statusCode=\"2000\"/></quillmark>",
         "<quillmark version=\"1.00\"><status success=\"true\" statusCode=\"x\"/></quillmark>",
-        success + "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
-                  "</classification></classify></readCalls></quillmark>",
+        success +
+            "<readCalls><classify id=\"c1\"><classification><class className=\"a\" p=\"high\"/>"
+            "</classification></classify></readCalls></quillmark>",
         success + "<readCalls><unknown id=\"c1\"/></readCalls></quillmark>",
         success,
     };
@@ -61,7 +65,8 @@ TEST(ResponseParserTest, AnswersThatAreNoResponseDocumentsAreRefused) {
     // The server writes bytes that XML cannot carry as '?', so the rest of the message arrives.
     const std::string message = std::string("bell \x07 and nul ", 15) + '\0' + " end";
     const XmlErrorResponseImpl errors(ResponseNamespace, "1.00");
-    EXPECT_EQ(parseResponse(errors.getErrorResponse(5000, message)).message, "bell ? and nul ? end");
+    EXPECT_EQ(parseResponse(errors.getErrorResponse(5000, message)).message,
+              "bell ? and nul ? end");
 }
 
 TEST(ResponseParserTest, ProtectionRoundTripsEveryByteAndLeavesCleanTextAlone) {

@@ -42,7 +42,8 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
 {"action": "train", "classifier": "news", "className": "a", "texts": 3, "bytes": 30, "requests": 1, "seconds": 0.25}
 {"success": false, "statusCode": 4000, "message": "Bad \"class\"\n\ttab \u0001\u007f"}
 )");
-    EXPECT_EQ(jsonString(std::string("\xc3\xa9\xe2\x82\xac\0\xff", 7)), "\"\xc3\xa9\xe2\x82\xac\\u0000\\u00ff\"");
+    EXPECT_EQ(jsonString(std::string("\xc3\xa9\xe2\x82\xac\0\xff", 7)),
+              "\"\xc3\xa9\xe2\x82\xac\\u0000\\u00ff\"");
     EXPECT_FALSE(isUtf8("\xf0\x9f\x98"));
 }
 
@@ -51,7 +52,8 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
 TEST(ProgressTest, BarShowsFilesBytesRateAndTimeLeft) {
     double now = 100;
     std::ostringstream out;
-    Progress progress(&out, true, [&now] { return now; }, 4, 4096);
+    Progress progress(
+        &out, true, [&now] { return now; }, 4, 4096);
     now = 102;
     progress.advance(1, 1024);
     now = 104;
@@ -67,13 +69,15 @@ TEST(ProgressTest, BarShowsFilesBytesRateAndTimeLeft) {
     // An unknown total shows no time left; a shorter line blanks the rest of the longer one.
     std::ostringstream shorter;
     now = 0;
-    Progress unknown(&shorter, true, [&now] { return now; }, 2, 0);
+    Progress unknown(
+        &shorter, true, [&now] { return now; }, 2, 0);
     now = 1;
     unknown.advance(1, 2 * 1024 * 1024);
     now = 4096;
     unknown.advance(1, 1);
-    EXPECT_EQ(shorter.str(), "\r[############------------] 1/2 files  2.0 MB  2.0 MB/s"
-                             "\r[########################] 2/2 files  2.0 MB  512 B/s ");
+    EXPECT_EQ(shorter.str(),
+              "\r[############------------] 1/2 files  2.0 MB  2.0 MB/s"
+              "\r[########################] 2/2 files  2.0 MB  512 B/s ");
 }
 
 TEST(ProgressTest, UnitsAndDurations) {
@@ -81,7 +85,8 @@ TEST(ProgressTest, UnitsAndDurations) {
     for (double bytes : {0.0, 1023.0, 1536.0, 5.6 * 1024 * 1024, 3.0 * 1024 * 1024 * 1024}) {
         texts += Progress::formatBytes(bytes) + "|";
     }
-    for (double seconds : {0.0, 6.2, 754.0, 3723.0}) texts += Progress::formatDuration(seconds) + "|";
+    for (double seconds : {0.0, 6.2, 754.0, 3723.0})
+        texts += Progress::formatDuration(seconds) + "|";
     EXPECT_EQ(texts, "0 B|1023 B|1.5 KB|5.6 MB|3.0 GB|0:00|0:07|12:34|1:02:03|");
 }
 

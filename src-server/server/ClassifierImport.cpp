@@ -106,7 +106,8 @@ std::size_t ClassifierImport::run(const std::string& folder) {
         const Found found = read(folder, relative);
         const auto transaction = _store->write(key);
         if (!transaction->create(found.snapshot)) {
-            throw ImportException("The classifier '" + key + "' was created meanwhile; the ones "
+            throw ImportException("The classifier '" + key +
+                                  "' was created meanwhile; the ones "
                                   "before it in name order were imported.");
         }
         transaction->append(found.records);

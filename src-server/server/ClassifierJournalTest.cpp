@@ -32,7 +32,11 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
     const std::string first = head + ClassifierJournal::record(First);
     const std::string second = ClassifierJournal::record(Second);
     const std::string whole = first + second;
-    const auto flipped = [&](std::size_t at) { std::string damaged = whole; damaged[at] ^= 0x20; return damaged; };
+    const auto flipped = [&](std::size_t at) {
+        std::string damaged = whole;
+        damaged[at] ^= 0x20;
+        return damaged;
+    };
     const std::string zeros(4096, '\0');
     // The second record's frame written, its payload not yet.
     const std::string frameOnly = first + second.substr(0, 8) + zeros;
@@ -73,7 +77,8 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
         EXPECT_TRUE(contents.extendsFile);
         EXPECT_EQ(row.validLength, contents.validLength);
         EXPECT_EQ(row.torn, contents.torn);
-        EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)), contents.records);
+        EXPECT_EQ(std::vector(both.begin(), both.begin() + static_cast<long>(row.records)),
+                  contents.records);
     }
     // The header's checksum of the file is CRC32C, whichever way it is computed: journals written
     // before stay readable.
@@ -112,8 +117,9 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     std::mt19937 random(seed);
     const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     const std::vector<std::string> classes{"a", "b", "c", "d", "e"};
-    const std::vector<std::string> words{"buy", "now", "cheap", "hello", "meeting", "x", "qq",
-                                         "a-very-long-word-of-many-letters", "zz top"};
+    const std::vector<std::string> words{
+        "buy",   "now", "cheap", "hello", "meeting", "x", "qq", "a-very-long-word-of-many-letters",
+        "zz top"};
     const auto text = [&] {
         std::string out;
         for (std::size_t n = 1 + pick(12); n > 0; --n) out += words[pick(words.size())] + " ";
@@ -132,7 +138,8 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
             reference.reset();
             continue;
         }
-        std::unique_ptr<classifier::Classifier> expected = reference ? reference->clone() : factory.create();
+        std::unique_ptr<classifier::Classifier> expected =
+            reference ? reference->clone() : factory.create();
         bool failed = false;
         try {
             if (!reference) transaction.create();
@@ -191,7 +198,8 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     // At an orderly stop the file alone comes to hold the classifier.
     repository->checkpoint();
     EXPECT_FALSE(std::filesystem::exists(files.key("model") + ".journal"));
-    EXPECT_EQ(reference ? reference->getTrainingData() : "", reference ? files.content("model") : "");
+    EXPECT_EQ(reference ? reference->getTrainingData() : "",
+              reference ? files.content("model") : "");
 }
 
 }  // namespace

@@ -102,8 +102,8 @@ ClassifyConnection::Step ClassifyConnection::_execute() {
         std::unique_ptr<StringClassifier> classifier = _params->classifierFactory->create();
         QM_ASSERT_TEXT(classifier.get() != nullptr, "classifier.get()",
                        "The classifier factory made no classifier.");
-        _params->log->log("Received a request from client with id " + _id +
-                          " with the size of " + std::to_string(_request.size()) + ".");
+        _params->log->log("Received a request from client with id " + _id + " with the size of " +
+                          std::to_string(_request.size()) + ".");
         std::string response = classifier->process(std::move(_request));
         std::string().swap(_request);
         return _answerWith(std::move(response), Phase::Answering);

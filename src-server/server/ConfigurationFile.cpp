@@ -30,8 +30,8 @@ std::int32_t int32Setting(const std::string& text) {
 ConfigurationFile::ConfigurationFile(Log* log, LogSettings* logSettings)
     : _log(log), _logSettings(logSettings) {}
 
-ServerSettings ConfigurationFile::load(const std::string& configPath,
-                                       const std::string& schemaPath, bool testMode) const {
+ServerSettings ConfigurationFile::load(const std::string& configPath, const std::string& schemaPath,
+                                       bool testMode) const {
     xml::Document schema;
     schema.loadFromFile(schemaPath);
     const std::string targetNamespace = schema.getTargetNamespace();

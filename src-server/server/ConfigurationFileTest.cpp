@@ -19,11 +19,15 @@ using Changes = std::vector<std::pair<std::string, std::string>>;
 // A configuration file: the eight settings in their order with valid values, `changes` replacing
 // some of them (a value of "-" leaves the setting out); a change of "tail" is written after them.
 std::string document(const Changes& changes) {
-    Changes settings = {{"port", "8080"},           {"maxInput", "1048576"},
-                        {"maxClients", "15"},       {"clientQueueSize", "5"},
+    Changes settings = {{"port", "8080"},
+                        {"maxInput", "1048576"},
+                        {"maxClients", "15"},
+                        {"clientQueueSize", "5"},
                         {"classifierRootPath", "/srv/classifiers"},
-                        {"logLevel", "error"},      {"logMemory", "false"},
-                        {"saveRequests", "1"},      {"tail", ""}};
+                        {"logLevel", "error"},
+                        {"logMemory", "false"},
+                        {"saveRequests", "1"},
+                        {"tail", ""}};
     std::string body =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\""
         "http://quillmark.invalid/1/config/ConfigSchema\">\n";
@@ -62,8 +66,8 @@ protected:
                               std::regex_replace(content, std::regex("<(\\w+)></\\1>"), "<$1/>")}),
                       _log.entries());
             return std::to_string(s.port) + " " + std::to_string(s.maxInput) + " " +
-                   std::to_string(s.maxClients) + " " + std::to_string(s.clientQueueSize) +
-                   " [" + s.classifierRootPath + "] " + std::to_string(s.logLevel) + " " +
+                   std::to_string(s.maxClients) + " " + std::to_string(s.clientQueueSize) + " [" +
+                   s.classifierRootPath + "] " + std::to_string(s.logLevel) + " " +
                    std::to_string(s.logMemory) + " " + std::to_string(s.saveRequests) + " | " +
                    std::to_string(s.logFileMaxBytes) + " " + std::to_string(s.logFileCount) +
                    " | [" + s.listenAddress + "] " + allows("10.9.8.7") + allows("11.0.0.1") + " " +
@@ -119,7 +123,8 @@ TEST_F(ConfigurationFileTest, ReadsEverySettingOrRefusesWhereTheFaultIs) {
         {{{"tail", "<logFileCount>2</logFileCount><logFileMaxBytes>9</logFileMaxBytes>"}},
          validation},
         {{{"port", "65536"}}, tooLarge("65536", 0)},
-        {{{"port", "-1"}}, "Error converting [-1] to a number. The number is too small. (0 logged)"},
+        {{{"port", "-1"}},
+         "Error converting [-1] to a number. The number is too small. (0 logged)"},
         {{{"maxInput", "2147483648"}}, tooLarge("2147483648", 0)},
         {{{"logLevel", "warning"}},
          "Couldn't convert the string log level warning to any existing level. (0 logged)"},
@@ -131,10 +136,10 @@ TEST_F(ConfigurationFileTest, ReadsEverySettingOrRefusesWhereTheFaultIs) {
         SCOPED_TRACE(document(changes));
         EXPECT_EQ(expected, outcome(document(changes)));
     }
-    EXPECT_EQ(base + "1 0 0" + open,
-              outcome(document({{"saveRequests", "true"},
-                                {"tail", "<metricsPort>27183</metricsPort>"}}),
-                      true));
+    EXPECT_EQ(
+        base + "1 0 0" + open,
+        outcome(document({{"saveRequests", "true"}, {"tail", "<metricsPort>27183</metricsPort>"}}),
+                true));
 }
 
 }  // namespace

@@ -90,10 +90,10 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFileAndTheReport) {
     const std::string described =
         "The thread tried to read from or write to a virtual address that it does not have "
         "appropriate access to\\. \\(EXCEPTION_ACCESS_VIOLATION\\)\n";
-    EXPECT_EXIT((WiredProcess(folder, dumps, dereferenceNull)),
-                ::testing::KilledBySignal(SIGSEGV),
+    EXPECT_EXIT((WiredProcess(folder, dumps, dereferenceNull)), ::testing::KilledBySignal(SIGSEGV),
                 "\n<2>A SEH exception occurred in one of the running threads\\.\n<2>Thread name: "
-                "Connection 1\\.\n<2>Thread id: [0-9]+\\.\n<2>" + described + "<2>Dump is here: ");
+                "Connection 1\\.\n<2>Thread id: [0-9]+\\.\n<2>" +
+                    described + "<2>Dump is here: ");
     EXPECT_EXIT((WiredProcess(folder, dumps, [] { recurseForever(0); })),
                 ::testing::KilledBySignal(SIGSEGV), "<2>Dump is here: ");
     EXPECT_EXIT((WiredProcess(folder, plainFile, dereferenceNull)),
@@ -106,7 +106,8 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFileAndTheReport) {
     const std::string waiting = "[^\n]* \\[Log\\] [^\n]* Waiting for connections\\.\\.\\.\n";
     const std::string fault = waiting + errorLine +
                               "A SEH exception occurred in one of the running threads\\.\n"
-                              "Thread name: Connection 1\\.\nThread id: ([0-9]+)\\.\n" + described;
+                              "Thread name: Connection 1\\.\nThread id: ([0-9]+)\\.\n" +
+                              described;
     const std::string dump = "Dump is here: ([^\n]*)\n\n";
     const std::regex shape(fault + dump + fault + dump + fault + "Failed to create dump \\(" +
                            plainFile + "dump_threadid_[0-9]+_time_[0-9]+\\.dmp\\) [^\n]*\n\n" +
@@ -125,9 +126,11 @@ TEST(FatalSignalLogTest, FatalEndsOfAnyThreadReachTheLogFileAndTheReport) {
     EXPECT_TRUE(std::regex_match(
         report.substr(0, backtrace + 1),
         std::regex("Crash report\nTime: [A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9:]{8} [0-9]{4}\n"
-                   "Process id: [0-9]+\nThread id: " + match[1].str() +
+                   "Process id: [0-9]+\nThread id: " +
+                   match[1].str() +
                    "\nThread name: Connection 1\nFatal signal: SIGSEGV \\(11\\), code 1, address "
-                   "0x0\n" + described + "\n")))
+                   "0x0\n" +
+                   described + "\n")))
         << report.substr(0, backtrace);
     // The backtrace holds at least the crashing function and the frames above it.
     EXPECT_GT(std::count(report.begin() + backtrace, report.begin() + status, '\n'), 3);

@@ -35,7 +35,8 @@ JobDistributionImpl::JobDistributionImpl(const classifier::ClassifierFactory* cl
       _log(log) {}
 
 std::shared_ptr<ThreadSafeClassifier> JobDistributionImpl::newClassifier() const {
-    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
+    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(),
+                                                  secondsSinceEpoch());
 }
 
 std::shared_ptr<JobDistributionImpl::Load> JobDistributionImpl::loading(
@@ -260,7 +261,8 @@ void JobDistributionImpl::checkpoint() {
     std::vector<std::pair<std::string, std::shared_ptr<ThreadSafeClassifier>>> journaled;
     {
         AutoLock<MutexImpl> repositoryLock(&_mutex);
-        for (const auto& [file, classifier] : _classifiers) journaled.emplace_back(file, classifier);
+        for (const auto& [file, classifier] : _classifiers)
+            journaled.emplace_back(file, classifier);
         for (const std::string& file : _evictedWithJournal) {
             if (!_classifiers.contains(file)) journaled.emplace_back(file, nullptr);
         }

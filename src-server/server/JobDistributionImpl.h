@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <future>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 

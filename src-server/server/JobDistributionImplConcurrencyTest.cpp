@@ -26,7 +26,9 @@ using std::future_status;
 using JobDistributionImplConcurrencyTest = RepositoryTest<3'000, 1'000>;
 
 template <typename F>
-auto async(F f) { return std::async(std::launch::async, f); }
+auto async(F f) {
+    return std::async(std::launch::async, f);
+}
 
 // Memory for only a couple of classifiers: readers of c2 and c3 keep evicting c0 and c1 while
 // writers hold them in open transactions. A second object loaded from the file beside a held one
@@ -39,7 +41,8 @@ TEST_F(JobDistributionImplConcurrencyTest, NoCommitIsLostWhileClassifiersAreEvic
     std::vector<std::thread> readers, writers;
     for (int r = 0; r < 2; ++r) {
         readers.emplace_back([&, r] {
-            for (int round = 0; writing; ++round) EXPECT_EQ(0, read("c" + std::to_string(2 + (r + round) % 2), "n"));
+            for (int round = 0; writing; ++round)
+                EXPECT_EQ(0, read("c" + std::to_string(2 + (r + round) % 2), "n"));
         });
     }
     for (int w = 0; w < Writers; ++w) {
@@ -142,7 +145,8 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         const auto outcome = [&](auto fetch) -> std::string {
             try {
                 const auto got = fetch();
-                return std::to_string(fake(got->classifier()).count("n")) + " at " + std::to_string(std::uintptr_t(got.get()));
+                return std::to_string(fake(got->classifier()).count("n")) + " at " +
+                       std::to_string(std::uintptr_t(got.get()));
             } catch (const classifier::ClassifierException& e) {
                 return e.what();
             }
@@ -150,7 +154,9 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         auto first = async([&] { return repository->get(key("big")); });
         loadFile.awaitLoad();
         auto second = async([&] { return repository->get(key("BIG")); });
-        auto creating = async([&] { return messageOf<ClassifierExistsException>([&] { repository->create(key("Big")); }); });
+        auto creating = async([&] {
+            return messageOf<ClassifierExistsException>([&] { repository->create(key("Big")); });
+        });
         auto loaded = async([&] { return read("other", "n"); });
         EXPECT_EQ(future_status::ready, loaded.wait_for(LoadedBound)) << "a loaded one waited";
         auto cold = async([&] { return read("third", "n"); });
@@ -161,10 +167,14 @@ TEST_F(JobDistributionImplConcurrencyTest, ColdLoadHoldsOnlyRequestsForItsOwnCla
         EXPECT_EQ(std::pair(std::int64_t{1}, std::int64_t{2}), std::pair(loaded.get(), cold.get()));
         const std::string created = creating.get();
         const std::string got = outcome([&] { return first.get(); });
-        EXPECT_EQ(data == "corrupt" ? "Not fake data." : "3 at ", got.substr(0, data == "corrupt" ? 14 : 5));
+        EXPECT_EQ(data == "corrupt" ? "Not fake data." : "3 at ",
+                  got.substr(0, data == "corrupt" ? 14 : 5));
         EXPECT_EQ(got, outcome([&] { return second.get(); }));
         EXPECT_EQ(got, outcome([&] { return repository->get(key("big")); }));
-        EXPECT_EQ(data == "corrupt" ? "" : "Trying to create a classifier that already exists (in memory) '" + key("Big") + "'.",
+        EXPECT_EQ(data == "corrupt"
+                      ? ""
+                      : "Trying to create a classifier that already exists (in memory) '" +
+                            key("Big") + "'.",
                   created.substr(0, data == "corrupt" ? 0 : std::string::npos));
     }
 }
@@ -202,7 +212,8 @@ TEST_F(JobDistributionImplConcurrencyTest, ReadersShareAClassifierAndAWriterExcl
     ThreadSafeClassifier shared(std::make_unique<FakeClassifier>(&memory), 0);
     shared.reader()->lock();
     shared.reader()->lock();
-    EXPECT_EQ(future_status::ready, async([&] { platform::mutex::ReaderAutoLock held(shared.reader()); }).wait_for(5s));
+    EXPECT_EQ(future_status::ready,
+              async([&] { platform::mutex::ReaderAutoLock held(shared.reader()); }).wait_for(5s));
     auto writer = async([&] { platform::mutex::WriterAutoLock held(shared.writer()); });
     EXPECT_EQ(future_status::timeout, writer.wait_for(50ms));
     shared.reader()->unlock();
@@ -212,8 +223,10 @@ TEST_F(JobDistributionImplConcurrencyTest, ReadersShareAClassifierAndAWriterExcl
     for (const bool reads : {true, false}) {
         shared.writer()->lock();
         auto other = async([&] {
-            if (reads) platform::mutex::ReaderAutoLock held(shared.reader());
-            else platform::mutex::WriterAutoLock held(shared.writer());
+            if (reads)
+                platform::mutex::ReaderAutoLock held(shared.reader());
+            else
+                platform::mutex::WriterAutoLock held(shared.writer());
         });
         EXPECT_EQ(future_status::timeout, other.wait_for(50ms)) << reads;
         shared.writer()->unlock();
@@ -253,11 +266,13 @@ TEST_F(JobDistributionImplConcurrencyTest, QueuedWritersShareASyncAndAFailedOneT
         auto second = async(commit), third = async(commit);
         while (saves < 3) std::this_thread::sleep_for(1ms);
         auto reader = async([&] { return read("g", "n"); });
-        EXPECT_EQ(future_status::timeout, reader.wait_for(50ms)) << "a reader saw records not yet durable";
+        EXPECT_EQ(future_status::timeout, reader.wait_for(50ms))
+            << "a reader saw records not yet durable";
         gate.set_value();
         for (auto* writer : {&first, &second, &third}) {
             if (fails) {
-                EXPECT_EQ("the disk is gone", messageOf<io::filesystem::SaveFileException>([&] { writer->get(); }));
+                EXPECT_EQ("the disk is gone",
+                          messageOf<io::filesystem::SaveFileException>([&] { writer->get(); }));
             } else {
                 EXPECT_NO_THROW(writer->get());
             }

@@ -25,8 +25,9 @@ using JobDistributionImplTest = RepositoryTest<>;
 TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoadedIsEntered) {
     EXPECT_EQ("/Tmp/Root/spam-Ä-az.dat", FileClassifierStore::fileKey("/Tmp/Root/SPAM-Ä-AZ.DAT"));
     const auto created = repository->create(key("Spam"));
-    EXPECT_EQ("Trying to create a classifier that already exists (in memory) '" + key("sPAM") + "'.",
-              messageOf<ClassifierExistsException>([&] { repository->create(key("sPAM")); }));
+    EXPECT_EQ(
+        "Trying to create a classifier that already exists (in memory) '" + key("sPAM") + "'.",
+        messageOf<ClassifierExistsException>([&] { repository->create(key("sPAM")); }));
     EXPECT_FALSE(exists("spam"));  // first written by a commit
     created->setUncommitted(false);
     EXPECT_EQ(created, repository->get(key("SPAM")));
@@ -57,8 +58,10 @@ TEST_F(JobDistributionImplTest, KeysOfOneNameShareTheirClassifierAndOnlyWhatLoad
     EXPECT_EQ(3, fake(loaded->classifier()).count("a"));
     EXPECT_THROW(repository->get(key("eggs")), ClassifierNotFoundException);
     EXPECT_NO_THROW(repository->remove(key("Never")));
-    for (int n = 0; n < 1000; ++n) EXPECT_THROW(repository->get(key("x" + std::to_string(n))), ClassifierNotFoundException);
-    EXPECT_LE(std::distance(fs::directory_iterator(locks), {}), platform::mutex::ClassifierLockStripes);
+    for (int n = 0; n < 1000; ++n)
+        EXPECT_THROW(repository->get(key("x" + std::to_string(n))), ClassifierNotFoundException);
+    EXPECT_LE(std::distance(fs::directory_iterator(locks), {}),
+              platform::mutex::ClassifierLockStripes);
 }
 
 // A classifier that a write sequence created is handed to nobody else until the sequence

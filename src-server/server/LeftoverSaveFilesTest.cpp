@@ -31,12 +31,15 @@ pid_t exitedChild(bool zombie) {
 
 Names namesIn(const std::string& folder) {
     Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
     return names;
 }
 
 struct FailingRemoveFile : io::filesystem::RemoveFile {
-    void remove(const std::string& path) const override { throw io::filesystem::RemoveFileException("cannot remove " + path); }
+    void remove(const std::string& path) const override {
+        throw io::filesystem::RemoveFileException("cannot remove " + path);
+    }
 };
 
 // Save files of classifiers and journals of processes that are gone (or zombies) go, each logged;
@@ -52,8 +55,7 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     const Names kept{
         TemporarySaveName::make("spam.dat", ::getpid(), 4),   // a save in progress here
         TemporarySaveName::make("spam.dat", ::getppid(), 5),  // and in another live process
-        "a.dat",
-        folderLike,
+        "a.dat", folderLike,
         TemporarySaveName::make("notes.txt", dead, 2)};  // not a save of this server's
     for (const std::string& name : kept) folder.write(name, "x");
     std::filesystem::remove(folder.path(folderLike));
@@ -75,8 +77,12 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     EXPECT_EQ(kept, namesIn(folder.path("")));
     EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + *gone.begin()));
     EXPECT_EQ(gone, namesIn(failing.path("")));
-    const Names logged = [&] { const auto e = log.entries(); return Names(e.begin(), e.end()); }();
-    EXPECT_EQ((Names{"Error: cannot remove " + failing.path(*gone.begin()), "Error: cannot remove " + failing.path(*gone.rbegin()),
+    const Names logged = [&] {
+        const auto e = log.entries();
+        return Names(e.begin(), e.end());
+    }();
+    EXPECT_EQ((Names{"Error: cannot remove " + failing.path(*gone.begin()),
+                     "Error: cannot remove " + failing.path(*gone.rbegin()),
                      "Log: Removed the leftover save file '" + folder.path(*gone.begin()) + "'.",
                      "Log: Removed the leftover save file '" + folder.path(*gone.rbegin()) + "'."}),
               logged);

@@ -99,7 +99,7 @@ private:
     const posix::file::CreateFolder* _createFolder;
     const posix::debug::WriteDump* _writeDump;
     const platform::memory::MemoryStatus* _memoryStatus;
-    Metrics* _metrics;  // counts the lines and the crash reports
+    Metrics* _metrics;                 // counts the lines and the crash reports
     platform::mutex::MutexImpl _lock;  // guards _inLog and the order of lines
     std::atomic<int> _level{0};
     std::atomic<bool> _consoleOutput{true};

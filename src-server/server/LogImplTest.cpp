@@ -88,7 +88,8 @@ std::string afterHeader(const std::string& text, const std::string& level) {
     const std::regex header(TimePattern + " \\[" + level + "\\] \\[ThreadId: " +
                             std::to_string(platform::thread::currentThreadId()) + "\\]");
     std::smatch match;
-    const bool found = std::regex_search(text, match, header, std::regex_constants::match_continuous);
+    const bool found =
+        std::regex_search(text, match, header, std::regex_constants::match_continuous);
     return found ? match.suffix().str() : "no " + level + " header: " + text;
 }
 
@@ -126,27 +127,57 @@ TEST_F(LogImplTest, LinesOfEachLevelShapeAndOutput) {
         std::string body;
         bool file, console;
     } cases[] = {
-        {"Log", [&] { _log.log("Starting server on port 8080."); }, " Starting server on port 8080.\n", true, true},
-        {"Log", [&] { _log.log("Using config settings:\n<config/>"); }, "\nUsing config settings:\n<config/>\n", true, true},
+        {"Log", [&] { _log.log("Starting server on port 8080."); },
+         " Starting server on port 8080.\n", true, true},
+        {"Log", [&] { _log.log("Using config settings:\n<config/>"); },
+         "\nUsing config settings:\n<config/>\n", true, true},
         {"Test", [&] { _log.test("3 tests passed!"); }, " 3 tests passed!\n", true, true},
-        {"Error", [&] { _log.error("Failed using 'recv'."); }, "\nFailed using 'recv'.\n\n", true, true},
-        {"Log", [&] { _log.setLogMemory(true); _log.log("x"); _log.setLogMemory(false); }, " [Free: 1234MB] x\n", true, true},
-        {"Log", [&] { _log.setFileOutput(false); _log.log("console"); }, " console\n", false, true},
-        {"Error", [&] { _log.setConsoleOutput(false); _log.setFileOutput(true); _log.error("file"); }, "\nfile\n\n", true, false},
-        {"Test", [&] { _log.setFileOutput(false); _log.log("a"); _log.error("b"); _log.test("c"); }, "", false, false},
+        {"Error", [&] { _log.error("Failed using 'recv'."); }, "\nFailed using 'recv'.\n\n", true,
+         true},
+        {"Log",
+         [&] {
+             _log.setLogMemory(true);
+             _log.log("x");
+             _log.setLogMemory(false);
+         },
+         " [Free: 1234MB] x\n", true, true},
+        {"Log",
+         [&] {
+             _log.setFileOutput(false);
+             _log.log("console");
+         },
+         " console\n", false, true},
+        {"Error",
+         [&] {
+             _log.setConsoleOutput(false);
+             _log.setFileOutput(true);
+             _log.error("file");
+         },
+         "\nfile\n\n", true, false},
+        {"Test",
+         [&] {
+             _log.setFileOutput(false);
+             _log.log("a");
+             _log.error("b");
+             _log.test("c");
+         },
+         "", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
         _file.content.clear();
         const std::string printed = console(c.write);
-        EXPECT_EQ(c.file ? c.body : "", c.file ? afterHeader(_file.content, c.level) : _file.content);
+        EXPECT_EQ(c.file ? c.body : "",
+                  c.file ? afterHeader(_file.content, c.level) : _file.content);
         EXPECT_EQ(c.console ? c.body : "", c.console ? afterHeader(printed, c.level) : printed);
     }
 
     // Each level keeps its own lines and those above it; a filtered assertion writes no dump.
     _log.setFileOutput(true);
-    for (const auto& [level, kept] : {std::pair{"log", "Log Error Failure Test "}, {"ERROR", "Error Failure Test "},
-                                      {"Failure", "Failure Test "}, {"test", "Test "}}) {
+    for (const auto& [level, kept] : {std::pair{"log", "Log Error Failure Test "},
+                                      {"ERROR", "Error Failure Test "},
+                                      {"Failure", "Failure Test "},
+                                      {"test", "Test "}}) {
         _file.content.clear();
         _log.setLevel(logLevelFromText(level));
         _log.log("a");
@@ -214,7 +245,8 @@ TEST_F(LogImplTest, FileIsRotatedBeforeALineWouldPassTheLimit) {
     EXPECT_EQ(" hello\n", afterHeader(_file.content, "Log"));
     _rotate.failWith = nullptr;
     _file.failWith = "Could not open the file.";
-    EXPECT_EQ(" hello\nError when logging: Could not open the file.\n", afterHeader(console([&] { _log.log("hello"); }), "Log"));
+    EXPECT_EQ(" hello\nError when logging: Could not open the file.\n",
+              afterHeader(console([&] { _log.log("hello"); }), "Log"));
     _file.failWith = nullptr;
     _file.content.clear();
     _log.log("again");
@@ -232,8 +264,9 @@ TEST_F(LogImplTest, UnderJournaldEachConsoleLineStartsWithItsPriority) {
     });
     EXPECT_EQ(_file.content, std::regex_replace(printed, std::regex("(^|\n)<[236]>"), "$1"));
     EXPECT_FALSE(std::regex_search(printed, std::regex("(^|\n)[^<\n]"))) << printed;
-    for (const char* part : {"\n<3>two\n<3>lines\n", "\n<2>Expression: e\n", "^<6>[^\n]+\\[Log\\][^\n]+ one\n",
-                             "\n<6>[^\n]+\\[Test\\][^\n]+ three\n"}) {
+    for (const char* part :
+         {"\n<3>two\n<3>lines\n", "\n<2>Expression: e\n", "^<6>[^\n]+\\[Log\\][^\n]+ one\n",
+          "\n<6>[^\n]+\\[Test\\][^\n]+ three\n"}) {
         EXPECT_TRUE(std::regex_search(printed, std::regex(part))) << part;
     }
 }
@@ -250,9 +283,11 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     _log.error("Client 2 reset the connection.");
     _log.error("Out of memory.");
     ASSERT_EQ(2u, _dump.paths.size());
-    EXPECT_NE(std::string::npos, _file.content.find("\nClient 2 reset the connection.\nNo dump: one was written "
-                                                    "for this kind of error less than 10 seconds ago.\n\n"));
-    EXPECT_NE(std::string::npos, _file.content.find("\nOut of memory.\nDump is here: " + _dump.paths[1] + "\n\n"));
+    EXPECT_NE(std::string::npos,
+              _file.content.find("\nClient 2 reset the connection.\nNo dump: one was written "
+                                 "for this kind of error less than 10 seconds ago.\n\n"));
+    EXPECT_NE(std::string::npos,
+              _file.content.find("\nOut of memory.\nDump is here: " + _dump.paths[1] + "\n\n"));
 
     const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
     const std::string removed =
@@ -267,22 +302,26 @@ TEST_F(LogImplTest, CrashReportsOfErrorsAndAssertions) {
     _file.content.clear();
     _log.assertionFailed("Expression", static_cast<const char*>(nullptr), "Classifier.cpp", 42);
     ASSERT_EQ(3u, _dump.paths.size());
-    EXPECT_EQ("\nAn assertion occurred in the Quillmark server.\n"
-              "This could be serious and you should contact the developer with this information.\n"
-              "Expression: Expression\nDescription: \nFile: Classifier.cpp\nLine: 42\n\n"
-              "Please send this information to Norvale support, support@norvale.com.\n"
-              "Thank you for helping us improve our software.\n\n" + removed + "0.dmp.\nCrash dump here: " +
-                  _dump.paths[2] + "\n\n",
-              afterHeader(_file.content, "Failure"));
+    EXPECT_EQ(
+        "\nAn assertion occurred in the Quillmark server.\n"
+        "This could be serious and you should contact the developer with this information.\n"
+        "Expression: Expression\nDescription: \nFile: Classifier.cpp\nLine: 42\n\n"
+        "Please send this information to Norvale support, support@norvale.com.\n"
+        "Thank you for helping us improve our software.\n\n" +
+            removed + "0.dmp.\nCrash dump here: " + _dump.paths[2] + "\n\n",
+        afterHeader(_file.content, "Failure"));
     _file.content.clear();
     const fs::path huge = _folder / "dump_threadid_0_time_3.dmp";
     fs::resize_file(huge, CrashReportBudget::MaxBytes);  // sparse: costs no disk
     fs::last_write_time(huge, past + std::chrono::seconds(3));
     _dump.failWith = "no room";
-    _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"), std::string("f"), -1);
-    for (const std::string& part : {std::string("\nExpression: a < b\nDescription: Classifier failure: bad\nFile: f\nLine: -1\n\n"),
-                                    "software.\n\n" + removed + "1.dmp.\n" + removed + "2.dmp.\n" + removed +
-                                        "3.dmp.\nFailed to create crash dump (" + _dump.paths[3] + ") reason: no room\n\n"}) {
+    _log.assertionFailed(std::string("a < b"), std::string("Classifier failure: bad"),
+                         std::string("f"), -1);
+    for (const std::string& part :
+         {std::string(
+              "\nExpression: a < b\nDescription: Classifier failure: bad\nFile: f\nLine: -1\n\n"),
+          "software.\n\n" + removed + "1.dmp.\n" + removed + "2.dmp.\n" + removed +
+              "3.dmp.\nFailed to create crash dump (" + _dump.paths[3] + ") reason: no room\n\n"}) {
         EXPECT_NE(std::string::npos, _file.content.find(part)) << part << _file.content;
     }
     EXPECT_TRUE(fs::exists(_folder / "quillmark.log"));
@@ -305,7 +344,8 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
     EXPECT_NO_THROW(_log.log("lost"));
     _log.setLogMemory(false);
     _log.log("found");
-    for (const auto& [part, kept] : {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}}) {
+    for (const auto& [part, kept] :
+         {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}}) {
         EXPECT_EQ(kept, _file.content.find(part) != std::string::npos) << part;
     }
 }
@@ -313,9 +353,14 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
 // A client's text cannot forge a log line: control characters are escaped, and so is the
 // backslash, so that a backslash sent cannot pass for an escape.
 TEST(LogTextTest, ControlCharactersAreEscapedAndNothingElse) {
-    for (const auto& [text, escaped] : {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9", "plain 'name' <x/> \xc3\xa9"},
-                                        {"a\nMon Dec 07 00:00:00 2026 [Error] forged", "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
-                                        {"\r\t", "\\r\\t"}, {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"}, {"C:\\n", "C:\\\\n"}}) {
+    for (const auto& [text, escaped] :
+         {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9",
+                                              "plain 'name' <x/> \xc3\xa9"},
+          {"a\nMon Dec 07 00:00:00 2026 [Error] forged",
+           "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
+          {"\r\t", "\\r\\t"},
+          {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"},
+          {"C:\\n", "C:\\\\n"}}) {
         EXPECT_EQ(escaped, escapedForLog(text)) << text;
     }
 }
@@ -334,10 +379,12 @@ TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
         {"Out of memory.", 1018, false},
         {"Out of memory.", 1019, true},
     };
-    for (const auto& [message, at, admitted] : steps) EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
+    for (const auto& [message, at, admitted] : steps)
+        EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
     CrashReportBudget full;
     for (std::size_t n = 0; n < CrashReportBudget::MaxKinds; ++n) {
-        ASSERT_TRUE(full.admitError({'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
+        ASSERT_TRUE(full.admitError(
+            {'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
     }
     EXPECT_FALSE(full.admitError("one kind too many", 505));
     EXPECT_TRUE(full.admitError("one kind too many", 510));
@@ -383,7 +430,8 @@ TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     ::testing::internal::CaptureStdout();
     std::atomic<bool> writing{true};
     std::thread logrotate([&] {
-        while (writing && !fs::exists(path + ".1")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (writing && !fs::exists(path + ".1"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (int moved = 0; writing; ++moved) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             std::error_code missing;
@@ -396,7 +444,8 @@ TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
         writers.emplace_back([&log, writer] {
             const std::string body(100 + writer * 7, static_cast<char>('a' + writer));
             for (int n = 0; n < LinesPerThread; ++n) {
-                const std::string message = "w" + std::to_string(writer) + " n" + std::to_string(n) + " " + body;
+                const std::string message =
+                    "w" + std::to_string(writer) + " n" + std::to_string(n) + " " + body;
                 n % 2 == 0 ? log.log(message) : log.test(message);
             }
         });
@@ -417,8 +466,9 @@ TEST_F(LogImplTest, SixteenWritersLoseNoLineWhileTheFileIsRotated) {
     }
     EXPECT_GT(rotated, 0);
 
-    const std::regex shape(TimePattern +
-                           " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 1234MB\\] w([0-9]+) n([0-9]+) ([a-p]+)");
+    const std::regex shape(
+        TimePattern +
+        " \\[(Log|Test)\\] \\[ThreadId: [0-9]+\\] \\[Free: 1234MB\\] w([0-9]+) n([0-9]+) ([a-p]+)");
     std::istringstream lines(printed);
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count) {

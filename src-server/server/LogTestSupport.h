@@ -38,7 +38,7 @@ public:
     const char* failWith = nullptr;
     std::function<void()> onSave, onSync;
     mutable std::string content;
-    mutable int opened = 0;  // files opened for appending
+    mutable int opened = 0;          // files opened for appending
     mutable bool recreated = false;  // the next append tells of a file created again
 
 private:

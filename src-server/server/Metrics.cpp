@@ -50,8 +50,8 @@ void sample(std::string& page, std::string_view name, std::string_view labels,
 }
 
 // A family of one sample without labels.
-void single(std::string& page, std::string_view name, std::string_view type,
-            std::string_view help, const std::string& value) {
+void single(std::string& page, std::string_view name, std::string_view type, std::string_view help,
+            const std::string& value) {
     family(page, name, type, help);
     sample(page, name, "", value);
 }
@@ -147,8 +147,7 @@ std::string Metrics::page(const Repository& repository) const {
     single(page, "quillmark_classifier_loads_total", "counter", "Classifiers loaded from file.",
            load(_loads));
     single(page, "quillmark_classifier_evictions_total", "counter",
-           "Classifiers evicted from memory to make room.",
-           load(_evictions));
+           "Classifiers evicted from memory to make room.", load(_evictions));
     single(page, "quillmark_commits_total", "counter", "Write sequences stored to their file.",
            load(_commits));
     single(page, "quillmark_commit_sync_seconds_total", "counter",

@@ -31,7 +31,7 @@ net::server::EventServerLimits roadLimits(net::server::EventServerLimits limits,
 }  // namespace
 
 QuillmarkServer::SchemaFacts QuillmarkServer::addSchema(xml::SchemaCache& schemas,
-                                                       const std::string& path) {
+                                                        const std::string& path) {
     xml::Document schema;
     schema.loadFromFile(path);
     SchemaFacts facts{schema.getTargetNamespace(), ""};

@@ -48,7 +48,9 @@ using namespace std::chrono_literals;
 using ListeningPort = net::socket::test_support::Listener;
 
 // The text every training of burst classifier n teaches.
-std::string burstText(int n) { return distinctText(static_cast<unsigned>(n) + 1); }
+std::string burstText(int n) {
+    return distinctText(static_cast<unsigned>(n) + 1);
+}
 
 // The file of a classifier of one class "a" trained `times` times with text, in one process.
 std::string trainedAsOften(const std::string& text, long times) {
@@ -205,8 +207,9 @@ TEST_F(QuillmarkServerTest, ImportAndTheSelfTestOnAPostgresDatabase) {
     EXPECT_TRUE(inOrder(logText(), {"Running system tests.", "4 tests passed!"}));
     EXPECT_FALSE(fs::exists(_root / "classifiers/test_engswe.dat"));
     const auto stored = connect(database.connection());
-    EXPECT_EQ(query(stored.get(), "SELECT string_agg(key, ' ' ORDER BY key) "
-                                  "FROM quillmark_snapshots"),
+    EXPECT_EQ(query(stored.get(),
+                    "SELECT string_agg(key, ' ' ORDER BY key) "
+                    "FROM quillmark_snapshots"),
               "imported test_engswe");
 }
 
@@ -348,8 +351,7 @@ TEST_P(KilledServerTest, RestartsFromACommittedState) {
         ASSERT_EQ(0, child->wait());
         for (int n = 0; n < 3; ++n) {
             const std::string name = "burst" + std::to_string(n);
-            EXPECT_TRUE(stored(name) == trainedAsOften(burstText(n), ledgers[n].committed))
-                << name;
+            EXPECT_TRUE(stored(name) == trainedAsOften(burstText(n), ledgers[n].committed)) << name;
         }
         if (round == rounds) break;
         child.reset();

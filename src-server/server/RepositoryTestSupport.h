@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,24 +70,41 @@ inline std::string fakeData(const Counts& counts, std::size_t padTo = 0) {
 class FakeClassifier : public classifier::Classifier {
 public:
     explicit FakeClassifier(MemoryAccount* account, Counts counts = {})
-        : _account(account), _counts(std::move(counts)) { ++_account->live; }
+        : _account(account), _counts(std::move(counts)) {
+        ++_account->live;
+    }
     ~FakeClassifier() override {
         std::lock_guard lock(_account->guard);
         _account->gone.push_back(_counts.empty() ? "" : _counts.begin()->first);
         --_account->live;
     }
-    void swap(Classifier& other) override { _counts.swap(dynamic_cast<FakeClassifier&>(other)._counts); }
-    std::unique_ptr<Classifier> clone() const override { return std::make_unique<FakeClassifier>(_account, _counts); }
-    bool classExists(std::string_view name) const override { return _counts.count(std::string(name)) != 0; }
+    void swap(Classifier& other) override {
+        _counts.swap(dynamic_cast<FakeClassifier&>(other)._counts);
+    }
+    std::unique_ptr<Classifier> clone() const override {
+        return std::make_unique<FakeClassifier>(_account, _counts);
+    }
+    bool classExists(std::string_view name) const override {
+        return _counts.count(std::string(name)) != 0;
+    }
     void addClass(std::string_view name) override {
-        if (!_counts.emplace(name, 0).second) throw classifier::ClassifierException("The class exists.");
+        if (!_counts.emplace(name, 0).second)
+            throw classifier::ClassifierException("The class exists.");
     }
     void removeClass(std::string_view name) override { _counts.erase(std::string(name)); }
-    void train(std::string_view name, std::string_view) override { ++_counts.at(std::string(name)); }
-    void untrain(std::string_view name, std::string_view) override { --_counts.at(std::string(name)); }
+    void train(std::string_view name, std::string_view) override {
+        ++_counts.at(std::string(name));
+    }
+    void untrain(std::string_view name, std::string_view) override {
+        --_counts.at(std::string(name));
+    }
     // Notes the class name as the feature of a one-count change.
-    void train(std::string_view name, std::string_view, classifier::UndoLog& undo) override { change(name, undo, true); }
-    void untrain(std::string_view name, std::string_view, classifier::UndoLog& undo) override { change(name, undo, false); }
+    void train(std::string_view name, std::string_view, classifier::UndoLog& undo) override {
+        change(name, undo, true);
+    }
+    void untrain(std::string_view name, std::string_view, classifier::UndoLog& undo) override {
+        change(name, undo, false);
+    }
     void undo(classifier::UndoLog& undo) noexcept override {
         const auto& changes = undo.changes();
         for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
@@ -123,7 +140,9 @@ public:
         _counts.swap(counts);
     }
     // Texts trained into a class, -1 when there is no such class.
-    std::int64_t count(const std::string& name) const { return _counts.count(name) ? std::int64_t{_counts.at(name)} : -1; }
+    std::int64_t count(const std::string& name) const {
+        return _counts.count(name) ? std::int64_t{_counts.at(name)} : -1;
+    }
 
 private:
     void change(std::string_view name, classifier::UndoLog& undo, bool trained) {
@@ -146,7 +165,9 @@ inline const FakeClassifier& fake(const classifier::Classifier& classifier) {
 
 struct FakeClassifierFactory : classifier::ClassifierFactory {
     explicit FakeClassifierFactory(MemoryAccount* account) : account(account) {}
-    std::unique_ptr<classifier::Classifier> create() const override { return std::make_unique<FakeClassifier>(account); }
+    std::unique_ptr<classifier::Classifier> create() const override {
+        return std::make_unique<FakeClassifier>(account);
+    }
     MemoryAccount* account;
 };
 
@@ -208,7 +229,9 @@ public:
         repository = make();
     }
     std::string key(const std::string& name) const { return root + "/" + name + ".dat"; }
-    bool exists(const std::string& lowerName) const { return std::filesystem::exists(key(lowerName)); }
+    bool exists(const std::string& lowerName) const {
+        return std::filesystem::exists(key(lowerName));
+    }
     std::string content(const std::string& lowerName) const {
         return io::filesystem::test::TempFolder::read(key(lowerName));
     }

@@ -33,9 +33,16 @@ bool RequestTexts::coversConstraints(const std::vector<xml::IdentityConstraint>&
                                      const std::string& requestNamespace) {
     const std::string qm = "{" + requestNamespace + "}";
     const std::vector<xml::IdentityConstraint> covered = {
-        {"key", "textIds", "", "quillmark", qm + "texts/" + qm + "text | " + qm + "texts/" + qm +
-         "textBase64", {"@id"}},
-        {"keyref", "textReferences", qm + "textIds", "quillmark",
+        {"key",
+         "textIds",
+         "",
+         "quillmark",
+         qm + "texts/" + qm + "text | " + qm + "texts/" + qm + "textBase64",
+         {"@id"}},
+        {"keyref",
+         "textReferences",
+         qm + "textIds",
+         "quillmark",
          qm + "readCalls/" + qm + "classify | " + qm + "readCalls/" + qm + "classifyKeywords | " +
              qm + "writeCalls/" + qm + "train | " + qm + "writeCalls/" + qm + "untrain",
          {"@textId"}},

@@ -77,7 +77,8 @@ TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThe
         {"one id in two texts elements", texts(text("a", "x")) + texts(encodedA), true},
         {"a read call naming no text", texts(text("b", "x")) + readCalls(classifyA), true},
         {"a write call naming no text",
-         texts(text("a", "x")) + writeCalls("n", call("untrain", "u", "className=\"k\" textId=\"z\"")),
+         texts(text("a", "x")) +
+             writeCalls("n", call("untrain", "u", "className=\"k\" textId=\"z\"")),
          true},
         {"a repeated id and a foreign element", texts(text("a", "x") + text("a", "y")) + "<bogus/>",
          true},
@@ -96,8 +97,10 @@ TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThe
         const std::string message = messageOf(run(row.body));
         EXPECT_EQ(message.starts_with("Validation"), row.refused) << message;
         if (row.refused) {
-            EXPECT_EQ(message, "Validation of an request failed, please verify your that your "
-                               "XML is correct." + report);
+            EXPECT_EQ(message,
+                      "Validation of an request failed, please verify your that your "
+                      "XML is correct." +
+                          report);
         }
     }
 }

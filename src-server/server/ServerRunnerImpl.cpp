@@ -202,8 +202,9 @@ void ServerRunnerImpl::serve(const ServerRunSettings& run, const ServerSettings&
 void ServerRunnerImpl::importClassifiers(const ServerSettings& settings,
                                          const std::string& folder) {
     if (settings.postgresConnection.empty()) {
-        throw SystemStartupException("Importing classifiers needs a postgresConnection in the "
-                                     "configuration: the database they are copied into.");
+        throw SystemStartupException(
+            "Importing classifiers needs a postgresConnection in the "
+            "configuration: the database they are copied into.");
     }
     PostgresClassifierStore store(settings.postgresConnection);
     ClassifierCallbackFactoryImpl callbacks(_services.log);

@@ -10,8 +10,8 @@
 
 #include "platform/thread/ThreadFactory.h"
 #include "posix/file/DiskSpace.h"
-#include "server/QuillmarkServer.h"
 #include "server/ConnectionParams.h"
+#include "server/QuillmarkServer.h"
 #include "server/ServerRunner.h"
 #include "server/ServerSettings.h"
 #include "server/Startup.h"

@@ -34,9 +34,11 @@ bool blockedHere(int signal) {
 // runs on the service thread before the service registers.
 class FakeServer : public ServerService {
 public:
-    FakeServer(RecordingLog* log, std::function<void()> whileRunning,
-               std::function<void()> beforeMain = [] {})
-        : ServerService(log, &_stop), _whileRunning(std::move(whileRunning)),
+    FakeServer(
+        RecordingLog* log, std::function<void()> whileRunning,
+        std::function<void()> beforeMain = [] {})
+        : ServerService(log, &_stop),
+          _whileRunning(std::move(whileRunning)),
           _beforeMain(std::move(beforeMain)) {}
     void serviceMain(int argc, char** argv) override {
         _beforeMain();
@@ -67,18 +69,20 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
     {
         ScopedEnvironment unset("INVOCATION_ID", std::nullopt);
         FakeServer server(&log, [] { throw services::ServiceException("ran outside systemd"); });
-        EXPECT_EQ("Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
-                  "process was not started by systemd (INVOCATION_ID is not set).",
-                  messageOf<services::ServiceDispatcherException>(
-                      [&] { services::ServiceDispatcherImpl().run(&server); }));
+        EXPECT_EQ(
+            "Could not start service dispatcher using 'StartServiceCtrlDispatcher'. The "
+            "process was not started by systemd (INVOCATION_ID is not set).",
+            messageOf<services::ServiceDispatcherException>(
+                [&] { services::ServiceDispatcherImpl().run(&server); }));
         EXPECT_TRUE(log.entries().empty());
     }
     ScopedEnvironment invocation{"INVOCATION_ID", "5f1e0c3a9d2b4e6f8a7c"};
     const std::string interrogate = "Log: Interrogate the service from SCM.";
     const std::string failed = "Log: An error occured when trying to run the service. ";
-    const std::string unregistered = failed + "Failed registering a service control handler "
-                                              "using 'RegisterServiceCtrlHandlerEx'. System error "
-                                              "message: ";
+    const std::string unregistered = failed +
+                                     "Failed registering a service control handler "
+                                     "using 'RegisterServiceCtrlHandlerEx'. System error "
+                                     "message: ";
     const std::string reporting =
         failed + "Failed setting service status using 'SetServiceStatus'. System error message: ";
     const auto testThread = std::this_thread::get_id();

@@ -12,13 +12,13 @@ namespace norvale::quillmark {
 
 struct ServerSettings {
     std::uint16_t port = 0;
-    std::int32_t maxInput = 0;         // handed on sign-extended to 64 bits
+    std::int32_t maxInput = 0;  // handed on sign-extended to 64 bits
     std::int32_t maxClients = 0;
     std::int32_t clientQueueSize = 0;  // backlog of the listening socket
     std::string classifierRootPath;    // never empty: an empty setting means the default root
     int logLevel = 0;                  // loglevel::Log .. loglevel::Test
     bool logMemory = false;
-    bool saveRequests = false;         // always false in test mode
+    bool saveRequests = false;  // always false in test mode
     // Rotation size of the log file (0: never) and the rotated copies kept beside it.
     std::uint64_t logFileMaxBytes = 0;
     int logFileCount = 0;
@@ -27,7 +27,7 @@ struct ServerSettings {
     std::uint64_t maxOutput = 0;                 // largest answer in bytes; 0: no bound
     std::optional<std::uint16_t> metricsPort;    // none: no metrics page; never in test mode
     std::string metricsAddress;
-    std::string postgresConnection;              // empty: classifiers in classifierRootPath
+    std::string postgresConnection;  // empty: classifiers in classifierRootPath
 };
 
 }  // namespace norvale::quillmark

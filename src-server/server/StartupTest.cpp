@@ -65,8 +65,11 @@ protected:
         _log.clear();
         _machine.calls.clear();
         args.insert(args.begin(), "quillmarkserver");
-        const StartupServices services{.log = &_log, .logSettings = &_log, .existsDir = &_machine,
-                                       .createFolder = &_machine, .currentDirectory = &_machine,
+        const StartupServices services{.log = &_log,
+                                       .logSettings = &_log,
+                                       .existsDir = &_machine,
+                                       .createFolder = &_machine,
+                                       .currentDirectory = &_machine,
                                        .executable = &_machine};
         return std::make_unique<Startup>(static_cast<int>(args.size()), args.data(), services,
                                          &_machine, &_machine);
@@ -124,10 +127,13 @@ TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlagsAndRunsWithItsSettings) {
          "run s.xml service handler service; setFileOutput on; setConsoleOutput off; "
          "setJournalPrefixes on; Executing"},
         {{"-install", "-config", "rel/config.xml"},
-         "install rel/config.xml" + console + "; Executing; Log: Successfully installed the service."},
-        {{"-uninstall"}, "uninstall" + console + "; Executing; Log: Successfully uninstalled the service."},
+         "install rel/config.xml" + console +
+             "; Executing; Log: Successfully installed the service."},
+        {{"-uninstall"},
+         "uninstall" + console + "; Executing; Log: Successfully uninstalled the service."},
         {{"-start"}, "start" + console + "; Executing; Log: Successfully started the service."},
-        {{"-stop", "-quiet"}, "stop" + quiet + "; Executing; Log: Successfully stopped the service."},
+        {{"-stop", "-quiet"},
+         "stop" + quiet + "; Executing; Log: Successfully stopped the service."},
     };
     for (const auto& [args, expected] : cases) {
         SCOPED_TRACE(expected);
@@ -135,7 +141,9 @@ TEST_F(StartupTest, EachModeAcceptsOnlyItsOwnFlagsAndRunsWithItsSettings) {
     }
     _machine.logFolder = false;
     EXPECT_EQ("The directory './logs/' doesn't exist. Make sure you create it!",
-              testing::messageOf<SystemStartupException>([&] { startup({"-config", "c.xml"}); }));
+              testing::messageOf<SystemStartupException>([&] {
+                  startup({"-config", "c.xml"});
+              }));
     EXPECT_TRUE(_log.entries().empty());
 }
 

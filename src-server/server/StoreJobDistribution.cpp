@@ -55,7 +55,8 @@ ClassifierNotFoundException StoreJobDistribution::notFound(const std::string& ke
 }
 
 std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::newClassifier() const {
-    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(), secondsSinceEpoch());
+    return std::make_shared<ThreadSafeClassifier>(_classifierFactory->create(),
+                                                  secondsSinceEpoch());
 }
 
 std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::inMemory(const std::string& storeKey) {
@@ -156,8 +157,7 @@ std::shared_ptr<ThreadSafeClassifier> StoreJobDistribution::load(const std::stri
     return loaded;
 }
 
-void StoreJobDistribution::apply(const std::string& storeKey,
-                                 const ClassifierStore::Stored& stored,
+void StoreJobDistribution::apply(const std::string& storeKey, const ClassifierStore::Stored& stored,
                                  ThreadSafeClassifier& classifier) {
     if (stored.version == classifier.storeVersion()) return;
     try {

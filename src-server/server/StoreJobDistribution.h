@@ -54,8 +54,8 @@ namespace norvale::quillmark {
 class StoreJobDistribution : public JobDistribution {
 public:
     StoreJobDistribution(const classifier::ClassifierFactory* classifierFactory,
-                         const platform::memory::MemoryStatus* memoryStatus,
-                         ClassifierStore* store, std::string keyPrefix, Metrics* metrics);
+                         const platform::memory::MemoryStatus* memoryStatus, ClassifierStore* store,
+                         std::string keyPrefix, Metrics* metrics);
     StoreJobDistribution(const StoreJobDistribution&) = delete;
     StoreJobDistribution& operator=(const StoreJobDistribution&) = delete;
 
@@ -127,8 +127,7 @@ private:
     // get, catching a cached classifier up with the store's commits or not.
     std::shared_ptr<ThreadSafeClassifier> get(const std::string& key, bool catchUp);
     // Loads the classifier from the store, making room first; throws when it does not exist.
-    std::shared_ptr<ThreadSafeClassifier> load(const std::string& storeKey,
-                                               const std::string& key);
+    std::shared_ptr<ThreadSafeClassifier> load(const std::string& storeKey, const std::string& key);
     // With the writer side held: applies what the store committed after the classifier's
     // version. A failure part-way forgets the classifier, so that the next get loads it anew.
     void apply(const std::string& storeKey, const ClassifierStore::Stored& stored,

@@ -15,9 +15,9 @@
 #include "classifier/ClassifierFactoryImpl.h"
 #include "io/filesystem/TempFolder.h"
 #include "platform/mutex/ReaderAutoLock.h"
-#include "server/ClassifierTransactionImpl.h"
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "server/ClassifierTransactionImpl.h"
 #include "server/PostgresTestSupport.h"
 #include "server/RepositoryTestSupport.h"
 #include "server/StoreFollower.h"
@@ -99,8 +99,8 @@ TEST_F(StoreJobDistributionTest, SizeIsTheStoresAfterAnotherServersWrite) {
 
 TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther) {
     // Records replayed by the other server, or a new snapshot at every commit.
-    for (const std::uint64_t floor : {ClassifierTransactionImpl::DefaultJournalFloor,
-                                      std::uint64_t{0}}) {
+    for (const std::uint64_t floor :
+         {ClassifierTransactionImpl::DefaultJournalFloor, std::uint64_t{0}}) {
         SCOPED_TRACE(floor);
         Server a(_connection), b(_connection);
         const std::string name = "News" + std::to_string(floor);
@@ -123,9 +123,10 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
         EXPECT_EQ(a.read(name), trained);
 
         // A class change on the other server, and a cached classifier removed elsewhere.
-        b.write(name, [](auto& t) { t.removeClass("art"); }, floor);
-        EXPECT_EQ(a.read(name).second, (std::vector<classifier::ClassInformation>{
-                                           trained.second.front()}));
+        b.write(
+            name, [](auto& t) { t.removeClass("art"); }, floor);
+        EXPECT_EQ(a.read(name).second,
+                  (std::vector<classifier::ClassInformation>{trained.second.front()}));
         b.write(name, [](auto& t) { t.remove(); });
         EXPECT_THROW(a.read(name), ClassifierNotFoundException);
         EXPECT_EQ(a.repository.size(a.key(name)), 0u);
@@ -315,9 +316,9 @@ TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsU
         clients.emplace_back([&, c] {
             for (unsigned n = 1; !done; ++n) {
                 const bool train = c % 2 == 0;
-                const int status = statusOf(ask(
-                    train ? trainRequest("news", "a", {distinctText(c * 100000 + n)})
-                          : classifyRequest("news", distinctText(n))));
+                const int status =
+                    statusOf(ask(train ? trainRequest("news", "a", {distinctText(c * 100000 + n)})
+                                       : classifyRequest("news", distinctText(n))));
                 if (status == 2000) {
                     acknowledged += train;
                 } else if (status == 5000) {

@@ -142,7 +142,7 @@ private:
     std::atomic<std::uint64_t> _storeVersion{0};
     std::atomic<bool> _uncommitted{false};
     std::string _journalHeader;  // guarded by the writer side
-    bool _removed = false;  // guarded by the writer side
+    bool _removed = false;       // guarded by the writer side
     std::unique_ptr<classifier::Classifier> _classifier;
 
     // guards everything below
@@ -150,8 +150,8 @@ private:
     std::condition_variable _changed;
     int _readers = 0;
     int _readersWaiting = 0;
-    bool _writer = false;        // a writer applies, appends, compacts or takes back
-    bool _writerIdle = false;    // the writer waits in awaitDrained
+    bool _writer = false;      // a writer applies, appends, compacts or takes back
+    bool _writerIdle = false;  // the writer waits in awaitDrained
     classifier::UndoLog* _idleUndo = nullptr;
     bool _idleFailed = false;
     bool _syncing = false;
@@ -162,7 +162,7 @@ private:
     std::uint64_t _failed = 0;      // tickets after _synced up to it failed
     // What a failed sync goes back to: the sizes before the oldest waiting record.
     std::uint64_t _durableJournal = 0, _durableStored = 0;
-    std::size_t _backlog = 0;       // changes committed since the last compaction
+    std::size_t _backlog = 0;  // changes committed since the last compaction
     io::filesystem::SaveFileExceptionImpl _failure{""};  // what the last failed sync threw
     bool _failureWasMemory = false;
 };

@@ -37,8 +37,8 @@ const std::string WriteCallsWrapping =
 // of the XML layer.
 std::string requiredAttribute(const RequestElement& call, const std::string& name) {
     if (!call.attributeExists(name)) {
-        throw InternalCallException("The call " + call.getTagName() + " has no attribute '" +
-                                    name + "'.");
+        throw InternalCallException("The call " + call.getTagName() + " has no attribute '" + name +
+                                    "'.");
     }
     return call.getAttribute(name);
 }
@@ -70,8 +70,8 @@ void guardCall(Log* log, const std::string& method, const std::string& callId, B
     } catch (const BadRequestException& e) {
         throw CallFailure(method, callId, e.what(), statusCode::BAD_REQUEST);
     } catch (const exceptions::Exception& e) {
-        log->error("Caught an exception while iterating calls. Method: " +
-                   escapedForLog(method) + ". " + escapedForLog(e.what()));
+        log->error("Caught an exception while iterating calls. Method: " + escapedForLog(method) +
+                   ". " + escapedForLog(e.what()));
         throw CallFailure(method, callId, e.what(), statusCode::SERVER_ERROR);
     }
 }
@@ -170,8 +170,9 @@ std::string XmlClassifier::answerFailure() {
         throw;
     } catch (const xml::ValidateException& e) {
         const std::string message =
-            std::string("Validation of an request failed, please verify your that your XML is "
-                        "correct.") +
+            std::string(
+                "Validation of an request failed, please verify your that your XML is "
+                "correct.") +
             e.what();
         _log->log(escapedForLog(message));
         return _errorResponse->getErrorResponse(statusCode::BAD_REQUEST, message);
@@ -195,8 +196,8 @@ std::string XmlClassifier::answerFailure() {
         _log->error(lead + escapedForLog(e.what()));
         return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, lead + e.what());
     } catch (const xml::AtlException& e) {
-        const std::string message = "An ATL exception was caught. " +
-                                    platform::errorresources::systemErrorText(e.code());
+        const std::string message =
+            "An ATL exception was caught. " + platform::errorresources::systemErrorText(e.code());
         _log->error(message);
         return _errorResponse->getErrorResponse(statusCode::SERVER_ERROR, message);
     } catch (const std::exception& e) {

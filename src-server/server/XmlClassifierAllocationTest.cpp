@@ -26,19 +26,22 @@ protected:
     Files stored() const {
         Files found;
         for (const auto& entry : fs::directory_iterator(root)) {
-            found[entry.path().filename().string()] = io::filesystem::test::TempFolder::read(entry.path());
+            found[entry.path().filename().string()] =
+                io::filesystem::test::TempFolder::read(entry.path());
         }
         return found;
     }
     // The classifier folder as `files` has it, and a repository that has loaded nothing.
     std::unique_ptr<JobDistributionImpl> restore(const Files& content) {
         for (const auto& entry : fs::directory_iterator(root)) fs::remove(entry.path());
-        for (const auto& [name, bytes] : content) std::ofstream(root + "/" + name, std::ios::binary) << bytes;
+        for (const auto& [name, bytes] : content)
+            std::ofstream(root + "/" + name, std::ios::binary) << bytes;
         return files.make();
     }
     // The answer with allocation allowed + 1 failing (-1: none fails), "" for bad_alloc; with
     // `once`, the allocations after it succeed again.
-    std::string runFailing(JobDistribution& classifiers, const std::string& body, long allowed, bool once) {
+    std::string runFailing(JobDistribution& classifiers, const std::string& body, long allowed,
+                           bool once) {
         allocationsMade = allocationsFailed = 0;
         try {
             if (once) {
@@ -61,19 +64,26 @@ protected:
 TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothing) {
     createSpam();
     const Files snapshot = stored();
-    const std::string trainText = texts(text("t", "cheap offer for the meeting on monday buy now pills"));
+    const std::string trainText =
+        texts(text("t", "cheap offer for the meeting on monday buy now pills"));
     const std::pair<const char*, std::string> requests[] = {
-        {"Fresh", trainText + writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"x\"") +
-                                                      call("addClass", "w3", "className=\"y\"") +
-                                                      call("train", "w4", "className=\"x\" textId=\"t\"") +
-                                                      call("train", "w5", "className=\"y\" textId=\"t\""))},
-        {"Spam", trainText + writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
-                                                    call("addClass", "w2", "className=\"third\"") +
-                                                    call("untrain", "w3", "className=\"good\" textId=\"t\""))},
+        {"Fresh",
+         trainText +
+             writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"x\"") +
+                                     call("addClass", "w3", "className=\"y\"") +
+                                     call("train", "w4", "className=\"x\" textId=\"t\"") +
+                                     call("train", "w5", "className=\"y\" textId=\"t\""))},
+        {"Spam",
+         trainText +
+             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+                                    call("addClass", "w2", "className=\"third\"") +
+                                    call("untrain", "w3", "className=\"good\" textId=\"t\""))},
         // Training in place, with its undo log.
-        {"Spam", texts(text("t", "cheap offer for the meeting on monday buy now pills") + text("u", "meeting notes for monday")) +
-                     writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
-                                            call("untrain", "w2", "className=\"good\" textId=\"u\""))},
+        {"Spam",
+         texts(text("t", "cheap offer for the meeting on monday buy now pills") +
+               text("u", "meeting notes for monday")) +
+             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+                                    call("untrain", "w2", "className=\"good\" textId=\"u\""))},
     };
     for (const bool once : {true, false}) {
         for (const auto& [name, body] : requests) {

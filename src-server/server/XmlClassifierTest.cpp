@@ -37,7 +37,8 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) 
     files.store("spam", fakeData({{"bad", 0}, {"good", 0}}));
     const std::string body =
         texts(text("a", "first a") + text("a", "second a") + text("both", "plain") +
-              "<textBase64 id=\"both\">ZW5jb2RlZA==</textBase64><textBase64 id=\"coded\">aGVsbG8gd29ybGQ=</textBase64>") +
+              "<textBase64 id=\"both\">ZW5jb2RlZA==</textBase64><textBase64 "
+              "id=\"coded\">aGVsbG8gd29ybGQ=</textBase64>") +
         readCalls(call("classify", "c1", "classifierName=\"Spam\" textId=\"a\"") +
                   call("classify", "c2", "classifierName=\"SPAM\" textId=\"both\"") +
                   call("classifyKeywords", "c3", "classifierName=\"spam\" textId=\"coded\"") +
@@ -46,8 +47,10 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) 
     // text before an encoded one of the same id.
     const std::string response = run(body, true);
     EXPECT_EQ((Texts{"first a", "plain", "hello world"}), files.memory.texts);
-    const std::size_t c1 = response.find("<classify id=\"c1\">"), c2 = response.find("<classify id=\"c2\">"),
-                      c3 = response.find("<classifyKeywords id=\"c3\">"), c4 = response.find("<getInformation id=\"c4\">");
+    const std::size_t c1 = response.find("<classify id=\"c1\">"),
+                      c2 = response.find("<classify id=\"c2\">"),
+                      c3 = response.find("<classifyKeywords id=\"c3\">"),
+                      c4 = response.find("<getInformation id=\"c4\">");
     EXPECT_TRUE(c1 < c2 && c2 < c3 && c3 < c4 && c4 != std::string::npos) << response;
     EXPECT_EQ(std::string::npos, response.find("textCoverage")) << "version 1.00";
     EXPECT_TRUE(log.entries().empty());
@@ -58,9 +61,10 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) 
 
     // Text ids are literal strings: a quote is an ordinary character, and an id written as an
     // XPath expression finds no other text. An encoded text must be written without prefix.
-    const std::string elements = texts(text("say &quot;hi&quot;", "quoted") + text("b", "other") +
-                                       "<textBase64 id=\"e\">ZW5j</textBase64><q:textBase64 xmlns:q=\"" +
-                                       RequestNamespace + "\" id=\"p\">cHJl</q:textBase64>");
+    const std::string elements =
+        texts(text("say &quot;hi&quot;", "quoted") + text("b", "other") +
+              "<textBase64 id=\"e\">ZW5j</textBase64><q:textBase64 xmlns:q=\"" + RequestNamespace +
+              "\" id=\"p\">cHJl</q:textBase64>");
     const std::pair<std::string, std::string> ids[] = {
         {"say &quot;hi&quot;", "quoted"},
         {"e", "enc"},
@@ -71,22 +75,27 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) 
         SCOPED_TRACE(textId);
         files.memory.texts.clear();
         const std::string answer =
-            run(elements + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"" + textId + "\"")), true);
+            run(elements + readCalls(call("classify", "c",
+                                          "classifierName=\"Spam\" textId=\"" + textId + "\"")),
+                true);
         if (statusOf(answer) == 2000) {
             EXPECT_EQ(Texts{expected}, files.memory.texts);
         } else {
-            EXPECT_EQ(expected + "\nCall id: c\nReadCall: classify" + ReadCallsTail, messageOf(answer));
+            EXPECT_EQ(expected + "\nCall id: c\nReadCall: classify" + ReadCallsTail,
+                      messageOf(answer));
         }
     }
 }
 
 // 1.8 / (classes + 1) from two classes on; the real request schema lets version 1.01 through.
 TEST_F(XmlClassifierTest, KeywordThresholdDependsOnTheNumberOfClasses) {
-    for (const auto& [classes, threshold] : {std::pair{Counts{{"one", 1}}, 0.0}, {Counts{{"a", 1}, {"b", 1}}, 0.6}}) {
+    for (const auto& [classes, threshold] :
+         {std::pair{Counts{{"one", 1}}, 0.0}, {Counts{{"a", 1}, {"b", 1}}, 0.6}}) {
         files.store("k", fakeData(classes));
-        const std::string response = process(
-            request(texts(text("t", "x")) + readCalls(call("classifyKeywords", "k", "classifierName=\"k\" textId=\"t\"")),
-                    "1.01"));
+        const std::string response = process(request(
+            texts(text("t", "x")) +
+                readCalls(call("classifyKeywords", "k", "classifierName=\"k\" textId=\"t\"")),
+            "1.01"));
         EXPECT_EQ(2000, statusOf(response)) << response;
         EXPECT_DOUBLE_EQ(threshold, files.memory.threshold) << classes.size() << " classes";
         files.restart();
@@ -104,7 +113,8 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
     const std::string info = call("getInformation", "i", "classifierName=\"here\"");
     const std::string cold = call("getInformation", "i", "classifierName=\"cold\"");
     const std::string invalid = request(readCalls(call("frobnicate", "f")));
-    const std::string notNumber = "An error occurred when executing a classifier query.\n\nError parsing the string ";
+    const std::string notNumber =
+        "An error occurred when executing a classifier query.\n\nError parsing the string ";
     const struct {
         std::string document;
         std::function<void()> failure;
@@ -112,15 +122,21 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
         std::string message;
         std::string logged;  // the start of the only log entry, "" for none
     } cases[] = {
-        {request(texts(text("t", "x")) + readCalls(call("classify", "r1", "classifierName=\"here\" textId=\"t\"") +
-                                                   call("classify", "r2", "classifierName=\"missing\" textId=\"t\"") + info)),
-         nullptr, 4000, "The requested classifier could not be found. '" + root +
-             "/missing.dat'.\nCall id: r2\nReadCall: classify" + ReadCallsTail, ""},
-        {request(texts(text("t", "x")) + readCalls(call("classify", "e", "classifierName=\"empty\" textId=\"t\""))),
+        {request(texts(text("t", "x")) +
+                 readCalls(call("classify", "r1", "classifierName=\"here\" textId=\"t\"") +
+                           call("classify", "r2", "classifierName=\"missing\" textId=\"t\"") +
+                           info)),
+         nullptr, 4000,
+         "The requested classifier could not be found. '" + root +
+             "/missing.dat'.\nCall id: r2\nReadCall: classify" + ReadCallsTail,
+         ""},
+        {request(texts(text("t", "x")) +
+                 readCalls(call("classify", "e", "classifierName=\"empty\" textId=\"t\""))),
          nullptr, 4000, "no classes\nCall id: e\nReadCall: classify" + ReadCallsTail, ""},
         {request(readCalls(cold)), [] { throw io::IOException("The disk is gone."); }, 5000,
          "The disk is gone.\nCall id: i\nReadCall: getInformation" + ReadCallsTail,
-         "Error: Caught an exception while iterating calls. Method: getInformation. The disk is gone."},
+         "Error: Caught an exception while iterating calls. Method: getInformation. The disk is "
+         "gone."},
         {request(readCalls(cold)), [] { throw xml::AtlException(ENOMEM); }, 5000,
          "An ATL exception was caught. System error message: " + std::string(std::strerror(ENOMEM)),
          "Error: An ATL exception was caught. System error message: "},
@@ -131,15 +147,24 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
          "Problems validating the xml document.\\r\\nError Code: "},
         {"<quillmark", nullptr, 4000,
          "Caught XMLException exception while trying to read xml parameters. Error when loading "
-         "the XML document from the memory.\n\n", ""},
-        {request(readCalls(info), "one"), nullptr, 5000, notNumber + "[one]", "Error: " + notNumber + "[one]"},
-        {request(writeCalls("here", call("create", "w"), " maxSize=\"many\"")), nullptr, 5000, notNumber + "[many]",
-         "Error: " + notNumber + "[many]"},
-        {request(readCalls(info + call("frobnicate", "f", "classifierName=\"here\""))), nullptr, 4000,
-         "The method frobnicate is not supported in the readCalls sequence.\nCall id: f\nReadCall: frobnicate" +
-             ReadCallsTail, ""},
-        {request(writeCalls("here", call("addClass", "w1", "className=\"n\"") + call("train", "w2", "className=\"n\""))),
-         nullptr, 4000, "The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" + WriteCallsTail, ""},
+         "the XML document from the memory.\n\n",
+         ""},
+        {request(readCalls(info), "one"), nullptr, 5000, notNumber + "[one]",
+         "Error: " + notNumber + "[one]"},
+        {request(writeCalls("here", call("create", "w"), " maxSize=\"many\"")), nullptr, 5000,
+         notNumber + "[many]", "Error: " + notNumber + "[many]"},
+        {request(readCalls(info + call("frobnicate", "f", "classifierName=\"here\""))), nullptr,
+         4000,
+         "The method frobnicate is not supported in the readCalls sequence.\nCall id: f\nReadCall: "
+         "frobnicate" +
+             ReadCallsTail,
+         ""},
+        {request(writeCalls("here", call("addClass", "w1", "className=\"n\"") +
+                                        call("train", "w2", "className=\"n\""))),
+         nullptr, 4000,
+         "The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" +
+             WriteCallsTail,
+         ""},
     };
     Texts documents;
     for (const auto& c : cases) {
@@ -149,8 +174,9 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
         const std::string answer = process(c.document, c.document != invalid);
         documents.push_back(c.document);
         EXPECT_EQ(c.status, statusOf(answer)) << answer;
-        EXPECT_EQ(c.message, c.message.ends_with("try again.\n") ? messageOf(answer)
-                                                                 : messageOf(answer).substr(0, c.message.size()));
+        EXPECT_EQ(c.message, c.message.ends_with("try again.\n")
+                                 ? messageOf(answer)
+                                 : messageOf(answer).substr(0, c.message.size()));
         const auto entries = log.entries();
         ASSERT_EQ(c.logged.empty() ? 0u : 1u, entries.size());
         // The log's copy of a request quotes it on one line.
@@ -169,10 +195,11 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
     files.loadFile.failure = [] { throw 42; };
     EXPECT_THROW(run(readCalls(cold)), int);
     files.loadFile.failure = nullptr;
-    EXPECT_EQ((Texts{"A std exception occured when trying to read xml parameters, exception type: " +
-                         std::string(std::bad_alloc().what()),
-                     "An unknown ... exception was caught while trying to read xml parameters."}),
-              log.texts("Error"));
+    EXPECT_EQ(
+        (Texts{"A std exception occured when trying to read xml parameters, exception type: " +
+                   std::string(std::bad_alloc().what()),
+               "An unknown ... exception was caught while trying to read xml parameters."}),
+        log.texts("Error"));
 }
 
 // Only the first sequence element of each kind runs, and two read sequences are no request;
@@ -183,8 +210,10 @@ TEST_F(XmlClassifierTest, RepeatedSequencesAndUnsafeNamesAreRefused) {
     const std::string twice = run(info + info, true);
     EXPECT_EQ(5000, statusOf(twice));
     EXPECT_NE(std::string::npos, twice.find(">No calls were found in the response.<")) << twice;
-    const std::string writesTwice = run(info + writeCalls("c", call("addClass", "x", "className=\"n\"")) +
-                                            writeCalls("c", call("addClass", "y", "className=\"n\"")), true);
+    const std::string writesTwice =
+        run(info + writeCalls("c", call("addClass", "x", "className=\"n\"")) +
+                writeCalls("c", call("addClass", "y", "className=\"n\"")),
+            true);
     EXPECT_EQ(2000, statusOf(writesTwice)) << writesTwice;
     EXPECT_EQ(std::string::npos, writesTwice.find("<writeCalls>"));
     EXPECT_EQ(fakeData({{"good", 1}}), files.content("c"));
@@ -193,10 +222,13 @@ TEST_F(XmlClassifierTest, RepeatedSequencesAndUnsafeNamesAreRefused) {
     const std::string tooLong(101, 'a');
     for (const std::string name : {"../x", "a\\b", ".hidden", "", "sp ace", tooLong.c_str()}) {
         SCOPED_TRACE(name);
-        const std::string start = "The classifier name '" + name + "' is not allowed. A classifier name has 1 to 100 "
+        const std::string start = "The classifier name '" + name +
+                                  "' is not allowed. A classifier name has 1 to 100 "
                                   "letters, digits, '_', '-' or '.' and does not begin with '.'.";
-        EXPECT_EQ(start + "\nCall id: r\nReadCall: getInformation" + ReadCallsTail,
-                  messageOf(run(readCalls(call("getInformation", "r", "classifierName=\"" + name + "\"")), true)));
+        EXPECT_EQ(
+            start + "\nCall id: r\nReadCall: getInformation" + ReadCallsTail,
+            messageOf(run(readCalls(call("getInformation", "r", "classifierName=\"" + name + "\"")),
+                          true)));
         EXPECT_EQ(start + "\nCall id: w\nWriteCall: create" + WriteCallsTail,
                   messageOf(run(writeCalls(name, call("create", "w")), true)));
     }
@@ -211,11 +243,13 @@ using XmlClassifierStorageTest = StorageFixture;
 
 TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) {
     const std::string created = createSpam();
-    EXPECT_NE(std::string::npos, created.find("<create id=\"w1\"/>\n\t\t<addClass id=\"w2\"/>")) << created;
+    EXPECT_NE(std::string::npos, created.find("<create id=\"w1\"/>\n\t\t<addClass id=\"w2\"/>"))
+        << created;
     // The file name is the lower-cased classifier name.
     ASSERT_TRUE(files.exists("spam"));
     const std::string classify =
-        texts(text("t", "buy cheap pills")) + readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\""));
+        texts(text("t", "buy cheap pills")) +
+        readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\""));
     const std::string classified = run(classify);
     EXPECT_NE(std::string::npos, classified.find("<class className=\"bad\" p=\"")) << classified;
     // What was committed is what a restarted server loads from the file.
@@ -223,11 +257,13 @@ TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) 
 
     // Read calls run before the write calls of their request and do not see them.
     const std::string before = information();
-    const std::string both = run(texts(text("t", "more words here")) +
-                                 readCalls(call("getInformation", "i", "classifierName=\"Spam\"")) +
-                                 writeCalls("spam", call("train", "w", "className=\"good\" textId=\"t\"")));
+    const std::string both =
+        run(texts(text("t", "more words here")) +
+            readCalls(call("getInformation", "i", "classifierName=\"Spam\"")) +
+            writeCalls("spam", call("train", "w", "className=\"good\" textId=\"t\"")));
     EXPECT_EQ(2000, statusOf(both)) << both;
-    EXPECT_EQ(before.substr(0, before.find("</readCalls>")), both.substr(0, both.find("</readCalls>")));
+    EXPECT_EQ(before.substr(0, before.find("</readCalls>")),
+              both.substr(0, both.find("</readCalls>")));
     EXPECT_NE(before, information());
 }
 
@@ -241,12 +277,17 @@ TEST_F(XmlClassifierStorageTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
         saving.set_value();
         released.wait();
     };
-    auto written = std::async(std::launch::async, [&] { return run(writeCalls("Spam", call("addClass", "a", "className=\"late\""))); });
+    auto written = std::async(std::launch::async, [&] {
+        return run(writeCalls("Spam", call("addClass", "a", "className=\"late\"")));
+    });
     // The writer now holds the classifier's writer lock inside its commit; both kinds of read
     // call wait for it.
     saving.get_future().wait();
     auto read = std::async(std::launch::async, [&] { return information(); });
-    auto classified = std::async(std::launch::async, [&] { return run(texts(text("t", "cheap pills")) + readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\""))); });
+    auto classified = std::async(std::launch::async, [&] {
+        return run(texts(text("t", "cheap pills")) +
+                   readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\"")));
+    });
     EXPECT_EQ(std::future_status::timeout, read.wait_for(std::chrono::milliseconds(100)));
     EXPECT_EQ(std::future_status::timeout, classified.wait_for(std::chrono::milliseconds(0)));
     release.set_value();
@@ -258,13 +299,14 @@ TEST_F(XmlClassifierStorageTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
 // A failing call undoes the calls before it, on a new classifier and on a stored one; a remove
 // takes effect only when its sequence commits.
 TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
-    const std::string failed = run(
-        texts(text("g", "cheap pills")) +
-        writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
-                                call("train", "w3", "className=\"bad\" textId=\"g\"") +
-                                call("addClass", "w4", "className=\"bad\"")));
+    const std::string failed =
+        run(texts(text("g", "cheap pills")) +
+            writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
+                                    call("train", "w3", "className=\"bad\" textId=\"g\"") +
+                                    call("addClass", "w4", "className=\"bad\"")));
     EXPECT_EQ(4000, statusOf(failed));
-    EXPECT_NE(std::string::npos, messageOf(failed).find("\nCall id: w4\nWriteCall: addClass" + WriteCallsTail));
+    EXPECT_NE(std::string::npos,
+              messageOf(failed).find("\nCall id: w4\nWriteCall: addClass" + WriteCallsTail));
     EXPECT_EQ(0u, files.repository->count());
     EXPECT_TRUE(fs::is_empty(root));
     EXPECT_EQ(4000, statusOf(information("Fresh")));
@@ -281,16 +323,20 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     createSpam();
     const std::string stored = files.content("spam");
     const std::string before = information();
-    const std::string undone = run(writeCalls("Spam", call("addClass", "a1", "className=\"other\"") +
-                                                          call("removeClass", "a2", "className=\"good\"") +
-                                                          call("addClass", "a3", "className=\"bad\"")));
+    const std::string undone =
+        run(writeCalls("Spam", call("addClass", "a1", "className=\"other\"") +
+                                   call("removeClass", "a2", "className=\"good\"") +
+                                   call("addClass", "a3", "className=\"bad\"")));
     EXPECT_NE(std::string::npos, messageOf(undone).find("\nCall id: a3\nWriteCall: addClass\n"));
     // Plain training changes the shared classifier in place; its undo log takes it back.
-    const std::string inPlace = run(texts(text("t", "cheap")) +
-                                    writeCalls("Spam", call("train", "t1", "className=\"bad\" textId=\"t\"") +
-                                                           call("train", "t2", "className=\"none\" textId=\"t\"")));
-    EXPECT_NE(std::string::npos, messageOf(inPlace).find("\nCall id: t2\nWriteCall: train\n")) << inPlace;
-    const std::string marked = run(writeCalls("Spam", call("remove", "r") + call("addClass", "a", "className=\"o\"")));
+    const std::string inPlace =
+        run(texts(text("t", "cheap")) +
+            writeCalls("Spam", call("train", "t1", "className=\"bad\" textId=\"t\"") +
+                                   call("train", "t2", "className=\"none\" textId=\"t\"")));
+    EXPECT_NE(std::string::npos, messageOf(inPlace).find("\nCall id: t2\nWriteCall: train\n"))
+        << inPlace;
+    const std::string marked =
+        run(writeCalls("Spam", call("remove", "r") + call("addClass", "a", "className=\"o\"")));
     EXPECT_EQ("Trying to get a classifier that has been marked for deletion '" + root +
                   "/Spam.dat'.\nCall id: a\nWriteCall: addClass" + WriteCallsTail,
               messageOf(marked));
@@ -298,7 +344,8 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     EXPECT_EQ(stored, files.content("spam"));
     EXPECT_TRUE(log.entries().empty());
 
-    EXPECT_NE(std::string::npos, run(writeCalls("Spam", call("remove", "r"))).find("<remove id=\"r\"/>"));
+    EXPECT_NE(std::string::npos,
+              run(writeCalls("Spam", call("remove", "r"))).find("<remove id=\"r\"/>"));
     EXPECT_FALSE(files.exists("spam"));
     EXPECT_EQ(4000, statusOf(information()));
     EXPECT_EQ(2000, statusOf(run(writeCalls("Never", call("remove", "r")))));
@@ -308,7 +355,8 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
 TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
     createSpam();
     const std::string size = std::to_string(fs::file_size(files.key("spam")));
-    const auto limited = [&](const std::string& name, const std::string& calls, const std::string& max) {
+    const auto limited = [&](const std::string& name, const std::string& calls,
+                             const std::string& max) {
         return run(texts(text("t", "x")) + writeCalls(name, calls, " maxSize=\"" + max + "\""));
     };
     const std::string train = call("train", "t1", "className=\"bad\" textId=\"t\"");
@@ -317,17 +365,22 @@ TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
               messageOf(limited("Spam", train, size)));
     EXPECT_EQ(2000, statusOf(limited("Spam", train, std::to_string(std::stoul(size) + 1))));
     // Untraining is never limited, nor a classifier created in the same request.
-    EXPECT_EQ(2000, statusOf(limited("Spam", call("untrain", "u", "className=\"bad\" textId=\"t\""), "1")));
-    EXPECT_EQ(2000, statusOf(limited("New", call("create", "c") + call("addClass", "a", "className=\"n\"") +
-                                                 call("train", "t", "className=\"n\" textId=\"t\""),
+    EXPECT_EQ(2000, statusOf(limited("Spam", call("untrain", "u", "className=\"bad\" textId=\"t\""),
                                      "1")));
+    EXPECT_EQ(2000,
+              statusOf(limited("New",
+                               call("create", "c") + call("addClass", "a", "className=\"n\"") +
+                                   call("train", "t", "className=\"n\" textId=\"t\""),
+                               "1")));
 }
 
 // Writes `path` until the file system refuses more; true when it ended full.
 bool fill(const std::string& path) {
-    io::filesystem::FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    io::filesystem::FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     const std::string block(4096, 'f');
-    while (file.valid() && ::write(file.get(), block.data(), block.size()) >= 0) {}
+    while (file.valid() && ::write(file.get(), block.data(), block.size()) >= 0) {
+    }
     return file.valid() && errno == ENOSPC;
 }
 
@@ -340,18 +393,23 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     if (::mount("qm_full_disk", root.c_str(), "tmpfs", 0, "size=262144") != 0) {
         GTEST_SKIP() << "could not mount a tmpfs: " << std::strerror(errno);
     }
-    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(root.c_str(), MNT_DETACH); });
+    const std::shared_ptr<void> unmount(nullptr,
+                                        [&](void*) { ::umount2(root.c_str(), MNT_DETACH); });
     createSpam();
     const std::string stored = files.content("spam");
     const std::string before = information();
     ASSERT_TRUE(fill(root + "/filler"));
-    const std::string longText = texts(text("t", "a long new text with many words never trained before"));
-    const std::string train = longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""));
+    const std::string longText =
+        texts(text("t", "a long new text with many words never trained before"));
+    const std::string train =
+        longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""));
     // A class change works on a copy of the classifier, plain training in place.
-    const std::string classChange = longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\"") +
-                                                                      call("addClass", "w2", "className=\"third\""));
+    const std::string classChange =
+        longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\"") +
+                                          call("addClass", "w2", "className=\"third\""));
     for (const std::string& body :
-         {train, classChange, writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
+         {train, classChange,
+          writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
         SCOPED_TRACE(body);
         log.clear();
         const std::string answer = run(body);

@@ -48,7 +48,8 @@ inline std::string messageOf(const std::string& document) {
     const std::size_t end = document.rfind("\t</status>");
     if (start == std::string::npos || end == std::string::npos || end < start) return "";
     std::string message = document.substr(start + 2, end - start - 2);
-    for (const auto& [entity, plain] : {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
+    for (const auto& [entity, plain] :
+         {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
         for (std::size_t at = 0; (at = message.find(entity, at)) != std::string::npos; ++at) {
             message.replace(at, std::strlen(entity), plain);
         }
@@ -80,22 +81,28 @@ protected:
             "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"" +
             RequestNamespace +
             "\" elementFormDefault=\"qualified\"><xs:element name=\"quillmark\"><xs:complexType>"
-            "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
+            "<xs:sequence><xs:any processContents=\"skip\" minOccurs=\"0\" "
+            "maxOccurs=\"unbounded\"/>"
             "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType>"
             "</xs:element></xs:schema>");
         _lax.add(RequestNamespace, schema);
     }
 
-    std::string process(const std::string& document, bool lax = false, JobDistribution* classifiers = nullptr) {
+    std::string process(const std::string& document, bool lax = false,
+                        JobDistribution* classifiers = nullptr) {
         xml::SchemaCache* schemas = lax ? &_lax : &_strict;
-        XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(), &_responses,
-                               &_errors, std::make_unique<RecordingHooks::Hook>(&hooks), schemas,
-                               XmlClassifier::checksFor(schemas, RequestNamespace), RequestNamespace,
-                               files.root, &log, &files.metrics);
+        XmlClassifier executor(classifiers != nullptr ? classifiers : files.repository.get(),
+                               &_responses, &_errors,
+                               std::make_unique<RecordingHooks::Hook>(&hooks), schemas,
+                               XmlClassifier::checksFor(schemas, RequestNamespace),
+                               RequestNamespace, files.root, &log, &files.metrics);
         return executor.process(document);
     }
-    std::string run(const std::string& body, bool lax = false) { return process(request(body), lax); }
-    std::string information(const std::string& name = "Spam", JobDistribution* classifiers = nullptr) {
+    std::string run(const std::string& body, bool lax = false) {
+        return process(request(body), lax);
+    }
+    std::string information(const std::string& name = "Spam",
+                            JobDistribution* classifiers = nullptr) {
         return process(informationRequest(name), false, classifiers);
     }
 

@@ -32,8 +32,8 @@ std::string XmlHookImpl::fileName(const std::string& directory, std::uint32_t th
                                   std::uint32_t tick) {
     std::string name = directory;
     if (!name.empty()) name += '/';
-    name += "request_threadid_" + std::to_string(threadId) + "_uid_" + std::to_string(tick) +
-            ".xml";
+    name +=
+        "request_threadid_" + std::to_string(threadId) + "_uid_" + std::to_string(tick) + ".xml";
     return name;
 }
 

@@ -45,7 +45,10 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     testing::RecordingLog log;
     FixedDiskSpace diskSpace;
     XmlHookFactoryImpl factory(&saveFile, &existsFile, &createFolder, &log, directory, &diskSpace);
-    const auto archived = [&] { return std::vector<std::filesystem::path>{std::filesystem::directory_iterator(directory), {}}; };
+    const auto archived = [&] {
+        return std::vector<std::filesystem::path>{std::filesystem::directory_iterator(directory),
+                                                  {}};
+    };
 
     const std::string request("not <xml> at all\0\xff\r\n", 21);
     const std::uint32_t before = millisecondTick();
@@ -53,10 +56,13 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     factory.create()->save("");
     ASSERT_EQ(1u, archived().size());
     EXPECT_EQ(request, io::filesystem::test::TempFolder::read(archived()[0]));
-    const std::string prefix = "request_threadid_" + std::to_string(platform::thread::currentThreadId()) + "_uid_";
+    const std::string prefix =
+        "request_threadid_" + std::to_string(platform::thread::currentThreadId()) + "_uid_";
     const std::string name = archived()[0].filename().string();
     ASSERT_EQ(prefix, name.substr(0, prefix.size()));
-    EXPECT_LE(millisecondTick() - static_cast<std::uint32_t>(std::stoul(name.substr(prefix.size()))), millisecondTick() - before);
+    EXPECT_LE(
+        millisecondTick() - static_cast<std::uint32_t>(std::stoul(name.substr(prefix.size()))),
+        millisecondTick() - before);
     std::filesystem::remove(archived()[0]);
     // A name taken already (a request of the same thread within the same millisecond) is
     // numbered on, not replaced.
@@ -85,7 +91,10 @@ TEST(XmlHookImplTest, ArchivesByteForByteFromADecimalGigabyteOn) {
     EXPECT_NO_THROW(hook.save("<request/>"));
     const auto lines = log.entries();
     ASSERT_EQ(3u, lines.size());
-    EXPECT_EQ("Log: Skipping to save request, to little harddrive space (less than 1gb). Free space: 999999999", lines[0]);
+    EXPECT_EQ(
+        "Log: Skipping to save request, to little harddrive space (less than 1gb). Free space: "
+        "999999999",
+        lines[0]);
     EXPECT_EQ(0u, lines[1].find("Error: Could not save a request: ")) << lines[1];
     EXPECT_NE(std::string::npos, lines[1].find(blocked + "/request_threadid_")) << lines[1];
     EXPECT_EQ("Error: Could not save a request: No space information.", lines[2]);

@@ -58,15 +58,17 @@ Classification twoClasses() {
 KeywordQueue fourKeywords() {
     KeywordQueue queue(30, 0.0);
     for (const auto& [token, length, p, className] :
-         {std::tuple{"cheap\xffpills\x01", 12, 0.5, "spam"}, {"meeting", 7, 0.9, "Ham & <eggs>"},
-          {"a&b<c>", 6, 0.3, "spam"}, {"\xc3\xa9t\xc3\xa9", 4, 0.7, "spam"}}) {
+         {std::tuple{"cheap\xffpills\x01", 12, 0.5, "spam"},
+          {"meeting", 7, 0.9, "Ham & <eggs>"},
+          {"a&b<c>", 6, 0.3, "spam"},
+          {"\xc3\xa9t\xc3\xa9", 4, 0.7, "spam"}}) {
         queue.offer(Keyword(token, length, p, 1, className));
     }
     return queue;
 }
 
-const std::vector<ClassInformation> TwoClassInformation = {ClassInformation("Ham & <eggs>", 12, 4294967295u),
-                                                            ClassInformation("spam", 0, 0)};
+const std::vector<ClassInformation> TwoClassInformation = {
+    ClassInformation("Ham & <eggs>", 12, 4294967295u), ClassInformation("spam", 0, 0)};
 
 const std::string ClassifyResult =
     "\t<classify id=\"c&amp;1\">\n"
@@ -92,7 +94,8 @@ const std::string InformationResult =
 
 const std::string WriteResults =
     "\t<writeCalls>\n\t\t<create id=\"w1\"/>\n\t\t<addClass id=\"w2\"/>\n\t\t<train id=\"w3\"/>\n"
-    "\t\t<untrain id=\"w4\"/>\n\t\t<removeClass id=\"w5\"/>\n\t\t<remove id=\"&quot;w6&quot;\"/>\n\t</writeCalls>\n";
+    "\t\t<untrain id=\"w4\"/>\n\t\t<removeClass id=\"w5\"/>\n\t\t<remove "
+    "id=\"&quot;w6&quot;\"/>\n\t</writeCalls>\n";
 
 void reportAllWriteResults(Response& response) {
     response.create("w1");
@@ -109,9 +112,11 @@ void reportAllWriteResults(Response& response) {
 TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
     const std::string success = "\t<status success=\"true\" statusCode=\"2000\"/>\n";
     const std::string noCalls =
-        "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the response.</status>\n";
+        "\t<status success=\"false\" statusCode=\"5000\">No calls were found in the "
+        "response.</status>\n";
     const auto classify = [](Response& r) { r.classify("c&1", twoClasses()); };
-    const std::string withoutCoverage = std::string(ClassifyResult).erase(ClassifyResult.find(" textCoverage"), 20);
+    const std::string withoutCoverage =
+        std::string(ClassifyResult).erase(ClassifyResult.find(" textCoverage"), 20);
     const struct {
         const char* attribute;
         const char* version;
@@ -134,7 +139,8 @@ TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
              "\t\t</keywords>\n\t</classifyKeywords>\n" +
              InformationResult + "\t</readCalls>\n" + WriteResults},
         {"1", "1.00", classify, success + "\t<readCalls>\n" + withoutCoverage + "\t</readCalls>\n"},
-        {"1.011", "1.00", classify, success + "\t<readCalls>\n" + withoutCoverage + "\t</readCalls>\n"},
+        {"1.011", "1.00", classify,
+         success + "\t<readCalls>\n" + withoutCoverage + "\t</readCalls>\n"},
         {"2.00", "1.00", reportAllWriteResults, success + WriteResults},
         {"1.01", "1.01",
          [](Response& r) {
@@ -158,8 +164,8 @@ TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
         XmlResponseImpl response(Namespace, RequestVersion::parse(c.attribute));
         c.build(response);
         const std::string document = response.getResponse();
-        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" + Namespace + "\" version=\"" +
-                      c.version + "\">\n" + c.body + "</quillmark>",
+        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" + Namespace +
+                      "\" version=\"" + c.version + "\">\n" + c.body + "</quillmark>",
                   document);
         EXPECT_TRUE(valid(document)) << document;
     }
@@ -171,13 +177,15 @@ TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
 // writes alike; one that reaches it exactly is kept.
 TEST(XmlResponseImplTest, ResultsPastTheBoundAreRefused) {
     const std::uint64_t bound = InformationResult.size() + 2 * ClassifyResult.size();
-    const std::unique_ptr<Response> response = ResponseFactoryImpl(Namespace, bound).create(RequestVersion::parse("1.01"));
+    const std::unique_ptr<Response> response =
+        ResponseFactoryImpl(Namespace, bound).create(RequestVersion::parse("1.01"));
     response->getInformation("i1", TwoClassInformation);
     response->classify("c&1", twoClasses());
     response->classify("c&1", twoClasses());
-    EXPECT_EQ("The answer would be larger than " + std::to_string(bound) +
-                  " bytes, the bound of this server (maxOutput); ask for fewer results in one request.",
-              testing::messageOf<AnswerTooLargeException>([&] { response->train("t1"); }));
+    EXPECT_EQ(
+        "The answer would be larger than " + std::to_string(bound) +
+            " bytes, the bound of this server (maxOutput); ask for fewer results in one request.",
+        testing::messageOf<AnswerTooLargeException>([&] { response->train("t1"); }));
     XmlResponseImpl reads(Namespace, RequestVersion::parse("1.01"), ClassifyResult.size() - 1);
     EXPECT_THROW(reads.classify("c&1", twoClasses()), AnswerTooLargeException);
 }
@@ -191,7 +199,9 @@ TEST(XmlErrorResponseImplTest, MessagesAreEscapedCutAndCleanedBetweenTheStatusTa
         std::string message;
         std::string content;  // "" when it is the message unchanged
     } cases[] = {
-        {statusCode::BAD_REQUEST, "The requested classifier could not be found. './classifiers//spam.dat'.\nCall id: 2\n", ""},
+        {statusCode::BAD_REQUEST,
+         "The requested classifier could not be found. './classifiers//spam.dat'.\nCall id: 2\n",
+         ""},
         {statusCode::SERVER_ERROR, "a & b <c> \"d\" 'e'", "a &amp; b &lt;c&gt; &quot;d&quot; 'e'"},
         {statusCode::BAD_REQUEST,
          "Problems validating the xml document.\r\nLine: 3\nDescription: Element 'bogus'.\n"
@@ -212,18 +222,24 @@ TEST(XmlErrorResponseImplTest, MessagesAreEscapedCutAndCleanedBetweenTheStatusTa
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        const std::string document = XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(c.code, c.message);
+        const std::string document =
+            XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(c.code, c.message);
         EXPECT_TRUE(valid(document)) << document;
-        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
-                  "<quillmark xmlns=\"" + Namespace + "\" version=\"1.00\">\n"
-                  "\t<status success=\"false\" statusCode=\"" + std::to_string(c.code) + "\">" +
-                      (c.content.empty() ? c.message : c.content) + "\t</status>\n</quillmark>",
-                  document);
+        EXPECT_EQ(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+            "<quillmark xmlns=\"" +
+                Namespace +
+                "\" version=\"1.00\">\n"
+                "\t<status success=\"false\" statusCode=\"" +
+                std::to_string(c.code) + "\">" + (c.content.empty() ? c.message : c.content) +
+                "\t</status>\n</quillmark>",
+            document);
     }
     // Whatever the bytes of the message, the document is valid.
     std::string everyByte = "Error line: ";
     for (int i = 0; i < 256; ++i) everyByte += static_cast<char>(255 - i);
-    EXPECT_TRUE(valid(XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(statusCode::OUT_OF_MEMORY, everyByte)));
+    EXPECT_TRUE(valid(XmlErrorResponseImpl(Namespace, "1.00")
+                          .getErrorResponse(statusCode::OUT_OF_MEMORY, everyByte)));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ public:
     explicit FileDescriptor(int descriptor) : _descriptor(descriptor) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor(FileDescriptor&& other) noexcept : _descriptor(std::exchange(other._descriptor, -1)) {}
+    FileDescriptor(FileDescriptor&& other) noexcept
+        : _descriptor(std::exchange(other._descriptor, -1)) {}
     FileDescriptor& operator=(FileDescriptor&& other) noexcept {
         if (this != &other) {
             close();

@@ -40,8 +40,11 @@ TEST(FileServicesTest, ExistenceLoadSizeAndRemovalNameEveryFailure) {
     const io::filesystem::ExistsDirImpl existsDir;
     // path, is a file, is a folder
     for (const auto& [name, isFile, isDir] : std::vector<std::tuple<std::string, bool, bool>>{
-             {path, true, false}, {dir, false, true}, {folder.path("missing/x.dat"), false, false},
-             {path + "/x.dat", false, false}, {"", false, false},
+             {path, true, false},
+             {dir, false, true},
+             {folder.path("missing/x.dat"), false, false},
+             {path + "/x.dat", false, false},
+             {"", false, false},
              {std::string(5000, 'n'), false, false}}) {
         EXPECT_EQ(isFile, existsFile.exists(name)) << name;
         EXPECT_EQ(isDir, existsDir.exists(name)) << name;
@@ -66,19 +69,20 @@ TEST(FileServicesTest, ExistenceLoadSizeAndRemovalNameEveryFailure) {
              expectedTail(missing, noEntry)},
         {[&] { load.load(path, 11); },
          "Tried to read a larger number of bytes from a file that it contained. Tried to read : 11 "
-         "File size: 10" + expectedTail(path, success)},
+         "File size: 10" +
+             expectedTail(path, success)},
         {[&] { load.load(huge, 0); },
          "Could not load the file because the file size was too big. The file size is 2147483648. "
-         "The file cannot be bigger than 2147483647 bytes." + expectedTail(huge, success)},
-        {[&] { size.size(missing, true); },
-         "Failed to open '" + missing + "' while getting file size.\n" + noEntry +
-             expectedTail(missing, noEntry)},
-        {[&] { size.size(dir, true); },
-         "Failed to open '" + dir + "' while getting file size.\n" + isDirectory +
-             expectedTail(dir, isDirectory)},
-        {[&] { removeFile.remove(dir); },
-         "Couldn't delete the file '" + dir + "' file using the 'DeleteFile' system call.\n" +
-             isDirectory},
+         "The file cannot be bigger than 2147483647 bytes." +
+             expectedTail(huge, success)},
+        {[&] { size.size(missing, true); }, "Failed to open '" + missing +
+                                                "' while getting file size.\n" + noEntry +
+                                                expectedTail(missing, noEntry)},
+        {[&] { size.size(dir, true); }, "Failed to open '" + dir + "' while getting file size.\n" +
+                                            isDirectory + expectedTail(dir, isDirectory)},
+        {[&] { removeFile.remove(dir); }, "Couldn't delete the file '" + dir +
+                                              "' file using the 'DeleteFile' system call.\n" +
+                                              isDirectory},
     };
     for (const auto& [call, message] : failures) {
         EXPECT_EQ(message, messageOf<io::IOException>(call));
@@ -99,15 +103,19 @@ TEST(FileServicesTest, RotationShiftsTheNumberedCopiesAndDropsTheOldest) {
         int keep;
         Files before, after;
     } cases[] = {
-        {2, {{"log.txt", "new"}, {"log.txt.1", "old"}, {"log.txt.2", "oldest"}},
+        {2,
+         {{"log.txt", "new"}, {"log.txt.1", "old"}, {"log.txt.2", "oldest"}},
          {{"log.txt.1", "new"}, {"log.txt.2", "old"}}},
-        {3, {{"log.txt", "new"}, {"log.txt.2", "older"}},
+        {3,
+         {{"log.txt", "new"}, {"log.txt.2", "older"}},
          {{"log.txt.1", "new"}, {"log.txt.3", "older"}}},
-        {1, {{"log.txt", "new"}, {"log.txt.1", "old"}, {"log.txt.5", "stray"}},
+        {1,
+         {{"log.txt", "new"}, {"log.txt.1", "old"}, {"log.txt.5", "stray"}},
          {{"log.txt.1", "new"}, {"log.txt.5", "stray"}}},
         {0, {{"log.txt", "new"}, {"log.txt.1", "old"}}, {{"log.txt.1", "old"}}},
         {2, {{"log.txt.1", "old"}}, {{"log.txt.2", "old"}}},
-        {1, {{"log.txt", "new"}, {"log.txt.1/inside", "x"}},
+        {1,
+         {{"log.txt", "new"}, {"log.txt.1/inside", "x"}},
          {{"log.txt", "new"}, {"log.txt.1", "(folder)"}}},
     };
     for (const auto& c : cases) {

@@ -23,8 +23,8 @@ namespace {
 
 using io::filesystem::TemporarySaveName;
 using SaveError = io::filesystem::SaveFileExceptionImpl;
-using io::filesystem::test::TempFolder;
 using io::filesystem::test::expectedTail;
+using io::filesystem::test::TempFolder;
 using norvale::quillmark::testing::messageOf;
 
 // Replacing keeps the file's mode and leaves no other file; appending adds. A file that cannot be

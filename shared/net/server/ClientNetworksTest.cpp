@@ -32,8 +32,9 @@ TEST(ClientNetworksTest, ClientsInsideTheNetworksOnlyAndNoOtherEntries) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.networks) + " / " + c.client);
-        EXPECT_EQ(c.allowed, ClientNetworks::parse(c.networks)
-                                 .allows(boost::asio::ip::make_address(c.client)));
+        EXPECT_EQ(
+            c.allowed,
+            ClientNetworks::parse(c.networks).allows(boost::asio::ip::make_address(c.client)));
     }
     // Entries that are no network are refused (the message is checked where the configuration
     // is read).

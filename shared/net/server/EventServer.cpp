@@ -114,8 +114,8 @@ void checkPort(const asio::ip::address& address, std::uint16_t port) {
 class EventServer::Road {
 public:
     Road(const platform::thread::ThreadFactory* threads, std::uint16_t port,
-         const EventServerLimits& limits, const ConnectionFactory* connections,
-         EventServerLog* log, const EventServerAccess& access)
+         const EventServerLimits& limits, const ConnectionFactory* connections, EventServerLog* log,
+         const EventServerAccess& access)
         : _threads(threads),
           _limits(limits),
           _allowedClients(access.allowedClients),
@@ -202,7 +202,7 @@ private:
         bool open = true;
         bool executing = false;
         bool answering = false;
-        bool timed = false;  // the timer is armed
+        bool timed = false;    // the timer is armed
         std::size_t held = 0;  // bytes of its answer counted in _heldAnswers
         // When a stop closes it at the latest.
         Clock::time_point stopBy = Clock::time_point::max();
@@ -255,21 +255,21 @@ private:
     // --- the leader ---
 
     void accept() {
-        _acceptor.async_accept([this](const boost::system::error_code& failure,
-                                      tcp::socket socket) {
-            if (_stopping || !_acceptor.is_open()) return;
-            if (failure) {
-                // Out of descriptors, most likely: the client waits in the backlog meanwhile.
-                report("Error accepting a connection. " + failure.message());
-                _acceptRetry.expires_after(AcceptRetry);
-                _acceptRetry.async_wait([this](const boost::system::error_code& cancelled) {
-                    if (!cancelled && !_stopping) accept();
-                });
-                return;
-            }
-            admit(std::move(socket));
-            accept();
-        });
+        _acceptor.async_accept(
+            [this](const boost::system::error_code& failure, tcp::socket socket) {
+                if (_stopping || !_acceptor.is_open()) return;
+                if (failure) {
+                    // Out of descriptors, most likely: the client waits in the backlog meanwhile.
+                    report("Error accepting a connection. " + failure.message());
+                    _acceptRetry.expires_after(AcceptRetry);
+                    _acceptRetry.async_wait([this](const boost::system::error_code& cancelled) {
+                        if (!cancelled && !_stopping) accept();
+                    });
+                    return;
+                }
+                admit(std::move(socket));
+                accept();
+            });
     }
 
     void admit(tcp::socket socket) {

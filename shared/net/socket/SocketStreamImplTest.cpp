@@ -74,8 +74,8 @@ TEST(ClientSocketImplTest, FailedConnectsMayBeRetriedAndEveryCodeHasAText) {
     EXPECT_NE(nullptr, client->connect("127.0.0.1", pair.listener.port()));
     const test_support::Listener six(AF_INET6);
     EXPECT_NE(nullptr, pair.clients.create()->connect("::1", six.port()));
-    const std::string message =
-        messageOf<ConnectException>([&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
+    const std::string message = messageOf<ConnectException>(
+        [&] { pair.clients.create()->connect("no-such-host.invalid", 80); });
     EXPECT_EQ(0u, message.find("Error converting hostname no-such-host.invalid to an IP "
                                "address.\n"))
         << message;

@@ -38,8 +38,8 @@ std::string systemErrorText(int code, const ErrorMapper* mapper) {
             description = "Error message not found.";
         }
     }
-    std::string text = "System error message: " + description + " Error code: " +
-                       std::to_string(code) + ".";
+    std::string text =
+        "System error message: " + description + " Error code: " + std::to_string(code) + ".";
     QM_ASSERT_TEXT(text.size() < MaxTextLength, "written < sizeof buffer",
                    "The system error text does not fit its buffer.");
     return text;

@@ -58,7 +58,8 @@ TEST(SignalSafeClockTest, AgreesWithTheCalendarOverCenturies) {
     // A step that is prime and not a whole number of days visits every time of day and weekday.
     for (std::time_t when = -2208988800; when < 4200000000; when += 86400 * 13 + 3607) {
         std::tm fields{};
-        std::strftime(reference, sizeof reference, "%a %b %d %H:%M:%S %Y", gmtime_r(&when, &fields));
+        std::strftime(reference, sizeof reference, "%a %b %d %H:%M:%S %Y",
+                      gmtime_r(&when, &fields));
         ASSERT_EQ(reference, textOf(utc, when)) << when;
     }
     const SignalSafeClock local;

@@ -67,10 +67,12 @@ TEST(MemoryStatusImplTest, TheTightestGroupLimitLowersTheMachineFigures) {
 
     for (const auto& [meminfo, reason] :
          {std::pair{folder.path("missing"), "No such file or directory. Error code: 2."},
-          std::pair{folder.write("short", "MemTotal: 100 kB\n"), "No data available. Error code: 61."}}) {
+          std::pair{folder.write("short", "MemTotal: 100 kB\n"),
+                    "No data available. Error code: 61."}}) {
         files.meminfo = meminfo;
         EXPECT_EQ(std::string("Failed to get memory status using 'GlobalMemoryStatusEx'. System "
-                              "error message: ") + reason,
+                              "error message: ") +
+                      reason,
                   norvale::quillmark::testing::messageOf<platform::memory::MemoryStatusException>(
                       [&] { MemoryStatusImpl(files).available(); }));
     }

@@ -67,8 +67,7 @@ std::unique_ptr<Service> SCManagerImpl::createService(const std::string& name,
         throw ServiceException(opening + failure);
     };
     const std::string content = unitFileContent(displayName, commandLine);
-    if (!io::filesystem::writeAll(handle, content.data(), content.size()) ||
-        ::fsync(handle) != 0) {
+    if (!io::filesystem::writeAll(handle, content.data(), content.size()) || ::fsync(handle) != 0) {
         undo(lastSystemErrorText());
     }
     const std::string failure = runSystemctl({"enable", unit});

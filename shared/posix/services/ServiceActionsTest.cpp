@@ -52,9 +52,10 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
     _actions.stop();
     _actions.uninstall();  // still installed, or it throws
     EXPECT_FALSE(unitExists());
-    EXPECT_EQ("enable quillmark-server.service\ndaemon-reload\nstart quillmark-server.service\n"
-              "stop quillmark-server.service\ndisable quillmark-server.service\ndaemon-reload\n",
-              _systemctl.calls());
+    EXPECT_EQ(
+        "enable quillmark-server.service\ndaemon-reload\nstart quillmark-server.service\n"
+        "stop quillmark-server.service\ndisable quillmark-server.service\ndaemon-reload\n",
+        _systemctl.calls());
     // A path systemd would split or expand arrives as typed.
     _actions.install("/srv/my \"qm\"/100%\\$x.xml");
     EXPECT_NE(
@@ -80,20 +81,25 @@ TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
         {false, false, "", [](ServiceActions& a) { a.stop(); }, notInstalled},
         {true, true, "start", [](ServiceActions& a) { a.start(); },
          "Could not start service using the 'StartService' system call. The command "
-         "'systemctl start quillmark-server.service" + exit3},
+         "'systemctl start quillmark-server.service" +
+             exit3},
         {true, true, "stop", [](ServiceActions& a) { a.stop(); },
          "Could not stop service using the 'ControlService' system call. The command "
-         "'systemctl stop quillmark-server.service" + exit3},
+         "'systemctl stop quillmark-server.service" +
+             exit3},
         {true, true, "disable", [](ServiceActions& a) { a.uninstall(); },
          "Could not delete service using 'DeleteService'. The command "
-         "'systemctl disable quillmark-server.service" + exit3},
+         "'systemctl disable quillmark-server.service" +
+             exit3},
         {false, false, "enable", [](ServiceActions& a) { a.install("config.xml"); },
          "Error creating new service using the 'CreateService' system call. The command "
-         "'systemctl enable quillmark-server.service" + exit3},
+         "'systemctl enable quillmark-server.service" +
+             exit3},
         // The registration stands when only its description could not be published.
         {false, true, "daemon-reload", [](ServiceActions& a) { a.install("config.xml"); },
          "Could not set service description using 'ChangeServiceConfig2'. The command "
-         "'systemctl daemon-reload" + exit3},
+         "'systemctl daemon-reload" +
+             exit3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -106,10 +112,11 @@ TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
     }
 
     ScopedEnvironment path("PATH", _units.path("no-tools-here"));
-    EXPECT_EQ("Could not start service using the 'StartService' system call. The command "
-              "'systemctl start quillmark-server.service' could not be run. System error "
-              "message: No such file or directory. Error code: 2.",
-              messageOf<ServiceException>([&] { _actions.start(); }));
+    EXPECT_EQ(
+        "Could not start service using the 'StartService' system call. The command "
+        "'systemctl start quillmark-server.service' could not be run. System error "
+        "message: No such file or directory. Error code: 2.",
+        messageOf<ServiceException>([&] { _actions.start(); }));
 }
 
 }  // namespace

@@ -59,8 +59,10 @@ void ServiceImpl::close() {
     checkOpen();
     const int handle = _handle.get();
     if (!_handle.close()) {
-        throw ServiceException("Could not close service handle using 'CloseServiceHandle'. "
-                               "Handle: " + std::to_string(handle) + ". " + lastSystemErrorText());
+        throw ServiceException(
+            "Could not close service handle using 'CloseServiceHandle'. "
+            "Handle: " +
+            std::to_string(handle) + ". " + lastSystemErrorText());
     }
 }
 
@@ -83,8 +85,9 @@ void ServiceImpl::setDescription(const char* description) {
     if (description == nullptr) {
         throw ServiceException("description sent to ServiceImpl::setDescription is NULL.");
     }
-    static const std::string opening = "Could not set service description using "
-                                       "'ChangeServiceConfig2'. ";
+    static const std::string opening =
+        "Could not set service description using "
+        "'ChangeServiceConfig2'. ";
     const std::string text = description;
     // A unit line ends at the first line break, so such a text cannot be stored.
     if (text.find_first_of("\r\n") != std::string::npos) {
@@ -126,8 +129,9 @@ std::string ServiceImpl::readUnit() const {
 
 // Writes a sibling file and renames it over the unit, so the unit is never seen half-written.
 void ServiceImpl::replaceUnit(const std::string& content) const {
-    static const std::string opening = "Could not set service description using "
-                                       "'ChangeServiceConfig2'. ";
+    static const std::string opening =
+        "Could not set service description using "
+        "'ChangeServiceConfig2'. ";
     const std::string temporary = _unitPath + ".new";
     io::filesystem::FileDescriptor file(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));

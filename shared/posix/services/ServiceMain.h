@@ -29,7 +29,7 @@ constexpr unsigned long Running = 4;
 
 // Controls: what controlHandler receives, and the mask of accepted controls.
 namespace control {
-constexpr unsigned long Stop = 1;  // SIGTERM
+constexpr unsigned long Stop = 1;         // SIGTERM
 constexpr unsigned long Interrogate = 4;  // SIGUSR1
 constexpr unsigned long AcceptStop = 1;
 }  // namespace control

@@ -21,11 +21,15 @@ std::string unitFileName(const std::string& serviceName) {
 
 std::string unitFileContent(const std::string& description, const std::string& commandLine) {
     return "[Unit]\n"
-           "Description=" + description + "\n"
+           "Description=" +
+           description +
+           "\n"
            "\n"
            "[Service]\n"
            "Type=notify\n"
-           "ExecStart=" + commandLine + "\n"
+           "ExecStart=" +
+           commandLine +
+           "\n"
            // SIGHUP makes the server take up its log file again (after logrotate, say).
            "ExecReload=/bin/kill -HUP $MAINPID\n"
            "\n"

@@ -44,7 +44,8 @@ TEST(DatabaseReaderTest, ReadsPastTheEndThrowTheMessageOfTheirMethod) {
         {"\x04\0\0\0abc"s, [&](DatabaseReader& r) { r.getNextString(out); }, S, 4},
         {small, [&](DatabaseReader& r) { r.getNextCharStream(out, max); }, C, 0},
         {small, [&](DatabaseReader& r) { r.skipCharStream(max - 1); }, C, 0},
-        {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, std::uint64_t{1} << 63); }, C, 0},
+        {small, [&](DatabaseReader& r) { r.getNextCharStream(bytes, std::uint64_t{1} << 63); }, C,
+         0},
         // (2^64 / 3 + 1) records of 3 bytes wrap to 2 bytes in 64 bits.
         {small, [&](DatabaseReader& r) { r.getNextRecords(records, max / 3 + 1); }, C, 0},
     };

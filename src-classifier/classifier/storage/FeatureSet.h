@@ -3,8 +3,8 @@
 // The whole trained state of one classifier: its classes in the order they were added and, in 32
 // lanes by feature length (0 to 31 bytes), how often each feature was trained into each class.
 // The owning classifier decides when to compact; removeClass needs compacted lanes, while lookups
-// and serialisation see the same counts before compaction as after. Not synchronised: concurrent readers are fine on a compacted set while no
-// writer runs, writers need exclusive access.
+// and serialisation see the same counts before compaction as after. Not synchronised: concurrent
+// readers are fine on a compacted set while no writer runs, writers need exclusive access.
 
 #include <cstddef>
 #include <cstdint>

@@ -274,8 +274,8 @@ void VectorLane<N>::buildIndex(const Records& records, Index& index, Starts& sta
                    "A lane holds more records than its index can address");
     std::size_t distinct = 0;
     for (std::size_t position = 0; position < records.size(); ++position) {
-        if (position == 0 || !sameFeature(records[position - 1].feature(),
-                                          records[position].feature())) {
+        if (position == 0 ||
+            !sameFeature(records[position - 1].feature(), records[position].feature())) {
             ++distinct;
         }
     }
@@ -291,8 +291,7 @@ template <std::size_t N>
 std::uint32_t VectorLane<N>::findOrdinal(const unsigned char* feature, std::uint64_t hash) const {
     if (_index.empty()) return NoFeature;
     const std::size_t mask = _index.size() - 1;
-    for (std::size_t slot = hash & mask; _index[slot] != 0;
-         slot = (slot + 1) & mask) {
+    for (std::size_t slot = hash & mask; _index[slot] != 0; slot = (slot + 1) & mask) {
         const std::uint32_t ordinal = _index[slot] - 1;
         if (sameFeature(_permanent[_starts[ordinal]].feature(), feature)) return ordinal;
     }
