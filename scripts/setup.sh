@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev   # unit and integration tests
   libbenchmark-dev            # benchmarks in bench/
   clang libclang-rt-14-dev    # libFuzzer targets in fuzz/ (test stage "fuzz")
+  clang-format git            # the test command's format check of every tracked C++ file
   python3                     # tests of the corpus split builder (bench/corpus)
   netcat-openbsd              # nc -N: sends the README's example requests
   curl python3-prometheus-client  # MetricsServerTest scrapes /metrics and parses the page

@@ -64,6 +64,15 @@ stage_self_test() {
   echo "self test in build/$1/stage on port $port: 4 tests passed!"
 }
 
+# Every C++ file as clang-format writes it (.clang-format): a line written past the formatter
+# stays out of main.
+echo "== format"
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z '*.cpp' '*.h' '*.hpp' | xargs -0 clang-format --dry-run --Werror)
+else
+  echo "not a git checkout: the format check needs the list of tracked files, skipped"
+fi
+
 # For information only: the size of the tests against the product code.
 share_tool="$root/../shared/tools/test-share.py"
 if [[ -f $share_tool ]]; then
