@@ -123,50 +123,34 @@ protected:
 TEST_F(LogImplTest, LinesOfEachLevelShapeAndOutput) {
     const struct {
         const char* level;
-        std::function<void()> write;
+        const char* text;
         std::string body;
-        bool file, console;
+        bool file, console, memory = false;
     } cases[] = {
-        {"Log", [&] { _log.log("Starting server on port 8080."); },
-         " Starting server on port 8080.\n", true, true},
-        {"Log", [&] { _log.log("Using config settings:\n<config/>"); },
-         "\nUsing config settings:\n<config/>\n", true, true},
-        {"Test", [&] { _log.test("3 tests passed!"); }, " 3 tests passed!\n", true, true},
-        {"Error", [&] { _log.error("Failed using 'recv'."); }, "\nFailed using 'recv'.\n\n", true,
+        {"Log", "Starting server on port 8080.", " Starting server on port 8080.\n", true, true},
+        {"Log", "Using config settings:\n<config/>", "\nUsing config settings:\n<config/>\n", true,
          true},
-        {"Log",
-         [&] {
-             _log.setLogMemory(true);
-             _log.log("x");
-             _log.setLogMemory(false);
-         },
-         " [Free: 1234MB] x\n", true, true},
-        {"Log",
-         [&] {
-             _log.setFileOutput(false);
-             _log.log("console");
-         },
-         " console\n", false, true},
-        {"Error",
-         [&] {
-             _log.setConsoleOutput(false);
-             _log.setFileOutput(true);
-             _log.error("file");
-         },
-         "\nfile\n\n", true, false},
-        {"Test",
-         [&] {
-             _log.setFileOutput(false);
-             _log.log("a");
-             _log.error("b");
-             _log.test("c");
-         },
-         "", false, false},
+        {"Test", "3 tests passed!", " 3 tests passed!\n", true, true},
+        {"Error", "Failed using 'recv'.", "\nFailed using 'recv'.\n\n", true, true},
+        {"Log", "x", " [Free: 1234MB] x\n", true, true, true},
+        {"Log", "console", " console\n", false, true},
+        {"Error", "file", "\nfile\n\n", true, false},
+        {"Log", "a", "", false, false},
+        {"Error", "b", "", false, false},
+        {"Test", "c", "", false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
+        SCOPED_TRACE(c.text);
         _file.content.clear();
-        const std::string printed = console(c.write);
+        _log.setFileOutput(c.file);
+        _log.setConsoleOutput(c.console);
+        _log.setLogMemory(c.memory);
+        const std::string level = c.level;
+        const std::string printed = console([&] {
+            level == "Log"    ? _log.log(c.text)
+            : level == "Test" ? _log.test(c.text)
+                              : _log.error(c.text);
+        });
         EXPECT_EQ(c.file ? c.body : "",
                   c.file ? afterHeader(_file.content, c.level) : _file.content);
         EXPECT_EQ(c.console ? c.body : "", c.console ? afterHeader(printed, c.level) : printed);
