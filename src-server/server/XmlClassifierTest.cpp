@@ -33,16 +33,37 @@ namespace fs = std::filesystem;
 
 class XmlClassifierTest : public ExecutorFixture {};
 
+// Calls of the classifier or class `name`, on the text `textId`.
+std::string classify(const std::string& id, const std::string& name,
+                     const std::string& textId = "t") {
+    return call("classify", id, "classifierName=\"" + name + "\" textId=\"" + textId + "\"");
+}
+std::string train(const std::string& id, const std::string& name, const std::string& textId = "t") {
+    return call("train", id, "className=\"" + name + "\" textId=\"" + textId + "\"");
+}
+// How the message of a failed call of a read or a write sequence ends.
+std::string ofRead(const std::string& id, const std::string& method) {
+    return "\nCall id: " + id + "\nReadCall: " + method + ReadCallsTail;
+}
+std::string ofWrite(const std::string& id, const std::string& method) {
+    return "\nCall id: " + id + "\nWriteCall: " + method + WriteCallsTail;
+}
+std::string getInformation(const std::string& id, const std::string& name) {
+    return call("getInformation", id, "classifierName=\"" + name + "\"");
+}
+std::string addClass(const std::string& id, const std::string& name) {
+    return call("addClass", id, "className=\"" + name + "\"");
+}
+
 TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) {
     files.store("spam", fakeData({{"bad", 0}, {"good", 0}}));
     const std::string body =
         texts(text("a", "first a") + text("a", "second a") + text("both", "plain") +
               "<textBase64 id=\"both\">ZW5jb2RlZA==</textBase64><textBase64 "
               "id=\"coded\">aGVsbG8gd29ybGQ=</textBase64>") +
-        readCalls(call("classify", "c1", "classifierName=\"Spam\" textId=\"a\"") +
-                  call("classify", "c2", "classifierName=\"SPAM\" textId=\"both\"") +
+        readCalls(classify("c1", "Spam", "a") + classify("c2", "SPAM", "both") +
                   call("classifyKeywords", "c3", "classifierName=\"spam\" textId=\"coded\"") +
-                  call("getInformation", "c4", "classifierName=\"Spam\""));
+                  getInformation("c4", "Spam"));
     // Repeated text ids pass only the lax schema. The first of two texts with one id; a plain
     // text before an encoded one of the same id.
     const std::string response = run(body, true);
@@ -74,15 +95,11 @@ TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) 
     for (const auto& [textId, expected] : ids) {
         SCOPED_TRACE(textId);
         files.memory.texts.clear();
-        const std::string answer =
-            run(elements + readCalls(call("classify", "c",
-                                          "classifierName=\"Spam\" textId=\"" + textId + "\"")),
-                true);
+        const std::string answer = run(elements + readCalls(classify("c", "Spam", textId)), true);
         if (statusOf(answer) == 2000) {
             EXPECT_EQ(Texts{expected}, files.memory.texts);
         } else {
-            EXPECT_EQ(expected + "\nCall id: c\nReadCall: classify" + ReadCallsTail,
-                      messageOf(answer));
+            EXPECT_EQ(expected + ofRead("c", "classify"), messageOf(answer));
         }
     }
 }
@@ -110,61 +127,50 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
     files.store("here", fakeData({{"good", 1}}));
     files.store("empty", fakeData({}));
     files.store("cold", fakeData({{"good", 1}}));  // fails to load while a failure is set
-    const std::string info = call("getInformation", "i", "classifierName=\"here\"");
-    const std::string cold = call("getInformation", "i", "classifierName=\"cold\"");
+    const std::string info = getInformation("i", "here");
+    const std::string cold = getInformation("i", "cold");
     const std::string invalid = request(readCalls(call("frobnicate", "f")));
     const std::string notNumber =
         "An error occurred when executing a classifier query.\n\nError parsing the string ";
     const struct {
         std::string document;
-        std::function<void()> failure;
         int status;
         std::string message;
-        std::string logged;  // the start of the only log entry, "" for none
+        std::string logged = "";  // the start of the only log entry, "" for none
+        std::function<void()> failure = nullptr;
     } cases[] = {
         {request(texts(text("t", "x")) +
-                 readCalls(call("classify", "r1", "classifierName=\"here\" textId=\"t\"") +
-                           call("classify", "r2", "classifierName=\"missing\" textId=\"t\"") +
-                           info)),
-         nullptr, 4000,
-         "The requested classifier could not be found. '" + root +
-             "/missing.dat'.\nCall id: r2\nReadCall: classify" + ReadCallsTail,
-         ""},
-        {request(texts(text("t", "x")) +
-                 readCalls(call("classify", "e", "classifierName=\"empty\" textId=\"t\""))),
-         nullptr, 4000, "no classes\nCall id: e\nReadCall: classify" + ReadCallsTail, ""},
-        {request(readCalls(cold)), [] { throw io::IOException("The disk is gone."); }, 5000,
-         "The disk is gone.\nCall id: i\nReadCall: getInformation" + ReadCallsTail,
+                 readCalls(classify("r1", "here") + classify("r2", "missing") + info)),
+         4000,
+         "The requested classifier could not be found. '" + root + "/missing.dat'." +
+             ofRead("r2", "classify")},
+        {request(texts(text("t", "x")) + readCalls(classify("e", "empty"))), 4000,
+         "no classes" + ofRead("e", "classify")},
+        {request(readCalls(cold)), 5000, "The disk is gone." + ofRead("i", "getInformation"),
          "Error: Caught an exception while iterating calls. Method: getInformation. The disk is "
-         "gone."},
-        {request(readCalls(cold)), [] { throw xml::AtlException(ENOMEM); }, 5000,
+         "gone.",
+         [] { throw io::IOException("The disk is gone."); }},
+        {request(readCalls(cold)), 5000,
          "An ATL exception was caught. System error message: " + std::string(std::strerror(ENOMEM)),
-         "Error: An ATL exception was caught. System error message: "},
-        {invalid, nullptr, 4000,
+         "Error: An ATL exception was caught. System error message: ",
+         [] { throw xml::AtlException(ENOMEM); }},
+        {invalid, 4000,
          "Validation of an request failed, please verify your that your XML is correct."
          "Problems validating the xml document.\r\n",
          "Log: Validation of an request failed, please verify your that your XML is correct."
          "Problems validating the xml document.\\r\\nError Code: "},
-        {"<quillmark", nullptr, 4000,
+        {"<quillmark", 4000,
          "Caught XMLException exception while trying to read xml parameters. Error when loading "
-         "the XML document from the memory.\n\n",
-         ""},
-        {request(readCalls(info), "one"), nullptr, 5000, notNumber + "[one]",
+         "the XML document from the memory.\n\n"},
+        {request(readCalls(info), "one"), 5000, notNumber + "[one]",
          "Error: " + notNumber + "[one]"},
-        {request(writeCalls("here", call("create", "w"), " maxSize=\"many\"")), nullptr, 5000,
+        {request(writeCalls("here", call("create", "w"), " maxSize=\"many\"")), 5000,
          notNumber + "[many]", "Error: " + notNumber + "[many]"},
-        {request(readCalls(info + call("frobnicate", "f", "classifierName=\"here\""))), nullptr,
-         4000,
-         "The method frobnicate is not supported in the readCalls sequence.\nCall id: f\nReadCall: "
-         "frobnicate" +
-             ReadCallsTail,
-         ""},
-        {request(writeCalls("here", call("addClass", "w1", "className=\"n\"") +
-                                        call("train", "w2", "className=\"n\""))),
-         nullptr, 4000,
-         "The call train has no attribute 'textId'.\nCall id: w2\nWriteCall: train" +
-             WriteCallsTail,
-         ""},
+        {request(readCalls(info + call("frobnicate", "f", "classifierName=\"here\""))), 4000,
+         "The method frobnicate is not supported in the readCalls sequence." +
+             ofRead("f", "frobnicate")},
+        {request(writeCalls("here", addClass("w1", "n") + call("train", "w2", "className=\"n\""))),
+         4000, "The call train has no attribute 'textId'." + ofWrite("w2", "train")},
     };
     Texts documents;
     for (const auto& c : cases) {
@@ -206,14 +212,12 @@ TEST_F(XmlClassifierTest, EveryFailureBecomesAnErrorDocument) {
 // names that are no plain file names never reach the repository.
 TEST_F(XmlClassifierTest, RepeatedSequencesAndUnsafeNamesAreRefused) {
     files.store("c", fakeData({{"good", 1}}));
-    const std::string info = readCalls(call("getInformation", "a", "classifierName=\"c\""));
+    const std::string info = readCalls(getInformation("a", "c"));
     const std::string twice = run(info + info, true);
     EXPECT_EQ(5000, statusOf(twice));
     EXPECT_NE(std::string::npos, twice.find(">No calls were found in the response.<")) << twice;
     const std::string writesTwice =
-        run(info + writeCalls("c", call("addClass", "x", "className=\"n\"")) +
-                writeCalls("c", call("addClass", "y", "className=\"n\"")),
-            true);
+        run(info + writeCalls("c", addClass("x", "n")) + writeCalls("c", addClass("y", "n")), true);
     EXPECT_EQ(2000, statusOf(writesTwice)) << writesTwice;
     EXPECT_EQ(std::string::npos, writesTwice.find("<writeCalls>"));
     EXPECT_EQ(fakeData({{"good", 1}}), files.content("c"));
@@ -225,11 +229,9 @@ TEST_F(XmlClassifierTest, RepeatedSequencesAndUnsafeNamesAreRefused) {
         const std::string start = "The classifier name '" + name +
                                   "' is not allowed. A classifier name has 1 to 100 "
                                   "letters, digits, '_', '-' or '.' and does not begin with '.'.";
-        EXPECT_EQ(
-            start + "\nCall id: r\nReadCall: getInformation" + ReadCallsTail,
-            messageOf(run(readCalls(call("getInformation", "r", "classifierName=\"" + name + "\"")),
-                          true)));
-        EXPECT_EQ(start + "\nCall id: w\nWriteCall: create" + WriteCallsTail,
+        EXPECT_EQ(start + ofRead("r", "getInformation"),
+                  messageOf(run(readCalls(getInformation("r", name)), true)));
+        EXPECT_EQ(start + ofWrite("w", "create"),
                   messageOf(run(writeCalls(name, call("create", "w")), true)));
     }
     EXPECT_EQ(0u, files.repository->count());
@@ -247,20 +249,18 @@ TEST_F(XmlClassifierStorageTest, CommittedWritesAreStoredAndServeLaterRequests) 
         << created;
     // The file name is the lower-cased classifier name.
     ASSERT_TRUE(files.exists("spam"));
-    const std::string classify =
-        texts(text("t", "buy cheap pills")) +
-        readCalls(call("classify", "c", "classifierName=\"SPAM\" textId=\"t\""));
-    const std::string classified = run(classify);
+    const std::string reading =
+        texts(text("t", "buy cheap pills")) + readCalls(classify("c", "SPAM"));
+    const std::string classified = run(reading);
     EXPECT_NE(std::string::npos, classified.find("<class className=\"bad\" p=\"")) << classified;
     // What was committed is what a restarted server loads from the file.
-    EXPECT_EQ(classified, process(request(classify), false, files.make().get()));
+    EXPECT_EQ(classified, process(request(reading), false, files.make().get()));
 
     // Read calls run before the write calls of their request and do not see them.
     const std::string before = information();
     const std::string both =
-        run(texts(text("t", "more words here")) +
-            readCalls(call("getInformation", "i", "classifierName=\"Spam\"")) +
-            writeCalls("spam", call("train", "w", "className=\"good\" textId=\"t\"")));
+        run(texts(text("t", "more words here")) + readCalls(getInformation("i", "Spam")) +
+            writeCalls("spam", train("w", "good")));
     EXPECT_EQ(2000, statusOf(both)) << both;
     EXPECT_EQ(before.substr(0, before.find("</readCalls>")),
               both.substr(0, both.find("</readCalls>")));
@@ -277,16 +277,14 @@ TEST_F(XmlClassifierStorageTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
         saving.set_value();
         released.wait();
     };
-    auto written = std::async(std::launch::async, [&] {
-        return run(writeCalls("Spam", call("addClass", "a", "className=\"late\"")));
-    });
+    auto written = std::async(std::launch::async,
+                              [&] { return run(writeCalls("Spam", addClass("a", "late"))); });
     // The writer now holds the classifier's writer lock inside its commit; both kinds of read
     // call wait for it.
     saving.get_future().wait();
     auto read = std::async(std::launch::async, [&] { return information(); });
     auto classified = std::async(std::launch::async, [&] {
-        return run(texts(text("t", "cheap pills")) +
-                   readCalls(call("classify", "c", "classifierName=\"Spam\" textId=\"t\"")));
+        return run(texts(text("t", "cheap pills")) + readCalls(classify("c", "Spam")));
     });
     EXPECT_EQ(std::future_status::timeout, read.wait_for(std::chrono::milliseconds(100)));
     EXPECT_EQ(std::future_status::timeout, classified.wait_for(std::chrono::milliseconds(0)));
@@ -301,18 +299,15 @@ TEST_F(XmlClassifierStorageTest, ReadWaitsForTheWriteSequenceAndSeesItsCommit) {
 TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     const std::string failed =
         run(texts(text("g", "cheap pills")) +
-            writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
-                                    call("train", "w3", "className=\"bad\" textId=\"g\"") +
-                                    call("addClass", "w4", "className=\"bad\"")));
+            writeCalls("Fresh", call("create", "w1") + addClass("w2", "bad") +
+                                    train("w3", "bad", "g") + addClass("w4", "bad")));
     EXPECT_EQ(4000, statusOf(failed));
-    EXPECT_NE(std::string::npos,
-              messageOf(failed).find("\nCall id: w4\nWriteCall: addClass" + WriteCallsTail));
+    EXPECT_NE(std::string::npos, messageOf(failed).find(ofWrite("w4", "addClass")));
     EXPECT_EQ(0u, files.repository->count());
     EXPECT_TRUE(fs::is_empty(root));
     EXPECT_EQ(4000, statusOf(information("Fresh")));
     // A classifier created and removed by a sequence that then fails goes with the sequence.
-    for (const std::string& last :
-         {call("addClass", "w3", "className=\"bad\""), call("create", "w3")}) {
+    for (const std::string& last : {addClass("w3", "bad"), call("create", "w3")}) {
         EXPECT_EQ(
             4000,
             statusOf(run(writeCalls("Ghost", call("create", "w1") + call("remove", "w2") + last))));
@@ -323,22 +318,18 @@ TEST_F(XmlClassifierStorageTest, FailedWriteCallLeavesNoTraceOfTheSequence) {
     createSpam();
     const std::string stored = files.content("spam");
     const std::string before = information();
-    const std::string undone =
-        run(writeCalls("Spam", call("addClass", "a1", "className=\"other\"") +
-                                   call("removeClass", "a2", "className=\"good\"") +
-                                   call("addClass", "a3", "className=\"bad\"")));
+    const std::string undone = run(writeCalls(
+        "Spam", addClass("a1", "other") + call("removeClass", "a2", "className=\"good\"") +
+                    addClass("a3", "bad")));
     EXPECT_NE(std::string::npos, messageOf(undone).find("\nCall id: a3\nWriteCall: addClass\n"));
     // Plain training changes the shared classifier in place; its undo log takes it back.
-    const std::string inPlace =
-        run(texts(text("t", "cheap")) +
-            writeCalls("Spam", call("train", "t1", "className=\"bad\" textId=\"t\"") +
-                                   call("train", "t2", "className=\"none\" textId=\"t\"")));
+    const std::string inPlace = run(texts(text("t", "cheap")) +
+                                    writeCalls("Spam", train("t1", "bad") + train("t2", "none")));
     EXPECT_NE(std::string::npos, messageOf(inPlace).find("\nCall id: t2\nWriteCall: train\n"))
         << inPlace;
-    const std::string marked =
-        run(writeCalls("Spam", call("remove", "r") + call("addClass", "a", "className=\"o\"")));
+    const std::string marked = run(writeCalls("Spam", call("remove", "r") + addClass("a", "o")));
     EXPECT_EQ("Trying to get a classifier that has been marked for deletion '" + root +
-                  "/Spam.dat'.\nCall id: a\nWriteCall: addClass" + WriteCallsTail,
+                  "/Spam.dat'." + ofWrite("a", "addClass"),
               messageOf(marked));
     EXPECT_EQ(before, information());
     EXPECT_EQ(stored, files.content("spam"));
@@ -359,19 +350,16 @@ TEST_F(XmlClassifierStorageTest, TrainingStopsAtTheStoredSizeLimit) {
                              const std::string& max) {
         return run(texts(text("t", "x")) + writeCalls(name, calls, " maxSize=\"" + max + "\""));
     };
-    const std::string train = call("train", "t1", "className=\"bad\" textId=\"t\"");
-    EXPECT_EQ("The classifier has reached the maximum allowed size of " + size +
-                  " bytes.\nCall id: t1\nWriteCall: train" + WriteCallsTail,
-              messageOf(limited("Spam", train, size)));
-    EXPECT_EQ(2000, statusOf(limited("Spam", train, std::to_string(std::stoul(size) + 1))));
+    const std::string training = train("t1", "bad");
+    EXPECT_EQ("The classifier has reached the maximum allowed size of " + size + " bytes." +
+                  ofWrite("t1", "train"),
+              messageOf(limited("Spam", training, size)));
+    EXPECT_EQ(2000, statusOf(limited("Spam", training, std::to_string(std::stoul(size) + 1))));
     // Untraining is never limited, nor a classifier created in the same request.
     EXPECT_EQ(2000, statusOf(limited("Spam", call("untrain", "u", "className=\"bad\" textId=\"t\""),
                                      "1")));
-    EXPECT_EQ(2000,
-              statusOf(limited("New",
-                               call("create", "c") + call("addClass", "a", "className=\"n\"") +
-                                   call("train", "t", "className=\"n\" textId=\"t\""),
-                               "1")));
+    EXPECT_EQ(2000, statusOf(limited(
+                        "New", call("create", "c") + addClass("a", "n") + train("t", "n"), "1")));
 }
 
 // Writes `path` until the file system refuses more; true when it ended full.
@@ -401,15 +389,12 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
     ASSERT_TRUE(fill(root + "/filler"));
     const std::string longText =
         texts(text("t", "a long new text with many words never trained before"));
-    const std::string train =
-        longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\""));
+    const std::string training = longText + writeCalls("Spam", train("w1", "good"));
     // A class change works on a copy of the classifier, plain training in place.
     const std::string classChange =
-        longText + writeCalls("Spam", call("train", "w1", "className=\"good\" textId=\"t\"") +
-                                          call("addClass", "w2", "className=\"third\""));
+        longText + writeCalls("Spam", train("w1", "good") + addClass("w2", "third"));
     for (const std::string& body :
-         {train, classChange,
-          writeCalls("Other", call("create", "w1") + call("addClass", "w2", "className=\"x\""))}) {
+         {training, classChange, writeCalls("Other", call("create", "w1") + addClass("w2", "x"))}) {
         SCOPED_TRACE(body);
         log.clear();
         const std::string answer = run(body);
@@ -427,7 +412,7 @@ TEST_F(XmlClassifierFullDiskTest, FailedCommitAnswers5000AndLosesNothing) {
         EXPECT_EQ(1u, files.repository->count());
     }
     fs::remove(root + "/filler");
-    EXPECT_EQ(2000, statusOf(run(train)));
+    EXPECT_EQ(2000, statusOf(run(training)));
     EXPECT_NE(before, information());
     EXPECT_EQ(information(), information("Spam", files.make().get()));
     // A torn last append is cut off in place: a full disk does not keep the classifier from
