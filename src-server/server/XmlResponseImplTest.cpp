@@ -42,6 +42,12 @@ bool valid(const std::string& document) {
     return true;
 }
 
+// What every document begins with.
+std::string opening(const std::string& version) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" + Namespace +
+           "\" version=\"" + version + "\">\n";
+}
+
 // Two classes whose names need escaping; the name map puts "Ham & <eggs>" before "spam".
 // Numbers are written with six significant digits and no trailing zeros.
 Classification twoClasses() {
@@ -164,9 +170,7 @@ TEST(XmlResponseImplTest, DocumentsOfEachShapeByteForByteAndValid) {
         XmlResponseImpl response(Namespace, RequestVersion::parse(c.attribute));
         c.build(response);
         const std::string document = response.getResponse();
-        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<quillmark xmlns=\"" + Namespace +
-                      "\" version=\"" + c.version + "\">\n" + c.body + "</quillmark>",
-                  document);
+        EXPECT_EQ(opening(c.version) + c.body + "</quillmark>", document);
         EXPECT_TRUE(valid(document)) << document;
     }
     std::string broken = XmlResponseImpl(Namespace, RequestVersion::parse("1.00")).getResponse();
@@ -225,15 +229,10 @@ TEST(XmlErrorResponseImplTest, MessagesAreEscapedCutAndCleanedBetweenTheStatusTa
         const std::string document =
             XmlErrorResponseImpl(Namespace, "1.00").getErrorResponse(c.code, c.message);
         EXPECT_TRUE(valid(document)) << document;
-        EXPECT_EQ(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
-            "<quillmark xmlns=\"" +
-                Namespace +
-                "\" version=\"1.00\">\n"
-                "\t<status success=\"false\" statusCode=\"" +
-                std::to_string(c.code) + "\">" + (c.content.empty() ? c.message : c.content) +
-                "\t</status>\n</quillmark>",
-            document);
+        EXPECT_EQ(opening("1.00") + "\t<status success=\"false\" statusCode=\"" +
+                      std::to_string(c.code) + "\">" + (c.content.empty() ? c.message : c.content) +
+                      "\t</status>\n</quillmark>",
+                  document);
     }
     // Whatever the bytes of the message, the document is valid.
     std::string everyByte = "Error line: ";
