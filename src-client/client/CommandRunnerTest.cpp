@@ -413,9 +413,8 @@ TEST_P(CommandRunnerTest, AFailedBatchSaysHowMuchWasTrained) {
         const std::vector<std::string> requests = relay.requests();
         EXPECT_EQ(requests.size(), c.requestsSent);
         std::size_t trained = 0;
-        for (std::size_t i = 0; i < requests.size(); ++i) {
-            if (i != 2) trained += textsOf(requests[i]).size();
-        }
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            trained += i != 2 ? textsOf(requests[i]).size() : 0;
         EXPECT_EQ(run.err, "quillmark: " + std::to_string(trained) +
                                " of 30 texts were trained by " + c.trainedBy + " requests; " +
                                (c.lost ? lost : documented));
