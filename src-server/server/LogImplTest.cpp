@@ -1,5 +1,4 @@
-// The log's lines, rotation and crash reports, the budget of crash reports, the escaping of
-// client text, and many writers at once.
+// The log's lines, rotation and crash reports, and many writers at once.
 
 #include "server/LogImpl.h"
 
@@ -18,7 +17,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "io/filesystem/RotateFileImpl.h"
@@ -31,7 +29,6 @@
 #include "posix/signals/HangUpSignal.h"
 #include "server/LogLevel.h"
 #include "server/LogTestSupport.h"
-#include "server/LogText.h"
 
 namespace {
 
@@ -332,46 +329,6 @@ TEST_F(LogImplTest, NestedLinesAndFailuresWhileProducingAreDropped) {
          {std::pair{"nested", false}, {"lost", false}, {" outer\n", true}, {" found\n", true}}) {
         EXPECT_EQ(kept, _file.content.find(part) != std::string::npos) << part;
     }
-}
-
-// A client's text cannot forge a log line: control characters are escaped, and so is the
-// backslash, so that a backslash sent cannot pass for an escape.
-TEST(LogTextTest, ControlCharactersAreEscapedAndNothingElse) {
-    for (const auto& [text, escaped] :
-         {std::pair<std::string, std::string>{"plain 'name' <x/> \xc3\xa9",
-                                              "plain 'name' <x/> \xc3\xa9"},
-          {"a\nMon Dec 07 00:00:00 2026 [Error] forged",
-           "a\\nMon Dec 07 00:00:00 2026 [Error] forged"},
-          {"\r\t", "\\r\\t"},
-          {std::string("nul\0", 4) + "\x1b\x7f", "nul\\x00\\x1b\\x7f"},
-          {"C:\\n", "C:\\\\n"}}) {
-        EXPECT_EQ(escaped, escapedForLog(text)) << text;
-    }
-}
-
-// Errors of one kind differ only in the details a client causes (a connection's id and what
-// follows it); the kinds within one interval are bounded.
-TEST(CrashReportBudgetTest, OneReportPerKindAndIntervalOfBoundedKinds) {
-    CrashReportBudget budget;
-    const std::tuple<const char*, std::time_t, bool> steps[] = {
-        {"An SocketException when running a connection with id 7. reset", 1000, true},
-        {"An SocketException when running a connection with id 8. timeout", 1009, false},
-        {"Out of memory.", 1009, true},
-        {"Caught an exception while iterating calls. Method: 'a'", 1009, true},
-        {"Caught an exception while iterating calls. Method: 'b'", 1009, false},
-        {"An SocketException when running a connection with id 9. reset", 1010, true},
-        {"Out of memory.", 1018, false},
-        {"Out of memory.", 1019, true},
-    };
-    for (const auto& [message, at, admitted] : steps)
-        EXPECT_EQ(admitted, budget.admitError(message, at)) << message << at;
-    CrashReportBudget full;
-    for (std::size_t n = 0; n < CrashReportBudget::MaxKinds; ++n) {
-        ASSERT_TRUE(full.admitError(
-            {'k', static_cast<char>('a' + n / 26), static_cast<char>('a' + n % 26)}, 500));
-    }
-    EXPECT_FALSE(full.admitError("one kind too many", 505));
-    EXPECT_TRUE(full.admitError("one kind too many", 510));
 }
 
 // A log folder removed with its file while the server runs is made again with the file once the
