@@ -23,8 +23,8 @@ std::string legacyData() {
     std::string tokens;
     for (char c = 'a'; c <= 'z'; ++c) tokens += c + u32(c - 'a');
     return legacyBlob(4, 2,
-                      legacyClass("x", distributionBlock({"" + u32(3), tokens, "pq" + u32(2)})) +
-                          legacyClass("y", distributionBlock({"", "q" + u32(5)})));
+                      str("x") + distributionBlock({"" + u32(3), tokens, "pq" + u32(2)}) +
+                          str("y") + distributionBlock({"", "q" + u32(5)}));
 }
 
 // Runs change on a fresh copy of original with the k-th allocation failing, k = 0, 1, ... until
@@ -81,8 +81,8 @@ TEST(ClassifierAllocationTest, NoLoadAsksForMemoryOutOfProportionToTheBlob) {
     const std::string blobs[] = {
         hugeLane + std::string(64, 'r'),
         header(5) + u16(0xFFFF) + u32(0xFFFFFFF0),
-        legacyBlob(4, 65535, legacyClass("a", u32(0xFFFFFFFF) + u32(0))),
-        legacyBlob(3, 1, legacyClass("a", u32(1) + u32(0xFFFFFFFF) + "abcd")),
+        legacyBlob(4, 65535, str("a") + u32(0xFFFFFFFF) + u32(0)),
+        legacyBlob(3, 1, str("a") + u32(1) + u32(0xFFFFFFFF) + "abcd"),
         trainedOn(&callbacks, {{"x", "first words"}, {"y", "and the second"}})->getTrainingData(),
         legacyData()};
     std::size_t loaded = 0;

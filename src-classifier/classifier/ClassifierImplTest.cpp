@@ -281,7 +281,7 @@ TEST(ClassifierImplDataTest, RefusedBlobsThrowTheirMessagesAndChangeNothing) {
     const std::string corrupt =
         "The data that the Classifier is being set with seems to be corrupt. ";
     const std::string primitive = corrupt + std::string(DatabaseReader::PrimitiveCorrupt);
-    const std::string legacy = legacyBlob(4, 1, legacyClass("name", block));
+    const std::string legacy = legacyBlob(4, 1, str("name") + block);
     const std::string good = record("aa", 0, 3) + record("aa", 1, 9) + record("zz", 0, 4);
     const std::string inconsistent = corrupt + "The stored feature set is inconsistent: ";
     const std::string order = inconsistent + "records are out of order or repeated.";
@@ -293,15 +293,15 @@ TEST(ClassifierImplDataTest, RefusedBlobsThrowTheirMessagesAndChangeNothing) {
         {header(5, 0.05, 6) + emptyPayload(), version + " (6). Aborting."},
         {header(2) + emptyPayload(), "Unrecognized data version for feature extractor 2"},
         {header(8) + emptyPayload(), "Unrecognized data version for feature extractor 8"},
-        {legacyBlob(4, 2, legacyClass("dup", block) + legacyClass("dup", block)),
+        {legacyBlob(4, 2, str("dup") + block + str("dup") + block),
          "Trying to add an already existing class with the name 'dup'. Use classExists to find "
          "out if a class already is added."},
-        {legacyBlob(4, 1, legacyClass("", block)), "Trying to add a class with an empty name."},
+        {legacyBlob(4, 1, str("") + block), "Trying to add a class with an empty name."},
         {legacyBlob(4, 65536, ""),
          "Trying to convert old data with 65536 classes; a classifier holds at most 65535."},
         // The largest count is allowed; the data then runs out at the second name.
-        {legacyBlob(4, 65535, legacyClass("a", block)), primitive},
-        {legacyBlob(3, 3, legacyClass("a", block) + str("b")), primitive},
+        {legacyBlob(4, 65535, str("a") + block), primitive},
+        {legacyBlob(3, 3, str("a") + block + str("b")), primitive},
         {legacy.substr(0, 14), corrupt + std::string(DatabaseReader::StringCorrupt)},
         {legacy.substr(0, legacy.size() - 1),
          corrupt + std::string(DatabaseReader::CharStreamCorrupt)},
@@ -355,9 +355,9 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
     lanes[31] = std::string(31, 'L') + u32(6);
     lanes[32] = std::string(32, 'T') + u32(9);
     lanes[33] = "not a record at all";
-    const std::string classes = legacyClass("first", distributionBlock(lanes)) +
-                                legacyClass("empty", distributionBlock({})) +
-                                legacyClass("second", distributionBlock({"", "b" + u32(7)}));
+    const std::string classes = str("first") + distributionBlock(lanes) + str("empty") +
+                                distributionBlock({}) + str("second") +
+                                distributionBlock({"", "b" + u32(7)});
     for (const std::uint32_t version : {3u, 4u}) {
         SCOPED_TRACE(version);
         const auto classifier = trainedOn(nullptr, {{"spam", "Cheap pills!"}}, 0.05, 7);
@@ -388,9 +388,9 @@ TEST(ClassifierImplDataTest, LegacyBlobsLoadAsCurrentClassifiersOfTheirExtractor
     classifier.setTrainingData(legacyBlob(4, 0, ""));
     EXPECT_TRUE(classifier.getInformation().empty());
     const std::string block = distributionBlock({"" + u32(4)});
-    classifier.setTrainingData(legacyBlob(3, 2, legacyClass("a", block) + str("b")));
+    classifier.setTrainingData(legacyBlob(3, 2, str("a") + block + str("b")));
     EXPECT_EQ(ClassInformation("b", 0, 0), classifier.getInformation()[1]);
-    classifier.setTrainingData(legacyBlob(4, 1, legacyClass("a", block) + "trailing"));
+    classifier.setTrainingData(legacyBlob(4, 1, str("a") + block + "trailing"));
     EXPECT_EQ((Features{{"", 4}}), featuresOf(classifier, 0));
 
     // A record of the empty feature carries a filler byte in front of its class index (the

@@ -64,13 +64,10 @@ inline std::string distributionBlock(const std::vector<std::string>& lanes) {
     return block;
 }
 
-// An old blob: format version, class count, then the classes (each a name and a block).
+// An old blob: format version, class count, then the classes (each a name, str(), and a block).
 inline std::string legacyBlob(std::uint32_t version, std::uint32_t classCount,
                               const std::string& classes) {
     return u32(version) + u32(classCount) + classes;
-}
-inline std::string legacyClass(std::string_view name, const std::string& block) {
-    return str(name) + block;
 }
 
 }  // namespace blobtest
