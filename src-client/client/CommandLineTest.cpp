@@ -62,7 +62,6 @@ TEST(CommandLineTest, WordsAreReadOrRefusedWithASentence) {
          "6 n [] [] localhost:27182 text 1.01 2097152 64"},
         {{"--parallel", "3", "--port", "65535", "add-class", "n", "a", "b"},
          "2 n [a;b;] [] localhost:65535 text 1.01 1048576 3"},
-        {{"--help"}, "10  [] [] localhost:27182 text 1.01 1048576 1"},
         {{"create", "x", "-h"}, "10  [] [] localhost:27182 text 1.01 1048576 1"},
         // Environment variables replace the defaults, options replace them.
         {{"untrain", "x", "c"}, "5 x [c;] [] db.example:4000 text 1.01 1048576 1", variables},
