@@ -502,10 +502,7 @@ TEST_P(CommandRunnerTest, FailuresEndWithTheirStatusAndMessage) {
 TEST_P(CommandRunnerTest, OutputThatCannotBeWrittenEndsTheCommand) {
     createNews("a");
     // Each name alone fills FullDisk's buffer.
-    for (int i = 0; i < 20; ++i) {
-        _temp.write("corpus/" + std::string(64, 'f') + std::to_string(i),
-                    "text " + std::to_string(i));
-    }
+    writeFolder(_temp, "corpus/" + std::string(64, 'f'), 20, 0);
     const std::string corpus = _temp.path("corpus");
     ok("train news a " + corpus);
     const struct {
