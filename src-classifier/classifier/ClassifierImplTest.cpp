@@ -23,10 +23,11 @@ using Features = std::map<std::string, std::uint32_t>;
 
 // Single-letter words are single features under extractor version 5: a word pair needs at
 // least 5 bytes and a prefix at least 7, so "a a b" stores exactly a:2 and b:1.
+const Training threeClasses = {{"first", "a a b"}, {"second", "b"}, {"third", ""}};
+
 TEST(ClassifierImplTest, WorkedExamples) {
     const double third = 1.0 / 3.0;
     const Training twoClasses = {{"first", "f f g"}, {"second", "h"}};
-    const Training threeClasses = {{"first", "a a b"}, {"second", "b"}, {"third", ""}};
     const Training unknown = {{"a", "x x y"}, {"b", ""}, {"c", ""}};
     const Training disjoint = {{"a", "x"}, {"b", "y"}, {"c", "z"}};
     // The probabilities are in the order of the class names.
@@ -77,7 +78,6 @@ TEST(ClassifierImplTest, WorkedExamples) {
 // of classes with equal shares the first one wins. Here a: (2, 0, 0), b: (1, 1, 0), E of a =
 // 1.791653 + 0.156618 + 0.179456, E of b = 0.333036 + 0.470580 + 0.252392.
 TEST(ClassifierImplTest, KeywordsWorkedExample) {
-    const Training threeClasses = {{"first", "a a b"}, {"second", "b"}, {"third", ""}};
     const struct {
         Training training;
         std::uint32_t capacity;
