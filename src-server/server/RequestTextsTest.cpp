@@ -55,7 +55,7 @@ class RequestTextsRefusalTest : public ExecutorFixture {};
 TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThem) {
     xml::SchemaCache cache;
     xml::test::addSchema(cache, "server/RequestSchema.xsd");
-    const std::string classifyA = call("classify", "c", "classifierName=\"n\" textId=\"a\"");
+    const std::string classifyA = classify("c", "n", "a");
     const std::string encodedA = "<textBase64 id=\"a\">eA==</textBase64>";
     const struct {
         const char* what;
@@ -66,9 +66,9 @@ TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThe
          texts(text("a", "x") + "<textBase64 id=\"b\">eA==</textBase64>") +
              readCalls(classifyA +
                        call("classifyKeywords", "k", "classifierName=\"n\" textId=\"b\"")) +
-             writeCalls("n", call("train", "t", "className=\"k\" textId=\"a\"")),
+             writeCalls("n", train("t", "k", "a")),
          false},
-        {"no text calls", readCalls(call("getInformation", "g", "classifierName=\"n\"")), false},
+        {"no text calls", readCalls(getInformation("g", "n")), false},
         {"ids that differ in case", texts(text("a", "x") + text("A", "y")) + readCalls(classifyA),
          false},
         {"two texts of one id", texts(text("a", "x") + text("a", "y")) + readCalls(classifyA),

@@ -64,25 +64,20 @@ protected:
 TEST_F(XmlClassifierAllocationTest, EveryFailedAllocationAnswersAndChangesNothing) {
     createSpam();
     const Files snapshot = stored();
-    const std::string trainText =
-        texts(text("t", "cheap offer for the meeting on monday buy now pills"));
+    const std::string trainText = text("t", "cheap offer for the meeting on monday buy now pills");
     const std::pair<const char*, std::string> requests[] = {
         {"Fresh",
-         trainText +
-             writeCalls("Fresh", call("create", "w1") + call("addClass", "w2", "className=\"x\"") +
-                                     call("addClass", "w3", "className=\"y\"") +
-                                     call("train", "w4", "className=\"x\" textId=\"t\"") +
-                                     call("train", "w5", "className=\"y\" textId=\"t\""))},
+         texts(trainText) +
+             writeCalls("Fresh", call("create", "w1") + addClass("w2", "x") + addClass("w3", "y") +
+                                     train("w4", "x") + train("w5", "y"))},
         {"Spam",
-         trainText +
-             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
-                                    call("addClass", "w2", "className=\"third\"") +
+         texts(trainText) +
+             writeCalls("Spam", train("w1", "bad") + addClass("w2", "third") +
                                     call("untrain", "w3", "className=\"good\" textId=\"t\""))},
         // Training in place, with its undo log.
         {"Spam",
-         texts(text("t", "cheap offer for the meeting on monday buy now pills") +
-               text("u", "meeting notes for monday")) +
-             writeCalls("Spam", call("train", "w1", "className=\"bad\" textId=\"t\"") +
+         texts(trainText + text("u", "meeting notes for monday")) +
+             writeCalls("Spam", train("w1", "bad") +
                                     call("untrain", "w2", "className=\"good\" textId=\"u\""))},
     };
     for (const bool once : {true, false}) {

@@ -33,26 +33,12 @@ namespace fs = std::filesystem;
 
 class XmlClassifierTest : public ExecutorFixture {};
 
-// Calls of the classifier or class `name`, on the text `textId`.
-std::string classify(const std::string& id, const std::string& name,
-                     const std::string& textId = "t") {
-    return call("classify", id, "classifierName=\"" + name + "\" textId=\"" + textId + "\"");
-}
-std::string train(const std::string& id, const std::string& name, const std::string& textId = "t") {
-    return call("train", id, "className=\"" + name + "\" textId=\"" + textId + "\"");
-}
 // How the message of a failed call of a read or a write sequence ends.
 std::string ofRead(const std::string& id, const std::string& method) {
     return "\nCall id: " + id + "\nReadCall: " + method + ReadCallsTail;
 }
 std::string ofWrite(const std::string& id, const std::string& method) {
     return "\nCall id: " + id + "\nWriteCall: " + method + WriteCallsTail;
-}
-std::string getInformation(const std::string& id, const std::string& name) {
-    return call("getInformation", id, "classifierName=\"" + name + "\"");
-}
-std::string addClass(const std::string& id, const std::string& name) {
-    return call("addClass", id, "className=\"" + name + "\"");
 }
 
 TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) {

@@ -65,6 +65,22 @@ inline const std::string WriteCallsTail =
     "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
     "the error and try again.\n";
 
+// Calls of the classifier or class `name`, on the text `textId`.
+inline std::string classify(const std::string& id, const std::string& name,
+                            const std::string& textId = "t") {
+    return call("classify", id, "classifierName=\"" + name + "\" textId=\"" + textId + "\"");
+}
+inline std::string train(const std::string& id, const std::string& name,
+                         const std::string& textId = "t") {
+    return call("train", id, "className=\"" + name + "\" textId=\"" + textId + "\"");
+}
+inline std::string getInformation(const std::string& id, const std::string& name) {
+    return call("getInformation", id, "classifierName=\"" + name + "\"");
+}
+inline std::string addClass(const std::string& id, const std::string& name) {
+    return call("addClass", id, "className=\"" + name + "\"");
+}
+
 inline const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 
 // Request executors over the test repository; every run uses a new executor, so runs on several
@@ -108,12 +124,11 @@ protected:
 
     // Spam with the classes bad and good, one text trained into each.
     std::string createSpam() {
-        const std::string response = run(
-            texts(text("g", "cheap pills buy now") + text("h", "meeting agenda for monday")) +
-            writeCalls("Spam", call("create", "w1") + call("addClass", "w2", "className=\"bad\"") +
-                                   call("addClass", "w3", "className=\"good\"") +
-                                   call("train", "w4", "className=\"bad\" textId=\"g\"") +
-                                   call("train", "w5", "className=\"good\" textId=\"h\"")));
+        const std::string response =
+            run(texts(text("g", "cheap pills buy now") + text("h", "meeting agenda for monday")) +
+                writeCalls("Spam", call("create", "w1") + addClass("w2", "bad") +
+                                       addClass("w3", "good") + train("w4", "bad", "g") +
+                                       train("w5", "good", "h")));
         EXPECT_EQ(2000, statusOf(response)) << response;
         return response;
     }
