@@ -7,7 +7,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <random>
 #include <string>

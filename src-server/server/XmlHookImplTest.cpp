@@ -9,7 +9,6 @@
 #include "io/filesystem/TempFolder.h"
 #include "platform/thread/CurrentThread.h"
 #include "posix/file/CreateFolderImpl.h"
-#include "server/ClassifierCallbackFactoryImpl.h"
 #include "server/XmlHookFactoryImpl.h"
 #include "testing/RecordingLog.h"
 
