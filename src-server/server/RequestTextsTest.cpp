@@ -53,8 +53,6 @@ TEST(RequestTextsTest, OnlyTheShippedTextIdRulesAreLeftOutOfValidation) {
 class RequestTextsRefusalTest : public ExecutorFixture {};
 
 TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThem) {
-    xml::SchemaCache cache;
-    xml::test::addSchema(cache, "server/RequestSchema.xsd");
     const std::string classifyA = classify("c", "n", "a");
     const std::string encodedA = "<textBase64 id=\"a\">eA==</textBase64>";
     const struct {
@@ -85,7 +83,7 @@ TEST_F(RequestTextsRefusalTest, TextIdFaultsAreRefusedAsFullValidationRefusesThe
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        xml::Document document(&cache);
+        xml::Document document(&_strict);
         document.loadFromMemory(request(row.body));
         std::string report;
         try {

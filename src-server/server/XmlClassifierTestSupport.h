@@ -137,9 +137,9 @@ protected:
     const std::string& root = files.root;
     RecordingLog log;
     RecordingHooks hooks;
+    xml::SchemaCache _strict, _lax;  // the real request schema and the lax one
 
 private:
-    xml::SchemaCache _strict, _lax;
     ResponseFactoryImpl _responses{"urn:quillmark:test:response"};
     ErrorResponseFactoryImpl _errors{"urn:quillmark:test:response", "1.00"};
 };
