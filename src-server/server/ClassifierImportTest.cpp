@@ -51,12 +51,8 @@ TEST_F(ClassifierImportTest, CopiesEveryClassifierFileWithItsJournal) {
     folder.write(".locks/ignored.dat", "not a classifier");
 
     EXPECT_EQ(import(folder, store), 2u);
-    const auto storedSpam = store.load("spam"), storedNews = store.load("news");
-    ASSERT_TRUE(storedSpam && storedNews);
-    EXPECT_EQ(storedSpam->snapshot, spam);
-    EXPECT_TRUE(storedSpam->records.empty());
-    EXPECT_EQ(storedNews->snapshot, news);
-    EXPECT_EQ(storedNews->records, std::vector<std::string>{record});
+    EXPECT_EQ(store.load("spam"), (Stored{store.version("spam"), spam, {}}));
+    EXPECT_EQ(store.load("news"), (Stored{store.version("news"), news, {record}}));
     EXPECT_FALSE(store.exists("ignored"));
 }
 
