@@ -77,15 +77,12 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     EXPECT_EQ(kept, namesIn(folder.path("")));
     EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + *gone.begin()));
     EXPECT_EQ(gone, namesIn(failing.path("")));
-    const Names logged = [&] {
-        const auto e = log.entries();
-        return Names(e.begin(), e.end());
-    }();
+    const auto entries = log.entries();
     EXPECT_EQ((Names{"Error: cannot remove " + failing.path(*gone.begin()),
                      "Error: cannot remove " + failing.path(*gone.rbegin()),
                      "Log: Removed the leftover save file '" + folder.path(*gone.begin()) + "'.",
                      "Log: Removed the leftover save file '" + folder.path(*gone.rbegin()) + "'."}),
-              logged);
+              Names(entries.begin(), entries.end()));
 }
 
 }  // namespace
