@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <thread>
 #include <vector>
