@@ -5,7 +5,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +31,9 @@ namespace {
 
 const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 
+// A classifier's blob and classes.
+using Content = std::pair<std::string, std::vector<classifier::ClassInformation>>;
+
 // One server's repository on the shared database, through `through` when it is given.
 struct Server {
     explicit Server(const std::string& connection, ClassifierStore* through = nullptr)
@@ -55,8 +57,7 @@ struct Server {
         });
     }
     // A read request: the classifier's blob and classes.
-    std::pair<std::string, std::vector<classifier::ClassInformation>> read(
-        const std::string& name) {
+    Content read(const std::string& name) {
         const auto shared = repository.get(key(name));
         platform::mutex::ReaderAutoLock lock(shared->reader());
         return {shared->classifier().getTrainingData(), shared->classifier().getInformation()};
@@ -68,17 +69,15 @@ struct Server {
     StoreJobDistribution repository;
 };
 
-class StoreJobDistributionTest : public testing::PostgresTest {
-protected:
-    // What a classifier holds after the calls, made in one process.
-    static std::pair<std::string, std::vector<classifier::ClassInformation>> expected(
-        const std::function<void(classifier::Classifier&)>& calls) {
-        const auto classifier = RealClassifiers.create();
-        calls(*classifier);
-        classifier->compact();
-        return {classifier->getTrainingData(), classifier->getInformation()};
-    }
-};
+// What a classifier holds after the calls, made in one process.
+Content expected(const std::function<void(classifier::Classifier&)>& calls) {
+    const auto classifier = RealClassifiers.create();
+    calls(*classifier);
+    classifier->compact();
+    return {classifier->getTrainingData(), classifier->getInformation()};
+}
+
+using StoreJobDistributionTest = testing::PostgresTest;
 
 // The size a train's maxSize is checked against: after another server's write, the stored one;
 // under the request's own write sequence, as stored before its changes.
@@ -202,26 +201,18 @@ TEST_F(StoreJobDistributionTest, WritersOnTwoServersLoseNoUpdateAndCreateSucceed
 
 // A store whose first version answer after hold() waits until let go, as a slow answer would:
 // the version is read first, then handed out.
-class SlowVersions : public ClassifierStore {
+class SlowVersions : public PostgresClassifierStore {
 public:
-    explicit SlowVersions(ClassifierStore* store) : _store(store) {}
+    using PostgresClassifierStore::PostgresClassifierStore;
 
     std::uint64_t version(const std::string& key) override {
-        const std::uint64_t version = _store->version(key);
+        const std::uint64_t version = PostgresClassifierStore::version(key);
         if (_holding.exchange(false)) {
             _held.set_value();
             _released.wait();
         }
         return version;
     }
-    std::uint64_t size(const std::string& key) override { return _store->size(key); }
-    std::optional<Stored> load(const std::string& key, std::uint64_t since) override {
-        return _store->load(key, since);
-    }
-    std::unique_ptr<Transaction> write(const std::string& key) override {
-        return _store->write(key);
-    }
-    std::unique_ptr<Changes> listen() override { return nullptr; }
 
     void hold() { _holding = true; }
     bool awaitHeld() {
@@ -233,7 +224,6 @@ public:
     }
 
 private:
-    ClassifierStore* _store;
     std::atomic<bool> _holding{false};
     std::promise<void> _held, _release;
     std::shared_future<void> _released = _release.get_future().share();
@@ -243,8 +233,7 @@ private:
 // Reads that arrive together share version queries, but never one that started before them.
 TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArrived) {
     Server writer(_connection);
-    PostgresClassifierStore store(_connection);
-    SlowVersions slow(&store);
+    SlowVersions slow(_connection);
     Server reader(_connection, &slow);
     const auto read = [&] { return reader.read("news").first; };
     writer.create("news", {"sport"});
