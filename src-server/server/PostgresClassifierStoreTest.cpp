@@ -166,16 +166,14 @@ TEST_F(PostgresClassifierStoreTest,
 }
 
 TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
+    PostgresClassifierStore store(_connection);
+    auto setUp = store.write("kept");
+    ASSERT_TRUE(setUp->create("kept"));
+    setUp->commit();
     enum class End { Dropped, ConnectionKilled, RecordRefused };
     for (const End end : {End::Dropped, End::ConnectionKilled, End::RecordRefused}) {
         SCOPED_TRACE(static_cast<int>(end));
         const std::string freshKey = "fresh" + std::to_string(static_cast<int>(end));
-        PostgresClassifierStore store(_connection);
-        auto setUp = store.write("kept");
-        if (setUp->version() == 0) {
-            ASSERT_TRUE(setUp->create("kept"));
-        }
-        setUp->commit();
         const auto before = store.load("kept");
 
         auto fresh = store.write(freshKey);
