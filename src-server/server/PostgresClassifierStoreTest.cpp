@@ -250,23 +250,6 @@ TEST_F(PostgresClassifierStoreTest, ACommitIsReportedWhenTheConnectionEndsRightA
     EXPECT_THROW(transaction->commit(), ClassifierStoreException);
 }
 
-// Stops a server process of the database (SIGSTOP: a hung host whose kernel still takes bytes)
-// for a while; it goes on in the end, also when a check fails.
-class Freeze {
-public:
-    Freeze(int pid, std::chrono::milliseconds time) {
-        ::kill(pid, SIGSTOP);
-        _thaw = std::async(std::launch::async, [pid, time] {
-            std::this_thread::sleep_for(time);
-            ::kill(pid, SIGCONT);
-        });
-    }
-    ~Freeze() { _thaw.wait(); }
-
-private:
-    std::future<void> _thaw;
-};
-
 TEST_F(PostgresClassifierStoreTest, AHungDatabaseIsGivenUpAfterThePatience) {
     constexpr std::chrono::milliseconds patience = 2s;
     // Given up, a call ends well before its database thaws; sanitizer builds take longer to make
@@ -313,7 +296,15 @@ TEST_F(PostgresClassifierStoreTest, AHungDatabaseIsGivenUpAfterThePatience) {
                 (append ? "pid IN (SELECT pid FROM pg_locks WHERE locktype = 'advisory')"
                         : "state = 'idle'"));
         ASSERT_FALSE(pid.empty());
-        const Freeze freeze(std::stoi(pid), c.frozen);
+        // The database's server process stops for a while (SIGSTOP: a hung host whose kernel
+        // still takes bytes); the future of std::async waits for the thaw when it is destroyed,
+        // so the process goes on in the end, also when a check fails.
+        const int frozen = std::stoi(pid);
+        ::kill(frozen, SIGSTOP);
+        const auto thaw = std::async(std::launch::async, [&] {
+            std::this_thread::sleep_for(c.frozen);
+            ::kill(frozen, SIGCONT);
+        });
         const auto began = std::chrono::steady_clock::now();
         try {
             const std::uint64_t version = append ? append->commit() : store.version("news");
