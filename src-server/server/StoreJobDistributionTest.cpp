@@ -103,20 +103,18 @@ TEST_F(StoreJobDistributionTest, AWriteOnOneServerIsSeenByTheNextReadOnTheOther)
         SCOPED_TRACE(floor);
         Server a(_connection), b(_connection);
         const std::string name = "News" + std::to_string(floor);
-        const std::pair<const char*, const char*> trainings[] = {{"sport", "ball goal referee"},
-                                                                 {"art", "paint brush canvas"},
-                                                                 {"sport", "goal keeper"}};
+        const std::tuple<Server*, const char*, const char*> trainings[] = {
+            {&a, "sport", "ball goal referee"},
+            {&b, "art", "paint brush canvas"},
+            {&a, "sport", "goal keeper"}};
         a.create(name, {"sport", "art"});
-        for (int n = 0; n < 3; ++n) {
-            const auto& training = trainings[n];
-            Server& server = n == 1 ? b : a;
-            server.write(
-                name, [&](auto& t) { t.train(training.first, training.second); }, floor);
-        }
+        for (const auto& [server, className, text] : trainings)
+            server->write(
+                name, [&](auto& t) { t.train(className, text); }, floor);
         const auto trained = expected([&](classifier::Classifier& c) {
             c.addClass("sport");
             c.addClass("art");
-            for (const auto& [className, text] : trainings) c.train(className, text);
+            for (const auto& [server, className, text] : trainings) c.train(className, text);
         });
         EXPECT_EQ(b.read(name), trained);
         EXPECT_EQ(a.read(name), trained);
