@@ -37,7 +37,6 @@ const std::string Binary = [] {
 
 TEST_F(PostgresClassifierStoreTest, KeepsBinaryBytesThroughCreateAppendCheckpointAndRemove) {
     PostgresClassifierStore store(_connection);
-    EXPECT_FALSE(store.exists("news"));
     EXPECT_EQ(store.load("news"), std::nullopt);
 
     auto create = store.write("news");
@@ -88,7 +87,6 @@ TEST_F(PostgresClassifierStoreTest, TwoStoresSeeEachOthersCommitsAndAreNotified)
     PostgresClassifierStore second(_connection);
     const auto changes = second.listen();
     ASSERT_NE(changes, nullptr);
-    EXPECT_TRUE(changes->wait(0ms).empty());
 
     auto create = first.write("news");
     ASSERT_TRUE(create->create("snapshot"));
