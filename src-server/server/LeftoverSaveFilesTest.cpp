@@ -71,8 +71,7 @@ TEST(LeftoverSaveFilesTest, RemovesOnlySaveFilesOfProcessesThatAreGone) {
     LeftoverSaveFiles(&removeFile, &log).removeFrom(folder.path(""));
     LeftoverSaveFiles(&cannotRemove, &log).removeFrom(failing.path(""));
     LeftoverSaveFiles(&removeFile, &log).removeFrom(folder.path("missing"));
-    int status = 0;
-    ::waitpid(zombie, &status, 0);
+    ::waitpid(zombie, nullptr, 0);
 
     EXPECT_EQ(kept, namesIn(folder.path("")));
     EXPECT_TRUE(std::filesystem::exists(folder.path(folderLike) + "/" + *gone.begin()));
