@@ -128,8 +128,7 @@ TEST_F(PostgresClassifierStoreTest,
 
     otherKey = std::async(std::launch::async, [&] {
         auto transaction = other.write("sport");
-        const bool created = transaction->create("sport");
-        return created && transaction->commit() != 0;
+        return transaction->create("sport") && transaction->commit() != 0;
     });
     ASSERT_EQ(otherKey.wait_for(30s), std::future_status::ready);
     EXPECT_TRUE(otherKey.get());
