@@ -127,8 +127,7 @@ TEST(ClassifierJournalTest, JournalledClassifiersEqualOnesStoredWholeAfterEveryR
     };
 
     std::unique_ptr<classifier::Classifier> reference;
-    std::size_t checkpoints = 0;
-    std::size_t tornTails = 0;
+    std::size_t checkpoints = 0, tornTails = 0;
     for (int request = 0; request < 400; ++request) {
         SCOPED_TRACE("request " + std::to_string(request));
         ClassifierTransactionImpl transaction(repository.get(), key, 0);
