@@ -132,9 +132,6 @@ TEST_F(LogImplTest, LinesOfEachLevelShapeAndOutput) {
         {"Log", "x", " [Free: 1234MB] x\n", true, true, true},
         {"Log", "console", " console\n", false, true},
         {"Error", "file", "\nfile\n\n", true, false},
-        {"Log", "a", "", false, false},
-        {"Error", "b", "", false, false},
-        {"Test", "c", "", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
