@@ -77,8 +77,7 @@ protected:
     // Starts the executable from "/" on a configuration with `port` (a free one when 0) and the
     // `extra` settings; the log file of earlier runs goes.
     ServerProcess start(std::vector<std::string> args, const std::string& extra = "",
-                        std::uint16_t port = 0, const std::string& root = "./classifiers/",
-                        const std::string& saveRequests = "false") {
+                        std::uint16_t port = 0, const std::string& root = "./classifiers/") {
         _port = port != 0 ? port : ListeningPort().port();
         _folder.write("server/config.xml",
                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quillmark xmlns=\"http://"
@@ -88,8 +87,8 @@ protected:
                           "<clientQueueSize>20</clientQueueSize><classifierRootPath>" +
                           root +
                           "</classifierRootPath><logLevel>log</logLevel><logMemory>false"
-                          "</logMemory><saveRequests>" +
-                          saveRequests + "</saveRequests>" + extra + "\n</quillmark>\n");
+                          "</logMemory><saveRequests>false</saveRequests>" +
+                          extra + "\n</quillmark>\n");
         std::error_code ignored;
         fs::remove(_root / "logs/log.txt", ignored);
         args.insert(args.begin(), _executable.string());
@@ -126,7 +125,7 @@ protected:
 // Start-ups that fail end with 1 before the server starts, their message in the log file after
 // the lines listed before it and on the console, which is on until the command line has been read
 // (also with -quiet). The self test passes quietly: nothing on the console, every line in the log
-// file, the empty root meaning ./classifiers/ beside the executable, no request archived.
+// file, the empty root meaning ./classifiers/ beside the executable.
 TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) {
     const ListeningPort busy;
     const std::string failed = "An exception occured when trying to startup the server. ";
@@ -170,7 +169,7 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
     EXPECT_TRUE(inOrder(logText(), {failed + "The classifier root './classifiers/' is in use by "
                                              "another server."}));
 
-    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, "", 0, "", "true");
+    ServerProcess child = start({"-quiet", "-test", "-config", "config.xml"}, "", 0, "");
     ASSERT_EQ(0, child.wait()) << output("out.txt") << output("err.txt");
     EXPECT_EQ("", output("out.txt"));
     EXPECT_TRUE(
@@ -179,7 +178,6 @@ TEST_F(QuillmarkServerTest, FailedStartupsExitWithOneAndTheQuietSelfTestPasses) 
                             "Running system tests.", "4 tests passed!", "Closing server."}));
     EXPECT_TRUE(fs::exists(_root / "classifiers/test_engswe.dat"));
     EXPECT_FALSE(fs::exists(_root / "classifiers/stresstest_cls1.dat"));
-    EXPECT_TRUE(fs::is_empty(_root / "logs/requests"));
 }
 
 // A classifier folder imported into a PostgreSQL database; then the self test on it, which leaves
