@@ -3,8 +3,6 @@
 // Helpers shared by the XML layer's tests: the staged schema files and the namespaces of the
 // documents the tests load.
 
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "testing/MessageOf.h"

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "net/socket/ClientSocketFactoryImpl.h"
 #include "net/socket/SocketStreamFactoryImpl.h"
