@@ -35,10 +35,15 @@ class XmlClassifierTest : public ExecutorFixture {};
 
 // How the message of a failed call of a read or a write sequence ends.
 std::string ofRead(const std::string& id, const std::string& method) {
-    return "\nCall id: " + id + "\nReadCall: " + method + ReadCallsTail;
+    return "\nCall id: " + id + "\nReadCall: " + method +
+           "\n\nOne of the read calls failed. Therefore the call sequence was not completed. "
+           "Please fix the error and try again.\n";
 }
 std::string ofWrite(const std::string& id, const std::string& method) {
-    return "\nCall id: " + id + "\nWriteCall: " + method + WriteCallsTail;
+    return "\nCall id: " + id + "\nWriteCall: " + method +
+           "\n\nOne of the write calls failed. Therefore any previous call in the request was "
+           "rollbacked to avoid leaving the classifier in an undefined state (transactional "
+           "behaviour). Please fix the error and try again.\n";
 }
 
 TEST_F(XmlClassifierTest, ReadCallsReachTheClassifierOfTheirNameWithTheirTexts) {

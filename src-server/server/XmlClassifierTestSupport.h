@@ -57,14 +57,6 @@ inline std::string messageOf(const std::string& document) {
     return message;
 }
 
-inline const std::string ReadCallsTail =
-    "\n\nOne of the read calls failed. Therefore the call sequence was not completed. Please fix "
-    "the error and try again.\n";
-inline const std::string WriteCallsTail =
-    "\n\nOne of the write calls failed. Therefore any previous call in the request was rollbacked "
-    "to avoid leaving the classifier in an undefined state (transactional behaviour). Please fix "
-    "the error and try again.\n";
-
 // Calls of the classifier or class `name`, on the text `textId`.
 inline std::string classify(const std::string& id, const std::string& name,
                             const std::string& textId = "t") {
