@@ -342,7 +342,6 @@ TEST_P(CommandRunnerTest, AnswersArrivingOutOfOrderArePrintedInInputOrder) {
     const ClientRun swapped = runQuillmark(_port, "--parallel 4 " + command, "", false, &swapping);
     EXPECT_EQ(swapped.status, 0) << swapped.err;
     EXPECT_EQ(swapped.out, expected.out);
-    EXPECT_EQ(swapping.requests().size(), 8u);
     EXPECT_EQ(swapped.err.rfind("Classified 8 files, 400 B in 8 requests, ", 0), 0u) << swapped.err;
 }
 
