@@ -51,9 +51,9 @@ TEST(JsonResultWriterTest, EveryOutputIsOneJsonDocument) {
 // blanks the line it drew and returns to its start.
 TEST(ProgressTest, BarShowsFilesBytesRateAndTimeLeft) {
     double now = 100;
+    const auto clock = [&now] { return now; };
     std::ostringstream out;
-    Progress progress(
-        &out, true, [&now] { return now; }, 4, 4096);
+    Progress progress(&out, true, clock, 4, 4096);
     now = 102;
     progress.advance(1, 1024);
     now = 104;
@@ -69,8 +69,7 @@ TEST(ProgressTest, BarShowsFilesBytesRateAndTimeLeft) {
     // An unknown total shows no time left; a shorter line blanks the rest of the longer one.
     std::ostringstream shorter;
     now = 0;
-    Progress unknown(
-        &shorter, true, [&now] { return now; }, 2, 0);
+    Progress unknown(&shorter, true, clock, 2, 0);
     now = 1;
     unknown.advance(1, 2 * 1024 * 1024);
     now = 4096;
