@@ -69,7 +69,11 @@ TEST_F(ServiceActionsTest, LifecycleGoesThroughTheUnitFileAndSystemctl) {
 TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
     const std::string notInstalled =
         "The service with the name 'Quillmark Server' is not installed.";
-    const std::string exit3 = "' ended with exit code 3.";
+    // The report of a systemctl call that ended with exit code 3.
+    const auto exit3 = [](const std::string& call, const std::string& command) {
+        return call + " The command 'systemctl " + command + "' ended with exit code 3.";
+    };
+    const std::string unit = std::string(" ") + Unit;
     const struct {
         bool installed, installedAfter;
         const char* failingVerb;
@@ -80,26 +84,17 @@ TEST_F(ServiceActionsTest, FailuresNameTheCallAndLeaveTheInstallationAsItWas) {
         {false, false, "", [](ServiceActions& a) { a.start(); }, notInstalled},
         {false, false, "", [](ServiceActions& a) { a.stop(); }, notInstalled},
         {true, true, "start", [](ServiceActions& a) { a.start(); },
-         "Could not start service using the 'StartService' system call. The command "
-         "'systemctl start quillmark-server.service" +
-             exit3},
+         exit3("Could not start service using the 'StartService' system call.", "start" + unit)},
         {true, true, "stop", [](ServiceActions& a) { a.stop(); },
-         "Could not stop service using the 'ControlService' system call. The command "
-         "'systemctl stop quillmark-server.service" +
-             exit3},
+         exit3("Could not stop service using the 'ControlService' system call.", "stop" + unit)},
         {true, true, "disable", [](ServiceActions& a) { a.uninstall(); },
-         "Could not delete service using 'DeleteService'. The command "
-         "'systemctl disable quillmark-server.service" +
-             exit3},
+         exit3("Could not delete service using 'DeleteService'.", "disable" + unit)},
         {false, false, "enable", [](ServiceActions& a) { a.install("config.xml"); },
-         "Error creating new service using the 'CreateService' system call. The command "
-         "'systemctl enable quillmark-server.service" +
-             exit3},
+         exit3("Error creating new service using the 'CreateService' system call.",
+               "enable" + unit)},
         // The registration stands when only its description could not be published.
         {false, true, "daemon-reload", [](ServiceActions& a) { a.install("config.xml"); },
-         "Could not set service description using 'ChangeServiceConfig2'. The command "
-         "'systemctl daemon-reload" +
-             exit3},
+         exit3("Could not set service description using 'ChangeServiceConfig2'.", "daemon-reload")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
