@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "platform/thread/OsInfoImpl.h"
 #include "platform/thread/ThreadFactoryImpl.h"
+#include "testing/Eventually.h"
 
 namespace {
 
@@ -36,9 +35,7 @@ TEST(StopSignalsTest, SignalsSetTheEventOnlyWhileInstalled) {
         posix::signals::StopSignals signals(&event, &threads);
         for (int sets = 1; const int stop : {SIGTERM, SIGINT, SIGTERM}) {
             ASSERT_EQ(0, ::raise(stop));
-            for (int i = 0; i < 2000 && event.sets.load() < sets; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            norvale::quillmark::testing::eventually([&] { return event.sets.load() >= sets; });
             ASSERT_EQ(sets++, event.sets.load());
         }
     }
