@@ -58,9 +58,7 @@ TEST_F(ClassifierImportTest, CopiesEveryClassifierFileWithItsJournal) {
 
 TEST_F(ClassifierImportTest, RefusesAFolderWithAFaultAndStoresNothing) {
     PostgresClassifierStore store(_connection);
-    auto taken = store.write("taken");
-    ASSERT_TRUE(taken->create(trained("first")));
-    taken->commit();
+    testing::commitNew(store, "taken", trained("first"));
     const auto database = testing::connect(_connection);
     const std::string good = trained("good text");
     const struct {

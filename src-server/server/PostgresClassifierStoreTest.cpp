@@ -22,6 +22,7 @@ using namespace std::chrono_literals;
 using Connection = PostgresClassifierStore::Connection;
 using Stored = ClassifierStore::Stored;
 
+using testing::commitNew;
 using testing::connect;
 using ::testing::HasSubstr;
 using testing::messageOf;
@@ -76,9 +77,7 @@ TEST_F(PostgresClassifierStoreTest, KeepsBinaryBytesThroughCreateAppendCheckpoin
     EXPECT_EQ(store.load("news"), std::nullopt);
 
     // A new classifier of the same name never repeats a version of the old one.
-    auto again = store.write("news");
-    ASSERT_TRUE(again->create("new"));
-    EXPECT_GT(again->commit(), folded);
+    EXPECT_GT(commitNew(store, "news", "new"), folded);
     EXPECT_EQ(store.load("news", folded)->snapshot, "new");
 }
 
@@ -88,16 +87,14 @@ TEST_F(PostgresClassifierStoreTest, TwoStoresSeeEachOthersCommitsAndAreNotified)
     const auto changes = second.listen();
     ASSERT_NE(changes, nullptr);
 
-    auto create = first.write("news");
-    ASSERT_TRUE(create->create("snapshot"));
-    const std::uint64_t created = create->commit();
-    EXPECT_EQ(second.version("news"), created);
-    EXPECT_EQ(changes->wait(10s), (std::vector<ClassifierStore::Change>{{"news", created}}));
+    const std::uint64_t version = commitNew(first, "news", "snapshot");
+    EXPECT_EQ(second.version("news"), version);
+    EXPECT_EQ(changes->wait(10s), (std::vector<ClassifierStore::Change>{{"news", version}}));
 
     auto append = second.write("news");
     append->append(std::vector<std::string>{"record"});
     const std::uint64_t appended = append->commit();
-    EXPECT_EQ(first.load("news", created), (Stored{appended, std::nullopt, {"record"}}));
+    EXPECT_EQ(first.load("news", version), (Stored{appended, std::nullopt, {"record"}}));
 
     // A transaction that changes nothing, or none that commits, announces nothing.
     EXPECT_EQ(first.write("news")->commit(), appended);
@@ -164,9 +161,7 @@ TEST_F(PostgresClassifierStoreTest,
 
 TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
     PostgresClassifierStore store(_connection);
-    auto setUp = store.write("kept");
-    ASSERT_TRUE(setUp->create("kept"));
-    setUp->commit();
+    commitNew(store, "kept", "kept");
     enum class End { Dropped, ConnectionKilled, RecordRefused };
     for (const End end : {End::Dropped, End::ConnectionKilled, End::RecordRefused}) {
         SCOPED_TRACE(static_cast<int>(end));
@@ -205,9 +200,8 @@ TEST_F(PostgresClassifierStoreTest, AnUncommittedTransactionLeavesNothing) {
 
         EXPECT_EQ(store.load("kept"), before);
         EXPECT_FALSE(store.exists(freshKey));
-        auto after = store.write(freshKey);  // the store goes on with new connections
-        ASSERT_TRUE(after->create("fresh"));
-        EXPECT_GT(after->commit(), before->version);
+        // The store goes on with new connections.
+        EXPECT_GT(commitNew(store, freshKey, "fresh"), before->version);
     }
 }
 
@@ -257,11 +251,7 @@ TEST_F(PostgresClassifierStoreTest, AHungDatabaseIsGivenUpAfterThePatience) {
     constexpr auto bound = 2 * patience + 1s;
 #endif
     PostgresClassifierStore store(_connection, 1, 1s, patience);
-    {
-        auto create = store.write("news");
-        ASSERT_TRUE(create->create("snapshot"));
-        create->commit();
-    }  // its connection goes back to the pool
+    commitNew(store, "news", "snapshot");  // its connection goes back to the pool
     const Connection observer = connect(_connection);
 
     struct Case {
@@ -368,9 +358,7 @@ TEST_F(PostgresClassifierStoreTest, StartUpFailuresSaySoWithoutThePassword) {
               "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + role,
           PGRES_COMMAND_OK);
     PostgresClassifierStore limited(_connection + " user=" + role);
-    auto transaction = limited.write("news");
-    EXPECT_TRUE(transaction->create("snapshot"));
-    EXPECT_NE(transaction->commit(), 0u);
+    EXPECT_NE(commitNew(limited, "news", "snapshot"), 0u);
 }
 
 }  // namespace

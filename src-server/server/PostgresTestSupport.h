@@ -37,6 +37,14 @@ inline std::string query(PGconn* connection, const std::string& sql,
     return PQntuples(result.get()) == 0 ? "" : PQgetvalue(result.get(), 0, 0);
 }
 
+// Creates `key` holding `snapshot` and commits; the version committed.
+inline std::uint64_t commitNew(ClassifierStore& store, const std::string& key,
+                               const std::string& snapshot) {
+    auto transaction = store.write(key);
+    EXPECT_TRUE(transaction->create(snapshot)) << key << " exists";
+    return transaction->commit();
+}
+
 // A database of its own in the fixture's cluster, dropped with everything in it at the end; its
 // connection string (and the cluster's, which the fixture leaves in a file) is empty outside
 // ctest.
