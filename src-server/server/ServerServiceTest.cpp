@@ -34,14 +34,10 @@ bool blockedHere(int signal) {
 // runs on the service thread before the service registers.
 class FakeServer : public ServerService {
 public:
-    FakeServer(
-        RecordingLog* log, std::function<void()> whileRunning,
-        std::function<void()> beforeMain = [] {})
-        : ServerService(log, &_stop),
-          _whileRunning(std::move(whileRunning)),
-          _beforeMain(std::move(beforeMain)) {}
+    FakeServer(RecordingLog* log, std::function<void()> whileRunning)
+        : ServerService(log, &_stop), _whileRunning(std::move(whileRunning)) {}
     void serviceMain(int argc, char** argv) override {
-        _beforeMain();
+        if (beforeMain) beforeMain();
         ServerService::serviceMain(argc, argv);
     }
     int run() override {
@@ -50,9 +46,11 @@ public:
         return 2;  // a status of its own, to be seen reaching the process
     }
 
+    std::function<void()> beforeMain;
+
 private:
     platform::event::EventImpl _stop;
-    std::function<void()> _whileRunning, _beforeMain;
+    std::function<void()> _whileRunning;
 };
 
 // Outside systemd nothing runs. Under it the body runs on a thread of its own with the control
@@ -92,8 +90,10 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     };
     const struct {
-        std::optional<std::string> socket;  // NOTIFY_SOCKET instead of the listening one
-        std::function<void()> whileRunning, beforeMain;
+        // NOTIFY_SOCKET instead of the listening one; controls are then sent before the service
+        // registers.
+        std::optional<std::string> socket;
+        std::function<void()> whileRunning;
         Lines logged, reports = {};
         // A failed service, by default.
         unsigned long exitCode = 987654;
@@ -107,7 +107,6 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
              EXPECT_TRUE(log.waitFor(interrogate));
              ::kill(::getpid(), SIGTERM);
          },
-         [] {},
          {interrogate, "Log: Stopping the service from SCM."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "READY=1\nSTATUS=Running",
           "STOPPING=1\nSTATUS=Stopping", "STATUS=Stopped"},
@@ -115,16 +114,13 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
          2},
         {std::nullopt,
          [] { throw services::ServiceException("Lost the unit folder."); },
-         [] {},
          {failed + "Lost the unit folder."},
          {"STATUS=Starting", "READY=1\nSTATUS=Running", "STATUS=Stopped with exit code 987654"}},
         {folder.path("nobody-listens"),
          [] {},
-         pendControls,
          {unregistered + "No such file or directory. Error code: 2."}},
         {"/" + std::string(200, 'x'),
          [] {},
-         pendControls,
          {unregistered + "File name too long. Error code: 36."}},
         // The stop still reaches the server when its report cannot be delivered.
         {std::nullopt,
@@ -132,7 +128,6 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
              notify.close();
              ::kill(::getpid(), SIGTERM);
          },
-         [] {},
          {"Log: Stopping the service from SCM.", reporting + "Connection refused. Error code: 111.",
           reporting + "Transport endpoint is not connected. Error code: 107."}},
     };
@@ -141,7 +136,8 @@ TEST(ServerServiceTest, ManagerSignalsBecomeControlsAndFailuresReachTheManager) 
         log.clear();
         std::optional<ScopedEnvironment> socket;
         if (row.socket) socket.emplace("NOTIFY_SOCKET", *row.socket);
-        FakeServer server(&log, row.whileRunning, row.beforeMain);
+        FakeServer server(&log, row.whileRunning);
+        if (row.socket) server.beforeMain = pendControls;
         services::ServiceDispatcherImpl().run(&server);
         EXPECT_EQ(row.logged, log.entries());
         EXPECT_EQ(row.reports, notify.receive());
