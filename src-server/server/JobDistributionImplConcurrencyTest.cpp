@@ -185,7 +185,6 @@ TEST_F(JobDistributionImplConcurrencyTest, ALoadMakesRoomForTheLoadsUnderWay) {
     for (const auto& [aLoaded, sizeOfC] : {std::pair{true, 150}, {false, 700}}) {
         SCOPED_TRACE(aLoaded);
         restart();
-        memory.gone.clear();
         store("a", fakeData({{"a", 1}}));
         store("big", fakeData({{"big", 1}}, 900));
         store("c", fakeData({{"c", 1}}, sizeOfC));

@@ -163,7 +163,6 @@ TEST_F(JobDistributionImplEvictionTest, OldestFirstThenInKeyOrderUntilEnoughIsFr
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sizeOfD);
         restart();
-        memory.gone.clear();
         for (const auto& [name, time] : {std::pair{"a", c.a}, {"b", c.b}, {"c", c.c}}) {
             store(name, fakeData({{name, 1}}));
             repository->get(key(name))->setLastAccess(time);
@@ -191,7 +190,6 @@ TEST_F(JobDistributionImplEvictionTest, AnEvictedClassifierFoldsItsJournalUnless
     for (const bool inUse : {false, true}) {
         SCOPED_TRACE(inUse);
         restart();
-        memory.gone.clear();
         store("a", fakeData({{"a", 1}}));
         store("b", fakeData({{"b", 1}}));
         train("a", "a");

@@ -209,7 +209,8 @@ private:
 };
 
 // A repository over "<temp>/classifiers" made of the classifiers of `factory` (fake ones when
-// none is given); restart() replaces it by a fresh one over the same files.
+// none is given); restart() replaces it by a fresh one over the same files, and forgets the fakes
+// destroyed before.
 class TempRepository {
 public:
     explicit TempRepository(const classifier::ClassifierFactory* factory = nullptr,
@@ -226,6 +227,7 @@ public:
     }
     void restart() {
         repository.reset();
+        memory.gone.clear();
         repository = make();
     }
     std::string key(const std::string& name) const { return root + "/" + name + ".dat"; }
