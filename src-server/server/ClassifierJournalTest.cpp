@@ -92,9 +92,6 @@ TEST(ClassifierJournalTest, WholeRecordsAreReadAndATornLastAppendIsCutOff) {
         for (int i = 3; i >= 0; --i)
             stored = stored << 8 | static_cast<unsigned char>(header[12 + i]);
         EXPECT_EQ(crc.checksum(), stored) << length;
-        if (length == 9) {
-            EXPECT_EQ(0xE3069283u, stored);
-        }
     }
     const auto stale = ClassifierJournal::read(whole, file + ".");
     EXPECT_FALSE(stale.extendsFile);
