@@ -17,11 +17,9 @@ class RecordingSaveFile : public io::filesystem::SaveFile {
 public:
     explicit RecordingSaveFile(bool store = false) : _store(store) {}
     void save(const std::string& path, std::string_view bytes) const override {
-        if (_store) {
-            hook(onSave);
-            return _real.save(path, bytes);
-        }
-        record(bytes);
+        if (!_store) return record(bytes);
+        hook(onSave);
+        _real.save(path, bytes);
     }
     std::unique_ptr<io::filesystem::AppendFile> openAppend(const std::string& path) const override {
         if (failWith != nullptr) throw io::filesystem::SaveFileExceptionImpl(failWith);
