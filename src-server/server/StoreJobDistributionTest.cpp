@@ -29,6 +29,8 @@
 namespace norvale::quillmark {
 namespace {
 
+using namespace std::chrono_literals;
+
 const classifier::ClassifierFactoryImpl RealClassifiers{nullptr};
 
 // A classifier's blob and classes.
@@ -213,9 +215,7 @@ public:
     }
 
     void hold() { _holding = true; }
-    bool awaitHeld() {
-        return _held.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-    }
+    bool awaitHeld() { return _held.get_future().wait_for(30s) == std::future_status::ready; }
     void letGo() {
         if (!_let) _release.set_value();
         _let = true;
@@ -246,7 +246,7 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
     EXPECT_TRUE(slow.awaitHeld());
     writer.write("news", [](auto& t) { t.train("sport", "acknowledged before the second read"); });
     second = std::async(std::launch::async, read);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // it waits for the first query
+    std::this_thread::sleep_for(200ms);  // it waits for the first query
     slow.letGo();
     const std::string after = writer.read("news").first;
     EXPECT_NE(before, after);
@@ -260,7 +260,6 @@ TEST_F(StoreJobDistributionTest, AReadUsesOnlyAVersionQueryThatStartedAfterItArr
 
 // Commits of another server reach a cached classifier without a read asking for them.
 TEST_F(StoreJobDistributionTest, AFollowerCatchesCachedClassifiersUp) {
-    using namespace std::chrono_literals;
     Server a(_connection), b(_connection);
     a.create("news", {"sport"});
     const auto cached = b.repository.get(b.key("news"));
@@ -282,7 +281,6 @@ TEST_F(StoreJobDistributionTest, AFollowerCatchesCachedClassifiersUp) {
 // every request gets an answer, acknowledged or an error document, and once the database is
 // back every request succeeds again and the counts hold every acknowledged training.
 TEST_F(StoreJobDistributionTest, ADatabaseOutageFailsRequestsWithErrorDocumentsUntilItIsBack) {
-    using namespace std::chrono_literals;
     using namespace testing;
     ::io::filesystem::test::TempFolder folder;
     RecordingLog log;
